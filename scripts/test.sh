@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds everything and runs every test: the
+# release build with all tests, then the unit tests under the address and
+# undefined-behaviour sanitizers.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+cmake --preset release
+cmake --build --preset release
+ctest --preset release
+cmake --preset asan
+cmake --build --preset asan
+ctest --preset asan
