@@ -1,0 +1,163 @@
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "format/cp850.h"
+#include "tools/kitprint/outputs.h"
+#include "tools/kitprint/page_layout.h"
+#include "tools/kitprint/print_file.h"
+
+namespace kitprint {
+namespace {
+
+std::string Crlf(std::initializer_list<std::string_view> lines) {
+  std::string s;
+  for (auto l : lines) (s += l) += "\r\n";
+  return s;
+}
+
+TEST(PrintFileReader, ReadsEveryLineKind) {
+  PrintFile f = ParsePrintFile(Crlf({"DEVICEinforme.txt", "PAGE 66 ", "*@e", "JUSN 84 \\.\\",
+                                     " 10 ,TOTAL, 1 ", " 0 ,A,B,C, 0 "}));
+  EXPECT_TRUE(f.problems.empty());
+  EXPECT_EQ(f.device, "informe.txt");
+  ASSERT_EQ(f.items.size(), 6u);
+  EXPECT_EQ(std::get<PageLine>(f.items[1]).length, 66);
+  EXPECT_EQ(std::get<CommandLine>(f.items[2]).text, "@e");
+  EXPECT_EQ(std::get<JustifyLine>(f.items[3]).code, "N 84 \\.\\");
+  const auto& t = std::get<TextLine>(f.items[4]);
+  EXPECT_EQ(t.column, 10);
+  EXPECT_EQ(t.text, "TOTAL");
+  EXPECT_EQ(t.advance, 1);
+  // Commas inside the text belong to it: the first and last comma delimit.
+  EXPECT_EQ(std::get<TextLine>(f.items[5]).text, "A,B,C");
+}
+
+TEST(PrintFileReader, ReportsWhatItCannotReadAndKeepsTheRest) {
+  std::string bytes = "PAGE x\r\nGARBAGE\r\n\x01\x02\xff\r\n 1 ,OK, 1 \r\n 1 ,bad, z \n";
+  PrintFile f = ParsePrintFile(bytes);
+  ASSERT_EQ(f.items.size(), 1u);
+  EXPECT_EQ(std::get<TextLine>(f.items[0]).text, "OK");
+  // bad page, unknown, binary, bad advance, and the missing device line
+  ASSERT_EQ(f.problems.size(), 5u);
+  EXPECT_EQ(f.problems[0].lineNumber, 1);
+  EXPECT_EQ(f.problems[3].lineNumber, 5);
+  EXPECT_FALSE(f.hasDevice);
+}
+
+TEST(PageLayout, PlacesTextAtColumnsAndContinuesAtColumnZero) {
+  PrintFile f = ParsePrintFile(Crlf({"DEVICE", "PAGE 66 ", " 10 ,XY, 0 ", " 0 ,ABC, 0 ", " 1 ,COD, 1 ",
+                                     " 5 ,second, 2 ", " 3 ,third, 1 "}));
+  auto pages = LayOutPages(f);
+  ASSERT_EQ(pages.size(), 1u);
+  ASSERT_EQ(pages[0].lines.size(), 4u);
+  EXPECT_EQ(pages[0].lines[0], "COD      XYABC");
+  EXPECT_EQ(pages[0].lines[1], "    second");
+  EXPECT_EQ(pages[0].lines[2], "");  // advance 2 leaves one empty line
+  EXPECT_EQ(pages[0].lines[3], "  third");
+}
+
+TEST(PageLayout, BreaksAtPageLinesAndWhenThePageIsFull) {
+  PrintFile f = ParsePrintFile(Crlf({"DEVICE", "PAGE 3 ", " 1 ,a, 1 ", " 1 ,b, 1 ", " 1 ,c, 1 ",
+                                     " 1 ,d, 1 ", "PAGE 66 ", "*q", " 1 ,e, 9 ", "PAGE 66 "}));
+  auto pages = LayOutPages(f);
+  ASSERT_EQ(pages.size(), 3u);
+  EXPECT_EQ(pages[0].lines, (std::vector<std::string>{"a", "b", "c"}));
+  EXPECT_EQ(pages[1].lines, (std::vector<std::string>{"d"}));
+  EXPECT_EQ(pages[2].lines, (std::vector<std::string>{"e"}));
+  EXPECT_TRUE(pages[2].condensed);
+  EXPECT_FALSE(pages[0].condensed);
+}
+
+TEST(PageLayout, JustificationDoesNotMoveFixedPitchText) {
+  PrintFile f = ParsePrintFile(Crlf({"DEVICE", "PAGE 66 ", "JUSD", " 93 ,     TOTAL, 1 ", "JUSA",
+                                     " 4 ,TITLE, 1 ", "JUSN 84 \\.\\", " 39 ,TOTAL DESPESES < A > , 0 ",
+                                     "JUSD", " 86 ,    12,00, 1 "}));
+  auto pages = LayOutPages(f);
+  ASSERT_EQ(pages.size(), 1u);
+  EXPECT_EQ(pages[0].lines[0], std::string(92, ' ') + "     TOTAL");
+  EXPECT_EQ(pages[0].lines[1], "   TITLE");
+  EXPECT_EQ(pages[0].lines[2], std::string(38, ' ') + "TOTAL DESPESES < A > " + std::string(26, ' ') + "    12,00");
+}
+
+TEST(TextOutput, Utf8PagesEndedByFormFeeds) {
+  PrintFile f = ParsePrintFile(std::string("DEVICEx.txt\r\nPAGE 66 \r\n 1 ,P\xB7GINA    , 1 \r\nPAGE 66 \r\n 2 ,\xC4\xC4, 1 \r\n"));
+  EXPECT_EQ(PagesAsText(LayOutPages(f)), "PÀGINA\n\f ──\n\f");
+}
+
+std::string RunCapture(const std::string& cmd) {
+  std::string out;
+  FILE* p = popen(cmd.c_str(), "r");
+  if (!p) return out;
+  char buf[4096];
+  std::size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  pclose(p);
+  return out;
+}
+
+class KitprintProgram : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/kitprinttestXXXXXX";
+    dir_ = mkdtemp(tmpl);
+  }
+  void TearDown() override { std::system(("rm -rf " + dir_).c_str()); }
+  void WritePrintFile(const std::string& device) {
+    std::ofstream(dir_ + "/kitprint.tmp", std::ios::binary)
+        << Crlf({"DEVICE" + device, "PAGE 66 ", "*@e"})
+        << std::string(" 1 ,CORRESPONENT A LA COMUNITAT DE PROPIETARIS 001 - ESCALA \x90S, 1 \r\n")
+        << Crlf({" 5 ,TOTAL, 0 ", "JUSD", " 15 ,      1.234'56, 1 ", "PAGE 66 ", " 1 ,second page, 1 "});
+  }
+  std::string dir_;
+};
+
+TEST_F(KitprintProgram, WritesTextFileNamedByTheDevice) {
+  WritePrintFile(dir_ + "/out.txt");
+  ASSERT_EQ(std::system((std::string(KITPRINT_EXE) + " " + dir_ + "/kitprint.tmp").c_str()), 0);
+  std::ifstream in(dir_ + "/out.txt");
+  std::stringstream s;
+  s << in.rdbuf();
+  EXPECT_EQ(s.str(),
+            "CORRESPONENT A LA COMUNITAT DE PROPIETARIS 001 - ESCALA ÉS\n"
+            "    TOTAL      1.234'56\n\fsecond page\n\f");
+}
+
+TEST_F(KitprintProgram, WritesPdfWhoseTextHoldsTheLines) {
+  if (std::system("command -v pdftotext >/dev/null 2>&1") != 0) GTEST_SKIP() << "pdftotext is not installed";
+  WritePrintFile(dir_ + "/out.pdf");
+  ASSERT_EQ(std::system((std::string(KITPRINT_EXE) + " " + dir_ + "/kitprint.tmp 2>/dev/null").c_str()), 0);
+  std::string text = RunCapture("pdftotext -layout " + dir_ + "/out.pdf -");
+  EXPECT_NE(text.find("CORRESPONENT A LA COMUNITAT DE PROPIETARIS 001 - ESCALA ÉS"), std::string::npos) << text;
+  EXPECT_NE(text.find("TOTAL      1.234'56"), std::string::npos) << text;
+  EXPECT_NE(text.find("second page"), std::string::npos) << text;
+  EXPECT_NE(text.find('\f'), std::string::npos);  // two pages
+}
+
+TEST_F(KitprintProgram, ScreenDeviceWritesTextWhenNotATerminal) {
+  WritePrintFile("PANTALLA");
+  std::string out = RunCapture(std::string(KITPRINT_EXE) + " " + dir_ + "/kitprint.tmp </dev/null");
+  EXPECT_EQ(out.substr(0, 11), "CORRESPONEN");
+}
+
+TEST_F(KitprintProgram, MissingFileAndBadUsageFail) {
+  EXPECT_EQ(WEXITSTATUS(std::system((std::string(KITPRINT_EXE) + " " + dir_ + "/none 2>/dev/null").c_str())), 1);
+  EXPECT_EQ(WEXITSTATUS(std::system((std::string(KITPRINT_EXE) + " --bogus 2>/dev/null").c_str())), 2);
+  EXPECT_EQ(WEXITSTATUS(std::system((std::string(KITPRINT_EXE) + " a b 2>/dev/null").c_str())), 2);
+}
+
+TEST_F(KitprintProgram, UnavailablePrinterIsReportedNotSilent) {
+  WritePrintFile("OFICINA");
+  std::string cmd = "PATH=/nonexistent " + std::string(KITPRINT_EXE) + " " + dir_ + "/kitprint.tmp 2>&1";
+  std::string out = RunCapture("/bin/sh -c '" + cmd + "; echo status=$?'");
+  EXPECT_NE(out.find("printing is not available"), std::string::npos) << out;
+  EXPECT_NE(out.find("status=1"), std::string::npos) << out;
+}
+
+}  // namespace
+}  // namespace kitprint

@@ -1,0 +1,67 @@
+// The pages on the terminal: one page at a time, scrolled with the arrows.
+#include <clocale>
+
+#include <curses.h>
+
+#include <algorithm>
+#include <string>
+
+#include "format/cp850.h"
+#include "tools/kitprint/outputs.h"
+
+namespace kitprint {
+
+void ShowInPager(const std::vector<Page>& pages) {
+  if (pages.empty()) return;
+  std::setlocale(LC_ALL, "");
+  initscr();
+  raw();
+  noecho();
+  keypad(stdscr, TRUE);
+  curs_set(0);
+  std::size_t index = 0;
+  int top = 0, left = 0;
+  for (;;) {
+    const Page& page = pages[index];
+    int rows = LINES - 1, cols = COLS;
+    erase();
+    for (int r = 0; r < rows; ++r) {
+      std::size_t n = static_cast<std::size_t>(top + r);
+      if (n >= page.lines.size()) break;
+      const std::string& line = page.lines[n];
+      if (static_cast<std::size_t>(left) >= line.size()) continue;
+      std::string part = line.substr(static_cast<std::size_t>(left), static_cast<std::size_t>(cols));
+      mvaddstr(r, 0, format::Cp850ToUtf8(part).c_str());
+    }
+    std::string status = " Page " + std::to_string(index + 1) + "/" + std::to_string(pages.size()) +
+                         "   PgDn/PgUp pages   arrows scroll   Esc or q leaves ";
+    attron(A_REVERSE);
+    mvaddnstr(LINES - 1, 0, status.c_str(), cols);
+    attroff(A_REVERSE);
+    refresh();
+    int key = getch();
+    int maxTop = std::max(0, static_cast<int>(page.lines.size()) - rows);
+    switch (key) {
+      case 27: case 'q': case 'Q':
+        endwin();
+        return;
+      case KEY_NPAGE: case ' ':
+        if (top < maxTop) top = std::min(maxTop, top + rows);
+        else if (index + 1 < pages.size()) { ++index; top = 0; }
+        break;
+      case KEY_PPAGE: case 'b':
+        if (top > 0) top = std::max(0, top - rows);
+        else if (index > 0) { --index; top = 0; }
+        break;
+      case KEY_DOWN: top = std::min(maxTop, top + 1); break;
+      case KEY_UP: top = std::max(0, top - 1); break;
+      case KEY_RIGHT: left += 8; break;
+      case KEY_LEFT: left = std::max(0, left - 8); break;
+      case KEY_HOME: index = 0; top = 0; left = 0; break;
+      case KEY_END: index = pages.size() - 1; top = 0; break;
+      default: break;
+    }
+  }
+}
+
+}  // namespace kitprint

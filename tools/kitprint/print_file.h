@@ -1,0 +1,55 @@
+// The print file: what the module writes for the print program.
+//
+// One record a line, CR LF ended, code page 850:
+//   "DEVICE" name            where the output goes
+//   "PAGE" n                 a new page of n lines
+//   "JUS" code               justification of the following text lines
+//   "*" command              a free command for the printer ("@e", "q")
+//   column "," text "," adv  a text line
+// Numbers are written with a sign position and a trailing blank (" 10 ").
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace kitprint {
+
+struct DeviceLine {
+  std::string name;
+};
+struct PageLine {
+  int length = 0;
+};
+struct JustifyLine {
+  std::string code;
+};
+struct CommandLine {
+  std::string text;
+};
+struct TextLine {
+  int column = 0;
+  std::string text;  // code page 850
+  int advance = 0;
+};
+
+using PrintItem = std::variant<DeviceLine, PageLine, JustifyLine, CommandLine, TextLine>;
+
+struct PrintFileProblem {
+  int lineNumber = 0;  // from 1
+  std::string message;
+};
+
+struct PrintFile {
+  std::vector<PrintItem> items;
+  std::vector<PrintFileProblem> problems;
+  bool hasDevice = false;
+  std::string device;  // the first device line's name, blanks trimmed
+};
+
+// Reads the bytes of a print file. Lines that cannot be understood are left
+// out and reported in `problems`; everything else is kept.
+PrintFile ParsePrintFile(std::string_view bytes);
+
+}  // namespace kitprint
