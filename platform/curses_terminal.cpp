@@ -1,0 +1,452 @@
+#include "platform/curses_terminal.h"
+
+#ifndef NCURSES_WIDECHAR
+#define NCURSES_WIDECHAR 1
+#endif
+#include <curses.h>
+#include <langinfo.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <clocale>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <string_view>
+#include <vector>
+
+#include "format/cp850.h"
+#include "platform/key_decoder.h"
+#include "platform/system.h"
+
+namespace platform {
+namespace {
+
+constexpr int kMinRows = 25;
+constexpr int kMinColumns = 80;
+constexpr int kDefaultEscDelayMs = 25;
+
+// PC colour numbers (blue 1, red 4) to curses ones (red 1, blue 4).
+constexpr std::array<short, 8> kPcToCurses = {0, 4, 2, 6, 1, 5, 3, 7};
+
+// Set while curses owns the terminal; the exit paths look at it.
+std::atomic<bool> g_open{false};
+// Set while a CursesTerminal exists (curses state is process-wide).
+bool g_instance = false;
+
+constexpr std::array<int, 5> kFatalSignals = {SIGTERM, SIGINT, SIGHUP, SIGSEGV, SIGABRT};
+std::array<struct sigaction, kFatalSignals.size()> g_previousActions{};
+
+void OnFatalSignal(int sig) {
+  // endwin is not async-signal-safe, but a terminal left in raw mode with
+  // the alternate screen on is worse than the small risk.
+  RestoreCursesTerminal();
+  // SA_RESETHAND put the default action back: the signal ends the process
+  // as it would have without us.
+  std::raise(sig);
+}
+
+void InstallExitHandlers() {
+  static bool atexitDone = false;
+  if (!atexitDone) {
+    std::atexit([] { RestoreCursesTerminal(); });
+    atexitDone = true;
+  }
+  for (std::size_t i = 0; i < kFatalSignals.size(); ++i) {
+    struct sigaction action {};
+    action.sa_handler = OnFatalSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESETHAND;
+    sigaction(kFatalSignals[i], &action, &g_previousActions[i]);
+  }
+}
+
+void RemoveExitHandlers() {
+  for (std::size_t i = 0; i < kFatalSignals.size(); ++i)
+    sigaction(kFatalSignals[i], &g_previousActions[i], nullptr);
+}
+
+bool LocaleIsUtf8() {
+  const char* codeset = nl_langinfo(CODESET);
+  return codeset && (std::strcmp(codeset, "UTF-8") == 0 || std::strcmp(codeset, "utf8") == 0);
+}
+
+void AppendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xc0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3f));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xe0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3f));
+    out += static_cast<char>(0x80 | (cp & 0x3f));
+  } else {
+    out += static_cast<char>(0xf0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3f));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3f));
+    out += static_cast<char>(0x80 | (cp & 0x3f));
+  }
+}
+
+class CursesTerminal final : public Terminal {
+ public:
+  CursesTerminal(SCREEN* screen, int rows, int columns)
+      : screen_(screen), rows_(rows), columns_(columns),
+        cells_(static_cast<std::size_t>(rows * columns)) {
+    g_instance = true;
+    SetUpColours();
+    RedrawAll();
+  }
+
+  ~CursesTerminal() override {
+    RestoreCursesTerminal();
+    RemoveExitHandlers();
+    delscreen(screen_);
+    g_instance = false;
+  }
+
+  int Rows() const override { return rows_; }
+  int Columns() const override { return columns_; }
+
+  void SetCursor(int row, int column) override {
+    if (row >= 1 && row <= rows_) row_ = row;
+    if (column >= 1 && column <= columns_) column_ = column;
+  }
+  int CursorRow() const override { return row_; }
+  int CursorColumn() const override { return column_; }
+
+  void HideCursor() override {
+    cursorShown_ = false;
+    curs_set(0);
+  }
+  void ShowCursor(int sizePercent) override {
+    cursorShown_ = true;
+    cursorSize_ = sizePercent;
+    curs_set(sizePercent >= 50 ? 2 : 1);
+  }
+
+  void Write(std::string_view cp850) override {
+    for (char c : cp850) {
+      Cell& cell = At(row_, column_);
+      cell.ch = static_cast<std::uint8_t>(c);
+      cell.attr = attr_;
+      Draw(row_, column_);
+      if (column_ < columns_) {
+        ++column_;
+      } else if (row_ < rows_) {
+        column_ = 1;
+        ++row_;
+      }
+      // At the bottom right corner the cursor stays put: scrolling the
+      // whole screen would tear the frames drawn there.
+    }
+  }
+
+  void SetColour(int foreground, int background) override {
+    int fg = attr_ & 15, bg = attr_ >> 4;
+    if (foreground >= 0 && foreground < 16) fg = foreground;
+    if (background >= 0 && background < 16) bg = background;
+    attr_ = static_cast<std::uint8_t>(fg + 16 * bg);
+  }
+  std::uint8_t CurrentAttribute() const override { return attr_; }
+
+  Cell ReadCell(int row, int column) const override {
+    if (row < 1 || row > rows_ || column < 1 || column > columns_) return Cell{};
+    return cells_[Index(row, column)];
+  }
+
+  void Scroll(int top, int left, int bottom, int right, int lines) override {
+    top = std::max(top, 1);
+    left = std::max(left, 1);
+    bottom = std::min(bottom, rows_);
+    right = std::min(right, columns_);
+    if (lines == 0 || top > bottom || left > right) return;
+    const int height = bottom - top + 1;
+    const Cell blank{' ', attr_};
+    for (int i = 0; i < height; ++i) {
+      // Up: fill from the top, each row taking the one `lines` below it.
+      const int row = lines > 0 ? top + i : bottom - i;
+      const int source = row + lines;
+      for (int c = left; c <= right; ++c)
+        At(row, c) = (source >= top && source <= bottom) ? At(source, c) : blank;
+    }
+    for (int r = top; r <= bottom; ++r)
+      for (int c = left; c <= right; ++c) Draw(r, c);
+  }
+
+  void Flush() override {
+    if (suspended_) return;
+    wmove(stdscr, row_ - 1, column_ - 1);
+    wrefresh(stdscr);
+  }
+
+  InputEvent Poll(int timeoutMs) override {
+    if (suspended_) return {};
+    Flush();
+    int wait = timeoutMs < 0 ? -1 : timeoutMs;
+    for (;;) {
+      Settle(true);
+      if (!queue_.empty()) {
+        InputEvent e = queue_.front();
+        queue_.pop_front();
+        return e;
+      }
+      const bool midSequence = !pending_.empty();
+      wtimeout(stdscr, midSequence ? escDelay_ : wait);
+      wint_t ch = 0;
+      const int r = wget_wch(stdscr, &ch);
+      wait = 0;
+      if (r == ERR) {
+        if (!midSequence) return {};
+        Settle(false);
+        continue;
+      }
+      if (r == KEY_CODE_YES) {
+        TakeCursesKey(static_cast<int>(ch));
+        continue;
+      }
+      AppendUtf8(pending_, static_cast<char32_t>(ch));
+    }
+  }
+
+  void DiscardInput() override {
+    queue_.clear();
+    pending_.clear();
+    flushinp();
+  }
+
+  bool InsertMode() const override { return insert_; }
+  void SetInsertMode(bool on) override { insert_ = on; }
+
+  int MouseButtons() const override { return mouseButtons_; }
+  void EnableMouse(bool on) override {
+    mouseOn_ = on;
+    mousemask(on ? (BUTTON1_PRESSED | BUTTON1_CLICKED) : 0, nullptr);
+  }
+
+  std::string ClipboardText() override { return clipboard_; }
+  void SetClipboardText(std::string_view cp850) override { clipboard_.assign(cp850); }
+
+  void Beep() override { beep(); }
+
+  void Suspend() override {
+    if (suspended_) return;
+    def_prog_mode();
+    endwin();
+    g_open = false;
+    suspended_ = true;
+  }
+
+  void Resume() override {
+    if (!suspended_) return;
+    suspended_ = false;
+    g_open = true;
+    reset_prog_mode();
+    RedrawAll();
+    clearok(curscr, TRUE);
+    if (cursorShown_) ShowCursor(cursorSize_); else HideCursor();
+    Flush();
+  }
+
+  void Configure() {
+    const std::string delay = GetEnv("ESCDELAY");
+    escDelay_ = kDefaultEscDelayMs;
+    if (!delay.empty()) {
+      const int v = std::atoi(delay.c_str());
+      if (v >= 0 && v <= 10000) escDelay_ = v;
+    }
+    set_escdelay(escDelay_);
+    mouseinterval(0);
+    // The terminal database says whether the terminal reports the mouse.
+    const char* kmous = tigetstr(const_cast<char*>("kmous"));
+    mouseButtons_ = (kmous != nullptr && kmous != reinterpret_cast<char*>(-1)) ? 3 : 0;
+  }
+
+ private:
+  std::size_t Index(int row, int column) const {
+    return static_cast<std::size_t>((row - 1) * columns_ + (column - 1));
+  }
+  Cell& At(int row, int column) { return cells_[Index(row, column)]; }
+
+  void SetUpColours() {
+    if (!has_colors()) return;
+    start_color();
+    if (COLORS >= 16 && COLOR_PAIRS >= 257) {
+      mode_ = ColourMode::kSixteen;
+      for (int a = 0; a < 256; ++a) {
+        const short fg = static_cast<short>(kPcToCurses[a & 7] + ((a & 8) ? 8 : 0));
+        const short bg = static_cast<short>(kPcToCurses[(a >> 4) & 7] + ((a & 128) ? 8 : 0));
+        init_pair(static_cast<short>(a + 1), fg, bg);
+      }
+    } else if (COLOR_PAIRS >= 64) {
+      mode_ = ColourMode::kEight;
+      // Pair 0 is the terminal's own default, taken as light grey on black.
+      for (int fg = 0; fg < 8; ++fg)
+        for (int bg = 0; bg < 8; ++bg) {
+          const int pair = EightColourPair(fg, bg);
+          if (pair != 0)
+            init_pair(static_cast<short>(pair), kPcToCurses[static_cast<std::size_t>(fg)],
+                      kPcToCurses[static_cast<std::size_t>(bg)]);
+        }
+    }
+  }
+
+  static int EightColourPair(int fg, int bg) { return bg * 8 + (fg ^ 7); }
+
+  void Draw(int row, int column) {
+    if (suspended_) return;
+    const Cell& cell = cells_[Index(row, column)];
+    wchar_t text[2] = {static_cast<wchar_t>(format::Cp850ToUnicode(cell.ch)), 0};
+    if (cell.ch == 0) text[0] = L' ';
+    attr_t attrs = A_NORMAL;
+    short pair = 0;
+    const int fg = cell.attr & 15, bg = cell.attr >> 4;
+    switch (mode_) {
+      case ColourMode::kSixteen:
+        pair = static_cast<short>(cell.attr + 1);
+        break;
+      case ColourMode::kEight:
+        pair = static_cast<short>(EightColourPair(fg & 7, bg & 7));
+        if (fg & 8) attrs |= A_BOLD;
+        break;
+      case ColourMode::kNone:
+        if (bg != 0) attrs |= A_REVERSE;
+        if (fg & 8) attrs |= A_BOLD;
+        break;
+    }
+    cchar_t cc;
+    setcchar(&cc, text, attrs, pair, nullptr);
+    // The bottom right cell reports an error once written: expected.
+    mvwadd_wch(stdscr, row - 1, column - 1, &cc);
+  }
+
+  void RedrawAll() {
+    for (int r = 1; r <= rows_; ++r)
+      for (int c = 1; c <= columns_; ++c) Draw(r, c);
+  }
+
+  // Decodes what can be decoded of the raw bytes into the queue.
+  void Settle(bool moreMayCome) {
+    while (!pending_.empty()) {
+      DecodedBytes d = DecodeBytes(pending_, moreMayCome);
+      if (d.used == 0) return;
+      pending_.erase(0, d.used);
+      if (d.event.kind != InputEvent::Kind::kNone) queue_.push_back(d.event);
+    }
+  }
+
+  void TakeCursesKey(int code) {
+    if (code == KEY_RESIZE) {
+      // The grid keeps its size; repaint what still fits.
+      RedrawAll();
+      clearok(curscr, TRUE);
+      return;
+    }
+    const bool altPrefix = pending_ == "\x1b";
+    if (!altPrefix) Settle(false);
+    pending_.clear();
+    if (code == KEY_MOUSE) {
+      MEVENT m{};
+      if (getmouse(&m) == OK && mouseOn_ && (m.bstate & (BUTTON1_PRESSED | BUTTON1_CLICKED))) {
+        InputEvent e;
+        e.kind = InputEvent::Kind::kMouse;
+        e.buttons = 1;
+        e.row = m.y + 1;
+        e.column = m.x + 1;
+        queue_.push_back(e);
+      }
+      return;
+    }
+    const char* name = keyname(code);
+    if (!name) return;
+    auto e = DecodeKeyName(name);
+    if (!e) return;
+    queue_.push_back(altPrefix ? WithAlt(*e) : *e);
+  }
+
+  enum class ColourMode { kNone, kEight, kSixteen };
+
+  SCREEN* screen_;
+  int rows_, columns_;
+  std::vector<Cell> cells_;
+  int row_ = 1, column_ = 1;
+  std::uint8_t attr_ = 7;
+  bool cursorShown_ = true;
+  int cursorSize_ = 25;
+  ColourMode mode_ = ColourMode::kNone;
+  int escDelay_ = kDefaultEscDelayMs;
+  bool insert_ = false;
+  bool mouseOn_ = false;
+  int mouseButtons_ = 0;
+  bool suspended_ = false;
+  std::string clipboard_;
+  std::string pending_;  // raw UTF-8 bytes not yet decoded
+  std::deque<InputEvent> queue_;
+};
+
+}  // namespace
+
+void RestoreCursesTerminal() {
+  if (g_open.exchange(false)) {
+    endwin();
+    std::fflush(stdout);
+  }
+}
+
+std::unique_ptr<Terminal> OpenCursesTerminal(std::string& error) {
+  if (g_open || g_instance) {
+    error = "the terminal is already open";
+    return nullptr;
+  }
+  if (!isatty(STDIN_FILENO) || !isatty(STDOUT_FILENO)) {
+    error = "standard input and output must be a terminal";
+    return nullptr;
+  }
+  std::setlocale(LC_ALL, "");
+  // The screen shows code page 850 through Unicode: without a UTF-8
+  // locale the box characters and accents would be lost.
+  if (!LocaleIsUtf8()) std::setlocale(LC_CTYPE, "C.UTF-8");
+  if (GetEnv("TERM").empty()) {
+    error = "TERM is not set: the terminal type is unknown";
+    return nullptr;
+  }
+  SCREEN* screen = newterm(nullptr, stdout, stdin);
+  if (!screen) {
+    error = "the terminal type \"" + GetEnv("TERM") + "\" is not known";
+    return nullptr;
+  }
+  set_term(screen);
+  g_open = true;
+  int rows = 0, columns = 0;
+  getmaxyx(stdscr, rows, columns);
+  if (rows < kMinRows || columns < kMinColumns) {
+    endwin();
+    g_open = false;
+    delscreen(screen);
+    error = "the terminal is " + std::to_string(columns) + " x " + std::to_string(rows) +
+            "; at least " + std::to_string(kMinColumns) + " columns by " +
+            std::to_string(kMinRows) + " rows are needed";
+    return nullptr;
+  }
+  InstallExitHandlers();
+  raw();
+  noecho();
+  nonl();
+  keypad(stdscr, TRUE);
+  meta(stdscr, TRUE);
+  intrflush(stdscr, FALSE);
+  scrollok(stdscr, FALSE);
+  leaveok(stdscr, FALSE);
+  auto terminal = std::make_unique<CursesTerminal>(screen, rows, columns);
+  terminal->Configure();
+  terminal->ShowCursor(25);
+  terminal->Flush();
+  return terminal;
+}
+
+}  // namespace platform

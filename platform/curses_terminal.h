@@ -1,0 +1,26 @@
+// The real terminal, through ncursesw.
+//
+// A grid of code page 850 cells is the truth: every write goes to it and is
+// drawn through the code page 850 -> Unicode table, so ReadCell answers from
+// the grid and Resume can repaint the whole screen. Keys are decoded into PC
+// key codes by key_decoder.h. The terminal's own state is put back on every
+// way out: the destructor, exit(), and the fatal signals.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/terminal.h"
+
+namespace platform {
+
+// Opens the terminal on standard input/output. Null, with `error` telling
+// why, when there is no usable terminal or it is smaller than 80 x 25.
+// Only one can be open at a time.
+std::unique_ptr<Terminal> OpenCursesTerminal(std::string& error);
+
+// Puts the terminal back as it was before OpenCursesTerminal, if one is
+// open. Safe to call more than once; the exit paths call it.
+void RestoreCursesTerminal();
+
+}  // namespace platform

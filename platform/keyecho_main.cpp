@@ -1,0 +1,84 @@
+// keyecho REPORT STOPKEY
+//
+// Opens the real terminal, draws a double frame with an accented title and
+// writes every key it reads to REPORT as "key <hex code> <hex modifiers>"
+// (mouse clicks as "mouse <row> <column>") until the key STOPKEY (hex)
+// arrives. "ready" is written once the screen is drawn. Used by the
+// terminal test and handy for seeing what a terminal sends.
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "format/cp850.h"
+#include "platform/curses_terminal.h"
+
+namespace {
+
+void DrawScreen(platform::Terminal& t) {
+  using namespace std::literals;
+  t.SetColour(15, 1);
+  const int width = 40;
+  const int top = 3, left = 10, bottom = 9;
+  t.SetCursor(top, left);
+  t.Write("\xc9" + std::string(width - 2, '\xcd') + "\xbb");  // ╔═╗
+  for (int r = top + 1; r < bottom; ++r) {
+    t.SetCursor(r, left);
+    t.Write("\xba" + std::string(width - 2, ' ') + "\xba");  // ║ ║
+  }
+  t.SetCursor(bottom, left);
+  t.Write("\xc8" + std::string(width - 2, '\xcd') + "\xbc");  // ╚═╝
+  t.SetCursor(top + 2, left + 2);
+  t.Write("PÀGINA Ç àéíòú ñ €"_cp);
+  t.SetColour(14, 4);
+  t.SetCursor(top + 4, left + 2);
+  t.Write("┌─┐ └─┘ │"_cp);
+  t.SetColour(7, 0);
+  t.SetCursor(25, 1);
+  t.Write("keyecho");
+  t.SetCursor(top + 6, left + 2);
+  t.Flush();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: keyecho REPORT STOPKEY\n");
+    return 2;
+  }
+  std::FILE* report = std::fopen(argv[1], "w");
+  if (!report) {
+    std::fprintf(stderr, "keyecho: cannot write %s\n", argv[1]);
+    return 2;
+  }
+  const unsigned long stopKey = std::strtoul(argv[2], nullptr, 16);
+  std::string error;
+  std::unique_ptr<platform::Terminal> terminal = platform::OpenCursesTerminal(error);
+  if (!terminal) {
+    std::fprintf(stderr, "keyecho: %s\n", error.c_str());
+    std::fprintf(report, "error: %s\n", error.c_str());
+    std::fclose(report);
+    return 1;
+  }
+  terminal->EnableMouse(true);
+  DrawScreen(*terminal);
+  std::fputs("ready\n", report);
+  std::fflush(report);
+  for (;;) {
+    platform::InputEvent e = terminal->Poll(1000);
+    if (e.kind == platform::InputEvent::Kind::kMouse) {
+      std::fprintf(report, "mouse %d %d\n", e.row, e.column);
+    } else if (e.kind == platform::InputEvent::Kind::kKey) {
+      std::fprintf(report, "key %x %x\n", e.key, e.modifiers);
+      if (e.key == stopKey) break;
+    } else {
+      continue;
+    }
+    std::fflush(report);
+  }
+  terminal.reset();
+  std::fputs("end\n", report);
+  std::fclose(report);
+  return 0;
+}
