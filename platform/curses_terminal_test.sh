@@ -1,0 +1,178 @@
+#!/usr/bin/env bash
+# Drives the real terminal back end inside tmux: keys typed with send-keys
+# must arrive as their PC key codes, the screen must show box characters
+# and accents, and the terminal must be given back on a normal exit, on
+# SIGTERM, and when the screen is too small.
+#
+# usage: curses_terminal_test.sh KEYECHO     (exit 77: skipped)
+set -u
+
+keyecho=${1:?usage: curses_terminal_test.sh KEYECHO}
+if ! command -v tmux >/dev/null 2>&1; then
+  echo "SKIPPED: tmux is not installed; the real terminal was not tested"
+  exit 77
+fi
+
+export LANG=C.UTF-8 LC_ALL=C.UTF-8
+socket="kit-curses-test-$$"
+work=$(mktemp -d)
+failures=0
+passes=0
+
+tm() { tmux -L "$socket" -f /dev/null "$@"; }
+cleanup() {
+  tm kill-server >/dev/null 2>&1
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+check() {  # check DESCRIPTION EXPECTED ACTUAL
+  if [[ "$2" == "$3" ]]; then
+    passes=$((passes + 1))
+  else
+    failures=$((failures + 1))
+    echo "FAIL: $1: expected '$2', got '$3'"
+  fi
+}
+
+# Waits until FILE has at least N lines (up to ~10 s).
+wait_lines() {
+  local file=$1 n=$2 i
+  for ((i = 0; i < 200; i++)); do
+    if [[ -f "$file" ]] && (($(wc -l <"$file") >= n)); then return 0; fi
+    sleep 0.05
+  done
+  return 1
+}
+
+# Waits until the pane shows (or with "!" no longer shows) TEXT.
+wait_screen() {
+  local session=$1 text=$2 negate=${3:-} i
+  for ((i = 0; i < 200; i++)); do
+    if tm capture-pane -p -t "$session" 2>/dev/null | grep -qF -- "$text"; then
+      [[ -z "$negate" ]] && return 0
+    else
+      [[ -n "$negate" ]] && return 0
+    fi
+    sleep 0.05
+  done
+  return 1
+}
+
+start() {  # start SESSION WIDTH HEIGHT REPORT
+  tm new-session -d -s "$1" -x "$2" -y "$3" \
+    "env TERM=xterm-256color LANG=C.UTF-8 '$keyecho' '$4' 11; sleep 30"
+}
+
+# --- keys and screen ---------------------------------------------------------
+report="$work/keys.txt"
+start keys 80 25 "$report"
+if ! wait_lines "$report" 1; then
+  echo "FAIL: keyecho did not start: $(cat "$report" 2>/dev/null)"
+  exit 1
+fi
+
+screen=$(tm capture-pane -p -t keys)
+for text in "╔══════" "══════╗" "║ PÀGINA Ç àéíòú ñ € " "╚══════" "┌─┐ └─┘ │"; do
+  if grep -qF -- "$text" <<<"$screen"; then
+    passes=$((passes + 1))
+  else
+    failures=$((failures + 1))
+    echo "FAIL: the screen does not show '$text'"
+  fi
+done
+row3=$(sed -n 3p <<<"$screen")
+check "frame position" "         ╔" "${row3:0:10}"
+check "last row written" "keyecho" "$(sed -n 25p <<<"$screen" | tr -d ' ')"
+
+# tmux key name -> expected "key <code> <modifiers>" line.
+keys=(
+  "F1|key 3b00 0"
+  "S-F3|key 5600 10"
+  "C-Left|key 7300 8"
+  "C-Right|key 7400 8"
+  "C-Home|key 7700 8"
+  "M-x|key 2d00 2"
+  "M-c|key 2e00 2"
+  "M-e|key 1200 2"
+  "M-F4|key 6b00 2"
+  "C-F4|key 6100 8"
+  "F12|key 8600 0"
+  "Escape|key 1b 0"
+  "é|key 82 0"
+  "À|key b7 0"
+  "NPage|key 5100 0"
+  "PPage|key 4900 0"
+  "IC|key 5200 0"
+  "DC|key 5300 0"
+  "Home|key 4700 0"
+  "End|key 4f00 0"
+  "Up|key 4800 0"
+  "Tab|key 9 0"
+  "BTab|key f00 10"
+  "Enter|key d 0"
+  "BSpace|key 8 0"
+  "C-c|key 3 0"
+  "C-v|key 16 0"
+  "a|key 61 0"
+)
+line=1
+for entry in "${keys[@]}"; do
+  key=${entry%%|*}
+  want=${entry#*|}
+  tm send-keys -t keys -- "$key"
+  line=$((line + 1))
+  # One key at a time: Esc must stand alone, not become Alt+ the next key.
+  if wait_lines "$report" "$line"; then
+    check "key $key" "$want" "$(sed -n "${line}p" "$report")"
+  else
+    check "key $key" "$want" "(nothing)"
+    line=$((line - 1))
+  fi
+done
+
+tm send-keys -t keys C-q
+wait_lines "$report" $((line + 2))
+check "ends on its stop key" "end" "$(tail -n 1 "$report")"
+# The program's screen is gone once it has left: the terminal was restored.
+if wait_screen keys "PÀGINA" not; then
+  passes=$((passes + 1))
+else
+  failures=$((failures + 1))
+  echo "FAIL: the frame is still on screen after a normal exit"
+fi
+
+# --- SIGTERM gives the terminal back -------------------------------------------
+report2="$work/term.txt"
+start term 80 25 "$report2"
+if wait_lines "$report2" 1 && wait_screen term "PÀGINA"; then
+  pid=$(tm list-panes -t term -F '#{pane_pid}')
+  child=$(pgrep -P "$pid" -f keyecho | head -n 1)
+  [[ -z "$child" ]] && child=$(pgrep -P "$(pgrep -P "$pid" | head -n 1)" | head -n 1)
+  if [[ -n "$child" ]]; then
+    kill -TERM "$child"
+    if wait_screen term "PÀGINA" not; then
+      passes=$((passes + 1))
+    else
+      failures=$((failures + 1))
+      echo "FAIL: the screen was not restored after SIGTERM"
+    fi
+  else
+    failures=$((failures + 1))
+    echo "FAIL: keyecho's process was not found"
+  fi
+else
+  failures=$((failures + 1))
+  echo "FAIL: keyecho did not start for the SIGTERM case"
+fi
+
+# --- a screen smaller than 80 x 25 is refused ---------------------------------
+report3="$work/small.txt"
+start small 70 20 "$report3"
+wait_lines "$report3" 1
+check "small screen refused" \
+  "error: the terminal is 70 x 20; at least 80 columns by 25 rows are needed" \
+  "$(head -n 1 "$report3")"
+
+echo "$passes passed, $failures failed"
+((failures == 0))
