@@ -1,0 +1,235 @@
+#include "format/numbers.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+#include <vector>
+
+namespace format {
+namespace {
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+int DigitValue(char c) { return IsDigit(c) ? c - '0' : 0; }
+
+std::string_view TrimBlanks(std::string_view s) {
+  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
+  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+  return s;
+}
+
+// The decimal digits of a non-negative whole number held in a double; the
+// empty text for 0, as the number texts print nothing for it.
+std::string WholeDigits(double x) {
+  if (!(x >= 1)) return {};  // 0, negatives and NaN
+  if (!std::isfinite(x)) x = DBL_MAX;
+  // A double below 1e309 has at most 309 integer digits.
+  char buf[400];
+  int n = std::snprintf(buf, sizeof buf, "%.0f", x);
+  if (n <= 0) return {};
+  return std::string(buf, static_cast<std::size_t>(std::min(n, static_cast<int>(sizeof buf) - 1)));
+}
+
+// Pads on the left with `fill` and cuts on the left to exactly `width`.
+std::string FitLeft(std::string s, std::size_t width, char fill) {
+  if (s.size() > width) return s.substr(s.size() - width);
+  return std::string(width - s.size(), fill) + s;
+}
+
+char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
+
+bool HasLetter(std::string_view spec, char upper) {
+  return std::any_of(spec.begin(), spec.end(), [upper](char c) { return Upper(c) == upper; });
+}
+
+// Widths beyond any printed field; they only keep silly specifications from
+// asking for gigabytes.
+constexpr int kMaxWidth = 1000;
+constexpr int kMaxDecimals = 300;
+
+}  // namespace
+
+std::string PackDigits(std::string_view digits) {
+  const std::size_t n = digits.size();
+  std::string text = FitLeft(std::string(TrimBlanks(digits)), n, '0');
+  std::replace(text.begin(), text.end(), ' ', '0');
+  std::string packed;
+  packed.reserve((n + 1) / 2);
+  for (std::size_t i = 0; i < n; i += 2) {
+    int tens = DigitValue(text[i]);
+    int units = i + 1 < n ? DigitValue(text[i + 1]) : 0;
+    packed += static_cast<char>(128 + 10 * tens + units);
+  }
+  return packed;
+}
+
+std::string UnpackDigits(std::string_view packed) {
+  std::string digits;
+  digits.reserve(packed.size() * 2);
+  for (char c : packed) {
+    int v = (static_cast<unsigned char>(c) & 0x7F) % 100;
+    digits += static_cast<char>('0' + v / 10);
+    digits += static_cast<char>('0' + v % 10);
+  }
+  return digits;
+}
+
+std::string ZeroPad(double value, std::int16_t width) {
+  if (width < 1) return {};
+  if (std::isnan(value)) value = 0;
+  return FitLeft(PlainNumberText(std::fabs(value)), static_cast<std::size_t>(width), '0');
+}
+
+std::string NumberText(double value, std::string_view spec) {
+  if (std::isnan(value)) value = 0;
+  // The specification: digits before the point give the width, digits
+  // after it the decimals; letters may stand anywhere.
+  int width = 0;
+  int decimals = 0;
+  bool hasPoint = false;
+  for (char c : spec) {
+    if (c == '.') {
+      hasPoint = true;
+    } else if (IsDigit(c)) {
+      int& target = hasPoint ? decimals : width;
+      target = std::min(target * 10 + (c - '0'), 100000);
+    }
+  }
+  width = std::min(width, kMaxWidth);
+  decimals = std::min(decimals, kMaxDecimals);
+  const bool noPoint = HasLetter(spec, 'V');
+  const bool zeroBeforePoint = HasLetter(spec, 'Z');
+  const bool plusSign = HasLetter(spec, 'S');
+  const bool letterN = HasLetter(spec, 'N');
+  const bool letterM = HasLetter(spec, 'M');
+
+  const bool negative = value < 0;
+  double magnitude = std::fabs(value);
+  double whole = 0;
+  int k = 0;
+  if (width > 0 || hasPoint) {
+    whole = std::nearbyint(magnitude * std::pow(10.0, decimals));
+    k = decimals;
+  } else {
+    if (!std::isfinite(magnitude)) magnitude = DBL_MAX;
+    // Every double is whole once it is large enough, so this ends; the
+    // bound is only a guard.
+    while (magnitude != std::floor(magnitude) && k < 1100) {
+      magnitude *= 10;
+      ++k;
+    }
+    whole = magnitude;
+  }
+
+  std::string digits = WholeDigits(whole);
+  if (digits.size() < static_cast<std::size_t>(k)) digits = FitLeft(digits, static_cast<std::size_t>(k), '0');
+  std::string integerPart = digits.substr(0, digits.size() - static_cast<std::size_t>(k));
+  std::string decimalPart = digits.substr(digits.size() - static_cast<std::size_t>(k));
+
+  if (!noPoint && !decimalPart.empty()) decimalPart.insert(decimalPart.begin(), '.');
+  if (zeroBeforePoint && integerPart.empty()) integerPart = "0";
+  if (width > 0) integerPart = FitLeft(integerPart, static_cast<std::size_t>(width), '0');
+
+  std::string sign;
+  if (negative) {
+    sign = (letterN || letterM) ? "N" : "-";
+  } else if (plusSign) {
+    sign = "+";
+  } else if (letterM) {
+    sign = " ";
+  }
+  if (!sign.empty()) {
+    if (width > 0)
+      integerPart[0] = sign[0];
+    else
+      integerPart.insert(0, sign);
+  }
+  return integerPart + decimalPart;
+}
+
+std::string PlainNumberText(double value) { return NumberText(value, ""); }
+
+double NumberValue(std::string_view text) {
+  std::string compact;
+  compact.reserve(text.size());
+  for (char c : text)
+    if (c != ' ') compact += c;
+  std::size_t i = 0;
+  bool negative = false;
+  if (i < compact.size() && (compact[i] == '+' || compact[i] == '-')) negative = compact[i++] == '-';
+  std::string number;
+  while (i < compact.size() && IsDigit(compact[i])) number += compact[i++];
+  if (i < compact.size() && compact[i] == '.') {
+    number += compact[i++];
+    while (i < compact.size() && IsDigit(compact[i])) number += compact[i++];
+  }
+  if (number.empty() || number == ".") return 0;
+  // The C library reads the digits exactly (up to the double's precision);
+  // an overlong number reads as infinity, which the callers compare safely.
+  double v = std::strtod(number.c_str(), nullptr);
+  return negative ? -v : v;
+}
+
+bool CheckNumberText(std::string_view text, std::string_view allowed) {
+  bool pointUsed = allowed.find('.') == std::string_view::npos;
+  bool signUsed = allowed.find('-') == std::string_view::npos && allowed.find('+') == std::string_view::npos;
+  bool bad = false;
+  for (char c : text) {
+    if (c == '+' || c == '-') {
+      bad = bad || signUsed;
+      signUsed = true;
+    } else if (c == '.') {
+      bad = bad || pointUsed;
+      pointUsed = true;
+      signUsed = true;
+    } else if (IsDigit(c)) {
+      signUsed = true;
+    } else if (c != ' ') {
+      bad = true;
+    }
+  }
+  return bad;
+}
+
+bool CheckNumberInRange(std::string_view text, double minimum, double maximum, std::int16_t decimals) {
+  if (!(maximum >= minimum) || decimals < 0 || decimals > 16) return true;
+  std::string allowed;
+  if (decimals > 0) allowed += '.';
+  if (minimum < 0) allowed += '-';
+  if (CheckNumberText(text, allowed)) return true;
+  const double scale = std::pow(10.0, decimals);
+  auto stored = [scale](double v) { return std::floor(v * scale + 0.5); };
+  const double v = stored(NumberValue(text));
+  return v < stored(minimum) || v > stored(maximum);
+}
+
+std::string PackCode(std::string_view text) {
+  const auto points = static_cast<std::size_t>(std::count(text.begin(), text.end(), '.'));
+  std::int16_t width = 4;
+  if ((text.size() == 6 && points == 0) || (text.size() == 11 && points < 2)) width = 6;
+
+  std::vector<std::string_view> groups;
+  std::size_t start = 0;
+  for (;;) {
+    std::size_t dot = text.find('.', start);
+    if (dot == std::string_view::npos) {
+      groups.push_back(text.substr(start));
+      break;
+    }
+    groups.push_back(text.substr(start, dot - start));
+    start = dot + 1;
+  }
+  if (TrimBlanks(groups.back()).empty()) groups.pop_back();
+
+  std::string digits;
+  for (std::string_view group : groups) {
+    digits += ZeroPad(NumberValue(group), width);
+    width = 4;
+  }
+  return PackDigits(digits);
+}
+
+}  // namespace format
