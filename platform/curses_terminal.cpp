@@ -218,6 +218,13 @@ class CursesTerminal final : public Terminal {
     queue_.clear();
     pending_.clear();
     flushinp();
+    if (suspended_) return;
+    // flushinp cannot empty every kind of input (a pipe): read off what is
+    // already waiting, within bounds so a stream of input cannot hold us.
+    wtimeout(stdscr, 0);
+    wint_t ch = 0;
+    for (int i = 0; i < 4096 && wget_wch(stdscr, &ch) != ERR; ++i) {
+    }
   }
 
   bool InsertMode() const override { return insert_; }
@@ -399,25 +406,32 @@ void RestoreCursesTerminal() {
 }
 
 std::unique_ptr<Terminal> OpenCursesTerminal(std::string& error) {
-  if (g_open || g_instance) {
-    error = "the terminal is already open";
-    return nullptr;
-  }
   if (!isatty(STDIN_FILENO) || !isatty(STDOUT_FILENO)) {
     error = "standard input and output must be a terminal";
     return nullptr;
   }
   std::setlocale(LC_ALL, "");
-  // The screen shows code page 850 through Unicode: without a UTF-8
-  // locale the box characters and accents would be lost.
-  if (!LocaleIsUtf8()) std::setlocale(LC_CTYPE, "C.UTF-8");
-  if (GetEnv("TERM").empty()) {
+  const std::string type = GetEnv("TERM");
+  if (type.empty()) {
     error = "TERM is not set: the terminal type is unknown";
     return nullptr;
   }
-  SCREEN* screen = newterm(nullptr, stdout, stdin);
+  return OpenCursesTerminalOn(stdout, stdin, type, error);
+}
+
+std::unique_ptr<Terminal> OpenCursesTerminalOn(std::FILE* out, std::FILE* in,
+                                               const std::string& termType,
+                                               std::string& error) {
+  if (g_open || g_instance) {
+    error = "the terminal is already open";
+    return nullptr;
+  }
+  // The screen shows code page 850 through Unicode: without a UTF-8
+  // locale the box characters and accents would be lost.
+  if (!LocaleIsUtf8()) std::setlocale(LC_CTYPE, "C.UTF-8");
+  SCREEN* screen = newterm(termType.c_str(), out, in);
   if (!screen) {
-    error = "the terminal type \"" + GetEnv("TERM") + "\" is not known";
+    error = "the terminal type \"" + termType + "\" is not known";
     return nullptr;
   }
   set_term(screen);

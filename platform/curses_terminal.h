@@ -7,6 +7,7 @@
 // way out: the destructor, exit(), and the fatal signals.
 #pragma once
 
+#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -18,6 +19,13 @@ namespace platform {
 // why, when there is no usable terminal or it is smaller than 80 x 25.
 // Only one can be open at a time.
 std::unique_ptr<Terminal> OpenCursesTerminal(std::string& error);
+
+// The same on the given streams, as terminal type `termType`, without
+// asking that they be terminals: tests feed keys through a pipe. The size
+// comes from the terminal type or LINES / COLUMNS.
+std::unique_ptr<Terminal> OpenCursesTerminalOn(std::FILE* out, std::FILE* in,
+                                               const std::string& termType,
+                                               std::string& error);
 
 // Puts the terminal back as it was before OpenCursesTerminal, if one is
 // open. Safe to call more than once; the exit paths call it.
