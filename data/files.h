@@ -1,0 +1,107 @@
+// Data files: the table of open files, opening through dictionaries, the one
+// record manager call every record operation passes through, and the record
+// operations themselves.
+//
+// Callers name a file by a small identifier of their own (501 to 516 in the
+// module) and exchange records through a byte area they hand over at open
+// and keep alive while the file is open. Every operation returns the record
+// manager's status; the layer adds 3 (identifier not open), 1002 (already
+// open), 1003 (no free slot) and 1004 (no such key number).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace data {
+
+inline constexpr int kFileSlots = 40;
+inline constexpr std::int16_t kStatusNotOpen = 3;
+inline constexpr std::int16_t kStatusAlreadyOpen = 1002;
+inline constexpr std::int16_t kStatusNoFreeSlot = 1003;
+inline constexpr std::int16_t kStatusNoSuchKey = 1004;
+
+// Lock modes of a file (letters "D", "A", "B").
+inline constexpr std::int16_t kLockNone = 0;
+inline constexpr std::int16_t kLockWait = 1;
+inline constexpr std::int16_t kLockNoWait = 2;
+
+struct FileSlot {
+  std::int16_t FileId = 0;  // 0: free
+  std::array<char, 128> PositionBlock{};
+  std::span<char> RecordArea;
+  std::int32_t RecordLength = 0;
+  std::int16_t KeyNumber = 0;
+  std::string KeyValue;
+  std::int16_t LockMode = kLockNone;
+};
+
+// Slots 1 to 40; slot 0 is the scratch position block of create and reset.
+using FileTableSlots = std::array<FileSlot, kFileSlots + 1>;
+FileTableSlots& FileTable();
+// Pairs of bytes (slot number, lock mode) saved by SetLockMode "+".
+std::string& SavedLockModes();
+// Empties the table and the saved lock modes without calling the record
+// manager (tests).
+void ClearFileTable();
+
+// The record manager entry point in use; tests install a double.
+using RecordManagerEntry = std::int16_t (*)(std::uint16_t operation, void* positionBlock,
+                                            void* dataBuffer, std::uint32_t* dataLength,
+                                            void* keyBuffer, std::uint8_t keyLength,
+                                            std::int8_t keyNumber);
+// Installs `entry` (nullptr: the real BTRCALL) and returns the previous one.
+RecordManagerEntry SetRecordManager(RecordManagerEntry entry);
+
+// The slot holding `fileId` when it is open (the lowest such slot);
+// otherwise minus the highest-numbered free slot; 0 when there is none.
+int FindSlot(std::int16_t fileId);
+
+// Opens `fileName` (a suite path; ".dat" when it has no extension), creating
+// it from its dictionary RootDir + "ddf\" + base + ".xdf" when it does not
+// exist. A file that cannot be opened shows a message, resets every file and
+// ends the process.
+std::int16_t OpenDataFile(std::int16_t fileId, std::string_view fileName, std::span<char> recordArea);
+
+struct KeyInfoResult {
+  std::int32_t KeyLength = 0;     // 0 when the key does not exist
+  std::int32_t RecordLength = 0;  // 0 when the file is not open
+};
+KeyInfoResult KeyInfo(std::int16_t fileId, std::int16_t keyNumber);
+
+// Closes every file of the process; on success empties the table.
+std::int16_t ResetDataFiles();
+
+// The common call of the record operations: lock bias (the caller sees the
+// changed operation code), the wait on locked records in lock mode "A".
+std::int16_t RecordCall(int slot, std::uint16_t& operation);
+
+// direction: 0 equal, positive greater or equal, negative less or equal.
+std::int16_t ReadByKey(std::int16_t fileId, std::int16_t keyNumber, std::string_view keyValue,
+                       std::int16_t direction);
+// Moves `count` records along the current key (negative: backwards); only
+// the last record reached is read into the record area.
+std::int16_t StepRecords(std::int16_t fileId, std::int16_t count);
+// position 0: the current record's position (0 on failure); otherwise jumps
+// to that position and returns the status.
+std::int32_t RecordPosition(std::int16_t fileId, std::int32_t position);
+std::int16_t InsertRecord(std::int16_t fileId);
+std::int16_t UpdateRecord(std::int16_t fileId);
+std::int16_t DeleteRecord(std::int16_t fileId);
+
+// Letters "D", "A", "B" set the lock mode, "+" saves it, "-" restores the
+// last saved one of this file; case does not matter. Sets `status` to 3 when
+// the file is not open and leaves it alone otherwise.
+void SetLockMode(std::int16_t fileId, std::string_view letters, std::int16_t& status);
+
+// The key value turned into the bytes that order like the file's current
+// key (binary segments reversed, collated segments through the file's table).
+std::string KeyImage(std::string_view keyValue, std::int16_t fileId);
+std::string CurrentKeyImage(std::int16_t fileId);
+
+// The line the change log "db.log" gets for one insert or update.
+std::string ChangeLogLine(std::int16_t fileId, std::int16_t operation, std::int16_t status);
+
+}  // namespace data
