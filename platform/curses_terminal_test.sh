@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Drives the real terminal back end inside tmux: keys typed with send-keys
 # must arrive as their PC key codes, the screen must show box characters
-# and accents, and the terminal must be given back on a normal exit, on
-# SIGTERM, and when the screen is too small.
+# and accents, the terminal must be given back on a normal exit, on the
+# fatal signals and on an uncaught exception, and a screen smaller than
+# 80 x 25 must be refused.
 #
 # usage: curses_terminal_test.sh KEYECHO     (exit 77: skipped)
 set -u
@@ -142,29 +143,61 @@ else
   echo "FAIL: the frame is still on screen after a normal exit"
 fi
 
-# --- SIGTERM gives the terminal back -------------------------------------------
-report2="$work/term.txt"
-start term 80 25 "$report2"
-if wait_lines "$report2" 1 && wait_screen term "PÀGINA"; then
-  pid=$(tm list-panes -t term -F '#{pane_pid}')
-  child=$(pgrep -P "$pid" -f keyecho | head -n 1)
-  [[ -z "$child" ]] && child=$(pgrep -P "$(pgrep -P "$pid" | head -n 1)" | head -n 1)
-  if [[ -n "$child" ]]; then
-    kill -TERM "$child"
-    if wait_screen term "PÀGINA" not; then
-      passes=$((passes + 1))
-    else
-      failures=$((failures + 1))
-      echo "FAIL: the screen was not restored after SIGTERM"
+# --- every way out gives the terminal back ---------------------------------------
+# tmux's view of the pane: alternate screen, mouse reporting, keypad modes.
+modes() {
+  tm display-message -p -t "$1" \
+    'alt=#{alternate_on} mouse=#{mouse_any_flag}#{mouse_standard_flag}#{mouse_sgr_flag} keypad=#{keypad_cursor_flag}#{keypad_flag} cursor=#{cursor_flag}'
+}
+restored="alt=0 mouse=000 keypad=00 cursor=1"
+wait_modes() {  # wait_modes SESSION WANT
+  local i
+  for ((i = 0; i < 200; i++)); do
+    [[ "$(modes "$1")" == "$2" ]] && return 0
+    sleep 0.05
+  done
+  return 1
+}
+wait_modes keys "$restored"
+check "modes after a normal exit" "$restored" "$(modes keys)"
+
+keyecho_pid() {  # the keyecho process under the pane's shell
+  local shell
+  shell=$(tm list-panes -t "$1" -F '#{pane_pid}')
+  pgrep -P "$shell" -f keyecho | head -n 1
+}
+
+n=0
+for way in TERM INT HUP SEGV ABRT exception; do
+  n=$((n + 1))
+  session="way$n"
+  rep="$work/way$n.txt"
+  tm new-session -d -s "$session" -x 80 -y 25 \
+    "env TERM=xterm-256color LANG=C.UTF-8 '$keyecho' '$rep' 11 78; sleep 30"
+  if ! { wait_lines "$rep" 1 && wait_screen "$session" "PÀGINA"; }; then
+    check "keyecho starts ($way)" "ready" "$(cat "$rep" 2>/dev/null)"
+    continue
+  fi
+  check "modes while running ($way)" "alt=1 mouse=111 keypad=11 cursor=1" "$(modes "$session")"
+  if [[ $way == exception ]]; then
+    tm send-keys -t "$session" x  # 0x78: throws, nobody catches
+  else
+    pid=$(keyecho_pid "$session")
+    if [[ -z "$pid" ]]; then
+      check "keyecho process found ($way)" "a pid" "none"
+      continue
     fi
+    kill -s "$way" "$pid"
+  fi
+  wait_modes "$session" "$restored"
+  check "modes after $way" "$restored" "$(modes "$session")"
+  if wait_screen "$session" "PÀGINA" not; then
+    passes=$((passes + 1))
   else
     failures=$((failures + 1))
-    echo "FAIL: keyecho's process was not found"
+    echo "FAIL: the program's screen is still shown after $way"
   fi
-else
-  failures=$((failures + 1))
-  echo "FAIL: keyecho did not start for the SIGTERM case"
-fi
+done
 
 # --- a screen smaller than 80 x 25 is refused ---------------------------------
 report3="$work/small.txt"

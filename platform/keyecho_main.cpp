@@ -1,13 +1,15 @@
-// keyecho REPORT STOPKEY
+// keyecho REPORT STOPKEY [THROWKEY]
 //
 // Opens the real terminal, draws a double frame with an accented title and
 // writes every key it reads to REPORT as "key <hex code> <hex modifiers>"
 // (mouse clicks as "mouse <row> <column>") until the key STOPKEY (hex)
-// arrives. "ready" is written once the screen is drawn. Used by the
-// terminal test and handy for seeing what a terminal sends.
+// arrives. "ready" is written once the screen is drawn. THROWKEY throws an
+// exception nobody catches, to see the terminal given back on that path
+// too. Used by the terminal test and handy for seeing what a terminal sends.
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <stdexcept>
 #include <string>
 
 #include "format/cp850.h"
@@ -43,8 +45,8 @@ void DrawScreen(platform::Terminal& t) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: keyecho REPORT STOPKEY\n");
+  if (argc != 3 && argc != 4) {
+    std::fprintf(stderr, "usage: keyecho REPORT STOPKEY [THROWKEY]\n");
     return 2;
   }
   std::FILE* report = std::fopen(argv[1], "w");
@@ -53,6 +55,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const unsigned long stopKey = std::strtoul(argv[2], nullptr, 16);
+  const unsigned long throwKey = argc == 4 ? std::strtoul(argv[3], nullptr, 16) : 0x10000;
   std::string error;
   std::unique_ptr<platform::Terminal> terminal = platform::OpenCursesTerminal(error);
   if (!terminal) {
@@ -71,7 +74,9 @@ int main(int argc, char** argv) {
       std::fprintf(report, "mouse %d %d\n", e.row, e.column);
     } else if (e.kind == platform::InputEvent::Kind::kKey) {
       std::fprintf(report, "key %x %x\n", e.key, e.modifiers);
+      std::fflush(report);
       if (e.key == stopKey) break;
+      if (e.key == throwKey) throw std::runtime_error("keyecho: the throw key was pressed");
     } else {
       continue;
     }
