@@ -86,6 +86,43 @@ row3=$(sed -n 3p <<<"$screen")
 check "frame position" "         ╔" "${row3:0:10}"
 check "last row written" "keyecho" "$(sed -n 25p <<<"$screen" | tr -d ' ')"
 
+# Colours: PC white (15) on blue (1) for the frame, yellow (14) on red (4)
+# for the small box; blue and red swap places in curses numbering.
+colour_check() {  # colour_check DESCRIPTION ROWTEXT PIECE... (in this order)
+  local what=$1 row=$2 rest p
+  shift 2
+  rest=$row
+  for p in "$@"; do
+    if [[ "$rest" != *"$p"* ]]; then
+      failures=$((failures + 1))
+      echo "FAIL: $what: no '$(cat -v <<<"$p")' in $(cat -v <<<"$row")"
+      return
+    fi
+    rest=${rest#*"$p"}
+  done
+  passes=$((passes + 1))
+}
+coloured=$(tm capture-pane -p -e -t keys)
+colour_check "bright white on blue (16 colours)" "$(sed -n 5p <<<"$coloured")" \
+  $'\e[97m' $'\e[44m' "║ PÀGINA"
+colour_check "bright yellow on red (16 colours)" "$(sed -n 7p <<<"$coloured")" \
+  $'\e[93m' $'\e[41m' "┌─┐"
+
+# With 8 colours bright foregrounds are bold.
+report8="$work/eight.txt"
+tm new-session -d -s eight -x 80 -y 25 \
+  "env TERM=xterm LANG=C.UTF-8 '$keyecho' '$report8' 11; sleep 30"
+if wait_lines "$report8" 1 && wait_screen eight "PÀGINA"; then
+  coloured=$(tm capture-pane -p -e -t eight)
+  colour_check "bold white on blue (8 colours)" "$(sed -n 5p <<<"$coloured")" \
+    $'\e[1m' $'\e[37m' $'\e[44m' "║ PÀGINA"
+  colour_check "yellow on red (8 colours)" "$(sed -n 7p <<<"$coloured")" \
+    $'\e[33m' $'\e[41m' "┌─┐"
+else
+  check "keyecho starts with 8 colours" "ready" "$(cat "$report8" 2>/dev/null)"
+fi
+tm kill-session -t eight
+
 # tmux key name -> expected "key <code> <modifiers>" line.
 keys=(
   "F1|key 3b00 0"
