@@ -1,0 +1,106 @@
+#include "config/ini.h"
+
+#include <fstream>
+#include <optional>
+
+#include "format/cp850.h"
+#include "platform/host_path.h"
+
+namespace config {
+namespace {
+
+constexpr char kEndOfFile = 26;  // Ctrl-Z
+
+std::string_view TrimBlanks(std::string_view s) {
+  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
+  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+  return s;
+}
+
+std::string_view TrimTrailingBlanks(std::string_view s) {
+  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+  return s;
+}
+
+bool SameName(std::string_view a, std::string_view b) { return IniUpper(a) == IniUpper(b); }
+
+// The next line of `bytes` from `pos`: it ends at CR LF, LF or CR.
+std::optional<std::string_view> NextLine(std::string_view bytes, std::size_t& pos) {
+  if (pos >= bytes.size()) return std::nullopt;
+  std::size_t end = bytes.find_first_of("\r\n", pos);
+  if (end == std::string_view::npos) end = bytes.size();
+  std::string_view line = bytes.substr(pos, end - pos);
+  pos = end;
+  if (pos < bytes.size() && bytes[pos] == '\r') ++pos;
+  if (pos < bytes.size() && bytes[pos] == '\n') ++pos;
+  return line;
+}
+
+}  // namespace
+
+std::string IniUpper(std::string_view text) {
+  static constexpr std::string_view small = "äöüéñåç"_cp;
+  static constexpr std::string_view capital = "ÄÖÜÉÑÅÇ"_cp;
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'a' && c <= 'z') {
+      c = static_cast<char>(c - 32);
+    } else if (auto i = small.find(c); i != std::string_view::npos) {
+      c = capital[i];
+    }
+  }
+  return out;
+}
+
+std::string IniValueFromBytes(std::string_view bytes, std::string_view section, std::string_view key) {
+  if (auto eof = bytes.find(kEndOfFile); eof != std::string_view::npos) bytes = bytes.substr(0, eof);
+  const std::string_view wantedSection = TrimBlanks(section);
+  const std::string_view wantedKey = TrimBlanks(key);
+
+  std::string value;
+  bool inside = false;
+  std::size_t pos = 0;
+  while (auto next = NextLine(bytes, pos)) {
+    std::string_view line = *next;
+    // A ";" starts a comment, even inside quotes.
+    if (auto semicolon = line.find(';'); semicolon != std::string_view::npos) line = line.substr(0, semicolon);
+    while (!line.empty() && line.front() == ' ') line.remove_prefix(1);
+    if (TrimTrailingBlanks(line).empty()) continue;
+
+    if (!inside) {
+      if (line.front() != '[') continue;
+      std::string_view name = line.substr(1);
+      if (auto close = name.find(']'); close != std::string_view::npos) name = name.substr(0, close);
+      inside = SameName(TrimBlanks(name), wantedSection);
+      continue;
+    }
+    // Only the first section of that name is searched.
+    if (line.front() == '[') break;
+    const std::size_t equals = line.find('=');
+    if (equals == std::string_view::npos) continue;
+    if (SameName(TrimTrailingBlanks(line.substr(0, equals)), wantedKey)) {
+      value = line.substr(equals + 1);
+      break;
+    }
+  }
+  if (value.size() > 1 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
+  return value;
+}
+
+std::string ReadIniValue(std::string_view file, std::string_view section, std::string_view key) {
+  const std::optional<std::string> path = platform::HostPath(file);
+  if (!path || path->empty()) return {};
+  std::ifstream in(*path, std::ios::binary);
+  if (!in) return {};
+  std::string bytes;
+  char chunk[65536];
+  while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
+    const std::string_view got(chunk, static_cast<std::size_t>(in.gcount()));
+    bytes.append(got);
+    // Nothing after a Ctrl-Z is ever read.
+    if (got.find(kEndOfFile) != std::string_view::npos) break;
+  }
+  return IniValueFromBytes(bytes, section, key);
+}
+
+}  // namespace config
