@@ -65,6 +65,18 @@ void InstallExitHandlers() {
   }
 }
 
+// While another program has the terminal, Ctrl+C there must end that
+// program, not us: a handler of our own (exec resets it in the child).
+void AbsorbSignal(int) {}
+
+void SetInterruptHandler(void (*handler)(int)) {
+  struct sigaction action {};
+  action.sa_handler = handler;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = handler == OnFatalSignal ? SA_RESETHAND : 0;
+  sigaction(SIGINT, &action, nullptr);
+}
+
 void RemoveExitHandlers() {
   for (std::size_t i = 0; i < kFatalSignals.size(); ++i)
     sigaction(kFatalSignals[i], &g_previousActions[i], nullptr);
@@ -247,11 +259,13 @@ class CursesTerminal final : public Terminal {
     endwin();
     g_open = false;
     suspended_ = true;
+    SetInterruptHandler(AbsorbSignal);
   }
 
   void Resume() override {
     if (!suspended_) return;
     suspended_ = false;
+    SetInterruptHandler(OnFatalSignal);
     g_open = true;
     reset_prog_mode();
     RedrawAll();

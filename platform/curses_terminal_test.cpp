@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -285,6 +286,8 @@ TEST_F(CursesTerminalTest, SuspendAndResumeKeepTheCells) {
   t.SetCursor(5, 5);
   t.Write("\xc9\xbb");
   t.Suspend();
+  // Ctrl+C meant for the program that has the terminal now leaves us be.
+  std::raise(SIGINT);
   Type("q");
   EXPECT_EQ(t.Poll(0).kind, InputEvent::Kind::kNone);  // the terminal is not ours
   t.Resume();
