@@ -1,0 +1,132 @@
+#include "config/catalog.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include "config/session.h"
+#include "platform/host_path.h"
+
+namespace config {
+namespace {
+
+constexpr char kEndOfFile = 26;  // Ctrl-Z
+
+std::string& Name() {
+  static std::string name;
+  return name;
+}
+
+// Reads the catalogue's items one after the other.
+class ItemReader {
+ public:
+  explicit ItemReader(std::string_view bytes) : bytes_(bytes) {
+    if (auto eof = bytes_.find(kEndOfFile); eof != std::string_view::npos) bytes_ = bytes_.substr(0, eof);
+  }
+
+  // The next item; none at the end of the file.
+  std::optional<std::string> Next() {
+    while (pos_ < bytes_.size() && (bytes_[pos_] == ' ' || bytes_[pos_] == '\t' || bytes_[pos_] == '\n')) ++pos_;
+    if (pos_ >= bytes_.size()) {
+      // A comma just before the end still announces an (empty) item.
+      if (afterComma_) {
+        afterComma_ = false;
+        return std::string();
+      }
+      return std::nullopt;
+    }
+    std::string item;
+    if (bytes_[pos_] == '"') {
+      const std::size_t close = bytes_.find('"', pos_ + 1);
+      if (close == std::string_view::npos) {
+        // An unterminated quote runs to the end of the file.
+        item = bytes_.substr(pos_ + 1);
+        pos_ = bytes_.size();
+        afterComma_ = false;
+        return item;
+      }
+      item = bytes_.substr(pos_ + 1, close - pos_ - 1);
+      pos_ = close + 1;
+      // Anything between the closing quote and the separator is ignored.
+      while (pos_ < bytes_.size() && bytes_[pos_] != ',' && bytes_[pos_] != '\r' && bytes_[pos_] != '\n') ++pos_;
+    } else {
+      while (pos_ < bytes_.size() && bytes_[pos_] != ',' && bytes_[pos_] != '\r') {
+        if (bytes_[pos_] != '\t' && bytes_[pos_] != '\n') item += bytes_[pos_];
+        ++pos_;
+      }
+    }
+    afterComma_ = pos_ < bytes_.size() && bytes_[pos_] == ',';
+    if (pos_ < bytes_.size()) ++pos_;
+    return item;
+  }
+
+ private:
+  std::string_view bytes_;
+  std::size_t pos_ = 0;
+  bool afterComma_ = false;
+};
+
+std::optional<CatalogEntry> NextEntry(ItemReader& reader) {
+  CatalogEntry entry;
+  for (std::string* item : {&entry.key, &entry.galician, &entry.aranese, &entry.spanish}) {
+    std::optional<std::string> next = reader.Next();
+    if (!next) return std::nullopt;
+    *item = std::move(*next);
+  }
+  return entry;
+}
+
+}  // namespace
+
+std::vector<CatalogEntry> ParseCatalog(std::string_view bytes) {
+  std::vector<CatalogEntry> entries;
+  ItemReader reader(bytes);
+  while (auto entry = NextEntry(reader)) entries.push_back(std::move(*entry));
+  return entries;
+}
+
+std::optional<CatalogEntry> FindCatalogEntry(std::string_view bytes, std::string_view text) {
+  ItemReader reader(bytes);
+  while (auto entry = NextEntry(reader))
+    if (entry->key == text) return entry;
+  return std::nullopt;
+}
+
+void SetCatalogName(std::string_view name) { Name() = std::string(name); }
+const std::string& CatalogName() { return Name(); }
+void ResetCatalog() { Name().clear(); }
+
+std::string CatalogText(std::string_view text) {
+  const std::string& language = Session().Language;
+  if (language == "CAT") return std::string(text);
+  if (Name().empty()) Name() = std::string(kModuleName);
+
+  const std::optional<std::string> path = platform::HostPath(Session().RootDir + "LOCALE\\" + Name() + ".LNG");
+  if (!path || path->empty()) return std::string(text);
+  // A missing catalogue is created empty, as the suite expects to find one.
+  if (!platform::PathExists(*path)) {
+    const int fd = ::open(path->c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) return std::string(text);
+    ::close(fd);
+  }
+
+  std::ifstream in(*path, std::ios::binary);
+  if (!in) return std::string(text);
+  std::string bytes;
+  char chunk[65536];
+  while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
+    const std::string_view got(chunk, static_cast<std::size_t>(in.gcount()));
+    bytes.append(got);
+    if (got.find(kEndOfFile) != std::string_view::npos) break;
+  }
+
+  const std::optional<CatalogEntry> entry = FindCatalogEntry(bytes, text);
+  if (!entry) return std::string(text);
+  if (language == "GLG") return entry->galician;
+  if (language == "OCI") return entry->aranese;
+  if (language == "SPA") return entry->spanish;
+  return std::string(text);
+}
+
+}  // namespace config
