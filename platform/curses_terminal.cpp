@@ -105,10 +105,35 @@ void AppendUtf8(std::string& out, char32_t cp) {
   }
 }
 
+std::string Base64(std::string_view bytes) {
+  static constexpr char kDigits[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  std::size_t i = 0;
+  for (; i + 2 < bytes.size(); i += 3) {
+    const unsigned v = (static_cast<unsigned char>(bytes[i]) << 16) |
+                       (static_cast<unsigned char>(bytes[i + 1]) << 8) |
+                       static_cast<unsigned char>(bytes[i + 2]);
+    out += kDigits[(v >> 18) & 63];
+    out += kDigits[(v >> 12) & 63];
+    out += kDigits[(v >> 6) & 63];
+    out += kDigits[v & 63];
+  }
+  if (i < bytes.size()) {
+    unsigned v = static_cast<unsigned char>(bytes[i]) << 16;
+    if (i + 1 < bytes.size()) v |= static_cast<unsigned char>(bytes[i + 1]) << 8;
+    out += kDigits[(v >> 18) & 63];
+    out += kDigits[(v >> 12) & 63];
+    out += i + 1 < bytes.size() ? kDigits[(v >> 6) & 63] : '=';
+    out += '=';
+  }
+  return out;
+}
+
 class CursesTerminal final : public Terminal {
  public:
-  CursesTerminal(SCREEN* screen, int rows, int columns)
-      : screen_(screen), rows_(rows), columns_(columns),
+  CursesTerminal(SCREEN* screen, std::FILE* out, int rows, int columns)
+      : screen_(screen), out_(out), rows_(rows), columns_(columns),
         cells_(static_cast<std::size_t>(rows * columns)) {
     g_instance = true;
     SetUpColours();
@@ -249,7 +274,17 @@ class CursesTerminal final : public Terminal {
   }
 
   std::string ClipboardText() override { return clipboard_; }
-  void SetClipboardText(std::string_view cp850) override { clipboard_.assign(cp850); }
+  void SetClipboardText(std::string_view cp850) override {
+    clipboard_.assign(cp850);
+    // Also hand the text to the terminal's own clipboard (OSC 52), where
+    // the terminal takes it; the others ignore the sequence.
+    if (suspended_) return;
+    std::string utf8;
+    for (char c : cp850) AppendUtf8(utf8, format::Cp850ToUnicode(static_cast<std::uint8_t>(c)));
+    Flush();
+    std::fputs(("\x1b]52;c;" + Base64(utf8) + "\x07").c_str(), out_);
+    std::fflush(out_);
+  }
 
   void Beep() override { beep(); }
 
@@ -393,6 +428,7 @@ class CursesTerminal final : public Terminal {
   enum class ColourMode { kNone, kEight, kSixteen };
 
   SCREEN* screen_;
+  std::FILE* out_;
   int rows_, columns_;
   std::vector<Cell> cells_;
   int row_ = 1, column_ = 1;
@@ -470,7 +506,7 @@ std::unique_ptr<Terminal> OpenCursesTerminalOn(std::FILE* out, std::FILE* in,
   intrflush(stdscr, FALSE);
   scrollok(stdscr, FALSE);
   leaveok(stdscr, FALSE);
-  auto terminal = std::make_unique<CursesTerminal>(screen, rows, columns);
+  auto terminal = std::make_unique<CursesTerminal>(screen, out, rows, columns);
   terminal->Configure();
   terminal->ShowCursor(25);
   terminal->Flush();

@@ -39,7 +39,7 @@ class CursesTerminalTest : public ::testing::Test {
     ASSERT_EQ(pipe(fds), 0);
     in_ = fdopen(fds[0], "r");
     writeFd_ = fds[1];
-    out_ = std::fopen("/dev/null", "w");
+    out_ = std::tmpfile();
     ASSERT_TRUE(in_ && out_);
     terminal_ = OpenCursesTerminalOn(out_, in_, "xterm-256color", error_);
   }
@@ -57,6 +57,18 @@ class CursesTerminalTest : public ::testing::Test {
       if (e.kind == InputEvent::Kind::kNone) return out;
       out.push_back(e);
     }
+  }
+
+  // What was sent to the terminal so far.
+  std::string Output() {
+    std::fflush(out_);
+    std::string all;
+    std::rewind(out_);
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, out_)) > 0) all.append(buffer, n);
+    std::fseek(out_, 0, SEEK_END);
+    return all;
   }
 
   std::string RowText(int row, int from, int to) {
@@ -306,8 +318,14 @@ TEST_F(CursesTerminalTest, InsertToggleAndClipboardAreKept) {
   t.SetInsertMode(true);
   EXPECT_TRUE(t.InsertMode());
   EXPECT_EQ(t.ClipboardText(), "");
-  t.SetClipboardText("PA\xb7S");
-  EXPECT_EQ(t.ClipboardText(), "PA\xb7S");
+  t.SetClipboardText("PA\xd6S");
+  EXPECT_EQ(t.ClipboardText(), "PA\xd6S");
+  // The terminal's clipboard gets it too, as UTF-8 ("PAÍS") in base 64.
+  EXPECT_NE(Output().find("\x1b]52;c;UEHDjVM=\x07"), std::string::npos);
+  t.SetClipboardText("ab");
+  EXPECT_NE(Output().find("\x1b]52;c;YWI=\x07"), std::string::npos);
+  t.SetClipboardText("");
+  EXPECT_NE(Output().find("\x1b]52;c;\x07"), std::string::npos);
 }
 
 }  // namespace
