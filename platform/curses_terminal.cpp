@@ -204,6 +204,7 @@ class CursesTerminal final : public Terminal {
     right = std::min(right, columns_);
     if (lines == 0 || top > bottom || left > right) return;
     const int height = bottom - top + 1;
+    lines = std::clamp(lines, -height, height);  // more than the height blanks it all
     const Cell blank{' ', attr_};
     for (int i = 0; i < height; ++i) {
       // Up: fill from the top, each row taking the one `lines` below it.

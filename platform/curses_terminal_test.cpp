@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -212,6 +213,15 @@ TEST_F(CursesTerminalTest, ScrollsARectangleUpAndDown) {
   EXPECT_EQ(RowText(3, 1, 6), "111111");
   t.Scroll(1, 1, 3, 6, 9);
   EXPECT_EQ(RowText(3, 1, 6), "      ");
+  t.SetCursor(5, 1);
+  t.Write("55");
+  t.Scroll(5, 1, 5, 6, INT_MAX);
+  EXPECT_EQ(RowText(5, 1, 2), "  ");
+  t.SetCursor(5, 1);
+  t.Write("55");
+  EXPECT_EQ(RowText(5, 1, 2), "55");
+  t.Scroll(5, 1, 5, 6, INT_MIN);
+  EXPECT_EQ(RowText(5, 1, 2), "  ");
 
   t.Scroll(24, 79, 99, 99, 1);  // clipped to the screen, no crash
   EXPECT_EQ(t.ReadCell(26, 1), Cell{});
