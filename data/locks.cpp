@@ -225,7 +225,10 @@ void LockIdentity() {
     platform::LocalTime now = platform::Now();
     auto hundredths = static_cast<std::uint32_t>(
         ((now.hour * 60 + now.minute) * 60 + now.second) * 100 + now.millisecond / 10);
-    platform::CurrentSystem().SeedRandom(hundredths);
+    // The process id is mixed in: two sessions started within the same
+    // hundredth of a second must not draw the same identity.
+    platform::CurrentSystem().SeedRandom(hundredths ^
+                                         (static_cast<std::uint32_t>(::getpid()) * 2654435761u));
     while (id == 0)
       id = static_cast<std::int32_t>(
           std::floor(platform::RandomFraction() * 4294967295.0 - 2147483648.0));
