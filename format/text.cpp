@@ -1,7 +1,6 @@
 #include "format/text.h"
 
 #include <algorithm>
-#include <cstring>
 #include <vector>
 
 #include "format/cp850.h"
