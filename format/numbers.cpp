@@ -32,6 +32,33 @@ std::string WholeDigits(double x) {
   return std::string(buf, static_cast<std::size_t>(std::min(n, static_cast<int>(sizeof buf) - 1)));
 }
 
+// The digits of a number as many decimals as it has, as a whole number
+// with `decimals` of its digits after the point. Only the 15 significant
+// digits a double holds are taken: multiplying by 10 until nothing is left
+// after the point would print 19.99 as 19.989999999999996.
+std::string SignificantDigits(double x, int& decimals) {
+  decimals = 0;
+  if (!(x > 0)) return {};
+  if (!std::isfinite(x)) x = DBL_MAX;
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.14e", x);  // d.dddddddddddddde+XX
+  std::string mantissa;
+  const char* p = buf;
+  for (; *p && *p != 'e'; ++p)
+    if (IsDigit(*p)) mantissa += *p;
+  const int exponent = *p == 'e' ? std::atoi(p + 1) : 0;
+  while (mantissa.size() > 1 && mantissa.back() == '0') mantissa.pop_back();
+  const int fraction = static_cast<int>(mantissa.size()) - 1 - exponent;
+  if (fraction > 0) {
+    decimals = fraction;
+  } else {
+    mantissa.append(static_cast<std::size_t>(-fraction), '0');
+  }
+  // Leading zeros of a number below 1 come back through the padding.
+  mantissa.erase(0, std::min(mantissa.find_first_not_of('0'), mantissa.size()));
+  return mantissa;
+}
+
 // Pads on the left with `fill` and cuts on the left to exactly `width`.
 std::string FitLeft(std::string s, std::size_t width, char fill) {
   if (s.size() > width) return s.substr(s.size() - width);
@@ -106,24 +133,15 @@ std::string NumberText(double value, std::string_view spec) {
   const bool letterM = HasLetter(spec, 'M');
 
   const bool negative = value < 0;
-  double magnitude = std::fabs(value);
-  double whole = 0;
+  const double magnitude = std::fabs(value);
+  std::string digits;
   int k = 0;
   if (width > 0 || hasPoint) {
-    whole = std::nearbyint(magnitude * std::pow(10.0, decimals));
+    digits = WholeDigits(std::nearbyint(magnitude * std::pow(10.0, decimals)));
     k = decimals;
   } else {
-    if (!std::isfinite(magnitude)) magnitude = DBL_MAX;
-    // Every double is whole once it is large enough, so this ends; the
-    // bound is only a guard.
-    while (magnitude != std::floor(magnitude) && k < 1100) {
-      magnitude *= 10;
-      ++k;
-    }
-    whole = magnitude;
+    digits = SignificantDigits(magnitude, k);
   }
-
-  std::string digits = WholeDigits(whole);
   if (digits.size() < static_cast<std::size_t>(k)) digits = FitLeft(digits, static_cast<std::size_t>(k), '0');
   std::string integerPart = digits.substr(0, digits.size() - static_cast<std::size_t>(k));
   std::string decimalPart = digits.substr(digits.size() - static_cast<std::size_t>(k));

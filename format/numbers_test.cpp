@@ -83,6 +83,9 @@ TEST(PlainNumberText, WholeNumbersAndFractions) {
   } cases[] = {
       {1234, "1234"}, {-5, "-5"}, {0.5, ".5"}, {0.05, ".05"}, {0, ""}, {-0.5, "-.5"},
       {12.25, "12.25"}, {1e15, "1000000000000000"}, {100, "100"},
+      // As many decimals as the number has, not the binary approximation's.
+      {19.99, "19.99"}, {1234.56, "1234.56"}, {0.07, ".07"}, {-0.123456789, "-.123456789"},
+      {1e-5, ".00001"}, {1e20, "100000000000000000000"}, {1.0 / 3, ".333333333333333"},
   };
   for (const auto& c : cases) EXPECT_EQ(PlainNumberText(c.value), c.text) << c.value;
 }
