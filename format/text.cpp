@@ -54,13 +54,19 @@ void Justify(std::string& line, std::size_t indent, std::size_t width) {
   std::vector<std::size_t> gaps;  // where each run of blanks ends
   for (std::size_t i = indent; i < line.size(); ++i)
     if (line[i] == ' ' && (i + 1 == line.size() || line[i + 1] != ' ')) gaps.push_back(i + 1);
-  if (gaps.empty()) return;
-  std::size_t g = 0;
-  while (line.size() < width) {
-    line.insert(gaps[g], 1, ' ');
-    for (std::size_t h = g; h < gaps.size(); ++h) ++gaps[h];
-    g = (g + 1) % gaps.size();
+  if (gaps.empty() || line.size() >= width) return;
+  // Each gap gets its share of the rounds at once: the first gaps one more.
+  const std::size_t extra = width - line.size();
+  std::string out;
+  out.reserve(width);
+  std::size_t from = 0;
+  for (std::size_t g = 0; g < gaps.size(); ++g) {
+    out.append(line, from, gaps[g] - from);
+    out.append(extra / gaps.size() + (g < extra % gaps.size() ? 1 : 0), ' ');
+    from = gaps[g];
   }
+  out.append(line, from, std::string::npos);
+  line = std::move(out);
 }
 
 }  // namespace

@@ -164,6 +164,7 @@ TEST(WrapText, AlignmentsAndIndents) {
       {"abcdefghij", 0, 4, "A", "abcdefghij"},
       {"a b c dd", 0, 7, "A", "a  b  cdd"},
       {"a b c xxxxxxx", 0, 9, "A", "a   b   cxxxxxxx"},
+      {"a b c zzzzzzzz", 0, 8, "A", "a   b  czzzzzzzz"},  // the first gap gets the odd blank
       {"  ab", 0, 8, "E", "  ab    "},
       {"", 0, 8, "E", ""},
       {"uno     dos", 0, 8, "E", "uno     dos     "},
