@@ -669,6 +669,38 @@ TEST_F(RecordsTest, LockedRecordIsReportedAtOnceInModesBAndD) {
   EXPECT_TRUE(notice_.events.empty());
 }
 
+TEST_F(FilesTest, SkippedKeysWithZeroBytesKeepTheirLength) {
+  char area[6];
+  OpenExisting(501, "DADES/Z.dat", CreationRecord(6, {{{1, 4, kSegmentBinary}}}), area);
+  for (int n : {1, 2, 3, 4}) {
+    std::string row(6, '\0');
+    row[0] = static_cast<char>(n & 0xFF);
+    row[1] = static_cast<char>(n >> 8);
+    row[5] = 'r';
+    std::copy(row.begin(), row.end(), area);
+    ASSERT_EQ(InsertRecord(501), 0);
+  }
+  ASSERT_EQ(ReadByKey(501, 0, std::string(4, '\0'), 1), 0);
+  EXPECT_EQ(area[0], 1);
+  ASSERT_EQ(StepRecords(501, 2), 0);
+  EXPECT_EQ(area[0], 3);
+  EXPECT_EQ(FileTable()[40].KeyValue, std::string("\x03\0\0\0", 4));
+  ASSERT_EQ(StepRecords(501, -2), 0);
+  EXPECT_EQ(FileTable()[40].KeyValue, std::string("\x01\0\0\0", 4));
+  EXPECT_EQ(CurrentKeyImage(501), std::string("\0\0\0\x01", 4));
+}
+
+TEST_F(FilesTest, ReadsNeverWritePastTheCallersArea) {
+  char area[8];
+  std::fill(std::begin(area), std::end(area), '#');
+  // The file's records are 10 bytes; the caller handed over 6 of its 8.
+  OpenExisting(501, "DADES/S.dat", kTenByKey5, std::span<char>(area, 6));
+  fake_.files["DADES/S.dat"].rows[1] = "KKKKKvwxyz";
+  fake_.files["DADES/S.dat"].nextPosition = 2;
+  ASSERT_EQ(ReadByKey(501, 0, "KKKKK", 0), 0);
+  EXPECT_EQ(std::string(area, 8), "KKKKKv##");
+}
+
 TEST_F(FilesTest, KeyImageReversesBinarySegmentsAndCollatesOthers) {
   std::string table(256, '\0');
   for (int i = 0; i < 256; ++i) table[static_cast<std::size_t>(i)] = static_cast<char>(i);
