@@ -29,6 +29,7 @@ namespace {
 constexpr int kMinRows = 25;
 constexpr int kMinColumns = 80;
 constexpr int kDefaultEscDelayMs = 25;
+constexpr std::int64_t kAltHoldMs = 1000;
 
 // PC colour numbers (blue 1, red 4) to curses ones (red 1, blue 4).
 constexpr std::array<short, 8> kPcToCurses = {0, 4, 2, 6, 1, 5, 3, 7};
@@ -223,8 +224,38 @@ class CursesTerminal final : public Terminal {
     wrefresh(stdscr);
   }
 
+  // A terminal does not tell when Alt is let go. After Alt+digit (the
+  // keypad keys that compose a character code) Alt counts as held, so
+  // that nothing-pressed polls carry it, until another key comes (a
+  // release is reported first) or no key for kAltHoldMs.
   InputEvent Poll(int timeoutMs) override {
     if (suspended_) return {};
+    InputEvent e = Next(timeoutMs);
+    const bool altDigit = e.kind == InputEvent::Kind::kKey && e.keypad &&
+                          (e.modifiers & kLeftAlt) != 0;
+    if (altHeld_) {
+      if (e.kind == InputEvent::Kind::kNone) {
+        if (MonotonicMs() - altSince_ < kAltHoldMs) {
+          e.modifiers = kLeftAlt;
+          return e;
+        }
+        altHeld_ = false;
+        return e;
+      }
+      if (!altDigit) {
+        altHeld_ = false;
+        queue_.push_front(e);
+        return InputEvent{};  // Alt let go
+      }
+    }
+    if (altDigit) {
+      altHeld_ = true;
+      altSince_ = MonotonicMs();
+    }
+    return e;
+  }
+
+  InputEvent Next(int timeoutMs) {
     Flush();
     int wait = timeoutMs < 0 ? -1 : timeoutMs;
     for (;;) {
@@ -253,6 +284,7 @@ class CursesTerminal final : public Terminal {
   }
 
   void DiscardInput() override {
+    altHeld_ = false;
     queue_.clear();
     pending_.clear();
     flushinp();
@@ -445,6 +477,8 @@ class CursesTerminal final : public Terminal {
   std::string clipboard_;
   std::string pending_;  // raw UTF-8 bytes not yet decoded
   std::deque<InputEvent> queue_;
+  bool altHeld_ = false;
+  std::int64_t altSince_ = 0;
 };
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include "platform/curses_terminal.h"
+#include "platform/system.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -269,6 +270,52 @@ TEST_F(CursesTerminalTest, ModifierBitsTravelWithTheKey) {
   EXPECT_EQ(events[0].key, 0x4f00);  // Alt+1: keypad End, composing digit 1
   EXPECT_EQ(events[0].modifiers, kLeftAlt);
   EXPECT_TRUE(events[0].keypad);
+}
+
+class SteppedClock : public SystemWrapper {
+ public:
+  SteppedClock() : SystemWrapper(RealSystem()) {}
+  std::int64_t MonotonicMs() override { return now; }
+  std::int64_t now = 5000;
+};
+
+TEST_F(CursesTerminalTest, AltStaysHeldBetweenComposingDigits) {
+  ASSERT_TRUE(terminal_) << error_;
+  SteppedClock clock;
+  ScopedSystem scoped(clock);
+  Terminal& t = *terminal_;
+  Type("\x1b" "1\x1b" "2\x1b" "8");
+  for (int key : {0x4f00, 0x5000, 0x4800}) {
+    InputEvent e = t.Poll(0);
+    EXPECT_EQ(e.key, key);
+    EXPECT_EQ(e.modifiers, kLeftAlt);
+    EXPECT_TRUE(e.keypad);
+    clock.now += 300;
+  }
+  // Nothing typed yet, and not long: Alt still counts as held.
+  InputEvent idle = t.Poll(0);
+  EXPECT_EQ(idle.kind, InputEvent::Kind::kNone);
+  EXPECT_EQ(idle.modifiers, kLeftAlt);
+  clock.now += 1000;
+  idle = t.Poll(0);
+  EXPECT_EQ(idle.kind, InputEvent::Kind::kNone);
+  EXPECT_EQ(idle.modifiers, 0);  // let go
+  EXPECT_EQ(t.Poll(0).modifiers, 0);
+
+  // Another key: first the release, then the key itself, nothing lost.
+  Type("\x1b" "4a");
+  EXPECT_EQ(t.Poll(0).key, 0x4b00);
+  InputEvent release = t.Poll(0);
+  EXPECT_EQ(release.kind, InputEvent::Kind::kNone);
+  EXPECT_EQ(release.modifiers, 0);
+  InputEvent a = t.Poll(0);
+  EXPECT_EQ(a.key, 'a');
+  EXPECT_EQ(a.modifiers, 0);
+
+  // Alt with a letter holds nothing.
+  Type("\x1bx");
+  EXPECT_EQ(t.Poll(0).key, 0x2d00);
+  EXPECT_EQ(t.Poll(0).modifiers, 0);
 }
 
 TEST_F(CursesTerminalTest, MouseClicksOnlyWhileEnabled) {

@@ -152,6 +152,7 @@ keys=(
   "BSpace|key 8 0"
   "C-c|key 3 0"
   "C-v|key 16 0"
+  "M-1|key 4f00 2"
   "a|key 61 0"
 )
 line=1
