@@ -199,10 +199,8 @@ wait_modes() {  # wait_modes SESSION WANT
 wait_modes keys "$restored"
 check "modes after a normal exit" "$restored" "$(modes keys)"
 
-keyecho_pid() {  # the keyecho process under the pane's shell
-  local shell
-  shell=$(tm list-panes -t "$1" -F '#{pane_pid}')
-  pgrep -P "$shell" -f keyecho | head -n 1
+keyecho_pid() {  # from its "ready <pid>" line
+  sed -n '1s/^ready \([0-9][0-9]*\)$/\1/p' "$1"
 }
 
 n=0
@@ -220,7 +218,7 @@ for way in TERM INT HUP SEGV ABRT exception; do
   if [[ $way == exception ]]; then
     tm send-keys -t "$session" x  # 0x78: throws, nobody catches
   else
-    pid=$(keyecho_pid "$session")
+    pid=$(keyecho_pid "$rep")
     if [[ -z "$pid" ]]; then
       check "keyecho process found ($way)" "a pid" "none"
       continue

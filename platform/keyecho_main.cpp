@@ -3,9 +3,11 @@
 // Opens the real terminal, draws a double frame with an accented title and
 // writes every key it reads to REPORT as "key <hex code> <hex modifiers>"
 // (mouse clicks as "mouse <row> <column>") until the key STOPKEY (hex)
-// arrives. "ready" is written once the screen is drawn. THROWKEY throws an
+// arrives. "ready <pid>" is written once the screen is drawn. THROWKEY throws an
 // exception nobody catches, to see the terminal given back on that path
 // too. Used by the terminal test and handy for seeing what a terminal sends.
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -66,7 +68,7 @@ int main(int argc, char** argv) {
   }
   terminal->EnableMouse(true);
   DrawScreen(*terminal);
-  std::fputs("ready\n", report);
+  std::fprintf(report, "ready %ld\n", static_cast<long>(getpid()));
   std::fflush(report);
   for (;;) {
     platform::InputEvent e = terminal->Poll(1000);
