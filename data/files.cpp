@@ -245,8 +245,11 @@ std::int16_t OpenDataFile(std::int16_t fileId, std::string_view fileName, std::s
   s.RecordArea = recordArea;
 
   SplitName parts = Split(fileName);
-  std::string path = platform::HostPathOrRaw(parts.directory + parts.base + parts.extension);
-  if (path.size() > 255) {
+  auto hostPath = platform::HostPath(parts.directory + parts.base + parts.extension);
+  const std::string path = hostPath.value_or(std::string());
+  // A drive letter has no meaning here, and the record manager takes at most
+  // 255 bytes of path.
+  if (!hostPath || path.empty() || path.size() > 255) {
     s = FileSlot{};
     return FailOpen(fileName, kStatusInvalidFileName);
   }

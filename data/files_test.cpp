@@ -446,6 +446,16 @@ TEST_F(FilesTest, FailedOpenMessageInEachLanguage) {
   EXPECT_EQ(fake_.calls.back().op, 28);
 }
 
+TEST_F(FilesTest, DriveLetterNamesAreRefusedWithoutCreatingAnything) {
+  WriteDictionary("PropietH", kTenByKey5);
+  char area[10];
+  EXPECT_EQ(OpenDataFile(501, "C:\\KIT\\DADES\\PropietH", area), 11);
+  ASSERT_FALSE(notice_.events.empty());
+  EXPECT_EQ(notice_.events[0], "show 12 NO ES POT ACCEDIR AL FITXER C:\\KIT\\DADES\\PropietH (11)");
+  EXPECT_TRUE(fake_.created.empty());
+  EXPECT_EQ(FindSlot(501), -40);
+}
+
 TEST_F(FilesTest, LockedFileIsRetriedEveryThreeSecondsWithoutMessage) {
   int locked = 2;
   fake_.intercept = [&](std::uint16_t op) -> std::optional<std::int16_t> {
