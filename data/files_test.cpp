@@ -609,6 +609,22 @@ TEST_F(RecordsTest, DeleteRemovesTheCurrentRecordWithoutLogging) {
   EXPECT_EQ(StepRecords(777, 1), kStatusNotOpen);
 }
 
+TEST_F(RecordsTest, BufferTooShortCountsAsSuccessExceptForInserts) {
+  ASSERT_EQ(ReadByKey(501, 0, "BBBBB", 0), 0);
+  fake_.intercept = [](std::uint16_t op) -> std::optional<std::int16_t> {
+    if (op == 15) return std::nullopt;
+    return 22;
+  };
+  EXPECT_EQ(ReadByKey(501, 0, "CCCCC", 0), 0);
+  EXPECT_EQ(StepRecords(501, 2), 0);
+  EXPECT_EQ(RecordPosition(501, 2), 0);
+  EXPECT_EQ(UpdateRecord(501), 0);
+  EXPECT_EQ(InsertRecord(501), 22);
+  EXPECT_EQ(DeleteRecord(501), 22);
+  // The log keeps the statuses as they came.
+  EXPECT_EQ(ReadLog(), ChangeLogLine(501, 3, 22) + ChangeLogLine(501, 2, 22));
+}
+
 TEST(ChangeLogLine, NumbersSitInFourteenCharacterZones) {
   const std::tuple<std::int16_t, std::int16_t, std::int16_t, std::string> cases[] = {
       // columns:    1-14              15-28             29-
