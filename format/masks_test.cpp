@@ -1,0 +1,146 @@
+#include "format/masks.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <map>
+#include <string>
+
+#include "format/user_settings.h"
+
+namespace format {
+namespace {
+
+class MasksTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Use({});
+    SetCurrency("b,");  // no alternative currency
+    SetCurrency("a,E");
+  }
+  void TearDown() override {
+    SetUserSettingReader(nullptr);
+    ResetUserSettings();
+    SetCurrency("b,");
+    SetCurrency("a,E");
+  }
+  void Use(std::map<std::string, std::string> values) {
+    SetUserSettingReader([values](std::string_view key) {
+      auto it = values.find(std::string(key));
+      return it == values.end() ? std::string() : it->second;
+    });
+    ResetUserSettings();
+  }
+};
+
+TEST_F(MasksTest, FormatAmountExamples) {
+  struct Case {
+    const char* spec;
+    double cents;
+    bool pesetas;
+    const char* expected;
+  } cases[] = {
+      {" ZZ,ZZZ,ZZ9", 123456, false, "   1.234'56"}, {" ZZ,ZZZ,ZZ9", 0, false, "       0'00"},
+      {" ZZ,ZZZ,ZZ9", -123456, false, "  -1.234'56"}, {" ZZ,ZZZ,ZZZ", 0, false, "           "},
+      {"+ZZ,ZZZ,ZZ9", -5, false, "-      0'05"},    {" ZZ,ZZZ,ZZ9", 100000, true, "    166.386"},
+      {"ZZ,ZZZ,ZZ9", 100000000, false, "1000000'00"}, {" ZZ,ZZZ,ZZ9", 5, true, "          8"},
+      {" ZZ,ZZZ,ZZZ", -1, false, "       -'01"},     {"+ZZ,ZZZ,ZZ9", 12345, false, "+    123'45"},
+      {"ZZZZ-", -250, false, "2'50-"},               {" ZZ,ZZZ,ZZ9", 12345678901.0, false, "123456789'0"},
+      {" ZZ,ZZZ,ZZ9", 1e15, false, "!!!!!!!!!!!"},
+      {"**,**9", 1234, false, "*12'34"},           {"ZZ9.9", 1234, false, "12'34"},
+      {" ZZ,ZZZ,ZZZ", -100000, true, "   -166.386"},
+  };
+  for (const auto& c : cases) {
+    SetCurrency(c.pesetas ? "x,P" : "x,");
+    SetCurrency(c.pesetas ? "p" : "");
+    EXPECT_EQ(ShownCurrency(), c.pesetas ? 'P' : 'E');
+    EXPECT_EQ(FormatAmount(c.spec, c.cents), c.expected) << c.spec << " " << c.cents;
+  }
+}
+
+TEST_F(MasksTest, FormatWithMaskExamples) {
+  struct Case {
+    const char* mask;
+    double value;
+    const char* expected;
+  } cases[] = {
+      {"+ZZ9.999 %", 12.3456, "+ 12'346 %"},
+      {"(+ZZ9.99%)", -3.2, "(-  3'20%)"},
+      {"ZZ9.99", 0.125, "  0'12"},
+      {"ZZ9.99", 0.375, "  0'38"},
+      {"ZZ9.ZZ", 5.5, "  5'5 "},
+      {"ZZ9.ZZ", 5, "  5   "},
+      {"**,**9.99", 12.5, "****12'50"},
+      {"ZZ,ZZ9.99-", -1234.5, " 1.234'50-"},
+      {"ZZ,ZZ9", -123, "  -123"},
+      {"ZZZ9", 12345, "!!!!"},
+      {"Z,ZZZ,ZZZ,ZZZ,ZZZ,ZZ9", -1234567.5, "           -1.234.568"},
+      {"ZZ,ZZ9", -12345, "-12345"},
+      {"ZZ9.99", -0.001, "  -'00"},
+      {"ZZ9.99", -0.5, "  -'50"},
+      {"ZZ9.99", -999.5, "-999'5"},
+      {"9", 12, "!"},
+      {"ZZZ.ZZ", 0, "      "},
+      {"ZZ9", 0, "  0"},
+      {"99,999", 123, "00.123"},
+      {"ZZ,ZZ9", 123, "   123"},
+      {"ZZZ9", 2.5, "   2"},
+      {"ZZZ9", 3.5, "   4"},
+      {"ZZZ9", -2.5, "  -2"},
+      {"ZZ9", 12, " 12"},
+      {"ZZ9", 1234, "!!!"},
+      {"ZZ9.99", 1234.5, "1234'5"},
+      {"ZZ9.99-", 12.345, " 12'34 "},
+      {"", 5, ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(FormatWithMask(c.mask, c.value), c.expected) << c.mask << " " << c.value;
+}
+
+TEST_F(MasksTest, NonFiniteValuesDoNotBreakTheField) {
+  EXPECT_EQ(FormatWithMask("ZZ9.99", std::numeric_limits<double>::infinity()), "!!!!!!");
+  EXPECT_EQ(FormatWithMask("ZZ9.99", std::nan("")), "  0'00");
+  EXPECT_EQ(FormatWithMask("ZZ9", 1e300), "!!!");
+  EXPECT_EQ(FormatWithMask(std::string(320, 'Z') + "9", 1e300).size(), 321u);
+}
+
+TEST_F(MasksTest, CharactersComeFromTheUserSettingsOnce) {
+  Use({{"DecCaracter", ","}, {"MilCaracter", " "}});
+  EXPECT_EQ(DecimalChar(), ',');
+  EXPECT_EQ(ThousandsChar(), '.');  // blank means the default
+  EXPECT_EQ(FormatWithMask("ZZ,ZZ9.99", 1234.5), " 1.234,50");
+  Use({{"DecCaracter", "."}, {"MilCaracter", ","}});
+  EXPECT_EQ(FormatWithMask("ZZ,ZZ9.99", 1234.5), " 1,234.50");
+  Use({});
+  EXPECT_EQ(FormatWithMask("ZZ,ZZ9.99", 1234.5), " 1.234'50");
+}
+
+TEST_F(MasksTest, CurrencySwitch) {
+  EXPECT_EQ(BaseCurrency(), 'E');
+  EXPECT_EQ(ShownCurrency(), 'E');
+  // No alternative currency: "p" keeps the base one.
+  SetCurrency("p");
+  EXPECT_EQ(ShownCurrency(), 'E');
+  SetCurrency("x, p");
+  EXPECT_EQ(AltCurrency(), 'P');
+  EXPECT_EQ(ShownCurrency(), 'E');
+  SetCurrency("P");
+  EXPECT_EQ(ShownCurrency(), 'P');
+  SetCurrency("");
+  EXPECT_EQ(ShownCurrency(), 'E');
+  SetCurrency("p");
+  SetCurrency("A, e");
+  EXPECT_EQ(BaseCurrency(), 'E');
+  EXPECT_EQ(ShownCurrency(), 'E');
+}
+
+TEST_F(MasksTest, PesetaRateIsSinglePrecision) {
+  EXPECT_EQ(static_cast<double>(kPesetaRate), 166.38600158691406);
+  SetCurrency("x,P");
+  SetCurrency("p");
+  // 1e9 cents: the single-precision rate adds 0.0159 pesetas, rounded away.
+  EXPECT_EQ(FormatAmount("ZZZ,ZZZ,ZZZ,ZZ9", 1e9), "  1.663.860.016");
+}
+
+}  // namespace
+}  // namespace format
