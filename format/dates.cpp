@@ -43,6 +43,22 @@ bool BelowCutOver(std::string_view date) {
   return date < std::string_view(cutOver);
 }
 
+// Leap years before year y under the Julian and the Gregorian rule, counted
+// from a fixed origin; only differences are meaningful.
+std::int64_t JulianLeapsBefore(std::int64_t y) { return FloorDiv(y - 1, 4); }
+std::int64_t GregorianLeapsBefore(std::int64_t y) {
+  return FloorDiv(y - 1, 4) - FloorDiv(y - 1, 100) + FloorDiv(y - 1, 400);
+}
+// The same with the Julian rule below 1582 and the Gregorian one from then on.
+std::int64_t MixedLeapsBefore(std::int64_t y) {
+  if (y <= 1582) return JulianLeapsBefore(y);
+  return JulianLeapsBefore(1582) + GregorianLeapsBefore(y) - GregorianLeapsBefore(1582);
+}
+// Days of the whole years from..to-1.
+std::int64_t DaysInYears(std::int64_t from, std::int64_t to) {
+  return 365 * (to - from) + MixedLeapsBefore(to) - MixedLeapsBefore(from);
+}
+
 struct Ymd {
   std::int64_t y, m, d;
 };
@@ -220,6 +236,11 @@ std::string AddToDate(std::string_view date, std::int32_t count, std::string_vie
   auto len = [julian](std::int64_t mm, std::int64_t yy) {
     return MonthLength(mm, julian ? JulianLeap(yy) : GregorianLeap(yy));
   };
+  // Days from month m of year yy to the same month of the next year.
+  auto yearFrom = [julian](std::int64_t mm, std::int64_t yy) -> std::int64_t {
+    const std::int64_t leapYear = mm <= 2 ? yy : yy + 1;
+    return 365 + ((julian ? JulianLeap(leapYear) : GregorianLeap(leapYear)) ? 1 : 0);
+  };
   const bool days = UnitIs(unit, 'D');
   if (days) {
     d += count;
@@ -238,13 +259,11 @@ std::string AddToDate(std::string_view date, std::int32_t count, std::string_vie
         d = len(m, y);
         break;
       }
-      // Whole 400-year Gregorian cycles (146097 days) and 4-year Julian ones
-      // (1461 days) are skipped at once so that large counts stay quick.
-      if (m >= 1 && m <= 12 && d > 146097 + 31) {
-        std::int64_t cycle = julian ? 1461 : 146097, years = julian ? 4 : 400;
-        std::int64_t n = (d - 31) / cycle;
-        d -= n * cycle;
-        y += n * years;
+      // Whole years are skipped at once so that large counts stay quick:
+      // from month m of one year to month m of the next.
+      if (m >= 1 && m <= 12 && d > 366 + 31) {
+        d -= yearFrom(m, y);
+        ++y;
         if (y > 9999) break;
         continue;
       }
@@ -257,11 +276,9 @@ std::string AddToDate(std::string_view date, std::int32_t count, std::string_vie
     }
   } else {
     while (d < 1) {
-      if (m >= 1 && m <= 12 && d < -146097) {
-        std::int64_t cycle = julian ? 1461 : 146097, years = julian ? 4 : 400;
-        std::int64_t n = (-d) / cycle;
-        d += n * cycle;
-        y -= n * years;
+      if (m >= 1 && m <= 12 && d < -366) {
+        --y;
+        d += yearFrom(m, y);
         if (y < 1) break;
         continue;
       }
@@ -286,7 +303,7 @@ std::int32_t DateDifference(std::string_view first, std::string_view second, std
   if (UnitIs(unit, 'D')) {
     auto leap = [](std::int64_t y) { return y < 1582 ? JulianLeap(y) : GregorianLeap(y); };
     std::int64_t days = 0;
-    for (std::int64_t y = lo.y + 1; y < hi.y; ++y) days += 365 + (leap(y) ? 1 : 0);
+    if (hi.y > lo.y + 1) days += DaysInYears(lo.y + 1, hi.y);
     if (lo.y != hi.y) {
       for (std::int64_t mm = lo.m; mm <= 12; ++mm) days += MonthLength(mm, leap(lo.y));
       for (std::int64_t mm = 1; mm < hi.m; ++mm) days += MonthLength(mm, leap(hi.y));
