@@ -97,6 +97,9 @@ void LoadDateSettings() {
   s.separator = (sep.empty() || sep[0] == ' ' || sep[0] == '\0') ? '/' : sep[0];
   std::string order = ReadUserSetting("DatOrdre");
   order.resize(3, ' ');
+  // Written in lower case the letters would never match the selected parts.
+  for (char& c : order)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - ('a' - 'A'));
   if (order == "   ") order = "DMA";
   s.order = order;
 }

@@ -226,6 +226,8 @@ TEST_F(DatesTest, LongDateTextFollowsTheUserSettings) {
   Use({{"DatCaracter", "  "}, {"DatOrdre", "   "}});
   EXPECT_EQ(DateSeparator(), '/');
   EXPECT_EQ(DateOrder(), "DMA");
+  Use({{"DatOrdre", "mda"}});
+  EXPECT_EQ(LongDateText(D(2024, 4, 5), 0, "dma"), "4/5/2024  ");
   Use({{"DatOrdre", "DXA"}});
   EXPECT_EQ(LongDateText(D(2024, 4, 5), 0, "dxa"), "5/2024  ");
 }
