@@ -92,7 +92,10 @@ std::string FormatWithMask(std::string_view mask, double value) {
   const bool isSigned = mask.find_first_of("-+") != std::string_view::npos;
   bool neg = value < 0;
 
-  const double x = std::nearbyint(std::fabs(value) * std::pow(10.0, static_cast<double>(R)));
+  double x = std::nearbyint(std::fabs(value) * std::pow(10.0, static_cast<double>(R)));
+  // Hundreds of decimal places overflow the scale: 0 stays 0, anything else cannot fit.
+  if (std::isnan(x)) x = 0;
+  if (std::isinf(x)) return std::string(mask.size(), '!');
   const std::string s = WholeDigits(x);
   const long long len = static_cast<long long>(s.size());
   long long j = len - R + D;

@@ -102,6 +102,9 @@ TEST_F(MasksTest, NonFiniteValuesDoNotBreakTheField) {
   EXPECT_EQ(FormatWithMask("ZZ9.99", std::nan("")), "  0'00");
   EXPECT_EQ(FormatWithMask("ZZ9", 1e300), "!!!");
   EXPECT_EQ(FormatWithMask(std::string(320, 'Z') + "9", 1e300).size(), 321u);
+  const std::string manyDecimals = "9." + std::string(400, '9');
+  EXPECT_EQ(FormatWithMask(manyDecimals, 0), "0'" + std::string(400, '0'));
+  EXPECT_EQ(FormatWithMask(manyDecimals, 1).size(), 402u);
 }
 
 TEST_F(MasksTest, CharactersComeFromTheUserSettingsOnce) {
