@@ -1,0 +1,103 @@
+// Form input: runs one screen of the form definition file, field by field,
+// calling the module's hooks to paint, validate and fill it.
+//
+// The form input knows nothing of what the screens mean. The module hands in
+// its hooks as one struct of callables, and the screen primitives it draws
+// with (window, frame, styles, key options, field editor, help, look-up list)
+// come through FormUi so that the same loop runs on any terminal.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "console/form_file.h"
+
+namespace console {
+
+// Key codes the form input acts on.
+namespace form_keys {
+inline constexpr std::int16_t kCtrlB = 2;
+inline constexpr std::int16_t kEnter = 0x0d;
+inline constexpr std::int16_t kEsc = 0x1b;
+inline constexpr std::int16_t kF1 = 0x3b00;
+inline constexpr std::int16_t kF2 = 0x3c00;
+inline constexpr std::int16_t kF4 = 0x3e00;
+inline constexpr std::int16_t kF5 = 0x3f00;
+inline constexpr std::int16_t kF9 = 0x4300;
+inline constexpr std::int16_t kUp = 0x4800;
+inline constexpr std::int16_t kPgUp = 0x4900;
+inline constexpr std::int16_t kEnd = 0x4f00;
+inline constexpr std::int16_t kDown = 0x5000;
+inline constexpr std::int16_t kPgDn = 0x5100;
+}  // namespace form_keys
+
+// The module's side of a form. Every hook is optional (an empty one accepts).
+struct FormHooks {
+  std::function<void(std::int16_t& screen)> PaintScreen;
+  // Stores the accepted text; 0 accepts. May change field, key and flags.
+  std::function<std::int16_t(std::int16_t& screen, std::string& text, std::int16_t& field, std::int16_t& key)>
+      ValidateField;
+  std::function<void(std::int16_t& screen, std::int16_t& field)> ShowField;
+  // Leaves list non-zero to accept the chosen record, 0 to show the list again.
+  std::function<void(std::int16_t& list, std::int16_t& screen, std::int16_t& field)> ApplyLookup;
+  // 0 lets the screen end.
+  std::function<std::int16_t(std::int16_t& screen, std::int16_t& key)> ValidateScreen;
+  // Look-up list hooks, used by the browse list.
+  std::function<std::int16_t(std::int16_t& list, std::string& startKey, std::string& endKey)> PrepareList;
+  std::function<std::string(std::int16_t& list)> FormatListLine;
+};
+
+// The screen primitives the form input draws with. Rows and columns are
+// relative to the current pop-up window.
+struct FormUi {
+  std::function<void(std::int16_t top, std::int16_t left, std::int16_t bottom, std::int16_t right)> PushWindow;
+  std::function<void()> PopWindow;
+  std::function<void(std::int16_t kind)> DrawFrame;
+  std::function<void(std::string_view letters)> SetStyle;
+  std::function<void(std::string_view commands, std::string_view keyList)> SetKeyOptions;
+  std::function<void(std::string_view options)> SetFieldOptions;
+  std::function<void(std::int16_t& row, std::int16_t& column, std::int16_t& width, std::string& text,
+                     std::int16_t& position, std::int16_t& key)>
+      EditField;
+  std::function<void(std::int16_t row, std::int16_t column, std::string_view text)> WriteAt;
+  std::function<void()> Beep;
+  std::function<void(std::string_view topic)> ShowHelp;
+  // Runs look-up list `list`; result 0 when a line was chosen.
+  std::function<void(std::int16_t& list, std::int16_t& result)> BrowseList;
+};
+
+struct LastEditedField {
+  std::string text;
+  std::int16_t screen = 0;
+  std::int16_t field = 0;
+};
+
+// Process-wide form state.
+struct FormState {
+  FormScreens forms;
+  FormHooks hooks;
+  FormUi ui;
+  // The continuation screen that was left with PgUp or PgDn.
+  std::int16_t ResumeScreen = 0;
+  LastEditedField lastEdited;
+  std::string helpTopic;  // the session's menu name; empty = no help
+};
+
+FormState& Forms();
+// Back to an empty state (tests).
+void ResetForms();
+
+// Runs screen `screen` (> 0 a main screen, < 0 screen -screen as a
+// continuation screen). previousPage / nextPage non-zero let PgUp / PgDn end
+// the screen. `key` returns the key that ended it.
+void FormInput(std::int16_t& screen, std::int16_t& previousPage, std::int16_t& nextPage, std::int16_t& key);
+
+// Convenience for callers with plain values: returns the ending key.
+std::int16_t RunForm(int screen, bool previousPage = false, bool nextPage = false);
+
+// Sets a field's value buffer, cut or blank padded to its length.
+void SetFieldValue(int screen, int field, std::string_view text);
+
+}  // namespace console
