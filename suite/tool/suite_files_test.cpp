@@ -1,0 +1,122 @@
+// Checks the installed form file and catalogue against each other and
+// against the 80 x 25 screen the module runs on.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <set>
+
+#include "config/catalog.h"
+#include "console/form_file.h"
+#include "format/cp850.h"
+
+namespace {
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+const std::string kSuite = KIT_SUITE_DIR;
+
+class SuiteFiles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::string bytes = Slurp(kSuite + "/FORMS/REPQUOTA.JPN");
+    ASSERT_FALSE(bytes.empty());
+    result = console::ParseFormFile(bytes);
+    ASSERT_TRUE(result.ok()) << result.error;
+    catalog = config::ParseCatalog(Slurp(kSuite + "/LOCALE/REPQUOTA.LNG"));
+    for (const auto& entry : catalog) keys.insert(entry.key);
+  }
+  console::FormFileResult result;
+  std::vector<config::CatalogEntry> catalog;
+  std::set<std::string> keys;
+};
+
+bool HasKey(const std::string& list, const std::string& key) {
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t comma = list.find(',', start);
+    std::string item = list.substr(start, comma - start);
+    item = item.substr(0, item.find('='));
+    if (item == key) return true;
+    if (comma == std::string::npos) return false;
+    start = comma + 1;
+  }
+}
+
+TEST_F(SuiteFiles, ScreensFitTheConsoleAndOfferTheirKeys) {
+  const console::FormScreens& f = result.forms;
+  ASSERT_EQ(f.screens.size(), 5u);
+  ASSERT_EQ(f.items.size(), 2u);
+  for (int s = 1; s <= 5; ++s) {
+    const console::FormScreen& sc = f.Screen(s);
+    EXPECT_TRUE(HasKey(sc.keys, "2")) << "screen " << s;
+    const auto& g = sc.geometry;
+    if (g[0] != 0) {
+      EXPECT_TRUE(g[0] >= 1 && g[2] <= 25 && g[0] < g[2] && g[1] >= 1 && g[3] <= 80 && g[1] < g[3]) << s;
+    }
+    const int width = g[0] != 0 ? g[3] - g[1] - 1 : 80;
+    for (const console::FormField& field : sc.fields) {
+      const int shown = field.ShownWidth() ? field.ShownWidth() : field.Length() + 1;
+      const int end = field.CaptionColumn() + static_cast<int>(field.caption.size()) + shown + field.TrailingCells() - 1;
+      EXPECT_LE(end, width) << "screen " << s << " row " << field.Row();
+      EXPECT_LE(field.Row(), g[0] != 0 ? g[2] - g[0] - 1 : 25) << "screen " << s;
+      if (field.LookupList() != 0) {
+        EXPECT_TRUE(HasKey(sc.keys, "3e00")) << "screen " << s;
+      }
+    }
+  }
+  // The budget page: two totals, then five fields per line.
+  const console::FormScreen& budget = f.Screen(2);
+  EXPECT_EQ((budget.fieldCount - 2) % 5, 0);
+  EXPECT_GE((budget.fieldCount - 3) / 5 + 1, 10);
+  for (const char* k : {"4900", "5100", "3f00", "4000", "4100", "4200", "4300"})
+    EXPECT_TRUE(HasKey(budget.keys, k)) << k;
+  for (int j = 3; j + 4 <= budget.fieldCount; j += 5) {
+    EXPECT_EQ(f.Field(2, j + 1).ValueType(), 11);
+    EXPECT_EQ(f.Field(2, j + 3).ValueType(), 13);
+    for (int d : {0, 2, 4}) EXPECT_NE(f.Field(2, j + d).Flags() & console::kFieldDisplayOnly, 0);
+  }
+  EXPECT_EQ(f.Field(1, 2).LookupList(), 1);
+  EXPECT_EQ(f.Field(3, 4).LookupList(), 2);
+  EXPECT_EQ(f.items[0].ints[0], 511);
+  EXPECT_EQ(f.items[1].ints[0], 504);
+}
+
+TEST_F(SuiteFiles, EveryCaptionAndHeadingHasItsTranslations) {
+  for (const console::FormScreen& sc : result.forms.screens)
+    for (const console::FormField& field : sc.fields)
+      if (!field.caption.empty()) {
+        EXPECT_TRUE(keys.count(field.caption)) << format::Cp850ToUtf8(field.caption);
+      }
+  for (const console::FormItem& item : result.forms.items)
+    EXPECT_TRUE(keys.count(item.text)) << format::Cp850ToUtf8(item.text);
+  for (const char* key : {"LLEGINT PRESSUPOST", "FINCA INEXISTENT", "NO EXISTEIX EL CONCEPTE ", "EL CONCEPTE ",
+                          "SEGONS COEFICIENT GENERAL", "TOTAL PRESSUPOST", "AJUST", " I "})
+    EXPECT_TRUE(keys.count(key)) << key;
+  EXPECT_TRUE(keys.count(std::string(" NO ÉS DE TIPUS PROVISIÓ DE FONS"_cp)));
+  EXPECT_TRUE(keys.count(std::string("PÀGINA "_cp)));
+  for (const config::CatalogEntry& e : catalog) {
+    EXPECT_FALSE(e.galician.empty() || e.aranese.empty() || e.spanish.empty()) << format::Cp850ToUtf8(e.key);
+    // A translated caption keeps the input area where the form file puts it.
+    if (e.key.size() >= 2 && e.key.substr(e.key.size() - 2) == ": ") {
+      EXPECT_EQ(e.galician.size(), e.key.size()) << format::Cp850ToUtf8(e.galician);
+      EXPECT_EQ(e.aranese.size(), e.key.size()) << format::Cp850ToUtf8(e.aranese);
+      EXPECT_EQ(e.spanish.size(), e.key.size()) << format::Cp850ToUtf8(e.spanish);
+    }
+  }
+}
+
+TEST_F(SuiteFiles, HelpFilesAreWholeRecords) {
+  for (const char* name : {"/AJUDA/REPQUOTA.HLP", "/AJUDA/TOOLSMNU.HLP"}) {
+    const std::string bytes = Slurp(kSuite + name);
+    EXPECT_GT(bytes.size(), 800u) << name;
+    EXPECT_EQ(bytes.size() % 80, 0u) << name;
+    EXPECT_EQ(bytes.find('\n'), std::string::npos) << name;
+    EXPECT_NE(bytes.find('\x1e'), std::string::npos) << name;  // has highlighted words
+  }
+}
+
+}  // namespace
