@@ -1,0 +1,101 @@
+#include "app/module.h"
+
+#include <unistd.h>
+
+#include <map>
+
+#include "app/hooks.h"
+#include "app/run.h"
+#include "config/catalog.h"
+#include "config/ini.h"
+#include "config/session.h"
+#include "console/form_file.h"
+#include "console/form_input.h"
+#include "data/files.h"
+#include "data/notice.h"
+#include "format/numbers.h"
+#include "platform/host_path.h"
+
+namespace app {
+namespace {
+
+std::map<std::int16_t, std::span<char>>& Areas() {
+  static std::map<std::int16_t, std::span<char>> areas;
+  return areas;
+}
+
+// Areas for the files nobody registered: reads still land somewhere sized.
+std::span<char> SpareArea(std::int16_t fileId) {
+  static std::map<std::int16_t, std::array<char, 1024>> spare;
+  return spare[fileId];
+}
+
+float Rate(std::string_view section) {
+  const std::string file = config::Session().RootDir + "Vora.ini";
+  return static_cast<float>(format::NumberValue(config::ReadIniValue(file, section, "Honoraris")));
+}
+
+}  // namespace
+
+FeeSettings& Fees() {
+  static FeeSettings fees;
+  return fees;
+}
+
+void ReadFeeSettings() {
+  FeeSettings& f = Fees();
+  f.LetterheadSetting = config::ReadIniValue(config::Session().RootDir + "Vora.ini", "Rebut", "Membret");
+  f.VatRate = {Rate("Iva0"), Rate("Iva1")};
+  f.WithholdingRate = {Rate("Ret0"), Rate("Ret1")};
+}
+
+void SetRecordArea(std::int16_t fileId, std::span<char> area) { Areas()[fileId] = area; }
+
+std::span<char> RecordArea(std::int16_t fileId) {
+  auto it = Areas().find(fileId);
+  if (it != Areas().end()) return it->second;
+  if (fileId == kReceiptTypesFile) return Records().receiptType;
+  if (fileId == kPropertiesFile) return Records().property;
+  return SpareArea(fileId);
+}
+
+std::string PrepareModule() {
+  config::LoadSession();
+  const config::SessionSettings& session = config::Session();
+  if (!session.RootDir.empty()) {
+    const std::string root = platform::HostPathOrRaw(session.RootDir);
+    if (::chdir(root.c_str()) != 0) return "The suite root " + session.RootDir + " cannot be entered.";
+  }
+  console::FormFileResult forms = console::LoadFormFile(session.RootDir, kModuleName);
+  if (!forms.ok()) return forms.error;
+  console::FormState& state = console::Forms();
+  state.forms = std::move(forms.forms);
+  state.hooks = ModuleHooks();
+  state.helpTopic = session.MenuName;
+  SetStartDefaults();
+  return std::string();
+}
+
+void OpenModuleFiles() {
+  for (const DataFileName& file : kDataFiles) data::OpenDataFile(file.id, file.name, RecordArea(file.id));
+}
+
+int RunModule() {
+  const std::string problem = PrepareModule();
+  if (!problem.empty()) {
+    // Running on without screens would show nothing and do nothing.
+    data::Notice& notice = data::CurrentNotice();
+    notice.Show(problem, 12);
+    notice.Beep();
+    notice.WaitKey();
+    notice.Hide();
+    return 1;
+  }
+  OpenModuleFiles();
+  ReadFeeSettings();
+  RunReport();
+  data::ResetDataFiles();
+  return 0;
+}
+
+}  // namespace app
