@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <map>
 
 #include "app/hooks.h"
@@ -13,6 +14,7 @@
 #include "console/form_input.h"
 #include "data/files.h"
 #include "data/notice.h"
+#include "format/cp850.h"
 #include "format/numbers.h"
 #include "platform/host_path.h"
 
@@ -33,6 +35,19 @@ std::span<char> SpareArea(std::int16_t fileId) {
 float Rate(std::string_view section) {
   const std::string file = config::Session().RootDir + "Vora.ini";
   return static_cast<float>(format::NumberValue(config::ReadIniValue(file, section, "Honoraris")));
+}
+
+// The operator's message for a form file the module cannot use, in the
+// session's language; the technical detail goes to standard error.
+std::string FormFileMessage(const std::string& path, bool missing) {
+  const std::string& language = config::Session().Language;
+  auto text = [&](std::string_view head, std::string_view unreadable, std::string_view damaged) {
+    return std::string(head) + path + std::string(missing ? unreadable : damaged);
+  };
+  if (language == "SPA") return text("EL FICHERO DE PANTALLAS ", " NO SE PUEDE LEER", " ESTÁ DAÑADO"_cp);
+  if (language == "GLG") return text("O FICHEIRO DE PANTALLAS ", " NON SE PODE LER", " ESTÁ DANADO"_cp);
+  if (language == "OCI") return text("ETH FICHÈR DE PANTALHES "_cp, " NON SE POT LÉGER"_cp, " ESTÀ MALMÉS"_cp);
+  return text("EL FITXER DE PANTALLES ", " NO ES POT LLEGIR", " ESTÀ MALMÈS"_cp);
 }
 
 }  // namespace
@@ -67,7 +82,10 @@ std::string PrepareModule() {
     if (::chdir(root.c_str()) != 0) return "The suite root " + session.RootDir + " cannot be entered.";
   }
   console::FormFileResult forms = console::LoadFormFile(session.RootDir, kModuleName);
-  if (!forms.ok()) return forms.error;
+  if (!forms.ok()) {
+    std::fprintf(stderr, "repquota: %s\n", forms.error.c_str());
+    return FormFileMessage(session.RootDir + "FORMS\\" + std::string(kModuleName) + ".JPN", forms.missing);
+  }
   console::FormState& state = console::Forms();
   state.forms = std::move(forms.forms);
   state.hooks = ModuleHooks();

@@ -71,12 +71,14 @@ TEST_F(ModuleTest, MissingOrDamagedFormFileStopsTheModuleWithItsName) {
   EXPECT_EQ(RunModule(), 1);
   ASSERT_EQ(notice.shown.size(), 1u);
   EXPECT_NE(notice.shown[0].find("FORMS\\REPQUOTA.JPN"), std::string::npos) << notice.shown[0];
+  EXPECT_NE(notice.shown[0].find("NO ES POT LLEGIR"), std::string::npos) << notice.shown[0];
 
   Write("FORMS/REPQUOTA.JPN", "' screens\r\n5,2\r\n\"d\",1,0,0,0,0,0\r\n");
   notice.shown.clear();
   EXPECT_EQ(RunModule(), 1);
   ASSERT_EQ(notice.shown.size(), 1u);
-  EXPECT_NE(notice.shown[0].find("damaged"), std::string::npos) << notice.shown[0];
+  EXPECT_NE(notice.shown[0].find("MALM"), std::string::npos) << notice.shown[0];
+  EXPECT_NE(notice.shown[0].find("FORMS\\REPQUOTA.JPN"), std::string::npos) << notice.shown[0];
 }
 
 TEST_F(ModuleTest, PreparedFormsCarryTheDefaultsAndTheRootIsCurrent) {

@@ -186,7 +186,15 @@ TEST_F(RunReportTest, APrintProgramThatCannotStartIsNamedAndThePrintFileKept) {
   EXPECT_TRUE(notice.shown.empty());
 }
 
+class FixedClock : public platform::SystemWrapper {
+ public:
+  FixedClock() : platform::SystemWrapper(platform::RealSystem()) {}
+  platform::LocalTime Now() override { return {2026, 12, 8, 9, 0, 0, 0}; }
+};
+
 TEST_F(RunReportTest, StartDefaults) {
+  FixedClock clock;
+  platform::ScopedSystem scoped(clock);
   config::Session().WorkDate = std::string("\x94\x9a\x8c\x88", 4);  // 2026-12-08 packed
   console::Forms().forms.Screen(3).fields[0].ints[2] = 1;
   SetStartDefaults();

@@ -229,6 +229,7 @@ FormFileResult LoadFormFile(std::string_view rootDir, std::string_view moduleNam
   if (host) file.open(*host, std::ios::binary);
   if (!file) {
     result.error = "The form file " + suitePath + " cannot be read.";
+    result.missing = true;
     return result;
   }
   const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());

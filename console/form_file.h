@@ -77,6 +77,7 @@ struct FormFileResult {
   // Empty when the whole file was read; else what is wrong (in English, for
   // the log and the message the caller builds around the file name).
   std::string error;
+  bool missing = false;  // the file could not be opened at all
   bool ok() const { return error.empty(); }
 };
 

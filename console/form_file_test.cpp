@@ -164,11 +164,13 @@ TEST_F(FormFileOnDisk, FindsTheFileWhateverItsCase) {
 TEST_F(FormFileOnDisk, MissingAndDamagedFilesNameTheFile) {
   FormFileResult missing = LoadFormFile(config::Session().RootDir, "REPQUOTA");
   EXPECT_FALSE(missing.ok());
+  EXPECT_TRUE(missing.missing);
   EXPECT_NE(missing.error.find("FORMS\\REPQUOTA.JPN"), std::string::npos) << missing.error;
 
   std::ofstream(root_ / "forms" / "REPQUOTA.JPN", std::ios::binary) << "3,2\r\n\"d\",1,0";
   FormFileResult damaged = LoadFormFile(config::Session().RootDir, "REPQUOTA");
   EXPECT_FALSE(damaged.ok());
+  EXPECT_FALSE(damaged.missing);
   EXPECT_NE(damaged.error.find("REPQUOTA.JPN"), std::string::npos) << damaged.error;
   EXPECT_NE(damaged.error.find("damaged"), std::string::npos) << damaged.error;
 }
