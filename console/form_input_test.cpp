@@ -296,3 +296,45 @@ TEST_F(FormInputTest, LastEditedFieldIsClearedOnReturn) {
 
 }  // namespace
 }  // namespace console
+
+namespace console {
+namespace {
+
+TEST(FormInputField, CursorAtEndAndTrailingCellsBlanked) {
+  ResetForms();
+  FormFileResult r = ParseFormFile(
+      "1,2\r\n\"d,1b\",2,0,0,0,0,0\r\n"
+      "1,2,\"N:\",6,0,3,8,0,0,\"\"\r\n"
+      "2,2,\"M:\",6,0,0,0,0,0,\"\"\r\n0\r\n");
+  ASSERT_TRUE(r.ok()) << r.error;
+  Forms().forms = r.forms;
+  SetFieldValue(1, 1, "ab");
+  SetFieldValue(1, 2, "cd");
+  std::vector<std::int16_t> positions;
+  std::vector<std::pair<std::pair<int, int>, std::string>> writes;
+  int edits = 0;
+  Forms().ui.WriteAt = [&](std::int16_t row, std::int16_t column, std::string_view text) {
+    writes.push_back({{row, column}, std::string(text)});
+  };
+  Forms().ui.EditField = [&](std::int16_t&, std::int16_t&, std::int16_t&, std::string& text, std::int16_t& position,
+                             std::int16_t& key) {
+    positions.push_back(position);
+    key = ++edits < 3 ? form_keys::kEnter : form_keys::kEsc;
+    if (edits == 1) text = FitValue("abc", 6);
+  };
+  RunForm(1);
+  // Flag 8: after the last non-blank character; otherwise at the start.
+  ASSERT_GE(positions.size(), 2u);
+  EXPECT_EQ(positions[0], 3);
+  EXPECT_EQ(positions[1], 1);
+  // The three cells after the input area are blanked on entry, and the
+  // typed text is written back with them when the edit ends.
+  ASSERT_GE(writes.size(), 2u);
+  EXPECT_EQ(writes[0], (std::pair<std::pair<int, int>, std::string>{{1, 2 + 2 + 6}, "   "}));
+  EXPECT_EQ(writes[1], (std::pair<std::pair<int, int>, std::string>{{1, 2 + 2}, "abc      "}));
+  EXPECT_EQ(Forms().forms.Field(1, 1).value, "abc   ");
+  ResetForms();
+}
+
+}  // namespace
+}  // namespace console
