@@ -5,13 +5,10 @@
 #include <string_view>
 
 #include "config/ini.h"
+#include "format/masks.h"
 #include "format/numbers.h"
 #include "format/user_settings.h"
 #include "platform/system.h"
-#if __has_include("format/masks.h")
-#include "format/masks.h"
-#define CONFIG_HAS_CURRENCY 1
-#endif
 
 namespace config {
 namespace {
@@ -43,9 +40,7 @@ std::string Piece(std::string_view text, std::size_t from, std::size_t count) {
 
 // Euros become the base and the shown currency.
 void SetSessionCurrency() {
-#ifdef CONFIG_HAS_CURRENCY
   format::SetCurrency("a,E");
-#endif
 }
 
 }  // namespace
