@@ -125,7 +125,7 @@ TEST_F(KitprintProgram, WritesTextFileNamedByTheDevice) {
   s << in.rdbuf();
   EXPECT_EQ(s.str(),
             "CORRESPONENT A LA COMUNITAT DE PROPIETARIS 001 - ESCALA ÉS\n"
-            "    TOTAL      1.234'56\n\fsecond page\n\f");
+            "    TOTAL           1.234'56\n\fsecond page\n\f");
 }
 
 TEST_F(KitprintProgram, WritesPdfWhoseTextHoldsTheLines) {
@@ -134,7 +134,7 @@ TEST_F(KitprintProgram, WritesPdfWhoseTextHoldsTheLines) {
   ASSERT_EQ(std::system((std::string(KITPRINT_EXE) + " " + dir_ + "/kitprint.tmp 2>/dev/null").c_str()), 0);
   std::string text = RunCapture("pdftotext -layout " + dir_ + "/out.pdf -");
   EXPECT_NE(text.find("CORRESPONENT A LA COMUNITAT DE PROPIETARIS 001 - ESCALA ÉS"), std::string::npos) << text;
-  EXPECT_NE(text.find("TOTAL      1.234'56"), std::string::npos) << text;
+  EXPECT_NE(text.find("TOTAL           1.234'56"), std::string::npos) << text;
   EXPECT_NE(text.find("second page"), std::string::npos) << text;
   EXPECT_NE(text.find('\f'), std::string::npos);  // two pages
 }
