@@ -1,6 +1,6 @@
 // Reading the record manager's stat result: record length at 0, page size
 // at 2, number of keys at 4 (16-bit little-endian); from 16 one 16-byte
-// specification per key segment (length at +2, flags at +4); after the last
+// entry per key segment (length at +2, flags at +4); after the last
 // segment a signature byte, an 8-byte name and the 256-byte collating table.
 // A short or garbled result gives fewer segments, never a read past its end.
 #pragma once

@@ -111,7 +111,7 @@ std::string ZeroPad(double value, std::int16_t width) {
 
 std::string NumberText(double value, std::string_view spec) {
   if (std::isnan(value)) value = 0;
-  // The specification: digits before the point give the width, digits
+  // The format: digits before the point give the width, digits
   // after it the decimals; letters may stand anywhere.
   int width = 0;
   int decimals = 0;
