@@ -1,0 +1,332 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "data/btrcall.h"
+#include "data/engine/record_manager.h"
+
+namespace recordmanager {
+namespace {
+
+void Put16(std::string& s, std::size_t at, int v) {
+  s[at] = static_cast<char>(v & 0xFF);
+  s[at + 1] = static_cast<char>((v >> 8) & 0xFF);
+}
+
+struct Seg {
+  int pos, len, flags;
+};
+
+std::string Creation(int recordLength, const std::vector<std::vector<Seg>>& keys, const std::string& table = "") {
+  std::string c(16, '\0');
+  Put16(c, 0, recordLength);
+  Put16(c, 2, 512);
+  Put16(c, 4, static_cast<int>(keys.size()));
+  for (const auto& key : keys)
+    for (std::size_t i = 0; i < key.size(); ++i) {
+      std::string s(16, '\0');
+      Put16(s, 0, key[i].pos);
+      Put16(s, 2, key[i].len);
+      Put16(s, 4, key[i].flags | (i + 1 < key.size() ? kSegNextFollows : 0));
+      c += s;
+    }
+  if (!table.empty()) c += std::string("\xAC") + "UPPER   " + table;
+  return c;
+}
+
+class File {
+ public:
+  File(const std::string& path, const std::string& creation) : path_(path) {
+    std::string buffer = creation + std::string(200, ' ');  // callers send a padded buffer
+    std::uint32_t len = static_cast<std::uint32_t>(buffer.size());
+    std::string key = path;
+    created = BTRCALL(kCreate, block_, buffer.data(), &len, key.data(), static_cast<std::uint8_t>(key.size()), -1);
+    opened = Open();
+  }
+  ~File() { Call(kClose, 0); }
+  std::int16_t Open() {
+    std::string key = path_;
+    char owner[5] = {};
+    std::uint32_t len = 5;
+    return BTRCALL(kOpen, block_, owner, &len, key.data(), static_cast<std::uint8_t>(key.size()), 0);
+  }
+  std::int16_t Call(int op, int keyNumber, std::string* record = nullptr, std::string key = "") {
+    std::string data = record ? *record : std::string(64, ' ');
+    std::uint32_t len = static_cast<std::uint32_t>(data.size());
+    key.resize(std::max<std::size_t>(key.size(), 32), '\0');
+    std::string keyBuf = key;
+    std::int16_t s = BTRCALL(static_cast<std::uint16_t>(op), block_, data.data(), &len, keyBuf.data(),
+                             static_cast<std::uint8_t>(key.size()), static_cast<std::int8_t>(keyNumber));
+    if (record) *record = data.substr(0, len);
+    lastKey = keyBuf;
+    return s;
+  }
+  std::int16_t Insert(const std::string& record) {
+    std::string r = record;
+    return Call(kInsert, 0, &r);
+  }
+  // The records along `key` from first to last (first bytes of each).
+  std::string Walk(int key, int op = kGetFirst, int step = kGetNext, std::size_t width = 2) {
+    std::string out, r(20, ' ');
+    for (std::int16_t s = Call(op, key, &r); s == 0; s = Call(step, key, &r)) {
+      out += r.substr(0, width) + " ";
+      r.assign(20, ' ');
+    }
+    return out;
+  }
+  std::int16_t created = -1, opened = -1;
+  std::string lastKey;
+  unsigned char block_[128] = {};
+
+ private:
+  std::string path_;
+};
+
+class Engine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/engineXXXXXX";
+    dir_ = mkdtemp(tmpl);
+  }
+  void TearDown() override {
+    std::uint32_t len = 0;
+    BTRCALL(kReset, nullptr, nullptr, &len, nullptr, 0, 0);
+    std::system(("rm -rf " + dir_).c_str());
+  }
+  std::string Path(const std::string& name) { return dir_ + "/" + name; }
+  std::string dir_;
+};
+
+// Records of 20 bytes: key 0 unique on bytes 1-2, key 1 with duplicates and
+// modifiable on bytes 3-4.
+std::string TwoKeys() { return Creation(20, {{{1, 2, 0}}, {{3, 2, kSegDuplicates | kSegModifiable}}}); }
+std::string Rec(const std::string& k0, const std::string& k1) {
+  std::string r = k0 + k1;
+  r.resize(20, '.');
+  return r;
+}
+
+TEST_F(Engine, CreateOpenStatAndTheStatusesAroundThem) {
+  File f(Path("a.dat"), TwoKeys());
+  ASSERT_EQ(f.created, kOk);
+  ASSERT_EQ(f.opened, kOk);
+  ASSERT_EQ(f.Insert(Rec("01", "xx")), kOk);
+  std::string stat(1536, ' ');
+  ASSERT_EQ(f.Call(kStat, 0, &stat), kOk);
+  std::string expected = TwoKeys();
+  EXPECT_EQ(stat.substr(0, 6), expected.substr(0, 6));
+  EXPECT_EQ(stat[6], 1);  // one record
+  EXPECT_EQ(stat.substr(16), expected.substr(16));
+  std::string shortBuf(10, ' ');
+  EXPECT_EQ(f.Call(kStat, 0, &shortBuf), kBufferTooShort);
+
+  File again(Path("a.dat"), TwoKeys());
+  EXPECT_EQ(again.created, kFileExists);
+  unsigned char block[128] = {};
+  std::string missing = Path("none.dat");
+  std::uint32_t len = 0;
+  EXPECT_EQ(BTRCALL(kOpen, block, nullptr, &len, missing.data(), static_cast<std::uint8_t>(missing.size()), 0),
+            kFileNotFound);
+  std::ofstream(Path("text.dat")) << "not a database at all, just text that is long enough to look at";
+  std::string text = Path("text.dat");
+  EXPECT_EQ(BTRCALL(kOpen, block, nullptr, &len, text.data(), static_cast<std::uint8_t>(text.size()), 0),
+            kNotOurFile);
+  unsigned char never[128] = {};
+  std::string r(20, ' ');
+  EXPECT_EQ(BTRCALL(kGetFirst, never, r.data(), &len, nullptr, 0, 0), kFileNotOpen);
+}
+
+TEST_F(Engine, BadCreationRecordsAreRefusedAndCreateNothing) {
+  struct Case {
+    std::string creation;
+    std::int16_t status;
+  } cases[] = {
+      {Creation(0, {{{1, 2, 0}}}), kBadRecordLength},
+      {Creation(20, {}), kBadKeyCount},
+      {Creation(20, {{{1, 0, 0}}}), kBadSegment},
+      {Creation(20, {{{19, 4, 0}}}), kBadRecordLength},
+      {Creation(20, {{{1, 2, kSegAlternate}}}), kBadCollating},
+      {std::string(10, '\0'), kBadKeyCount},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    std::string path = Path("bad" + std::to_string(n++));
+    std::string buffer = c.creation;
+    std::uint32_t len = static_cast<std::uint32_t>(buffer.size());
+    unsigned char block[128] = {};
+    EXPECT_EQ(BTRCALL(kCreate, block, buffer.data(), &len, path.data(), static_cast<std::uint8_t>(path.size()), -1),
+              c.status)
+        << n;
+    EXPECT_NE(access(path.c_str(), F_OK), 0);
+  }
+}
+
+TEST_F(Engine, DuplicatesComeInInsertionOrderBothWays) {
+  File f(Path("d.dat"), TwoKeys());
+  for (auto [a, b] : {std::pair{"01", "bb"}, {"02", "aa"}, {"03", "bb"}, {"04", "aa"}, {"05", "bb"}})
+    ASSERT_EQ(f.Insert(Rec(a, b)), kOk);
+  EXPECT_EQ(f.Insert(Rec("03", "zz")), kDuplicateKey);
+  EXPECT_EQ(f.Walk(1), "02 04 01 03 05 ");
+  EXPECT_EQ(f.Walk(1, kGetLast, kGetPrevious), "05 03 01 04 02 ");
+  std::string r(20, ' ');
+  ASSERT_EQ(f.Call(kGetEqual, 1, &r, "bb"), kOk);
+  EXPECT_EQ(r.substr(0, 2), "01");
+  EXPECT_EQ(f.lastKey.substr(0, 2), "bb");  // the key as it stands in the record
+  ASSERT_EQ(f.Call(kGetNext, 1, &r), kOk);
+  EXPECT_EQ(r.substr(0, 2), "03");
+  EXPECT_EQ(f.Call(kGetEqual, 1, &r, "cc"), kKeyNotFound);
+}
+
+TEST_F(Engine, PartialKeysAndTheComparisonReads) {
+  File f(Path("p.dat"), Creation(20, {{{1, 4, 0}}}));
+  for (auto k : {"1000", "1005", "2000", "2001"}) ASSERT_EQ(f.Insert(Rec(k, "")), kOk);
+  std::string r(20, ' ');
+  // A partial key padded with zero bytes finds the first of its group.
+  ASSERT_EQ(f.Call(kGetGreaterOrEqual, 0, &r, std::string("20\0\0", 4)), kOk);
+  EXPECT_EQ(r.substr(0, 4), "2000");
+  ASSERT_EQ(f.Call(kGetGreater, 0, &r, "2000"), kOk);
+  EXPECT_EQ(r.substr(0, 4), "2001");
+  ASSERT_EQ(f.Call(kGetLessOrEqual, 0, &r, std::string("10\xFF\xFF", 4)), kOk);
+  EXPECT_EQ(r.substr(0, 4), "1005");
+  ASSERT_EQ(f.Call(kGetLess, 0, &r, "1005"), kOk);
+  EXPECT_EQ(r.substr(0, 4), "1000");
+  EXPECT_EQ(f.Call(kGetGreater, 0, &r, "2001"), kEndOfFile);
+
+}
+
+TEST_F(Engine, DeletingWhileWalkingGoesOnFromTheDeletedPlace) {
+  File f(Path("w.dat"), TwoKeys());
+  for (auto a : {"01", "02", "03", "04", "05"}) ASSERT_EQ(f.Insert(Rec(a, "kk")), kOk);
+  std::string r(20, ' ');
+  std::string kept;
+  for (std::int16_t s = f.Call(kGetEqual, 1, &r, "kk"); s == 0; s = f.Call(kGetNext, 1, &r)) {
+    if (r[1] == '2' || r[1] == '3')
+      ASSERT_EQ(f.Call(kDelete, 1), kOk);
+    else
+      kept += r.substr(0, 2) + " ";
+  }
+  EXPECT_EQ(kept, "01 04 05 ");
+  EXPECT_EQ(f.Walk(0), "01 04 05 ");
+  ASSERT_EQ(f.Call(kGetEqual, 0, &r, "04"), kOk);
+  ASSERT_EQ(f.Call(kDelete, 0), kOk);
+  EXPECT_EQ(f.Call(kDelete, 0), kNoCurrentRecord);
+  ASSERT_EQ(f.Call(kGetPrevious, 0, &r), kOk);
+  EXPECT_EQ(r.substr(0, 2), "01");
+}
+
+TEST_F(Engine, UpdatingAKeyMovesTheRecordToTheEndOfItsNewGroup) {
+  File f(Path("u.dat"), TwoKeys());
+  for (auto [a, b] : {std::pair{"01", "aa"}, {"02", "bb"}, {"03", "bb"}}) ASSERT_EQ(f.Insert(Rec(a, b)), kOk);
+  std::string r(20, ' ');
+  ASSERT_EQ(f.Call(kGetEqual, 1, &r, "aa"), kOk);
+  std::string changed = Rec("01", "bb");
+  ASSERT_EQ(f.Call(kUpdate, 1, &changed), kOk);
+  EXPECT_EQ(f.Walk(1), "02 03 01 ");
+  // The cursor stays on the updated record.
+  ASSERT_EQ(f.Call(kGetEqual, 0, &r, "02"), kOk);
+  std::string notModifiable = Rec("09", "bb");
+  EXPECT_EQ(f.Call(kUpdate, 0, &notModifiable), kKeyNotModifiable);
+  std::string fresh(20, ' ');
+  unsigned char block[128] = {};
+  std::uint32_t len = 20;
+  EXPECT_EQ(BTRCALL(kUpdate, block, fresh.data(), &len, nullptr, 0, 0), kFileNotOpen);
+  File g(Path("u2.dat"), TwoKeys());
+  std::string any = Rec("01", "aa");
+  EXPECT_EQ(g.Call(kUpdate, 0, &any), kNoCurrentRecord);
+}
+
+TEST_F(Engine, ShortBuffersPositionsAndDirectReads) {
+  File f(Path("s.dat"), TwoKeys());
+  ASSERT_EQ(f.Insert(Rec("01", "aa")), kOk);
+  ASSERT_EQ(f.Insert(Rec("02", "aa")), kOk);
+  std::string small(5, ' ');
+  EXPECT_EQ(f.Call(kGetFirst, 0, &small), kBufferTooShort);
+  EXPECT_EQ(small, "01aa.");
+  std::string pos(4, '\0');
+  ASSERT_EQ(f.Call(kGetPosition, 0, &pos), kOk);
+  std::string r(20, ' ');
+  ASSERT_EQ(f.Call(kGetLast, 0, &r), kOk);
+  std::string direct = pos + std::string(16, ' ');
+  ASSERT_EQ(f.Call(kGetDirect, 0, &direct), kOk);
+  EXPECT_EQ(direct.substr(0, 2), "01");
+  ASSERT_EQ(f.Call(kGetNext, 0, &r), kOk);  // the cursor follows the direct read
+  EXPECT_EQ(r.substr(0, 2), "02");
+  std::string bad("\x63\0\0\0", 4);
+  bad += std::string(16, ' ');
+  EXPECT_EQ(f.Call(kGetDirect, 0, &bad), kInvalidPosition);
+  // Positions are never reused after a delete.
+  ASSERT_EQ(f.Call(kGetFirst, 0, &r), kOk);
+  ASSERT_EQ(f.Call(kDelete, 0), kOk);
+  ASSERT_EQ(f.Insert(Rec("03", "aa")), kOk);
+  std::string newPos(4, '\0');
+  ASSERT_EQ(f.Call(kGetPosition, 0, &newPos), kOk);
+  EXPECT_NE(newPos, pos);
+}
+
+TEST_F(Engine, BinarySegmentsOrderLittleEndianIntegersAndCollatingSequencesFold) {
+  File f(Path("b.dat"), Creation(20, {{{1, 2, kSegBinary | kSegDuplicates}}}));
+  for (int v : {300, 2, 256, 1}) {
+    std::string r(20, '.');
+    Put16(r, 0, v);
+    ASSERT_EQ(f.Insert(r), kOk);
+  }
+  std::string order, r(20, ' ');
+  for (std::int16_t s = f.Call(kGetFirst, 0, &r); s == 0; s = f.Call(kGetNext, 0, &r))
+    order += std::to_string((unsigned char)r[0] | ((unsigned char)r[1] << 8)) + " ";
+  EXPECT_EQ(order, "1 2 256 300 ");
+
+  std::string upper(256, '\0');
+  for (int i = 0; i < 256; ++i) upper[static_cast<std::size_t>(i)] = static_cast<char>(i >= 'a' && i <= 'z' ? i - 32 : i);
+  File c(Path("c.dat"), Creation(20, {{{1, 3, kSegAlternate | kSegDuplicates}}}, upper));
+  ASSERT_EQ(c.created, kOk);
+  for (auto k : {"bob", "ADA", "Bea", "ada"}) ASSERT_EQ(c.Insert(Rec(k, "")), kOk);
+  EXPECT_EQ(c.Walk(0, kGetFirst, kGetNext, 3), "ADA ada Bea bob ");
+  std::string stat(1536, ' ');
+  ASSERT_EQ(c.Call(kStat, 0, &stat), kOk);
+  EXPECT_EQ(static_cast<unsigned char>(stat[32]), 0xAC);
+  EXPECT_EQ(stat.substr(41, 256), upper);
+}
+
+TEST_F(Engine, AbortedTransactionsLeaveNothingAndEndedOnesEverything) {
+  File f(Path("t.dat"), TwoKeys());
+  std::uint32_t len = 0;
+  ASSERT_EQ(BTRCALL(kBeginTransaction, nullptr, nullptr, &len, nullptr, 0, 0), kOk);
+  ASSERT_EQ(f.Insert(Rec("01", "aa")), kOk);
+  ASSERT_EQ(f.Insert(Rec("02", "aa")), kOk);
+  ASSERT_EQ(BTRCALL(kAbortTransaction, nullptr, nullptr, &len, nullptr, 0, 0), kOk);
+  EXPECT_EQ(f.Walk(0), "");
+  ASSERT_EQ(BTRCALL(kBeginTransaction, nullptr, nullptr, &len, nullptr, 0, 0), kOk);
+  ASSERT_EQ(f.Insert(Rec("03", "aa")), kOk);
+  ASSERT_EQ(BTRCALL(kEndTransaction, nullptr, nullptr, &len, nullptr, 0, 0), kOk);
+  EXPECT_EQ(f.Walk(0), "03 ");
+  EXPECT_EQ(BTRCALL(kEndTransaction, nullptr, nullptr, &len, nullptr, 0, 0), kInvalidOperation);
+}
+
+TEST_F(Engine, ALockedRecordRefusesOtherHandlesUntilReleased) {
+  File a(Path("l.dat"), TwoKeys());
+  ASSERT_EQ(a.Insert(Rec("01", "aa")), kOk);
+  File b(Path("l.dat"), TwoKeys());  // a second open of the same file
+  ASSERT_EQ(b.opened, kOk);
+  std::string r(20, ' ');
+  ASSERT_EQ(a.Call(kGetEqual + kSingleNoWaitLock, 0, &r, "01"), kOk);
+  EXPECT_EQ(b.Call(kGetEqual + kSingleNoWaitLock, 0, &r, "01"), kRecordLocked);
+  ASSERT_EQ(b.Call(kGetEqual, 0, &r, "01"), kOk);  // reading without a lock is allowed
+  std::string changed = Rec("01", "bb");
+  EXPECT_EQ(b.Call(kUpdate, 0, &changed), kRecordLocked);
+  EXPECT_EQ(b.Call(kDelete, 0), kRecordLocked);
+  std::string mine = Rec("01", "cc");
+  ASSERT_EQ(a.Call(kUpdate, 0, &mine), kOk);  // the update releases the lock
+  ASSERT_EQ(b.Call(kGetEqual + kSingleNoWaitLock, 0, &r, "01"), kOk);
+  EXPECT_EQ(r.substr(2, 2), "cc");  // and the other sees the new record
+  ASSERT_EQ(b.Call(kUnlock, 0), kOk);
+  EXPECT_EQ(a.Call(kGetEqual + kSingleNoWaitLock, 0, &r, "01"), kOk);
+}
+
+}  // namespace
+}  // namespace recordmanager
