@@ -1,0 +1,170 @@
+// Several programs on one data file: record locks, concurrent inserts, and
+// a program killed in the middle of a transaction.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "data/btrcall.h"
+#include "data/engine/record_manager.h"
+
+namespace recordmanager {
+namespace {
+
+std::string Creation() {
+  std::string c(32, '\0');
+  c[0] = 16;   // record length
+  c[3] = 2;    // page size 512
+  c[4] = 1;    // one key
+  c[16] = 1;   // at position 1
+  c[18] = 8;   // 8 bytes long
+  return c;
+}
+
+struct Handle {
+  unsigned char block[128] = {};
+  std::int16_t Open(const std::string& path) {
+    std::string key = path;
+    std::uint32_t len = 0;
+    return BTRCALL(kOpen, block, nullptr, &len, key.data(), static_cast<std::uint8_t>(key.size()), 0);
+  }
+  std::int16_t Insert(const std::string& key8) {
+    std::string r = key8 + "........";
+    std::uint32_t len = 16;
+    char k[16] = {};
+    return BTRCALL(kInsert, block, r.data(), &len, k, 8, 0);
+  }
+  std::int16_t Get(int op, const std::string& key8) {
+    std::string r(16, ' '), k = key8;
+    std::uint32_t len = 16;
+    return BTRCALL(static_cast<std::uint16_t>(op), block, r.data(), &len, k.data(), 8, 0);
+  }
+  int Count() {
+    int n = 0;
+    std::string r(16, ' '), k(8, '\0');
+    std::uint32_t len = 16;
+    for (std::int16_t s = BTRCALL(kGetFirst, block, r.data(), &len, k.data(), 8, 0); s == 0;
+         s = BTRCALL(kGetNext, block, r.data(), &len, k.data(), 8, 0), len = 16)
+      ++n;
+    return n;
+  }
+};
+
+std::int16_t Reset() {
+  std::uint32_t len = 0;
+  return BTRCALL(kReset, nullptr, nullptr, &len, nullptr, 0, 0);
+}
+
+class Processes : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/engineprocXXXXXX";
+    dir_ = mkdtemp(tmpl);
+    path_ = dir_ + "/shared.dat";
+    std::string c = Creation(), key = path_;
+    std::uint32_t len = static_cast<std::uint32_t>(c.size());
+    unsigned char block[128] = {};
+    ASSERT_EQ(BTRCALL(kCreate, block, c.data(), &len, key.data(), static_cast<std::uint8_t>(key.size()), -1), 0);
+  }
+  void TearDown() override {
+    Reset();
+    std::system(("rm -rf " + dir_).c_str());
+  }
+  std::string dir_, path_;
+};
+
+std::string Key(int n) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%08d", n);
+  return buf;
+}
+
+TEST_F(Processes, ALockedRecordIsRefusedElsewhereAndFreedWhenItsHolderDies) {
+  {
+    Handle h;
+    ASSERT_EQ(h.Open(path_), 0);
+    ASSERT_EQ(h.Insert(Key(1)), 0);
+    Reset();
+  }
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  pid_t holder = fork();
+  if (holder == 0) {
+    Handle h;
+    if (h.Open(path_) != 0 || h.Get(kGetEqual + kSingleNoWaitLock, Key(1)) != 0) _exit(1);
+    if (write(ready[1], "x", 1) != 1) _exit(2);
+    for (;;) pause();
+  }
+  char c;
+  ASSERT_EQ(read(ready[0], &c, 1), 1);
+  Handle h;
+  ASSERT_EQ(h.Open(path_), 0);
+  EXPECT_EQ(h.Get(kGetEqual + kSingleNoWaitLock, Key(1)), kRecordLocked);
+  kill(holder, SIGKILL);
+  waitpid(holder, nullptr, 0);
+  EXPECT_EQ(h.Get(kGetEqual + kSingleNoWaitLock, Key(1)), 0);
+}
+
+TEST_F(Processes, ConcurrentInsertsLoseNothing) {
+  constexpr int kPerProcess = 150;
+  pid_t children[2];
+  for (int p = 0; p < 2; ++p) {
+    children[p] = fork();
+    if (children[p] == 0) {
+      Handle h;
+      if (h.Open(path_) != 0) _exit(1);
+      for (int i = 0; i < kPerProcess; ++i) {
+        std::int16_t s;
+        while ((s = h.Insert(Key(p * 1000 + i))) == kFileLocked) {
+        }
+        if (s != 0) _exit(2);
+      }
+      _exit(0);
+    }
+  }
+  for (pid_t c : children) {
+    int status = 0;
+    waitpid(c, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  Handle h;
+  ASSERT_EQ(h.Open(path_), 0);
+  EXPECT_EQ(h.Count(), 2 * kPerProcess);
+}
+
+TEST_F(Processes, AProgramKilledInATransactionLeavesNoneOfIt) {
+  {
+    Handle h;
+    ASSERT_EQ(h.Open(path_), 0);
+    ASSERT_EQ(h.Insert(Key(1)), 0);
+    Reset();
+  }
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  pid_t writer = fork();
+  if (writer == 0) {
+    Handle h;
+    std::uint32_t len = 0;
+    if (h.Open(path_) != 0 || BTRCALL(kBeginTransaction, nullptr, nullptr, &len, nullptr, 0, 0) != 0) _exit(1);
+    for (int i = 100; i < 200; ++i)
+      if (h.Insert(Key(i)) != 0) _exit(2);
+    if (write(ready[1], "x", 1) != 1) _exit(3);
+    for (;;) pause();
+  }
+  char c;
+  ASSERT_EQ(read(ready[0], &c, 1), 1);
+  kill(writer, SIGKILL);
+  waitpid(writer, nullptr, 0);
+  Handle h;
+  ASSERT_EQ(h.Open(path_), 0);
+  EXPECT_EQ(h.Count(), 1);
+  EXPECT_EQ(h.Insert(Key(150)), 0);  // and the file takes writes again
+}
+
+}  // namespace
+}  // namespace recordmanager
