@@ -33,12 +33,3 @@ function(kit_folder)
   endif()
 endfunction()
 
-# Test programs that link the data layer need the record manager's entry
-# point; while that library has no sources, they get a stand-in that
-# answers every call with "invalid operation".
-function(kit_record_manager_for_tests target)
-  get_target_property(rm_type recordmanager TYPE)
-  if(rm_type STREQUAL "INTERFACE_LIBRARY" AND TARGET ${target})
-    target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/data/testing/absent_record_manager.cpp)
-  endif()
-endfunction()
