@@ -6,7 +6,7 @@
 // what stat returns), 16-bit little-endian unless said:
 //   file specification, 16 bytes: 0 record length, 2 page size, 4 number of
 //     keys, 6 number of records (32-bit, stat only), 10 file flags;
-//   one 16-byte specification per key segment, in key order: 0 position in
+//   one 16-byte entry per key segment, in key order: 0 position in
 //     the record counted from 1, 2 length, 4 flags (kSeg*), 10 extended type;
 //   when any segment has kSegAlternate: signature byte 0xAC, an 8-byte name,
 //     the 256-byte collating table.
