@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <map>
 #include <memory>
 #include <optional>
@@ -48,6 +49,12 @@ struct Handle {
   std::int64_t pos = 0;  // 0 after a delete: no current record
   bool inTransaction = false;
   std::map<std::string, sqlite3_stmt*> statements;
+  // Records read ahead along the cursor's key in the direction of `aheadOp`;
+  // good while the cursor has not moved otherwise, this handle has written
+  // nothing and no other connection has committed (`aheadVersion`).
+  std::deque<Row> ahead;
+  int aheadOp = 0;
+  std::int64_t aheadVersion = -1;
 };
 
 std::map<std::int32_t, std::unique_ptr<Handle>>& Handles() {
@@ -229,6 +236,7 @@ void ReturnRecord(const Row& row, Handle& h, int key, void* data, std::uint32_t*
 }
 
 void SetCursor(Handle& h, int key, const Row& row) {
+  h.ahead.clear();
   h.positioned = true;
   h.key = key;
   h.image = row.image;
@@ -349,6 +357,59 @@ std::int16_t Stat(Handle& h, void* data, std::uint32_t* length) {
   return n < out.size() ? kBufferTooShort : kOk;
 }
 
+std::int64_t DataVersion(Handle& h) {
+  sqlite3_stmt* st = Prepare(h, "PRAGMA data_version");
+  if (!st) return -2;
+  std::int64_t v = sqlite3_step(st) == SQLITE_ROW ? sqlite3_column_int64(st, 0) : -2;
+  sqlite3_reset(st);
+  return v;
+}
+
+constexpr int kReadAhead = 32;
+
+// Reads up to kReadAhead records that follow `from` along `key`.
+void FillAhead(Handle& h, int op, int key, const Row& from) {
+  const std::string k = K(key), s = S(key);
+  const bool forward = op == kGetNext;
+  std::string same = "SELECT pos, data, " + k + ", " + s + " FROM records WHERE " + k + " = ?1 AND " + s +
+                     (forward ? " > ?2 ORDER BY " + s : " < ?2 ORDER BY " + s + " DESC") + " LIMIT ?3";
+  std::string beyond = "SELECT pos, data, " + k + ", " + s + " FROM records WHERE " + k +
+                       (forward ? " > ?1 ORDER BY " + k + ", " + s : " < ?1 ORDER BY " + k + " DESC, " + s + " DESC") +
+                       " LIMIT ?3";
+  h.ahead.clear();
+  h.aheadVersion = DataVersion(h);
+  for (const std::string* sql : {&same, &beyond}) {
+    sqlite3_stmt* st = Prepare(h, *sql);
+    if (!st) break;
+    BindBlob(st, 1, from.image);
+    if (sql == &same) sqlite3_bind_int64(st, 2, from.seq);
+    sqlite3_bind_int(st, 3, kReadAhead - static_cast<int>(h.ahead.size()));
+    int rc;
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW)
+      h.ahead.push_back(Row{sqlite3_column_int64(st, 0), ColumnBlob(st, 1), ColumnBlob(st, 2), sqlite3_column_int64(st, 3)});
+    sqlite3_reset(st);
+    sqlite3_clear_bindings(st);
+    if (rc != SQLITE_DONE) {
+      h.ahead.clear();
+      return;
+    }
+    if (h.ahead.size() >= kReadAhead) break;
+  }
+  h.aheadOp = op;
+}
+
+// The next record from the read-ahead, when it is still good.
+std::optional<Row> TakeAhead(Handle& h, int op, int key) {
+  if (h.ahead.empty() || h.aheadOp != op || h.key != key || !h.positioned) return std::nullopt;
+  if (DataVersion(h) != h.aheadVersion) {
+    h.ahead.clear();
+    return std::nullopt;
+  }
+  Row row = std::move(h.ahead.front());
+  h.ahead.pop_front();
+  return row;
+}
+
 // Finds the record a get operation asks for.
 std::optional<Row> Find(Handle& h, int op, int key, const std::string& image, int& rc, std::int16_t& status) {
   const std::string k = K(key), s = S(key);
@@ -421,9 +482,19 @@ std::int16_t Get(Handle& h, int op, bool lock, void* data, std::uint32_t* length
   if (op == kGetEqual || (op >= kGetGreater && op <= kGetLessOrEqual))
     image = ImageFromKeyValue(h.def, key,
                               std::string_view(static_cast<const char*>(keyBuffer), keyBuffer ? keyLength : 0));
-  int rc;
+  int rc = SQLITE_OK;
   std::int16_t status = kOk;
-  auto row = Find(h, op, key, image, rc, status);
+  const bool walking = !lock && (op == kGetNext || op == kGetPrevious);
+  std::optional<Row> row;
+  if (walking) row = TakeAhead(h, op, key);
+  if (row) {
+    std::deque<Row> rest = std::move(h.ahead);
+    SetCursor(h, key, *row);
+    h.ahead = std::move(rest);
+    ReturnRecord(*row, h, key, data, length, keyBuffer, keyLength, status);
+    return status;
+  }
+  row = Find(h, op, key, image, rc, status);
   if (status != kOk) return status;
   if (rc != SQLITE_OK) return LogError(&h, h.path, h.db, rc);
   if (!row) return op == kGetEqual ? kKeyNotFound : kEndOfFile;
@@ -440,6 +511,7 @@ std::int16_t Get(Handle& h, int op, bool lock, void* data, std::uint32_t* length
     row = again;
   }
   SetCursor(h, key, *row);
+  if (walking) FillAhead(h, op, key, *row);
   ReturnRecord(*row, h, key, data, length, keyBuffer, keyLength, status);
   return status;
 }
@@ -584,6 +656,7 @@ std::int16_t Delete(Handle& h) {
   ReleaseLock(h);
   // The cursor keeps the deleted record's place: next and previous go on from there.
   h.pos = 0;
+  h.ahead.clear();
   return kOk;
 }
 

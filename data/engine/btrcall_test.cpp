@@ -328,5 +328,28 @@ TEST_F(Engine, ALockedRecordRefusesOtherHandlesUntilReleased) {
   EXPECT_EQ(a.Call(kGetEqual + kSingleNoWaitLock, 0, &r, "01"), kOk);
 }
 
+TEST_F(Engine, AWalkSeesWhatAnotherProgramChangesAheadOfIt) {
+  File a(Path("r.dat"), TwoKeys());
+  for (auto k : {"10", "20", "30", "40", "50"}) ASSERT_EQ(a.Insert(Rec(k, "aa")), kOk);
+  File b(Path("r.dat"), TwoKeys());
+  std::string r(20, ' ');
+  ASSERT_EQ(a.Call(kGetFirst, 0, &r), kOk);
+  ASSERT_EQ(a.Call(kGetNext, 0, &r), kOk);  // 20, and the records after it read ahead
+  ASSERT_EQ(b.Insert(Rec("25", "aa")), kOk);
+  ASSERT_EQ(b.Call(kGetEqual, 0, &r, "40"), kOk);
+  ASSERT_EQ(b.Call(kDelete, 0), kOk);
+  std::string rest;
+  for (std::int16_t s = a.Call(kGetNext, 0, &r); s == 0; s = a.Call(kGetNext, 0, &r)) rest += r.substr(0, 2) + " ";
+  EXPECT_EQ(rest, "25 30 50 ");
+  // And its own changes too.
+  ASSERT_EQ(a.Call(kGetFirst, 0, &r), kOk);
+  ASSERT_EQ(a.Call(kGetNext, 0, &r), kOk);
+  std::string changed = Rec("20", "zz");
+  ASSERT_EQ(a.Call(kUpdate, 0, &changed), kOk);
+  ASSERT_EQ(a.Call(kGetNext, 0, &r), kOk);
+  EXPECT_EQ(r.substr(0, 2), "25");
+  EXPECT_EQ(a.Walk(1, kGetFirst, kGetNext), "10 30 50 25 20 ");  // insertion order within "aa"
+}
+
 }  // namespace
 }  // namespace recordmanager
