@@ -1,0 +1,39 @@
+#include "console/data_notices.h"
+
+#include <cstdlib>
+
+#include "console/key_reader.h"
+#include "console/messages.h"
+#include "console/screen.h"
+#include "console/window_stack.h"
+#include "platform/terminal.h"
+
+namespace console {
+
+void ConsoleNotice::Show(const std::string& text, int row) { ShowMessage(static_cast<std::int16_t>(row), text); }
+
+void ConsoleNotice::Hide() { PopWindow(); }
+
+void ConsoleNotice::Beep() { platform::CurrentTerminal().Beep(); }
+
+void ConsoleNotice::DiscardKeys() {
+  FlushKeys();
+  KeyReader().TypeAhead.clear();
+}
+
+void ConsoleNotice::WaitKey() { console::WaitKey(); }
+
+int ConsoleNotice::PollKey() {
+  std::int16_t key = 0, button = 0, row = 0, column = 0;
+  ReadKey(key, button, row, column);
+  return key;
+}
+
+void ConsoleNotice::EndProcess(int exitCode) { std::exit(exitCode); }
+
+void InstallDataNotices() {
+  static ConsoleNotice notice;
+  data::SetNotice(&notice);
+}
+
+}  // namespace console

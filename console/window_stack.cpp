@@ -1,0 +1,180 @@
+#include "console/window_stack.h"
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+
+#include "config/session.h"
+#include "console/screen.h"
+#include "platform/host_path.h"
+#include "platform/terminal.h"
+
+namespace console {
+
+namespace {
+
+constexpr std::size_t kHeader = 20;  // ten two-digit numbers
+constexpr std::size_t kTrailer = 5;  // the record length, five digits
+
+std::string TwoDigits(int value) {
+  // Only the last two digits are kept, as in the stored record.
+  int v = value % 100;
+  if (v < 0) v = -v;
+  char buffer[3];
+  std::snprintf(buffer, sizeof buffer, "%02d", v);
+  return buffer;
+}
+
+bool ReadFile(const std::string& path, std::string& bytes) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return true;
+}
+
+bool WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(out);
+}
+
+std::uint32_t GetU32(const std::string& b) {
+  return static_cast<std::uint32_t>(static_cast<unsigned char>(b[0])) |
+         static_cast<std::uint32_t>(static_cast<unsigned char>(b[1])) << 8 |
+         static_cast<std::uint32_t>(static_cast<unsigned char>(b[2])) << 16 |
+         static_cast<std::uint32_t>(static_cast<unsigned char>(b[3])) << 24;
+}
+
+void PutU32(std::string& b, std::uint32_t v) {
+  if (b.size() < 4) b.resize(4, '\0');
+  for (int i = 0; i < 4; ++i) b[static_cast<std::size_t>(i)] = static_cast<char>((v >> (8 * i)) & 0xFF);
+}
+
+// A decimal number of exactly `count` digits at byte `at`, or -1.
+int Digits(const std::string& b, std::size_t at, std::size_t count) {
+  if (at + count > b.size()) return -1;
+  int value = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    const char c = b[at + i];
+    if (c < '0' || c > '9') return -1;
+    value = value * 10 + (c - '0');
+  }
+  return value;
+}
+
+void DropStack(const std::string& path) { std::remove(path.c_str()); }
+
+}  // namespace
+
+std::string WindowStackPath() { return platform::HostPathOrRaw(config::Session().TempDir + "WinPush.tmp"); }
+
+void PushWindow(std::int16_t top, std::int16_t left, std::int16_t bottom, std::int16_t right) {
+  const int rows = ScreenRows();
+  const int columns = ScreenColumns();
+  if (top < 1 || top > rows || left < 1 || left > columns || bottom < 1 || bottom > rows || right < 1 ||
+      right > columns) {
+    return;
+  }
+  platform::Terminal& term = platform::CurrentTerminal();
+  const std::string path = WindowStackPath();
+  std::string bytes;
+  ReadFile(path, bytes);
+  std::size_t free = 5;
+  if (bytes.size() > 3) free = GetU32(bytes);
+  // A start pointer that cannot be right (a damaged file) starts the stack afresh.
+  if (free < 5 || free > bytes.size() + 1) {
+    bytes.clear();
+    free = 5;
+  }
+  if (bytes.size() < 4) bytes.resize(4, '\0');
+
+  const PopupWindowState previous = PopupWindow();
+  std::string record;
+  for (int v : {term.CursorRow(), term.CursorColumn(), int{previous.Top}, int{previous.Left},
+                int{previous.Bottom}, int{previous.Right}, int{top}, int{left}, int{bottom}, int{right}}) {
+    record += TwoDigits(v);
+  }
+  // An area given bottom above top saves no cells, as the loops run no times.
+  for (int row = top; row <= bottom; ++row) {
+    for (int column = left; column <= right; ++column) {
+      const platform::Cell cell = term.ReadCell(row, column);
+      record.push_back(static_cast<char>(cell.ch));
+      record.push_back(static_cast<char>(cell.attr));
+    }
+  }
+  char length[16];
+  std::snprintf(length, sizeof length, "%05zu", record.size() + kTrailer);
+  record += length;
+
+  const std::size_t at = free - 1;  // positions count from 1
+  if (bytes.size() < at + record.size()) bytes.resize(at + record.size(), '\0');
+  bytes.replace(at, record.size(), record);
+  PutU32(bytes, static_cast<std::uint32_t>(free + record.size()));
+  PopupWindow() = PopupWindowState{static_cast<std::int16_t>(previous.Level + 1), top, left, bottom, right};
+  WriteFile(path, bytes);
+}
+
+void PopWindow() {
+  platform::Terminal& term = platform::CurrentTerminal();
+  const std::string path = WindowStackPath();
+  std::string bytes;
+  if (!ReadFile(path, bytes) || bytes.size() <= 3) {
+    DropStack(path);
+    return;
+  }
+  PopupWindowState& window = PopupWindow();
+  const std::size_t free = GetU32(bytes);
+  // Every check below guards against a record cut short or overwritten by a
+  // run that died half way: such a stack cannot be trusted and is dropped.
+  const auto damaged = [&] {
+    DropStack(path);
+    window = PopupWindowState{};
+  };
+  if (free < 5 || free > bytes.size() + 1) return damaged();
+  if (free < 6) {
+    DropStack(path);
+    window = PopupWindowState{};
+    return;
+  }
+  const std::size_t end = free - 1;  // bytes before the free position
+  if (end < 4 + kTrailer) return damaged();
+  const int length = Digits(bytes, end - kTrailer, kTrailer);
+  if (length < static_cast<int>(kHeader + kTrailer) || static_cast<std::size_t>(length) > end - 4) return damaged();
+  const std::size_t start = end - static_cast<std::size_t>(length);
+  int numbers[10];
+  for (std::size_t i = 0; i < 10; ++i) {
+    numbers[i] = Digits(bytes, start + 2 * i, 2);
+    if (numbers[i] < 0) return damaged();
+  }
+  const int areaTop = numbers[6], areaLeft = numbers[7], areaBottom = numbers[8], areaRight = numbers[9];
+  const std::size_t cells = areaBottom >= areaTop && areaRight >= areaLeft
+                                ? static_cast<std::size_t>((areaBottom - areaTop + 1) * (areaRight - areaLeft + 1))
+                                : 0;
+  if (kHeader + 2 * cells + kTrailer != static_cast<std::size_t>(length)) return damaged();
+
+  window = PopupWindowState{static_cast<std::int16_t>(window.Level > 0 ? window.Level - 1 : 0),
+                            static_cast<std::int16_t>(numbers[2]), static_cast<std::int16_t>(numbers[3]),
+                            static_cast<std::int16_t>(numbers[4]), static_cast<std::int16_t>(numbers[5])};
+  std::size_t at = start + kHeader;
+  for (int row = areaTop; row <= areaBottom; ++row) {
+    for (int column = areaLeft; column <= areaRight; ++column) {
+      const auto ch = static_cast<unsigned char>(bytes[at]);
+      const auto attr = static_cast<unsigned char>(bytes[at + 1]);
+      at += 2;
+      term.SetColour(attr % 16, attr / 16);
+      term.SetCursor(row, column);
+      term.Write(std::string_view(reinterpret_cast<const char*>(&ch), 1));
+    }
+  }
+  term.SetCursor(numbers[0], numbers[1]);
+  const std::size_t newFree = start + 1;
+  if (newFree < 6) {
+    DropStack(path);
+    window.Level = 0;
+    return;
+  }
+  PutU32(bytes, static_cast<std::uint32_t>(newFree));
+  WriteFile(path, bytes);
+}
+
+}  // namespace console
