@@ -1,0 +1,140 @@
+#include "console/window_stack.h"
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "console/screen.h"
+#include "console/test_terminal.h"
+
+namespace console {
+namespace {
+
+using testing::ConsoleTest;
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+class WindowStackTest : public ConsoleTest {};
+
+TEST_F(WindowStackTest, RecordOfFourByThreeAreaIsFortyNineBytes) {
+  term.Fill();
+  term.SetCursor(7, 9);
+  PushWindow(3, 10, 6, 12);
+  const std::string bytes = ReadAll(WindowStackPath());
+  ASSERT_EQ(bytes.size(), 4u + 49u);
+  // Free position after the record, little-endian.
+  EXPECT_EQ(static_cast<unsigned char>(bytes[0]), 5 + 49);
+  EXPECT_EQ(bytes[1], 0);
+  const std::string record = bytes.substr(4);
+  EXPECT_EQ(record.substr(0, 20), "07090000000003100612");
+  EXPECT_EQ(record.substr(44), "00049");
+  // Cells row by row: character then attribute.
+  EXPECT_EQ(static_cast<unsigned char>(record[20]), term.ReadCell(3, 10).ch);
+  EXPECT_EQ(static_cast<unsigned char>(record[21]), term.ReadCell(3, 10).attr);
+  EXPECT_EQ(static_cast<unsigned char>(record[42]), term.ReadCell(6, 12).ch);
+  EXPECT_EQ(static_cast<unsigned char>(record[43]), term.ReadCell(6, 12).attr);
+  EXPECT_EQ((PopupWindowState{1, 3, 10, 6, 12}), PopupWindow());
+  PopWindow();
+}
+
+TEST_F(WindowStackTest, NestedPushAndPopRestoreEverythingAndLeaveNoFile) {
+  term.Fill();
+  const auto before = term.Cells();
+  term.SetCursor(12, 34);
+  PushWindow(5, 10, 15, 60);
+  DrawFrame(2);
+  LocateInWindow(1, 1);
+  EXPECT_EQ(term.CursorRow(), 6);
+  EXPECT_EQ(term.CursorColumn(), 11);
+  const auto middle = term.Cells();
+  term.SetCursor(8, 20);
+  PushWindow(7, 20, 20, 70);
+  DrawFrame(1);
+  EXPECT_EQ(PopupWindow().Level, 2);
+  PopWindow();
+  EXPECT_EQ(term.Cells(), middle);
+  EXPECT_EQ(term.CursorRow(), 8);
+  EXPECT_EQ(term.CursorColumn(), 20);
+  EXPECT_EQ((PopupWindowState{1, 5, 10, 15, 60}), PopupWindow());
+  PopWindow();
+  EXPECT_EQ(term.Cells(), before);
+  EXPECT_EQ(term.CursorRow(), 12);
+  EXPECT_EQ(term.CursorColumn(), 34);
+  EXPECT_EQ(PopupWindowState{}, PopupWindow());
+  EXPECT_FALSE(std::filesystem::exists(WindowStackPath()));
+}
+
+TEST_F(WindowStackTest, AreaOutsideTheScreenOpensNothing) {
+  for (auto area : {std::array<std::int16_t, 4>{0, 1, 5, 5}, {1, 0, 5, 5}, {1, 1, 26, 5}, {1, 1, 5, 81}}) {
+    PushWindow(area[0], area[1], area[2], area[3]);
+    EXPECT_EQ(PopupWindow().Level, 0);
+    EXPECT_FALSE(std::filesystem::exists(WindowStackPath()));
+  }
+}
+
+TEST_F(WindowStackTest, StackLeftByEarlierRunIsBuiltUpon) {
+  term.Fill();
+  PushWindow(2, 2, 4, 4);
+  ResetScreen();  // a new program: window state gone, file kept
+  const auto before = term.Cells();
+  PushWindow(10, 10, 12, 12);
+  DrawFrame(1);
+  PopWindow();
+  EXPECT_EQ(term.Cells(), before);
+  EXPECT_TRUE(std::filesystem::exists(WindowStackPath()));
+  PopWindow();
+  EXPECT_FALSE(std::filesystem::exists(WindowStackPath()));
+}
+
+TEST_F(WindowStackTest, PopWithoutFileOrOnEmptyFileDoesNothing) {
+  term.Fill();
+  const auto before = term.Cells();
+  PopWindow();
+  scratch.Write("WinPush.tmp", "ab");
+  PopWindow();
+  EXPECT_EQ(term.Cells(), before);
+  EXPECT_FALSE(std::filesystem::exists(WindowStackPath()));
+}
+
+TEST_F(WindowStackTest, DamagedStackFilesAreDroppedWithoutCrashing) {
+  term.Fill();
+  PushWindow(3, 3, 8, 30);
+  PushWindow(5, 5, 9, 9);
+  const std::string good = ReadAll(WindowStackPath());
+  std::vector<std::string> damaged = {
+      good.substr(0, good.size() - 7),                     // cut inside the last record
+      good.substr(0, 10),                                  // cut inside the first record
+      std::string("\xff\xff\xff\x7f", 4) + good.substr(4), // free pointer far past the end
+      std::string("\x06\x00\x00\x00", 4) + good.substr(4), // free pointer inside a header
+      std::string(4, '\0') + good.substr(4),               // free pointer zero
+  };
+  std::string badLength = good;
+  badLength.replace(badLength.size() - 5, 5, "99999");
+  damaged.push_back(badLength);
+  std::string badDigits = good;
+  badDigits.replace(badDigits.size() - 5, 5, "0x0z9");
+  damaged.push_back(badDigits);
+  std::string badHeader = good;
+  // The last record's area numbers claim more cells than the record holds.
+  const std::size_t lastRecord = good.size() - (20 + 2 * 25 + 5);
+  badHeader.replace(lastRecord + 16, 4, "2580");
+  damaged.push_back(badHeader);
+  for (const std::string& bytes : damaged) {
+    PopupWindow() = PopupWindowState{2, 5, 5, 9, 9};
+    scratch.Write("WinPush.tmp", bytes);
+    PopWindow();
+    PopWindow();
+    EXPECT_EQ(PopupWindow().Level, 0);
+    EXPECT_FALSE(std::filesystem::exists(WindowStackPath()));
+    PushWindow(1, 1, 2, 2);  // the stack works again afterwards
+    EXPECT_EQ(PopupWindow().Level, 1);
+    PopWindow();
+    EXPECT_FALSE(std::filesystem::exists(WindowStackPath()));
+  }
+}
+
+}  // namespace
+}  // namespace console
