@@ -3,6 +3,7 @@
 #pragma once
 
 #include <deque>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -61,6 +62,7 @@ class TestTerminal : public platform::Terminal {
   }
   void Flush() override {}
   platform::InputEvent Poll(int) override {
+    cursorAtPoll = {row_, column_};
     if (events.empty()) return {};
     platform::InputEvent e = events.front();
     events.pop_front();
@@ -118,6 +120,7 @@ class TestTerminal : public platform::Terminal {
   int beeps = 0;
   int scrolls = 0;
   int suspends = 0;
+  std::pair<int, int> cursorAtPoll;  // where the cursor was when input was last read
 
  private:
   platform::Cell& At(int row, int column) { return cells_[static_cast<std::size_t>((row - 1) * 80 + column - 1)]; }
