@@ -1,0 +1,109 @@
+// The suite root tool: record layouts of the module's eight data files, raw
+// and CSV transfer of their records, and the making of a suite root with
+// demo data. Every function reports a failure as a text saying what and
+// where; an empty text is success.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kitdata {
+
+enum class FieldKind {
+  Text,     // fixed width, blank padded, CP850 (UTF-8 in CSV)
+  Packed,   // digits two to a byte (codes, owner keys), all digits in CSV
+  Number,   // packed digits read as a number ("1" rather than "0001")
+  Date,     // packed date, YYYY-MM-DD in CSV, empty for the zero date
+  Byte,     // one unsigned byte
+  Int16,    // little-endian signed
+  Int32,    // little-endian signed
+  Amount,   // little-endian signed cents, euros with two decimals in CSV
+};
+
+struct Field {
+  std::string name;
+  std::int32_t offset = 0;  // from 0
+  std::int32_t length = 0;
+  FieldKind kind = FieldKind::Text;
+};
+
+struct KeySegment {
+  std::int32_t offset = 0;  // from 0
+  std::int32_t length = 0;
+  bool duplicates = false;
+};
+
+struct FileLayout {
+  std::string base;          // "PropietH"
+  std::int16_t id = 0;       // the module's file identifier
+  std::int32_t recordLength = 0;  // used when no dictionary is installed
+  std::vector<KeySegment> key0;
+  std::vector<Field> fields;
+};
+
+// The eight files in the module's opening order.
+const std::vector<FileLayout>& Layouts();
+// The layout of a base name, any case; nullptr when unknown.
+const FileLayout* FindLayout(std::string_view base);
+// The base name of a data file path ("ROOT/DADES/PropietH.dat" -> "PropietH").
+std::string BaseName(std::string_view dataFile);
+
+// The creation record of a layout (the data buffer of create).
+std::string CreationRecord(const FileLayout& layout);
+
+// One data file opened through the record manager.
+class DataFile {
+ public:
+  // Opens `dataFile` (a path as the module names it, ".dat" added when it
+  // has no extension). When it is missing and `create` is set it is made
+  // from ROOT/ddf/<base>.xdf (ROOT: two levels above the file), or from the
+  // built-in layout when no dictionary is installed.
+  static std::optional<DataFile> Open(std::string_view dataFile, bool create, std::string& error);
+  DataFile(DataFile&& other) noexcept;
+  DataFile& operator=(DataFile&&) = delete;
+  DataFile(const DataFile&) = delete;
+  ~DataFile();
+
+  std::int32_t RecordLength() const { return recordLength_; }
+  const std::string& Path() const { return path_; }
+  // Every record in key 0 order.
+  std::string ReadAll(std::vector<std::string>& records) const;
+  // Inserts all records in one transaction: on any refusal none stays.
+  // `where(i)` names record i in the message.
+  std::string InsertAll(const std::vector<std::string>& records,
+                        const std::vector<std::string>& where) ;
+
+ private:
+  DataFile() = default;
+  std::string path_;
+  std::int32_t recordLength_ = 0;
+  mutable std::string positionBlock_ = std::string(128, '\0');
+  bool open_ = false;
+};
+
+// Raw records: a concatenation of fixed-length records.
+std::string PutRaw(std::string_view dataFile, const std::string& rawBytes);
+std::string GetRaw(std::string_view dataFile, std::string& rawBytes);
+
+// CSV with a header line of the layout's field names.
+std::string ExportCsv(std::string_view dataFile, std::string& csv);
+std::string ImportCsv(std::string_view dataFile, const std::string& csv);
+// One field of a record as CSV text, and back (error text on bad input).
+std::string FieldText(const Field& field, std::string_view record);
+std::string SetField(const Field& field, std::string_view text, std::string& record);
+// Splits CSV text into rows of fields ("" quoting); error on an open quote.
+std::string ParseCsv(std::string_view text, std::vector<std::vector<std::string>>& rows,
+                     std::vector<int>& lineNumbers);
+
+// The installed suite files: KIT_SUITE_DIR from the environment, else the
+// build's suite directory.
+std::string SuiteDir();
+// Makes a suite root; `lines` gets the environment lines to use it.
+std::string InitRoot(const std::string& root, int workDate, std::string& lines);
+// Fills a root with demo records dated around `today` (YYYYMMDD).
+std::string FillDemo(const std::string& root, int today);
+
+}  // namespace kitdata

@@ -1,0 +1,107 @@
+// kitdata: makes suite roots, fills them with demo data, and moves records
+// in and out of the data files as raw bytes or CSV.
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <string>
+
+#include "platform/system.h"
+#include "tools/kitdata/kitdata.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: kitdata init ROOT               make a suite root (suite files, DADES, LOCKS, TMP, INI files)\n"
+    "       kitdata demo ROOT [YYYY-MM-DD]  fill a root with demo records dated around that day (default today)\n"
+    "       kitdata put DATAFILE RAWFILE    insert the fixed-length records of RAWFILE\n"
+    "       kitdata get DATAFILE [RAWFILE]  write every record in key order (standard output without RAWFILE)\n"
+    "       kitdata export DATAFILE         write the records as CSV to standard output\n"
+    "       kitdata import DATAFILE CSVFILE insert the records of a CSV file\n"
+    "DATAFILE is a data file as the module names it, for example ROOT/DADES/PropietH.\n";
+
+int Usage() {
+  std::fputs(kUsage, stderr);
+  return 2;
+}
+
+int Fail(const std::string& what) {
+  std::fprintf(stderr, "kitdata: %s\n", what.c_str());
+  return 1;
+}
+
+bool ReadFile(const std::string& path, std::string& bytes) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return !in.bad();
+}
+
+int Today() {
+  platform::LocalTime t = platform::Now();
+  return t.year * 10000 + t.month * 100 + t.day;
+}
+
+// "YYYY-MM-DD" -> YYYYMMDD, 0 when malformed.
+int ParseDay(const std::string& text) {
+  int y = 0, m = 0, d = 0;
+  char extra = 0;
+  if (text.size() != 10 || std::sscanf(text.c_str(), "%4d-%2d-%2d%c", &y, &m, &d, &extra) != 3) return 0;
+  if (y < 1900 || m < 1 || m > 12 || d < 1 || d > 31) return 0;
+  return y * 10000 + m * 100 + d;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.empty()) return Usage();
+  const std::string& command = args[0];
+  std::string error;
+  if (command == "init" && args.size() == 2) {
+    std::string lines;
+    error = kitdata::InitRoot(args[1], Today(), lines);
+    if (!error.empty()) return Fail(error);
+    std::fputs(lines.c_str(), stdout);
+    return 0;
+  }
+  if (command == "demo" && (args.size() == 2 || args.size() == 3)) {
+    int day = args.size() == 3 ? ParseDay(args[2]) : Today();
+    if (day == 0) return Usage();
+    error = kitdata::FillDemo(args[1], day);
+    return error.empty() ? 0 : Fail(error);
+  }
+  if (command == "put" && args.size() == 3) {
+    std::string raw;
+    if (!ReadFile(args[2], raw)) return Fail(args[2] + ": cannot be read");
+    error = kitdata::PutRaw(args[1], raw);
+    return error.empty() ? 0 : Fail(error);
+  }
+  if (command == "get" && (args.size() == 2 || args.size() == 3)) {
+    std::string raw;
+    error = kitdata::GetRaw(args[1], raw);
+    if (!error.empty()) return Fail(error);
+    if (args.size() == 2) {
+      std::fwrite(raw.data(), 1, raw.size(), stdout);
+      return std::fflush(stdout) == 0 ? 0 : Fail("standard output: write failed");
+    }
+    std::ofstream out(args[2], std::ios::binary | std::ios::trunc);
+    out.write(raw.data(), static_cast<std::streamsize>(raw.size()));
+    out.close();
+    return out ? 0 : Fail(args[2] + ": cannot be written");
+  }
+  if (command == "export" && args.size() == 2) {
+    std::string csv;
+    error = kitdata::ExportCsv(args[1], csv);
+    if (!error.empty()) return Fail(error);
+    std::fwrite(csv.data(), 1, csv.size(), stdout);
+    return std::fflush(stdout) == 0 ? 0 : Fail("standard output: write failed");
+  }
+  if (command == "import" && args.size() == 3) {
+    std::string csv;
+    if (!ReadFile(args[2], csv)) return Fail(args[2] + ": cannot be read");
+    error = kitdata::ImportCsv(args[1], csv);
+    return error.empty() ? 0 : Fail(error);
+  }
+  return Usage();
+}

@@ -1,0 +1,363 @@
+// Making a suite root: the installed suite files, the data and lock
+// directories, the configuration files, and demo records.
+#include <cstdlib>
+#include <map>
+#include <stdexcept>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+#include "format/cp850.h"
+#include "format/dates.h"
+#include "format/numbers.h"
+#include "tools/kitdata/kitdata.h"
+
+#ifndef KIT_SUITE_DIR
+#define KIT_SUITE_DIR ""
+#endif
+
+namespace fs = std::filesystem;
+
+namespace kitdata {
+namespace {
+
+// INI text as the suite keeps it: code page 850, CR LF line ends.
+std::string WriteIni(const fs::path& file, const std::string& utf8Lines, bool keepExisting) {
+  std::error_code ec;
+  if (keepExisting && fs::exists(file, ec)) return {};
+  std::string text;
+  for (char c : format::Utf8ToCp850(utf8Lines)) {
+    if (c == '\n') text += '\r';
+    text += c;
+  }
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  out << text;
+  out.close();
+  if (!out) return file.string() + ": cannot be written";
+  return {};
+}
+
+std::string Slash(std::string p) {
+  if (p.empty() || p.back() != '/') p += '/';
+  return p;
+}
+
+// The directory holding the print program, for KITEXE.
+std::string ProgramDir() {
+  std::error_code ec;
+  fs::path self = fs::read_symlink("/proc/self/exe", ec);
+  if (ec) return {};
+  fs::path dir = self.parent_path();
+  if (fs::exists(dir / "kitprint", ec)) return Slash(dir.string());
+  if (fs::exists(dir.parent_path() / "kitprint" / "kitprint", ec)) return Slash((dir.parent_path() / "kitprint").string());
+  return Slash(dir.string());
+}
+
+// Record building helpers.
+std::string Blank(const FileLayout& l) { return std::string(static_cast<std::size_t>(l.recordLength), ' '); }
+
+void Set(const FileLayout& l, std::string& r, const std::string& field, const std::string& text) {
+  for (const auto& f : l.fields)
+    if (f.name == field) {
+      std::string e = SetField(f, text, r);
+      if (!e.empty()) throw std::runtime_error(l.base + " demo record: " + e);
+      return;
+    }
+  throw std::runtime_error(l.base + ": no field " + field);
+}
+
+std::string Euros(std::int64_t cents) {
+  std::string sign = cents < 0 ? "-" : "";
+  if (cents < 0) cents = -cents;
+  std::string c = std::to_string(cents % 100);
+  if (c.size() < 2) c.insert(0, "0");
+  return sign + std::to_string(cents / 100) + "." + c;
+}
+
+std::string IsoDate(int number) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", number / 10000, number / 100 % 100, number % 100);
+  return buf;
+}
+
+int AddMonths(int date, int months) {
+  return format::DateNumber(format::AddToDate(format::PackDate(date), months, "M"));
+}
+
+std::string Digits(int value, int width) {
+  std::string s = std::to_string(value);
+  if (static_cast<int>(s.size()) < width) s.insert(0, static_cast<std::size_t>(width) - s.size(), '0');
+  return s;
+}
+
+struct Owner {
+  const char* name;
+  const char* department;
+  int coefficients[7];  // millionths per column A..G
+  int monthly;          // cents per month, receipt slot 1
+};
+
+struct Payment {
+  const char* conceptCode;
+  const char* description;
+  int cents;
+  char kind;
+  int column;
+  int everyMonths;  // 1 monthly, 3 quarterly, 12 once a period
+};
+
+struct Property {
+  int code;
+  const char* name;
+  int firstMonth, periodMonths, fee, rateIndex;
+  const char* taxId;
+  const char* columnNames[6];  // B..G
+  const char* conceptColumns;
+  std::vector<Owner> owners;
+  std::vector<Payment> payments;
+  int ownersIssuedAhead;  // the first owners whose receipts for the next period are out
+};
+
+std::vector<Property> DemoProperties() {
+  std::vector<Property> p;
+  p.push_back({1, "MALLORCA, 245 *COMUNITAT PROP.", 1, 12, 650, 0, "ESH08123456",
+               {"ESCALA", "ASCENSOR", "", "", "", ""},
+               "HOANEBASCENAAGAACAMAAREA",
+               {{"GARCIA PUIG *JORDI", "BAIXOS", {160000, 0, 0}, 9500},
+                {"FERRER SOLÉ *MONTSERRAT", "1r 1a", {120000, 142857, 142857}, 8200},
+                {"VIDAL ROCA *PERE", "1r 2a", {120000, 142857, 142857}, 8200},
+                {"MARTÍ CASALS *NÚRIA", "2n 1a", {120000, 142857, 142857}, 8200},
+                {"SERRA BOSCH *JOAN", "2n 2a", {120000, 142857, 142857}, 8200},
+                {"PUJOL FONT *MERCÈ", "3r 1a", {120000, 142857, 142857}, 8200},
+                {"COMAS RIBAS *ANNA", "3r 2a", {120000, 142857, 142857}, 8200},
+                {"ROVIRA SALA *FRANCESC", "ÀTIC", {120000, 142858, 142858}, 8600}},
+               {{"NE", "NETEJA ESCALA", 18500, 'N', 2, 1},
+                {"AS", "MANTENIMENT ASCENSOR", 12675, 'N', 3, 1},
+                {"EN", "ENLLUMENAT ZONES COMUNES", 6420, 'N', 1, 1},
+                {"AG", "AIGUA COMUNITÀRIA", 9810, 'N', 1, 3},
+                {"AC", "ASSEGURANÇA EDIFICI", 84300, 'N', 1, 12},
+                {"MA", "PORTA DEL GARATGE", 15125, 'N', 1, 12},
+                {"HO", "HONORARIS ADMINISTRACIÓ", 6292, 'N', 1, 1},
+                {"RE", "REPARACIÓ BALCÓ 2n 1a", 42350, 'S', 0, 12}},
+               3});
+  p.push_back({2, "GRAN DE GRÀCIA, 88 *C.P.", 1, 3, 700, 1, "ESH17654321",
+               {"", "", "", "", "", ""},
+               "HOANEAENA",
+               {{"ESTEVE PONS *LLUÍS", "1r", {250000}, 6500},
+                {"RIERA MAS *CARME", "2n", {250000}, 6500},
+                {"BADIA GIL *ORIOL", "3r", {250000}, 6500},
+                {"TORRES BRU *LAIA", "LOCAL", {250000}, 6500}},
+               {{"NE", "NETEJA ESCALA", 9000, 'N', 1, 1}, {"EN", "ENLLUMENAT", 3150, 'N', 1, 1}},
+               1});
+  p.push_back({3, "SANT PERE, 12 *C.P.", 7, 6, 600, 0, "ESH25111222",
+               {"", "", "", "", "", ""},
+               "HOA",
+               {{"CODINA PRAT *ARNAU", "CASA 1", {500000}, 4000},
+                {"MIRÓ VALLS *JÚLIA", "CASA 2", {500000}, 4000}},
+               {},
+               0});
+  return p;
+}
+
+std::string Insert(const std::string& root, const FileLayout& l, const std::vector<std::string>& records) {
+  std::string error;
+  auto file = DataFile::Open(root + "/DADES/" + l.base, true, error);
+  if (!file) return error;
+  std::vector<std::string> sized = records;
+  for (auto& r : sized) r.resize(static_cast<std::size_t>(file->RecordLength()), ' ');
+  std::vector<std::string> where;
+  for (std::size_t i = 0; i < sized.size(); ++i) where.push_back("demo record " + std::to_string(i + 1));
+  return file->InsertAll(sized, where);
+}
+
+}  // namespace
+
+std::string SuiteDir() {
+  const char* env = std::getenv("KIT_SUITE_DIR");
+  if (env != nullptr && *env != '\0') return env;
+  return KIT_SUITE_DIR;
+}
+
+std::string InitRoot(const std::string& rootText, int workDate, std::string& lines) {
+  std::error_code ec;
+  fs::path suite = SuiteDir();
+  if (suite.empty() || !fs::is_directory(suite / "FORMS", ec) || !fs::is_directory(suite / "LOCALE", ec))
+    return "suite files not found in \"" + suite.string() + "\" (build target suite_files, or set KIT_SUITE_DIR)";
+  fs::path root = fs::absolute(rootText, ec);
+  if (ec) return rootText + ": " + ec.message();
+  for (const char* dir : {"DADES", "LOCKS", "TMP"}) {
+    fs::create_directories(root / dir, ec);
+    if (ec) return (root / dir).string() + ": " + ec.message();
+  }
+  for (const char* dir : {"FORMS", "LOCALE", "ddf", "AJUDA"}) {
+    if (!fs::is_directory(suite / dir, ec)) continue;
+    fs::copy(suite / dir, root / dir, fs::copy_options::recursive | fs::copy_options::overwrite_existing, ec);
+    if (ec) return (root / dir).string() + ": copying the suite files failed: " + ec.message();
+  }
+  std::string e = WriteIni(root / "Vora.ini",
+                           "[Usuari]\nIdioma=CAT\nDatCaracter=/\nDatOrdre=DMA\nDecCaracter='\nMilCaracter=.\n"
+                           "[Rebut]\nMembret=\n"
+                           "[Iva0]\nHonoraris=21\n[Iva1]\nHonoraris=10\n"
+                           "[Ret0]\nHonoraris=15\n[Ret1]\nHonoraris=7\n"
+                           "[Administrador]\nNom=\nAdreca=\nPoblacio=\nTelefon=\nNIF=\n",
+                           true);
+  if (e.empty())
+    e = WriteIni(root / "TMP" / "Sessio.ini",
+                 "[Menu]\nTitol=ADMINISTRACIÓ DE FINQUES\nNomMenu=REPQUOTA\nOperador=ADMIN\nKitTipOper=1\n", true);
+  if (e.empty())
+    e = WriteIni(root / "TMP" / "VoraTerm.ini",
+                 "[Pantalla]\nSeleccio=0\nCol0=15000700000700070007\n[Sistema]\nData=" + Digits(workDate, 8) +
+                     "\nSortida=PANTALLA\nIdioma=CAT\n",
+                 true);
+  if (!e.empty()) return e;
+  lines = "export KITROOT=" + Slash(root.string()) + "\nexport KITTMP=" + Slash((root / "TMP").string()) +
+          "\nexport KITEXE=" + ProgramDir() + "\n";
+  return {};
+}
+
+std::string FillDemo(const std::string& rootText, int today) {
+  std::error_code ec;
+  std::string root = fs::absolute(rootText, ec).string();
+  if (!fs::is_directory(fs::path(root) / "DADES", ec)) return root + "/DADES: missing (run kitdata init first)";
+  // A demo over existing records would mix with them: refuse.
+  for (const auto& l : Layouts()) {
+    std::string error;
+    if (auto f = DataFile::Open(root + "/DADES/" + l.base, false, error)) {
+      std::vector<std::string> records;
+      f->ReadAll(records);
+      if (!records.empty()) return f->Path() + ": already holds records; the demo needs empty data files";
+    }
+  }
+  const FileLayout& concepts = *FindLayout("TDespesa");
+  const FileLayout& types = *FindLayout("THRebut");
+  const FileLayout& props = *FindLayout("FinquesH");
+  const FileLayout& cols = *FindLayout("FinDespH");
+  const FileLayout& owners = *FindLayout("PropietH");
+  const FileLayout& pays = *FindLayout("PagamH");
+  const FileLayout& receipts = *FindLayout("CobramH");
+  const FileLayout& budget = *FindLayout("PressupH");
+  std::map<std::string, std::vector<std::string>> out;
+  try {
+    const char* conceptList[][2] = {{"HO", "HONORARIS ADMINISTRACIÓ"}, {"NE", "NETEJA ESCALA"},
+                                    {"AS", "ASCENSOR"},               {"EN", "ENLLUMENAT"},
+                                    {"AG", "AIGUA"},                  {"AC", "ASSEGURANÇA"},
+                                    {"MA", "MANTENIMENT"},            {"RE", "REPARACIONS"},
+                                    {"JA", "JARDINERIA"}};
+    for (auto& c : conceptList) {
+      std::string r = Blank(concepts);
+      Set(concepts, r, "concept", c[0]);
+      Set(concepts, r, "description", c[1]);
+      out["TDespesa"].push_back(r);
+    }
+    const char* typeList[][3] = {{"1", "QUOTA ORDINÀRIA", "1"}, {"2", "FONS DE RESERVA", "0"},
+                                 {"3", "DERRAMA", "1"},         {"4", "PROVISIÓ DE FONS", "0"}};
+    for (auto& t : typeList) {
+      std::string r = Blank(types);
+      Set(types, r, "number", t[0]);
+      Set(types, r, "description", t[1]);
+      Set(types, r, "kind", t[2]);
+      out["THRebut"].push_back(r);
+    }
+    int year = today / 10000, month = today / 100 % 100;
+    for (const Property& p : DemoProperties()) {
+      std::string code = Digits(p.code, 4);
+      // The current period holds today; payments run from its start to today.
+      int elapsed = (month - p.firstMonth + 12) % p.periodMonths;
+      int periodStart = AddMonths(year * 10000 + month * 100 + 1, -elapsed);
+      int nextStart = AddMonths(periodStart, p.periodMonths);
+
+      std::string r = Blank(props);
+      Set(props, r, "property", code);
+      Set(props, r, "name", p.name);
+      Set(props, r, "first_month", std::to_string(p.firstMonth));
+      Set(props, r, "period_months", std::to_string(p.periodMonths));
+      Set(props, r, "fee", Euros(p.fee));
+      Set(props, r, "rate_index", std::to_string(p.rateIndex));
+      Set(props, r, "tax_id", p.taxId);
+      for (int k = 2; k <= 7; ++k) {
+        std::string letter(1, static_cast<char>('a' + k - 1));
+        long total = 0;
+        for (const Owner& o : p.owners) total += o.coefficients[k - 1];
+        Set(props, r, "total_" + letter, std::to_string(total));
+        Set(props, r, "name_" + letter, p.columnNames[k - 2]);
+      }
+      out["FinquesH"].push_back(r);
+
+      r = Blank(cols);
+      Set(cols, r, "property", code);
+      Set(cols, r, "columns", p.conceptColumns);
+      out["FinDespH"].push_back(r);
+
+      int number = 0;
+      for (const Owner& o : p.owners) {
+        ++number;
+        std::string key = code + Digits(number, 4);
+        r = Blank(owners);
+        Set(owners, r, "owner", key);
+        Set(owners, r, "name", o.name);
+        Set(owners, r, "department", o.department);
+        for (int k = 1; k <= 7; ++k)
+          Set(owners, r, std::string("coef_") + static_cast<char>('a' + k - 1), std::to_string(o.coefficients[k - 1]));
+        for (int s = 1; s <= 8; ++s) {
+          Set(owners, r, "slot" + std::to_string(s) + "_period", s == 1 ? "1" : "0");
+          Set(owners, r, "slot" + std::to_string(s) + "_amount", s == 1 ? Euros(o.monthly) : "0");
+        }
+        out["PropietH"].push_back(r);
+        // Monthly receipts of the current period up to this month, and two
+        // months of the next period already out for the first owners.
+        std::vector<int> dates;
+        for (int d = periodStart; d <= today; d = AddMonths(d, 1)) dates.push_back(d);
+        if (number <= p.ownersIssuedAhead) dates.insert(dates.end(), {nextStart, AddMonths(nextStart, 1)});
+        for (int d : dates) {
+          r = Blank(receipts);
+          Set(receipts, r, "owner", key);
+          Set(receipts, r, "date", IsoDate(d));
+          Set(receipts, r, "amount", Euros(o.monthly));
+          out["CobramH"].push_back(r);
+        }
+      }
+      int step = 0;
+      for (int d = periodStart; d <= today; d = AddMonths(d, 1), ++step) {
+        for (const Payment& pay : p.payments) {
+          if (step % pay.everyMonths != 0) continue;
+          int day = d + (pay.kind == 'S' ? 14 : 4);
+          if (day > today) day = today;
+          r = Blank(pays);
+          Set(pays, r, "property", code);
+          Set(pays, r, "date", IsoDate(day));
+          Set(pays, r, "concept", pay.conceptCode);
+          Set(pays, r, "description", pay.description);
+          // Bills vary a little from month to month.
+          Set(pays, r, "amount", Euros(pay.cents + (pay.everyMonths == 1 ? (step % 3) * 137 : 0)));
+          Set(pays, r, "kind", std::string(1, pay.kind));
+          Set(pays, r, "column", std::to_string(pay.column));
+          out["PagamH"].push_back(r);
+        }
+      }
+    }
+    // The first property's stored budget: percentage and amount variations.
+    const char* lines[][6] = {{"NE", "B", "3000", "0", "2286.60"},
+                              {"AS", "C", "0", "150.00", "1671.00"},
+                              {"EN", "A", "2500", "0", "806.20"},
+                              {"AC", "A", "0", "-25.50", "817.50"}};
+    for (auto& l : lines) {
+      std::string r = Blank(budget);
+      Set(budget, r, "property", "0001");
+      Set(budget, r, "concept", l[0]);
+      Set(budget, r, "column", l[1]);
+      Set(budget, r, "percent_thousandths", l[2]);
+      Set(budget, r, "amount", l[3]);
+      Set(budget, r, "budget", l[4]);
+      out["PressupH"].push_back(r);
+    }
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  for (const auto& l : Layouts()) {
+    std::string e = Insert(root, l, out[l.base]);
+    if (!e.empty()) return e;
+  }
+  return {};
+}
+
+}  // namespace kitdata

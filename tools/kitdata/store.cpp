@@ -1,0 +1,212 @@
+// Data files reached through the record manager's entry point directly: the
+// tool must report a failure and go on (or exit non-zero), never stop the way
+// the module's file layer does.
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "data/btrcall.h"
+#include "platform/host_path.h"
+#include "tools/kitdata/kitdata.h"
+
+namespace kitdata {
+namespace {
+
+constexpr std::uint16_t kOpen = 0, kClose = 1, kInsert = 2, kGetNext = 6, kGetFirst = 12, kCreate = 14,
+                        kStat = 15, kBegin = 19, kEnd = 20, kAbort = 21;
+constexpr std::int16_t kFileNotFound = 12, kEndOfFile = 9, kDuplicateKey = 5;
+
+std::string StatusText(std::int16_t status) { return "status " + std::to_string(status); }
+
+// Host path of the data file with ".dat" when the name has no extension.
+std::string DataPath(std::string_view dataFile) {
+  std::string name(dataFile);
+  std::size_t sep = name.find_last_of("/\\");
+  std::size_t dot = name.find('.', sep == std::string::npos ? 0 : sep + 1);
+  if (dot == std::string::npos) name += ".dat";
+  return platform::HostPathOrRaw(name);
+}
+
+bool ReadDictionary(const std::string& dictionary, std::string& creation) {
+  std::ifstream in(dictionary, std::ios::binary);
+  if (!in) return false;
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (bytes.size() < 2) return false;
+  auto length = static_cast<std::int16_t>(static_cast<unsigned char>(bytes[0]) |
+                                          (static_cast<unsigned char>(bytes[1]) << 8));
+  if (length <= 0 || bytes.size() < 2 + static_cast<std::size_t>(length)) return false;
+  creation = bytes.substr(2, static_cast<std::size_t>(length));
+  return true;
+}
+
+
+// The creation record of a missing file: ROOT/ddf/<base>.xdf (ROOT two levels
+// above the file), or the built-in layout when no dictionary is installed.
+std::string CreationFor(std::string_view dataFile, std::string& error) {
+  std::string base = BaseName(dataFile);
+  std::filesystem::path host(DataPath(dataFile));
+  std::filesystem::path root = host.parent_path().parent_path();
+  std::string dictionary = platform::HostPathOrRaw((root / "ddf" / (base + ".xdf")).string());
+  std::string creation;
+  if (ReadDictionary(dictionary, creation)) return creation;
+  const FileLayout* layout = FindLayout(base);
+  if (layout == nullptr) {
+    error = host.string() + ": no dictionary " + dictionary + " and no known layout for " + base;
+    return {};
+  }
+  return CreationRecord(*layout);
+}
+
+std::int32_t CreationRecordLength(std::string_view creation) {
+  if (creation.size() < 2) return 0;
+  return static_cast<unsigned char>(creation[0]) | (static_cast<unsigned char>(creation[1]) << 8);
+}
+
+}  // namespace
+
+std::optional<DataFile> DataFile::Open(std::string_view dataFile, bool create, std::string& error) {
+  DataFile f;
+  f.path_ = DataPath(dataFile);
+  std::string key = f.path_;
+  if (key.size() > 254) {
+    error = f.path_ + ": path too long";
+    return std::nullopt;
+  }
+  auto callOpen = [&]() {
+    std::string keyBuffer = key + '\0';
+    char owner[5] = {'0', '0', '0', '0', '\0'};
+    std::uint32_t len = 5;
+    return BTRCALL(kOpen, f.positionBlock_.data(), owner, &len, keyBuffer.data(),
+                   static_cast<std::uint8_t>(key.size()), 0);
+  };
+  std::int16_t status = callOpen();
+  if (status == kFileNotFound && create) {
+    std::string creation = CreationFor(dataFile, error);
+    if (creation.empty()) return std::nullopt;
+    creation.resize(1536, ' ');
+    std::string scratch(128, ' ');
+    std::string keyBuffer = key + '\0';
+    std::uint32_t len = 1536;
+    std::int16_t made = BTRCALL(kCreate, scratch.data(), creation.data(), &len, keyBuffer.data(),
+                                static_cast<std::uint8_t>(key.size()), -1);
+    if (made != 0) {
+      error = f.path_ + ": cannot be created (" + StatusText(made) + ")";
+      return std::nullopt;
+    }
+    status = callOpen();
+  }
+  if (status != 0) {
+    error = f.path_ + ": cannot be opened (" + StatusText(status) + ")";
+    return std::nullopt;
+  }
+  f.open_ = true;
+  std::string stat(1536, ' ');
+  std::string keyBuffer(255, ' ');
+  std::uint32_t len = 1536;
+  status = BTRCALL(kStat, f.positionBlock_.data(), stat.data(), &len, keyBuffer.data(), 255, 0);
+  if (status != 0) {
+    error = f.path_ + ": no file statistics (" + StatusText(status) + ")";
+    return std::nullopt;
+  }
+  f.recordLength_ = static_cast<unsigned char>(stat[0]) | (static_cast<unsigned char>(stat[1]) << 8);
+  if (f.recordLength_ <= 0) {
+    error = f.path_ + ": record length 0";
+    return std::nullopt;
+  }
+  return std::optional<DataFile>(std::move(f));
+}
+
+DataFile::DataFile(DataFile&& other) noexcept
+    : path_(std::move(other.path_)),
+      recordLength_(other.recordLength_),
+      positionBlock_(std::move(other.positionBlock_)),
+      open_(other.open_) {
+  other.open_ = false;
+}
+
+DataFile::~DataFile() {
+  if (!open_) return;
+  std::uint32_t len = 0;
+  BTRCALL(kClose, positionBlock_.data(), nullptr, &len, nullptr, 0, 0);
+}
+
+std::string DataFile::ReadAll(std::vector<std::string>& records) const {
+  records.clear();
+  std::string buffer(static_cast<std::size_t>(recordLength_), '\0');
+  std::string key(255, '\0');
+  std::uint16_t op = kGetFirst;
+  for (;;) {
+    std::uint32_t len = static_cast<std::uint32_t>(recordLength_);
+    std::int16_t status = BTRCALL(op, positionBlock_.data(), buffer.data(), &len, key.data(), 255, 0);
+    if (status == kEndOfFile) return {};
+    if (status != 0)
+      return path_ + ": reading record " + std::to_string(records.size() + 1) + " failed (" +
+             StatusText(status) + ")";
+    records.push_back(buffer.substr(0, len));
+    op = kGetNext;
+  }
+}
+
+std::string DataFile::InsertAll(const std::vector<std::string>& records, const std::vector<std::string>& where) {
+  std::uint32_t none = 0;
+  std::int16_t status = BTRCALL(kBegin, positionBlock_.data(), nullptr, &none, nullptr, 0, 0);
+  if (status != 0) return path_ + ": cannot begin a transaction (" + StatusText(status) + ")";
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    std::string buffer = records[i];
+    std::string key(255, '\0');
+    std::uint32_t len = static_cast<std::uint32_t>(buffer.size());
+    status = BTRCALL(kInsert, positionBlock_.data(), buffer.data(), &len, key.data(), 255, 0);
+    if (status != 0) {
+      BTRCALL(kAbort, positionBlock_.data(), nullptr, &none, nullptr, 0, 0);
+      std::string what = i < where.size() ? where[i] : "record " + std::to_string(i + 1);
+      return path_ + ": " + what + (status == kDuplicateKey ? ": duplicate key" : ": not inserted") + " (" +
+             StatusText(status) + "); nothing inserted";
+    }
+  }
+  status = BTRCALL(kEnd, positionBlock_.data(), nullptr, &none, nullptr, 0, 0);
+  if (status != 0) return path_ + ": cannot commit (" + StatusText(status) + "); nothing inserted";
+  return {};
+}
+
+std::string PutRaw(std::string_view dataFile, const std::string& rawBytes) {
+  std::string error;
+  // The record length comes from the file, or from what it would be created
+  // from: bad raw data must not even leave an empty file behind.
+  std::size_t length = 0;
+  if (auto existing = DataFile::Open(dataFile, false, error)) {
+    length = static_cast<std::size_t>(existing->RecordLength());
+  } else {
+    error.clear();
+    std::string creation = CreationFor(dataFile, error);
+    if (creation.empty()) return error;
+    length = static_cast<std::size_t>(CreationRecordLength(creation));
+  }
+  if (length == 0) return DataPath(dataFile) + ": record length 0";
+  if (rawBytes.size() % length != 0)
+    return DataPath(dataFile) + ": raw data of " + std::to_string(rawBytes.size()) +
+           " bytes is not a whole number of " + std::to_string(length) + "-byte records; nothing inserted";
+  std::vector<std::string> records;
+  std::vector<std::string> where;
+  auto file = DataFile::Open(dataFile, true, error);
+  if (!file) return error;
+  if (static_cast<std::size_t>(file->RecordLength()) != length) return file->Path() + ": record length changed";
+  for (std::size_t at = 0; at < rawBytes.size(); at += length) {
+    records.push_back(rawBytes.substr(at, length));
+    where.push_back("record " + std::to_string(records.size()) + " (byte " + std::to_string(at) + ")");
+  }
+  return file->InsertAll(records, where);
+}
+
+std::string GetRaw(std::string_view dataFile, std::string& rawBytes) {
+  rawBytes.clear();
+  std::string error;
+  auto file = DataFile::Open(dataFile, false, error);
+  if (!file) return error;
+  std::vector<std::string> records;
+  error = file->ReadAll(records);
+  if (!error.empty()) return error;
+  for (const auto& r : records) rawBytes += r;
+  return {};
+}
+
+}  // namespace kitdata
