@@ -71,6 +71,12 @@ std::string Quote(const std::string& t) {
   return q + "\"";
 }
 
+std::int64_t DaysInMonth(std::int64_t year, std::int64_t month) {
+  static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return month == 2 && leap ? 29 : days[month - 1];
+}
+
 bool IsPackedDigits(std::string_view bytes) {
   for (char c : bytes) {
     auto b = static_cast<unsigned char>(c);
@@ -156,8 +162,7 @@ std::string SetField(const Field& field, std::string_view text, std::string& rec
           !ParseInteger(text.substr(5, 2), m) || !AllDigits(text.substr(8, 2)) || !ParseInteger(text.substr(8, 2), d))
         return field.name + ": \"" + std::string(text) + "\" is not a date YYYY-MM-DD";
       std::string packed = format::PackDate(static_cast<int>(y), static_cast<int>(m), static_cast<int>(d));
-      // A date that does not exist comes back moved by the calendar arithmetic.
-      if (m < 1 || m > 12 || d < 1 || d > 31 || format::DateNumber(format::AddToDate(packed, 0, "D")) != y * 10000 + m * 100 + d)
+      if (y < 1 || m < 1 || m > 12 || d < 1 || d > DaysInMonth(y, m))
         return field.name + ": " + std::string(text) + " is not a calendar date";
       record.replace(at, n, packed);
       return {};

@@ -318,9 +318,13 @@ std::string FillDemo(const std::string& rootText, int today) {
       }
       int step = 0;
       for (int d = periodStart; d <= today; d = AddMonths(d, 1), ++step) {
+        // One payment a day, so that a dictionary whose payment key takes
+        // no duplicates still accepts them.
+        int nth = 0;
         for (const Payment& pay : p.payments) {
+          ++nth;
           if (step % pay.everyMonths != 0) continue;
-          int day = d + (pay.kind == 'S' ? 14 : 4);
+          int day = d + 3 + nth;
           if (day > today) day = today;
           r = Blank(pays);
           Set(pays, r, "property", code);

@@ -1,0 +1,340 @@
+#include "tools/kitdata/kitdata.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <set>
+#include <stdexcept>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sys/wait.h>
+
+#include "config/test_files.h"
+#include "data/files.h"
+#include "format/dates.h"
+#include "format/numbers.h"
+
+namespace kitdata {
+namespace {
+
+namespace fs = std::filesystem;
+using config::testing::ScratchDir;
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+const Field& FieldOf(std::string_view base, std::string_view name) {
+  for (const Field& f : FindLayout(base)->fields)
+    if (f.name == name) return f;
+  throw std::runtime_error("no field");
+}
+
+// A root with only an empty DADES folder.
+std::string DataRoot(const ScratchDir& dir) {
+  fs::create_directories(dir / "DADES");
+  return dir.path();
+}
+
+std::string BudgetRecord(const std::string& property, const std::string& code, const std::string& budget) {
+  const FileLayout& l = *FindLayout("PressupH");
+  std::string r(static_cast<std::size_t>(l.recordLength), ' ');
+  EXPECT_EQ(SetField(FieldOf("PressupH", "property"), property, r), "");
+  EXPECT_EQ(SetField(FieldOf("PressupH", "concept"), code, r), "");
+  EXPECT_EQ(SetField(FieldOf("PressupH", "budget"), budget, r), "");
+  return r;
+}
+
+TEST(Layouts, FieldsLieInsideTheirRecordsAndDoNotOverlap) {
+  ASSERT_EQ(Layouts().size(), 8u);
+  for (const FileLayout& l : Layouts()) {
+    std::vector<int> owner(static_cast<std::size_t>(l.recordLength), -1);
+    for (std::size_t i = 0; i < l.fields.size(); ++i) {
+      const Field& f = l.fields[i];
+      ASSERT_LE(f.offset + f.length, l.recordLength) << l.base << " " << f.name;
+      for (int b = f.offset; b < f.offset + f.length; ++b) {
+        EXPECT_EQ(owner[static_cast<std::size_t>(b)], -1) << l.base << " " << f.name << " overlaps at " << b;
+        owner[static_cast<std::size_t>(b)] = static_cast<int>(i);
+      }
+    }
+  }
+  EXPECT_EQ(FindLayout("propieth")->id, 513);
+  EXPECT_EQ(FindLayout("Nothing"), nullptr);
+  EXPECT_EQ(BaseName("ROOT/DADES/PropietH.dat"), "PropietH");
+  EXPECT_EQ(BaseName("ROOT\\DADES\\PagamH"), "PagamH");
+}
+
+TEST(Fields, CsvTextsConvertBothWays) {
+  struct Case {
+    const char* file;
+    const char* field;
+    const char* text;
+  };
+  const Case cases[] = {
+      {"PropietH", "owner", "00010007"},       {"PropietH", "name", "MARTÍ CASALS *NÚRIA"},
+      {"PropietH", "department", "1r 1a"},     {"PropietH", "coef_a", "-120000"},
+      {"PropietH", "slot1_period", "12"},      {"PropietH", "slot1_amount", "-0.01"},
+      {"PropietH", "slot2_amount", "21474836.47"}, {"CobramH", "date", "2026-02-28"},
+      {"CobramH", "date", ""},                 {"PagamH", "column", "7"},
+      {"CobramH", "date", "2024-02-29"},       {"CobramH", "date", "2000-02-29"},
+      {"THRebut", "number", "255"},            {"TDespesa", "description", "ASSEGURANÇA"},
+  };
+  for (const Case& c : cases) {
+    const Field& f = FieldOf(c.file, c.field);
+    std::string record(static_cast<std::size_t>(FindLayout(c.file)->recordLength), ' ');
+    EXPECT_EQ(SetField(f, c.text, record), "") << c.field << " " << c.text;
+    EXPECT_EQ(FieldText(f, record), c.text) << c.field;
+  }
+  // Stored forms the module reads.
+  std::string record(20, ' ');
+  ASSERT_EQ(SetField(FieldOf("PressupH", "property"), "1", record), "");
+  EXPECT_EQ(record.substr(0, 2), format::PackDigits("0001"));
+  ASSERT_EQ(SetField(FieldOf("PressupH", "budget"), "12.5", record), "");
+  EXPECT_EQ(std::string(record.substr(13, 4)), std::string("\xE2\x04\0\0", 4));  // 1250 cents
+  std::string cobram(24, ' ');
+  ASSERT_EQ(SetField(FieldOf("CobramH", "date"), "2027-01-01", cobram), "");
+  EXPECT_EQ(cobram.substr(4, 4), format::PackDate(2027, 1, 1));
+}
+
+TEST(Fields, BadCsvTextsAreRefusedAndLeaveTheRecordAlone) {
+  struct Case {
+    const char* file;
+    const char* field;
+    const char* text;
+  };
+  const Case cases[] = {
+      {"CobramH", "date", "2026-02-30"},   {"CobramH", "date", "2026-13-01"},  {"CobramH", "date", "2025-02-29"},
+      {"CobramH", "date", "1900-02-29"},   {"CobramH", "date", "2026-04-31"},  {"CobramH", "date", "0000-01-01"},  {"CobramH", "date", "26-01-01"},
+      {"CobramH", "date", "2026/01/01"},   {"CobramH", "amount", "1.234"},     {"CobramH", "amount", "1,50"},
+      {"CobramH", "amount", "abc"},        {"CobramH", "amount", "21474836.48"}, {"CobramH", "owner", "123456789"},
+      {"CobramH", "owner", "12a4"},        {"PropietH", "slot1_period", "40000"}, {"PropietH", "coef_a", "1.5"},
+      {"THRebut", "number", "256"},        {"TDespesa", "concept", "ABC"},     {"TDespesa", "description", "ЖЖ"},
+      {"PagamH", "column", "-1"},
+  };
+  for (const Case& c : cases) {
+    std::string record(static_cast<std::size_t>(FindLayout(c.file)->recordLength), ' ');
+    std::string before = record;
+    EXPECT_NE(SetField(FieldOf(c.file, c.field), c.text, record), "") << c.field << " " << c.text;
+    EXPECT_EQ(record, before) << c.field << " " << c.text;
+  }
+}
+
+TEST(Csv, SplitsQuotedFieldsAndCountsLines) {
+  std::vector<std::vector<std::string>> rows;
+  std::vector<int> lines;
+  ASSERT_EQ(ParseCsv("a,b\r\n\"x,1\",\"say \"\"hi\"\"\"\n\n\"two\nlines\",\n", rows, lines), "");
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[1], (std::vector<std::string>{"x,1", "say \"hi\""}));
+  EXPECT_EQ(rows[2], (std::vector<std::string>{"two\nlines", ""}));
+  EXPECT_EQ(lines, (std::vector<int>{1, 2, 4}));
+  EXPECT_NE(ParseCsv("a,b\n\"open,1\n", rows, lines), "");
+  EXPECT_NE(ParseCsv("a,b\nx\"y,1\n", rows, lines), "");
+  EXPECT_NE(ParseCsv("a,b\n\"x\"y,1\n", rows, lines), "");
+}
+
+TEST(Raw, PutThenGetGivesTheSameBytesInKeyOrder) {
+  ScratchDir dir;
+  std::string file = DataRoot(dir) + "/DADES/PressupH";
+  std::string a = BudgetRecord("1", "AS", "10.00"), b = BudgetRecord("1", "NE", "20.00"),
+              c = BudgetRecord("2", "AS", "-3.00");
+  a[19] = '\x01';  // bytes outside the known fields travel too
+  ASSERT_EQ(PutRaw(file, c + a), "");
+  ASSERT_EQ(PutRaw(file, b), "");
+  std::string raw;
+  ASSERT_EQ(GetRaw(file, raw), "");
+  EXPECT_EQ(raw, a + b + c);
+  ASSERT_EQ(PutRaw(file, ""), "");
+  ASSERT_EQ(GetRaw(file, raw), "");
+  EXPECT_EQ(raw, a + b + c);
+}
+
+TEST(Raw, RefusedRawDataChangesNothing) {
+  ScratchDir dir;
+  std::string file = DataRoot(dir) + "/DADES/PressupH";
+  std::string a = BudgetRecord("1", "AS", "10.00"), b = BudgetRecord("1", "NE", "20.00");
+  // A length that is no whole number of records: the file is not even made.
+  std::string e = PutRaw(file, a + "x");
+  EXPECT_NE(e.find("not a whole number"), std::string::npos) << e;
+  EXPECT_FALSE(fs::exists(dir / "DADES/PressupH.dat"));
+  std::string raw;
+  EXPECT_NE(GetRaw(file, raw), "");
+  // A duplicate key half-way: none of the batch stays.
+  ASSERT_EQ(PutRaw(file, a), "");
+  e = PutRaw(file, b + a);
+  EXPECT_NE(e.find("duplicate"), std::string::npos) << e;
+  ASSERT_EQ(GetRaw(file, raw), "");
+  EXPECT_EQ(raw, a);
+  EXPECT_NE(PutRaw(dir / "DADES/Unknown", a), "");
+}
+
+class Demo : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string lines;
+    ASSERT_EQ(InitRoot(dir_.path(), 20261208, lines), "");
+    EXPECT_NE(lines.find("export KITROOT=" + dir_.path() + "/\n"), std::string::npos) << lines;
+    EXPECT_NE(lines.find("export KITTMP=" + dir_.path() + "/TMP/\n"), std::string::npos) << lines;
+    EXPECT_NE(lines.find("export KITEXE="), std::string::npos) << lines;
+    ASSERT_EQ(FillDemo(dir_.path(), 20261208), "");
+  }
+  std::string File(const std::string& base) const { return dir_.path() + "/DADES/" + base; }
+  std::vector<std::string> Records(const std::string& base) const {
+    std::string error;
+    auto f = DataFile::Open(File(base), false, error);
+    EXPECT_TRUE(f.has_value()) << error;
+    std::vector<std::string> r;
+    if (f) {
+      EXPECT_EQ(f->ReadAll(r), "");
+    }
+    return r;
+  }
+  ScratchDir dir_;
+};
+
+TEST_F(Demo, RootHoldsTheSuiteFilesAndSettings) {
+  for (const char* f : {"FORMS/REPQUOTA.JPN", "LOCALE/REPQUOTA.LNG", "Vora.ini", "TMP/Sessio.ini", "TMP/VoraTerm.ini"})
+    EXPECT_TRUE(fs::exists(dir_ / f)) << f;
+  EXPECT_TRUE(fs::is_directory(dir_ / "LOCKS"));
+  std::string term = Slurp(dir_ / "TMP/VoraTerm.ini");
+  EXPECT_NE(term.find("Data=20261208\r\n"), std::string::npos);
+  EXPECT_NE(Slurp(dir_ / "Vora.ini").find("[Administrador]\r\n"), std::string::npos);
+  // A second init keeps settings the administrator has edited.
+  std::ofstream(dir_ / "Vora.ini", std::ios::app) << "Membret=EDITED\r\n";
+  std::string lines;
+  ASSERT_EQ(InitRoot(dir_.path(), 20270101, lines), "");
+  EXPECT_NE(Slurp(dir_ / "Vora.ini").find("EDITED"), std::string::npos);
+}
+
+TEST_F(Demo, TheModuleOpensTheFilesAndFindsTheFirstProperty) {
+  std::array<char, 1024> area{};
+  data::ClearFileTable();
+  ASSERT_EQ(data::OpenDataFile(511, File("FinquesH"), area), 0);
+  ASSERT_EQ(data::ReadByKey(511, 0, format::PackDigits("0001"), 0), 0);
+  std::string record(area.data(), static_cast<std::size_t>(data::KeyInfo(511, 0).RecordLength));
+  EXPECT_EQ(FieldText(FieldOf("FinquesH", "period_months"), record), "12");
+  EXPECT_EQ(FieldText(FieldOf("FinquesH", "name_b"), record), "ESCALA");
+  EXPECT_EQ(data::ResetDataFiles(), 0);
+}
+
+TEST_F(Demo, FirstPropertyHasACurrentPeriodWithPaymentsAndReceiptsAhead) {
+  auto properties = Records("FinquesH");
+  ASSERT_EQ(properties.size(), 3u);
+  // Column totals agree with the owners' coefficients.
+  auto owners = Records("PropietH");
+  std::array<long, 8> sums{};
+  std::size_t firstOwners = 0;
+  for (const auto& o : owners) {
+    if (FieldText(FieldOf("PropietH", "owner"), o).substr(0, 4) != "0001") continue;
+    ++firstOwners;
+    for (char k = 'a'; k <= 'g'; ++k)
+      sums[static_cast<std::size_t>(k - 'a')] += std::stol(FieldText(FieldOf("PropietH", std::string("coef_") + k), o));
+  }
+  EXPECT_EQ(firstOwners, 8u);
+  EXPECT_EQ(sums[0], 1000000);
+  for (char k = 'b'; k <= 'g'; ++k)
+    EXPECT_EQ(std::to_string(sums[static_cast<std::size_t>(k - 'a')]),
+              FieldText(FieldOf("FinquesH", std::string("total_") + k), properties[0]));
+  // Payments of 2026 up to the given day, of both kinds.
+  int general = 0, particular = 0;
+  for (const auto& p : Records("PagamH")) {
+    if (FieldText(FieldOf("PagamH", "property"), p) != "0001") continue;
+    std::string date = FieldText(FieldOf("PagamH", "date"), p);
+    EXPECT_GE(date, "2026-01-01");
+    EXPECT_LE(date, "2026-12-08");
+    (FieldText(FieldOf("PagamH", "kind"), p) == "N" ? general : particular)++;
+  }
+  EXPECT_GT(general, 12);
+  EXPECT_EQ(particular, 1);
+  int ahead = 0;
+  for (const auto& c : Records("CobramH"))
+    if (FieldText(FieldOf("CobramH", "date"), c) >= "2027-01-01") ++ahead;
+  EXPECT_GT(ahead, 0);
+  EXPECT_EQ(Records("PressupH").size(), 4u);
+  auto types = Records("THRebut");
+  ASSERT_GE(types.size(), 2u);
+  std::set<std::string> kinds;
+  for (const auto& t : types) kinds.insert(FieldText(FieldOf("THRebut", "kind"), t) == "0" ? "funds" : "other");
+  EXPECT_EQ(kinds.size(), 2u);
+}
+
+TEST_F(Demo, ASecondDemoIsRefusedAndChangesNothing) {
+  std::string before;
+  ASSERT_EQ(GetRaw(File("PagamH"), before), "");
+  EXPECT_NE(FillDemo(dir_.path(), 20261208), "");
+  std::string after;
+  ASSERT_EQ(GetRaw(File("PagamH"), after), "");
+  EXPECT_EQ(before, after);
+}
+
+TEST_F(Demo, ExportThenImportGivesTheSameRecords) {
+  for (const FileLayout& l : Layouts()) {
+    std::string csv;
+    ASSERT_EQ(ExportCsv(File(l.base), csv), "") << l.base;
+    ScratchDir other;
+    std::string target = DataRoot(other) + "/DADES/" + l.base;
+    ASSERT_EQ(ImportCsv(target, csv), "") << l.base;
+    std::string again;
+    ASSERT_EQ(ExportCsv(target, again), "");
+    EXPECT_EQ(again, csv) << l.base;
+    std::string rawBefore, rawAfter;
+    ASSERT_EQ(GetRaw(File(l.base), rawBefore), "");
+    ASSERT_EQ(GetRaw(target, rawAfter), "");
+    EXPECT_EQ(rawAfter, rawBefore) << l.base;
+  }
+}
+
+TEST_F(Demo, RefusedCsvNamesTheLineAndInsertsNothing) {
+  std::string csv;
+  ASSERT_EQ(ExportCsv(File("CobramH"), csv), "");
+  std::string before = csv;
+  struct Case {
+    const char* csv;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"owner,date,amount\n00010009,2030-01-01,1.00\n00010009,2030-02-30,1.00\n", "line 3"},
+      {"owner,date,amount\n00010009,2030-01-01,1.00\n00010009,2030-03-01\n", "line 3"},
+      {"owner,date\n00010009,2030-01-01\n", "amount missing"},
+      {"owner,date,amount,extra\n", "unknown field"},
+      {"owner,date,amount\n\"00010009,2030-01-01,1.00\n", "quote not closed"},
+  };
+  for (const Case& c : cases) {
+    std::string e = ImportCsv(File("CobramH"), c.csv);
+    EXPECT_NE(e.find(c.message), std::string::npos) << e;
+    EXPECT_NE(e.find("nothing inserted"), std::string::npos) << e;
+    ASSERT_EQ(ExportCsv(File("CobramH"), csv), "");
+    EXPECT_EQ(csv, before);
+  }
+  // A duplicate key in an otherwise good file rolls the whole file back.
+  std::string e = ImportCsv(File("PressupH"), "property,concept,column,percent_thousandths,amount,budget\n"
+                                              "0009,NE,B,0,0,1.00\n0001,NE,B,0,0,1.00\n");
+  EXPECT_NE(e.find("line 3"), std::string::npos) << e;
+  EXPECT_EQ(Records("PressupH").size(), 4u);
+}
+
+int RunTool(const std::string& args) {
+  int status = std::system((std::string(KITDATA_EXE) + " " + args + " >/dev/null 2>&1").c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(Program, UsageErrorsExitTwoAndFailuresNonZero) {
+  ScratchDir dir;
+  EXPECT_EQ(RunTool(""), 2);
+  EXPECT_EQ(RunTool("frobnicate"), 2);
+  EXPECT_EQ(RunTool("put onlyone"), 2);
+  EXPECT_EQ(RunTool("demo " + dir.path() + " 2026-99-01"), 2);
+  EXPECT_EQ(RunTool("get " + dir.path() + "/DADES/PressupH"), 1);
+  EXPECT_EQ(RunTool("import " + dir.path() + "/DADES/PressupH " + dir.path() + "/none.csv"), 1);
+  ASSERT_EQ(RunTool("init " + dir.path() + "/root"), 0);
+  ASSERT_EQ(RunTool("demo " + dir.path() + "/root 2026-03-15"), 0);
+  ASSERT_EQ(RunTool("get " + dir.path() + "/root/DADES/PropietH " + dir.path() + "/owners.raw"), 0);
+  std::string raw = Slurp(dir / "owners.raw");
+  EXPECT_EQ(raw.size() % static_cast<std::size_t>(FindLayout("PropietH")->recordLength), 0u);
+  EXPECT_EQ(raw.size() / static_cast<std::size_t>(FindLayout("PropietH")->recordLength), 14u);
+}
+
+}  // namespace
+}  // namespace kitdata
