@@ -300,8 +300,7 @@ std::string ImportCsv(std::string_view dataFile, const std::string& csvText) {
     }
     if (!known) return "CSV line 1: unknown field \"" + rows[0][c] + "\"; nothing inserted";
   }
-  for (std::size_t f = 0; f < layout->fields.size(); ++f)
-    if (column[f] < 0) return "CSV line 1: field " + layout->fields[f].name + " missing; nothing inserted";
+  // Fields left out of the header take their empty value: blanks, zero, no date.
 
   // Every row is checked before the file is created or touched.
   std::int32_t length = layout->recordLength;
@@ -321,8 +320,12 @@ std::string ImportCsv(std::string_view dataFile, const std::string& csvText) {
     }
     std::string record(static_cast<std::size_t>(length), ' ');
     std::string rowError;
-    for (std::size_t f = 0; f < layout->fields.size() && rowError.empty(); ++f)
-      rowError = SetField(layout->fields[f], rows[r][static_cast<std::size_t>(column[f])], record);
+    for (std::size_t f = 0; f < layout->fields.size() && rowError.empty(); ++f) {
+      const Field& field = layout->fields[f];
+      bool digits = field.kind == FieldKind::Packed || field.kind == FieldKind::Number;
+      std::string empty = digits ? "0" : "";
+      rowError = SetField(field, column[f] < 0 ? empty : rows[r][static_cast<std::size_t>(column[f])], record);
+    }
     if (!rowError.empty()) {
       problems += line + ": " + rowError + "\n";
       continue;

@@ -57,6 +57,15 @@ int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty()) return Usage();
   const std::string& command = args[0];
+  if (command == "--help" || command == "-h") {
+    std::fputs(kUsage, stdout);
+    std::fputs("CSV files have a header line of field names (see kitdata export); codes are digits, dates\n"
+               "YYYY-MM-DD, amounts euros with a point and two decimals, texts UTF-8. Fields left out of\n"
+               "the header are blank or zero. A refused file inserts nothing.\n"
+               "KIT_SUITE_DIR overrides where init finds the installed suite files.\n",
+               stdout);
+    return 0;
+  }
   std::string error;
   if (command == "init" && args.size() == 2) {
     std::string lines;

@@ -325,7 +325,7 @@ std::string FillDemo(const std::string& rootText, int today) {
           ++nth;
           if (step % pay.everyMonths != 0) continue;
           int day = d + 3 + nth;
-          if (day > today) day = today;
+          if (day > today) continue;  // not paid yet
           r = Blank(pays);
           Set(pays, r, "property", code);
           Set(pays, r, "date", IsoDate(day));
