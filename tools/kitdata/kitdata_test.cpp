@@ -170,6 +170,27 @@ TEST(Raw, RefusedRawDataChangesNothing) {
   EXPECT_NE(PutRaw(dir / "DADES/Unknown", a), "");
 }
 
+TEST(Raw, MissingFilesAreMadeFromTheInstalledDictionary) {
+  ScratchDir dir;
+  std::string root = DataRoot(dir);
+  fs::create_directories(dir / "ddf");
+  std::string creation = CreationRecord(*FindLayout("PressupH"));
+  creation[0] = 24;  // a longer record than the built-in layout
+  std::string dictionary = std::string(1, static_cast<char>(creation.size())) + '\0' + creation;
+  std::ofstream(dir / "ddf/PressupH.xdf", std::ios::binary) << dictionary;
+  std::string record = BudgetRecord("1", "NE", "5.00") + "tail";
+  EXPECT_NE(PutRaw(root + "/DADES/PressupH", record.substr(0, 20)), "");
+  EXPECT_FALSE(fs::exists(dir / "DADES/PressupH.dat"));
+  ASSERT_EQ(PutRaw(root + "/DADES/PressupH", record), "");
+  std::string raw;
+  ASSERT_EQ(GetRaw(root + "/DADES/PressupH", raw), "");
+  EXPECT_EQ(raw, record);
+  // CSV rows are widened to the file's records.
+  ASSERT_EQ(ImportCsv(root + "/DADES/PressupH", "property,concept,budget\n0002,AS,1.00\n"), "");
+  ASSERT_EQ(GetRaw(root + "/DADES/PressupH", raw), "");
+  EXPECT_EQ(raw.size(), 48u);
+}
+
 class Demo : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -1,5 +1,6 @@
 // Making a suite root: the installed suite files, the data and lock
 // directories, the configuration files, and demo records.
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 #include <stdexcept>
@@ -163,6 +164,11 @@ std::string Insert(const std::string& root, const FileLayout& l, const std::vect
   std::string error;
   auto file = DataFile::Open(root + "/DADES/" + l.base, true, error);
   if (!file) return error;
+  std::int32_t end = 0;
+  for (const auto& f : l.fields) end = std::max(end, f.offset + f.length);
+  if (file->RecordLength() < end)
+    return file->Path() + ": records of " + std::to_string(file->RecordLength()) + " bytes are too short for the " +
+           l.base + " layout (" + std::to_string(end) + " bytes)";
   std::vector<std::string> sized = records;
   for (auto& r : sized) r.resize(static_cast<std::size_t>(file->RecordLength()), ' ');
   std::vector<std::string> where;
