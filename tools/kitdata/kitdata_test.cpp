@@ -229,15 +229,35 @@ TEST_F(Demo, RootHoldsTheSuiteFilesAndSettings) {
   EXPECT_NE(Slurp(dir_ / "Vora.ini").find("EDITED"), std::string::npos);
 }
 
-TEST_F(Demo, TheModuleOpensTheFilesAndFindsTheFirstProperty) {
-  std::array<char, 1024> area{};
+TEST_F(Demo, TheModuleOpensTheFilesAndWalksTheFirstProperty) {
+  // As the module does: from the root, by its own names, through the data layer.
+  const fs::path cwd = fs::current_path();
+  fs::current_path(dir_.path());
+  const std::pair<std::int16_t, const char*> files[] = {
+      {501, "DADES\\TDespesa"}, {504, "DADES\\THRebut"}, {511, "DADES\\FinquesH"}, {512, "DADES\\FinDespH"},
+      {513, "DADES\\PropietH"}, {515, "DADES\\PagamH"},  {514, "DADES\\CobramH"},  {516, "DADES\\PressupH"}};
+  static std::array<std::array<char, 1024>, 8> areas{};
   data::ClearFileTable();
-  ASSERT_EQ(data::OpenDataFile(511, File("FinquesH"), area), 0);
-  ASSERT_EQ(data::ReadByKey(511, 0, format::PackDigits("0001"), 0), 0);
-  std::string record(area.data(), static_cast<std::size_t>(data::KeyInfo(511, 0).RecordLength));
+  for (std::size_t i = 0; i < 8; ++i) ASSERT_EQ(data::OpenDataFile(files[i].first, files[i].second, areas[i]), 0);
+  const std::string property = format::PackDigits("0001");
+  ASSERT_EQ(data::ReadByKey(511, 0, property, 0), 0);
+  std::string record(areas[2].data(), static_cast<std::size_t>(data::KeyInfo(511, 0).RecordLength));
   EXPECT_EQ(FieldText(FieldOf("FinquesH", "period_months"), record), "12");
   EXPECT_EQ(FieldText(FieldOf("FinquesH", "name_b"), record), "ESCALA");
+  int owners = 0;
+  for (std::int16_t st = data::ReadByKey(513, 0, property, 1); st == 0 && std::string(areas[4].data(), 2) == property;
+       st = data::StepRecords(513, 1))
+    ++owners;
+  EXPECT_EQ(owners, 8);
+  const std::string from = property + format::PackDate(2026, 1, 1), to = property + format::PackDate(2026, 12, 31);
+  int payments = 0;
+  for (std::int16_t st = data::ReadByKey(515, 0, from, 1); st == 0 && std::string(areas[5].data(), 6) <= to;
+       st = data::StepRecords(515, 1))
+    ++payments;
+  EXPECT_GT(payments, 12);
+  EXPECT_EQ(data::ReadByKey(516, 0, property + "NE", 0), 0);
   EXPECT_EQ(data::ResetDataFiles(), 0);
+  fs::current_path(cwd);
 }
 
 TEST_F(Demo, FirstPropertyHasACurrentPeriodWithPaymentsAndReceiptsAhead) {
