@@ -221,7 +221,10 @@ TEST_F(Demo, RootHoldsTheSuiteFilesAndSettings) {
   EXPECT_TRUE(fs::is_directory(dir_ / "LOCKS"));
   std::string term = Slurp(dir_ / "TMP/VoraTerm.ini");
   EXPECT_NE(term.find("Data=20261208\r\n"), std::string::npos);
-  EXPECT_NE(Slurp(dir_ / "Vora.ini").find("[Administrador]\r\n"), std::string::npos);
+  std::string vora = Slurp(dir_ / "Vora.ini");
+  EXPECT_NE(vora.find("[Administrador]\r\nLinia1=FINQUES"), std::string::npos) << vora;
+  EXPECT_NE(vora.find("\r\nNIF=ES38123456Z\r\n"), std::string::npos) << vora;
+  EXPECT_NE(vora.find("ADMINISTRACI\xE0"), std::string::npos) << "code page 850 Ó";
   // A second init keeps settings the administrator has edited.
   std::ofstream(dir_ / "Vora.ini", std::ios::app) << "Membret=EDITED\r\n";
   std::string lines;

@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <unistd.h>
 
 #include "format/cp850.h"
@@ -22,15 +23,30 @@ namespace fs = std::filesystem;
 namespace kitdata {
 namespace {
 
-// INI text as the suite keeps it: code page 850, CR LF line ends.
-std::string WriteIni(const fs::path& file, const std::string& utf8Lines, bool keepExisting) {
-  std::error_code ec;
-  if (keepExisting && fs::exists(file, ec)) return {};
+// The administrator's letterhead (six lines), tax identification number and
+// place name, as the listings print them; init leaves them to fill in.
+constexpr const char* kBlankAdministrator =
+    "[Administrador]\nLinia1=\nLinia2=\nLinia3=\nLinia4=\nLinia5=\nLinia6=\nNIF=\nPoblacio=\n";
+constexpr const char* kDemoAdministrator =
+    "[Administrador]\nLinia1=FINQUES CASTELL I ASSOCIATS\nLinia2=ADMINISTRACIÓ DE FINQUES\n"
+    "Linia3=PASSEIG DE SANT JOAN, 41, 2n 1a\nLinia4=08009 BARCELONA\nLinia5=TEL. 934 567 890\nLinia6=\n"
+    "NIF=ES38123456Z\nPoblacio=BARCELONA\n";
+
+// CP850 with CR LF, as the INI files are written.
+std::string IniBytes(const std::string& utf8Lines) {
   std::string text;
   for (char c : format::Utf8ToCp850(utf8Lines)) {
     if (c == '\n') text += '\r';
     text += c;
   }
+  return text;
+}
+
+// INI text as the suite keeps it: code page 850, CR LF line ends.
+std::string WriteIni(const fs::path& file, const std::string& utf8Lines, bool keepExisting) {
+  std::error_code ec;
+  if (keepExisting && fs::exists(file, ec)) return {};
+  std::string text = IniBytes(utf8Lines);
   std::ofstream out(file, std::ios::binary | std::ios::trunc);
   out << text;
   out.close();
@@ -201,11 +217,11 @@ std::string InitRoot(const std::string& rootText, int workDate, std::string& lin
     if (ec) return (root / dir).string() + ": copying the suite files failed: " + ec.message();
   }
   std::string e = WriteIni(root / "Vora.ini",
-                           "[Usuari]\nIdioma=CAT\nDatCaracter=/\nDatOrdre=DMA\nDecCaracter='\nMilCaracter=.\n"
+                           std::string("[Usuari]\nIdioma=CAT\nDatCaracter=/\nDatOrdre=DMA\nDecCaracter='\nMilCaracter=.\n"
                            "[Rebut]\nMembret=\n"
                            "[Iva0]\nHonoraris=21\n[Iva1]\nHonoraris=10\n"
-                           "[Ret0]\nHonoraris=15\n[Ret1]\nHonoraris=7\n"
-                           "[Administrador]\nNom=\nAdreca=\nPoblacio=\nTelefon=\nNIF=\n",
+                           "[Ret0]\nHonoraris=15\n[Ret1]\nHonoraris=7\n") +
+                               kBlankAdministrator,
                            true);
   if (e.empty())
     e = WriteIni(root / "TMP" / "Sessio.ini",
@@ -366,6 +382,19 @@ std::string FillDemo(const std::string& rootText, int today) {
   for (const auto& l : Layouts()) {
     std::string e = Insert(root, l, out[l.base]);
     if (!e.empty()) return e;
+  }
+  // A demo administrator, unless someone has filled in the real one.
+  fs::path vora = fs::path(root) / "Vora.ini";
+  std::ifstream in(vora, std::ios::binary);
+  std::string ini((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  in.close();
+  std::size_t at = ini.find(IniBytes(kBlankAdministrator));
+  if (at != std::string::npos) {
+    ini.replace(at, IniBytes(kBlankAdministrator).size(), IniBytes(kDemoAdministrator));
+    std::ofstream outIni(vora, std::ios::binary | std::ios::trunc);
+    outIni << ini;
+    outIni.close();
+    if (!outIni) return vora.string() + ": cannot be written";
   }
   return {};
 }
