@@ -225,7 +225,9 @@ std::string InitRoot(const std::string& rootText, int workDate, std::string& lin
                            true);
   if (e.empty())
     e = WriteIni(root / "TMP" / "Sessio.ini",
-                 "[Menu]\nTitol=ADMINISTRACIÓ DE FINQUES\nNomMenu=REPQUOTA\nOperador=ADMIN\nKitTipOper=1\n", true);
+                 "[Menu]\nTitol=ADMINISTRACIÓ DE FINQUES\nNomMenu=REPQUOTA\nOperador=ADMIN\nKitTipOper=1\n"
+                 "[Terminal]\nDir=" + Slash((root / "TMP").string()) + "\n",
+                 true);
   if (e.empty())
     e = WriteIni(root / "TMP" / "VoraTerm.ini",
                  "[Pantalla]\nSeleccio=0\nCol0=15000700000700070007\n[Sistema]\nData=" + Digits(workDate, 8) +
