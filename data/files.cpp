@@ -93,7 +93,9 @@ std::int16_t FailOpen(std::string_view shownName, std::int16_t status) {
   notice.WaitKey();
   notice.Hide();
   ResetDataFiles();
-  notice.EndProcess(0);
+  // A run that could not reach its data did not succeed: say so to whoever
+  // started it.
+  notice.EndProcess(kExitDataFileUnavailable);
   return status;
 }
 

@@ -23,6 +23,9 @@ inline constexpr std::int16_t kStatusAlreadyOpen = 1002;
 inline constexpr std::int16_t kStatusNoFreeSlot = 1003;
 inline constexpr std::int16_t kStatusNoSuchKey = 1004;
 
+// Exit status of a process ended because a data file could not be opened.
+inline constexpr int kExitDataFileUnavailable = 1;
+
 // Lock modes of a file (letters "D", "A", "B").
 inline constexpr std::int16_t kLockNone = 0;
 inline constexpr std::int16_t kLockWait = 1;

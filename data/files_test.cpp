@@ -407,7 +407,7 @@ TEST_F(FilesTest, MissingOrShortDictionaryStopsWithoutCreating) {
   const std::string dictionary = config::Session().RootDir + "ddf\\PressupH.xdf";
   const std::vector<std::string> expected = {
       "show 12 NO ES POT ACCEDIR AL FITXER " + dictionary + " (12)", "beep", "discard", "wait",
-      "hide", "exit 0"};
+      "hide", "exit 1"};
   EXPECT_EQ(OpenDataFile(501, "DADES\\PressupH", area), 12);
   EXPECT_EQ(notice_.events, expected);
   {
@@ -440,7 +440,7 @@ TEST_F(FilesTest, FailedOpenMessageInEachLanguage) {
     EXPECT_EQ(OpenDataFile(501, "DADES\\PropietH", area), 20);
     ASSERT_FALSE(notice_.events.empty());
     EXPECT_EQ(notice_.events[0], "show 12 " + text + "DADES\\PropietH (20)") << language;
-    EXPECT_EQ(notice_.events.back(), "exit 0");
+    EXPECT_EQ(notice_.events.back(), "exit 1");
   }
   // The process ends with every file reset.
   EXPECT_EQ(fake_.calls.back().op, 28);
