@@ -1,0 +1,150 @@
+#include "platform/scripted_terminal.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "format/cp850.h"
+
+namespace platform {
+namespace {
+
+// Polls that find no key, without waiting, before a program that only ever
+// polls (a loop waiting for something that cannot come) counts as waiting.
+constexpr int kIdlePollLimit = 100000;
+
+void AppendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+}  // namespace
+
+ScriptedTerminal::ScriptedTerminal(std::vector<ScriptStep> steps, std::string dumpPath, int rows, int columns)
+    : steps_(std::move(steps)),
+      dumpPath_(std::move(dumpPath)),
+      rows_(rows),
+      columns_(columns),
+      cells_(static_cast<std::size_t>(rows * columns)) {}
+
+Cell& ScriptedTerminal::At(int row, int column) {
+  return cells_[static_cast<std::size_t>((row - 1) * columns_ + column - 1)];
+}
+
+void ScriptedTerminal::SetCursor(int row, int column) {
+  if (row >= 1 && row <= rows_) row_ = row;
+  if (column >= 1 && column <= columns_) column_ = column;
+}
+
+void ScriptedTerminal::Write(std::string_view cp850) {
+  for (char c : cp850) {
+    At(row_, column_) = Cell{static_cast<std::uint8_t>(c), attribute_};
+    if (++column_ > columns_) {
+      column_ = 1;
+      if (row_ < rows_) ++row_;
+    }
+  }
+}
+
+void ScriptedTerminal::SetColour(int foreground, int background) {
+  if (foreground >= 0 && foreground < 16)
+    attribute_ = static_cast<std::uint8_t>((attribute_ & 0xF0) | foreground);
+  if (background >= 0 && background < 16)
+    attribute_ = static_cast<std::uint8_t>((attribute_ & 0x0F) | background << 4);
+}
+
+Cell ScriptedTerminal::ReadCell(int row, int column) const {
+  if (row < 1 || row > rows_ || column < 1 || column > columns_) return Cell{};
+  return cells_[static_cast<std::size_t>((row - 1) * columns_ + column - 1)];
+}
+
+void ScriptedTerminal::Scroll(int top, int left, int bottom, int right, int lines) {
+  top = std::max(top, 1);
+  left = std::max(left, 1);
+  bottom = std::min(bottom, rows_);
+  right = std::min(right, columns_);
+  if (top > bottom || left > right || lines == 0) return;
+  const std::vector<Cell> before = cells_;
+  for (int r = top; r <= bottom; ++r) {
+    const int from = r + lines;
+    for (int c = left; c <= right; ++c) {
+      At(r, c) = (from >= top && from <= bottom)
+                     ? before[static_cast<std::size_t>((from - 1) * columns_ + c - 1)]
+                     : Cell{' ', attribute_};
+    }
+  }
+}
+
+InputEvent ScriptedTerminal::Poll(int timeoutMs) {
+  while (next_ < steps_.size()) {
+    const ScriptStep& step = steps_[next_++];
+    if (step.kind == ScriptStep::Kind::kSnap) {
+      Snapshot();
+      continue;
+    }
+    idlePolls_ = 0;
+    return step.event;
+  }
+  // Asking without waiting is how programs look for type-ahead; asking with
+  // a wait, or looking forever, means they want a key the script lacks.
+  if (timeoutMs > 0 || ++idlePolls_ > kIdlePollLimit) ScriptEnded();
+  return InputEvent{};
+}
+
+std::string ScriptedTerminal::ScreenText() const {
+  std::string text;
+  for (int r = 1; r <= rows_; ++r) {
+    std::string line;
+    for (int c = 1; c <= columns_; ++c) {
+      const std::uint8_t ch = ReadCell(r, c).ch;
+      // A zero byte shows as a blank, as on the console.
+      AppendUtf8(line, ch == 0 ? U' ' : format::Cp850ToUnicode(ch));
+    }
+    line.erase(line.find_last_not_of(' ') + 1);
+    text += line;
+    text += '\n';
+  }
+  return text;
+}
+
+void ScriptedTerminal::Snapshot() {
+  if (dumpPath_.empty()) return;
+  std::ofstream out(dumpPath_, std::ios::binary | std::ios::app);
+  out << "=== screen " << ++dumps_ << " ===\n" << ScreenText();
+}
+
+void ScriptedTerminal::ScriptEnded() {
+  Snapshot();
+  std::fputs("key script ended\n", stderr);
+  std::fflush(nullptr);
+  // The program's exit handlers still run: files closed, locks released.
+  std::exit(kScriptEndedStatus);
+}
+
+std::unique_ptr<Terminal> OpenScriptedTerminal(const std::string& keysPath, const std::string& screenPath,
+                                               std::string& error) {
+  std::ifstream in(keysPath, std::ios::binary);
+  if (!in) {
+    error = "cannot read the key script " + keysPath;
+    return nullptr;
+  }
+  std::ostringstream text;
+  text << in.rdbuf();
+  KeyScript script = ParseKeyScript(text.str());
+  if (!script.ok()) {
+    error = keysPath + ": " + script.error;
+    return nullptr;
+  }
+  return std::make_unique<ScriptedTerminal>(std::move(script.steps), screenPath);
+}
+
+}  // namespace platform
