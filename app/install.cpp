@@ -1,0 +1,15 @@
+#include "app/install.h"
+
+#include "app/console_steps.h"
+#include "console/console_ui.h"
+#include "console/data_notices.h"
+
+namespace app {
+
+void InstallModuleParts() {
+  console::InstallConsoleUi();
+  console::InstallDataNotices();
+  InstallConsoleSteps();
+}
+
+}  // namespace app

@@ -1,0 +1,195 @@
+#include "tests/e2e_support.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "format/cp850.h"
+
+extern char** environ;
+
+namespace e2e {
+namespace fs = std::filesystem;
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+namespace {
+
+void WriteFile(const fs::path& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
+}
+
+fs::path FreshDirectory() {
+  std::random_device random;
+  for (;;) {
+    fs::path dir = fs::temp_directory_path() / ("kit-e2e-" + std::to_string(random()));
+    std::error_code ec;
+    if (fs::create_directory(dir, ec)) return dir;
+  }
+}
+
+}  // namespace
+
+ProgramResult RunProgram(const std::vector<std::string>& argv,
+                         const std::map<std::string, std::string>& environment, std::chrono::seconds limit) {
+  ProgramResult result;
+  const fs::path scratch = FreshDirectory();
+  const std::string outPath = (scratch / "out").string();
+  const std::string errPath = (scratch / "err").string();
+
+  std::map<std::string, std::string> merged;
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string entry = *e;
+    const auto eq = entry.find('=');
+    if (eq != std::string::npos) merged[entry.substr(0, eq)] = entry.substr(eq + 1);
+  }
+  for (const auto& [k, v] : environment) merged[k] = v;
+  std::vector<std::string> envStrings;
+  for (const auto& [k, v] : merged) envStrings.push_back(k + "=" + v);
+  std::vector<char*> envp;
+  for (auto& s : envStrings) envp.push_back(s.data());
+  envp.push_back(nullptr);
+  std::vector<std::string> args = argv;
+  std::vector<char*> argp;
+  for (auto& s : args) argp.push_back(s.data());
+  argp.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  pid_t pid = 0;
+  const int spawned = posix_spawn(&pid, argp[0], &actions, nullptr, argp.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) {
+    result.standardError = "cannot start " + argv[0];
+    fs::remove_all(scratch);
+    return result;
+  }
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  int status = 0;
+  bool timedOut = false;
+  for (;;) {
+    const pid_t done = waitpid(pid, &status, WNOHANG);
+    if (done == pid) break;
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      timedOut = true;
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  if (timedOut) {
+    result.exitStatus = -2;
+  } else if (WIFEXITED(status)) {
+    result.exitStatus = WEXITSTATUS(status);
+  } else if (WIFSIGNALED(status)) {
+    result.exitStatus = 128 + WTERMSIG(status);
+  }
+  result.standardOutput = ReadFile(outPath);
+  result.standardError = ReadFile(errPath);
+  fs::remove_all(scratch);
+  return result;
+}
+
+SuiteRoot::SuiteRoot(const std::string& language, const std::string& workDate) : dir_(FreshDirectory()) {
+  Kitdata({"init", dir_.string()});
+  // A fixed working date and language, whatever the day the tests run.
+  const std::string date = workDate.substr(4, 4) + workDate.substr(2, 2) + workDate.substr(0, 2);
+  WriteFile(TempDir() / "VoraTerm.ini",
+            "[Pantalla]\r\nSeleccio=0\r\n[Sistema]\r\nData=" + date + "\r\nIdioma=" + language + "\r\n");
+  WriteFile(TempDir() / "Sessio.ini", "[Menu]\r\nTitol=PRESSUPOST\r\nNomMenu=REPQUOTA\r\n[Terminal]\r\nDir=" +
+                                          TempDir().string() + "/\r\n");
+}
+
+SuiteRoot::~SuiteRoot() {
+  std::error_code ec;
+  if (std::getenv("KIT_E2E_KEEP") == nullptr) fs::remove_all(dir_, ec);
+}
+
+void SuiteRoot::Kitdata(const std::vector<std::string>& args) const {
+  std::vector<std::string> argv{KIT_KITDATA};
+  argv.insert(argv.end(), args.begin(), args.end());
+  const ProgramResult r = RunProgram(argv, {});
+  ASSERT_EQ(r.exitStatus, 0) << "kitdata " << args.front() << ":\n" << r.standardError << r.standardOutput;
+}
+
+void SuiteRoot::Import(const std::string& file, const std::string& csv) const {
+  const fs::path csvPath = dir_ / (file + ".csv");
+  WriteFile(csvPath, csv);
+  Kitdata({"import", (dir_ / "DADES" / file).string(), csvPath.string()});
+}
+
+std::string SuiteRoot::Export(const std::string& file) const {
+  const ProgramResult r = RunProgram({KIT_KITDATA, "export", (dir_ / "DADES" / file).string()}, {});
+  EXPECT_EQ(r.exitStatus, 0) << r.standardError;
+  return r.standardOutput;
+}
+
+std::map<std::string, std::string> SuiteRoot::Environment(const fs::path& keys, const fs::path& screens) const {
+  return {{"KITROOT", dir_.string() + "/"},
+          {"KITTMP", TempDir().string() + "/"},
+          {"KITEXE", std::string(KIT_PRINT_STAND_IN_DIR) + "/"},
+          {"KIT_PRINT_COPIES", PrintCopies().string()},
+          {"KIT_KEYS", keys.string()},
+          {"KIT_SCREEN", screens.string()}};
+}
+
+ProgramResult SuiteRoot::RunRepquota(const std::string& script, std::vector<std::string>& screens,
+                                     const std::string& name) const {
+  const fs::path keys = dir_ / (name + ".keys");
+  const fs::path dump = dir_ / (name + ".screens");
+  WriteFile(keys, script);
+  fs::remove(dump);
+  ProgramResult r = RunProgram({KIT_REPQUOTA}, Environment(keys, dump));
+  screens = SplitScreens(ReadFile(dump));
+  return r;
+}
+
+std::vector<std::string> SuiteRoot::PrintedFiles() const {
+  std::vector<std::string> files;
+  for (int n = 1;; ++n) {
+    const fs::path p = PrintCopies() / ("print-" + std::to_string(n) + ".tmp");
+    if (!fs::exists(p)) break;
+    files.push_back(ReadFile(p));
+  }
+  return files;
+}
+
+std::vector<std::string> SplitScreens(const std::string& dump) {
+  std::vector<std::string> screens;
+  std::istringstream in(dump);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind("=== screen ", 0) == 0) {
+      screens.emplace_back();
+      continue;
+    }
+    if (screens.empty()) continue;
+    screens.back() += line;
+    screens.back() += '\n';
+  }
+  return screens;
+}
+
+std::string Utf8(const std::string& cp850) { return format::Cp850ToUtf8(cp850, false); }
+
+}  // namespace e2e

@@ -1,0 +1,69 @@
+// What the end-to-end tests need around the built programs: a suite root
+// made by kitdata in a temporary directory, runs of repquota with a key
+// script, and the screens it dumped.
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+struct ProgramResult {
+  int exitStatus = -1;  // 128 + signal when killed; -2 when timed out
+  std::string standardOutput;
+  std::string standardError;
+};
+
+// Runs `argv` with `environment` added to this process's, standard input
+// from /dev/null; kills it after `limit`.
+ProgramResult RunProgram(const std::vector<std::string>& argv,
+                         const std::map<std::string, std::string>& environment,
+                         std::chrono::seconds limit = std::chrono::seconds(60));
+
+// A suite root under a fresh temporary directory, removed at the end.
+class SuiteRoot {
+ public:
+  // `language`: "CAT", "SPA", ...; `workDate`: "DDMMYYYY".
+  explicit SuiteRoot(const std::string& language = "CAT", const std::string& workDate = "15112024");
+  ~SuiteRoot();
+  SuiteRoot(const SuiteRoot&) = delete;
+  SuiteRoot& operator=(const SuiteRoot&) = delete;
+
+  const std::filesystem::path& Dir() const { return dir_; }
+  std::filesystem::path TempDir() const { return dir_ / "TMP"; }
+  std::filesystem::path PrintCopies() const { return dir_ / "printed"; }
+
+  // kitdata with these arguments; fails the test when it fails.
+  void Kitdata(const std::vector<std::string>& args) const;
+  // Writes `csv` to a file and imports it into DADES\<file>.
+  void Import(const std::string& file, const std::string& csv) const;
+  // The CSV export of DADES\<file>.
+  std::string Export(const std::string& file) const;
+
+  // The environment a run of repquota gets on this root.
+  std::map<std::string, std::string> Environment(const std::filesystem::path& keys,
+                                                 const std::filesystem::path& screens) const;
+
+  // Runs repquota with `script` as its key script; the screens it dumped
+  // are in `screens` afterwards.
+  ProgramResult RunRepquota(const std::string& script, std::vector<std::string>& screens,
+                            const std::string& name = "run") const;
+
+  // The copies the print stand-in kept, in order.
+  std::vector<std::string> PrintedFiles() const;
+
+ private:
+  std::filesystem::path dir_;
+};
+
+// The screens of a dump file, each as 25 lines joined by "\n".
+std::vector<std::string> SplitScreens(const std::string& dump);
+// The file's bytes ("" when missing).
+std::string ReadFile(const std::filesystem::path& path);
+// The print file's text lines turned to UTF-8, for readable comparisons.
+std::string Utf8(const std::string& cp850);
+
+}  // namespace e2e
