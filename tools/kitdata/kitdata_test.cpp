@@ -302,6 +302,9 @@ TEST_F(Demo, FirstPropertyHasACurrentPeriodWithPaymentsAndReceiptsAhead) {
   std::set<std::string> kinds;
   for (const auto& t : types) kinds.insert(FieldText(FieldOf("THRebut", "kind"), t) == "0" ? "funds" : "other");
   EXPECT_EQ(kinds.size(), 2u);
+  // The module's default receipt concept must be one it accepts.
+  EXPECT_EQ(FieldText(FieldOf("THRebut", "number"), types[0]), "1");
+  EXPECT_EQ(FieldText(FieldOf("THRebut", "kind"), types[0]), "0");
 }
 
 TEST_F(Demo, ASecondDemoIsRefusedAndChangesNothing) {

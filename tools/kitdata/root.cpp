@@ -273,8 +273,11 @@ std::string FillDemo(const std::string& rootText, int today) {
       Set(concepts, r, "description", c[1]);
       out["TDespesa"].push_back(r);
     }
-    const char* typeList[][3] = {{"1", "QUOTA ORDINÀRIA", "1"}, {"2", "FONS DE RESERVA", "0"},
-                                 {"3", "DERRAMA", "1"},         {"4", "PROVISIÓ DE FONS", "0"}};
+    // The ordinary fee is the funds provision the budget's instalments go
+    // into (receipt concept 1 is the module's default); the others are of
+    // both kinds.
+    const char* typeList[][3] = {{"1", "QUOTA ORDINÀRIA", "0"}, {"2", "FONS DE RESERVA", "0"},
+                                 {"3", "DERRAMA", "1"},         {"4", "CONSUM D'AIGUA", "1"}};
     for (auto& t : typeList) {
       std::string r = Blank(types);
       Set(types, r, "number", t[0]);
