@@ -110,14 +110,21 @@ ProgramResult RunProgram(const std::vector<std::string>& argv,
   return result;
 }
 
-SuiteRoot::SuiteRoot(const std::string& language, const std::string& workDate) : dir_(FreshDirectory()) {
+SuiteRoot::SuiteRoot(const std::string& language, const std::string& workDate)
+    : dir_(FreshDirectory()), language_(language), workDate_(workDate) {
   Kitdata({"init", dir_.string()});
+  AddWorkstation("TMP");
+}
+
+void SuiteRoot::AddWorkstation(const std::string& name) const {
+  const fs::path tmp = dir_ / name;
+  fs::create_directories(tmp);
   // A fixed working date and language, whatever the day the tests run.
-  const std::string date = workDate.substr(4, 4) + workDate.substr(2, 2) + workDate.substr(0, 2);
-  WriteFile(TempDir() / "VoraTerm.ini",
-            "[Pantalla]\r\nSeleccio=0\r\n[Sistema]\r\nData=" + date + "\r\nIdioma=" + language + "\r\n");
-  WriteFile(TempDir() / "Sessio.ini", "[Menu]\r\nTitol=PRESSUPOST\r\nNomMenu=REPQUOTA\r\n[Terminal]\r\nDir=" +
-                                          TempDir().string() + "/\r\n");
+  const std::string date = workDate_.substr(4, 4) + workDate_.substr(2, 2) + workDate_.substr(0, 2);
+  WriteFile(tmp / "VoraTerm.ini",
+            "[Pantalla]\r\nSeleccio=0\r\n[Sistema]\r\nData=" + date + "\r\nIdioma=" + language_ + "\r\n");
+  WriteFile(tmp / "Sessio.ini",
+            "[Menu]\r\nTitol=PRESSUPOST\r\nNomMenu=REPQUOTA\r\n[Terminal]\r\nDir=" + tmp.string() + "/\r\n");
 }
 
 SuiteRoot::~SuiteRoot() {
@@ -144,9 +151,10 @@ std::string SuiteRoot::Export(const std::string& file) const {
   return r.standardOutput;
 }
 
-std::map<std::string, std::string> SuiteRoot::Environment(const fs::path& keys, const fs::path& screens) const {
+std::map<std::string, std::string> SuiteRoot::Environment(const fs::path& keys, const fs::path& screens,
+                                                         const std::string& workstation) const {
   return {{"KITROOT", dir_.string() + "/"},
-          {"KITTMP", TempDir().string() + "/"},
+          {"KITTMP", (dir_ / workstation).string() + "/"},
           {"KITEXE", std::string(KIT_PRINT_STAND_IN_DIR) + "/"},
           {"KIT_PRINT_COPIES", PrintCopies().string()},
           {"KIT_KEYS", keys.string()},
@@ -154,12 +162,12 @@ std::map<std::string, std::string> SuiteRoot::Environment(const fs::path& keys, 
 }
 
 ProgramResult SuiteRoot::RunRepquota(const std::string& script, std::vector<std::string>& screens,
-                                     const std::string& name) const {
+                                     const std::string& name, const std::string& workstation) const {
   const fs::path keys = dir_ / (name + ".keys");
   const fs::path dump = dir_ / (name + ".screens");
   WriteFile(keys, script);
   fs::remove(dump);
-  ProgramResult r = RunProgram({KIT_REPQUOTA}, Environment(keys, dump));
+  ProgramResult r = RunProgram({KIT_REPQUOTA}, Environment(keys, dump, workstation));
   screens = SplitScreens(ReadFile(dump));
   return r;
 }

@@ -43,20 +43,27 @@ class SuiteRoot {
   // The CSV export of DADES\<file>.
   std::string Export(const std::string& file) const;
 
-  // The environment a run of repquota gets on this root.
+  // Another workstation on the same root: its own temporary directory
+  // ROOT/<name> with its session files (same date and language).
+  void AddWorkstation(const std::string& name) const;
+
+  // The environment a run of repquota gets on this root, from the
+  // workstation whose temporary directory is ROOT/<workstation>.
   std::map<std::string, std::string> Environment(const std::filesystem::path& keys,
-                                                 const std::filesystem::path& screens) const;
+                                                 const std::filesystem::path& screens,
+                                                 const std::string& workstation = "TMP") const;
 
   // Runs repquota with `script` as its key script; the screens it dumped
   // are in `screens` afterwards.
   ProgramResult RunRepquota(const std::string& script, std::vector<std::string>& screens,
-                            const std::string& name = "run") const;
+                            const std::string& name = "run", const std::string& workstation = "TMP") const;
 
   // The copies the print stand-in kept, in order.
   std::vector<std::string> PrintedFiles() const;
 
  private:
   std::filesystem::path dir_;
+  std::string language_, workDate_;
 };
 
 // The screens of a dump file, each as 25 lines joined by "\n".
