@@ -91,6 +91,9 @@ TEST(InstalledDictionaries, CreateTheModuleFiles) {
     root.Write(std::string("ddf/") + f.name + ".xdf", bytes.str());
   }
   std::filesystem::create_directories(root / "DADES");
+  // The data layer logs inserts to "db.log" in the current directory: the root's.
+  const std::filesystem::path previous = std::filesystem::current_path();
+  std::filesystem::current_path(root.path());
   config::ResetSession();
   config::Session().RootDir = root.path() + "/";
   data::ClearFileTable();
@@ -114,6 +117,7 @@ TEST(InstalledDictionaries, CreateTheModuleFiles) {
   EXPECT_EQ(data::InsertRecord(payments), 0);
   data::ResetDataFiles();
   config::ResetSession();
+  std::filesystem::current_path(previous);
 }
 
 }  // namespace
