@@ -299,6 +299,20 @@ KeyInfoResult KeyInfo(std::int16_t fileId, std::int16_t keyNumber) {
   return r;
 }
 
+namespace {
+std::int16_t TransactionCall(std::uint16_t op) {
+  std::array<char, 128> block{};
+  std::uint32_t length = 0;
+  char data[1] = {0};
+  char key[1] = {0};
+  return Call(op, block.data(), data, &length, key, 0, 0);
+}
+}  // namespace
+
+std::int16_t BeginTransaction() { return TransactionCall(19); }
+std::int16_t EndTransaction() { return TransactionCall(20); }
+std::int16_t AbortTransaction() { return TransactionCall(21); }
+
 std::int16_t ResetDataFiles() {
   FileSlot& scratch = FileTable()[0];
   scratch.PositionBlock.fill(' ');

@@ -74,6 +74,12 @@ struct KeyInfoResult {
 };
 KeyInfoResult KeyInfo(std::int16_t fileId, std::int16_t keyNumber);
 
+// A transaction over every file of the process: the writes between Begin
+// and End are kept together or, after Abort or a crash, not at all.
+std::int16_t BeginTransaction();
+std::int16_t EndTransaction();
+std::int16_t AbortTransaction();
+
 // Closes every file of the process; on success empties the table.
 std::int16_t ResetDataFiles();
 
