@@ -109,10 +109,10 @@ struct StoredLine {
   std::int32_t Percent() const { return Int32At(r + 5); }  // thousandths of a percent
   std::int32_t Amount() const { return Int32At(r + 9); }
   std::int32_t Budget() const { return Int32At(r + 13); }
-  void Set(std::string_view property, std::string_view concept, char column, std::int32_t percent,
+  void Set(std::string_view property, std::string_view conceptCode, char column, std::int32_t percent,
            std::int32_t amount, std::int32_t budget) const {
     PutText(r, 2, property);
-    PutText(r + 2, 2, concept);
+    PutText(r + 2, 2, conceptCode);
     r[4] = column;
     PutInt32(r + 5, percent);
     PutInt32(r + 9, amount);
