@@ -367,9 +367,11 @@ std::string FillDemo(const std::string& rootText, int today) {
       }
     }
     // The first property's stored budget: percentage and amount variations.
-    const char* lines[][6] = {{"NE", "B", "3000", "0", "2286.60"},
+    // A percentage is the new budget as a share of what was spent, in
+    // thousandths of a percent: 103000 is this period's spending plus 3 %.
+    const char* lines[][6] = {{"NE", "B", "103000", "0", "2286.60"},
                               {"AS", "C", "0", "150.00", "1671.00"},
-                              {"EN", "A", "2500", "0", "806.20"},
+                              {"EN", "A", "102500", "0", "806.20"},
                               {"AC", "A", "0", "-25.50", "817.50"}};
     for (auto& l : lines) {
       std::string r = Blank(budget);
