@@ -1,5 +1,6 @@
 #include "app/install.h"
 
+#include "app/budget.h"
 #include "app/console_steps.h"
 #include "console/console_ui.h"
 #include "console/data_notices.h"
@@ -10,6 +11,7 @@ void InstallModuleParts() {
   console::InstallConsoleUi();
   console::InstallDataNotices();
   InstallConsoleSteps();
+  InstallBudgetSteps();
 }
 
 }  // namespace app

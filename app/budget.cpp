@@ -1,0 +1,359 @@
+#include "app/budget.h"
+
+#include <array>
+#include <cmath>
+#include <string>
+
+#include "app/administrator.h"
+#include "app/hooks.h"
+#include "app/module.h"
+#include "app/records.h"
+#include "app/run.h"
+#include "app/working_file.h"
+#include "config/catalog.h"
+#include "console/form_input.h"
+#include "data/files.h"
+#include "data/locks.h"
+#include "format/dates.h"
+#include "format/numbers.h"
+#include "format/text.h"
+
+namespace app {
+namespace {
+
+using records::WorkingLine;
+
+struct Areas {
+  std::array<char, 1024> expenseConcept{};
+  std::array<char, 1024> conceptColumns{};
+  std::array<char, 1024> owner{};
+  std::array<char, 1024> collection{};
+  std::array<char, 1024> payment{};
+  std::array<char, 1024> stored{};
+};
+Areas& Area() {
+  static Areas areas;
+  return areas;
+}
+
+std::int32_t Rounded(double value) { return static_cast<std::int32_t>(std::nearbyint(value)); }
+
+std::string TrimRight(std::string text) {
+  text.erase(text.find_last_not_of(' ') + 1);
+  return text;
+}
+
+bool ReadsOn(std::int16_t status, std::string_view key, std::string_view prefix) {
+  return status == 0 && key.substr(0, prefix.size()) == prefix;
+}
+
+// The owner number: the last three digits of the eight-digit owner key.
+std::int16_t OwnerNumber(std::string_view ownerKey) {
+  const std::string digits = format::UnpackDigits(ownerKey);
+  if (digits.size() < 3) return 0;
+  return static_cast<std::int16_t>(std::stoi(digits.substr(digits.size() - 3)));
+}
+
+bool InTables(std::int16_t n) { return n >= 1 && n <= kMaxOwnerNumber; }
+
+// A tax number of a company: "ES" then a letter "A" to "W".
+bool CompanyTaxId(std::string_view id) {
+  return id.size() >= 3 && id.substr(0, 2) == "ES" && id[2] >= 'A' && id[2] <= 'W';
+}
+
+records::Property PropertyRecord() { return records::Property{Records().property.data()}; }
+
+// The column letter a concept gets from the property's list of entries of
+// code + letter, matched at entry starts only.
+char ListedColumn(const std::string& list, std::string_view code, char current) {
+  for (std::size_t p = list.find(code); p != std::string::npos; p = list.find(code, p + 1)) {
+    if (p % 3 == 0) return p + 2 < list.size() ? list[p + 2] : current;
+  }
+  return current;
+}
+
+console::FormField& Field2(int j) { return console::Forms().forms.Field(2, j); }
+
+}  // namespace
+
+BudgetState& Budget() {
+  static BudgetState state;
+  return state;
+}
+void ResetBudget() { Budget() = BudgetState{}; }
+
+DistributionPrinter& Printer() {
+  static DistributionPrinter printer;
+  return printer;
+}
+
+void ComputePeriods() {
+  BudgetState& b = Budget();
+  const ReportParameters& p = Parameters();
+  data::ReadByKey(kPropertiesFile, 0, p.PropertyCode, 0);
+  const records::Property property = PropertyRecord();
+  std::int16_t months = property.PeriodMonths();
+  // A period longer than a year or negative cannot be meant: a year.
+  if (months <= 0 || months > 12) months = 12;
+  std::int16_t first = property.FirstMonth();
+  if (first < 1 || first > 12) first = 1;
+  b.PeriodMonths = months;
+  const int month = p.ReportDate.size() >= 3 ? static_cast<unsigned char>(p.ReportDate[2]) - 128 : 1;
+  const int elapsed = (month - first + 12) % months;
+  const std::string shifted = format::ShortDateText(format::AddToDate(p.ReportDate, -elapsed, "M"));
+  b.PeriodStart = format::ParseDateText("01" + (shifted.size() > 2 ? shifted.substr(2) : std::string()));
+  b.PeriodEnd = format::AddToDate(format::AddToDate(b.PeriodStart, months, "M"), -1, "D");
+  b.NextStart = format::AddToDate(b.PeriodEnd, 1, "D");
+  b.NextEnd = format::AddToDate(format::AddToDate(b.NextStart, months, "M"), -1, "D");
+  b.ColumnName[1] = config::CatalogText("SEGONS COEFICIENT GENERAL");
+  b.ColumnTotal[1] = 1000000;
+  for (int k = 2; k <= kColumns; ++k) {
+    b.ColumnName[static_cast<std::size_t>(k)] = property.ColumnName(k);
+    b.ColumnTotal[static_cast<std::size_t>(k)] = property.ColumnTotal(k);
+  }
+  b.PropertyName = TrimRight(format::NameInReadingOrder(property.Name()));
+  b.PropertyTaxId = property.TaxId();
+}
+
+void CollectOwnerIssues() {
+  BudgetState& b = Budget();
+  const std::string& code = Parameters().PropertyCode;
+  data::LockKey("PropietH", code);
+  b.OwnerCount = 0;
+  b.OwnerIssued.fill(0);
+  b.OwnerMonthsLeft.fill(0);
+  const records::Owner owner{Area().owner.data()};
+  const records::Collection collection{Area().collection.data()};
+  for (std::int16_t s = data::ReadByKey(kOwnersFile, 0, code, 1); ReadsOn(s, owner.Key(), code);
+       s = data::StepRecords(kOwnersFile, 1)) {
+    ++b.OwnerCount;
+    const std::int16_t n = OwnerNumber(owner.Key());
+    const std::string key = owner.Key();
+    std::string latest = format::AddToDate(b.NextStart, -1, "M");
+    std::int32_t issued = 0;
+    std::int16_t monthsLeft = 0;
+    const std::string last = key + b.NextEnd;
+    for (std::int16_t c = data::ReadByKey(kCollectionsFile, 0, key + b.NextStart, 1);
+         c == 0 && collection.OwnerKey() + collection.Date() <= last; c = data::StepRecords(kCollectionsFile, 1)) {
+      issued += collection.Amount();
+      if (collection.Date() > latest) latest = collection.Date();
+    }
+    if (latest < b.NextEnd) monthsLeft = static_cast<std::int16_t>(format::DateDifference(latest, b.NextEnd, "M"));
+    // Owner numbers outside 1 to 999 have no place in the tables.
+    if (InTables(n)) {
+      b.OwnerIssued[static_cast<std::size_t>(n)] = issued;
+      b.OwnerMonthsLeft[static_cast<std::size_t>(n)] = monthsLeft;
+    }
+  }
+  data::ReleaseLock("PropietH");
+}
+
+std::int32_t ComputeFeeAmount() {
+  const BudgetState& b = Budget();
+  const records::Property property = PropertyRecord();
+  const std::size_t i = property.RateIndex() == 1 ? 1 : 0;
+  const double rate = Fees().VatRate[i];
+  double withholding = 0;
+  const std::string own = AdministratorTaxId();
+  const bool ownIsPerson = own.size() >= 2 && own.substr(0, 2) == "ES" && !CompanyTaxId(own);
+  if (ownIsPerson && CompanyTaxId(property.TaxId())) withholding = Fees().WithholdingRate[i];
+  const double base = static_cast<double>(b.OwnerCount) * property.FeePerOwnerMonth() * b.PeriodMonths;
+  const std::int32_t a = Rounded(base * (rate / 100 + 1));
+  const std::int32_t w = Rounded(base * withholding / 100);
+  return a - w;
+}
+
+std::int32_t LineBudget(std::int32_t spent, std::string_view variation) {
+  const std::size_t percent = variation.find('%');
+  if (percent != std::string_view::npos)
+    return Rounded(spent / 100.0 * format::NumberValue(variation.substr(0, percent)));
+  return Rounded(format::NumberValue(variation) + spent);
+}
+
+void BuildWorkingBudget() {
+  BudgetState& b = Budget();
+  WorkingFile& file = Working();
+  const std::string& code = Parameters().PropertyCode;
+  b.FeeAmount = ComputeFeeAmount();
+
+  std::string columnList;
+  if (data::ReadByKey(kConceptColumnsFile, 0, code, 0) == 0)
+    columnList = records::ConceptColumns{Area().conceptColumns.data()}.List();
+
+  const records::Concept expense{Area().expenseConcept.data()};
+  for (std::int16_t s = data::ReadByKey(kConceptsFile, 0, std::string(2, '\0'), 1); s == 0;
+       s = data::StepRecords(kConceptsFile, 1)) {
+    WorkingLine line;
+    line.code = expense.Code();
+    line.description = expense.Description();
+    if (line.code == "HO") {
+      line.column = 'A';
+      line.spent = b.FeeAmount;
+    }
+    line.column = ListedColumn(columnList, line.code, line.column);
+    file.Append(line);
+  }
+  for (int k = 0; k < kColumns; ++k) {
+    WorkingLine line;
+    line.code = std::string("\xFF") + kColumnLetters[static_cast<std::size_t>(k)];
+    line.description = config::CatalogText("DESPESES DIVERSES COLUMNA ") + kColumnLetters[static_cast<std::size_t>(k)];
+    line.column = kColumnLetters[static_cast<std::size_t>(k)];
+    file.Append(line);
+  }
+  {
+    WorkingLine line;
+    line.code = "\xFF\xFF";
+    line.description = config::CatalogText("DESPESES DIVERSES PARTIC.");
+    file.Append(line);
+  }
+
+  std::vector<WorkingLine> lines = file.Lines();
+  auto find = [&](auto matches) -> int {
+    for (std::size_t i = 0; i < lines.size(); ++i)
+      if (matches(lines[i])) return static_cast<int>(i);
+    return -1;
+  };
+
+  const records::StoredLine stored{Area().stored.data()};
+  for (std::int16_t s = data::ReadByKey(kStoredBudgetFile, 0, code, 1); ReadsOn(s, stored.PropertyCode(), code);
+       s = data::StepRecords(kStoredBudgetFile, 1)) {
+    const std::string conceptCode = stored.Concept();
+    const int i = find([&](const WorkingLine& l) { return l.code == conceptCode; });
+    if (i < 0) continue;
+    WorkingLine& line = lines[static_cast<std::size_t>(i)];
+    line.column = stored.Column();
+    line.variation = stored.Percent() != 0 ? format::PlainNumberText(stored.Percent() / 1000.0) + "%"
+                                           : format::PlainNumberText(stored.Amount());
+  }
+
+  const records::Payment payment{Area().payment.data()};
+  const std::string last = code + b.PeriodEnd;
+  for (std::int16_t s = data::ReadByKey(kPaymentsFile, 0, code + b.PeriodStart, 1);
+       s == 0 && payment.PropertyCode() + payment.Date() <= last; s = data::StepRecords(kPaymentsFile, 1)) {
+    const std::string conceptCode = payment.Concept();
+    const char kind = payment.Kind();
+    const int column = static_cast<int>(format::NumberValue(format::UnpackDigits(payment.ColumnNumber())));
+    const std::string columnCode =
+        column >= 0 && column <= kColumns ? std::string("\xFF") + " ABCDEFG"[column] : std::string();
+    const int i = find([&](const WorkingLine& l) {
+      return l.code == conceptCode || (kind == 'N' && l.code == columnCode) || (kind == 'S' && l.code == "\xFF\xFF");
+    });
+    if (i < 0) continue;
+    WorkingLine& line = lines[static_cast<std::size_t>(i)];
+    line.spent += payment.Amount();
+    line.column = kind == 'N' && column >= 1 && column <= kColumns ? kColumnLetters[static_cast<std::size_t>(column - 1)]
+                                                                   : ' ';
+  }
+
+  b.TotalSpent = 0;
+  b.TotalBudget = 0;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    WorkingLine& line = lines[i];
+    line.budget = LineBudget(line.spent, line.variation);
+    file.Write(static_cast<std::int32_t>(i + 1), line);
+    if (static_cast<unsigned char>(line.column) > ' ') b.TotalBudget += line.budget;
+    b.TotalSpent += line.spent;
+  }
+}
+
+void BuildBudget() {
+  ComputePeriods();
+  CollectOwnerIssues();
+  BuildWorkingBudget();
+}
+
+bool FillBudgetPage(int page) {
+  const BudgetState& b = Budget();
+  console::FormScreen& screen = console::Forms().forms.Screen(2);
+  const int fields = screen.fieldCount;
+  const int perPage = (fields - 3) / 5 + 1;
+  console::SetFieldValue(2, 1, format::PlainNumberText(b.TotalSpent));
+  console::SetFieldValue(2, 2, format::PlainNumberText(b.TotalBudget));
+  std::int32_t n = (page - 1) * perPage + 1;
+  int k = 3;
+  WorkingLine line;
+  for (; k <= fields; k += 5, ++n) {
+    if (!Working().Read(n, line)) break;
+    console::SetFieldValue(2, k, line.code + "  " + line.description);
+    console::SetFieldValue(2, k + 1, std::string(1, line.column));
+    console::SetFieldValue(2, k + 2, format::PlainNumberText(line.spent));
+    console::SetFieldValue(2, k + 3, line.variation);
+    console::SetFieldValue(2, k + 4, format::PlainNumberText(line.budget));
+  }
+  screen.fieldCount = static_cast<std::int16_t>(k - 1);
+  return n > Working().Count();
+}
+
+void StoreBudgetPage(int page) {
+  BudgetState& b = Budget();
+  const int perPage = (console::Forms().forms.Screen(2).fields.size() >= 3
+                           ? (static_cast<int>(console::Forms().forms.Screen(2).fields.size()) - 3) / 5 + 1
+                           : 1);
+  b.TotalSpent = static_cast<std::int32_t>(format::NumberValue(Field2(1).value));
+  b.TotalBudget = static_cast<std::int32_t>(format::NumberValue(Field2(2).value));
+  const int count = console::Forms().forms.Screen(2).fieldCount;
+  std::int32_t n = (page - 1) * perPage + 1;
+  WorkingLine line;
+  for (int k = 3; k + 4 <= count; k += 5, ++n) {
+    if (!Working().Read(n, line)) break;
+    line.column = Field2(k + 1).value.empty() ? ' ' : Field2(k + 1).value[0];
+    line.variation = Field2(k + 3).value;
+    line.budget = static_cast<std::int32_t>(format::NumberValue(Field2(k + 4).value));
+    Working().Write(n, line);
+  }
+}
+
+std::int16_t SaveStoredBudget() {
+  const std::string& code = Parameters().PropertyCode;
+  const records::StoredLine stored{Area().stored.data()};
+  // Deleting the old lines and inserting the new ones is one change: a
+  // crash between them must not leave the property without a budget.
+  std::int16_t status = data::BeginTransaction();
+  if (status != 0) return status;
+  for (std::int16_t s = data::ReadByKey(kStoredBudgetFile, 0, code, 1); ReadsOn(s, stored.PropertyCode(), code);
+       s = data::ReadByKey(kStoredBudgetFile, 0, code, 1)) {
+    status = data::DeleteRecord(kStoredBudgetFile);
+    if (status != 0) break;
+  }
+  if (status == 0) {
+    for (const WorkingLine& line : Working().Lines()) {
+      const std::size_t p = line.variation.find('%');
+      std::int32_t percent = 0, amount = 0;
+      if (p != std::string::npos)
+        percent = Rounded(1000 * format::NumberValue(std::string_view(line.variation).substr(0, p)));
+      else
+        amount = Rounded(format::NumberValue(line.variation));
+      if (percent == 0 && amount == 0 && line.budget == 0) continue;
+      std::fill(Area().stored.begin(), Area().stored.end(), '\0');
+      stored.Set(code, line.code, line.column, percent, amount, line.budget);
+      status = data::InsertRecord(kStoredBudgetFile);
+      if (status != 0) break;
+    }
+  }
+  if (status != 0) {
+    data::AbortTransaction();
+    return status;
+  }
+  return data::EndTransaction();
+}
+
+void InstallBudgetSteps() {
+  SetRecordArea(kConceptsFile, Area().expenseConcept);
+  SetRecordArea(kConceptColumnsFile, Area().conceptColumns);
+  SetRecordArea(kOwnersFile, Area().owner);
+  SetRecordArea(kCollectionsFile, Area().collection);
+  SetRecordArea(kPaymentsFile, Area().payment);
+  SetRecordArea(kStoredBudgetFile, Area().stored);
+  ReportSteps& steps = Steps();
+  steps.OpenWorkingFile = [] { Working().Open(); };
+  steps.CloseWorkingFile = [] { Working().Close(); };
+  steps.BuildBudget = [] { BuildBudget(); };
+  steps.FillBudgetPage = [](int page) { return FillBudgetPage(page); };
+  steps.StoreBudgetPage = [](int page) { StoreBudgetPage(page); };
+  steps.SaveStoredBudget = [] {
+    if (SaveStoredBudget() != 0)
+      ShowRefusal(config::CatalogText("NO S'HA POGUT DESAR EL PRESSUPOST; ES MANTÉ L'ANTERIOR"));
+  };
+}
+
+}  // namespace app
