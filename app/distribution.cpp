@@ -1,0 +1,99 @@
+#include "app/distribution.h"
+
+#include <cmath>
+
+#include "app/budget.h"
+#include "app/hooks.h"
+#include "app/module.h"
+#include "app/records.h"
+#include "app/working_file.h"
+#include "data/files.h"
+#include "data/locks.h"
+#include "format/numbers.h"
+
+namespace app {
+namespace {
+
+std::int32_t Rounded(double value) { return static_cast<std::int32_t>(std::nearbyint(value)); }
+
+std::int16_t OwnerNumber(std::string_view ownerKey) {
+  const std::string digits = format::UnpackDigits(ownerKey);
+  if (digits.size() < 3) return 0;
+  return static_cast<std::int16_t>(std::stoi(digits.substr(digits.size() - 3)));
+}
+
+}  // namespace
+
+DistributionPasses PassesFor(std::int16_t copies, std::int16_t updatePeriodicity, std::int16_t ownerCount) {
+  if (copies > 0) return {copies, true};
+  if (copies == -1) return {ownerCount, true};
+  if (updatePeriodicity != 0) return {1, false};
+  return {0, false};
+}
+
+OwnerShares ShareOut(const std::array<std::int32_t, kColumns + 1>& columnBudget,
+                     const std::array<std::int32_t, kColumns + 1>& columnTotal,
+                     const std::array<std::int32_t, kColumns + 1>& coefficients, std::int32_t issued,
+                     std::int16_t monthsLeft) {
+  OwnerShares o;
+  for (std::size_t k = 1; k <= kColumns; ++k) {
+    if (columnTotal[k] > 0)
+      o.Share[k] = Rounded(static_cast<double>(columnBudget[k]) / columnTotal[k] * coefficients[k]);
+    o.OwnerTotal += o.Share[k];
+  }
+  o.Issued = issued;
+  const double remaining = static_cast<double>(o.OwnerTotal) - issued;
+  if (monthsLeft > 0) o.Monthly = Rounded(remaining / monthsLeft);
+  if (monthsLeft > 2) o.Quarterly = Rounded(remaining / (monthsLeft / 3));
+  return o;
+}
+
+void DistributeBudget() {
+  const BudgetState& b = Budget();
+  const ReportParameters& p = Parameters();
+  const DistributionPasses passes = PassesFor(p.DistributionCopies, p.UpdatePeriodicity, b.OwnerCount);
+  const std::vector<records::WorkingLine> lines = Working().Lines();
+  const records::Owner owner{RecordArea(kOwnersFile).data()};
+  DistributionPrinter& printer = Printer();
+
+  for (int pass = 1; pass <= passes.count; ++pass) {
+    const bool last = pass == passes.count;
+    const bool update = p.UpdatePeriodicity != 0 && last;
+    DistributionTotals totals;
+    if (passes.printing && printer.StartCopy) printer.StartCopy();
+    for (const records::WorkingLine& line : lines) {
+      const std::size_t k = kColumnLetters.find(line.column);
+      if (line.column == ' ' || k == std::string_view::npos) continue;
+      totals.ColumnBudget[k + 1] += line.budget;
+      totals.BudgetTotal += line.budget;
+    }
+    data::LockKey("PropietH", p.PropertyCode);
+    // The receipt slots of all owners change together or not at all.
+    const bool inTransaction = update && data::BeginTransaction() == 0;
+    for (std::int16_t s = data::ReadByKey(kOwnersFile, 0, p.PropertyCode, 1);
+         s == 0 && owner.PropertyCode() == p.PropertyCode; s = data::StepRecords(kOwnersFile, 1)) {
+      const std::int16_t n = OwnerNumber(owner.Key());
+      const bool inTables = n >= 1 && n <= kMaxOwnerNumber;
+      std::array<std::int32_t, kColumns + 1> coefficients{};
+      for (int k = 1; k <= kColumns; ++k) coefficients[static_cast<std::size_t>(k)] = owner.Coefficient(k);
+      OwnerShares o = ShareOut(totals.ColumnBudget, b.ColumnTotal, coefficients,
+                               inTables ? b.OwnerIssued[static_cast<std::size_t>(n)] : 0,
+                               inTables ? b.OwnerMonthsLeft[static_cast<std::size_t>(n)] : 0);
+      o.OwnerNumber = n;
+      o.Department = owner.Department();
+      if (passes.printing && printer.OwnerLine) printer.OwnerLine(o);
+      if (update) {
+        const std::int32_t amount = owner.SlotPeriodicity(1) == 1 ? o.Monthly : o.Quarterly;
+        if (p.UpdateSlot >= 1 && p.UpdateSlot <= 8) owner.SetSlot(p.UpdateSlot, p.UpdatePeriodicity, amount);
+        data::UpdateRecord(kOwnersFile);
+      }
+      for (std::size_t k = 1; k <= kColumns; ++k) totals.ColumnOwnerSum[k] += o.Share[k];
+      totals.OwnersTotal += o.OwnerTotal;
+    }
+    if (inTransaction) data::EndTransaction();
+    data::ReleaseLock("PropietH");
+    if (passes.printing && printer.PageStarted && printer.PageStarted() && printer.Totals) printer.Totals(totals);
+  }
+}
+
+}  // namespace app
