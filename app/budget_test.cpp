@@ -1,0 +1,373 @@
+#include "app/budget.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+#include "app/distribution.h"
+#include "app/hooks.h"
+#include "app/module.h"
+#include "app/records.h"
+#include "app/working_file.h"
+#include "config/session.h"
+#include "config/test_files.h"
+#include "data/files.h"
+#include "data/locks.h"
+#include "format/dates.h"
+#include "format/numbers.h"
+
+namespace app {
+namespace {
+
+namespace fs = std::filesystem;
+using records::PutInt16;
+using records::PutInt32;
+using records::PutText;
+
+std::string Date(int y, int m, int d) { return format::PackDate(y, m, d); }
+std::string Code(int property) { return format::PackDigits(format::ZeroPad(property, 4)); }
+std::string OwnerKey(int property, int owner) {
+  return format::PackDigits(format::ZeroPad(property, 4) + format::ZeroPad(owner, 4));
+}
+
+// A suite root with the module's data files, made from the installed
+// dictionaries, in a scratch directory that is also the current one.
+class BudgetTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    previous_ = fs::current_path();
+    fs::create_directories(fs::path(root_.path()) / "DADES");
+    fs::create_directories(fs::path(root_.path()) / "LOCKS");
+    fs::copy(fs::path(KIT_SUITE_DIR) / "ddf", fs::path(root_.path()) / "ddf");
+    fs::current_path(root_.path());
+    config::ResetSession();
+    config::Session().RootDir = root_.path() + "/";
+    config::Session().TempDir = root_.path() + "/";
+    data::ClearFileTable();
+    data::ResetLocks();
+    ResetBudget();
+    Fees() = FeeSettings{};
+    InstallBudgetSteps();
+    OpenModuleFiles();
+    ASSERT_TRUE(Working().Open());
+    Parameters() = ReportParameters{};
+    Parameters().PropertyCode = Code(7);
+    Parameters().ReportDate = Date(2024, 11, 15);
+  }
+  void TearDown() override {
+    Working().Close();
+    data::ResetDataFiles();
+    fs::current_path(previous_);
+    config::ResetSession();
+  }
+
+  // Writes `bytes` over the start of a zeroed record area and inserts it.
+  void Insert(std::int16_t file, const std::function<void(char*)>& fill) {
+    std::span<char> area = RecordArea(file);
+    std::fill(area.begin(), area.end(), '\0');
+    fill(area.data());
+    ASSERT_EQ(data::InsertRecord(file), 0) << file;
+  }
+  void Property(int code, std::int16_t firstMonth, std::int16_t months, std::int32_t fee, const char* taxId,
+                std::map<int, std::pair<std::int32_t, std::string>> columns = {}) {
+    Insert(kPropertiesFile, [&](char* r) {
+      PutText(r, 2, Code(code));
+      PutText(r + 6, 30, "PROVENÇA, 12 *C.P.");
+      PutInt16(r + 106, firstMonth);
+      PutInt16(r + 108, months);
+      PutInt32(r + 110, fee);
+      PutText(r + 368, 17, taxId);
+      for (const auto& [k, c] : columns) {
+        PutInt32(r + 164 + 34 * (k - 2), c.first);
+        PutText(r + 168 + 34 * (k - 2), 30, c.second);
+      }
+    });
+  }
+  void Owner(int number, std::map<int, std::int32_t> coefficients, std::int16_t slot1 = 1) {
+    Insert(kOwnersFile, [&](char* r) {
+      PutText(r, 4, OwnerKey(7, number));
+      PutText(r + 38, 10, "1r " + std::to_string(number) + "a");
+      for (const auto& [k, c] : coefficients) PutInt32(r + 211 + 4 * (k - 1), c);
+      PutInt16(r + 240, slot1);
+    });
+  }
+  void Collection(int owner, const std::string& date, std::int32_t amount) {
+    Insert(kCollectionsFile, [&](char* r) {
+      PutText(r, 4, OwnerKey(7, owner));
+      PutText(r + 4, 4, date);
+      PutInt32(r + 13, amount);
+    });
+  }
+  void Concept(const char* code, const char* description) {
+    Insert(kConceptsFile, [&](char* r) {
+      PutText(r, 2, code);
+      PutText(r + 2, 25, description);
+    });
+  }
+  void Payment(const std::string& date, const char* conceptCode, std::int32_t amount, char kind, int column) {
+    Insert(kPaymentsFile, [&](char* r) {
+      PutText(r, 2, Code(7));
+      PutText(r + 2, 4, date);
+      PutText(r + 8, 2, conceptCode);
+      PutInt32(r + 35, amount);
+      r[39] = kind;
+      PutText(r + 40, 2, format::PackDigits(format::ZeroPad(column, 4)).substr(0, 2));
+    });
+  }
+  void Stored(const char* conceptCode, char column, std::int32_t percent, std::int32_t amount, std::int32_t budget) {
+    Insert(kStoredBudgetFile, [&](char* r) {
+      records::StoredLine{r}.Set(Code(7), conceptCode, column, percent, amount, budget);
+    });
+  }
+  void WriteVora(const std::string& text) { std::ofstream(fs::path(root_.path()) / "Vora.ini") << text; }
+
+  // The stored lines of property 7 as "code column percent amount budget".
+  std::vector<std::string> StoredLines() {
+    std::vector<std::string> out;
+    const records::StoredLine line{RecordArea(kStoredBudgetFile).data()};
+    for (std::int16_t s = data::ReadByKey(kStoredBudgetFile, 0, Code(7), 1); s == 0 && line.PropertyCode() == Code(7);
+         s = data::StepRecords(kStoredBudgetFile, 1))
+      out.push_back(line.Concept() + " " + line.Column() + " " + std::to_string(line.Percent()) + " " +
+                    std::to_string(line.Amount()) + " " + std::to_string(line.Budget()));
+    return out;
+  }
+  records::WorkingLine Line(const std::string& code) {
+    for (const auto& l : Working().Lines())
+      if (l.code == code) return l;
+    ADD_FAILURE() << "no line " << code;
+    return {};
+  }
+
+  config::testing::ScratchDir root_;
+  fs::path previous_;
+};
+
+TEST_F(BudgetTest, PeriodsFollowThePropertysFirstMonthAndLength) {
+  struct Case {
+    std::int16_t first, months;
+    std::string report, start, end, nextStart, nextEnd;
+  };
+  const Case cases[] = {
+      {0, 0, Date(2024, 3, 15), Date(2024, 1, 1), Date(2024, 12, 31), Date(2025, 1, 1), Date(2025, 12, 31)},
+      {7, 6, Date(2024, 5, 20), Date(2024, 1, 1), Date(2024, 6, 30), Date(2024, 7, 1), Date(2024, 12, 31)},
+      {1, 3, Date(2024, 11, 15), Date(2024, 10, 1), Date(2024, 12, 31), Date(2025, 1, 1), Date(2025, 3, 31)},
+      {4, 12, Date(2024, 2, 29), Date(2023, 4, 1), Date(2024, 3, 31), Date(2024, 4, 1), Date(2025, 3, 31)},
+  };
+  int code = 10;
+  for (const Case& c : cases) {
+    Property(code, c.first, c.months, 0, "");
+    Parameters().PropertyCode = Code(code++);
+    Parameters().ReportDate = c.report;
+    ComputePeriods();
+    EXPECT_EQ(Budget().PeriodStart, c.start) << c.first << "/" << c.months;
+    EXPECT_EQ(Budget().PeriodEnd, c.end) << c.first << "/" << c.months;
+    EXPECT_EQ(Budget().NextStart, c.nextStart) << c.first << "/" << c.months;
+    EXPECT_EQ(Budget().NextEnd, c.nextEnd) << c.first << "/" << c.months;
+  }
+}
+
+TEST_F(BudgetTest, IssuedAmountsAndMonthsLeftPerOwner) {
+  Property(7, 1, 12, 0, "");
+  Owner(1, {{1, 500000}});
+  Owner(2, {{1, 300000}});
+  Owner(3, {{1, 200000}});
+  Collection(1, Date(2024, 12, 1), 999);   // current period: not counted
+  Collection(1, Date(2025, 1, 1), 100);
+  Collection(1, Date(2025, 2, 1), 100);
+  Collection(3, Date(2025, 1, 1), 1200);
+  Collection(3, Date(2025, 12, 1), 50);     // reaches the last month
+  Collection(3, Date(2026, 1, 1), 999);    // the period after: not counted
+  ComputePeriods();
+  CollectOwnerIssues();
+  const BudgetState& b = Budget();
+  EXPECT_EQ(b.OwnerCount, 3);
+  EXPECT_EQ(b.OwnerIssued[1], 200);
+  EXPECT_EQ(b.OwnerMonthsLeft[1], 10);  // February to December
+  EXPECT_EQ(b.OwnerIssued[2], 0);
+  EXPECT_EQ(b.OwnerMonthsLeft[2], 12);  // from the current period's last month
+  EXPECT_EQ(b.OwnerIssued[3], 1250);
+  EXPECT_EQ(b.OwnerMonthsLeft[3], 0);
+}
+
+TEST_F(BudgetTest, FeeLineWithAndWithoutWithholding) {
+  Fees().VatRate = {21.0F, 10.0F};
+  Fees().WithholdingRate = {15.0F, 7.0F};
+  Property(7, 1, 12, 650, "ESH08123456");
+  Owner(1, {});
+  Owner(2, {});
+  ComputePeriods();
+  CollectOwnerIssues();
+  // 2 owners x 6.50 x 12 months = 156.00; with 21 % VAT 188.76.
+  WriteVora("[Administrador]\r\nNIF=ES-B12345678\r\n");  // a company: no withholding
+  EXPECT_EQ(ComputeFeeAmount(), 18876);
+  WriteVora("[Administrador]\r\nNIF=43456789Z\r\n");  // a person without the country prefix
+  EXPECT_EQ(ComputeFeeAmount(), 18876);
+  // A person (written any way), the property a company: 15 % of 156.00 held.
+  WriteVora("[Administrador]\r\nNIF=es 43.456.789-z\r\n");
+  EXPECT_EQ(ComputeFeeAmount(), 18876 - 2340);
+  Property(8, 1, 12, 650, "ES12345678Z");  // a property that is not a company: nothing held
+  Parameters().PropertyCode = Code(8);
+  ComputePeriods();
+  EXPECT_EQ(ComputeFeeAmount(), 18876);
+}
+
+TEST_F(BudgetTest, WorkingBudgetFromConceptsStoredLinesAndPayments) {
+  Property(7, 1, 12, 0, "", {{2, {3, "ESCALA"}}, {3, {1000, "ASCENSOR"}}});
+  Concept("AS", "ASCENSOR");
+  Concept("HO", "HONORARIS");
+  Concept("NE", "NETEJA");
+  Concept("PI", "PINTURA");
+  Insert(kConceptColumnsFile, [&](char* r) {
+    PutText(r, 2, Code(7));
+    PutText(r + 2, 600, "NEBASCXNE");  // "NE" again at a position that is no entry start
+  });
+  Stored("NE", 'B', 110000, 0, 0);   // 110 %: the budget is 110 % of the spending
+  Stored("AS", 'C', 0, 15000, 0);    // an amount added
+  Stored("ZZ", 'A', 0, 500, 500);    // a concept that no longer exists
+  Payment(Date(2024, 3, 1), "NE", 1500, 'N', 2);
+  Payment(Date(2024, 6, 1), "NE", 500, 'N', 2);
+  Payment(Date(2024, 7, 1), "AS", 10000, 'N', 3);
+  Payment(Date(2024, 8, 1), "QQ", 700, 'N', 3);   // unlisted: miscellaneous of column C
+  Payment(Date(2024, 9, 1), "QQ", 300, 'S', 0);   // particular
+  Payment(Date(2025, 1, 2), "NE", 9999, 'N', 2);  // next period: ignored
+  ComputePeriods();
+  CollectOwnerIssues();
+  BuildWorkingBudget();
+
+  const records::WorkingLine ne = Line("NE");
+  EXPECT_EQ(ne.column, 'B');
+  EXPECT_EQ(ne.spent, 2000);
+  EXPECT_EQ(ne.budget, 2200);
+  const records::WorkingLine as = Line("AS");
+  EXPECT_EQ(as.column, 'C');
+  EXPECT_EQ(as.spent, 10000);
+  EXPECT_EQ(as.budget, 25000);
+  EXPECT_EQ(Line("HO").column, 'A');
+  EXPECT_EQ(Line("PI").column, ' ');
+  EXPECT_EQ(Line("\xFF" "C").spent, 700);
+  EXPECT_EQ(Line("\xFF" "C").column, 'C');
+  EXPECT_EQ(Line("\xFF\xFF").spent, 300);
+  EXPECT_EQ(Line("\xFF\xFF").column, ' ');
+  EXPECT_EQ(Working().Count(), 4 + 8);
+  // The particular line has no column: spent, but not budgeted.
+  EXPECT_EQ(Budget().TotalSpent, 2000 + 10000 + 700 + 300);
+  EXPECT_EQ(Budget().TotalBudget, 2200 + 25000 + 700);
+}
+
+TEST_F(BudgetTest, LineBudgetFromPercentagesAndAmounts) {
+  EXPECT_EQ(LineBudget(2000, "110%"), 2200);
+  EXPECT_EQ(LineBudget(2000, "150"), 2150);
+  EXPECT_EQ(LineBudget(2000, ""), 2000);
+  EXPECT_EQ(LineBudget(2000, "-2500"), -500);
+  EXPECT_EQ(LineBudget(25, "50%"), 12);  // 12.5 rounds to even
+  EXPECT_EQ(LineBudget(0, "110%"), 0);
+}
+
+TEST_F(BudgetTest, SavingReplacesTheStoredLinesWithoutEmptyOnes) {
+  Property(7, 1, 12, 0, "");
+  Concept("AS", "ASCENSOR");
+  Concept("NE", "NETEJA");
+  Concept("PI", "PINTURA");
+  Stored("ZZ", 'A', 0, 500, 500);
+  Stored("NE", 'B', 110000, 0, 0);
+  Payment(Date(2024, 3, 1), "NE", 2000, 'N', 2);
+  ComputePeriods();
+  CollectOwnerIssues();
+  BuildWorkingBudget();
+  ASSERT_EQ(SaveStoredBudget(), 0);
+  // The old line of a vanished concept is gone; lines with nothing are not kept.
+  EXPECT_EQ(StoredLines(), (std::vector<std::string>{"NE B 110000 0 2200"}));
+  // Another property's lines are left alone.
+}
+
+TEST(DistributionTest, SharesRoundHalfToEvenAndInstalmentsFollowTheMonthsLeft) {
+  std::array<std::int32_t, kColumns + 1> budget{}, total{}, coefficients{};
+  budget[2] = 1000;
+  total[2] = 3;
+  coefficients[2] = 1;
+  EXPECT_EQ(ShareOut(budget, total, coefficients, 0, 0).Share[2], 333);
+  budget[2] = 10;
+  total[2] = 4;
+  coefficients[2] = 1;
+  EXPECT_EQ(ShareOut(budget, total, coefficients, 0, 0).Share[2], 2);  // 2.5
+  coefficients[2] = 3;
+  EXPECT_EQ(ShareOut(budget, total, coefficients, 0, 0).Share[2], 8);  // 7.5
+  total[2] = 0;  // a column without total gives nothing
+  EXPECT_EQ(ShareOut(budget, total, coefficients, 0, 0).OwnerTotal, 0);
+
+  std::array<std::int32_t, kColumns + 1> a{}, aTotal{}, aCoefficient{};
+  a[1] = 120000;
+  aTotal[1] = 1000000;
+  aCoefficient[1] = 250000;  // a quarter of column A: 30000
+  const struct {
+    std::int32_t issued;
+    std::int16_t monthsLeft;
+    std::int32_t monthly, quarterly;
+  } cases[] = {
+      {0, 0, 0, 0},          {0, 2, 15000, 0},       {0, 3, 10000, 30000},
+      {6000, 12, 2000, 6000}, {0, 5, 6000, 30000},   {40000, 6, -1667, -5000},
+  };
+  for (const auto& c : cases) {
+    const OwnerShares o = ShareOut(a, aTotal, aCoefficient, c.issued, c.monthsLeft);
+    EXPECT_EQ(o.OwnerTotal, 30000);
+    EXPECT_EQ(o.Monthly, c.monthly) << c.monthsLeft;
+    EXPECT_EQ(o.Quarterly, c.quarterly) << c.monthsLeft;
+  }
+}
+
+TEST(DistributionTest, PassesByCopiesAndUpdate) {
+  const struct {
+    std::int16_t copies, update, owners;
+    int count;
+    bool printing;
+  } cases[] = {{0, 0, 5, 0, false}, {0, 1, 5, 1, false}, {2, 1, 5, 2, true}, {3, 0, 5, 3, true}, {-1, 0, 5, 5, true}};
+  for (const auto& c : cases) {
+    const DistributionPasses p = PassesFor(c.copies, c.update, c.owners);
+    EXPECT_EQ(p.count, c.count) << c.copies;
+    EXPECT_EQ(p.printing, c.printing) << c.copies;
+  }
+}
+
+TEST_F(BudgetTest, ReceiptSlotsAreUpdatedInTheLastPassOnly) {
+  Property(7, 1, 12, 0, "", {{2, {3, "ESCALA"}}});
+  Concept("NE", "NETEJA");
+  Payment(Date(2024, 3, 1), "NE", 1000, 'N', 2);
+  Owner(1, {{2, 1}}, 1);  // monthly receipts
+  Owner(2, {{2, 1}}, 3);  // quarterly
+  Owner(3, {{2, 1}}, 1);
+  ComputePeriods();
+  CollectOwnerIssues();
+  BuildWorkingBudget();
+  Parameters().DistributionCopies = 2;
+  Parameters().UpdatePeriodicity = 4;
+  Parameters().UpdateSlot = 2;
+  std::vector<std::string> seen;
+  const records::Owner owner{RecordArea(kOwnersFile).data()};
+  Printer().StartCopy = [&] { seen.push_back("copy"); };
+  Printer().OwnerLine = [&](const OwnerShares& o) {
+    // What the owner record holds while this pass reads it.
+    seen.push_back(std::to_string(o.OwnerNumber) + ":" + std::to_string(o.Share[2]) + ":" +
+                   std::to_string(owner.SlotPeriodicity(2)));
+  };
+  Printer().PageStarted = [] { return true; };
+  DistributionTotals totals;
+  Printer().Totals = [&](const DistributionTotals& t) { totals = t; };
+  DistributeBudget();
+  Printer() = DistributionPrinter{};
+  EXPECT_EQ(seen, (std::vector<std::string>{"copy", "1:333:0", "2:333:0", "3:333:0", "copy", "1:333:0", "2:333:0",
+                                            "3:333:0"}));
+  EXPECT_EQ(totals.ColumnBudget[2], 1000);
+  EXPECT_EQ(totals.ColumnOwnerSum[2], 999);
+  EXPECT_EQ(totals.BudgetTotal - totals.OwnersTotal, 1);
+  // 333 over 12 months left: 28 a month, 83 a quarter.
+  std::vector<std::pair<int, int>> slots;
+  for (std::int16_t s = data::ReadByKey(kOwnersFile, 0, Code(7), 1); s == 0 && owner.PropertyCode() == Code(7);
+       s = data::StepRecords(kOwnersFile, 1))
+    slots.emplace_back(owner.SlotPeriodicity(2), owner.SlotAmount(2));
+  EXPECT_EQ(slots, (std::vector<std::pair<int, int>>{{4, 28}, {4, 83}, {4, 28}}));
+}
+
+}  // namespace
+}  // namespace app
