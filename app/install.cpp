@@ -2,6 +2,7 @@
 
 #include "app/budget.h"
 #include "app/console_steps.h"
+#include "app/listings.h"
 #include "console/console_ui.h"
 #include "console/data_notices.h"
 
@@ -12,6 +13,7 @@ void InstallModuleParts() {
   console::InstallDataNotices();
   InstallConsoleSteps();
   InstallBudgetSteps();
+  InstallListingSteps();
 }
 
 }  // namespace app

@@ -1,0 +1,36 @@
+// The two listings printed when the operator confirms: the distribution
+// listing (one line per owner, its copies made by the distribution's
+// passes) and the budget listing (the budget lines grouped by column).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "app/budget_state.h"
+
+namespace app {
+
+struct ListingState {
+  std::int16_t PageNo = 0;
+  std::int32_t ColumnSubtotal = 0;
+  std::int32_t ListingTotal = 0;
+  bool ColumnHeaderDone = false;
+};
+ListingState& Listing();
+
+// The pieces of the distribution listing, as the distribution calls them.
+void StartDistributionCopy();
+void PrintOwnerLine(const OwnerShares& owner);
+void PrintDistributionTotals(const DistributionTotals& totals);
+
+// Every copy of the budget listing.
+void PrintBudgetListing();
+
+// Both listings, in the alternative currency: the distribution (with its
+// receipt update) and then the budget listing.
+void PrintReport();
+
+// Fills the print steps of the run loop and the distribution's printer.
+void InstallListingSteps();
+
+}  // namespace app

@@ -1,0 +1,42 @@
+// The print channel: everything the module prints goes, line by line, into
+// the print file TempDir + "kitprint.tmp", which the print program reads.
+//
+// Lines (CR LF ended): "DEVICE" + device name; "PAGE" + page length;
+// "JUS" + justification code; "*" + free command; and text lines
+// column "," text "," advance. Numbers are written with a sign position and
+// a trailing blank: 10 is " 10 ".
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+namespace app {
+
+struct PrintChannelState {
+  std::int16_t PageLength = 0;
+  std::int16_t LineCount = 0;
+  std::int16_t ColumnCount = 0;
+};
+PrintChannelState& PrintChannel();
+
+// Creates (or empties) the print file and writes the device line. False
+// when the file cannot be made.
+bool OpenPrintChannel(std::string_view device);
+void ClosePrintChannel();
+bool PrintChannelOpen();
+
+void SetPageLength(std::int16_t lines);
+// Normalises `code` (the caller's text gets the code written) and writes it.
+void SetJustification(std::string& code);
+void SetJustification(std::string_view code);
+void SendPrintCommand(std::string_view text);
+// Writes a text line; `text` is emptied on return.
+void PrintLine(std::int16_t column, std::string& text, std::int16_t advance);
+void PrintLine(std::int16_t column, std::string_view text, std::int16_t advance);
+
+// A number as the print file writes it: " 10 ", "-3 ".
+std::string PrintedNumber(long value);
+
+}  // namespace app
