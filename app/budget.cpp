@@ -14,6 +14,7 @@
 #include "console/form_input.h"
 #include "data/files.h"
 #include "data/locks.h"
+#include "format/cp850.h"
 #include "format/dates.h"
 #include "format/numbers.h"
 #include "format/text.h"
@@ -352,7 +353,7 @@ void InstallBudgetSteps() {
   steps.StoreBudgetPage = [](int page) { StoreBudgetPage(page); };
   steps.SaveStoredBudget = [] {
     if (SaveStoredBudget() != 0)
-      ShowRefusal(config::CatalogText("NO S'HA POGUT DESAR EL PRESSUPOST; ES MANTÉ L'ANTERIOR"));
+      ShowRefusal(config::CatalogText("NO S'HA POGUT DESAR EL PRESSUPOST: ES MANTÉ L'ANTERIOR"_cp));
   };
 }
 

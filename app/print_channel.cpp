@@ -39,7 +39,8 @@ std::string NormalisedJustification(std::string_view code) {
         const std::size_t close = rest.find('\\', open + 1);
         mark = std::string(rest.substr(open, close == std::string_view::npos ? std::string_view::npos : close - open + 1));
       }
-      return "N" + PrintedNumber(column) + " " + mark;
+      // The sign position and the digits, one blank, the mark: "N 84 \.\".
+      return "N " + std::to_string(column) + " " + mark;
     }
     default: return "E";
   }

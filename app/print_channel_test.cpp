@@ -1,0 +1,85 @@
+#include "app/print_channel.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "config/session.h"
+#include "config/test_files.h"
+
+namespace app {
+namespace {
+
+class PrintChannelTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    config::ResetSession();
+    config::Session().TempDir = dir_.path() + "/";
+    ASSERT_TRUE(OpenPrintChannel("PANTALLA"));
+  }
+  void TearDown() override {
+    ClosePrintChannel();
+    config::ResetSession();
+  }
+  std::string File() {
+    ClosePrintChannel();
+    std::ifstream in(dir_ / "kitprint.tmp", std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+  config::testing::ScratchDir dir_;
+};
+
+TEST_F(PrintChannelTest, WritesEveryKindOfLine) {
+  SetPageLength(66);
+  std::string code = "  right";
+  SetJustification(code);
+  EXPECT_EQ(code, "D");
+  SendPrintCommand("@e");
+  std::string text = "TOTAL";
+  PrintLine(10, text, 1);
+  EXPECT_EQ(text, "");
+  PrintLine(-3, "", 0);
+  EXPECT_EQ(File(), "DEVICEPANTALLA\r\nPAGE 66 \r\nJUSD\r\n*@e\r\n 10 ,TOTAL, 1 \r\n-3 ,, 0 \r\n");
+}
+
+TEST_F(PrintChannelTest, JustificationCodes) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"c", "C"},       {"  right", "D"}, {"D", "D"},  {"a", "A"}, {"Both", "A"}, {"x", "E"},
+      {"", "E"},        {"N 84 \\.\\", "N 84 \\.\\"},  {"n-12 \\,\\ tail", "N 12 \\,\\"},
+  };
+  for (const auto& [argument, written] : cases) {
+    std::string code = argument;
+    SetJustification(code);
+    EXPECT_EQ(code, written) << argument;
+  }
+}
+
+TEST_F(PrintChannelTest, CleansTextAndCountsColumnsAndLines) {
+  SetPageLength(3);
+  PrintLine(1, std::string("A\tB\xff\x85\xe0", 6), 0);
+  PrintLine(10, "XY", 0);
+  PrintLine(0, "ABC", 0);
+  EXPECT_EQ(PrintChannel().ColumnCount, 15);
+  PrintLine(0, "", 1);
+  EXPECT_EQ(PrintChannel().ColumnCount, 0);
+  PrintLine(1, "2", 1);
+  PrintLine(1, "3", 1);
+  EXPECT_EQ(PrintChannel().LineCount, 3);
+  PrintLine(1, "4", 1);  // overflows: a new page line first
+  EXPECT_EQ(PrintChannel().LineCount, 1);
+  EXPECT_EQ(File(),
+            "DEVICEPANTALLA\r\nPAGE 3 \r\n 1 ,A B \x85\xe0, 0 \r\n 10 ,XY, 0 \r\n 0 ,ABC, 0 \r\n 0 ,, 1 \r\n"
+            " 1 ,2, 1 \r\n 1 ,3, 1 \r\nPAGE 3 \r\n 1 ,4, 1 \r\n");
+}
+
+TEST_F(PrintChannelTest, WithoutPageLengthEveryLineStartsAPage) {
+  PrintLine(1, "A", 1);
+  PrintLine(1, "B", 1);
+  EXPECT_EQ(File(), "DEVICEPANTALLA\r\nPAGE 0 \r\n 1 ,A, 1 \r\nPAGE 0 \r\n 1 ,B, 1 \r\n");
+}
+
+}  // namespace
+}  // namespace app
