@@ -249,8 +249,10 @@ void PrintBudgetListing() {
   }
 }
 
+void PrepareListings() { Administrator() = AdministratorData(); }
+
 void PrintReport() {
-  Administrator() = AdministratorData();
+  PrepareListings();
   format::SetCurrency("p");
   DistributeBudget();
   PrintBudgetListing();

@@ -18,6 +18,10 @@ struct ListingState {
 };
 ListingState& Listing();
 
+// Reads what the page headers print (the administrator's data); done by
+// PrintReport before printing.
+void PrepareListings();
+
 // The pieces of the distribution listing, as the distribution calls them.
 void StartDistributionCopy();
 void PrintOwnerLine(const OwnerShares& owner);

@@ -81,19 +81,16 @@ void SetPageLength(std::int16_t lines) {
   PrintChannel().ColumnCount = 0;
 }
 
-void SetJustification(std::string& code) {
-  code = NormalisedJustification(code);
-  WriteRecord("JUS" + code);
-}
-
-void SetJustification(std::string_view code) {
-  std::string text(code);
-  SetJustification(text);
+std::string SetJustification(std::string_view code) {
+  std::string written = NormalisedJustification(code);
+  WriteRecord("JUS" + written);
+  return written;
 }
 
 void SendPrintCommand(std::string_view text) { WriteRecord("*" + std::string(text)); }
 
-void PrintLine(std::int16_t column, std::string& text, std::int16_t advance) {
+void PrintLine(std::int16_t column, std::string_view shown, std::int16_t advance) {
+  std::string text(shown);
   for (char& c : text) {
     const auto b = static_cast<unsigned char>(c);
     if (b <= 31 || b == 127 || b == 255) c = ' ';
@@ -108,12 +105,6 @@ void PrintLine(std::int16_t column, std::string& text, std::int16_t advance) {
     if (column != 0) s.ColumnCount = column;
     s.ColumnCount = static_cast<std::int16_t>(s.ColumnCount + static_cast<int>(text.size()));
   }
-  text.clear();
-}
-
-void PrintLine(std::int16_t column, std::string_view text, std::int16_t advance) {
-  std::string copy(text);
-  PrintLine(column, copy, advance);
 }
 
 }  // namespace app

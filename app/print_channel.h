@@ -28,12 +28,11 @@ void ClosePrintChannel();
 bool PrintChannelOpen();
 
 void SetPageLength(std::int16_t lines);
-// Normalises `code` (the caller's text gets the code written) and writes it.
-void SetJustification(std::string& code);
-void SetJustification(std::string_view code);
+// Normalises `code`, writes it and returns the code written.
+std::string SetJustification(std::string_view code);
 void SendPrintCommand(std::string_view text);
-// Writes a text line; `text` is emptied on return.
-void PrintLine(std::int16_t column, std::string& text, std::int16_t advance);
+// Writes a text line: control bytes become blanks, a full page first gets a
+// new page line.
 void PrintLine(std::int16_t column, std::string_view text, std::int16_t advance);
 
 // A number as the print file writes it: " 10 ", "-3 ".

@@ -34,13 +34,11 @@ class PrintChannelTest : public ::testing::Test {
 
 TEST_F(PrintChannelTest, WritesEveryKindOfLine) {
   SetPageLength(66);
-  std::string code = "  right";
-  SetJustification(code);
-  EXPECT_EQ(code, "D");
+  EXPECT_EQ(SetJustification("  right"), "D");
   SendPrintCommand("@e");
-  std::string text = "TOTAL";
+  const std::string text = "TOTAL";
   PrintLine(10, text, 1);
-  EXPECT_EQ(text, "");
+  EXPECT_EQ(text, "TOTAL");  // the caller's text is left alone
   PrintLine(-3, "", 0);
   EXPECT_EQ(File(), "DEVICEPANTALLA\r\nPAGE 66 \r\nJUSD\r\n*@e\r\n 10 ,TOTAL, 1 \r\n-3 ,, 0 \r\n");
 }
@@ -51,9 +49,7 @@ TEST_F(PrintChannelTest, JustificationCodes) {
       {"", "E"},        {"N 84 \\.\\", "N 84 \\.\\"},  {"n-12 \\,\\ tail", "N 12 \\,\\"},
   };
   for (const auto& [argument, written] : cases) {
-    std::string code = argument;
-    SetJustification(code);
-    EXPECT_EQ(code, written) << argument;
+    EXPECT_EQ(SetJustification(argument), written) << argument;
   }
 }
 

@@ -1,0 +1,267 @@
+#include "app/listings.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "app/budget_state.h"
+#include "app/hooks.h"
+#include "app/module.h"
+#include "app/print_channel.h"
+#include "app/working_file.h"
+#include "config/session.h"
+#include "config/test_files.h"
+#include "format/cp850.h"
+#include "format/dates.h"
+#include "format/masks.h"
+#include "format/numbers.h"
+#include "format/user_settings.h"
+
+namespace app {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Padded(std::string text, std::size_t width) {
+  text.resize(width, ' ');
+  return text;
+}
+
+class ListingsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    config::ResetSession();
+    config::Session().RootDir = dir_.path() + "/";
+    config::Session().TempDir = dir_.path() + "/";
+    config::Session().Language = "CAT";
+    fs::create_directories(fs::path(dir_.path()) / "LOCALE");
+    fs::copy_file(fs::path(KIT_SUITE_DIR) / "LOCALE" / "REPQUOTA.LNG",
+                  fs::path(dir_.path()) / "LOCALE" / "REPQUOTA.LNG");
+    dir_.Write("Vora.ini",
+               "[Administrador]\r\nLinia1=FINQUES ROCA\r\nLinia2=C. MAJOR, 1\r\nLinia3=08001 BARCELONA\r\n"
+               "Linia4=TEL. 930 000 000\r\nLinia5=\r\nLinia6=\r\nNIF=ES 38.123.456-Z\r\nPoblacio=BARCELONA\r\n");
+    format::SetCurrency("a,E");
+    ResetBudget();
+    BudgetState& b = Budget();
+    b.NextStart = format::PackDate(2025, 1, 1);
+    b.NextEnd = format::PackDate(2025, 12, 31);
+    b.ColumnName[1] = "SEGONS COEFICIENT GENERAL";
+    b.ColumnName[2] = Padded("ESCALA", 30);
+    for (std::size_t k = 3; k <= kColumns; ++k) b.ColumnName[k] = std::string(30, ' ');
+    b.PropertyName = "C.P. PROVENCA, 12";
+    Parameters() = ReportParameters{};
+    Parameters().PropertyCode = format::PackDigits("0007");
+    Parameters().ReportDate = format::PackDate(2024, 11, 15);
+    Fees() = FeeSettings{};
+    Listing() = ListingState{};
+    ASSERT_TRUE(OpenPrintChannel(""));
+  }
+  void TearDown() override {
+    ClosePrintChannel();
+    Working().Close();
+    format::SetCurrency("a,E");
+    format::SetLanguage("CAT");
+    config::ResetSession();
+  }
+  // The print file's lines without their CR LF, in UTF-8.
+  std::vector<std::string> Lines() {
+    ClosePrintChannel();
+    std::ifstream in(fs::path(dir_.path()) / "kitprint.tmp", std::ios::binary);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      lines.push_back(format::Cp850ToUtf8(line));
+    }
+    return lines;
+  }
+  static std::vector<std::string> From(const std::vector<std::string>& lines, const std::string& first,
+                                       std::size_t count) {
+    for (std::size_t i = 0; i < lines.size(); ++i)
+      if (lines[i] == first) return {lines.begin() + static_cast<long>(i),
+                                     lines.begin() + static_cast<long>(std::min(lines.size(), i + count))};
+    ADD_FAILURE() << "no line \"" << first << "\"";
+    return {};
+  }
+  OwnerShares Owner() {
+    OwnerShares o;
+    o.OwnerNumber = 3;
+    o.Department = "1r 2a     ";
+    o.Share[1] = 30000;
+    o.Share[2] = 333;
+    o.OwnerTotal = 30333;
+    o.Issued = 6000;
+    o.Monthly = 2028;
+    o.Quarterly = -6083;
+    return o;
+  }
+
+  config::testing::ScratchDir dir_;
+};
+
+TEST_F(ListingsTest, DistributionFirstPageWithLetterhead) {
+  PrepareListings();
+  StartDistributionCopy();
+  PrintOwnerLine(Owner());
+  const std::vector<std::string> expected = {
+      "DEVICE",
+      "PAGE 66 ",
+      "*@e",
+      " 1 ,FINQUES ROCA, 0 ",
+      "JUSD",
+      " 85 ,PÀGINA    1, 1 ",
+      " 1 ,C. MAJOR, 1, 1 ",
+      " 1 ,08001 BARCELONA, 1 ",
+      " 1 ,TEL. 930 000 000, 1 ",
+      " 1 ,, 1 ",
+      " 1 ,N.I.F. ES 38.123.456-Z, 2 ",
+      "JUSA",
+      " 2 ,REPARTIMENT DE LES DESPESES PER AL PERÍODE COMPRÈS ENTRE GENER DEL 2025 I DESEMBRE DEL 2025, 1 ",
+      "JUSA",
+      " 15 ,CORRESPONENT A LA COMUNITAT DE PROPIETARIS 007 - C.P. PROVENCA, 12, 1 ",
+      " 15 ," + std::string(66, '=') + ", 2 ",
+      " 1 ,COLUMNA < A > : SEGONS COEFICIENT GENERAL, 0 ",
+      " 48 ,COLUMNA < B > : ESCALA                        , 1 ",
+      " 0 ,, 1 ",
+      "*q",
+      "JUSD",
+      " 93 ,     TOTAL, 0 ",
+      " 104 ,      FONS, 0 ",
+      " 115 ,      FONS, 0 ",
+      " 126 ,      FONS, 1 ",
+      " 1 ,COD, 0 ",
+      " 5 ,DEPART., 0 ",
+      "JUSD",
+      " 16 ,     < A >, 0 ",
+      " 27 ,     < B >, 0 ",
+      " 38 ,     < C >, 0 ",
+      " 49 ,     < D >, 0 ",
+      " 60 ,     < E >, 0 ",
+      " 71 ,     < F >, 0 ",
+      " 82 ,     < G >, 0 ",
+      " 93 ,  PRESSUP., 0 ",
+      " 104 ,    GIRATS, 0 ",
+      " 115 ,  MENSUALS, 0 ",
+      " 126 , TRIMESTR., 1 ",
+      " 1 ," + std::string(135, '-') + ", 1 ",
+      " 1 ,003, 0 ",
+      " 5 ,1r 2a     , 0 ",
+      "JUSD",
+      " 15 ,     300'00, 0 ",
+      " 26 ,       3'33, 0 ",
+      " 37 ,       0'00, 0 ",
+      " 48 ,       0'00, 0 ",
+      " 59 ,       0'00, 0 ",
+      " 70 ,       0'00, 0 ",
+      " 81 ,       0'00, 0 ",
+      " 92 ,     303'33, 0 ",
+      " 103 ,      60'00, 0 ",
+      " 114 ,      20'28, 0 ",
+      " 125 ,     -60'83, 1 ",
+  };
+  EXPECT_EQ(Lines(), expected);
+}
+
+TEST_F(ListingsTest, FirstPageWithoutLetterheadAndLaterPages) {
+  Fees().LetterheadSetting = "N";
+  PrepareListings();
+  StartDistributionCopy();
+  PrintOwnerLine(Owner());
+  for (int i = 0; i < 60; ++i) PrintOwnerLine(Owner());
+  const std::vector<std::string> lines = Lines();
+  EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 6),
+            (std::vector<std::string>{"DEVICE", "PAGE 66 ", "*@e", "JUSD", " 85 ,PÀGINA    1, 9 ", "JUSA"}));
+  // The second page: page line, property name, titles, no column names.
+  const std::vector<std::string> second = From(lines, " 85 ,PÀGINA    2, 9 ", 7);
+  EXPECT_EQ(second, (std::vector<std::string>{
+                        " 85 ,PÀGINA    2, 9 ", " 1 ,C.P. PROVENCA, 12, 2 ", "JUSA",
+                        " 2 ,REPARTIMENT DE LES DESPESES PER AL PERÍODE COMPRÈS ENTRE GENER DEL 2025 I DESEMBRE DEL "
+                        "2025, 1 ",
+                        "JUSA", " 15 ,CORRESPONENT A LA COMUNITAT DE PROPIETARIS 007 - C.P. PROVENCA, 12, 1 ",
+                        " 15 ," + std::string(66, '=') + ", 2 "}));
+  // Later pages have no column names: the headings follow the titles.
+  const std::vector<std::string> after = From(second, " 15 ," + std::string(66, '=') + ", 2 ", 1);
+  EXPECT_EQ(From(lines, " 85 ,PÀGINA    2, 9 ", 8).back(), "*q");
+  EXPECT_EQ(after.size(), 1u);
+}
+
+TEST_F(ListingsTest, AdjustmentAndTotalRows) {
+  DistributionTotals t;
+  t.ColumnBudget[1] = 120000;
+  t.ColumnOwnerSum[1] = 120000;
+  t.ColumnBudget[2] = 1000;
+  t.ColumnOwnerSum[2] = 999;
+  t.BudgetTotal = 121000;
+  t.OwnersTotal = 120999;
+  SetPageLength(66);
+  PrintDistributionTotals(t);
+  const std::vector<std::string> expected = {
+      "DEVICE", "PAGE 66 ", " 5 ,AJUST, 0 ", "JUSD", " 15 ,, 0 ", " 15 ,           , 0 ", " 26 ,       0'01, 0 ",
+      " 37 ,           , 0 ", " 48 ,           , 0 ", " 59 ,           , 0 ", " 70 ,           , 0 ",
+      " 81 ,           , 0 ", " 92 ,       0'01, 1 ", " 16 ," + std::string(87, '-') + ", 1 ",
+      " 5 ,TOTAL, 0 ", "JUSD", " 15 ,, 0 ", " 15 ,   1.200'00, 0 ", " 26 ,      10'00, 0 ",
+      " 37 ,       0'00, 0 ", " 48 ,       0'00, 0 ", " 59 ,       0'00, 0 ", " 70 ,       0'00, 0 ",
+      " 81 ,       0'00, 0 ", " 92 ,   1.210'00, 1 ", " 5 ," + std::string(98, '=') + ", 1 "};
+  EXPECT_EQ(Lines(), expected);
+}
+
+TEST_F(ListingsTest, BudgetListingLinesSubtotalsTotalAndClosingLine) {
+  Fees().LetterheadSetting = "N";
+  ASSERT_TRUE(Working().Open());
+  records::WorkingLine painting{"PI", Padded("PINTURA", 25), 'B', 0, "500", 500};
+  records::WorkingLine cleaning{"NE", Padded("NETEJA ESCALA", 25), 'B', 200000, "110%", 220000};
+  records::WorkingLine none{"JA", Padded("JARDINERIA", 25), 'C', 1000, "-1000", 0};  // budget 0: left out
+  records::WorkingLine loose{"RE", Padded("REPARACIONS", 25), ' ', 1000, "", 1000};   // no column: left out
+  for (const auto& l : {painting, cleaning, none, loose}) Working().Append(l);
+  Parameters().BudgetCopies = 1;
+  PrepareListings();
+  PrintBudgetListing();
+  const std::vector<std::string> lines = Lines();
+  EXPECT_EQ(From(lines, " 1 ,, 1 ", 24),
+            (std::vector<std::string>{
+                " 1 ,, 1 ", "JUSA", " 1 ,DESPESES < B > ESCALA                         :, 1 ",
+                " 1 ," + std::string(47, '-') + ", 1 ",
+                " 1 ,PINTURA                  , 0 ", "JUSD", " 39 ,      0'00, 0 ", " 50 ,+      5'00, 0 ",
+                " 62 ,( -- -- %), 0 ", " 73 ,=, 0 ", " 75 ,      5'00, 1 ",
+                " 1 ,NETEJA ESCALA            , 0 ", "JUSD", " 39 ,  2.000'00, 0 ", " 50 ,+    200'00, 0 ",
+                " 62 ,(+ 10'00%), 0 ", " 73 ,=, 0 ", " 75 ,  2.200'00, 1 ",
+                " 75 ,----------, 1 ", "JUSN 84 \\.\\", " 39 ,TOTAL DESPESES < B > , 0 ", "JUSD",
+                " 86 ,  2.205'00, 1 ", " 86 ,----------, 1 "}));
+  EXPECT_EQ(std::vector<std::string>(lines.end() - 6, lines.end()),
+            (std::vector<std::string>{" 39 ,TOTAL PRESSUPOST, 0 ", "JUSD", " 86 ,  2.205'00, 1 ",
+                                      " 39 ," + std::string(57, '=') + ", 2 ", "JUSD",
+                                      " 62 ,BARCELONA, 15 de novembre del 2024, 1 "}));
+  EXPECT_THAT(lines, ::testing::Not(::testing::Contains(::testing::HasSubstr("JARDINERIA"))));
+  EXPECT_THAT(lines, ::testing::Not(::testing::Contains(::testing::HasSubstr("REPARACIONS"))));
+}
+
+TEST_F(ListingsTest, NothingToBudgetPrintsNothing) {
+  ASSERT_TRUE(Working().Open());
+  Working().Append(records::WorkingLine{"RE", "REPARACIONS", ' ', 1000, "", 1000});
+  Parameters().BudgetCopies = 2;
+  PrintBudgetListing();
+  EXPECT_EQ(Lines(), (std::vector<std::string>{"DEVICE"}));
+}
+
+TEST_F(ListingsTest, SpanishTexts) {
+  config::Session().Language = "SPA";
+  format::SetLanguage("SPA");
+  Budget().ColumnName[1] = "SEGÚN COEFICIENTE GENERAL"_cp;
+  PrepareListings();
+  StartDistributionCopy();
+  PrintOwnerLine(Owner());
+  const std::vector<std::string> lines = Lines();
+  EXPECT_EQ(lines[5], " 85 ,PÁGINA    1, 1 ");
+  EXPECT_EQ(From(lines, "JUSA", 6),
+            (std::vector<std::string>{
+                "JUSA", " 4 ,REPARTO DE LOS GASTOS PARA EL PERÍODO COMPRENDIDO ENTRE ENERO DE 2025 Y DICIEMBRE DE 2025, 1 ",
+                "JUSA", " 13 ,CORRESPONDIENTE A LA COMUNIDAD DE PROPIETARIOS 007 - C.P. PROVENCA, 12, 1 ",
+                " 13 ," + std::string(70, '=') + ", 2 ", " 1 ,COLUMNA < A > : SEGÚN COEFICIENTE GENERAL, 0 "}));
+  EXPECT_THAT(lines, ::testing::Contains(" 1 ,CÓD, 0 "));
+  EXPECT_THAT(lines, ::testing::Contains(" 115 , MENSUALES, 0 "));
+}
+
+}  // namespace
+}  // namespace app
