@@ -144,7 +144,8 @@ void ShowRefusal(const std::string& text) {
   notice.Hide();
 }
 
-std::int16_t ValidateField(std::int16_t& screen, std::string& text, std::int16_t& field, std::int16_t& key) {
+namespace {
+std::int16_t CheckAndStore(std::int16_t& screen, std::string& text, std::int16_t& field, std::int16_t& key) {
   if (!HasField(screen, field)) return -1;
   const console::FormField& f = FieldOf(screen, field);
   switch (f.ValueType()) {
@@ -215,6 +216,16 @@ std::int16_t ValidateField(std::int16_t& screen, std::string& text, std::int16_t
   }
   Store(screen, field, text);
   return 0;
+}
+}  // namespace
+
+std::int16_t ValidateField(std::int16_t& screen, std::string& text, std::int16_t& field, std::int16_t& key) {
+  const std::int16_t edited = field;
+  const std::int16_t result = CheckAndStore(screen, text, field, key);
+  // The field then shows its stored value in display form, not the text as
+  // typed (a preset chosen with F5 to F9 replaces what was typed).
+  if (result == 0 && field == edited) ShowField(screen, field);
+  return result;
 }
 
 void ShowField(std::int16_t& screen, std::int16_t& field) {
