@@ -1,0 +1,108 @@
+// A workstation killed while it saves a property's budget leaves the old
+// budget or the new one, never a mix of both and never nothing.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <random>
+#include <thread>
+
+#include "app/budget.h"
+#include "app/hooks.h"
+#include "app/module.h"
+#include "app/records.h"
+#include "app/working_file.h"
+#include "config/session.h"
+#include "data/files.h"
+#include "format/numbers.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using app::records::WorkingLine;
+
+constexpr int kLines = 150;
+
+// A working budget whose every line carries `mark` in its budget.
+void FillWorking(std::int32_t mark) {
+  app::Working().Close();
+  ASSERT_TRUE(app::Working().Open());
+  for (int i = 0; i < kLines; ++i) {
+    WorkingLine line;
+    line.code = std::string(1, static_cast<char>('A' + i / 26)) + static_cast<char>('A' + i % 26);
+    line.column = 'A';
+    line.budget = mark * 1000 + i;
+    app::Working().Append(line);
+  }
+}
+
+// The marks of the stored lines of the property, one per line.
+std::vector<std::int32_t> StoredMarks() {
+  std::vector<std::int32_t> marks;
+  const app::records::StoredLine line{app::RecordArea(app::kStoredBudgetFile).data()};
+  const std::string code = app::Parameters().PropertyCode;
+  for (std::int16_t s = data::ReadByKey(app::kStoredBudgetFile, 0, code, 1); s == 0 && line.PropertyCode() == code;
+       s = data::StepRecords(app::kStoredBudgetFile, 1))
+    marks.push_back(line.Budget() / 1000);
+  return marks;
+}
+
+void OpenRoot(const fs::path& root) {
+  fs::current_path(root);
+  config::ResetSession();
+  config::Session().RootDir = root.string() + "/";
+  config::Session().TempDir = root.string() + "/";
+  data::ClearFileTable();
+  app::InstallBudgetSteps();
+  app::OpenModuleFiles();
+  app::Parameters().PropertyCode = format::PackDigits("0001");
+}
+
+TEST(BudgetSave, AKilledSaveLeavesTheOldOrTheNewBudget) {
+  const fs::path root = fs::temp_directory_path() / ("kit-save-" + std::to_string(::getpid()));
+  fs::remove_all(root);
+  fs::create_directories(root / "DADES");
+  fs::copy(fs::path(KIT_SUITE_DIR) / "ddf", root / "ddf");
+  const fs::path previous = fs::current_path();
+  OpenRoot(root);
+  FillWorking(1);
+  ASSERT_EQ(app::SaveStoredBudget(), 0);
+  data::ResetDataFiles();
+
+  std::mt19937 random(12345);
+  int killedMidway = 0;
+  for (int round = 0; round < 8; ++round) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      // Saves budgets 2 and 3 in turn until it is killed.
+      OpenRoot(root);
+      for (std::int32_t mark = 2;; mark = mark == 2 ? 3 : 2) {
+        FillWorking(mark);
+        if (app::SaveStoredBudget() != 0) _exit(1);
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20 + random() % 80));
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the saving process stopped by itself";
+
+    OpenRoot(root);
+    const std::vector<std::int32_t> marks = StoredMarks();
+    ASSERT_EQ(marks.size(), static_cast<std::size_t>(kLines)) << "round " << round;
+    for (std::int32_t m : marks) ASSERT_EQ(m, marks.front()) << "round " << round << ": a mix of two budgets";
+    if (marks.front() != 1) ++killedMidway;
+    data::ResetDataFiles();
+    app::Working().Close();
+  }
+  EXPECT_GT(killedMidway, 0) << "no save ever completed before the kill";
+  fs::current_path(previous);
+  fs::remove_all(root);
+}
+
+}  // namespace
