@@ -1,0 +1,252 @@
+// The budget listing as a whole: its first page in Spanish from the
+// letterhead to the closing line, copies, page breaks and the report
+// currency.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+#include "app/budget_state.h"
+#include "app/hooks.h"
+#include "app/listings.h"
+#include "app/module.h"
+#include "app/print_channel.h"
+#include "app/working_file.h"
+#include "config/session.h"
+#include "config/test_files.h"
+#include "format/cp850.h"
+#include "format/dates.h"
+#include "format/masks.h"
+#include "format/numbers.h"
+#include "format/user_settings.h"
+
+namespace app {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Padded(std::string text, std::size_t width) {
+  text.resize(width, ' ');
+  return text;
+}
+
+class BudgetListingTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    config::ResetSession();
+    config::Session().RootDir = dir_.path() + "/";
+    config::Session().TempDir = dir_.path() + "/";
+    config::Session().Language = "CAT";
+    fs::create_directories(fs::path(dir_.path()) / "LOCALE");
+    fs::copy_file(fs::path(KIT_SUITE_DIR) / "LOCALE" / "REPQUOTA.LNG",
+                  fs::path(dir_.path()) / "LOCALE" / "REPQUOTA.LNG");
+    dir_.Write("Vora.ini",
+               "[Administrador]\r\nLinia1=FINQUES ROCA\r\nLinia2=C. MAJOR, 1\r\nLinia3=08001 BARCELONA\r\n"
+               "Linia4=TEL. 930 000 000\r\nLinia5=FAX 930 000 001\r\nLinia6=ADMINISTRADOR COL.LEGIAT 123\r\n"
+               "NIF=ES 38.123.456-Z\r\nPoblacio=BARCELONA   \r\n");
+    format::SetCurrency("a,E");
+    ResetBudget();
+    BudgetState& b = Budget();
+    b.NextStart = format::PackDate(2025, 1, 1);
+    b.NextEnd = format::PackDate(2025, 12, 31);
+    for (std::size_t k = 1; k <= kColumns; ++k) b.ColumnName[k] = std::string(30, ' ');
+    b.PropertyName = "C.P. PROVENCA, 12";
+    b.OwnerCount = 2;
+    Parameters() = ReportParameters{};
+    Parameters().PropertyCode = format::PackDigits("0007");
+    Parameters().ReportDate = format::PackDate(2024, 11, 15);
+    Parameters().BudgetCopies = 1;
+    Fees() = FeeSettings{};
+    Listing() = ListingState{};
+    ASSERT_TRUE(Working().Open());
+    ASSERT_TRUE(OpenPrintChannel(""));
+  }
+  void TearDown() override {
+    ClosePrintChannel();
+    Working().Close();
+    format::SetCurrency("a,E");
+    format::SetLanguage("CAT");
+    config::ResetSession();
+  }
+  // The print file's lines without their CR LF, in UTF-8.
+  std::vector<std::string> Lines() {
+    ClosePrintChannel();
+    std::ifstream in(fs::path(dir_.path()) / "kitprint.tmp", std::ios::binary);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      lines.push_back(format::Cp850ToUtf8(line));
+    }
+    return lines;
+  }
+  static long CountOf(const std::vector<std::string>& lines, const std::string& line) {
+    return std::count(lines.begin(), lines.end(), line);
+  }
+
+  config::testing::ScratchDir dir_;
+};
+
+TEST_F(BudgetListingTest, SpanishFirstPageFromLetterheadToClosingLine) {
+  config::Session().Language = "SPA";
+  format::SetLanguage("SPA");
+  Budget().ColumnName[1] = Padded(std::string("SEGÚN COEFICIENTE GENERAL"_cp), 30);
+  Working().Append(records::WorkingLine{"NE", Padded("NETEJA ESCALA", 25), 'A', 200000, "110%", 220000});
+  Working().Append(records::WorkingLine{"PI", Padded("PINTURA", 25), 'A', 0, "500", 500});
+  PrepareListings();
+  PrintBudgetListing();
+  const std::string heading = "GASTOS < A > SEGÚN COEFICIENTE GENERAL      :";
+  const std::vector<std::string> expected = {
+      "DEVICE",
+      "PAGE 66 ",
+      "*@e",
+      " 1 ,FINQUES ROCA, 0 ",
+      "JUSD",
+      " 85 ,PÁGINA    1, 1 ",
+      " 1 ,ADMINISTRADOR COL.LEGIAT 123, 1 ",  // line 6 comes first when it is not blank
+      " 1 ,C. MAJOR, 1, 1 ",
+      " 1 ,08001 BARCELONA, 1 ",
+      " 1 ,TEL. 930 000 000, 1 ",
+      " 1 ,FAX 930 000 001, 1 ",
+      " 1 ,N.I.F. ES 38.123.456-Z, 2 ",
+      "JUSA",
+      // 89 characters: 48 - 44.5 rounded to even gives column 4.
+      " 4 ,GASTOS PRESUPUESTADOS PARA EL PERÍODO COMPRENDIDO ENTRE ENERO DE 2025 Y DICIEMBRE DE 2025, 1 ",
+      "JUSA",
+      // 70 characters: column 48 - 35.
+      " 13 ,CORRESPONDIENTE A LA COMUNIDAD DE PROPIETARIOS 007 - C.P. PROVENCA, 12, 1 ",
+      " 13 ," + std::string(70, '=') + ", 2 ",
+      " 1 ,, 1 ",
+      "JUSA",
+      " 1 ," + heading + ", 1 ",
+      " 1 ," + std::string(45, '-') + ", 1 ",
+      " 1 ,NETEJA ESCALA            , 0 ",
+      "JUSD",
+      " 39 ,  2.000'00, 0 ",
+      " 50 ,+    200'00, 0 ",
+      " 62 ,(+ 10'00%), 0 ",
+      " 73 ,=, 0 ",
+      " 75 ,  2.200'00, 1 ",
+      " 1 ,PINTURA                  , 0 ",
+      "JUSD",
+      " 39 ,      0'00, 0 ",
+      " 50 ,+      5'00, 0 ",
+      " 62 ,( -- -- %), 0 ",
+      " 73 ,=, 0 ",
+      " 75 ,      5'00, 1 ",
+      " 75 ,----------, 1 ",
+      "JUSN 84 \\.\\",
+      " 39 ,TOTAL GASTOS < A > , 0 ",
+      "JUSD",
+      " 86 ,  2.205'00, 1 ",
+      " 86 ,----------, 1 ",
+      " 39 ,TOTAL PRESUPUESTO, 0 ",
+      "JUSD",
+      " 86 ,  2.205'00, 1 ",
+      " 39 ," + std::string(57, '=') + ", 2 ",
+      "JUSD",
+      // The place loses its trailing blanks; 34 characters end at column 95.
+      " 62 ,BARCELONA, 15 de noviembre de 2024, 1 ",
+  };
+  EXPECT_EQ(Lines(), expected);
+}
+
+TEST_F(BudgetListingTest, CatalanTitleAndColumnsInLetterOrder) {
+  Budget().ColumnName[1] = Padded("SEGONS COEFICIENT GENERAL", 30);
+  Budget().ColumnName[3] = Padded("ASCENSOR", 30);
+  // Stored out of column order: the listing goes column by column.
+  Working().Append(records::WorkingLine{"AS", Padded("MANTENIMENT ASCENSOR", 25), 'C', 100000, "", 100000});
+  Working().Append(records::WorkingLine{"NE", Padded("NETEJA", 25), 'A', 50000, "", 60000});
+  Fees().LetterheadSetting = "N";
+  PrepareListings();
+  PrintBudgetListing();
+  const std::vector<std::string> lines = Lines();
+  ASSERT_GE(lines.size(), 12u);
+  EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 12),
+            (std::vector<std::string>{
+                "DEVICE", "PAGE 66 ", "*@e", "JUSD", " 85 ,PÀGINA    1, 9 ", "JUSA",
+                " 4 ,DESPESES PRESSUPOSTADES PER AL PERÍODE COMPRÈS ENTRE GENER DEL 2025 I DESEMBRE DEL 2025, 1 ",
+                "JUSA", " 15 ,CORRESPONENT A LA COMUNITAT DE PROPIETARIS 007 - C.P. PROVENCA, 12, 1 ",
+                " 15 ," + std::string(66, '=') + ", 2 ", " 1 ,, 1 ", "JUSA"}));
+  const auto a = std::find(lines.begin(), lines.end(), " 1 ,DESPESES < A > SEGONS COEFICIENT GENERAL      :, 1 ");
+  const auto c = std::find(lines.begin(), lines.end(), " 1 ,DESPESES < C > ASCENSOR                       :, 1 ");
+  ASSERT_NE(a, lines.end());
+  ASSERT_NE(c, lines.end());
+  EXPECT_LT(a, c);
+  EXPECT_EQ(CountOf(lines, " 39 ,TOTAL DESPESES < A > , 0 "), 1);
+  EXPECT_EQ(CountOf(lines, " 39 ,TOTAL DESPESES < C > , 0 "), 1);
+  EXPECT_EQ(CountOf(lines, " 86 ,    600'00, 1 "), 1);    // column A
+  EXPECT_EQ(CountOf(lines, " 86 ,  1.000'00, 1 "), 1);    // column C
+  EXPECT_EQ(CountOf(lines, " 86 ,  1.600'00, 1 "), 1);    // the listing
+  EXPECT_EQ(CountOf(lines, " 62 ,(+ 20'00%), 0 "), 1);    // 600 on 500 spent
+  EXPECT_EQ(CountOf(lines, " 62 ,(+  0'00%), 0 "), 1);    // unchanged
+}
+
+TEST_F(BudgetListingTest, EveryCopyStartsAtPageOne) {
+  Working().Append(records::WorkingLine{"NE", Padded("NETEJA", 25), 'A', 50000, "", 60000});
+  const struct {
+    std::int16_t copies;
+    long printed;
+  } cases[] = {{1, 1}, {3, 3}, {-1, 2}, {0, 0}, {-2, 0}};  // -1: one per owner (two owners)
+  for (const auto& c : cases) {
+    ASSERT_TRUE(OpenPrintChannel(""));
+    Parameters().BudgetCopies = c.copies;
+    PrepareListings();
+    PrintBudgetListing();
+    const std::vector<std::string> lines = Lines();
+    EXPECT_EQ(CountOf(lines, " 85 ,PÀGINA    1, 1 "), c.printed) << c.copies;
+    EXPECT_EQ(CountOf(lines, " 85 ,PÀGINA    2, 2 "), 0) << c.copies;
+    EXPECT_EQ(CountOf(lines, " 86 ,    600'00, 1 "), 2 * c.printed) << c.copies;  // subtotal and total
+  }
+}
+
+TEST_F(BudgetListingTest, LongColumnBreaksThePageAboveSixtyLines) {
+  Budget().ColumnName[1] = Padded("GENERAL", 30);
+  for (int i = 1; i <= 50; ++i)
+    Working().Append(records::WorkingLine{"L" + std::to_string(i % 10), Padded("LINIA " + std::to_string(i), 25),
+                                          'A', 1000, "", 1100});
+  PrepareListings();
+  PrintBudgetListing();
+  const std::vector<std::string> lines = Lines();
+  // Page 1 advances 8 header lines (letterhead line 6 included), 4 of titles
+  // and 3 of the column heading, so 46 budget lines bring it to 61 and the
+  // 47th starts page 2.
+  const auto page2 = std::find(lines.begin(), lines.end(), " 1 ,C.P. PROVENCA, 12, 0 ");
+  ASSERT_NE(page2, lines.end());
+  ASSERT_GE(page2 - lines.begin(), 9);
+  EXPECT_EQ(*(page2 - 3), " 75 ,     11'00, 1 ");
+  EXPECT_EQ(*(page2 - 9), " 1 ,LINIA 46                 , 0 ");
+  EXPECT_EQ(std::vector<std::string>(page2 - 2, page2 + 8),
+            (std::vector<std::string>{
+                "PAGE 66 ", "*@e", " 1 ,C.P. PROVENCA, 12, 0 ", "JUSD", " 85 ,PÀGINA    2, 2 ", "JUSA",
+                " 4 ,DESPESES PRESSUPOSTADES PER AL PERÍODE COMPRÈS ENTRE GENER DEL 2025 I DESEMBRE DEL 2025, 1 ",
+                "JUSA", " 15 ,CORRESPONENT A LA COMUNITAT DE PROPIETARIS 007 - C.P. PROVENCA, 12, 1 ",
+                " 15 ," + std::string(66, '=') + ", 2 "}));
+  // The column goes on without its heading again; the channel itself never
+  // had to break a page.
+  EXPECT_EQ(*(page2 + 8), " 1 ,LINIA 47                 , 0 ");
+  EXPECT_EQ(CountOf(lines, "PAGE 66 "), 2);
+  EXPECT_EQ(CountOf(lines, " 1 ,DESPESES < A > GENERAL                        :, 1 "), 1);
+  EXPECT_EQ(CountOf(lines, " 86 ,    550'00, 1 "), 2);
+}
+
+TEST_F(BudgetListingTest, AmountsInTheAlternativeCurrency) {
+  format::SetCurrency("x,P");  // pesetas as the alternative currency
+  format::SetCurrency("p");
+  Working().Append(records::WorkingLine{"NE", Padded("NETEJA ESCALA", 25), 'A', 200000, "", 220000});
+  PrepareListings();
+  PrintBudgetListing();
+  const std::vector<std::string> lines = Lines();
+  // 2000 and 2200 euros at 166.386: 332772 and 366049 pesetas, no decimals.
+  const auto line = std::find(lines.begin(), lines.end(), " 1 ,NETEJA ESCALA            , 0 ");
+  ASSERT_NE(line, lines.end());
+  ASSERT_GE(lines.end() - line, 7);
+  EXPECT_EQ(std::vector<std::string>(line, line + 7),
+            (std::vector<std::string>{" 1 ,NETEJA ESCALA            , 0 ", "JUSD", " 39 ,   332.772, 0 ",
+                                      " 50 ,+    33.277, 0 ", " 62 ,(+ 10'00%), 0 ", " 73 ,=, 0 ",
+                                      " 75 ,   366.049, 1 "}));
+}
+
+}  // namespace
+}  // namespace app
