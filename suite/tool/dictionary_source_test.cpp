@@ -6,9 +6,12 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 #include "config/session.h"
 #include "config/test_files.h"
+#include "data/btrcall.h"
+#include "data/dictionary.h"
 #include "data/files.h"
 #include "data/notice.h"
 
@@ -71,53 +74,175 @@ TEST(DictionarySource, RefusesMistakesNamingTheLine) {
   }
 }
 
-// The installed dictionaries make the module's files, through the data
-// layer, with the record lengths and keys the record layouts need.
-TEST(InstalledDictionaries, CreateTheModuleFiles) {
-  struct Expected {
-    const char* name;
-    std::int32_t minimumRecord;  // past the last field the module or kitdata uses
-    std::int32_t keyLength;
+struct Seg {
+  int position, length, flags;
+};
+struct ExpectedFile {
+  const char* name;
+  std::int32_t record;
+  std::int32_t keyLength;
+  std::vector<Seg> segments;  // key 0, the only key
+};
+
+// What the record layouts need: the record lengths of data/dictionary.h
+// (each past the last field read or written), key 0 with its segments in the
+// order the reads build their key values, duplicates where one key value
+// may repeat (several receipts or payments on one date).
+const std::vector<ExpectedFile>& ModuleFiles() {
+  namespace d = data::dictionary;
+  static const std::vector<ExpectedFile> files{
+      {"TDespesa", d::kTDespesaRecord, d::kTDespesaKey, {{1, 2, 0}}},
+      {"THRebut", d::kTHRebutRecord, d::kTHRebutKey, {{1, 1, 0}}},
+      {"FinquesH", d::kFinquesHRecord, d::kFinquesHKey, {{1, 2, 0}}},
+      {"FinDespH", d::kFinDespHRecord, d::kFinDespHKey, {{1, 2, 0}}},
+      {"PropietH", d::kPropietHRecord, d::kPropietHKey, {{1, 4, 0}}},
+      {"PagamH", d::kPagamHRecord, d::kPagamHKey, {{1, 2, 0x11}, {3, 4, 0x01}}},
+      {"CobramH", d::kCobramHRecord, d::kCobramHKey, {{1, 4, 0x11}, {5, 4, 0x01}}},
+      {"PressupH", d::kPressupHRecord, d::kPressupHKey, {{1, 2, 0x10}, {3, 2, 0}}},
   };
-  const Expected files[] = {
-      {"TDespesa", 27, 2}, {"THRebut", 23, 1},  {"FinquesH", 385, 2}, {"FinDespH", 602, 2},
-      {"PropietH", 295, 4}, {"PagamH", 42, 6}, {"CobramH", 17, 8},  {"PressupH", 17, 4},
-  };
-  config::testing::ScratchDir root;
-  for (const Expected& f : files) {
-    std::ifstream in(std::string(KIT_SUITE_DIR) + "/ddf/" + f.name + ".xdf", std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    root.Write(std::string("ddf/") + f.name + ".xdf", bytes.str());
+  return files;
+}
+
+TEST(RecordLayouts, RecordLengthsHoldEveryField) {
+  namespace d = data::dictionary;
+  // One past the last byte of the last field of each layout.
+  EXPECT_GE(d::kTDespesaRecord, 2 + 25);
+  EXPECT_GE(d::kTHRebutRecord, 21 + 2);
+  EXPECT_GE(d::kFinquesHRecord, 368 + 17);
+  EXPECT_GE(d::kFinquesHRecord, 168 + 34 * 5 + 30);
+  EXPECT_GE(d::kFinDespHRecord, 2 + 200 * 3);
+  EXPECT_GE(d::kPropietHRecord, 242 + 7 * 7 + 4);
+  EXPECT_LE(211 + 4 * 7, 240);  // coefficients end before the receipt slots
+  EXPECT_GE(d::kCobramHRecord, 13 + 4);
+  EXPECT_GE(d::kPagamHRecord, 40 + 2);
+  EXPECT_GE(d::kPressupHRecord, 13 + 4);
+  for (const ExpectedFile& f : ModuleFiles()) EXPECT_LE(f.record, d::kLargestRecord) << f.name;
+}
+
+class InstalledDictionaries : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const ExpectedFile& f : ModuleFiles()) {
+      std::ifstream in(std::string(KIT_SUITE_DIR) + "/ddf/" + f.name + ".xdf", std::ios::binary);
+      std::ostringstream bytes;
+      bytes << in.rdbuf();
+      dictionaries_.push_back(bytes.str());
+      root_.Write(std::string("ddf/") + f.name + ".xdf", bytes.str());
+    }
+    std::filesystem::create_directories(root_ / "DADES");
+    // The data layer logs inserts to "db.log" in the current directory: the root's.
+    previous_ = std::filesystem::current_path();
+    std::filesystem::current_path(root_.path());
+    config::ResetSession();
+    config::Session().RootDir = root_.path() + "/";
+    data::ClearFileTable();
   }
-  std::filesystem::create_directories(root / "DADES");
-  // The data layer logs inserts to "db.log" in the current directory: the root's.
-  const std::filesystem::path previous = std::filesystem::current_path();
-  std::filesystem::current_path(root.path());
-  config::ResetSession();
-  config::Session().RootDir = root.path() + "/";
-  data::ClearFileTable();
-  std::array<char, 1024> area{};
-  std::int16_t id = 600;
-  for (const Expected& f : files) {
-    ++id;
-    const std::string name = root.path() + "/DADES/" + f.name;
-    ASSERT_EQ(data::OpenDataFile(id, name, area), 0) << f.name;
+  void TearDown() override {
+    data::ResetDataFiles();
+    config::ResetSession();
+    std::filesystem::current_path(previous_);
+  }
+  std::int16_t Open(std::size_t i) {
+    const auto id = static_cast<std::int16_t>(601 + i);
+    const std::int16_t status =
+        data::OpenDataFile(id, root_.path() + "/DADES/" + ModuleFiles()[i].name, area_);
+    return status;
+  }
+  std::string Stat(std::int16_t id) {
+    std::string buffer(1536, ' ');
+    std::string key(255, ' ');
+    std::uint32_t length = 1536;
+    const int slot = data::FindSlot(id);
+    EXPECT_GT(slot, 0);
+    if (slot <= 0) return {};
+    EXPECT_EQ(BTRCALL(15, data::FileTable()[static_cast<std::size_t>(slot)].PositionBlock.data(),
+                      buffer.data(), &length, key.data(), 255, 0),
+              0);
+    return buffer;
+  }
+
+  config::testing::ScratchDir root_;
+  std::filesystem::path previous_;
+  std::vector<std::string> dictionaries_;
+  std::array<char, 1024> area_{};
+};
+
+TEST_F(InstalledDictionaries, CreateEachFileWithTheLayoutStatReturns) {
+  for (std::size_t i = 0; i < ModuleFiles().size(); ++i) {
+    const ExpectedFile& f = ModuleFiles()[i];
+    const std::string& file = dictionaries_[i];
+    ASSERT_GE(file.size(), 2u) << f.name;
+    const std::string creation = file.substr(2);
+    EXPECT_EQ(static_cast<std::size_t>(At16(file, 0)), creation.size()) << f.name;
+    ASSERT_EQ(creation.size(), 16 + 16 * f.segments.size()) << f.name;
+
+    const std::string name = root_.path() + "/DADES/" + f.name;
+    ASSERT_FALSE(std::filesystem::exists(name + ".dat")) << f.name;
+    ASSERT_EQ(Open(i), 0) << f.name;
+    EXPECT_TRUE(std::filesystem::exists(name + ".dat")) << f.name;
+    const auto id = static_cast<std::int16_t>(601 + i);
     const data::KeyInfoResult info = data::KeyInfo(id, 0);
-    EXPECT_GE(info.RecordLength, f.minimumRecord) << f.name;
+    EXPECT_EQ(info.RecordLength, f.record) << f.name;
     EXPECT_EQ(info.KeyLength, f.keyLength) << f.name;
     EXPECT_EQ(data::KeyInfo(id, 1).KeyLength, 0) << f.name;  // one key each
-    EXPECT_TRUE(std::filesystem::exists(name + ".dat")) << f.name;
+
+    const std::string stat = Stat(id);
+    ASSERT_GE(stat.size(), creation.size()) << f.name;
+    EXPECT_EQ(At16(stat, 0), f.record) << f.name;
+    EXPECT_EQ(At16(stat, 0), At16(creation, 0)) << f.name;
+    EXPECT_EQ(At16(stat, 2), At16(creation, 2)) << f.name;
+    EXPECT_EQ(At16(stat, 4), 1) << f.name;
+    for (std::size_t s = 0; s < f.segments.size(); ++s) {
+      const std::size_t at = 16 + 16 * s;
+      EXPECT_EQ(At16(creation, at), f.segments[s].position) << f.name << " segment " << s;
+      EXPECT_EQ(At16(creation, at + 2), f.segments[s].length) << f.name << " segment " << s;
+      EXPECT_EQ(At16(creation, at + 4), f.segments[s].flags) << f.name << " segment " << s;
+      EXPECT_EQ(stat.substr(at, 6), creation.substr(at, 6)) << f.name << " segment " << s;
+    }
   }
-  // Payments and collections share dates: a second record with the same key goes in.
-  const std::int16_t payments = 606;
-  std::fill(area.begin(), area.end(), '\0');
-  area[0] = area[1] = static_cast<char>(129);
-  EXPECT_EQ(data::InsertRecord(payments), 0);
-  EXPECT_EQ(data::InsertRecord(payments), 0);
-  data::ResetDataFiles();
-  config::ResetSession();
-  std::filesystem::current_path(previous);
+}
+
+TEST_F(InstalledDictionaries, DuplicatesOnlyWhereAKeyValueMayRepeat) {
+  for (std::size_t i = 0; i < ModuleFiles().size(); ++i) ASSERT_EQ(Open(i), 0) << ModuleFiles()[i].name;
+  for (std::size_t i = 0; i < ModuleFiles().size(); ++i) {
+    const ExpectedFile& f = ModuleFiles()[i];
+    const auto id = static_cast<std::int16_t>(601 + i);
+    const bool duplicates = (f.segments[0].flags & 0x01) != 0;
+    std::fill(area_.begin(), area_.end(), '\0');
+    for (int b = 0; b < f.keyLength; ++b) area_[static_cast<std::size_t>(b)] = static_cast<char>(129 + b);
+    EXPECT_EQ(data::InsertRecord(id), 0) << f.name;
+    EXPECT_EQ(data::InsertRecord(id), duplicates ? 0 : 5) << f.name;
+  }
+}
+
+// Packed codes and dates compare bytewise: payments of a property come in
+// date order whatever order they were stored in, and stop at the next property.
+TEST_F(InstalledDictionaries, PaymentsReadInPropertyAndDateOrder) {
+  const std::size_t payments = 5;
+  ASSERT_STREQ(ModuleFiles()[payments].name, "PagamH");
+  ASSERT_EQ(Open(payments), 0);
+  const auto id = static_cast<std::int16_t>(601 + payments);
+  auto packed = [](std::initializer_list<int> values) {
+    std::string s;
+    for (int v : values) s += static_cast<char>(128 + v);
+    return s;
+  };
+  const std::vector<std::string> keys{
+      packed({0, 2, 20, 24, 3, 15}), packed({0, 1, 20, 25, 1, 1}), packed({0, 1, 20, 24, 12, 31}),
+      packed({0, 1, 20, 24, 1, 5}),  packed({0, 1, 19, 99, 6, 30}),
+  };
+  for (const std::string& k : keys) {
+    std::fill(area_.begin(), area_.end(), ' ');
+    std::copy(k.begin(), k.end(), area_.begin());
+    ASSERT_EQ(data::InsertRecord(id), 0);
+  }
+  std::vector<std::string> read;
+  std::int16_t status = data::ReadByKey(id, 0, packed({0, 1}) + std::string(4, '\0'), 1);
+  while (status == 0 && std::string(area_.data(), 2) == packed({0, 1})) {
+    read.emplace_back(area_.data(), 6);
+    status = data::StepRecords(id, 1);
+  }
+  EXPECT_EQ(read, (std::vector<std::string>{keys[4], keys[3], keys[2], keys[1]}));
 }
 
 }  // namespace
