@@ -1,0 +1,125 @@
+#include "console/calculator.h"
+
+#include <fstream>
+#include <sstream>
+
+#include "config/session.h"
+#include "console/calculator_model.h"
+#include "console/hot_keys.h"
+#include "console/key_options.h"
+#include "console/key_reader.h"
+#include "console/screen.h"
+#include "console/window_stack.h"
+#include "format/cp850.h"
+#include "platform/host_path.h"
+#include "platform/terminal.h"
+
+namespace console {
+namespace {
+
+std::string StatePath() { return platform::HostPathOrRaw(config::Session().TerminalDir + "KITCALC.TMP"); }
+
+CalcState LoadState() {
+  const std::string path = StatePath();
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    std::ofstream create(path, std::ios::binary);
+    return CalcState{};
+  }
+  std::ostringstream text;
+  text << in.rdbuf();
+  CalcState state;
+  ParseCalcState(text.str(), state);  // a damaged file leaves the initial state
+  return state;
+}
+
+void SaveState(const CalcState& state) {
+  std::ofstream out(StatePath(), std::ios::binary | std::ios::trunc);
+  out << CalcStateText(state);
+}
+
+std::string Line(std::string_view left, std::string_view fill, std::string_view right) {
+  std::string line(left);
+  for (int i = 0; i < 24; ++i) line += fill;
+  line += right;
+  return format::Utf8ToCp850(line);
+}
+
+// Screen row and the window's own column 0 to WriteAt coordinates.
+void Put(std::int16_t screenRow, std::string_view text) {
+  WriteAt(static_cast<std::int16_t>(screenRow - 1), 0, text);
+}
+
+void DrawDisplay(const CalcState& s) {
+  Put(24, format::Utf8ToCp850("│") + CalcNumberText(s.CalcEntry, s.point, s.decimals) + "  " +
+              format::Utf8ToCp850("│"));
+}
+
+void DrawTape(const CalcState& s) {
+  const std::string bar = format::Utf8ToCp850("│");
+  for (std::int16_t i = s.TapeTop; i <= kTapeSlots; ++i) {
+    const TapeSlot& slot = s.tape[static_cast<std::size_t>(i - 1)];
+    Put(i, bar + CalcNumberText(slot.value, slot.point, slot.decimals) + " " + std::string(1, slot.op) + bar);
+  }
+  if (s.TapeTop <= kTapeSlots) {
+    Put(static_cast<std::int16_t>(s.TapeTop - 1), Line("┌", "─", "┐"));
+    Put(23, Line("├", "─", "┤"));
+  } else {
+    Put(23, Line("┌", "─", "┐"));
+  }
+}
+
+void Open(const CalcState& s) {
+  PushWindow(1, s.CalcColumn, 25, static_cast<std::int16_t>(s.CalcColumn + kCalcWidth - 1));
+  DrawTape(s);
+  DrawDisplay(s);
+  Put(25, Line("└", "─", "┘"));
+}
+
+}  // namespace
+
+std::string Calculator() {
+  platform::Terminal& term = platform::CurrentTerminal();
+  SetKeyOptions("+e", "");
+  SetStyle("+n");
+  term.HideCursor();
+  CalcState state = LoadState();
+  Open(state);
+  std::string result;
+  for (bool open = true; open;) {
+    DrawDisplay(state);
+    switch (CalcHandleKey(state, WaitKey())) {
+      case CalcAction::None:
+      case CalcAction::Display:
+        break;
+      case CalcAction::Tape:
+        DrawTape(state);
+        break;
+      case CalcAction::Move:
+      case CalcAction::Reopen:
+        PopWindow();
+        Open(state);
+        break;
+      case CalcAction::Finish:
+        result = CalcResultText(state);
+        open = false;
+        break;
+      case CalcAction::Cancel:
+        open = false;
+        break;
+    }
+  }
+  PopWindow();
+  SaveState(state);
+  term.ShowCursor(term.InsertMode() ? 50 : 100);
+  SetStyle("-");
+  SetKeyOptions("-", "");
+  return result;
+}
+
+void InstallLookups() {
+  Hot().Calculator = Calculator;
+  Hot().Calendar = CalendarPopup;
+}
+
+}  // namespace console
