@@ -267,7 +267,12 @@ void InstallListingSteps() {
   printer.Totals = PrintDistributionTotals;
   ReportSteps& steps = Steps();
   steps.OpenPrintChannel = [] { OpenPrintChannel(config::Session().OutputDest); };
-  steps.ClosePrintChannel = [] { ClosePrintChannel(); };
+  steps.ClosePrintChannel = [] {
+    ClosePrintChannel();
+    if (PrintChannelFailed())
+      ShowRefusal(config::CatalogText("NO S'HA POGUT ESCRIURE EL FITXER D'IMPRESSIÓ "_cp) + config::Session().TempDir +
+                  "kitprint.tmp");
+  };
   steps.PrintReport = [] { PrintReport(); };
 }
 

@@ -14,10 +14,17 @@ std::FILE*& File() {
   return file;
 }
 
+// A print file that could not be made or written completely; the run must
+// not hand a cut listing to the print program as if it were whole.
+bool& Failed() {
+  static bool failed = false;
+  return failed;
+}
+
 void WriteRecord(std::string_view line) {
   if (File() == nullptr) return;
-  std::fwrite(line.data(), 1, line.size(), File());
-  std::fwrite("\r\n", 1, 2, File());
+  if (std::fwrite(line.data(), 1, line.size(), File()) != line.size() || std::fwrite("\r\n", 1, 2, File()) != 2)
+    Failed() = true;
 }
 
 std::string NormalisedJustification(std::string_view code) {
@@ -61,16 +68,24 @@ bool OpenPrintChannel(std::string_view device) {
   ClosePrintChannel();
   PrintChannel() = PrintChannelState{};
   const std::string path = platform::HostPathOrRaw(config::Session().TempDir + "kitprint.tmp");
+  Failed() = false;
   File() = std::fopen(path.c_str(), "wb");
-  if (File() == nullptr) return false;
+  if (File() == nullptr) {
+    // An earlier run's listing left behind would be printed again as this one.
+    std::remove(path.c_str());
+    Failed() = true;
+    return false;
+  }
   WriteRecord("DEVICE" + std::string(device));
   return true;
 }
 
 void ClosePrintChannel() {
-  if (File() != nullptr) std::fclose(File());
+  if (File() != nullptr && std::fclose(File()) != 0) Failed() = true;
   File() = nullptr;
 }
+
+bool PrintChannelFailed() { return Failed(); }
 
 bool PrintChannelOpen() { return File() != nullptr; }
 

@@ -26,6 +26,9 @@ PrintChannelState& PrintChannel();
 bool OpenPrintChannel(std::string_view device);
 void ClosePrintChannel();
 bool PrintChannelOpen();
+// True when, since the last open, the print file could not be made or a
+// line could not be written (a full disk shows at the latest on closing).
+bool PrintChannelFailed();
 
 void SetPageLength(std::int16_t lines);
 // Normalises `code`, writes it and returns the code written.

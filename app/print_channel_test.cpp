@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -75,6 +76,37 @@ TEST_F(PrintChannelTest, WithoutPageLengthEveryLineStartsAPage) {
   PrintLine(1, "A", 1);
   PrintLine(1, "B", 1);
   EXPECT_EQ(File(), "DEVICEPANTALLA\r\nPAGE 0 \r\n 1 ,A, 1 \r\nPAGE 0 \r\n 1 ,B, 1 \r\n");
+}
+
+TEST_F(PrintChannelTest, AFullDiskIsReportedWhenTheFileIsClosed) {
+  EXPECT_FALSE(PrintChannelFailed());
+  ClosePrintChannel();
+  std::filesystem::remove(dir_ / "kitprint.tmp");
+  std::filesystem::create_symlink("/dev/full", dir_ / "kitprint.tmp");
+  ASSERT_TRUE(OpenPrintChannel("PANTALLA"));
+  SetPageLength(66);
+  PrintLine(1, "TOTAL", 1);
+  ClosePrintChannel();
+  EXPECT_TRUE(PrintChannelFailed());
+  // The next good open starts clean.
+  std::filesystem::remove(dir_ / "kitprint.tmp");
+  ASSERT_TRUE(OpenPrintChannel("PANTALLA"));
+  ClosePrintChannel();
+  EXPECT_FALSE(PrintChannelFailed());
+}
+
+TEST_F(PrintChannelTest, APrintFileThatCannotBeMadeLeavesNoOldListingBehind) {
+  ClosePrintChannel();
+  std::filesystem::remove(dir_ / "kitprint.tmp");
+  // A name that cannot be opened for writing: a link into a missing folder.
+  std::filesystem::create_symlink(dir_ / "missing/kitprint.tmp", dir_ / "kitprint.tmp");
+  EXPECT_FALSE(OpenPrintChannel("PANTALLA"));
+  EXPECT_TRUE(PrintChannelFailed());
+  EXPECT_FALSE(PrintChannelOpen());
+  SetPageLength(66);  // writing to a closed channel is harmless
+  PrintLine(1, "TOTAL", 1);
+  EXPECT_FALSE(std::filesystem::is_symlink(dir_ / "kitprint.tmp"));
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "kitprint.tmp"));
 }
 
 }  // namespace
