@@ -1,0 +1,304 @@
+// The budget of a large property: one property of 999 owners with seven
+// coefficient columns, 200 expense concepts, 20 000 payments in the current
+// period and 12 000 collections in the next. Times building the working
+// budget, the distribution (with the receipt update) and both listings with
+// one copy each; the whole should stay under half a second.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+
+#include "app/budget.h"
+#include "app/budget_state.h"
+#include "app/distribution.h"
+#include "app/hooks.h"
+#include "app/listings.h"
+#include "app/module.h"
+#include "app/print_channel.h"
+#include "app/records.h"
+#include "app/working_file.h"
+#include "config/session.h"
+#include "config/test_files.h"
+#include "data/files.h"
+#include "data/locks.h"
+#include "format/dates.h"
+#include "format/numbers.h"
+#include "format/user_settings.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using app::records::PutInt16;
+using app::records::PutInt32;
+using app::records::PutText;
+
+constexpr int kProperty = 7;
+constexpr int kOwners = 999;
+constexpr int kConcepts = 200;
+constexpr int kPayments = 20000;
+constexpr int kCollections = 12000;
+
+std::string Code(int property) { return format::PackDigits(format::ZeroPad(property, 4)); }
+std::string OwnerKey(int owner) {
+  return format::PackDigits(format::ZeroPad(kProperty, 4) + format::ZeroPad(owner, 4));
+}
+std::string ConceptCode(int i) {
+  return {static_cast<char>('A' + i / 26), static_cast<char>('A' + i % 26)};
+}
+// Concepts are spread over the seven columns in turn.
+int ConceptColumn(int i) { return i % app::kColumns + 1; }
+
+void Insert(std::int16_t file, const std::function<void(char*)>& fill) {
+  std::span<char> area = app::RecordArea(file);
+  std::fill(area.begin(), area.end(), '\0');
+  fill(area.data());
+  if (const std::int16_t status = data::InsertRecord(file); status != 0) {
+    std::fprintf(stderr, "insert into file %d failed with status %d\n", file, status);
+    std::exit(1);
+  }
+}
+
+// The coefficient of owner n in column k (1 = A); column A shares out
+// exactly 1 000 000, the others leave some owners out.
+std::int32_t Coefficient(int n, int k) {
+  if (k == 1) return 1000000 / kOwners + (n <= 1000000 % kOwners ? 1 : 0);
+  if (n % (k + 1) == 0) return 0;
+  return 500 + (n * 37 + k * 11) % 1000;
+}
+
+// The suite root, built once, in a scratch directory that is also the
+// current directory while the benchmarks run.
+class SuiteRoot {
+ public:
+  SuiteRoot() {
+    const fs::path root(dir_.path());
+    fs::create_directories(root / "DADES");
+    fs::create_directories(root / "LOCKS");
+    fs::copy(fs::path(KIT_SUITE_DIR) / "ddf", root / "ddf");
+    std::ofstream(root / "Vora.ini", std::ios::binary)
+        << "[Administrador]\r\nLinia1=FINQUES ROCA\r\nLinia2=C. MAJOR, 1\r\nLinia3=08001 BARCELONA\r\n"
+           "Linia4=TEL. 930 000 000\r\nNIF=ES 38.123.456-Z\r\nPoblacio=BARCELONA\r\n";
+    previous_ = fs::current_path();
+    fs::current_path(root);
+    config::ResetSession();
+    config::Session().RootDir = dir_.path() + "/";
+    config::Session().TempDir = dir_.path() + "/";
+    config::Session().Language = "CAT";
+    format::SetLanguage("CAT");
+    data::ClearFileTable();
+    data::ResetLocks();
+    app::ResetBudget();
+    app::Fees() = app::FeeSettings{};
+    app::Fees().VatRate = {21.0F, 10.0F};
+    app::InstallBudgetSteps();
+    app::InstallListingSteps();
+    app::OpenModuleFiles();
+    app::Parameters() = app::ReportParameters{};
+    app::Parameters().PropertyCode = Code(kProperty);
+    app::Parameters().ReportDate = format::PackDate(2024, 11, 15);
+    Fill();
+    // The distribution and the listings work on a built budget.
+    app::Working().Open();
+    app::BuildBudget();
+  }
+  ~SuiteRoot() {
+    app::ClosePrintChannel();
+    app::Working().Close();
+    data::ResetDataFiles();
+    fs::current_path(previous_);
+  }
+
+ private:
+  void Fill() {
+    data::BeginTransaction();
+    Insert(app::kPropertiesFile, [](char* r) {
+      PutText(r, 2, Code(kProperty));
+      PutText(r + 6, 30, "PROVENCA, 12 *C.P.");
+      PutInt16(r + 106, 1);
+      PutInt16(r + 108, 12);
+      PutInt32(r + 110, 650);
+      PutText(r + 368, 17, "ESH08123456");
+      for (int k = 2; k <= app::kColumns; ++k) {
+        std::int32_t total = 0;
+        for (int n = 1; n <= kOwners; ++n) total += Coefficient(n, k);
+        PutInt32(r + 164 + 34 * (k - 2), total);
+        PutText(r + 168 + 34 * (k - 2), 30, std::string("COLUMNA ") + app::kColumnLetters[static_cast<std::size_t>(k - 1)]);
+      }
+    });
+    for (int n = 1; n <= kOwners; ++n) {
+      Insert(app::kOwnersFile, [n](char* r) {
+        PutText(r, 4, OwnerKey(n));
+        PutText(r + 38, 10, std::to_string(n / 4 + 1) + "r " + std::to_string(n % 4 + 1) + "a");
+        for (int k = 1; k <= app::kColumns; ++k) PutInt32(r + 211 + 4 * (k - 1), Coefficient(n, k));
+        PutInt16(r + 240, static_cast<std::int16_t>(n % 2 == 0 ? 1 : 3));
+      });
+    }
+    for (int i = 0; i < kConcepts; ++i) {
+      Insert(app::kConceptsFile, [i](char* r) {
+        PutText(r, 2, ConceptCode(i));
+        PutText(r + 2, 25, "CONCEPTE " + format::ZeroPad(i + 1, 3));
+      });
+    }
+    Insert(app::kConceptColumnsFile, [](char* r) {
+      PutText(r, 2, Code(kProperty));
+      std::string list;
+      for (int i = 0; i < kConcepts; ++i)
+        list += ConceptCode(i) + app::kColumnLetters[static_cast<std::size_t>(ConceptColumn(i) - 1)];
+      PutText(r + 2, 600, list);
+    });
+    // Stored variations for two concepts in three: a percentage or an amount.
+    for (int i = 0; i < kConcepts; ++i) {
+      if (i % 3 == 2) continue;
+      Insert(app::kStoredBudgetFile, [i](char* r) {
+        app::records::StoredLine{r}.Set(Code(kProperty), ConceptCode(i),
+                                        app::kColumnLetters[static_cast<std::size_t>(ConceptColumn(i) - 1)],
+                                        i % 3 == 0 ? 105000 + 1000 * (i % 10) : 0, i % 3 == 1 ? 5000 * (i % 7) : 0, 0);
+      });
+    }
+    // Payments of 2024: most to a concept in its column, some to a column's
+    // miscellaneous line, some particular.
+    for (int i = 0; i < kPayments; ++i) {
+      Insert(app::kPaymentsFile, [i](char* r) {
+        const int expense = i % kConcepts;
+        int column = ConceptColumn(expense);
+        std::string conceptCode = ConceptCode(expense);
+        char kind = 'N';
+        if (i % 41 == 0) {
+          conceptCode = "  ";
+          column = i % app::kColumns + 1;
+        } else if (i % 97 == 0) {
+          conceptCode = "  ";
+          kind = 'S';
+          column = 0;
+        }
+        PutText(r, 2, Code(kProperty));
+        PutText(r + 2, 4, format::PackDate(2024, i % 12 + 1, i % 28 + 1));
+        PutText(r + 8, 2, conceptCode);
+        PutText(r + 10, 25, "FACTURA " + std::to_string(i + 1));
+        PutInt32(r + 35, 1000 + (i * 7919) % 90000);
+        r[39] = kind;
+        PutText(r + 40, 2, format::PackDigits(format::ZeroPad(column, 4)).substr(0, 2));
+      });
+    }
+    // Collections of 2025: every owner in turn, on the 1st and the 15th
+    // from January on, so owners stop at different months.
+    for (int i = 0; i < kCollections; ++i) {
+      Insert(app::kCollectionsFile, [i](char* r) {
+        const int owner = i % kOwners + 1;
+        const int round = i / kOwners;
+        PutText(r, 4, OwnerKey(owner));
+        PutText(r + 4, 4, format::PackDate(2025, round / 2 + 1, round % 2 == 0 ? 1 : 15));
+        PutInt32(r + 13, 4000 + owner * 3);
+      });
+    }
+    if (const std::int16_t status = data::EndTransaction(); status != 0) {
+      std::fprintf(stderr, "ending the transaction failed with status %d\n", status);
+      std::exit(1);
+    }
+  }
+
+  config::testing::ScratchDir dir_;
+  fs::path previous_;
+};
+
+SuiteRoot& Root() {
+  static SuiteRoot root;
+  return root;
+}
+
+// The three phases as a run does them.
+void BuildPhase() {
+  app::Working().Open();
+  app::BuildBudget();
+}
+void DistributionPhase() {
+  app::Parameters().DistributionCopies = 0;
+  app::Parameters().BudgetCopies = 0;
+  app::Parameters().UpdatePeriodicity = 3;
+  app::Parameters().UpdateSlot = 2;
+  app::DistributeBudget();
+}
+void ListingsPhase() {
+  // The receipts were updated by the distribution: print only.
+  app::Parameters().DistributionCopies = 1;
+  app::Parameters().BudgetCopies = 1;
+  app::Parameters().UpdatePeriodicity = 0;
+  app::Parameters().UpdateSlot = 0;
+  app::OpenPrintChannel(config::Session().OutputDest);
+  app::PrintReport();
+  app::ClosePrintChannel();
+  if (app::PrintChannelFailed()) std::fprintf(stderr, "the print file could not be written\n");
+}
+
+void BM_BuildBudget(benchmark::State& state) {
+  Root();
+  for (auto _ : state) BuildPhase();
+  state.counters["lines"] = app::Working().Count();
+}
+BENCHMARK(BM_BuildBudget)->Unit(benchmark::kMillisecond);
+
+void BM_Distribution(benchmark::State& state) {
+  Root();
+  BuildPhase();
+  for (auto _ : state) DistributionPhase();
+  state.counters["owners"] = app::Budget().OwnerCount;
+}
+BENCHMARK(BM_Distribution)->Unit(benchmark::kMillisecond);
+
+void BM_Listings(benchmark::State& state) {
+  Root();
+  BuildPhase();
+  for (auto _ : state) ListingsPhase();
+  std::error_code ec;
+  state.counters["print_bytes"] =
+      static_cast<double>(fs::file_size(fs::path(config::Session().TempDir) / "kitprint.tmp", ec));
+}
+BENCHMARK(BM_Listings)->Unit(benchmark::kMillisecond);
+
+void BM_WholeReport(benchmark::State& state) {
+  Root();
+  for (auto _ : state) {
+    BuildPhase();
+    DistributionPhase();
+    ListingsPhase();
+  }
+}
+BENCHMARK(BM_WholeReport)->Unit(benchmark::kMillisecond);
+
+double MillisecondsOf(void (*phase)()) {
+  const auto start = std::chrono::steady_clock::now();
+  phase();
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+// One report run after the benchmarks, phase by phase, against the aim.
+void PrintPhaseFigures() {
+  Root();
+  const double build = MillisecondsOf(BuildPhase);
+  const double distribution = MillisecondsOf(DistributionPhase);
+  const double listings = MillisecondsOf(ListingsPhase);
+  const double total = build + distribution + listings;
+  std::printf("\nOne run: %d owners, %d working lines, total budget %d cents\n", app::Budget().OwnerCount,
+              app::Working().Count(), app::Budget().TotalBudget);
+  std::printf("  building the budget  %9.2f ms\n", build);
+  std::printf("  distribution         %9.2f ms\n", distribution);
+  std::printf("  both listings        %9.2f ms\n", listings);
+  std::printf("  total                %9.2f ms (aim: under 500 ms) %s\n", total, total < 500.0 ? "met" : "NOT MET");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  PrintPhaseFigures();
+  benchmark::Shutdown();
+  return 0;
+}
