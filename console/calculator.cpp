@@ -4,7 +4,9 @@
 #include <sstream>
 
 #include "config/session.h"
+#include "console/browse_list.h"
 #include "console/calculator_model.h"
+#include "console/form_input.h"
 #include "console/hot_keys.h"
 #include "console/key_options.h"
 #include "console/key_reader.h"
@@ -120,6 +122,7 @@ std::string Calculator() {
 void InstallLookups() {
   Hot().Calculator = Calculator;
   Hot().Calendar = CalendarPopup;
+  Forms().ui.BrowseList = BrowseList;
 }
 
 }  // namespace console

@@ -14,7 +14,8 @@ std::string Calculator();
 // day/month/year text after "F", "" after Esc.
 std::string CalendarPopup();
 
-// Hooks Alt+X and Alt+C of the field editor to the two pop-ups.
+// Hooks Alt+X and Alt+C of the field editor to the two pop-ups, and F4 of
+// the form input to the look-up lists.
 void InstallLookups();
 
 }  // namespace console

@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "console/calculator_model.h"
+#include "console/form_input.h"
 #include "console/hot_keys.h"
 #include "console/test_terminal.h"
 #include "format/cp850.h"
@@ -142,6 +143,7 @@ TEST_F(PopupTest, HotKeysInstalled) {
   InstallLookups();
   ASSERT_TRUE(Hot().Calculator);
   ASSERT_TRUE(Hot().Calendar);
+  EXPECT_TRUE(Forms().ui.BrowseList);
   Type("5F");
   EXPECT_EQ(Hot().Calculator(), "500");
 }

@@ -1,0 +1,362 @@
+#include "console/browse_list.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+
+#include "config/session.h"
+#include "console/form_input.h"
+#include "console/key_options.h"
+#include "console/key_reader.h"
+#include "console/screen.h"
+#include "console/window_stack.h"
+#include "data/files.h"
+#include "platform/host_path.h"
+
+namespace console {
+namespace {
+
+void PutInt32(std::string& out, std::int32_t v) {
+  const auto u = static_cast<std::uint32_t>(v);
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((u >> (8 * i)) & 0xFF));
+}
+
+std::int32_t GetInt32(const unsigned char* p) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+                                   static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+std::string TrimRight(std::string text) {
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  return text;
+}
+
+}  // namespace
+
+BrowseCache::BrowseCache(std::string path, bool empty, Producer producer)
+    : path_(std::move(path)), producer_(std::move(producer)) {
+  if (empty || !std::filesystem::exists(path_)) std::ofstream(path_, std::ios::binary | std::ios::trunc);
+  file_.open(path_, std::ios::binary | std::ios::in | std::ios::out);
+  std::error_code error;
+  const auto size = std::filesystem::file_size(path_, error);
+  end_ = static_cast<std::int32_t>(error ? 1 : size + 1);
+  allRead_ = !producer_;
+  // A kept cache: find its last row so appended rows link to it.
+  for (std::int32_t at = 1; at < end_;) {
+    BrowseRow row;
+    if (!Row(at, row)) break;
+    last_ = at;
+    at = row.next();
+  }
+}
+
+BrowseCache::~BrowseCache() {
+  if (file_.is_open()) file_.close();
+}
+
+void BrowseCache::Discard() {
+  if (file_.is_open()) file_.close();
+  std::error_code error;
+  std::filesystem::remove(path_, error);
+}
+
+std::int32_t BrowseCache::Append(std::int32_t record, std::string_view text) {
+  std::string bytes;
+  PutInt32(bytes, last_);
+  PutInt32(bytes, record);
+  const auto n = static_cast<std::uint16_t>(std::min<std::size_t>(text.size(), 0xFFFF));
+  bytes.push_back(static_cast<char>(n & 0xFF));
+  bytes.push_back(static_cast<char>(n >> 8));
+  bytes.append(text.substr(0, n));
+  file_.clear();
+  file_.seekp(end_ - 1);
+  file_.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  file_.flush();
+  last_ = end_;
+  end_ += static_cast<std::int32_t>(bytes.size());
+  return last_;
+}
+
+bool BrowseCache::Row(std::int32_t position, BrowseRow& row) {
+  if (position < 1) return false;
+  while (position >= end_ && !allRead_) {
+    std::int32_t record = 0;
+    std::string text;
+    if (!producer_(record, text)) {
+      allRead_ = true;
+      break;
+    }
+    Append(record, text);
+  }
+  if (position >= end_) return false;
+  unsigned char header[10];
+  file_.clear();
+  file_.seekg(position - 1);
+  if (!file_.read(reinterpret_cast<char*>(header), 10)) return false;
+  row.position = position;
+  row.previous = GetInt32(header);
+  row.record = GetInt32(header + 4);
+  const std::size_t n = static_cast<std::size_t>(header[8] | header[9] << 8);
+  row.text.assign(n, ' ');
+  if (n > 0 && !file_.read(row.text.data(), static_cast<std::streamsize>(n))) return false;
+  return true;
+}
+
+BrowsePager::BrowsePager(BrowseCache& cache, std::int16_t height, std::int16_t width)
+    : cache_(cache), height_(std::max<std::int16_t>(height, 1)), width_(std::max<std::int16_t>(width, 1)),
+      page_(static_cast<std::size_t>(height_)) {}
+
+void BrowsePager::Layout() {
+  std::int32_t at = first_;
+  lines_ = 0;
+  for (BrowseRow& row : page_) {
+    BrowseRow read;
+    if (cache_.Row(at, read)) {
+      row = read;
+      ++lines_;
+      rightLimit_ = std::max<std::int32_t>(rightLimit_, static_cast<std::int32_t>(row.text.size()) - width_);
+      at = row.next();
+    } else {
+      row = BrowseRow{};
+    }
+  }
+  BrowseRow next;
+  after_ = lines_ == height_ && cache_.Row(at, next) ? at : 0;
+  if (cursor_ > lines_) cursor_ = std::max<std::int16_t>(lines_, 1);
+}
+
+bool BrowsePager::Up() {
+  const BrowseRow& row = PageRow(cursor_);
+  if (row.previous == 0) return false;
+  if (cursor_ > 1) {
+    --cursor_;
+    return false;
+  }
+  first_ = row.previous;
+  Layout();
+  return true;
+}
+
+bool BrowsePager::Down() {
+  if (cursor_ > lines_) return false;
+  BrowseRow next;
+  if (!cache_.Row(PageRow(cursor_).next(), next)) return false;
+  if (cursor_ < height_) {
+    ++cursor_;
+    return false;
+  }
+  first_ = PageRow(1).next();
+  Layout();
+  return true;
+}
+
+bool BrowsePager::PageUp() {
+  BrowseRow row;
+  if (!cache_.Row(first_, row) || row.previous == 0) return false;
+  std::int16_t k = 0;
+  while (k < height_ && row.previous != 0) {
+    if (!cache_.Row(row.previous, row)) break;
+    ++k;
+  }
+  first_ = row.position;
+  if (k < height_) cursor_ = cursor_ > height_ - k ? k : std::int16_t{1};
+  Layout();
+  return true;
+}
+
+bool BrowsePager::PageDown() {
+  if (after_ == 0) return false;
+  first_ = after_;
+  Layout();
+  return true;
+}
+
+bool BrowsePager::Left() {
+  if (offset_ <= 1) return false;
+  offset_ = static_cast<std::int16_t>(offset_ - 8);
+  return true;
+}
+
+bool BrowsePager::Right() {
+  if (offset_ > rightLimit_) return false;
+  offset_ = static_cast<std::int16_t>(offset_ + 8);
+  return true;
+}
+
+std::string BrowsePager::Shown(std::int16_t r) const {
+  const std::string& text = PageRow(r).text;
+  const std::size_t from = static_cast<std::size_t>(offset_ - 1);
+  std::string shown = from < text.size() ? text.substr(from, static_cast<std::size_t>(width_)) : std::string();
+  shown.resize(static_cast<std::size_t>(width_), ' ');
+  return shown;
+}
+
+std::string BrowsePager::Heading(std::string_view heading) const {
+  std::string line(1, offset_ == 1 ? '\xC9' : '\x11');
+  for (std::int32_t c = offset_; c < offset_ + width_; ++c) {
+    char ch = c <= static_cast<std::int32_t>(heading.size()) ? heading[static_cast<std::size_t>(c - 1)] : ' ';
+    if (ch == ' ') ch = '\xCD';
+    else if (ch == '_') ch = ' ';
+    line.push_back(ch);
+  }
+  const bool ends = offset_ > rightLimit_ || static_cast<std::int32_t>(heading.size()) < offset_ + width_;
+  line.push_back(ends ? '\xBB' : '\x10');
+  return line;
+}
+
+BrowseCache::Producer RecordProducer(std::function<bool()> next, std::function<std::string()> format,
+                                     std::function<std::int32_t()> position) {
+  return [next = std::move(next), format = std::move(format), position = std::move(position)](
+             std::int32_t& record, std::string& text) {
+    while (next()) {
+      text = TrimRight(format());
+      if (!text.empty()) {
+        record = position();
+        return true;
+      }
+    }
+    return false;
+  };
+}
+
+std::int32_t& ChosenPosition() {
+  static std::int32_t position = 0;
+  return position;
+}
+
+std::string& ChosenLine() {
+  static std::string line;
+  return line;
+}
+
+void BrowseList(std::int16_t& list, std::int16_t& result) {
+  FormState& forms = Forms();
+  if (list < 1 || static_cast<std::size_t>(list) > forms.forms.items.size()) {
+    result = -1;
+    return;
+  }
+  const FormItem item = forms.forms.items[static_cast<std::size_t>(list - 1)];
+  const std::int16_t fileId = item.ints[0], keyNumber = item.ints[1];
+  const std::int16_t top = item.ints[2], left = item.ints[3], bottom = item.ints[4], right = item.ints[5];
+  const std::int16_t filter = item.ints[6], subList = item.ints[7];
+  if (filter != 0) {
+    std::int16_t screen = filter, previous = 0, next = 0, key = 0;
+    FormInput(screen, previous, next, key);
+    if (key == 27) {
+      result = -1;
+      return;
+    }
+  }
+  std::string startKey, endKey;
+  result = forms.hooks.PrepareList ? forms.hooks.PrepareList(list, startKey, endKey) : 0;
+  if (result != 0) return;
+  std::int16_t lockStatus = 0;
+  if (fileId != 0) data::SetLockMode(fileId, "+d", lockStatus);
+  SetStyle("+n");
+  PushWindow(top, left, bottom, right);
+  DrawFrame(2);
+  SetStyle("h");
+  SetKeyOptions("+ea", "d,1b,4800,5000,4900,5100,4b00,4d00");
+  if (subList != 0) SetKeyOptions("a", "3e00");
+
+  bool started = false;
+  std::string endImage;
+  BrowseCache::Producer producer;
+  if (fileId != 0) {
+    const auto next = [&]() {
+      // A key waiting while records are read: Esc stops the reading.
+      std::int16_t key = 0, button = 0, row = 0, column = 0;
+      ReadKey(key, button, row, column);
+      if (key == 27) return false;
+      std::int16_t status = 0;
+      if (!started) {
+        started = true;
+        status = data::ReadByKey(fileId, keyNumber, startKey, 1);
+        endImage = data::KeyImage(endKey, fileId);
+      } else {
+        status = data::StepRecords(fileId, 1);
+      }
+      return status == 0 && data::CurrentKeyImage(fileId).substr(0, endImage.size()) <= endImage;
+    };
+    const auto format = [&]() { return forms.hooks.FormatListLine ? forms.hooks.FormatListLine(list) : std::string(); };
+    producer = RecordProducer(next, format, [fileId] { return data::RecordPosition(fileId, 0); });
+  }
+  const std::string path = platform::HostPathOrRaw(config::Session().TempDir + "Browse.tmp");
+  BrowseCache cache(path, fileId != 0, producer);
+  const std::int16_t height = static_cast<std::int16_t>(bottom - top - 1);
+  const std::int16_t width = static_cast<std::int16_t>(right - left - 1);
+  BrowsePager pager(cache, height, width);
+  pager.Layout();
+
+  const auto drawHeading = [&] {
+    SetStyle("+n");
+    WriteAt(0, 0, pager.Heading(item.text));
+    SetStyle("-");
+  };
+  const auto drawPage = [&] {
+    for (std::int16_t r = 1; r <= height; ++r) WriteAt(r, 1, pager.Shown(r));
+  };
+  drawHeading();
+  drawPage();
+  std::int16_t key = 0;
+  for (bool open = true; open;) {
+    SetStyle("+u");
+    WriteAt(pager.Cursor(), 1, pager.Shown(pager.Cursor()));
+    SetStyle("-");
+    key = WaitKey();
+    WriteAt(pager.Cursor(), 1, pager.Shown(pager.Cursor()));
+    switch (static_cast<std::uint16_t>(key)) {
+      case 0x4b00:
+      case 0x4d00:
+        if (key == 0x4b00 ? pager.Left() : pager.Right()) {
+          drawHeading();
+          drawPage();
+        }
+        break;
+      case 0x4800:
+        if (pager.Up()) drawPage();
+        break;
+      case 0x5000:
+        if (pager.Down()) drawPage();
+        break;
+      case 0x4900:
+        if (pager.PageUp()) drawPage();
+        break;
+      case 0x5100:
+        if (pager.PageDown()) drawPage();
+        break;
+      case 13: {
+        const BrowseRow& row = pager.PageRow(pager.Cursor());
+        if (fileId == 0) {
+          ChosenPosition() = row.record;
+          ChosenLine() = row.text;
+          // An empty list has no line to choose.
+          result = pager.Lines() > 0 ? 0 : -1;
+        } else {
+          result = row.record != 0 ? static_cast<std::int16_t>(data::RecordPosition(fileId, row.record)) : -1;
+        }
+        open = false;
+        break;
+      }
+      default:
+        result = -1;
+        open = false;
+        break;
+    }
+  }
+  cache.Discard();
+  if (key == 0x3e00 && subList != 0) {
+    std::int16_t inner = subList;
+    BrowseList(inner, result);
+    if (result == 0 && forms.hooks.ApplyLookup) {
+      std::int16_t screen = 0, field = 0;
+      forms.hooks.ApplyLookup(inner, screen, field);
+    }
+  }
+  SetKeyOptions("-", "");
+  PopWindow();
+  SetStyle("-");
+  if (fileId != 0) data::SetLockMode(fileId, "-", lockStatus);
+}
+
+}  // namespace console
