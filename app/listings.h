@@ -35,6 +35,8 @@ void PrintBudgetListing();
 void PrintReport();
 
 // Fills the print steps of the run loop and the distribution's printer.
+// Closing the channel shows a refusal naming the print file when it could
+// not be made or written completely.
 void InstallListingSteps();
 
 }  // namespace app
