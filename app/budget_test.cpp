@@ -279,7 +279,137 @@ TEST_F(BudgetTest, SavingReplacesTheStoredLinesWithoutEmptyOnes) {
   ASSERT_EQ(SaveStoredBudget(), 0);
   // The old line of a vanished concept is gone; lines with nothing are not kept.
   EXPECT_EQ(StoredLines(), (std::vector<std::string>{"NE B 110000 0 2200"}));
-  // Another property's lines are left alone.
+}
+
+TEST_F(BudgetTest, SavingLeavesOtherPropertiesAndKeepsEditedVariations) {
+  Property(7, 1, 12, 0, "");
+  Concept("AS", "ASCENSOR");
+  Concept("NE", "NETEJA");
+  Insert(kStoredBudgetFile, [&](char* r) { records::StoredLine{r}.Set(Code(6), "NE", 'B', 0, 100, 100); });
+  Insert(kStoredBudgetFile, [&](char* r) { records::StoredLine{r}.Set(Code(8), "AS", 'C', 5000, 0, 7); });
+  Stored("AS", 'C', 0, 300, 300);
+  Payment(Date(2024, 3, 1), "NE", 2000, 'N', 2);
+  ComputePeriods();
+  CollectOwnerIssues();
+  BuildWorkingBudget();
+  // The operator's edits as screen 2 leaves them in the working file.
+  records::WorkingLine line;
+  ASSERT_TRUE(Working().Read(1, line));
+  ASSERT_EQ(line.code, "AS");
+  line.variation = "12.5%";
+  line.budget = 0;
+  Working().Write(1, line);
+  ASSERT_TRUE(Working().Read(2, line));
+  ASSERT_EQ(line.code, "NE");
+  line.variation = "-2000";
+  line.budget = 0;
+  Working().Write(2, line);
+  ASSERT_EQ(SaveStoredBudget(), 0);
+  // A percentage alone or an amount alone keeps a line even with budget 0.
+  EXPECT_EQ(StoredLines(), (std::vector<std::string>{"AS C 12500 0 0", "NE B 0 -2000 0"}));
+  const records::StoredLine stored{RecordArea(kStoredBudgetFile).data()};
+  ASSERT_EQ(data::ReadByKey(kStoredBudgetFile, 0, Code(6) + "NE", 0), 0);
+  EXPECT_EQ(stored.Amount(), 100);
+  ASSERT_EQ(data::ReadByKey(kStoredBudgetFile, 0, Code(8) + "AS", 0), 0);
+  EXPECT_EQ(stored.Percent(), 5000);
+  // Saving twice gives the same lines, not twice as many.
+  ASSERT_EQ(SaveStoredBudget(), 0);
+  EXPECT_EQ(StoredLines().size(), 2U);
+}
+
+TEST_F(BudgetTest, OwnerNumbersOutsideTheTablesAreCountedButNotStored) {
+  Property(7, 1, 12, 0, "", {{2, {2, "ESCALA"}}});
+  Owner(0, {{2, 1}});     // owner number 0
+  Owner(1000, {{2, 1}});  // the last three digits are 000 as well
+  Owner(5, {{2, 0}});
+  Collection(0, Date(2025, 3, 1), 4000);
+  Collection(1000, Date(2025, 3, 1), 4000);
+  Collection(5, Date(2025, 1, 1), 70);
+  ComputePeriods();
+  CollectOwnerIssues();
+  const BudgetState& b = Budget();
+  EXPECT_EQ(b.OwnerCount, 3);
+  EXPECT_EQ(b.OwnerIssued[0], 0);
+  EXPECT_EQ(b.OwnerMonthsLeft[0], 0);
+  EXPECT_EQ(b.OwnerIssued[5], 70);
+  EXPECT_EQ(b.OwnerMonthsLeft[5], 11);
+}
+
+TEST_F(BudgetTest, LinesWithoutAColumnAreNotDistributed) {
+  Property(7, 1, 12, 0, "", {{2, {4, "ESCALA"}}});
+  Concept("AS", "ASCENSOR");
+  Concept("NE", "NETEJA");
+  Concept("PI", "PINTURA");
+  Payment(Date(2024, 3, 1), "NE", 1000, 'N', 2);
+  Payment(Date(2024, 4, 1), "AS", 5000, 'X', 0);  // another kind: no column
+  Payment(Date(2024, 5, 1), "PI", 3000, 'N', 2);
+  Owner(1, {{1, 500000}, {2, 1}});
+  Owner(2, {{1, 500000}, {2, 3}});
+  ComputePeriods();
+  CollectOwnerIssues();
+  BuildWorkingBudget();
+  records::WorkingLine line;
+  ASSERT_TRUE(Working().Read(3, line));
+  ASSERT_EQ(line.code, "PI");
+  line.column = 'H';  // typed over screen 2: no column of the property
+  Working().Write(3, line);
+  Parameters().DistributionCopies = 1;
+  std::vector<OwnerShares> owners;
+  DistributionTotals totals;
+  Printer().OwnerLine = [&](const OwnerShares& o) { owners.push_back(o); };
+  Printer().PageStarted = [] { return true; };
+  Printer().Totals = [&](const DistributionTotals& t) { totals = t; };
+  DistributeBudget();
+  Printer() = DistributionPrinter{};
+  EXPECT_EQ(totals.ColumnBudget, (std::array<std::int32_t, kColumns + 1>{0, 0, 1000, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(totals.BudgetTotal, 1000);
+  ASSERT_EQ(owners.size(), 2U);
+  EXPECT_EQ(owners[0].Share[2], 250);
+  EXPECT_EQ(owners[1].Share[2], 750);
+  EXPECT_EQ(owners[0].Share[1], 0);
+  EXPECT_EQ(totals.OwnersTotal, 1000);
+}
+
+TEST_F(BudgetTest, UpdateWithoutCopiesPrintsNothingAndABadSlotChangesNothing) {
+  Property(7, 1, 12, 0, "", {{2, {2, "ESCALA"}}});
+  Concept("NE", "NETEJA");
+  Payment(Date(2024, 3, 1), "NE", 2400, 'N', 2);
+  Owner(1, {{2, 1}}, 1);
+  Owner(2, {{2, 1}}, 3);
+  Collection(2, Date(2025, 1, 1), 300);  // 11 months left, three quarters
+  ComputePeriods();
+  CollectOwnerIssues();
+  BuildWorkingBudget();
+  int printed = 0;
+  Printer().StartCopy = [&] { ++printed; };
+  Printer().OwnerLine = [&](const OwnerShares&) { ++printed; };
+  Printer().PageStarted = [] { return true; };
+  Printer().Totals = [&](const DistributionTotals&) { ++printed; };
+  const records::Owner owner{RecordArea(kOwnersFile).data()};
+  auto slots = [&](int s) {
+    std::vector<std::pair<int, int>> out;
+    for (std::int16_t st = data::ReadByKey(kOwnersFile, 0, Code(7), 1); st == 0 && owner.PropertyCode() == Code(7);
+         st = data::StepRecords(kOwnersFile, 1))
+      out.emplace_back(owner.SlotPeriodicity(s), owner.SlotAmount(s));
+    return out;
+  };
+  Parameters().DistributionCopies = 0;
+  Parameters().UpdatePeriodicity = 0;
+  DistributeBudget();  // no pass at all
+  EXPECT_EQ(slots(8), (std::vector<std::pair<int, int>>{{0, 0}, {0, 0}}));
+
+  Parameters().UpdatePeriodicity = 1;
+  Parameters().UpdateSlot = 9;
+  DistributeBudget();
+  EXPECT_EQ(slots(1), (std::vector<std::pair<int, int>>{{1, 0}, {3, 0}}));
+  EXPECT_EQ(slots(8), (std::vector<std::pair<int, int>>{{0, 0}, {0, 0}}));
+
+  Parameters().UpdateSlot = 8;
+  DistributeBudget();
+  Printer() = DistributionPrinter{};
+  EXPECT_EQ(printed, 0);
+  // Owner 1: 1200 over 12 months; owner 2: 900 left over 11 months, 3 quarters.
+  EXPECT_EQ(slots(8), (std::vector<std::pair<int, int>>{{1, 100}, {1, 300}}));
 }
 
 TEST(DistributionTest, SharesRoundHalfToEvenAndInstalmentsFollowTheMonthsLeft) {
