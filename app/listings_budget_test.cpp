@@ -248,5 +248,28 @@ TEST_F(BudgetListingTest, AmountsInTheAlternativeCurrency) {
                                       " 75 ,   366.049, 1 "}));
 }
 
+TEST_F(BudgetListingTest, SpanishAdjustmentAndTotalRowsOfTheDistribution) {
+  config::Session().Language = "SPA";
+  format::SetLanguage("SPA");
+  DistributionTotals t;
+  t.ColumnBudget[1] = 100000;  // 1000.00 shared out as 3 x 333.33
+  t.ColumnOwnerSum[1] = 99999;
+  t.ColumnBudget[3] = -250;    // a column of refunds, shared out exactly
+  t.ColumnOwnerSum[3] = -250;
+  t.BudgetTotal = 99750;
+  t.OwnersTotal = 99749;
+  SetPageLength(66);
+  PrintDistributionTotals(t);
+  const std::string blank(11, ' ');
+  const std::vector<std::string> expected = {
+      "DEVICE", "PAGE 66 ", " 5 ,AJUSTE, 0 ", "JUSD", " 15 ,, 0 ", " 15 ,       0'01, 0 ", " 26 ," + blank + ", 0 ",
+      " 37 ," + blank + ", 0 ", " 48 ," + blank + ", 0 ", " 59 ," + blank + ", 0 ", " 70 ," + blank + ", 0 ",
+      " 81 ," + blank + ", 0 ", " 92 ,       0'01, 1 ", " 16 ," + std::string(87, '-') + ", 1 ", " 5 ,TOTAL, 0 ",
+      "JUSD", " 15 ,, 0 ", " 15 ,   1.000'00, 0 ", " 26 ,       0'00, 0 ", " 37 ,      -2'50, 0 ",
+      " 48 ,       0'00, 0 ", " 59 ,       0'00, 0 ", " 70 ,       0'00, 0 ", " 81 ,       0'00, 0 ",
+      " 92 ,     997'50, 1 ", " 5 ," + std::string(98, '=') + ", 1 "};
+  EXPECT_EQ(Lines(), expected);
+}
+
 }  // namespace
 }  // namespace app
