@@ -3,6 +3,7 @@
 #include "app/budget.h"
 #include "app/console_steps.h"
 #include "app/listings.h"
+#include "console/calculator.h"
 #include "console/console_ui.h"
 #include "console/data_notices.h"
 
@@ -11,6 +12,7 @@ namespace app {
 void InstallModuleParts() {
   console::InstallConsoleUi();
   console::InstallDataNotices();
+  console::InstallLookups();
   InstallConsoleSteps();
   InstallBudgetSteps();
   InstallListingSteps();

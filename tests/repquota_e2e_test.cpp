@@ -148,6 +148,20 @@ TEST_F(Repquota, TheRunRepeatsUntilEscOnTheFirstScreen) {
   EXPECT_THAT(Utf8(printed[1]), HasSubstr("PROPIETARIS 002 - "));
 }
 
+TEST_F(Repquota, PopUpResultsArriveAsTypedKeys) {
+  // Alt+C in the date field: the calendar on the working date, a day on, chosen with Alt+F.
+  ProgramResult r = root_.RunRepquota("{Alt+C}{Snap}{Right}{Alt+F}{Snap}{Esc}{Esc}", screens_);
+  EXPECT_EQ(r.exitStatus, 0) << r.standardError;
+  ASSERT_EQ(screens_.size(), 2u);
+  EXPECT_THAT(screens_[0], HasSubstr("NOVEMBRE"));
+  EXPECT_THAT(screens_[1], HasSubstr("Data del pressupost ......: 16/11/2024"));
+  // Alt+X in the first line's variation: 200 + 15 = 215.00 added to 843.00.
+  r = root_.RunRepquota("{Down}1{Ctrl+B}{Down}{Alt+X}200+15={Alt+F}{Enter}{Snap}{Esc}N{Enter}{Esc}", screens_, "calc");
+  EXPECT_EQ(r.exitStatus, 0) << r.standardError;
+  ASSERT_EQ(screens_.size(), 1u);
+  EXPECT_THAT(screens_[0], HasSubstr("AC  ASSEGURANÇA                    A         843'00        215'00     1.058'00"));
+}
+
 TEST(RepquotaLanguages, SpanishCaptionsAndListings) {
   SuiteRoot root("SPA", "15112024");
   root.Kitdata({"demo", root.Dir().string(), "2024-11-15"});
