@@ -156,7 +156,7 @@ TEST_F(Repquota, PopUpResultsArriveAsTypedKeys) {
   EXPECT_THAT(screens_[0], HasSubstr("NOVEMBRE"));
   EXPECT_THAT(screens_[1], HasSubstr("Data del pressupost ......: 16/11/2024"));
   // Alt+X in the first line's variation: 200 + 15 = 215.00 added to 843.00.
-  r = root_.RunRepquota("{Down}1{Ctrl+B}{Down}{Alt+X}200+15={Alt+F}{Enter}{Snap}{Esc}N{Enter}{Esc}", screens_, "calc");
+  r = root_.RunRepquota("{Down}1{Ctrl+B}{Down}{Alt+X}200+15={Alt+F}{Enter}{Snap}{Esc}{Esc}N{Enter}{Esc}", screens_, "calc");
   EXPECT_EQ(r.exitStatus, 0) << r.standardError;
   ASSERT_EQ(screens_.size(), 1u);
   EXPECT_THAT(screens_[0], HasSubstr("AC  ASSEGURANÇA                    A         843'00        215'00     1.058'00"));
