@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cmath>
+#include <limits>
 #include <string>
 
 #include "app/administrator.h"
@@ -37,7 +38,16 @@ Areas& Area() {
   return areas;
 }
 
-std::int32_t Rounded(double value) { return static_cast<std::int32_t>(std::nearbyint(value)); }
+// Figures past what a record can hold stop at its limits instead of
+// wrapping to a sign-flipped amount.
+std::int32_t Rounded(double value) {
+  const double r = std::nearbyint(value);
+  if (r >= static_cast<double>(std::numeric_limits<std::int32_t>::max()))
+    return std::numeric_limits<std::int32_t>::max();
+  if (r <= static_cast<double>(std::numeric_limits<std::int32_t>::min()))
+    return std::numeric_limits<std::int32_t>::min();
+  return static_cast<std::int32_t>(r);
+}
 
 std::string TrimRight(std::string text) {
   text.erase(text.find_last_not_of(' ') + 1);

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <map>
 
 #include "app/distribution.h"
@@ -263,6 +264,9 @@ TEST_F(BudgetTest, LineBudgetFromPercentagesAndAmounts) {
   EXPECT_EQ(LineBudget(2000, "-2500"), -500);
   EXPECT_EQ(LineBudget(25, "50%"), 12);  // 12.5 rounds to even
   EXPECT_EQ(LineBudget(0, "110%"), 0);
+  // A percentage that takes the budget past what a record holds stops there.
+  EXPECT_EQ(LineBudget(2000000000, "9999999%"), std::numeric_limits<std::int32_t>::max());
+  EXPECT_EQ(LineBudget(-2000000000, "9999999%"), std::numeric_limits<std::int32_t>::min());
 }
 
 TEST_F(BudgetTest, SavingReplacesTheStoredLinesWithoutEmptyOnes) {
@@ -426,6 +430,21 @@ TEST(DistributionTest, SharesRoundHalfToEvenAndInstalmentsFollowTheMonthsLeft) {
   EXPECT_EQ(ShareOut(budget, total, coefficients, 0, 0).Share[2], 8);  // 7.5
   total[2] = 0;  // a column without total gives nothing
   EXPECT_EQ(ShareOut(budget, total, coefficients, 0, 0).OwnerTotal, 0);
+
+  // A coefficient far above its column's total (a damaged record) stops at
+  // the largest amount instead of turning negative.
+  budget[2] = 1000000;
+  total[2] = 1;
+  coefficients[2] = 100000;
+  budget[3] = 1000000;
+  total[3] = 1;
+  coefficients[3] = 100000;
+  const OwnerShares huge = ShareOut(budget, total, coefficients, 0, 12);
+  EXPECT_EQ(huge.Share[2], std::numeric_limits<std::int32_t>::max());
+  EXPECT_EQ(huge.OwnerTotal, std::numeric_limits<std::int32_t>::max());
+  EXPECT_GT(huge.Monthly, 0);
+  budget[2] = -1000000;
+  EXPECT_EQ(ShareOut(budget, total, coefficients, 0, 0).Share[2], std::numeric_limits<std::int32_t>::min());
 
   std::array<std::int32_t, kColumns + 1> a{}, aTotal{}, aCoefficient{};
   a[1] = 120000;

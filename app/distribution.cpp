@@ -1,6 +1,7 @@
 #include "app/distribution.h"
 
 #include <cmath>
+#include <limits>
 
 #include "app/budget.h"
 #include "app/hooks.h"
@@ -14,7 +15,16 @@
 namespace app {
 namespace {
 
-std::int32_t Rounded(double value) { return static_cast<std::int32_t>(std::nearbyint(value)); }
+// Amounts past what a record can hold (a corrupt coefficient or total) stop
+// at its limits instead of wrapping to a sign-flipped figure.
+std::int32_t Rounded(double value) {
+  const double r = std::nearbyint(value);
+  if (r >= static_cast<double>(std::numeric_limits<std::int32_t>::max()))
+    return std::numeric_limits<std::int32_t>::max();
+  if (r <= static_cast<double>(std::numeric_limits<std::int32_t>::min()))
+    return std::numeric_limits<std::int32_t>::min();
+  return static_cast<std::int32_t>(r);
+}
 
 std::int16_t OwnerNumber(std::string_view ownerKey) {
   const std::string digits = format::UnpackDigits(ownerKey);
@@ -36,11 +46,13 @@ OwnerShares ShareOut(const std::array<std::int32_t, kColumns + 1>& columnBudget,
                      const std::array<std::int32_t, kColumns + 1>& coefficients, std::int32_t issued,
                      std::int16_t monthsLeft) {
   OwnerShares o;
+  double total = 0;
   for (std::size_t k = 1; k <= kColumns; ++k) {
     if (columnTotal[k] > 0)
       o.Share[k] = Rounded(static_cast<double>(columnBudget[k]) / columnTotal[k] * coefficients[k]);
-    o.OwnerTotal += o.Share[k];
+    total += o.Share[k];
   }
+  o.OwnerTotal = Rounded(total);
   o.Issued = issued;
   const double remaining = static_cast<double>(o.OwnerTotal) - issued;
   if (monthsLeft > 0) o.Monthly = Rounded(remaining / monthsLeft);
