@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <deque>
 #include <filesystem>
 
 #include "config/session.h"
@@ -12,9 +13,13 @@
 #include "console/window_stack.h"
 #include "data/files.h"
 #include "platform/host_path.h"
+#include "platform/system.h"
 
 namespace console {
 namespace {
+
+// How long records are read before the keyboard is looked at.
+constexpr std::int64_t kKeyLookMs = 200;
 
 void PutInt32(std::string& out, std::int32_t v) {
   const auto u = static_cast<std::uint32_t>(v);
@@ -260,14 +265,22 @@ void BrowseList(std::int16_t& list, std::int16_t& result) {
   if (subList != 0) SetKeyOptions("a", "3e00");
 
   bool started = false;
+  std::int64_t lastLook = platform::MonotonicMs();
+  std::deque<std::int16_t> typedAhead;
   std::string endImage;
   BrowseCache::Producer producer;
   if (fileId != 0) {
     const auto next = [&]() {
-      // A key waiting while records are read: Esc stops the reading.
-      std::int16_t key = 0, button = 0, row = 0, column = 0;
-      ReadKey(key, button, row, column);
-      if (key == 27) return false;
+      // A long reading looks at the keyboard now and then: Esc stops it,
+      // other keys are kept for the list, as typed.
+      const std::int64_t now = platform::MonotonicMs();
+      if (now - lastLook >= kKeyLookMs) {
+        lastLook = now;
+        std::int16_t key = 0, button = 0, row = 0, column = 0;
+        ReadKey(key, button, row, column);
+        if (key == 27) return false;
+        if (key != 0) typedAhead.push_back(key);
+      }
       std::int16_t status = 0;
       if (!started) {
         started = true;
@@ -303,7 +316,12 @@ void BrowseList(std::int16_t& list, std::int16_t& result) {
     SetStyle("+u");
     WriteAt(pager.Cursor(), 1, pager.Shown(pager.Cursor()));
     SetStyle("-");
-    key = WaitKey();
+    if (typedAhead.empty()) {
+      key = WaitKey();
+    } else {
+      key = typedAhead.front();
+      typedAhead.pop_front();
+    }
     WriteAt(pager.Cursor(), 1, pager.Shown(pager.Cursor()));
     switch (static_cast<std::uint16_t>(key)) {
       case 0x4b00:

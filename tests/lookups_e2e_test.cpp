@@ -1,0 +1,71 @@
+// Look-up lists and the pop-up calculator and calendar inside repquota.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "tests/e2e_support.h"
+
+namespace e2e {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+class Lookups : public ::testing::Test {
+ protected:
+  void SetUp() override { root_.Kitdata({"demo", root_.Dir().string(), "2024-11-15"}); }
+  SuiteRoot root_{"CAT", "15112024"};
+  std::vector<std::string> screens_;
+};
+
+TEST_F(Lookups, F4OnThePropertyListsThePropertiesAndFillsTheField) {
+  const ProgramResult r = root_.RunRepquota("{Down}{F4}{Snap}{Down}{Enter}{Snap}{Esc}{Esc}", screens_);
+  EXPECT_EQ(r.exitStatus, 0) << r.standardError;
+  ASSERT_EQ(screens_.size(), 2u);
+  EXPECT_THAT(screens_[0], HasSubstr("Cod  Nom de la finca"));
+  EXPECT_THAT(screens_[0], HasSubstr("001  MALLORCA, 245 *COMUNITAT PROP."));
+  EXPECT_THAT(screens_[0], HasSubstr("003  SANT PERE, 12 *C.P."));
+  EXPECT_THAT(screens_[1], Not(HasSubstr("Nom de la finca")));
+  EXPECT_THAT(screens_[1], HasSubstr("Finca ....................: 002"));
+}
+
+TEST_F(Lookups, EscLeavesThePropertyListWithoutChoosing) {
+  const ProgramResult r = root_.RunRepquota("{Down}{F4}{Esc}{Snap}{Esc}{Esc}", screens_);
+  EXPECT_EQ(r.exitStatus, 0) << r.standardError;
+  ASSERT_EQ(screens_.size(), 1u);
+  EXPECT_THAT(screens_[0], Not(HasSubstr("Nom de la finca")));
+  EXPECT_THAT(screens_[0], Not(HasSubstr("Finca ....................: 00")));
+}
+
+TEST_F(Lookups, F4OnTheReceiptConceptListsReceiptTypes) {
+  const ProgramResult r =
+      root_.RunRepquota("{Down}1{Ctrl+B}{Ctrl+B}1{Down}1{Down}{Down}{F4}{Snap}{Esc}{Snap}{Esc}{Esc}{Esc}", screens_);
+  ASSERT_GE(screens_.size(), 2u) << r.standardError;
+  EXPECT_THAT(screens_[0], HasSubstr("C  Descripci"));
+  EXPECT_THAT(screens_[0], HasSubstr(" 1  QUOTA ORDIN"));
+  EXPECT_THAT(screens_[1], Not(HasSubstr("C  Descripci")));
+}
+
+TEST_F(Lookups, AltCTypesTheChosenDate) {
+  const ProgramResult r = root_.RunRepquota("{Alt+C}{Snap}{Right}F{Snap}{Esc}", screens_);
+  EXPECT_EQ(r.exitStatus, 0) << r.standardError;
+  ASSERT_EQ(screens_.size(), 2u);
+  // The working date's quarter, October to December 2024.
+  EXPECT_THAT(screens_[0], HasSubstr(" 2024 "));
+  EXPECT_THAT(screens_[0], HasSubstr("DL DT DC DJ DV DS DG"));
+  EXPECT_THAT(screens_[0], HasSubstr("NOVEMBRE"));
+  EXPECT_THAT(screens_[0], HasSubstr("11 12 13 14 15 16 17"));
+  EXPECT_THAT(screens_[1], HasSubstr("Data del pressupost ......: 16/11/2024"));
+  EXPECT_THAT(screens_[1], Not(HasSubstr("NOVEMBRE")));
+}
+
+TEST_F(Lookups, AltXTypesTheResultIntoAVariation) {
+  const ProgramResult r = root_.RunRepquota("{Down}{Down}{Alt+X}{Snap}12.5{Snap}F{Snap}{Esc}{Esc}", screens_);
+  EXPECT_EQ(r.exitStatus, 0) << r.standardError;
+  ASSERT_EQ(screens_.size(), 3u);
+  EXPECT_THAT(screens_[0], HasSubstr("\xe2\x94\x82                     0  \xe2\x94\x82"));  // "│ ... 0  │"
+  EXPECT_THAT(screens_[1], HasSubstr("\xe2\x94\x82                  12'5  \xe2\x94\x82"));
+  EXPECT_THAT(screens_[2], HasSubstr("Variaci\xc3\xb3 F5 ..............: 1250"));
+}
+
+}  // namespace
+}  // namespace e2e
