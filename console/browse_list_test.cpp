@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "console/form_input.h"
+#include "console/snap_terminal.h"
 #include "console/test_terminal.h"
 
 namespace console {
@@ -186,6 +187,43 @@ TEST_F(ListOnScreen, EnterChoosesTheCursorLine) {
   EXPECT_FALSE(std::filesystem::exists(CachePath()));
   EXPECT_EQ(PopupWindow().Level, 0);
   EXPECT_TRUE(Screen().styleStack.empty());
+}
+
+TEST_F(ListOnScreen, DrawsHeadingPagesAndShift) {
+  testing::SnapTerminal snap;
+  // Window rows 5 to 16 (H = 10), columns 10 to 31 (W = 20).
+  Forms().forms.items[0].ints = {0, 0, 5, 10, 16, 31, 0, 0};
+  Forms().forms.items[0].text = "Code_Name";
+  std::vector<std::string> lines;
+  for (int i = 1; i <= 25; ++i) lines.push_back((i < 10 ? "0" : "") + std::to_string(i) + "  line " + std::string(20, 'x'));
+  Keep(lines);
+  for (int key : {0x5100, 0x5100, 0x4900, 0x4d00, 0x5000, 27}) snap.Key(key);
+  std::int16_t list = 1, result = 0;
+  BrowseList(list, result);
+  EXPECT_EQ(result, -1);
+  ASSERT_EQ(snap.shots.size(), 6u);
+  auto heading = [&](std::size_t shot) { return snap.ShotText(shot, 5, 10, 22); };
+  // The heading ends inside the window: no pointer on the right.
+  EXPECT_EQ(heading(0), "\xC9" "Code Name" + std::string(11, '\xCD') + "\xBB");
+  EXPECT_EQ(snap.ShotText(0, 6, 11, 20), "01  line xxxxxxxxxxx");
+  EXPECT_EQ(snap.ShotAttr(0, 6, 11), testing::StyleAttribute(4));  // the cursor row
+  EXPECT_EQ(snap.ShotText(0, 15, 11, 20), "10  line xxxxxxxxxxx");
+  // Second PgDn: rows 21 to 25, the rest blank, the cursor on the first.
+  EXPECT_EQ(snap.ShotText(2, 6, 11, 20), "21  line xxxxxxxxxxx");
+  EXPECT_EQ(snap.ShotText(2, 10, 11, 20), "25  line xxxxxxxxxxx");
+  EXPECT_EQ(snap.ShotText(2, 11, 11, 20), std::string(20, ' '));
+  EXPECT_EQ(snap.ShotText(2, 15, 11, 20), std::string(20, ' '));
+  // PgUp: rows 11 to 20.
+  EXPECT_EQ(snap.ShotText(3, 6, 11, 20), "11  line xxxxxxxxxxx");
+  EXPECT_EQ(snap.ShotText(3, 15, 11, 20), "20  line xxxxxxxxxxx");
+  // Right: every line and the heading by 8 columns, both pointers shown.
+  EXPECT_EQ(snap.ShotText(4, 6, 11, 20), " " + std::string(19, 'x'));
+  EXPECT_EQ(heading(4), "\x11" "e" + std::string(19, '\xCD') + "\xBB");
+  // Down moves the cursor only.
+  EXPECT_EQ(snap.ShotAttr(5, 7, 11), testing::StyleAttribute(4));
+  EXPECT_NE(snap.ShotAttr(5, 6, 11), testing::StyleAttribute(4));
+  EXPECT_EQ(PopupWindow().Level, 0);
+  EXPECT_FALSE(std::filesystem::exists(CachePath()));
 }
 
 TEST_F(ListOnScreen, EscAndEmptyListChooseNothing) {

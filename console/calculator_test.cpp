@@ -6,6 +6,7 @@
 #include "console/calculator_model.h"
 #include "console/form_input.h"
 #include "console/hot_keys.h"
+#include "console/snap_terminal.h"
 #include "console/test_terminal.h"
 #include "format/cp850.h"
 #include "format/dates.h"
@@ -16,27 +17,7 @@ namespace {
 
 using testing::ConsoleTest;
 using testing::StyleAttribute;
-using testing::TestTerminal;
-
-// Keeps a copy of the screen each time a key is taken, so a test can see
-// what the pop-up showed while it waited.
-class SnapTerminal : public TestTerminal {
- public:
-  platform::InputEvent Poll(int ms) override {
-    if (!events.empty()) shots.push_back(Cells());
-    return TestTerminal::Poll(ms);
-  }
-  std::string ShotText(std::size_t shot, int row, int column, int count) const {
-    std::string s;
-    for (int i = 0; i < count; ++i)
-      s.push_back(static_cast<char>(shots.at(shot)[static_cast<std::size_t>((row - 1) * 80 + column - 1 + i)].ch));
-    return s;
-  }
-  std::uint8_t ShotAttr(std::size_t shot, int row, int column) const {
-    return shots.at(shot)[static_cast<std::size_t>((row - 1) * 80 + column - 1)].attr;
-  }
-  std::vector<std::vector<platform::Cell>> shots;
-};
+using testing::SnapTerminal;
 
 std::string Cp(std::string_view utf8) { return format::Utf8ToCp850(utf8); }
 std::string Rule(std::string_view left, std::string_view right) {
@@ -144,6 +125,7 @@ TEST_F(PopupTest, HotKeysInstalled) {
   ASSERT_TRUE(Hot().Calculator);
   ASSERT_TRUE(Hot().Calendar);
   EXPECT_TRUE(Forms().ui.BrowseList);
+  ResetForms();
   Type("5F");
   EXPECT_EQ(Hot().Calculator(), "500");
 }
