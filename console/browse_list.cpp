@@ -224,6 +224,19 @@ BrowseCache::Producer RecordProducer(std::function<bool()> next, std::function<s
   };
 }
 
+ReadingWatch::ReadingWatch() : lastLook_(platform::MonotonicMs()) {}
+
+bool ReadingWatch::Stop(std::deque<std::int16_t>& kept) {
+  const std::int64_t now = platform::MonotonicMs();
+  if (now - lastLook_ < kKeyLookMs) return false;
+  lastLook_ = now;
+  std::int16_t key = 0, button = 0, row = 0, column = 0;
+  ReadKey(key, button, row, column);
+  if (key == 27) return true;
+  if (key != 0) kept.push_back(key);
+  return false;
+}
+
 std::int32_t& ChosenPosition() {
   static std::int32_t position = 0;
   return position;
@@ -265,22 +278,13 @@ void BrowseList(std::int16_t& list, std::int16_t& result) {
   if (subList != 0) SetKeyOptions("a", "3e00");
 
   bool started = false;
-  std::int64_t lastLook = platform::MonotonicMs();
+  ReadingWatch watch;
   std::deque<std::int16_t> typedAhead;
   std::string endImage;
   BrowseCache::Producer producer;
   if (fileId != 0) {
     const auto next = [&]() {
-      // A long reading looks at the keyboard now and then: Esc stops it,
-      // other keys are kept for the list, as typed.
-      const std::int64_t now = platform::MonotonicMs();
-      if (now - lastLook >= kKeyLookMs) {
-        lastLook = now;
-        std::int16_t key = 0, button = 0, row = 0, column = 0;
-        ReadKey(key, button, row, column);
-        if (key == 27) return false;
-        if (key != 0) typedAhead.push_back(key);
-      }
+      if (watch.Stop(typedAhead)) return false;
       std::int16_t status = 0;
       if (!started) {
         started = true;

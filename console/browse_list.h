@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -90,6 +91,17 @@ class BrowsePager {
 // hides the record, and `position` its record position.
 BrowseCache::Producer RecordProducer(std::function<bool()> next, std::function<std::string()> format,
                                      std::function<std::int32_t()> position);
+
+// A long reading of records looks at the keyboard now and then: Esc stops
+// it, other keys are kept, in order, for the list to act on afterwards.
+class ReadingWatch {
+ public:
+  ReadingWatch();
+  bool Stop(std::deque<std::int16_t>& kept);
+
+ private:
+  std::int64_t lastLook_;
+};
 
 // The record of the last line chosen in a list without a data file.
 std::int32_t& ChosenPosition();

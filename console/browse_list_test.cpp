@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "console/form_input.h"
+#include "platform/system.h"
 #include "console/snap_terminal.h"
 #include "console/test_terminal.h"
 
@@ -153,6 +154,36 @@ TEST_F(BrowseTest, HeadingAndHorizontalShift) {
   EXPECT_TRUE(pager.Left());
   EXPECT_TRUE(pager.Left());
   EXPECT_EQ(pager.Offset(), 1);
+}
+
+// A clock that moves on 100 ms each time it is read.
+class SteppingClock : public platform::SystemWrapper {
+ public:
+  using SystemWrapper::SystemWrapper;
+  std::int64_t MonotonicMs() override { return now += 100; }
+  std::int64_t now = 0;
+};
+
+TEST_F(BrowseTest, EscStopsALongReadingAndOtherKeysAreKept) {
+  SteppingClock clock(platform::CurrentSystem());
+  platform::ScopedSystem scoped(clock);
+  testing::SnapTerminal snap;
+  snap.deliverOnLook = true;
+  snap.Key('a');
+  snap.Key(0x5000);
+  snap.Key(27);
+  snap.Key('z');
+  ReadingWatch watch;  // read at 100
+  std::deque<std::int16_t> kept;
+  EXPECT_FALSE(watch.Stop(kept));  // 200: too soon to look
+  EXPECT_TRUE(kept.empty());
+  EXPECT_FALSE(watch.Stop(kept));  // 300: looks, keeps "a"
+  EXPECT_FALSE(watch.Stop(kept));
+  EXPECT_FALSE(watch.Stop(kept));  // 500: keeps Down
+  EXPECT_FALSE(watch.Stop(kept));
+  EXPECT_TRUE(watch.Stop(kept));   // 700: Esc
+  EXPECT_EQ(kept, (std::deque<std::int16_t>{'a', 0x5000}));
+  EXPECT_EQ(snap.events.size(), 1u);  // "z" still waits for the list
 }
 
 class ListOnScreen : public BrowseTest {
