@@ -10,9 +10,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <map>
 #include <memory>
 #include <optional>
@@ -51,10 +52,25 @@ struct Handle {
   std::map<std::string, sqlite3_stmt*> statements;
   // Records read ahead along the cursor's key in the direction of `aheadOp`;
   // good while the cursor has not moved otherwise, this handle has written
-  // nothing and no other connection has committed (`aheadVersion`).
-  std::deque<Row> ahead;
+  // nothing and no connection has committed since (`aheadHeader`, or
+  // `aheadVersion` without the log header).
+  // Rows aheadNext to aheadCount - 1 of `ahead` are still to come; the
+  // vector keeps its rows (and their buffers) from one read-ahead to the next.
+  std::vector<Row> ahead;
+  std::size_t aheadNext = 0, aheadCount = 0;
   int aheadOp = 0;
   std::int64_t aheadVersion = -1;
+  std::array<std::uint64_t, 6> aheadHeader{};
+  // How many records the next read-ahead takes: doubles while a walk keeps
+  // using up what was read ahead, back to the start after anything else.
+  int aheadLimit = 0;
+  bool aheadUsedUp = false;
+  // The header of the log's shared index, mapped by SQLite, as of the last
+  // read-ahead; null when there is none (then PRAGMA data_version tells
+  // changes instead).
+  const volatile unsigned char* walHeader = nullptr;
+  // Per key: the read-ahead statements (same group / beyond, next / previous).
+  std::vector<std::array<sqlite3_stmt*, 4>> aheadStatements;
 };
 
 std::map<std::int32_t, std::unique_ptr<Handle>>& Handles() {
@@ -92,6 +108,15 @@ std::string ColumnBlob(sqlite3_stmt* st, int col) {
   const void* p = sqlite3_column_blob(st, col);
   int n = sqlite3_column_bytes(st, col);
   return p ? std::string(static_cast<const char*>(p), static_cast<std::size_t>(n)) : std::string();
+}
+
+void AssignBlob(sqlite3_stmt* st, int col, std::string& out) {
+  const void* p = sqlite3_column_blob(st, col);
+  const int n = sqlite3_column_bytes(st, col);
+  if (p)
+    out.assign(static_cast<const char*>(p), static_cast<std::size_t>(n));
+  else
+    out.clear();
 }
 
 std::string K(int key) { return "k" + std::to_string(key); }
@@ -221,22 +246,36 @@ std::int64_t NextSeq(Handle& h, int& rc) {
   return v;
 }
 
+void DropAhead(Handle& h) {
+  h.aheadNext = h.aheadCount = 0;
+  h.aheadUsedUp = false;
+}
+
+// The key as its bytes stand in the record, segments joined, written
+// straight into the caller's key buffer (all of it, as always).
+void CopyKey(const FileDefinition& def, int key, const std::string& record, void* keyBuffer) {
+  auto* out = static_cast<char*>(keyBuffer);
+  for (const Segment& seg : def.keys[static_cast<std::size_t>(key)].segments) {
+    const auto at = static_cast<std::size_t>(seg.position - 1), length = static_cast<std::size_t>(seg.length);
+    const std::size_t n = at < record.size() ? std::min(length, record.size() - at) : 0;
+    if (n) std::memcpy(out, record.data() + at, n);
+    if (n < length) std::memset(out + n, 0, length - n);
+    out += length;
+  }
+}
+
 void ReturnRecord(const Row& row, Handle& h, int key, void* data, std::uint32_t* length, void* keyBuffer,
-                  std::uint8_t keyLength, std::int16_t& status) {
+                  std::uint8_t /*keyLength*/, std::int16_t& status) {
   std::uint32_t room = length ? *length : 0;
   std::size_t n = std::min<std::size_t>(room, row.data.size());
   if (data && n) std::memcpy(data, row.data.data(), n);
   if (length) *length = static_cast<std::uint32_t>(n);
   if (n < row.data.size()) status = kBufferTooShort;
-  if (keyBuffer && key >= 0 && key < static_cast<int>(h.def.keys.size())) {
-    std::string k = KeyBytes(h.def, key, row.data);
-    std::size_t kn = std::min<std::size_t>(k.size(), std::max<std::size_t>(keyLength, k.size()));
-    std::memcpy(keyBuffer, k.data(), kn);
-  }
+  if (keyBuffer && key >= 0 && key < static_cast<int>(h.def.keys.size())) CopyKey(h.def, key, row.data, keyBuffer);
 }
 
 void SetCursor(Handle& h, int key, const Row& row) {
-  h.ahead.clear();
+  DropAhead(h);
   h.positioned = true;
   h.key = key;
   h.image = row.image;
@@ -294,14 +333,17 @@ std::int16_t Open(void* block, const std::string& path) {
   if (!FileExists(path)) return kFileNotFound;
   auto h = std::make_unique<Handle>();
   h->path = path;
-  int rc = sqlite3_open_v2(path.c_str(), &h->db, SQLITE_OPEN_READWRITE, nullptr);
+  // A handle is used by one thread at a time (the entry point is not
+  // reentrant), so SQLite's own mutexes are not needed.
+  int rc = sqlite3_open_v2(path.c_str(), &h->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) {
     std::int16_t s = LogError(h.get(), path, h->db, rc);
     CloseHandle(*h);
     return s;
   }
   sqlite3_busy_timeout(h->db, 3000);
-  Exec(*h, "PRAGMA synchronous=FULL; PRAGMA cache_size=-8192;");
+  // Reads of the database file through a mapping instead of a copy per page.
+  Exec(*h, "PRAGMA synchronous=FULL; PRAGMA cache_size=-8192; PRAGMA mmap_size=268435456;");
   // A database that is not one of ours, or not a database at all.
   sqlite3_stmt* st = nullptr;
   std::string creation;
@@ -365,49 +407,122 @@ std::int64_t DataVersion(Handle& h) {
   return v;
 }
 
-constexpr int kReadAhead = 32;
+// Every commit, by this program or another, rewrites the header at the
+// start of the log's shared index (its change counter goes up). Reading it
+// costs no system call, where PRAGMA data_version opens and closes a read
+// transaction with its file locks on every call of a walk.
+// Asked again at every read-ahead, so that the mapping in use is always the
+// one SQLite has now.
+const volatile unsigned char* WalIndexHeader(Handle& h) {
+  h.walHeader = nullptr;
+  sqlite3_file* file = nullptr;
+  if (sqlite3_file_control(h.db, "main", SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK || !file ||
+      !file->pMethods || file->pMethods->iVersion < 2 || !file->pMethods->xShmMap)
+    return nullptr;
+  volatile void* region = nullptr;
+  // Region 0 exists once the log has been read; never ask for a new one.
+  if (file->pMethods->xShmMap(file, 0, 32768, 0, &region) != SQLITE_OK || !region) return nullptr;
+  const auto* header = static_cast<const volatile unsigned char*>(region);
+  // Format version 3007000 (native byte order) and the initialised flag.
+  const std::uint32_t version = 3007000;
+  unsigned char expected[4];
+  std::memcpy(expected, &version, 4);
+  for (int i = 0; i < 4; ++i)
+    if (header[i] != expected[i]) return nullptr;
+  if (header[12] != 1) return nullptr;
+  h.walHeader = header;
+  return header;
+}
 
-// Reads up to kReadAhead records that follow `from` along `key`.
+// The first copy of the header, 48 bytes, as six words (the region is page
+// aligned).
+std::array<std::uint64_t, 6> HeaderImage(const volatile unsigned char* header) {
+  std::array<std::uint64_t, 6> image;
+  std::atomic_thread_fence(std::memory_order_acquire);
+  const auto* words = reinterpret_cast<const volatile std::uint64_t*>(header);
+  for (std::size_t i = 0; i < image.size(); ++i) image[i] = words[i];
+  return image;
+}
+
+// Notes the file's state, so that StillUnchanged can tell a commit since.
+void NoteState(Handle& h) {
+  if (const volatile unsigned char* header = WalIndexHeader(h)) {
+    h.aheadHeader = HeaderImage(header);
+    h.aheadVersion = -1;
+  } else {
+    h.aheadVersion = DataVersion(h);
+  }
+}
+
+bool StillUnchanged(Handle& h) {
+  if (h.aheadVersion == -1 && h.walHeader) return HeaderImage(h.walHeader) == h.aheadHeader;
+  return h.aheadVersion >= 0 && DataVersion(h) == h.aheadVersion;
+}
+
+constexpr int kReadAhead = 32;
+constexpr int kMostReadAhead = 1024;
+
+// Reads ahead the records that follow `from` along `key`: kReadAhead of
+// them, twice as many as last time when a walk used those up.
 void FillAhead(Handle& h, int op, int key, const Row& from) {
-  const std::string k = K(key), s = S(key);
   const bool forward = op == kGetNext;
-  std::string same = "SELECT pos, data, " + k + ", " + s + " FROM records WHERE " + k + " = ?1 AND " + s +
-                     (forward ? " > ?2 ORDER BY " + s : " < ?2 ORDER BY " + s + " DESC") + " LIMIT ?3";
-  std::string beyond = "SELECT pos, data, " + k + ", " + s + " FROM records WHERE " + k +
-                       (forward ? " > ?1 ORDER BY " + k + ", " + s : " < ?1 ORDER BY " + k + " DESC, " + s + " DESC") +
-                       " LIMIT ?3";
-  h.ahead.clear();
-  h.aheadVersion = DataVersion(h);
-  for (const std::string* sql : {&same, &beyond}) {
-    sqlite3_stmt* st = Prepare(h, *sql);
-    if (!st) break;
+  h.aheadLimit = h.aheadUsedUp && h.aheadOp == op ? std::min(2 * h.aheadLimit, kMostReadAhead) : kReadAhead;
+  h.aheadUsedUp = false;
+  if (h.aheadStatements.size() != h.def.keys.size()) h.aheadStatements.assign(h.def.keys.size(), {});
+  auto& cached = h.aheadStatements[static_cast<std::size_t>(key)];
+  sqlite3_stmt*& same = cached[forward ? 0 : 1];
+  sqlite3_stmt*& beyond = cached[forward ? 2 : 3];
+  const std::string k = K(key), s = S(key);
+  const std::string columns = "SELECT pos, data, " + k + ", " + s + " FROM records WHERE " + k;
+  if (!same)
+    same = Prepare(h, columns + " = ?1 AND " + s + (forward ? " > ?2 ORDER BY " + s : " < ?2 ORDER BY " + s + " DESC") +
+                          " LIMIT ?3");
+  if (!beyond)
+    beyond = Prepare(h, columns + (forward ? " > ?1 ORDER BY " + k + ", " + s : " < ?1 ORDER BY " + k + " DESC, " + s + " DESC") +
+                            " LIMIT ?3");
+  DropAhead(h);
+  NoteState(h);
+  // Without duplicates no other record shares the image.
+  const bool duplicates = h.def.keys[static_cast<std::size_t>(key)].duplicates;
+  std::array<sqlite3_stmt*, 2> queries{same, beyond};
+  for (std::size_t q = duplicates ? 0 : 1; q < queries.size(); ++q) {
+    sqlite3_stmt* st = queries[q];
+    if (!st) {
+      DropAhead(h);
+      return;
+    }
     BindBlob(st, 1, from.image);
-    if (sql == &same) sqlite3_bind_int64(st, 2, from.seq);
-    sqlite3_bind_int(st, 3, kReadAhead - static_cast<int>(h.ahead.size()));
+    if (st == same) sqlite3_bind_int64(st, 2, from.seq);
+    sqlite3_bind_int(st, 3, h.aheadLimit - static_cast<int>(h.aheadCount));
     int rc;
-    while ((rc = sqlite3_step(st)) == SQLITE_ROW)
-      h.ahead.push_back(Row{sqlite3_column_int64(st, 0), ColumnBlob(st, 1), ColumnBlob(st, 2), sqlite3_column_int64(st, 3)});
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+      if (h.ahead.size() <= h.aheadCount) h.ahead.resize(h.aheadCount + 1);
+      Row& row = h.ahead[h.aheadCount++];
+      row.pos = sqlite3_column_int64(st, 0);
+      AssignBlob(st, 1, row.data);
+      AssignBlob(st, 2, row.image);
+      row.seq = sqlite3_column_int64(st, 3);
+    }
     sqlite3_reset(st);
     sqlite3_clear_bindings(st);
     if (rc != SQLITE_DONE) {
-      h.ahead.clear();
+      DropAhead(h);
       return;
     }
-    if (h.ahead.size() >= kReadAhead) break;
+    if (static_cast<int>(h.aheadCount) >= h.aheadLimit) break;
   }
   h.aheadOp = op;
 }
 
-// The next record from the read-ahead, when it is still good.
-std::optional<Row> TakeAhead(Handle& h, int op, int key) {
-  if (h.ahead.empty() || h.aheadOp != op || h.key != key || !h.positioned) return std::nullopt;
-  if (DataVersion(h) != h.aheadVersion) {
-    h.ahead.clear();
-    return std::nullopt;
+// The next record from the read-ahead, when it is still good; it stays
+// valid until the next read-ahead.
+const Row* TakeAhead(Handle& h, int op, int key) {
+  if (h.aheadNext >= h.aheadCount || h.aheadOp != op || h.key != key || !h.positioned) return nullptr;
+  if (!StillUnchanged(h)) {
+    DropAhead(h);
+    return nullptr;
   }
-  Row row = std::move(h.ahead.front());
-  h.ahead.pop_front();
-  return row;
+  return &h.ahead[h.aheadNext++];
 }
 
 // Finds the record a get operation asks for.
@@ -485,15 +600,17 @@ std::int16_t Get(Handle& h, int op, bool lock, void* data, std::uint32_t* length
   int rc = SQLITE_OK;
   std::int16_t status = kOk;
   const bool walking = !lock && (op == kGetNext || op == kGetPrevious);
-  std::optional<Row> row;
-  if (walking) row = TakeAhead(h, op, key);
-  if (row) {
-    std::deque<Row> rest = std::move(h.ahead);
-    SetCursor(h, key, *row);
-    h.ahead = std::move(rest);
-    ReturnRecord(*row, h, key, data, length, keyBuffer, keyLength, status);
+  if (const Row* next = walking ? TakeAhead(h, op, key) : nullptr) {
+    const std::size_t nextAhead = h.aheadNext, count = h.aheadCount;
+    SetCursor(h, key, *next);
+    h.aheadNext = nextAhead;
+    h.aheadCount = count;
+    h.aheadUsedUp = nextAhead >= count;
+    ReturnRecord(*next, h, key, data, length, keyBuffer, keyLength, status);
     return status;
   }
+  std::optional<Row> row;
+  const bool usedUp = h.aheadUsedUp && h.aheadOp == op && h.key == key;
   row = Find(h, op, key, image, rc, status);
   if (status != kOk) return status;
   if (rc != SQLITE_OK) return LogError(&h, h.path, h.db, rc);
@@ -511,7 +628,10 @@ std::int16_t Get(Handle& h, int op, bool lock, void* data, std::uint32_t* length
     row = again;
   }
   SetCursor(h, key, *row);
-  if (walking) FillAhead(h, op, key, *row);
+  if (walking) {
+    h.aheadUsedUp = usedUp;
+    FillAhead(h, op, key, *row);
+  }
   ReturnRecord(*row, h, key, data, length, keyBuffer, keyLength, status);
   return status;
 }
@@ -656,7 +776,7 @@ std::int16_t Delete(Handle& h) {
   ReleaseLock(h);
   // The cursor keeps the deleted record's place: next and previous go on from there.
   h.pos = 0;
-  h.ahead.clear();
+  DropAhead(h);
   return kOk;
 }
 

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
+#include <functional>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -349,6 +352,91 @@ TEST_F(Engine, AWalkSeesWhatAnotherProgramChangesAheadOfIt) {
   ASSERT_EQ(a.Call(kGetNext, 0, &r), kOk);
   EXPECT_EQ(r.substr(0, 2), "25");
   EXPECT_EQ(a.Walk(1, kGetFirst, kGetNext), "10 30 50 25 20 ");  // insertion order within "aa"
+}
+
+// Long walks go through several read-aheads, each larger than the last.
+// Records: bytes 1-4 an even number (key 0, unique), byte 6 a group letter;
+// key 1 is the group letter (duplicates) followed by bytes 1-2.
+std::string LongRec(int n) {
+  char digits[8];
+  std::snprintf(digits, sizeof digits, "%04d", n);
+  std::string r = std::string(digits) + "." + static_cast<char>('a' + n % 3);
+  r.resize(20, '.');
+  return r;
+}
+
+class LongWalk : public Engine {
+ protected:
+  static constexpr int kCount = 3000;
+  std::string Layout() { return Creation(20, {{{1, 4, 0}}, {{6, 1, kSegDuplicates}, {1, 2, kSegDuplicates}}}); }
+  void Fill(File& f) {
+    ASSERT_EQ(f.Call(kBeginTransaction, 0), kOk);
+    for (int i = 0; i < kCount; ++i) ASSERT_EQ(f.Insert(LongRec(2 * i)), kOk);
+    ASSERT_EQ(f.Call(kEndTransaction, 0), kOk);
+  }
+  // Every record along `key` from `first` by `step`; checks the key buffer
+  // of each against the record's bytes.
+  std::vector<std::string> Walk(File& f, int key, int first, int step, int stopAfter = -1,
+                                const std::function<void()>& atStop = {}) {
+    std::vector<std::string> out;
+    std::string r(20, ' ');
+    for (std::int16_t s = f.Call(first, key, &r); s == 0; s = f.Call(step, key, &r)) {
+      out.push_back(r.substr(0, 6));
+      const std::string keyBytes = key == 0 ? r.substr(0, 4) : r.substr(5, 1) + r.substr(0, 2);
+      EXPECT_EQ(f.lastKey.substr(0, keyBytes.size()), keyBytes) << r;
+      if (static_cast<int>(out.size()) == stopAfter && atStop) atStop();
+    }
+    return out;
+  }
+};
+
+TEST_F(LongWalk, EveryRecordOnceInKeyOrderBothWaysOnBothKeys) {
+  File a(Path("l.dat"), Layout());
+  Fill(a);
+  std::vector<std::string> up, byGroup;
+  for (int i = 0; i < kCount; ++i) up.push_back(LongRec(2 * i).substr(0, 6));
+  for (char g : {'a', 'b', 'c'})
+    for (const std::string& r : up)
+      if (r[5] == g) byGroup.push_back(r);
+  // Key 1 orders by group, then the record's first two digits; equal images
+  // (same group and first two digits) keep insertion order.
+  std::stable_sort(byGroup.begin(), byGroup.end(), [](const std::string& x, const std::string& y) {
+    return std::make_pair(x[5], x.substr(0, 2)) < std::make_pair(y[5], y.substr(0, 2));
+  });
+  EXPECT_EQ(Walk(a, 0, kGetFirst, kGetNext), up);
+  EXPECT_EQ(Walk(a, 1, kGetFirst, kGetNext), byGroup);
+  std::reverse(up.begin(), up.end());
+  std::reverse(byGroup.begin(), byGroup.end());
+  EXPECT_EQ(Walk(a, 0, kGetLast, kGetPrevious), up);
+  EXPECT_EQ(Walk(a, 1, kGetLast, kGetPrevious), byGroup);
+  // Turning round in the middle of a read-ahead.
+  std::string r(20, ' ');
+  ASSERT_EQ(a.Call(kGetEqual, 0, &r, "1000"), kOk);
+  for (int i = 0; i < 100; ++i) ASSERT_EQ(a.Call(kGetNext, 0, &r), kOk);
+  EXPECT_EQ(r.substr(0, 4), "1200");
+  for (int i = 0; i < 150; ++i) ASSERT_EQ(a.Call(kGetPrevious, 0, &r), kOk);
+  EXPECT_EQ(r.substr(0, 4), "0900");
+}
+
+TEST_F(LongWalk, ChangesByAnotherHandleDeepInAWalkAreSeen) {
+  File a(Path("l.dat"), Layout());
+  Fill(a);
+  File b(Path("l.dat"), Layout());
+  // After 700 records the walk has read well ahead of itself.
+  const std::vector<std::string> seen = Walk(a, 0, kGetFirst, kGetNext, 700, [&] {
+    ASSERT_EQ(b.Insert(LongRec(1399)), kOk);  // right after the current record, 1398
+    ASSERT_EQ(b.Insert(LongRec(1999)), kOk);
+    std::string r(20, ' ');
+    ASSERT_EQ(b.Call(kGetEqual, 0, &r, "1500"), kOk);
+    ASSERT_EQ(b.Call(kDelete, 0), kOk);
+  });
+  ASSERT_EQ(seen.size(), static_cast<std::size_t>(kCount + 1));
+  EXPECT_EQ(seen[699].substr(0, 4), "1398");
+  EXPECT_EQ(seen[700].substr(0, 4), "1399");
+  EXPECT_EQ(seen[701].substr(0, 4), "1400");
+  EXPECT_EQ(std::count(seen.begin(), seen.end(), LongRec(1500).substr(0, 6)), 0);
+  EXPECT_EQ(std::count(seen.begin(), seen.end(), LongRec(1999).substr(0, 6)), 1);
+  EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
 }
 
 }  // namespace

@@ -1,14 +1,18 @@
-// Several programs on one data file: record locks, concurrent inserts, and
-// a program killed in the middle of a transaction.
+// Several programs on one data file: record locks, concurrent inserts, a
+// program killed in the middle of a transaction, a walk and another
+// program's commits.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "data/btrcall.h"
 #include "data/engine/record_manager.h"
@@ -164,6 +168,51 @@ TEST_F(Processes, AProgramKilledInATransactionLeavesNoneOfIt) {
   ASSERT_EQ(h.Open(path_), 0);
   EXPECT_EQ(h.Count(), 1);
   EXPECT_EQ(h.Insert(Key(150)), 0);  // and the file takes writes again
+}
+
+// A walk reads ahead of itself; what another program commits meanwhile,
+// ahead of the walk, is seen all the same.
+TEST_F(Processes, AWalkSeesWhatAnotherProgramCommitsAheadOfIt) {
+  int go[2], done[2];
+  ASSERT_EQ(pipe(go), 0);
+  ASSERT_EQ(pipe(done), 0);
+  pid_t writer = fork();
+  if (writer == 0) {
+    char c;
+    if (read(go[0], &c, 1) != 1) _exit(1);
+    Handle h;
+    if (h.Open(path_) != 0) _exit(2);
+    if (h.Insert(Key(199)) != 0 || h.Insert(Key(601)) != 0) _exit(3);
+    if (h.Get(kGetEqual, Key(300)) != 0) _exit(4);
+    std::uint32_t len = 0;
+    if (BTRCALL(kDelete, h.block, nullptr, &len, nullptr, 0, 0) != 0) _exit(5);
+    if (write(done[1], "x", 1) != 1) _exit(6);
+    _exit(0);
+  }
+  Handle h;
+  ASSERT_EQ(h.Open(path_), 0);
+  for (int i = 0; i < 400; ++i) ASSERT_EQ(h.Insert(Key(2 * i)), 0);
+  std::string r(16, ' '), k(8, '\0');
+  std::uint32_t len = 16;
+  std::vector<std::string> seen;
+  for (std::int16_t s = BTRCALL(kGetFirst, h.block, r.data(), &len, k.data(), 8, 0); s == 0;
+       s = BTRCALL(kGetNext, h.block, r.data(), &len, k.data(), 8, 0), len = 16) {
+    seen.push_back(r.substr(0, 8));
+    if (seen.size() == 100) {  // at 198, with the next records read ahead
+      ASSERT_EQ(write(go[1], "x", 1), 1);
+      char c;
+      ASSERT_EQ(read(done[0], &c, 1), 1);
+    }
+  }
+  int status = 0;
+  waitpid(writer, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  ASSERT_EQ(seen.size(), 401u);
+  EXPECT_EQ(seen[99], Key(198));
+  EXPECT_EQ(seen[100], Key(199));
+  EXPECT_EQ(seen[101], Key(200));
+  EXPECT_EQ(std::count(seen.begin(), seen.end(), Key(300)), 0);
+  EXPECT_EQ(std::count(seen.begin(), seen.end(), Key(601)), 1);
 }
 
 }  // namespace
