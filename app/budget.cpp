@@ -1,4 +1,5 @@
 #include "app/budget.h"
+#include "app/budget_amounts.h"
 
 #include <array>
 #include <cmath>
@@ -38,16 +39,7 @@ Areas& Area() {
   return areas;
 }
 
-// Figures past what a record can hold stop at its limits instead of
-// wrapping to a sign-flipped amount.
-std::int32_t Rounded(double value) {
-  const double r = std::nearbyint(value);
-  if (r >= static_cast<double>(std::numeric_limits<std::int32_t>::max()))
-    return std::numeric_limits<std::int32_t>::max();
-  if (r <= static_cast<double>(std::numeric_limits<std::int32_t>::min()))
-    return std::numeric_limits<std::int32_t>::min();
-  return static_cast<std::int32_t>(r);
-}
+std::int32_t Rounded(double value) { return RoundedAmount(value); }
 
 std::string TrimRight(std::string text) {
   text.erase(text.find_last_not_of(' ') + 1);
@@ -146,7 +138,7 @@ void CollectOwnerIssues() {
     const std::string last = key + b.NextEnd;
     for (std::int16_t c = data::ReadByKey(kCollectionsFile, 0, key + b.NextStart, 1);
          c == 0 && collection.OwnerKey() + collection.Date() <= last; c = data::StepRecords(kCollectionsFile, 1)) {
-      issued += collection.Amount();
+      AddAmount(issued, collection.Amount());
       if (collection.Date() > latest) latest = collection.Date();
     }
     if (latest < b.NextEnd) monthsLeft = static_cast<std::int16_t>(format::DateDifference(latest, b.NextEnd, "M"));
@@ -251,7 +243,7 @@ void BuildWorkingBudget() {
     });
     if (i < 0) continue;
     WorkingLine& line = lines[static_cast<std::size_t>(i)];
-    line.spent += payment.Amount();
+    AddAmount(line.spent, payment.Amount());
     line.column = kind == 'N' && column >= 1 && column <= kColumns ? kColumnLetters[static_cast<std::size_t>(column - 1)]
                                                                    : ' ';
   }
@@ -262,8 +254,8 @@ void BuildWorkingBudget() {
     WorkingLine& line = lines[i];
     line.budget = LineBudget(line.spent, line.variation);
     file.Write(static_cast<std::int32_t>(i + 1), line);
-    if (static_cast<unsigned char>(line.column) > ' ') b.TotalBudget += line.budget;
-    b.TotalSpent += line.spent;
+    if (static_cast<unsigned char>(line.column) > ' ') AddAmount(b.TotalBudget, line.budget);
+    AddAmount(b.TotalSpent, line.spent);
   }
 }
 

@@ -374,6 +374,29 @@ TEST_F(BudgetTest, LinesWithoutAColumnAreNotDistributed) {
   EXPECT_EQ(totals.OwnersTotal, 1000);
 }
 
+TEST_F(BudgetTest, ColumnSumsPastWhatARecordHoldsStopAtItsLimit) {
+  Property(7, 1, 12, 0, "", {{2, {1, "ESCALA"}}});
+  Owner(1, {{2, 1}});
+  ComputePeriods();
+  CollectOwnerIssues();
+  for (const char* code : {"AS", "NE", "PI"}) {
+    records::WorkingLine line;
+    line.code = code;
+    line.column = 'B';
+    line.budget = std::numeric_limits<std::int32_t>::max() - 10;
+    Working().Append(line);
+  }
+  Parameters().DistributionCopies = 1;
+  DistributionTotals totals;
+  Printer().PageStarted = [] { return true; };
+  Printer().Totals = [&](const DistributionTotals& t) { totals = t; };
+  DistributeBudget();
+  Printer() = DistributionPrinter{};
+  EXPECT_EQ(totals.ColumnBudget[2], std::numeric_limits<std::int32_t>::max());
+  EXPECT_EQ(totals.BudgetTotal, std::numeric_limits<std::int32_t>::max());
+  EXPECT_EQ(totals.ColumnOwnerSum[2], std::numeric_limits<std::int32_t>::max());
+}
+
 TEST_F(BudgetTest, UpdateWithoutCopiesPrintsNothingAndABadSlotChangesNothing) {
   Property(7, 1, 12, 0, "", {{2, {2, "ESCALA"}}});
   Concept("NE", "NETEJA");

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "app/budget.h"
+#include "app/budget_amounts.h"
 #include "app/hooks.h"
 #include "app/module.h"
 #include "app/records.h"
@@ -15,16 +16,7 @@
 namespace app {
 namespace {
 
-// Amounts past what a record can hold (a corrupt coefficient or total) stop
-// at its limits instead of wrapping to a sign-flipped figure.
-std::int32_t Rounded(double value) {
-  const double r = std::nearbyint(value);
-  if (r >= static_cast<double>(std::numeric_limits<std::int32_t>::max()))
-    return std::numeric_limits<std::int32_t>::max();
-  if (r <= static_cast<double>(std::numeric_limits<std::int32_t>::min()))
-    return std::numeric_limits<std::int32_t>::min();
-  return static_cast<std::int32_t>(r);
-}
+std::int32_t Rounded(double value) { return RoundedAmount(value); }
 
 std::int16_t OwnerNumber(std::string_view ownerKey) {
   const std::string digits = format::UnpackDigits(ownerKey);
@@ -76,8 +68,8 @@ void DistributeBudget() {
     for (const records::WorkingLine& line : lines) {
       const std::size_t k = kColumnLetters.find(line.column);
       if (line.column == ' ' || k == std::string_view::npos) continue;
-      totals.ColumnBudget[k + 1] += line.budget;
-      totals.BudgetTotal += line.budget;
+      AddAmount(totals.ColumnBudget[k + 1], line.budget);
+      AddAmount(totals.BudgetTotal, line.budget);
     }
     data::LockKey("PropietH", p.PropertyCode);
     // The receipt slots of all owners change together or not at all.
@@ -99,8 +91,8 @@ void DistributeBudget() {
         if (p.UpdateSlot >= 1 && p.UpdateSlot <= 8) owner.SetSlot(p.UpdateSlot, p.UpdatePeriodicity, amount);
         data::UpdateRecord(kOwnersFile);
       }
-      for (std::size_t k = 1; k <= kColumns; ++k) totals.ColumnOwnerSum[k] += o.Share[k];
-      totals.OwnersTotal += o.OwnerTotal;
+      for (std::size_t k = 1; k <= kColumns; ++k) AddAmount(totals.ColumnOwnerSum[k], o.Share[k]);
+      AddAmount(totals.OwnersTotal, o.OwnerTotal);
     }
     if (inTransaction) data::EndTransaction();
     data::ReleaseLock("PropietH");
