@@ -461,12 +461,14 @@ bool StillUnchanged(Handle& h) {
 
 constexpr int kReadAhead = 32;
 constexpr int kMostReadAhead = 1024;
+constexpr int kMostReadAheadBytes = 256 * 1024;  // per handle, for long records
 
 // Reads ahead the records that follow `from` along `key`: kReadAhead of
 // them, twice as many as last time when a walk used those up.
 void FillAhead(Handle& h, int op, int key, const Row& from) {
   const bool forward = op == kGetNext;
-  h.aheadLimit = h.aheadUsedUp && h.aheadOp == op ? std::min(2 * h.aheadLimit, kMostReadAhead) : kReadAhead;
+  const int most = std::max(kReadAhead, std::min(kMostReadAhead, kMostReadAheadBytes / std::max(1, h.def.recordLength)));
+  h.aheadLimit = h.aheadUsedUp && h.aheadOp == op ? std::min(2 * h.aheadLimit, most) : kReadAhead;
   h.aheadUsedUp = false;
   if (h.aheadStatements.size() != h.def.keys.size()) h.aheadStatements.assign(h.def.keys.size(), {});
   auto& cached = h.aheadStatements[static_cast<std::size_t>(key)];
