@@ -175,11 +175,12 @@ CalcAction CalcHandleKey(CalcState& s, std::int16_t key) {
 }
 
 std::string CalcNumberText(double value, bool point, std::int16_t decimals) {
-  std::string mask = "-Z,ZZZ,ZZZ,ZZZ,ZZZ,ZZ9";
-  if (point) mask += '.';
-  if (decimals > 0) mask.append(static_cast<std::size_t>(decimals), '9');
-  std::string text = format::FormatWithMask(mask, value);
-  if (text.size() > 22) text = text.substr(text.size() - 22);
+  // The sign keeps the first position; the digits take the other 21, so
+  // decimals shorten the integer part.
+  std::string digits = "Z,ZZZ,ZZZ,ZZZ,ZZZ,ZZ9";
+  if (point) digits += '.';
+  if (decimals > 0) digits.append(static_cast<std::size_t>(decimals), '9');
+  std::string text = format::FormatWithMask("-" + digits.substr(digits.size() - 21), value);
   if (text.size() < 22) text.insert(0, 22 - text.size(), ' ');
   return text;
 }

@@ -148,7 +148,10 @@ TEST(CalculatorModel, DisplayText) {
   EXPECT_EQ(neg, "-" + std::string(18, ' ') + "215");
   const std::string typed = CalcNumberText(1234.5, true, 1);
   EXPECT_EQ(typed.size(), 22u);
-  EXPECT_EQ(typed.substr(typed.size() - 7), "1.234'5");
+  EXPECT_EQ(typed, std::string(15, ' ') + "1.234'5");
+  EXPECT_EQ(CalcNumberText(-12.25, true, 2), "-" + std::string(16, ' ') + "12'25");
+  EXPECT_EQ(CalcNumberText(-0.5, true, 1), "-" + std::string(18, ' ') + "0'5");
+  EXPECT_EQ(CalcNumberText(0, true, 0), std::string(20, ' ') + "0'");
 }
 
 TEST(CalculatorModel, StateFileRoundTrip) {
