@@ -125,6 +125,7 @@ void CollectOwnerIssues() {
   b.OwnerCount = 0;
   b.OwnerIssued.fill(0);
   b.OwnerMonthsLeft.fill(0);
+  b.OtherOwnerIssues.clear();
   const records::Owner owner{Area().owner.data()};
   const records::Collection collection{Area().collection.data()};
   for (std::int16_t s = data::ReadByKey(kOwnersFile, 0, code, 1); ReadsOn(s, owner.Key(), code);
@@ -146,6 +147,8 @@ void CollectOwnerIssues() {
     if (InTables(n)) {
       b.OwnerIssued[static_cast<std::size_t>(n)] = issued;
       b.OwnerMonthsLeft[static_cast<std::size_t>(n)] = monthsLeft;
+    } else {
+      b.OtherOwnerIssues[key] = {issued, monthsLeft};
     }
   }
   data::ReleaseLock("PropietH");

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 
 namespace app {
@@ -29,6 +30,9 @@ struct BudgetState {
   std::int16_t OwnerCount = 0;
   std::array<std::int32_t, kMaxOwnerNumber + 1> OwnerIssued{};
   std::array<std::int16_t, kMaxOwnerNumber + 1> OwnerMonthsLeft{};
+  // Owners whose number has no place in the tables (0, as keys ending in
+  // 000 give), by owner key: issued amount and months left.
+  std::map<std::string, std::pair<std::int32_t, std::int16_t>> OtherOwnerIssues;
   // The fee line and the working budget's totals.
   std::int32_t FeeAmount = 0;
   std::int32_t TotalSpent = 0;

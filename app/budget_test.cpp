@@ -337,6 +337,22 @@ TEST_F(BudgetTest, OwnerNumbersOutsideTheTablesAreCountedButNotStored) {
   EXPECT_EQ(b.OwnerMonthsLeft[0], 0);
   EXPECT_EQ(b.OwnerIssued[5], 70);
   EXPECT_EQ(b.OwnerMonthsLeft[5], 11);
+  // Each keeps what was issued to it, apart from the other.
+  Collection(1000, Date(2025, 6, 1), 1000);
+  CollectOwnerIssues();
+  Concept("NE", "NETEJA");
+  Payment(Date(2024, 3, 1), "NE", 12000, 'N', 2);
+  BuildWorkingBudget();
+  Parameters().DistributionCopies = 1;
+  std::vector<std::string> lines;
+  Printer().OwnerLine = [&](const OwnerShares& o) {
+    lines.push_back(std::to_string(o.OwnerNumber) + " " + std::to_string(o.OwnerTotal) + " " +
+                    std::to_string(o.Issued) + " " + std::to_string(o.Monthly));
+  };
+  DistributeBudget();
+  Printer() = DistributionPrinter{};
+  // 6000 each; owner 0: 2000 left over 9 months, owner 1000: 1000 over 6.
+  EXPECT_EQ(lines, (std::vector<std::string>{"0 6000 4000 222", "5 0 70 -6", "0 6000 5000 167"}));
 }
 
 TEST_F(BudgetTest, LinesWithoutAColumnAreNotDistributed) {

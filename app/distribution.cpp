@@ -77,12 +77,18 @@ void DistributeBudget() {
     for (std::int16_t s = data::ReadByKey(kOwnersFile, 0, p.PropertyCode, 1);
          s == 0 && owner.PropertyCode() == p.PropertyCode; s = data::StepRecords(kOwnersFile, 1)) {
       const std::int16_t n = OwnerNumber(owner.Key());
-      const bool inTables = n >= 1 && n <= kMaxOwnerNumber;
+      std::int32_t issued = 0;
+      std::int16_t monthsLeft = 0;
+      if (n >= 1 && n <= kMaxOwnerNumber) {
+        issued = b.OwnerIssued[static_cast<std::size_t>(n)];
+        monthsLeft = b.OwnerMonthsLeft[static_cast<std::size_t>(n)];
+      } else if (const auto other = b.OtherOwnerIssues.find(owner.Key()); other != b.OtherOwnerIssues.end()) {
+        issued = other->second.first;
+        monthsLeft = other->second.second;
+      }
       std::array<std::int32_t, kColumns + 1> coefficients{};
       for (int k = 1; k <= kColumns; ++k) coefficients[static_cast<std::size_t>(k)] = owner.Coefficient(k);
-      OwnerShares o = ShareOut(totals.ColumnBudget, b.ColumnTotal, coefficients,
-                               inTables ? b.OwnerIssued[static_cast<std::size_t>(n)] : 0,
-                               inTables ? b.OwnerMonthsLeft[static_cast<std::size_t>(n)] : 0);
+      OwnerShares o = ShareOut(totals.ColumnBudget, b.ColumnTotal, coefficients, issued, monthsLeft);
       o.OwnerNumber = n;
       o.Department = owner.Department();
       if (passes.printing && printer.OwnerLine) printer.OwnerLine(o);
