@@ -186,7 +186,8 @@ std::string CalcNumberText(double value, bool point, std::int16_t decimals) {
 }
 
 std::string CalcResultText(const CalcState& s) {
-  const double v = std::fabs(s.entering ? s.CalcEntry : s.CalcAccumulator);
+  const double signed_value = s.entering ? s.CalcEntry : s.CalcAccumulator;
+  const double v = std::fabs(signed_value);
   if (!std::isfinite(v) || v >= kDisplayLimit) return {};
   const int k = s.decimals < 2 ? 2 : s.decimals;
   const double scaled = std::nearbyint(v * Pow10(k));
@@ -199,7 +200,9 @@ std::string CalcResultText(const CalcState& s) {
     const std::size_t cut = static_cast<std::size_t>(k - 2);
     digits.insert(digits.size() >= cut ? digits.size() - cut : 0, ".");
   }
-  return digits;
+  // The variations take negative amounts: a result without its sign would
+  // type the opposite amount.
+  return signed_value < 0 ? "-" + digits : digits;
 }
 
 namespace {

@@ -43,7 +43,8 @@ CalcAction CalcHandleKey(CalcState& state, std::int16_t key);
 // The 22-position display text of a value.
 std::string CalcNumberText(double value, bool point, std::int16_t decimals);
 
-// The text typed into the field on "F": the value in hundredths, no sign.
+// The text typed into the field on "F": the value in hundredths, with "-"
+// in front when negative; "" for 0 and for a value the display cannot hold.
 std::string CalcResultText(const CalcState& state);
 
 // The state file's contents, and reading them back. A damaged text (wrong

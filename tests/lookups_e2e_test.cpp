@@ -67,5 +67,13 @@ TEST_F(Lookups, AltXTypesTheResultIntoAVariation) {
   EXPECT_THAT(screens_[2], HasSubstr("Variaci\xc3\xb3 F5 ..............: 1250"));
 }
 
+TEST_F(Lookups, AltXTypesANegativeResultWithItsSign) {
+  const ProgramResult r = root_.RunRepquota("{Down}{Down}{Alt+X}2-7.25={Snap}F{Snap}{Esc}{Esc}", screens_);
+  EXPECT_EQ(r.exitStatus, 0) << r.standardError;
+  ASSERT_EQ(screens_.size(), 2u);
+  EXPECT_THAT(screens_[0], HasSubstr("-                 5'25  \xe2\x94\x82"));
+  EXPECT_THAT(screens_[1], HasSubstr("Variaci\xc3\xb3 F5 ..............: -525"));
+}
+
 }  // namespace
 }  // namespace e2e
