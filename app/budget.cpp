@@ -50,13 +50,6 @@ bool ReadsOn(std::int16_t status, std::string_view key, std::string_view prefix)
   return status == 0 && key.substr(0, prefix.size()) == prefix;
 }
 
-// The owner number: the last three digits of the eight-digit owner key.
-std::int16_t OwnerNumber(std::string_view ownerKey) {
-  const std::string digits = format::UnpackDigits(ownerKey);
-  if (digits.size() < 3) return 0;
-  return static_cast<std::int16_t>(std::stoi(digits.substr(digits.size() - 3)));
-}
-
 bool InTables(std::int16_t n) { return n >= 1 && n <= kMaxOwnerNumber; }
 
 // A tax number of a company: "ES" then a letter "A" to "W".
@@ -131,7 +124,7 @@ void CollectOwnerIssues() {
   for (std::int16_t s = data::ReadByKey(kOwnersFile, 0, code, 1); ReadsOn(s, owner.Key(), code);
        s = data::StepRecords(kOwnersFile, 1)) {
     ++b.OwnerCount;
-    const std::int16_t n = OwnerNumber(owner.Key());
+    const std::int16_t n = records::OwnerNumber(owner.Key());
     const std::string key = owner.Key();
     std::string latest = format::AddToDate(b.NextStart, -1, "M");
     std::int32_t issued = 0;

@@ -18,12 +18,6 @@ namespace {
 
 std::int32_t Rounded(double value) { return RoundedAmount(value); }
 
-std::int16_t OwnerNumber(std::string_view ownerKey) {
-  const std::string digits = format::UnpackDigits(ownerKey);
-  if (digits.size() < 3) return 0;
-  return static_cast<std::int16_t>(std::stoi(digits.substr(digits.size() - 3)));
-}
-
 }  // namespace
 
 DistributionPasses PassesFor(std::int16_t copies, std::int16_t updatePeriodicity, std::int16_t ownerCount) {
@@ -76,7 +70,7 @@ void DistributeBudget() {
     const bool inTransaction = update && data::BeginTransaction() == 0;
     for (std::int16_t s = data::ReadByKey(kOwnersFile, 0, p.PropertyCode, 1);
          s == 0 && owner.PropertyCode() == p.PropertyCode; s = data::StepRecords(kOwnersFile, 1)) {
-      const std::int16_t n = OwnerNumber(owner.Key());
+      const std::int16_t n = records::OwnerNumber(owner.Key());
       std::int32_t issued = 0;
       std::int16_t monthsLeft = 0;
       if (n >= 1 && n <= kMaxOwnerNumber) {

@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "format/numbers.h"
+
 namespace app::records {
 
 inline std::int16_t Int16At(const char* p) {
@@ -49,6 +51,19 @@ struct Property {
   std::string ColumnName(int k) const { return TextAt(r + 168 + 34 * (k - 2), 30); }
   std::string TaxId() const { return TextAt(r + 368, 17); }
 };
+
+// The owner number: the last three digits of the unpacked eight-digit owner
+// key; 0 when they are not digits (a damaged key).
+inline std::int16_t OwnerNumber(std::string_view ownerKey) {
+  const std::string digits = format::UnpackDigits(ownerKey);
+  if (digits.size() < 3) return 0;
+  int n = 0;
+  for (char c : digits.substr(digits.size() - 3)) {
+    if (c < '0' || c > '9') return 0;
+    n = n * 10 + (c - '0');
+  }
+  return static_cast<std::int16_t>(n);
+}
 
 // Owners ("DADES\PropietH").
 struct Owner {
