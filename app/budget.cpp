@@ -89,9 +89,11 @@ void ComputePeriods() {
   data::ReadByKey(kPropertiesFile, 0, p.PropertyCode, 0);
   const records::Property property = PropertyRecord();
   std::int16_t months = property.PeriodMonths();
-  // A period longer than a year or negative cannot be meant: a year.
-  if (months <= 0 || months > 12) months = 12;
+  // 0 means a year; a negative length would run the periods backwards.
+  if (months <= 0) months = 12;
   std::int16_t first = property.FirstMonth();
+  // 0 means January; a month that is none would put the current period
+  // after the report date.
   if (first < 1 || first > 12) first = 1;
   b.PeriodMonths = months;
   const int month = p.ReportDate.size() >= 3 ? static_cast<unsigned char>(p.ReportDate[2]) - 128 : 1;

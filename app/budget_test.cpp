@@ -155,6 +155,9 @@ TEST_F(BudgetTest, PeriodsFollowThePropertysFirstMonthAndLength) {
       {7, 6, Date(2024, 5, 20), Date(2024, 1, 1), Date(2024, 6, 30), Date(2024, 7, 1), Date(2024, 12, 31)},
       {1, 3, Date(2024, 11, 15), Date(2024, 10, 1), Date(2024, 12, 31), Date(2025, 1, 1), Date(2025, 3, 31)},
       {4, 12, Date(2024, 2, 29), Date(2023, 4, 1), Date(2024, 3, 31), Date(2024, 4, 1), Date(2025, 3, 31)},
+      // Two-year periods from January: 12 months elapsed in January.
+      {1, 24, Date(2024, 1, 10), Date(2023, 1, 1), Date(2024, 12, 31), Date(2025, 1, 1), Date(2026, 12, 31)},
+      {-3, -6, Date(2024, 5, 2), Date(2024, 1, 1), Date(2024, 12, 31), Date(2025, 1, 1), Date(2025, 12, 31)},
   };
   int code = 10;
   for (const Case& c : cases) {
