@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include <unordered_map>
 
 #include "app/administrator.h"
 #include "app/hooks.h"
@@ -209,17 +210,20 @@ void BuildWorkingBudget() {
   }
 
   std::vector<WorkingLine> lines = file.Lines();
-  auto find = [&](auto matches) -> int {
-    for (std::size_t i = 0; i < lines.size(); ++i)
-      if (matches(lines[i])) return static_cast<int>(i);
-    return -1;
+  // The first line of each code: payments and stored lines go to the first
+  // line that matches, and there are thousands of payments.
+  std::unordered_map<std::string, int> firstLine;
+  for (std::size_t i = 0; i < lines.size(); ++i) firstLine.try_emplace(lines[i].code, static_cast<int>(i));
+  auto first = [&](const std::string& lineCode) {
+    const auto it = firstLine.find(lineCode);
+    return it == firstLine.end() ? -1 : it->second;
   };
 
   const records::StoredLine stored{Area().stored.data()};
   for (std::int16_t s = data::ReadByKey(kStoredBudgetFile, 0, code, 1); ReadsOn(s, stored.PropertyCode(), code);
        s = data::StepRecords(kStoredBudgetFile, 1)) {
     const std::string conceptCode = stored.Concept();
-    const int i = find([&](const WorkingLine& l) { return l.code == conceptCode; });
+    const int i = first(conceptCode);
     if (i < 0) continue;
     WorkingLine& line = lines[static_cast<std::size_t>(i)];
     line.column = stored.Column();
@@ -236,9 +240,10 @@ void BuildWorkingBudget() {
     const int column = static_cast<int>(format::NumberValue(format::UnpackDigits(payment.ColumnNumber())));
     const std::string columnCode =
         column >= 0 && column <= kColumns ? std::string("\xFF") + " ABCDEFG"[column] : std::string();
-    const int i = find([&](const WorkingLine& l) {
-      return l.code == conceptCode || (kind == 'N' && l.code == columnCode) || (kind == 'S' && l.code == "\xFF\xFF");
-    });
+    int i = first(conceptCode);
+    for (const int other : {kind == 'N' && !columnCode.empty() ? first(columnCode) : -1,
+                            kind == 'S' ? first("\xFF\xFF") : -1})
+      if (other >= 0 && (i < 0 || other < i)) i = other;
     if (i < 0) continue;
     WorkingLine& line = lines[static_cast<std::size_t>(i)];
     AddAmount(line.spent, payment.Amount());
