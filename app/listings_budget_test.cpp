@@ -1,91 +1,28 @@
 // The budget listing as a whole: its first page in Spanish from the
 // letterhead to the closing line, copies, page breaks and the report
 // currency.
+#include "app/listings_fixture.h"
+
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
-
-#include "app/budget_state.h"
-#include "app/hooks.h"
-#include "app/listings.h"
-#include "app/module.h"
-#include "app/print_channel.h"
-#include "app/working_file.h"
-#include "config/session.h"
-#include "config/test_files.h"
-#include "format/cp850.h"
-#include "format/dates.h"
-#include "format/masks.h"
-#include "format/numbers.h"
-#include "format/user_settings.h"
 
 namespace app {
 namespace {
 
-namespace fs = std::filesystem;
+using testing::Padded;
 
-std::string Padded(std::string text, std::size_t width) {
-  text.resize(width, ' ');
-  return text;
-}
-
-class BudgetListingTest : public ::testing::Test {
+class BudgetListingTest : public testing::ListingsFixture {
  protected:
   void SetUp() override {
-    config::ResetSession();
-    config::Session().RootDir = dir_.path() + "/";
-    config::Session().TempDir = dir_.path() + "/";
-    config::Session().Language = "CAT";
-    fs::create_directories(fs::path(dir_.path()) / "LOCALE");
-    fs::copy_file(fs::path(KIT_SUITE_DIR) / "LOCALE" / "REPQUOTA.LNG",
-                  fs::path(dir_.path()) / "LOCALE" / "REPQUOTA.LNG");
-    dir_.Write("Vora.ini",
-               "[Administrador]\r\nLinia1=FINQUES ROCA\r\nLinia2=C. MAJOR, 1\r\nLinia3=08001 BARCELONA\r\n"
-               "Linia4=TEL. 930 000 000\r\nLinia5=FAX 930 000 001\r\nLinia6=ADMINISTRADOR COL.LEGIAT 123\r\n"
-               "NIF=ES 38.123.456-Z\r\nPoblacio=BARCELONA   \r\n");
-    format::SetCurrency("a,E");
-    ResetBudget();
-    BudgetState& b = Budget();
-    b.NextStart = format::PackDate(2025, 1, 1);
-    b.NextEnd = format::PackDate(2025, 12, 31);
-    for (std::size_t k = 1; k <= kColumns; ++k) b.ColumnName[k] = std::string(30, ' ');
-    b.PropertyName = "C.P. PROVENCA, 12";
-    b.OwnerCount = 2;
-    Parameters() = ReportParameters{};
-    Parameters().PropertyCode = format::PackDigits("0007");
-    Parameters().ReportDate = format::PackDate(2024, 11, 15);
+    ListingsFixture::SetUp();
+    WriteAdministrator("Linia5=FAX 930 000 001\r\nLinia6=ADMINISTRADOR COL.LEGIAT 123\r\nPoblacio=BARCELONA   \r\n");
+    Budget().OwnerCount = 2;
     Parameters().BudgetCopies = 1;
-    Fees() = FeeSettings{};
-    Listing() = ListingState{};
-    ASSERT_TRUE(Working().Open());
-    ASSERT_TRUE(OpenPrintChannel(""));
-  }
-  void TearDown() override {
-    ClosePrintChannel();
-    Working().Close();
-    format::SetCurrency("a,E");
-    format::SetLanguage("CAT");
-    config::ResetSession();
-  }
-  // The print file's lines without their CR LF, in UTF-8.
-  std::vector<std::string> Lines() {
-    ClosePrintChannel();
-    std::ifstream in(fs::path(dir_.path()) / "kitprint.tmp", std::ios::binary);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) {
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      lines.push_back(format::Cp850ToUtf8(line));
-    }
-    return lines;
   }
   static long CountOf(const std::vector<std::string>& lines, const std::string& line) {
     return std::count(lines.begin(), lines.end(), line);
   }
-
-  config::testing::ScratchDir dir_;
 };
 
 TEST_F(BudgetListingTest, SpanishFirstPageFromLetterheadToClosingLine) {

@@ -1,81 +1,18 @@
-#include "app/listings.h"
+#include "app/listings_fixture.h"
 
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-
-#include "app/budget_state.h"
-#include "app/hooks.h"
-#include "app/module.h"
-#include "app/print_channel.h"
-#include "app/working_file.h"
-#include "config/session.h"
-#include "config/test_files.h"
-#include "format/cp850.h"
-#include "format/dates.h"
-#include "format/masks.h"
-#include "format/numbers.h"
-#include "format/user_settings.h"
 
 namespace app {
 namespace {
 
-namespace fs = std::filesystem;
+using testing::Padded;
 
-std::string Padded(std::string text, std::size_t width) {
-  text.resize(width, ' ');
-  return text;
-}
-
-class ListingsTest : public ::testing::Test {
+class ListingsTest : public testing::ListingsFixture {
  protected:
   void SetUp() override {
-    config::ResetSession();
-    config::Session().RootDir = dir_.path() + "/";
-    config::Session().TempDir = dir_.path() + "/";
-    config::Session().Language = "CAT";
-    fs::create_directories(fs::path(dir_.path()) / "LOCALE");
-    fs::copy_file(fs::path(KIT_SUITE_DIR) / "LOCALE" / "REPQUOTA.LNG",
-                  fs::path(dir_.path()) / "LOCALE" / "REPQUOTA.LNG");
-    dir_.Write("Vora.ini",
-               "[Administrador]\r\nLinia1=FINQUES ROCA\r\nLinia2=C. MAJOR, 1\r\nLinia3=08001 BARCELONA\r\n"
-               "Linia4=TEL. 930 000 000\r\nLinia5=\r\nLinia6=\r\nNIF=ES 38.123.456-Z\r\nPoblacio=BARCELONA\r\n");
-    format::SetCurrency("a,E");
-    ResetBudget();
-    BudgetState& b = Budget();
-    b.NextStart = format::PackDate(2025, 1, 1);
-    b.NextEnd = format::PackDate(2025, 12, 31);
-    b.ColumnName[1] = "SEGONS COEFICIENT GENERAL";
-    b.ColumnName[2] = Padded("ESCALA", 30);
-    for (std::size_t k = 3; k <= kColumns; ++k) b.ColumnName[k] = std::string(30, ' ');
-    b.PropertyName = "C.P. PROVENCA, 12";
-    Parameters() = ReportParameters{};
-    Parameters().PropertyCode = format::PackDigits("0007");
-    Parameters().ReportDate = format::PackDate(2024, 11, 15);
-    Fees() = FeeSettings{};
-    Listing() = ListingState{};
-    ASSERT_TRUE(OpenPrintChannel(""));
-  }
-  void TearDown() override {
-    ClosePrintChannel();
-    Working().Close();
-    format::SetCurrency("a,E");
-    format::SetLanguage("CAT");
-    config::ResetSession();
-  }
-  // The print file's lines without their CR LF, in UTF-8.
-  std::vector<std::string> Lines() {
-    ClosePrintChannel();
-    std::ifstream in(fs::path(dir_.path()) / "kitprint.tmp", std::ios::binary);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) {
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      lines.push_back(format::Cp850ToUtf8(line));
-    }
-    return lines;
+    ListingsFixture::SetUp();
+    Budget().ColumnName[1] = "SEGONS COEFICIENT GENERAL";
+    Budget().ColumnName[2] = Padded("ESCALA", 30);
   }
   static std::vector<std::string> From(const std::vector<std::string>& lines, const std::string& first,
                                        std::size_t count) {
@@ -97,8 +34,6 @@ class ListingsTest : public ::testing::Test {
     o.Quarterly = -6083;
     return o;
   }
-
-  config::testing::ScratchDir dir_;
 };
 
 TEST_F(ListingsTest, DistributionFirstPageWithLetterhead) {
