@@ -243,6 +243,16 @@ void BM_BuildBudget(benchmark::State& state) {
 }
 BENCHMARK(BM_BuildBudget)->Unit(benchmark::kMillisecond);
 
+// Replacing the property's stored budget: one transaction, synced to disk.
+void BM_SaveStoredBudget(benchmark::State& state) {
+  Root();
+  BuildPhase();
+  for (auto _ : state)
+    if (app::SaveStoredBudget() != 0) std::abort();
+  state.counters["lines"] = app::Working().Count();
+}
+BENCHMARK(BM_SaveStoredBudget)->Unit(benchmark::kMillisecond);
+
 void BM_Distribution(benchmark::State& state) {
   Root();
   BuildPhase();
