@@ -60,6 +60,12 @@ struct EscNotice : Notice {
   void EndProcess(int) override {}
 };
 
+// Pauses of 11 ms between attempts instead of up to a second.
+struct QuickPauses : platform::SystemWrapper {
+  QuickPauses() : SystemWrapper(platform::RealSystem()) {}
+  double RandomFraction() override { return 0.01; }
+};
+
 struct NamedComputer : platform::SystemWrapper {
   NamedComputer() : SystemWrapper(platform::RealSystem()) {}
   std::string ComputerName() override { return "PC-RECEPCIO"; }
@@ -212,6 +218,8 @@ TEST_F(ProgramLocksAcrossProcesses, TheWaitNamesTheHoldersOperatorComputerAndSin
   ASSERT_TRUE(holding.Await());
   config::Session().TempDir = SessionDir("office");
   config::Session().Language = "SPA";
+  QuickPauses quick;
+  platform::ScopedSystem scopedSystem(quick);
   EscNotice notice;
   ScopedNotice scoped(notice);
   Locks().LockWaitMode = 'P';
