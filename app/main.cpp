@@ -26,7 +26,10 @@ constexpr const char* kUsage =
     "  KIT_KEYS    a key script: run on a scripted 80 x 25 screen instead of the terminal\n"
     "  KIT_SCREEN  with KIT_KEYS: file the screen dumps are appended to\n"
     "\n"
-    "Leave the first screen with Esc to end the program.\n";
+    "Leave the first screen with Esc to end the program.\n"
+    "\n"
+    "Each session needs a temporary directory of its own: a second repquota on a\n"
+    "KITTMP already in use by a running program says so and ends with status 1.\n";
 
 }  // namespace
 

@@ -13,6 +13,7 @@
 #include "console/form_file.h"
 #include "console/form_input.h"
 #include "data/files.h"
+#include "data/locks.h"
 #include "data/notice.h"
 #include "format/cp850.h"
 #include "format/numbers.h"
@@ -80,6 +81,13 @@ std::string PrepareModule() {
   if (!session.RootDir.empty()) {
     const std::string root = platform::HostPathOrRaw(session.RootDir);
     if (::chdir(root.c_str()) != 0) return "The suite root " + session.RootDir + " cannot be entered.";
+  }
+  // Two programs on one temporary folder would share its working, print and
+  // screen files, and the last to save a budget would win.
+  const data::TempFolderClaim claim = data::ClaimTempFolder();
+  if (!claim.claimed) {
+    std::fprintf(stderr, "repquota: %s\n", claim.detail.c_str());
+    return claim.message;
   }
   console::FormFileResult forms = console::LoadFormFile(session.RootDir, kModuleName);
   if (!forms.ok()) {

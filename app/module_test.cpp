@@ -1,6 +1,8 @@
 #include "app/module.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -8,6 +10,7 @@
 
 #include "config/session.h"
 #include "console/form_input.h"
+#include "data/locks.h"
 #include "data/notice.h"
 #include "platform/system.h"
 
@@ -51,6 +54,7 @@ class ModuleTest : public ::testing::Test {
     console::ResetForms();
   }
   void TearDown() override {
+    data::ReleaseTempFolder();
     std::filesystem::current_path(cwd_);
     std::filesystem::remove_all(root_);
     config::ResetSession();
@@ -78,6 +82,29 @@ TEST_F(ModuleTest, MissingOrDamagedFormFileStopsTheModuleWithItsName) {
   EXPECT_EQ(RunModule(), 1);
   ASSERT_EQ(notice.shown.size(), 1u);
   EXPECT_NE(notice.shown[0].find("MALM"), std::string::npos) << notice.shown[0];
+  EXPECT_NE(notice.shown[0].find("FORMS\\REPQUOTA.JPN"), std::string::npos) << notice.shown[0];
+}
+
+TEST_F(ModuleTest, ATemporaryFolderInUseStopsTheModuleAtStart) {
+  platform::ScopedSystem scoped(env_);
+  SilentNotice notice;
+  data::ScopedNotice scopedNotice(notice);
+  // Another program of this workstation runs on the same folder.
+  const int other = ::open((root_ / "tmp" / "Sessio.lck").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  ASSERT_GE(other, 0);
+  ASSERT_EQ(::write(other, "4242\n", 5), 5);
+  struct flock whole {};
+  whole.l_type = F_WRLCK;
+  ASSERT_EQ(::fcntl(other, F_OFD_SETLK, &whole), 0);
+  EXPECT_EQ(RunModule(), 1);
+  ASSERT_EQ(notice.shown.size(), 1u);
+  EXPECT_EQ(notice.shown[0], "UN ALTRE PROGRAMA (PROC\x90S 4242) JA FA SERVIR LA CARPETA TEMPORAL " +
+                                 (root_ / "tmp").string() + "/");
+  ::close(other);
+  // Once it has ended the module goes on (to the missing form file here).
+  notice.shown.clear();
+  EXPECT_EQ(RunModule(), 1);
+  ASSERT_EQ(notice.shown.size(), 1u);
   EXPECT_NE(notice.shown[0].find("FORMS\\REPQUOTA.JPN"), std::string::npos) << notice.shown[0];
 }
 

@@ -2,36 +2,27 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
-#include <optional>
+#include <cstdio>
+#include <memory>
 #include <vector>
 
 #include "config/session.h"
+#include "data/locks_store.h"
 #include "data/notice.h"
+#include "format/cp850.h"
 #include "platform/host_path.h"
 
 namespace data {
 namespace {
 
 constexpr int kEsc = 27;
-constexpr std::int64_t kExpiryMinutes = 30;
-constexpr std::size_t kNameSize = 15;
-constexpr std::size_t kMaxKey = 40;
-
-// Field offsets of a lock record.
-constexpr std::size_t kName = 0, kId = 15, kIdSize = 11, kTime = 26, kTimeSize = 8, kType = 34,
-                      kLowerLength = 35, kLower = 37, kUpperLength = 77, kUpper = 79, kEnd = 119;
-
-std::string Pad(std::string_view text, std::size_t size) {
-  std::string r(text.substr(0, size));
-  r.resize(size, ' ');
-  return r;
-}
+using lock_record::kNameSize;
 
 std::string_view TrimRight(std::string_view s) {
   while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
@@ -42,19 +33,6 @@ std::string_view Trim(std::string_view s) {
   s = TrimRight(s);
   while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
   return s;
-}
-
-// The number a field starts with (leading blanks and a sign allowed); 0
-// when it holds none.
-std::int64_t FieldNumber(std::string_view field) {
-  std::size_t i = 0;
-  while (i < field.size() && field[i] == ' ') ++i;
-  bool negative = i < field.size() && field[i] == '-';
-  if (negative) ++i;
-  std::int64_t n = 0;
-  for (; i < field.size() && field[i] >= '0' && field[i] <= '9' && n < 100000000000LL; ++i)
-    n = n * 10 + (field[i] - '0');
-  return negative ? -n : n;
 }
 
 char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
@@ -76,106 +54,125 @@ std::string EscText() {
   return " O POLSEU [ESC] PER A EIXIR";
 }
 
+// The data layer's words for a file that cannot be reached, then the wait.
+std::string UnreachableText() {
+  if (LanguageIs("SPA")) return "NO SE PUEDE ACCEDER AL FICHERO ";
+  if (LanguageIs("GLG")) return "NOM SE PODE ACEDER AO FICHEIRO ";
+  if (LanguageIs("OCI")) return "NON SE P\xD2T ACCEDIR ATH FICH\xC8R ";
+  return "NO ES POT ACCEDIR AL FITXER ";
+}
+
+std::string PleaseWaitText() {
+  if (LanguageIs("SPA")) return "ESPERE UN MOMENTO";
+  if (LanguageIs("GLG")) return "ESPERE UM MOMENTO";
+  if (LanguageIs("OCI")) return "ESPERATZ UN MOMENT";
+  return "ESPEREU UN MOMENT";
+}
+
+// Why a file cannot be reached, in the operator's words where the cause is
+// one an administrator mends (permissions, a folder or file in the way, a
+// full or read-only disk); the system's own text otherwise.
+std::string ReasonText(const platform::FileStatus& status) {
+  struct Reason {
+    int error;
+    std::string_view cat, spa, glg, oci;
+  };
+  static constexpr Reason kReasons[] = {
+      {EACCES, "PERMÍS DENEGAT"_cp, "PERMISO DENEGADO", "PERMISO DENEGADO", "PERMÍS REFUSAT"_cp},
+      {EPERM, "PERMÍS DENEGAT"_cp, "PERMISO DENEGADO", "PERMISO DENEGADO", "PERMÍS REFUSAT"_cp},
+      {EISDIR, "ÉS UNA CARPETA"_cp, "ES UNA CARPETA", "É UN CARTAFOL"_cp, "EI UN DOSSIÈR"_cp},
+      {ENOTDIR, "NO ÉS UNA CARPETA"_cp, "NO ES UNA CARPETA", "NON É UN CARTAFOL"_cp, "NON EI UN DOSSIÈR"_cp},
+      {EROFS, "DISC NOMÉS DE LECTURA"_cp, "DISCO DE SOLO LECTURA", "DISCO SÓ DE LECTURA"_cp,
+       "DISC SONQUE DE LECTURA"},
+      {ENOSPC, "DISC PLE", "DISCO LLENO", "DISCO CHEO", "DISC PLEN"},
+      {EDQUOT, "DISC PLE", "DISCO LLENO", "DISCO CHEO", "DISC PLEN"},
+  };
+  for (const Reason& r : kReasons) {
+    if (r.error != status.error) continue;
+    if (LanguageIs("SPA")) return std::string(r.spa);
+    if (LanguageIs("GLG")) return std::string(r.glg);
+    if (LanguageIs("OCI")) return std::string(r.oci);
+    return std::string(r.cat);
+  }
+  return "ERROR " + std::to_string(status.error) + ": " + status.Describe();
+}
+
+std::string FailureText(const LockStoreFailure& failure, bool escOffered) {
+  return UnreachableText() + failure.path + " (" + ReasonText(failure.status) + "). " + PleaseWaitText() +
+         (escOffered ? EscText() : std::string()) + ".";
+}
+
+// "DD/MM/YYYY HH:MM" of a lock-clock minute.
+std::string ClockText(std::int64_t minutes) {
+  using namespace std::chrono;
+  const std::int64_t day = minutes >= 0 ? minutes / 1440 : -((-minutes + 1439) / 1440);
+  const std::int64_t minute = minutes - day * 1440;
+  const year_month_day date{sys_days{days{day}}};
+  char text[32];
+  std::snprintf(text, sizeof text, "%02u/%02u/%04d %02d:%02d", static_cast<unsigned>(date.day()),
+                static_cast<unsigned>(date.month()), static_cast<int>(date.year()), static_cast<int>(minute / 60),
+                static_cast<int>(minute % 60));
+  return text;
+}
+
 int RandomPause(int most) {
   double ms = std::nearbyint(platform::RandomFraction() * most + 1.0);
   return static_cast<int>(std::clamp(ms, 1.0, static_cast<double>(most)));
 }
 
-// An open lock file held exclusively (an advisory lock on the whole file)
-// from open to close, so that a scan and its write are one step for every
-// program of the suite.
-class LockFile {
- public:
-  // The file RootDir + "LOCKS\" + name + ".lck"; with `create` false a
-  // missing file is not created and the result is not open.
-  LockFile(std::string_view name, bool create) {
-    const std::string dir = config::Session().RootDir + "LOCKS";
-    const std::string path = platform::HostPathOrRaw(dir + "\\" + std::string(name) + ".lck");
-    for (;;) {
-      fd_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0666);
-      if (fd_ >= 0) break;
-      if (errno == ENOENT && !create) return;
-      if (errno == ENOENT) {
-        if (::mkdir(platform::HostPathOrRaw(dir).c_str(), 0777) == 0 || errno == EEXIST) continue;
-      }
-      platform::Pause(RandomPause(3000));
-    }
-    while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
-    }
-  }
-  ~LockFile() {
-    if (fd_ >= 0) ::close(fd_);  // closing drops the flock
-  }
-  LockFile(const LockFile&) = delete;
-  LockFile& operator=(const LockFile&) = delete;
-
-  bool IsOpen() const { return fd_ >= 0; }
-
-  // The whole records of the file; a partial record at the end is ignored.
-  std::vector<std::string> ReadRecords() {
-    std::vector<std::string> records;
-    struct stat st{};
-    if (::fstat(fd_, &st) != 0) return records;
-    std::size_t count = static_cast<std::size_t>(st.st_size) / kLockRecordSize;
-    std::string bytes(count * kLockRecordSize, ' ');
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-      ssize_t n = ::pread(fd_, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
-      if (n <= 0) break;
-      done += static_cast<std::size_t>(n);
-    }
-    for (std::size_t i = 0; i + kLockRecordSize <= done; i += kLockRecordSize)
-      records.push_back(bytes.substr(i, kLockRecordSize));
-    return records;
-  }
-
-  void Write(std::size_t index, const std::string& record) {
-    std::size_t done = 0;
-    off_t at = static_cast<off_t>(index * kLockRecordSize);
-    while (done < record.size()) {
-      ssize_t n = ::pwrite(fd_, record.data() + done, record.size() - done, at + static_cast<off_t>(done));
-      if (n <= 0) {
-        if (n < 0 && errno == EINTR) continue;
-        return;
-      }
-      done += static_cast<std::size_t>(n);
-    }
-  }
-
- private:
-  int fd_ = -1;
-};
-
-bool OwnName(std::string_view record) {
-  return record.substr(kName, kNameSize) == Pad(Locks().LockOwnerName, kNameSize);
-}
-
-bool OwnId(std::string_view record) {
-  return Trim(record.substr(kId, kIdSize)) == std::to_string(Locks().LockOwnerId);
-}
-
-void Free(std::string& record) {
-  std::fill_n(record.begin() + kName, kNameSize + kIdSize, ' ');
-  record[kType] = ' ';
-}
-
-std::string NewRecord(char type, std::string_view lower, std::string_view upper, std::int64_t clock) {
-  std::string r = Pad(Locks().LockOwnerName, kNameSize);
-  r += Pad(std::to_string(Locks().LockOwnerId), kIdSize);
-  r += Pad(std::to_string(clock), kTimeSize);
-  r += type;
-  if (type == 'K') {
-    lower = lower.substr(0, kMaxKey);
-    upper = upper.substr(0, kMaxKey);
-    r += Pad(std::to_string(lower.size()), 2) + Pad(lower, kMaxKey);
-    r += Pad(std::to_string(upper.size()), 2) + Pad(upper, kMaxKey);
-  } else {
-    r += std::string(kEnd - kLowerLength, ' ');
-  }
-  return r + "\r\n";
-}
+LockOwner Owner() { return {Locks().LockOwnerName, Locks().LockOwnerId}; }
 
 std::int64_t ClockNow() { return LockClock(platform::Now()); }
+
+// One pass over a lock file: the lock taken, blocked by a holder, or the
+// file out of reach.
+struct Attempt {
+  enum Outcome { kHeld, kBlocked, kFailed } outcome = kHeld;
+  std::string holder;         // kBlocked: the holder's line of the message (may be empty)
+  LockStoreFailure failure;   // kFailed
+};
+
+Attempt TryLock(std::string_view name, const LockRequest& request) {
+  Attempt a;
+  LockStore& store = CurrentLockStore();
+  std::unique_ptr<LockTable> table = store.Open(name, true, a.failure);
+  if (!table) {
+    a.outcome = Attempt::kFailed;
+    return a;
+  }
+  std::vector<std::string> records;
+  if (platform::FileStatus s = table->ReadRecords(records); !s.ok()) {
+    a.outcome = Attempt::kFailed;
+    a.failure = {table->Path(), s};
+    return a;
+  }
+  const std::int64_t clock = ClockNow();
+  const LockOwner owner = Owner();
+  const LockScan scan =
+      ScanLockRecords(records, request, owner, clock, [&](std::size_t i) { return table->HolderOf(i); });
+  // A freed record that cannot be written back is freed again by the next scan.
+  for (std::size_t i : scan.freed) table->WriteRecord(i, records[i]);
+  if (scan.conflict) {
+    a.outcome = Attempt::kBlocked;
+    const std::string& r = records[*scan.conflict];
+    a.holder = LockHolderText(r, table->OperatorOf(*scan.conflict, r));
+    return a;
+  }
+  const std::string record = NewLockRecord(owner, request, clock);
+  if (platform::FileStatus s = table->Hold(scan.target, record, Trim(config::Session().Operator)); !s.ok()) {
+    // Another process holds that record after all (it took it without
+    // writing it yet): wait as for any holder.
+    a.outcome = (s.error == EAGAIN || s.error == EACCES) ? Attempt::kBlocked : Attempt::kFailed;
+    a.failure = {table->Path(), s};
+    return a;
+  }
+  if (platform::FileStatus s = table->WriteRecord(scan.target, record); !s.ok()) {
+    table->Unhold(scan.target);
+    a.outcome = Attempt::kFailed;
+    a.failure = {table->Path(), s};
+  }
+  return a;
+}
 
 }  // namespace
 
@@ -184,7 +181,10 @@ LockState& Locks() {
   return state;
 }
 
-void ResetLocks() { Locks() = LockState{}; }
+void ResetLocks() {
+  Locks() = LockState{};
+  CurrentLockStore().Forget();
+}
 
 std::int64_t LockClock(const platform::LocalTime& now) {
   // Julian day number with March as month 0.
@@ -198,6 +198,25 @@ std::int64_t LockClock(const platform::LocalTime& now) {
   double seconds = std::nearbyint(now.hour * 3600.0 + now.minute * 60.0 + now.second +
                                   now.millisecond / 1000.0);
   return (day - 2440588) * 1440 + static_cast<std::int64_t>(seconds) / 60;
+}
+
+std::string LockHolderText(const std::string& record, std::string_view operatorName) {
+  using namespace lock_record;
+  struct Words {
+    std::string_view by, computer, byComputer, since;
+  };
+  Words w{"OCUPAT PER ", "ORDINADOR ", "OCUPAT PER L'ORDINADOR ", "DES DE "};
+  if (LanguageIs("SPA")) w = {"OCUPADO POR ", "ORDENADOR ", "OCUPADO POR EL ORDENADOR ", "DESDE "};
+  if (LanguageIs("GLG")) w = {"OCUPADO POR ", "ORDENADOR ", "OCUPADO POLO ORDENADOR ", "DESDE "};
+  if (LanguageIs("OCI")) w = {"OCUPAT PER ", "ORDENADOR ", "OCUPAT PER ETH ORDENADOR ", "DEMPÚS "_cp};
+  std::string computer(Trim(std::string_view(record).substr(kName, kNameSize)));
+  // A holder whose computer had no name is known by its identity.
+  if (computer.empty()) computer = std::string(Trim(std::string_view(record).substr(kId, kIdSize)));
+  const std::string_view op = Trim(operatorName);
+  std::string text = op.empty() ? std::string(w.byComputer) + computer
+                                : std::string(w.by) + std::string(op) + ", " + std::string(w.computer) + computer;
+  const std::int64_t since = LockFieldNumber(std::string_view(record).substr(kTime, kTimeSize));
+  return text + ", " + std::string(w.since) + ClockText(since) + ".";
 }
 
 void LockIdentity() {
@@ -233,7 +252,7 @@ void LockIdentity() {
       id = static_cast<std::int32_t>(
           std::floor(platform::RandomFraction() * 4294967295.0 - 2147483648.0));
     state.LockOwnerId = id;
-    state.LockOwnerName = Pad(platform::ComputerName(), kNameSize);
+    state.LockOwnerName = PadLockField(platform::ComputerName(), kNameSize);
     if (fd >= 0) {
       char out[19];
       for (int i = 0; i < 4; ++i)
@@ -252,75 +271,34 @@ void LockIdentity() {
 int AcquireLock(std::string_view name, std::string_view type, std::string_view lower,
                 std::string_view upper) {
   LockIdentity();
-  const char wanted = type.empty() ? ' ' : Upper(type.front());
+  const LockRequest request{type.empty() ? ' ' : Upper(type.front()), lower, upper};
   const std::string fileName(TrimRight(name));
-  int attempt = 0;
-  bool written = false;
+  const char mode = Upper(Locks().LockWaitMode);
   Notice& notice = CurrentNotice();
+  std::string shown;  // the message on screen; empty before the first wait
+  bool held = false;
   for (;;) {
-    bool conflict = false;
-    {
-      LockFile file(fileName, true);
-      std::vector<std::string> records = file.ReadRecords();
-      std::size_t target = records.size();
-      const std::int64_t clock = ClockNow();
-      for (std::size_t i = 0; i < records.size(); ++i) {
-        std::string& r = records[i];
-        if (!Trim(r.substr(kId, kIdSize)).empty() &&
-            FieldNumber(r.substr(kTime, kTimeSize)) < clock - kExpiryMinutes) {
-          Free(r);
-          file.Write(i, r);
-        }
-        const char held = r[kType];
-        if (held == ' ') {
-          target = i;
-          continue;
-        }
-        if (held == 'F' || wanted == 'F') {
-          if (OwnName(r) && OwnId(r)) {
-            if (held == wanted) target = i;
-          } else {
-            conflict = true;
-          }
-          break;
-        }
-        if (held == 'K' && wanted == 'K') {
-          auto lowerLength = static_cast<std::size_t>(
-              std::clamp<std::int64_t>(FieldNumber(r.substr(kLowerLength, 2)), 0, kMaxKey));
-          auto upperLength = static_cast<std::size_t>(
-              std::clamp<std::int64_t>(FieldNumber(r.substr(kUpperLength, 2)), 0, kMaxKey));
-          std::string_view reqLower = lower.substr(0, kMaxKey);
-          std::string_view reqUpper = upper.substr(0, kMaxKey);
-          lowerLength = std::min(lowerLength, reqLower.size());
-          upperLength = std::min(upperLength, reqUpper.size());
-          std::string_view recLower = std::string_view(r).substr(kLower, kMaxKey);
-          std::string_view recUpper = std::string_view(r).substr(kUpper, kMaxKey);
-          // string_view compares as unsigned bytes (char_traits<char>::compare).
-          if (reqLower.substr(0, lowerLength) > recUpper.substr(0, lowerLength) ||
-              reqUpper.substr(0, upperLength) < recLower.substr(0, upperLength))
-            continue;
-          if (OwnId(r))
-            target = i;
-          else
-            conflict = true;
-          break;
-        }
-      }
-      written = !conflict;
-      if (written) file.Write(target, NewRecord(wanted, lower, upper, clock));
-    }
-    const char mode = Upper(Locks().LockWaitMode);
-    if (written || mode == 'S') break;
-    attempt = std::min(attempt + 1, 2);
-    if (attempt == 1) {
-      notice.Show(WaitText() + (mode == 'P' ? EscText() : std::string()) + ".", 24);
-      if (mode == 'P') notice.DiscardKeys();
+    const Attempt attempt = TryLock(fileName, request);
+    held = attempt.outcome == Attempt::kHeld;
+    if (held || mode == 'S') break;
+    const std::string text =
+        attempt.outcome == Attempt::kFailed
+            ? FailureText(attempt.failure, mode == 'P')
+            : WaitText() + (mode == 'P' ? EscText() : std::string()) + "." +
+                  (attempt.holder.empty() ? std::string() : " " + attempt.holder);
+    if (text != shown) {
+      // A new holder, or the file came out of reach: say what holds the
+      // wait now.
+      if (!shown.empty()) notice.Hide();
+      notice.Show(text, 24);
+      if (shown.empty() && mode == 'P') notice.DiscardKeys();
+      shown = text;
     }
     platform::Pause(RandomPause(1000));
     if (mode == 'P' && notice.PollKey() == kEsc) break;
   }
-  if (attempt != 0) notice.Hide();
-  return written ? 0 : -1;
+  if (!shown.empty()) notice.Hide();
+  return held ? 0 : -1;
 }
 
 std::string LockKeyText(std::string_view key) {
@@ -346,23 +324,19 @@ int ReleaseLock(std::string_view name) {
   LockIdentity();
   // The same file AcquireLock uses: suite names ignore case, and the host
   // path resolves them to the one file.
-  LockFile file(Trim(name), false);
-  if (!file.IsOpen()) return -1;
-  std::vector<std::string> records = file.ReadRecords();
-  std::optional<std::size_t> best;
-  std::int64_t bestTime = 0;
-  for (std::size_t i = 0; i < records.size(); ++i) {
-    const std::string& r = records[i];
-    if (r[kType] == ' ' || !OwnName(r) || !OwnId(r)) continue;
-    std::int64_t time = FieldNumber(std::string_view(r).substr(kTime, kTimeSize));
-    if (!best || time >= bestTime) {
-      best = i;
-      bestTime = time;
-    }
-  }
-  if (!best) return -1;
-  Free(records[*best]);
-  file.Write(*best, records[*best]);
+  LockStoreFailure failure;
+  std::unique_ptr<LockTable> table = CurrentLockStore().Open(Trim(name), false, failure);
+  if (!table) return -1;
+  std::vector<std::string> records;
+  if (!table->ReadRecords(records).ok()) return -1;
+  const std::optional<std::size_t> mine =
+      RecordToRelease(records, Owner(), [&](std::size_t i) { return table->HolderOf(i); });
+  if (!mine) return -1;
+  FreeLockRecord(records[*mine]);
+  // Dropping the record's system lock frees it for every other program even
+  // when the blanks cannot be written.
+  table->WriteRecord(*mine, records[*mine]);
+  table->Unhold(*mine);
   return 0;
 }
 

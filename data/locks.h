@@ -1,20 +1,24 @@
 // Program locks: long pieces of work (editing one property's budget) are
 // protected by records in shared lock files RootDir + "LOCKS\" + name +
-// ".lck". A lock names the whole file ("F") or a range of keys ("K"); it
-// belongs to the workstation's identity (kept in TempDir + "LOCKS.TMP"), so
-// a lock held under the same identity never blocks its holder. Locks older
-// than 30 minutes count as abandoned.
+// ".lck". A lock names the whole file ("F") or a range of keys ("K"); it is
+// taken under the workstation's identity (kept in TempDir + "LOCKS.TMP").
+//
+// A running process re-enters its own locks; every other process, even one
+// of the same identity, waits. A lock whose holder ended without releasing
+// it (killed, a power cut) is free at once: the holder keeps an
+// operating-system lock on its record while it holds it (locks_store.h).
+// Locks older than 30 minutes count as abandoned only where that cannot be
+// told.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "data/locks_scan.h"
 #include "platform/system.h"
 
 namespace data {
-
-inline constexpr std::size_t kLockRecordSize = 121;
 
 struct LockState {
   std::int32_t LockOwnerId = 0;   // 0: not read yet
@@ -23,19 +27,25 @@ struct LockState {
   char LockWaitMode = ' ';
 };
 LockState& Locks();
-// Forgets the identity and the wait mode (tests).
+// Forgets the identity, the wait mode and the locks this process holds,
+// without releasing them (tests, a forked child).
 void ResetLocks();
 
 // Reads or creates the identity.
 void LockIdentity();
 
-// 0 when the lock is held by this identity on return, -1 when it is not
-// (only in wait modes "S" and "P").
+// 0 when the lock is held by this process on return, -1 when it is not (in
+// mode "S" at once; in mode "P" when the operator pressed Esc).
+//
+// While it waits, the message box says who holds the lock (operator,
+// computer, since when), or which file cannot be reached and why: a lock
+// file that cannot be opened, read or written is retried, in mode "P" until
+// the operator gives up with Esc.
 int AcquireLock(std::string_view name, std::string_view type, std::string_view lower,
                 std::string_view upper);
 // A key lock on one key, packed digit bytes written as their two digits.
 int LockKey(std::string_view name, std::string_view key);
-// Releases this identity's most recent lock in the file: 0, or -1 when it
+// Releases this process's most recent lock in the file: 0, or -1 when it
 // held none.
 int ReleaseLock(std::string_view name);
 
@@ -43,5 +53,25 @@ int ReleaseLock(std::string_view name);
 std::string LockKeyText(std::string_view key);
 // Minutes since 1 January 1970 00:00 local time.
 std::int64_t LockClock(const platform::LocalTime& now);
+
+// The line of the wait message that names a lock's holder, in the session's
+// language: "OCUPAT PER <operator>, ORDINADOR <computer>, DES DE
+// DD/MM/YYYY HH:MM." from a lock record and the operator who took it.
+std::string LockHolderText(const std::string& record, std::string_view operatorName);
+
+// A session's temporary folder (PressupH.tmp, WinPush.tmp, kitprint.tmp)
+// serves one program at a time. The claim is an operating-system lock on
+// TempDir + "Sessio.lck", held for the life of the process.
+struct TempFolderClaim {
+  bool claimed = true;  // false: another running program has the folder
+  std::string message;  // when not claimed: for the operator (code page 850)
+  std::string detail;   // when not claimed: the same for standard error
+};
+// Claims the folder; claiming it again in the same process changes nothing.
+// A folder where the claim cannot even be tried counts as claimed: the
+// files the program writes there report their own failures.
+TempFolderClaim ClaimTempFolder();
+// Gives the folder back (tests; the end of the process does it anyway).
+void ReleaseTempFolder();
 
 }  // namespace data

@@ -1,21 +1,31 @@
 #include "data/locks.h"
 
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <ctime>
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <stdexcept>
 
 #include "config/session.h"
+#include "data/locks_scan.h"
 #include "data/notice.h"
+#include "format/cp850.h"
+#include "platform/file_system.h"
 
 namespace data {
 namespace {
 
 namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 // A clock that moves only when the code pauses.
 struct FakeClock : platform::SystemWrapper {
@@ -24,6 +34,7 @@ struct FakeClock : platform::SystemWrapper {
   int pauses = 0;
   std::int64_t pausedMs = 0;
   double fraction = 0.5;
+  std::function<void(int pauses)> onPause;
   platform::LocalTime Now() override {
     std::time_t t = static_cast<std::time_t>(seconds);
     std::tm tm{};
@@ -34,6 +45,9 @@ struct FakeClock : platform::SystemWrapper {
     ++pauses;
     pausedMs += ms;
     seconds += (ms + 999) / 1000;
+    // A wait that would never end fails the test instead of hanging it.
+    if (pauses > 20000) throw std::runtime_error("still waiting after 20000 pauses");
+    if (onPause) onPause(pauses);
   }
   double RandomFraction() override { return fraction; }
   void SeedRandom(std::uint32_t) override {}
@@ -73,6 +87,33 @@ std::string Record(std::string_view name, std::string_view id, std::int64_t minu
   return r;
 }
 
+// Another running program holding one record of a lock file: its own open
+// file description with a lock on the record's bytes, as a holder keeps it.
+class OtherHolder {
+ public:
+  OtherHolder(const fs::path& file, std::size_t index) : fd_(::open(file.c_str(), O_RDWR | O_CLOEXEC)) {
+    struct flock fl {};
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = static_cast<off_t>(index * kLockRecordSize);
+    fl.l_len = static_cast<off_t>(kLockRecordSize);
+    held_ = fd_ >= 0 && ::fcntl(fd_, F_OFD_SETLK, &fl) == 0;
+  }
+  ~OtherHolder() { Leave(); }
+  OtherHolder(const OtherHolder&) = delete;
+  OtherHolder& operator=(const OtherHolder&) = delete;
+  bool held() const { return held_; }
+  // The program ends (however it ends, the system drops its lock).
+  void Leave() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_;
+  bool held_ = false;
+};
+
 class LocksTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -86,6 +127,7 @@ class LocksTest : public ::testing::Test {
   }
   void TearDown() override {
     ResetLocks();
+    ReleaseTempFolder();
     fs::remove_all(dir_);
   }
   std::int64_t Clock() { return LockClock(clock_.Now()); }
@@ -134,6 +176,125 @@ TEST(LockKeyText, PackedDigitPairsBecomeTheirDigits) {
   for (const auto& [key, text] : cases) EXPECT_EQ(LockKeyText(key), text);
 }
 
+// The lock rules as a table: what a scan frees, what blocks, where the lock
+// goes, for each kind of holder.
+TEST(ScanLockRecords, HoldersAgeAndIdentity) {
+  const LockOwner me{"MINE", 777};
+  const std::int64_t now = 1'000'000;
+  using H = LockHolder;
+  struct Case {
+    const char* what;
+    std::string record;
+    H holder;
+    LockRequest request;
+    bool freed;
+    std::optional<std::size_t> conflict;
+    std::size_t target;
+  };
+  const LockRequest k0105{'K', "0105", "0105"};
+  const LockRequest wholeFile{'F', "", ""};
+  const Case cases[] = {
+      {"a running holder blocks however old its lock", Record("OTHER", "12345", now - 300, 'K', "0105", "0105"),
+       H::kOtherProcess, k0105, false, 0, 1},
+      {"a holder that ended frees its lock at once", Record("OTHER", "12345", now, 'K', "0105", "0105"), H::kGone,
+       k0105, true, std::nullopt, 0},
+      {"unknown holder, 29 minutes: still held", Record("OTHER", "12345", now - 29, 'K', "0105", "0105"),
+       H::kUnknown, k0105, false, 0, 1},
+      {"unknown holder, 31 minutes: abandoned", Record("OTHER", "12345", now - 31, 'K', "0105", "0105"),
+       H::kUnknown, k0105, true, std::nullopt, 0},
+      {"ranges that do not meet", Record("OTHER", "12345", now, 'K', "0105", "0105"), H::kOtherProcess,
+       {'K', "0106", "0106"}, false, std::nullopt, 1},
+      {"this process renews its own lock", Record("MINE", "777", now - 10, 'K', "0105", "0105"), H::kThisProcess,
+       k0105, false, std::nullopt, 0},
+      {"another running process of the same identity blocks", Record("MINE", "777", now, 'K', "0105", "0105"),
+       H::kOtherProcess, k0105, false, 0, 1},
+      {"another process of the same identity that ended", Record("MINE", "777", now, 'K', "0105", "0105"), H::kGone,
+       k0105, true, std::nullopt, 0},
+      {"the same identity where nobody can tell the process", Record("MINE", "777", now, 'K', "0105", "0105"),
+       H::kUnknown, k0105, false, std::nullopt, 0},
+      {"own whole-file lock re-entered", Record("MINE", "777", now, 'F'), H::kThisProcess, wholeFile, false,
+       std::nullopt, 0},
+      {"own whole-file lock, key asked: a new record", Record("MINE", "777", now, 'F'), H::kThisProcess, k0105,
+       false, std::nullopt, 1},
+      {"whole-file lock of another running process", Record("MINE", "777", now, 'F'), H::kOtherProcess, k0105,
+       false, 0, 1},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> records{c.record};
+    int asked = 0;
+    const LockScan scan = ScanLockRecords(records, c.request, me, now, [&](std::size_t i) {
+      ++asked;
+      EXPECT_EQ(i, 0u);
+      return c.holder;
+    });
+    EXPECT_EQ(asked, 1) << c.what;
+    EXPECT_EQ(!scan.freed.empty(), c.freed) << c.what;
+    EXPECT_EQ(records[0][34] == ' ', c.freed) << c.what;
+    EXPECT_EQ(scan.conflict, c.conflict) << c.what;
+    if (!scan.conflict) {
+      EXPECT_EQ(scan.target, c.target) << c.what;
+    }
+  }
+}
+
+TEST(ScanLockRecords, FreeRecordsAreNotAskedAboutAndTheLastOneIsReused) {
+  std::vector<std::string> records{Record("", "", 5, ' '), Record("OTHER", "1", 5, 'K', "0200", "0200"),
+                                   Record("", "", 5, ' '), Record("OTHER", "1", 5, 'K', "0105", "0105")};
+  std::vector<std::size_t> asked;
+  const LockScan scan =
+      ScanLockRecords(records, {'K', "0105", "0105"}, {"MINE", 777}, 10, [&](std::size_t i) {
+        asked.push_back(i);
+        return LockHolder::kOtherProcess;
+      });
+  EXPECT_EQ(asked, (std::vector<std::size_t>{1, 3}));
+  EXPECT_EQ(scan.conflict, 3u);
+  EXPECT_EQ(scan.target, 2u);
+}
+
+TEST(RecordToRelease, OnlyWhatThisProcessHolds) {
+  const LockOwner me{"MINE", 777};
+  const std::vector<std::string> records{
+      Record("MINE", "777", 50, 'K', "0105", "0105"),  // this process
+      Record("MINE", "777", 90, 'K', "0106", "0106"),  // another process of the identity
+      Record("MINE", "777", 70, 'K', "0107", "0107"),  // this process
+      Record("OTHER", "12", 99, 'K', "0108", "0108"),
+  };
+  const LockHolder holders[] = {LockHolder::kThisProcess, LockHolder::kOtherProcess, LockHolder::kThisProcess,
+                                LockHolder::kOtherProcess};
+  EXPECT_EQ(RecordToRelease(records, me, [&](std::size_t i) { return holders[i]; }), 2u);
+  EXPECT_EQ(RecordToRelease(records, me, [](std::size_t) { return LockHolder::kOtherProcess; }), std::nullopt);
+}
+
+TEST(LockHolderText, NamesOperatorComputerAndSince) {
+  // 1 700 000 000 s since 1970: 14/11/2023 22:13.
+  const std::string record = Record("PC-RECEPCIO", "4321", 1'700'000'000 / 60, 'K', "0001", "0001");
+  const std::string unnamed = Record("", "4321", 1'700'000'000 / 60, 'K', "0001", "0001");
+  struct Case {
+    const char* language;
+    std::string withOperator, withoutOperator;
+  };
+  const Case cases[] = {
+      {"   ", "OCUPAT PER JOAN GARCIA, ORDINADOR PC-RECEPCIO, DES DE 14/11/2023 22:13.",
+       "OCUPAT PER L'ORDINADOR PC-RECEPCIO, DES DE 14/11/2023 22:13."},
+      {"SPA", "OCUPADO POR JOAN GARCIA, ORDENADOR PC-RECEPCIO, DESDE 14/11/2023 22:13.",
+       "OCUPADO POR EL ORDENADOR PC-RECEPCIO, DESDE 14/11/2023 22:13."},
+      {"GLG", "OCUPADO POR JOAN GARCIA, ORDENADOR PC-RECEPCIO, DESDE 14/11/2023 22:13.",
+       "OCUPADO POLO ORDENADOR PC-RECEPCIO, DESDE 14/11/2023 22:13."},
+      {"OCI", std::string("OCUPAT PER JOAN GARCIA, ORDENADOR PC-RECEPCIO, DEMPÚS 14/11/2023 22:13."_cp),
+       std::string("OCUPAT PER ETH ORDENADOR PC-RECEPCIO, DEMPÚS 14/11/2023 22:13."_cp)},
+  };
+  for (const Case& c : cases) {
+    config::ResetSession();
+    config::Session().Language = c.language;
+    EXPECT_EQ(LockHolderText(record, " JOAN GARCIA  "), c.withOperator) << c.language;
+    EXPECT_EQ(LockHolderText(record, ""), c.withoutOperator) << c.language;
+  }
+  config::ResetSession();
+  // A computer without a name is known by the identity.
+  EXPECT_EQ(LockHolderText(unnamed, ""), "OCUPAT PER L'ORDINADOR 4321, DES DE 14/11/2023 22:13.");
+  EXPECT_THAT(LockHolderText(Record("PC", "1", 0, 'F'), ""), HasSubstr("DES DE 01/01/1970 00:00."));
+}
+
 TEST_F(LocksTest, IdentityIsCreatedOnceAndSharedThroughTheTempDirectory) {
   LockIdentity();
   const std::int32_t id = Locks().LockOwnerId;
@@ -158,6 +319,8 @@ TEST_F(LocksTest, IdentityIsCreatedOnceAndSharedThroughTheTempDirectory) {
 
 TEST_F(LocksTest, KeyRangesBlockOnlyWhereTheyMeet) {
   WriteLock("PressupH", Record("OTHER", "12345", Clock(), 'K', "0105", "0105"));
+  OtherHolder other(LockPath("PressupH"), 0);
+  ASSERT_TRUE(other.held());
   Locks().LockWaitMode = 'S';
   EXPECT_EQ(LockKey("PressupH", "\x81\x85"), -1);  // 0105
   EXPECT_EQ(LockKey("PressupH", "\x81\x86"), 0);   // 0106
@@ -182,16 +345,45 @@ TEST_F(LocksTest, WrittenRecordHasTheDocumentedLayout) {
   EXPECT_EQ(f.substr(119), "\r\n");
 }
 
-TEST_F(LocksTest, ExpiryAtThirtyOneMinutesNotAtTwentyNine) {
-  WriteLock("PressupH", Record("OTHER", "12345", Clock() - 29, 'K', "0105", "0105"));
-  Locks().LockWaitMode = 's';
-  EXPECT_EQ(LockKey("PressupH", "\x81\x85"), -1);
-  WriteLock("PressupH", Record("OTHER", "12345", Clock() - 31, 'K', "0105", "0105"));
+TEST_F(LocksTest, ALockWhoseHolderEndedIsFreeAtOnce) {
+  // Taken a minute ago by a program that is no longer running.
+  WriteLock("PressupH", Record("OTHER", "12345", Clock() - 1, 'K', "0105", "0105"));
+  Locks().LockWaitMode = 'S';
   EXPECT_EQ(LockKey("PressupH", "\x81\x85"), 0);
-  // The expired record was reused in place.
+  // The abandoned record was reused in place.
   std::string after = ReadLock("PressupH");
   ASSERT_EQ(after.size(), kLockRecordSize);
   EXPECT_EQ(after.substr(15, 11), (OwnIdText() + "           ").substr(0, 11));
+  EXPECT_EQ(clock_.pauses, 0);
+}
+
+TEST_F(LocksTest, ARunningHolderKeepsItsLockHoweverOld) {
+  WriteLock("PressupH", Record("OTHER", "12345", Clock() - 600, 'K', "0105", "0105"));
+  OtherHolder other(LockPath("PressupH"), 0);
+  Locks().LockWaitMode = 's';
+  EXPECT_EQ(LockKey("PressupH", "\x81\x85"), -1);
+  other.Leave();
+  EXPECT_EQ(LockKey("PressupH", "\x81\x85"), 0);
+}
+
+TEST_F(LocksTest, AnotherProcessOfTheSameIdentityIsBlockedAndThisOneReenters) {
+  const std::string id = OwnIdText();
+  // A second program on this workstation's temporary folder holds 0105.
+  WriteLock("PressupH", Record("WORKSTATION-NUM", id, Clock(), 'K', "0105", "0105"));
+  OtherHolder other(LockPath("PressupH"), 0);
+  Locks().LockWaitMode = 'S';
+  EXPECT_EQ(LockKey("PressupH", "\x81\x85"), -1);
+  EXPECT_EQ(ReleaseLock("PressupH"), -1) << "released another process's lock";
+  // This process takes its own lock and re-enters it.
+  ASSERT_EQ(LockKey("PressupH", "\x81\x86"), 0);
+  clock_.seconds += 300;
+  EXPECT_EQ(LockKey("PressupH", "\x81\x86"), 0);
+  std::string file = ReadLock("PressupH");
+  ASSERT_EQ(file.size(), 2 * kLockRecordSize);
+  EXPECT_EQ(std::stoll(file.substr(kLockRecordSize + 26, 8)), Clock());
+  EXPECT_EQ(ReleaseLock("PressupH"), 0);
+  EXPECT_EQ(ReadLock("PressupH")[kLockRecordSize + 34], ' ');
+  EXPECT_EQ(ReadLock("PressupH")[34], 'K');
 }
 
 TEST_F(LocksTest, RenewingAnOwnLockRefreshesItsTime) {
@@ -224,6 +416,18 @@ TEST_F(LocksTest, ReleaseFreesTheMostRecentOwnLock) {
   EXPECT_FALSE(fs::exists(LockPath("NoSuchLock")));
 }
 
+TEST_F(LocksTest, ReleasedLockIsFreeForOthersAtOnce) {
+  ASSERT_EQ(LockKey("PressupH", "\x81\x85"), 0);
+  // Seen from another program, this process holds its record.
+  {
+    OtherHolder probe(LockPath("PressupH"), 0);
+    EXPECT_FALSE(probe.held());
+  }
+  ASSERT_EQ(ReleaseLock("PressupH"), 0);
+  OtherHolder probe(LockPath("PressupH"), 0);
+  EXPECT_TRUE(probe.held());
+}
+
 TEST_F(LocksTest, EqualTimesReleaseTheLaterRecord) {
   ASSERT_EQ(LockKey("PressupH", "\x81\x85"), 0);
   ASSERT_EQ(LockKey("PressupH", "\x81\x86"), 0);
@@ -247,6 +451,7 @@ TEST_F(LocksTest, FreedRecordIsReusedBeforeTheFileGrows) {
 
 TEST_F(LocksTest, WholeFileLocks) {
   WriteLock("PropietH", Record("OTHER", "12345", Clock(), 'F'));
+  OtherHolder other(LockPath("PropietH"), 0);
   Locks().LockWaitMode = 'S';
   EXPECT_EQ(LockKey("PropietH", "\x81\x85"), -1);
   EXPECT_EQ(AcquireLock("PropietH", "F", "", ""), -1);
@@ -259,33 +464,71 @@ TEST_F(LocksTest, WholeFileLocks) {
 
 TEST_F(LocksTest, ModeSGivesUpAtOnceWithoutMessage) {
   WriteLock("PressupH", Record("OTHER", "12345", Clock(), 'K', "0105", "0105"));
+  OtherHolder other(LockPath("PressupH"), 0);
   Locks().LockWaitMode = 'S';
   EXPECT_EQ(LockKey("PressupH", "\x81\x85"), -1);
   EXPECT_EQ(clock_.pauses, 0);
   EXPECT_TRUE(notice_.events.empty());
 }
 
-TEST_F(LocksTest, ModePIsGivenUpWithEsc) {
+TEST_F(LocksTest, ModePIsGivenUpWithEscAndNamesTheHolder) {
   WriteLock("PressupH", Record("OTHER", "12345", Clock(), 'K', "0105", "0105"));
+  OtherHolder other(LockPath("PressupH"), 0);
+  // The holder's own line beside the lock file names its operator.
+  std::string who = std::string("12345") + std::string(6, ' ') + std::to_string(Clock()) + "JOAN";
+  who.resize(62, ' ');
+  std::ofstream(dir_ / "LOCKS" / "PressupH.who", std::ios::binary) << who << "\r\n";
   Locks().LockWaitMode = 'p';
   config::Session().Language = "SPA";
   notice_.keys = {'x', 0, 27};
   EXPECT_EQ(LockKey("PressupH", "\x81\x85"), -1);
   const std::vector<std::string> expected = {
-      "show 24 FICHERO BLOQUEADO. ESPERE UN MOMENTO O PULSE [ESC] PARA SALIR.", "discard", "hide"};
+      "show 24 FICHERO BLOQUEADO. ESPERE UN MOMENTO O PULSE [ESC] PARA SALIR. "
+      "OCUPADO POR JOAN, ORDENADOR OTHER, DESDE 14/11/2023 22:13.",
+      "discard", "hide"};
   EXPECT_EQ(notice_.events, expected);
   EXPECT_EQ(clock_.pauses, 3);
   EXPECT_EQ(clock_.pausedMs, 3 * 501);
 }
 
-TEST_F(LocksTest, DefaultModeWaitsUntilTheLockExpires) {
+TEST_F(LocksTest, AnOperatorLineOfAnEarlierHolderIsNotBelieved) {
   WriteLock("PressupH", Record("OTHER", "12345", Clock(), 'K', "0105", "0105"));
-  const std::int64_t start = clock_.seconds;
+  OtherHolder other(LockPath("PressupH"), 0);
+  std::string who = std::string("12345") + std::string(6, ' ') + std::to_string(Clock() - 90) + "MIQUEL";
+  who.resize(62, ' ');
+  std::ofstream(dir_ / "LOCKS" / "PressupH.who", std::ios::binary) << who << "\r\n";
+  Locks().LockWaitMode = 'p';
+  notice_.keys = {27};
+  EXPECT_EQ(LockKey("PressupH", "\x81\x85"), -1);
+  ASSERT_FALSE(notice_.events.empty());
+  EXPECT_THAT(notice_.events[0], HasSubstr("OCUPAT PER L'ORDINADOR OTHER, DES DE 14/11/2023 22:13."));
+  EXPECT_THAT(notice_.events[0], Not(HasSubstr("MIQUEL")));
+}
+
+TEST_F(LocksTest, TheOperatorWhoTookTheLockIsKeptForOthers) {
+  config::Session().Operator = "MARIA PUIG";
+  ASSERT_EQ(LockKey("PressupH", "\x81\x85"), 0);
+  std::ifstream in(dir_ / "LOCKS" / "PressupH.who", std::ios::binary);
+  const std::string who(std::istreambuf_iterator<char>(in), {});
+  ASSERT_EQ(who.size(), 64u);
+  EXPECT_EQ(who.substr(0, 19), ReadLock("PressupH").substr(15, 19));
+  EXPECT_EQ(who.substr(19, 10), "MARIA PUIG");
+  EXPECT_EQ(who.substr(62), "\r\n");
+}
+
+TEST_F(LocksTest, DefaultModeWaitsUntilTheHolderEnds) {
+  WriteLock("PressupH", Record("OTHER", "12345", Clock() - 45, 'K', "0105", "0105"));
+  OtherHolder other(LockPath("PressupH"), 0);
+  clock_.onPause = [&](int pauses) {
+    if (pauses == 40) other.Leave();
+  };
   EXPECT_EQ(LockKey("PressupH", "\x81\x85"), 0);
-  const std::vector<std::string> expected = {"show 24 FITXER BLOQUEJAT. ESPEREU UN MOMENT.", "hide"};
+  const std::vector<std::string> expected = {
+      "show 24 FITXER BLOQUEJAT. ESPEREU UN MOMENT. OCUPAT PER L'ORDINADOR OTHER, DES DE 14/11/2023 21:28.",
+      "hide"};
   EXPECT_EQ(notice_.events, expected);
-  EXPECT_GE(clock_.seconds - start, 30 * 60);
-  EXPECT_LE(clock_.seconds - start, 32 * 60);
+  // Not taken over at 30 minutes: only when the holder was gone.
+  EXPECT_EQ(clock_.pauses, 40);
 }
 
 TEST_F(LocksTest, BadLockFilesAreReadAsTheirWholeRecords) {
@@ -294,12 +537,13 @@ TEST_F(LocksTest, BadLockFilesAreReadAsTheirWholeRecords) {
   garbage[34] = 'K';
   WriteLock("PressupH", Record("OTHER", "12345", Clock(), 'K', "0105", "0105") + garbage +
                             "a half-written record");
+  OtherHolder other(LockPath("PressupH"), 0);
   Locks().LockWaitMode = 'S';
   EXPECT_EQ(LockKey("PressupH", "\x81\x85"), -1);
   ASSERT_EQ(LockKey("PressupH", "\x81\x86"), 0);
   std::string file = ReadLock("PressupH");
-  // The garbled record counts as expired and is reused; the partial tail is
-  // left alone.
+  // Nobody holds the garbled record: it is freed and reused; the partial
+  // tail is left alone.
   ASSERT_EQ(file.size(), 2 * kLockRecordSize + 21);
   EXPECT_EQ(file.substr(kLockRecordSize + 37, 4), "0106");
   EXPECT_EQ(file.substr(2 * kLockRecordSize - 2), "\r\na half-written record");
@@ -308,6 +552,214 @@ TEST_F(LocksTest, BadLockFilesAreReadAsTheirWholeRecords) {
   WriteLock("PropietH", "short");
   ASSERT_EQ(LockKey("PropietH", "\x81\x86"), 0);
   EXPECT_EQ(ReadLock("PropietH").size(), kLockRecordSize);
+}
+
+// Lock files out of reach: the wait says which file and why, and in mode
+// "P" the operator may leave it with Esc.
+
+// Refuses to open files whose path ends in `suffix`, `failures` times.
+class RefusingFileSystem : public platform::FileSystemWrapper {
+ public:
+  RefusingFileSystem(std::string suffix, int error, int failures)
+      : FileSystemWrapper(platform::RealFileSystem()), suffix_(std::move(suffix)), error_(error),
+        failures_(failures) {}
+  std::unique_ptr<platform::File> Open(const std::string& path, unsigned flags, platform::FileStatus& status,
+                                       mode_t mode) override {
+    if (path.ends_with(suffix_) && failures_ != 0) {
+      --failures_;
+      status = platform::FileStatus{error_};
+      return nullptr;
+    }
+    return target().Open(path, flags, status, mode);
+  }
+  platform::FileStatus MakeDirectory(const std::string& path, mode_t mode) override {
+    if (path.ends_with(suffix_) && failures_ != 0) {
+      --failures_;
+      return platform::FileStatus{error_};
+    }
+    return target().MakeDirectory(path, mode);
+  }
+
+ private:
+  std::string suffix_;
+  int error_;
+  int failures_;
+};
+
+TEST_F(LocksTest, ALockFileOfAnotherUserIsNamedAndEscEndsTheWait) {
+  const std::string path = LockPath("PressupH").string();
+  ASSERT_EQ(LockKey("PressupH", "\x81\x86"), 0);  // the file exists
+  ASSERT_EQ(ReleaseLock("PressupH"), 0);
+  RefusingFileSystem refusing("PressupH.lck", EACCES, -1);
+  platform::ScopedFileSystem scoped(refusing);
+  Locks().LockWaitMode = 'P';
+  notice_.keys = {0, 'a', 27};
+  EXPECT_EQ(LockKey("PressupH", "\x81\x85"), -1);
+  const std::vector<std::string> expected = {
+      "show 24 NO ES POT ACCEDIR AL FITXER " + path + " (" + std::string("PERMÍS DENEGAT"_cp) +
+          "). ESPEREU UN MOMENT O POLSEU [ESC] PER A EIXIR.",
+      "discard", "hide"};
+  EXPECT_EQ(notice_.events, expected);
+  EXPECT_EQ(clock_.pauses, 3);
+}
+
+TEST_F(LocksTest, TheFailureIsSaidInTheSessionLanguage) {
+  const std::string path = LockPath("PressupH").string();
+  const std::pair<const char*, std::string> cases[] = {
+      {"SPA", "NO SE PUEDE ACCEDER AL FICHERO " + path +
+                  " (PERMISO DENEGADO). ESPERE UN MOMENTO O PULSE [ESC] PARA SALIR."},
+      {"GLG", "NOM SE PODE ACEDER AO FICHEIRO " + path +
+                  " (PERMISO DENEGADO). ESPERE UM MOMENTO OU PULSE [ESC] PARA SAIR."},
+      {"OCI", "NON SE P\xD2T ACCEDIR ATH FICH\xC8R " + path + " (" + std::string("PERMÍS REFUSAT"_cp) +
+                  "). ESPERATZ UN MOMENT O POSSATZ [ESC] ENT\xC0 G\xC8SSER."},
+  };
+  for (const auto& [language, text] : cases) {
+    config::Session().Language = language;
+    RefusingFileSystem refusing("PressupH.lck", EACCES, -1);
+    platform::ScopedFileSystem scoped(refusing);
+    Locks().LockWaitMode = 'P';
+    notice_.events.clear();
+    notice_.keys = {27};
+    EXPECT_EQ(LockKey("PressupH", "\x81\x85"), -1);
+    ASSERT_FALSE(notice_.events.empty());
+    EXPECT_EQ(notice_.events[0], "show 24 " + text);
+  }
+}
+
+TEST_F(LocksTest, TheDefaultModeWaitsWithTheMessageUntilTheFileCanBeOpened) {
+  RefusingFileSystem refusing("PressupH.lck", EACCES, 25);
+  platform::ScopedFileSystem scoped(refusing);
+  EXPECT_EQ(LockKey("PressupH", "\x81\x85"), 0);
+  ASSERT_EQ(notice_.events.size(), 2u);
+  EXPECT_EQ(notice_.events[0], "show 24 NO ES POT ACCEDIR AL FITXER " + LockPath("PressupH").string() + " (" +
+                                   std::string("PERMÍS DENEGAT"_cp) + "). ESPEREU UN MOMENT.");
+  EXPECT_EQ(notice_.events[1], "hide");
+  EXPECT_EQ(clock_.pauses, 25);
+}
+
+TEST_F(LocksTest, ModeSDoesNotWaitForAFileOutOfReach) {
+  RefusingFileSystem refusing("PressupH.lck", EACCES, -1);
+  platform::ScopedFileSystem scoped(refusing);
+  Locks().LockWaitMode = 'S';
+  EXPECT_EQ(LockKey("PressupH", "\x81\x85"), -1);
+  EXPECT_EQ(clock_.pauses, 0);
+  EXPECT_TRUE(notice_.events.empty());
+}
+
+TEST_F(LocksTest, ThingsInTheWayOfTheLockFileAreNamed) {
+  struct Case {
+    const char* what;
+    std::function<void()> arrange;
+    std::string named, reason;
+  };
+  const std::string lockFolder = (dir_ / "LOCKS").string();
+  const Case cases[] = {
+      {"a folder in place of the lock file", [&] { fs::create_directories(LockPath("PressupH")); },
+       LockPath("PressupH").string(), std::string("ÉS UNA CARPETA"_cp)},
+      {"a file in place of the LOCKS folder", [&] { std::ofstream(dir_ / "LOCKS") << "x"; }, lockFolder,
+       std::string("NO ÉS UNA CARPETA"_cp)},
+  };
+  for (const Case& c : cases) {
+    fs::remove_all(dir_ / "LOCKS");
+    c.arrange();
+    Locks().LockWaitMode = 'P';
+    notice_.events.clear();
+    notice_.keys = {0, 27};
+    EXPECT_EQ(LockKey("PressupH", "\x81\x85"), -1) << c.what;
+    ASSERT_EQ(notice_.events.size(), 3u) << c.what;
+    EXPECT_EQ(notice_.events[0], "show 24 NO ES POT ACCEDIR AL FITXER " + c.named + " (" + c.reason +
+                                     "). ESPEREU UN MOMENT O POLSEU [ESC] PER A EIXIR.")
+        << c.what;
+    EXPECT_EQ(notice_.events[2], "hide") << c.what;
+    // Nothing else was done to what stood in the way.
+    EXPECT_EQ(ReleaseLock("PressupH"), -1) << c.what;
+  }
+  EXPECT_EQ(ReadLock("PressupH"), "");
+  EXPECT_TRUE(fs::is_regular_file(dir_ / "LOCKS"));
+}
+
+TEST_F(LocksTest, AFolderThatCannotBeMadeIsNamed) {
+  RefusingFileSystem refusing("LOCKS", EACCES, -1);
+  platform::ScopedFileSystem scoped(refusing);
+  Locks().LockWaitMode = 'P';
+  notice_.keys = {27};
+  EXPECT_EQ(LockKey("PressupH", "\x81\x85"), -1);
+  ASSERT_EQ(notice_.events.size(), 3u);
+  EXPECT_EQ(notice_.events[0], "show 24 NO ES POT ACCEDIR AL FITXER " + (dir_ / "LOCKS").string() + " (" +
+                                   std::string("PERMÍS DENEGAT"_cp) +
+                                   "). ESPEREU UN MOMENT O POLSEU [ESC] PER A EIXIR.");
+}
+
+TEST_F(LocksTest, AWriteThatFailsIsNotALockTaken) {
+  class FullDisk : public platform::FileSystemWrapper {
+   public:
+    FullDisk() : FileSystemWrapper(platform::RealFileSystem()) {}
+    std::unique_ptr<platform::File> Open(const std::string& path, unsigned flags, platform::FileStatus& status,
+                                         mode_t mode) override {
+      std::unique_ptr<platform::File> real = target().Open(path, flags, status, mode);
+      if (!real || !path.ends_with(".lck")) return real;
+      struct NoRoom : platform::FileWrapper {
+        using FileWrapper::FileWrapper;
+        platform::FileStatus WriteAt(std::uint64_t, std::string_view) override {
+          return platform::FileStatus{ENOSPC};
+        }
+      };
+      return std::make_unique<NoRoom>(std::move(real));
+    }
+  } full;
+  platform::ScopedFileSystem scoped(full);
+  Locks().LockWaitMode = 'P';
+  notice_.keys = {27};
+  EXPECT_EQ(LockKey("PressupH", "\x81\x85"), -1);
+  ASSERT_FALSE(notice_.events.empty());
+  EXPECT_THAT(notice_.events[0], HasSubstr(LockPath("PressupH").string() + " (DISC PLE)."));
+  // Nothing is held: another program takes the property at once.
+  OtherHolder probe(LockPath("PressupH"), 0);
+  EXPECT_TRUE(probe.held());
+}
+
+TEST_F(LocksTest, NewLockFilesAndFolderAreSharedWithTheGroup) {
+  const mode_t previous = ::umask(022);
+  const int taken = LockKey("PressupH", "\x81\x85");
+  ::umask(previous);
+  ASSERT_EQ(taken, 0);
+  struct stat folder {}, file {}, root {};
+  ASSERT_EQ(::stat((dir_ / "LOCKS").c_str(), &folder), 0);
+  ASSERT_EQ(::stat(LockPath("PressupH").c_str(), &file), 0);
+  ASSERT_EQ(::stat(dir_.c_str(), &root), 0);
+  // The folder hands its group (the suite root's) on to the files made in it.
+  EXPECT_EQ(folder.st_mode & 07777, 02770u);
+  EXPECT_EQ(folder.st_gid, root.st_gid);
+  EXPECT_EQ(file.st_mode & 0777, 0660u);
+  EXPECT_EQ(file.st_gid, folder.st_gid);
+}
+
+TEST_F(LocksTest, TheTemporaryFolderIsClaimedOnceByThisProcess) {
+  TempFolderClaim first = ClaimTempFolder();
+  EXPECT_TRUE(first.claimed);
+  EXPECT_TRUE(ClaimTempFolder().claimed);  // again: still this process's
+  std::ifstream in(dir_ / "tmp" / "Sessio.lck");
+  std::string pid;
+  in >> pid;
+  EXPECT_EQ(pid, std::to_string(::getpid()));
+  // Seen from another program, the folder is taken.
+  const int fd = ::open((dir_ / "tmp" / "Sessio.lck").c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  struct flock whole {};
+  whole.l_type = F_WRLCK;
+  EXPECT_NE(::fcntl(fd, F_OFD_SETLK, &whole), 0);
+  ReleaseTempFolder();
+  EXPECT_EQ(::fcntl(fd, F_OFD_SETLK, &whole), 0);
+  // Now this test's descriptor has it: the module would be refused.
+  config::Session().Language = "SPA";
+  TempFolderClaim refused = ClaimTempFolder();
+  EXPECT_FALSE(refused.claimed);
+  EXPECT_EQ(refused.message, "OTRO PROGRAMA (PROCESO " + pid + ") " +
+                                 std::string("YA ESTÁ USANDO LA CARPETA TEMPORAL "_cp) + (dir_ / "tmp").string() +
+                                 "/");
+  EXPECT_THAT(refused.detail, HasSubstr("process " + pid));
+  ::close(fd);
+  EXPECT_TRUE(ClaimTempFolder().claimed);
 }
 
 }  // namespace

@@ -1,22 +1,75 @@
 // Several processes, each with its own session directory (so its own lock
-// identity), taking and releasing program locks on one suite root.
+// identity) unless a test says otherwise, taking and releasing program locks
+// on one suite root. Processes tell each other where they are through pipes.
 #include <fcntl.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <deque>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "config/session.h"
 #include "data/locks.h"
+#include "data/notice.h"
+#include "platform/system.h"
 
 namespace data {
 namespace {
 
 namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+
+// A one-way signal between two processes: Tell writes a byte, Await blocks
+// until one comes (false when the writer ended without telling).
+class Signal {
+ public:
+  Signal() {
+    if (::pipe(fds_) != 0) fds_[0] = fds_[1] = -1;
+  }
+  ~Signal() {
+    for (int fd : fds_)
+      if (fd >= 0) ::close(fd);
+  }
+  void Tell() {
+    if (::write(fds_[1], "x", 1) != 1) ::_exit(90);
+  }
+  bool Await() {
+    char c;
+    return ::read(fds_[0], &c, 1) == 1;
+  }
+
+ private:
+  int fds_[2];
+};
+
+struct EscNotice : Notice {
+  std::vector<std::string> shown;
+  void Show(const std::string& text, int) override { shown.push_back(text); }
+  void Hide() override {}
+  void Beep() override {}
+  void DiscardKeys() override {}
+  void WaitKey() override {}
+  int PollKey() override { return 27; }
+  void EndProcess(int) override {}
+};
+
+// Pauses of 11 ms between attempts instead of up to a second.
+struct QuickPauses : platform::SystemWrapper {
+  QuickPauses() : SystemWrapper(platform::RealSystem()) {}
+  double RandomFraction() override { return 0.01; }
+};
+
+struct NamedComputer : platform::SystemWrapper {
+  NamedComputer() : SystemWrapper(platform::RealSystem()) {}
+  std::string ComputerName() override { return "PC-RECEPCIO"; }
+};
 
 class ProgramLocksAcrossProcesses : public ::testing::Test {
  protected:
@@ -28,29 +81,56 @@ class ProgramLocksAcrossProcesses : public ::testing::Test {
     config::Session().RootDir = root_.string() + "/";
     ResetLocks();
   }
-  void TearDown() override { fs::remove_all(root_); }
+  void TearDown() override {
+    for (pid_t pid : started_) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, nullptr, 0);
+    }
+    ResetLocks();
+    ReleaseTempFolder();
+    fs::remove_all(root_);
+  }
 
-  // Starts a process with its own session directory; `body` returns its
-  // exit status.
-  pid_t Start(int index, const std::function<int()>& body) {
+  std::string SessionDir(const std::string& name) {
+    fs::path session = root_ / name;
+    fs::create_directories(session);
+    return session.string() + "/";
+  }
+
+  // Starts a process with the session directory `session`; `body` returns
+  // its exit status.
+  pid_t Start(const std::string& session, const std::function<int()>& body) {
     pid_t pid = ::fork();
     if (pid == 0) {
-      fs::path session = root_ / ("session" + std::to_string(index));
-      fs::create_directories(session);
-      config::Session().TempDir = session.string() + "/";
+      config::Session().TempDir = SessionDir(session);
       ResetLocks();
       ::_exit(body());
     }
     return pid;
   }
+  pid_t Start(int index, const std::function<int()>& body) { return Start("session" + std::to_string(index), body); }
 
-  static int WaitFor(pid_t pid) {
+  // Like Start, for a process the test ends itself (killed in TearDown at the latest).
+  pid_t StartKept(const std::string& session, const std::function<int()>& body) {
+    const pid_t pid = Start(session, body);
+    started_.push_back(pid);
+    return pid;
+  }
+
+  int WaitFor(pid_t pid) {
     int status = 0;
     if (::waitpid(pid, &status, 0) != pid) return -1;
+    std::erase(started_, pid);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
   }
 
+  std::string ReadLockFile(const std::string& name) {
+    std::ifstream in(root_ / "LOCKS" / (name + ".lck"), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+
   fs::path root_;
+  std::vector<pid_t> started_;
 };
 
 TEST_F(ProgramLocksAcrossProcesses, OnePropertyIsNeverHeldByTwoProcesses) {
@@ -72,23 +152,15 @@ TEST_F(ProgramLocksAcrossProcesses, OnePropertyIsNeverHeldByTwoProcesses) {
   for (int i = 0; i < 3; ++i) pids.push_back(Start(i, worker));
   for (pid_t pid : pids) EXPECT_EQ(WaitFor(pid), 0);
   // Every lock was given back.
-  std::string bytes;
-  {
-    std::FILE* f = std::fopen((root_ / "LOCKS" / "PressupH.lck").c_str(), "rb");
-    ASSERT_NE(f, nullptr);
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes.append(buffer, n);
-    std::fclose(f);
-  }
+  const std::string bytes = ReadLockFile("PressupH");
+  ASSERT_FALSE(bytes.empty());
   ASSERT_EQ(bytes.size() % kLockRecordSize, 0u);
   for (std::size_t at = 0; at < bytes.size(); at += kLockRecordSize) EXPECT_EQ(bytes[at + 34], ' ');
 }
 
 TEST_F(ProgramLocksAcrossProcesses, DifferentPropertiesNeverBlockEachOther) {
   // This process holds property 0105 throughout.
-  config::Session().TempDir = (root_ / "holder").string() + "/";
-  fs::create_directories(root_ / "holder");
+  config::Session().TempDir = SessionDir("holder");
   ASSERT_EQ(LockKey("PressupH", "\x81\x85"), 0);
   auto worker = [&](std::string key) {
     return [key] {
@@ -105,6 +177,115 @@ TEST_F(ProgramLocksAcrossProcesses, DifferentPropertiesNeverBlockEachOther) {
                              Start(3, worker("\x82\x80"))};
   for (pid_t pid : pids) EXPECT_EQ(WaitFor(pid), 0);
   EXPECT_EQ(ReleaseLock("PressupH"), 0);
+}
+
+TEST_F(ProgramLocksAcrossProcesses, AKilledHolderFreesItsLockAtOnce) {
+  Signal holding;
+  const pid_t holder = StartKept("killed", [&] {
+    if (LockKey("PressupH", "\x81\x85") != 0) return 2;
+    holding.Tell();
+    for (;;) ::pause();
+  });
+  ASSERT_TRUE(holding.Await());
+  config::Session().TempDir = SessionDir("next");
+  Locks().LockWaitMode = 'S';
+  ASSERT_EQ(LockKey("PressupH", "\x81\x85"), -1) << "the running holder was not respected";
+
+  ::kill(holder, SIGKILL);
+  EXPECT_EQ(WaitFor(holder), 100 + SIGKILL);
+  // Its record is still in the file, younger than half an hour ...
+  const std::string before = ReadLockFile("PressupH");
+  ASSERT_EQ(before.size(), kLockRecordSize);
+  ASSERT_EQ(before[34], 'K');
+  // ... and yet the next operator gets the property at once.
+  EXPECT_EQ(LockKey("PressupH", "\x81\x85"), 0);
+  LockIdentity();
+  EXPECT_EQ(ReadLockFile("PressupH").substr(15, 11),
+            (std::to_string(Locks().LockOwnerId) + std::string(11, ' ')).substr(0, 11));
+}
+
+TEST_F(ProgramLocksAcrossProcesses, TheWaitNamesTheHoldersOperatorComputerAndSince) {
+  Signal holding, done;
+  const pid_t holder = StartKept("reception", [&] {
+    NamedComputer computer;
+    platform::ScopedSystem scoped(computer);
+    config::Session().Operator = "JOAN GARCIA";
+    if (LockKey("PressupH", "\x81\x85") != 0) return 2;
+    holding.Tell();
+    done.Await();
+    return ReleaseLock("PressupH") == 0 ? 0 : 3;
+  });
+  ASSERT_TRUE(holding.Await());
+  config::Session().TempDir = SessionDir("office");
+  config::Session().Language = "SPA";
+  QuickPauses quick;
+  platform::ScopedSystem scopedSystem(quick);
+  EscNotice notice;
+  ScopedNotice scoped(notice);
+  Locks().LockWaitMode = 'P';
+  EXPECT_EQ(LockKey("PressupH", "\x81\x85"), -1);
+  const std::string record = ReadLockFile("PressupH").substr(0, kLockRecordSize);
+  done.Tell();
+  EXPECT_EQ(WaitFor(holder), 0);
+
+  ASSERT_EQ(notice.shown.size(), 1u);
+  EXPECT_THAT(notice.shown[0], HasSubstr("OCUPADO POR JOAN GARCIA, ORDENADOR PC-RECEPCIO, DESDE "));
+  EXPECT_EQ(notice.shown[0], "FICHERO BLOQUEADO. ESPERE UN MOMENTO O PULSE [ESC] PARA SALIR. " +
+                                 LockHolderText(record, "JOAN GARCIA"));
+}
+
+TEST_F(ProgramLocksAcrossProcesses, TwoRunningProcessesOfOneIdentityConflict) {
+  // Both use the same temporary folder, so the same identity.
+  Signal holding, again, renewed;
+  const pid_t first = StartKept("shared", [&] {
+    if (LockKey("PressupH", "\x81\x85") != 0) return 2;
+    holding.Tell();
+    again.Await();
+    // The holder itself re-enters its lock.
+    Locks().LockWaitMode = 'S';
+    if (LockKey("PressupH", "\x81\x85") != 0) return 3;
+    renewed.Tell();
+    return 0;
+  });
+  ASSERT_TRUE(holding.Await());
+  config::Session().TempDir = SessionDir("shared");
+  LockIdentity();
+  const std::string identity = std::to_string(Locks().LockOwnerId);
+  ASSERT_EQ(ReadLockFile("PressupH").substr(15, identity.size()), identity);
+  Locks().LockWaitMode = 'S';
+  EXPECT_EQ(LockKey("PressupH", "\x81\x85"), -1) << "two programs of one workstation edit one budget";
+  EXPECT_EQ(ReleaseLock("PressupH"), -1);
+  again.Tell();
+  ASSERT_TRUE(renewed.Await());
+  EXPECT_EQ(WaitFor(first), 0);
+  // Its holder has ended: the lock passes on.
+  EXPECT_EQ(LockKey("PressupH", "\x81\x85"), 0);
+}
+
+TEST_F(ProgramLocksAcrossProcesses, ASecondProgramOnATemporaryFolderIsRefused) {
+  Signal claimed, done;
+  const pid_t first = StartKept("workstation", [&] {
+    if (!ClaimTempFolder().claimed) return 2;
+    claimed.Tell();
+    done.Await();
+    return 0;
+  });
+  ASSERT_TRUE(claimed.Await());
+  config::Session().TempDir = SessionDir("workstation");
+  const TempFolderClaim second = ClaimTempFolder();
+  EXPECT_FALSE(second.claimed);
+  EXPECT_THAT(second.message, HasSubstr("(PROC"));
+  EXPECT_THAT(second.message, HasSubstr(std::to_string(first)));
+  EXPECT_THAT(second.detail, HasSubstr((root_ / "workstation").string()));
+  // Another workstation's folder is free.
+  config::Session().TempDir = SessionDir("other");
+  EXPECT_TRUE(ClaimTempFolder().claimed);
+  ReleaseTempFolder();
+  // Once the first program has ended, its folder is free again.
+  done.Tell();
+  EXPECT_EQ(WaitFor(first), 0);
+  config::Session().TempDir = SessionDir("workstation");
+  EXPECT_TRUE(ClaimTempFolder().claimed);
 }
 
 }  // namespace
