@@ -60,7 +60,7 @@ for step in "${expected[@]}"; do
   rest=${rest#*"$step"}
 done
 headings=$(grep -c '^==== .* ====$' <<<"$output")
-((headings == 5)) || fail "test.sh printed $headings phase headings, 5 expected"
+((headings >= 5)) || fail "test.sh printed $headings phase headings, at least 5 expected"
 
 # --- test names ----------------------------------------------------------------
 names=$(ctest --test-dir "$build_dir" -N 2>&1)
