@@ -1,6 +1,7 @@
 #include "app/budget.h"
 #include "app/budget_amounts.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <limits>
@@ -269,7 +270,7 @@ void BuildBudget() {
 }
 
 bool FillBudgetPage(int page) {
-  const BudgetState& b = Budget();
+  BudgetState& b = Budget();
   console::FormScreen& screen = console::Forms().forms.Screen(2);
   const int fields = screen.fieldCount;
   const int perPage = (fields - 3) / 5 + 1;
@@ -287,6 +288,8 @@ bool FillBudgetPage(int page) {
     console::SetFieldValue(2, k + 4, format::PlainNumberText(line.budget));
   }
   screen.fieldCount = static_cast<std::int16_t>(k - 1);
+  b.Page = page;
+  b.Pages = std::max(1, static_cast<int>((Working().Count() + perPage - 1) / perPage));
   return n > Working().Count();
 }
 

@@ -37,6 +37,9 @@ struct BudgetState {
   std::int32_t FeeAmount = 0;
   std::int32_t TotalSpent = 0;
   std::int32_t TotalBudget = 0;
+  // Screen 2: the page on show and how many the working budget fills.
+  int Page = 0;
+  int Pages = 0;
 };
 
 BudgetState& Budget();

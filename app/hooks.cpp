@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "app/budget_state.h"
 #include "config/catalog.h"
 #include "config/session.h"
 #include "data/files.h"
@@ -279,6 +280,12 @@ void PaintScreen(std::int16_t& screen) {
     std::string title = config::CatalogText("FINCA : ") + digits + " " +
                         format::NameInReadingOrder(PropertyName());
     title.resize(80, ' ');
+    // Which page is on show, and how many there are: "2/3" at the end of
+    // the title row.
+    if (Budget().Pages > 0) {
+      const std::string page = " " + std::to_string(Budget().Page) + "/" + std::to_string(Budget().Pages);
+      title.replace(title.size() - page.size(), page.size(), page);
+    }
     Write(1, 1, title);
     Write(2, 1,
           config::CatalogText(

@@ -5,6 +5,7 @@
 #include <deque>
 #include <map>
 
+#include "app/budget_state.h"
 #include "config/session.h"
 #include "data/files.h"
 #include "data/notice.h"
@@ -296,6 +297,23 @@ TEST_F(HooksTest, BudgetPageShowsHeadingsPresetsAndBlanksMissingLines) {
   EXPECT_EQ(writes[std::make_pair(5, 36)], " ");
   EXPECT_EQ(writes[std::make_pair(5, 1)], std::string(29, ' '));
   EXPECT_EQ(writes[std::make_pair(19, 34)], "TOTALS: ");
+}
+
+TEST_F(HooksTest, BudgetPageSaysWhichPageIsShown) {
+  Parameters().PropertyCode = format::PackCode("12");
+  std::int16_t s = 2;
+  Budget().Page = 2;
+  Budget().Pages = 3;
+  PaintScreen(s);
+  const std::string title = writes[std::make_pair(1, 1)];
+  ASSERT_EQ(title.size(), 80u);
+  EXPECT_EQ(title.substr(76), " 2/3");
+  EXPECT_EQ(title.substr(0, 11), "FINCA : 012");
+  Budget().Page = 12;
+  Budget().Pages = 12;
+  PaintScreen(s);
+  EXPECT_EQ(writes[std::make_pair(1, 1)].substr(74), " 12/12");
+  ResetBudget();
 }
 
 TEST_F(HooksTest, ListRangesAndLines) {

@@ -2,12 +2,14 @@
 // owners, the receipts' instalments and the two listings.
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 
 #include "app/install.h"
 #include "app/module.h"
 #include "platform/curses_terminal.h"
+#include "platform/fixed_screen.h"
 #include "platform/scripted_terminal.h"
 #include "platform/system.h"
 #include "platform/terminal.h"
@@ -18,18 +20,58 @@ constexpr const char* kUsage =
     "Usage: repquota\n"
     "Budget and distribution of expenses of a property, on the text console.\n"
     "\n"
+    "The screen is 80 columns by 25 rows. A larger terminal shows it in its\n"
+    "middle. A terminal of 24 rows (80 x 24) is asked to grow to 25; when it\n"
+    "cannot, it shows 24 of the 25 rows and follows the cursor and the open\n"
+    "window. Smaller terminals are refused.\n"
+    "\n"
     "Environment:\n"
-    "  KITROOT     suite root, ending in a separator (data, forms, catalogue, help)\n"
+    "  KITROOT     suite root (data, forms, catalogue, help); a final \"/\" is\n"
+    "              added when it has none\n"
     "  KITTMP      temporary directory of this workstation (Sessio.ini, VoraTerm.ini,\n"
     "              the working and print files)\n"
     "  KITEXE      directory of the print program KITPRINT\n"
-    "  KIT_KEYS    a key script: run on a scripted 80 x 25 screen instead of the terminal\n"
+    "  KIT_KEYS    a key script: run on a scripted terminal instead of the real one\n"
     "  KIT_SCREEN  with KIT_KEYS: file the screen dumps are appended to\n"
+    "  KIT_SCREEN_SIZE\n"
+    "              with KIT_KEYS: the scripted terminal's size as COLUMNSxROWS\n"
+    "              (default 80x25, for example 120x40); dumps show its cells\n"
+    "              and {Click R C} takes its rows and columns\n"
+    "  Relative KIT_KEYS and KIT_SCREEN paths are taken from the directory\n"
+    "  repquota was started in.\n"
     "\n"
     "Leave the first screen with Esc to end the program.\n"
     "\n"
     "Each session needs a temporary directory of its own: a second repquota on a\n"
     "KITTMP already in use by a running program says so and ends with status 1.\n";
+
+// The program changes to the suite root: a path given relative to where
+// it was started must keep naming the same file afterwards.
+std::string FromStartDirectory(const std::string& path) {
+  if (path.empty()) return path;
+  std::error_code ec;
+  const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+  return ec ? path : absolute.string();
+}
+
+std::unique_ptr<platform::Terminal> OpenTerminal(std::string& error) {
+  std::unique_ptr<platform::Terminal> device;
+  const std::string keys = FromStartDirectory(platform::GetEnv("KIT_KEYS"));
+  if (!keys.empty()) {
+    int rows = platform::kScreenRows, columns = platform::kScreenColumns;
+    const std::string size = platform::GetEnv("KIT_SCREEN_SIZE");
+    if (!size.empty() && !platform::ParseScreenSize(size, rows, columns)) {
+      error = "KIT_SCREEN_SIZE is \"" + size + "\"; it must be COLUMNSxROWS, for example 120x40";
+      return nullptr;
+    }
+    device = platform::OpenScriptedTerminal(keys, FromStartDirectory(platform::GetEnv("KIT_SCREEN")), error, rows,
+                                            columns);
+  } else {
+    device = platform::OpenCursesTerminal(error);
+  }
+  if (!device) return nullptr;
+  return platform::OpenFixedScreen(std::move(device), error);
+}
 
 }  // namespace
 
@@ -41,13 +83,7 @@ int main(int argc, char** argv) {
   }
 
   std::string error;
-  std::unique_ptr<platform::Terminal> terminal;
-  const std::string keys = platform::GetEnv("KIT_KEYS");
-  if (!keys.empty()) {
-    terminal = platform::OpenScriptedTerminal(keys, platform::GetEnv("KIT_SCREEN"), error);
-  } else {
-    terminal = platform::OpenCursesTerminal(error);
-  }
+  std::unique_ptr<platform::Terminal> terminal = OpenTerminal(error);
   if (!terminal) {
     std::fprintf(stderr, "repquota: %s\n", error.c_str());
     return 1;
@@ -59,5 +95,8 @@ int main(int argc, char** argv) {
   const int status = app::RunModule();
   platform::SetCurrentTerminal(nullptr);
   terminal.reset();
+  // Said on the screen already; said again where it stays once the
+  // terminal is given back.
+  if (!app::StartProblem().empty()) std::fprintf(stderr, "repquota: %s\n", app::StartProblem().c_str());
   return status;
 }

@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <cstdio>
 #include <map>
 
 #include "app/hooks.h"
@@ -51,7 +50,14 @@ std::string FormFileMessage(const std::string& path, bool missing) {
   return text("EL FITXER DE PANTALLES ", " NO ES POT LLEGIR", " ESTÀ MALMÈS"_cp);
 }
 
+std::string& StartProblemText() {
+  static std::string text;
+  return text;
+}
+
 }  // namespace
+
+const std::string& StartProblem() { return StartProblemText(); }
 
 FeeSettings& Fees() {
   static FeeSettings fees;
@@ -76,11 +82,15 @@ std::span<char> RecordArea(std::int16_t fileId) {
 }
 
 std::string PrepareModule() {
+  StartProblemText().clear();
   config::LoadSession();
   const config::SessionSettings& session = config::Session();
   if (!session.RootDir.empty()) {
     const std::string root = platform::HostPathOrRaw(session.RootDir);
-    if (::chdir(root.c_str()) != 0) return "The suite root " + session.RootDir + " cannot be entered.";
+    if (::chdir(root.c_str()) != 0) {
+      StartProblemText() = "the suite root " + session.RootDir + " (KITROOT) cannot be entered";
+      return "The suite root " + session.RootDir + " cannot be entered.";
+    }
   }
   // Two programs on one temporary folder would share its working, print and
   // screen files, and the last to save a budget would win.
@@ -91,7 +101,10 @@ std::string PrepareModule() {
   }
   console::FormFileResult forms = console::LoadFormFile(session.RootDir, kModuleName);
   if (!forms.ok()) {
-    std::fprintf(stderr, "repquota: %s\n", forms.error.c_str());
+    // The technical detail, for standard error once the terminal is back.
+    StartProblemText() = forms.error;
+    if (session.RootDir.empty())
+      StartProblemText().insert(0, "KITROOT is not set (it names the suite root, for example KITROOT=/srv/kit/): ");
     return FormFileMessage(session.RootDir + "FORMS\\" + std::string(kModuleName) + ".JPN", forms.missing);
   }
   console::FormState& state = console::Forms();

@@ -51,6 +51,10 @@ std::string PrepareModule();
 // layer after its message).
 void OpenModuleFiles();
 
+// Why the last PrepareModule stopped, in the words of standard error
+// (which file, which setting); empty when it did not.
+const std::string& StartProblem();
+
 // The whole run: prepare, open, settings, dialogue, close. Returns the
 // process's exit status (0; 1 when the form file cannot be used, after the
 // message is shown).

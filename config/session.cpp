@@ -20,6 +20,14 @@ std::string WithSeparator(std::string dir) {
   return dir;
 }
 
+// The suite root ready to have "FORMS\..." appended. The suite's own
+// texts join the root and the file name directly, so a KITROOT typed
+// without its final "/" would name "...rootFORMS\REPQUOTA.JPN".
+std::string RootWithSeparator(std::string root) {
+  if (!root.empty() && root.back() != '/' && root.back() != '\\') root += '/';
+  return root;
+}
+
 // The numeric value of a configuration text as a 16-bit integer.
 std::int16_t NumberOf(std::string_view text) {
   double v = std::nearbyint(format::NumberValue(text));
@@ -56,13 +64,13 @@ void LoadSession() {
   SessionSettings& s = Session();
   s = SessionSettings{};
 
-  s.RootDir = platform::GetEnv("KITROOT");
+  s.RootDir = RootWithSeparator(platform::GetEnv("KITROOT"));
   s.ExeDir = platform::GetEnv("KITEXE");
   s.TempDir = WithSeparator(platform::GetEnv("KITTMP"));
 
   // The user's display settings live in the root's "Vora.ini"; the
   // formatting library reads them through this on first use.
-  const std::string userFile = platform::GetEnv("KITROOT") + "Vora.ini";
+  const std::string userFile = s.RootDir + "Vora.ini";
   format::SetUserSettingReader(
       [userFile](std::string_view key) { return ReadIniValue(userFile, "Usuari", key); });
   format::ResetUserSettings();

@@ -14,7 +14,7 @@ struct ColourPair {
 };
 
 struct SessionSettings {
-  std::string RootDir;      // "KITROOT", unchanged (no separator added)
+  std::string RootDir;      // "KITROOT", with "/" appended when it has no separator
   std::string ExeDir;       // "KITEXE", unchanged
   std::string TempDir;      // "KITTMP" + "\" when needed; else TerminalDir
   std::string MenuTitle;    // " " + [Menu] Titol + " "

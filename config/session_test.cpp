@@ -8,6 +8,8 @@
 
 #include "config/computer_name.h"
 #include "config/test_files.h"
+#include "format/dates.h"
+#include "format/masks.h"
 #include "format/user_settings.h"
 #include "platform/system.h"
 
@@ -158,13 +160,40 @@ TEST_F(LoadSessionTest, LanguageFieldAndItsFallback) {
   EXPECT_EQ(Load().Language, "   ");
 }
 
-TEST_F(LoadSessionTest, RootDirectoryGetsNoSeparator) {
-  // "KITROOT" without its separator names the user file beside the root.
+TEST_F(LoadSessionTest, RootDirectoryGetsItsSeparator) {
+  // "KITROOT" typed without its final "/" still names the root itself, not
+  // files beside it ("APPVora.ini", "APPFORMS\...").
   fake_.env["KITROOT"] = dir_.path() + "/APP";
   dir_.Write("APPVora.ini", "[Usuari]\nIdioma=SPA\nDecCaracter=,\n");
-  dir_.Write("APP/Vora.ini", "[Usuari]\nIdioma=GLG\nDecCaracter=;\n");
-  EXPECT_EQ(Load().Language, "SPA");
+  dir_.Write("APP/Vora.ini", "[Usuari]\nIdioma=GLG\nDecCaracter=:\n");
+  EXPECT_EQ(Load().RootDir, dir_.path() + "/APP/");
+  EXPECT_EQ(Load().Language, "GLG");
+  EXPECT_EQ(format::ReadUserSetting("DecCaracter"), ":");
+  // A root that ends in a separator is taken as it is.
+  fake_.env["KITROOT"] = dir_.path() + "/APP/";
+  EXPECT_EQ(Load().RootDir, dir_.path() + "/APP/");
+  fake_.env["KITROOT"] = "C:\\APP\\";
+  EXPECT_EQ(Load().RootDir, "C:\\APP\\");
+  fake_.env["KITROOT"] = "";
+  EXPECT_EQ(Load().RootDir, "");
+}
+
+TEST_F(LoadSessionTest, UserSettingsStartAtTheirFirstNonBlank) {
+  // INI values keep the blanks after "=": the characters the user wrote
+  // are still the ones used.
+  dir_.Write("root/Vora.ini",
+             "[Usuari]\nDecCaracter = ,\nMilCaracter =  .\nDatCaracter = -\nDatOrdre =  amd\n");
+  Load();
   EXPECT_EQ(format::ReadUserSetting("DecCaracter"), ",");
+  EXPECT_EQ(format::ReadUserSetting("DatOrdre"), "amd");
+  EXPECT_EQ(format::FormatWithMask("ZZ,ZZ9.99", 1234.5), " 1.234,50");
+  EXPECT_EQ(format::LongDateText(format::PackDate(2024, 4, 5), 0, "dma"), "2024-4-5  ");
+  // All blank: the defaults.
+  dir_.Write("root/Vora.ini", "[Usuari]\nDecCaracter =   \nDatCaracter = \nDatOrdre =    \n");
+  Load();
+  EXPECT_EQ(format::ReadUserSetting("DecCaracter"), "");
+  EXPECT_EQ(format::FormatWithMask("ZZ,ZZ9.99", 1234.5), " 1.234'50");
+  EXPECT_EQ(format::LongDateText(format::PackDate(2024, 4, 5), 0, "dma"), "5/4/2024  ");
 }
 
 TEST_F(LoadSessionTest, UserSettingsAreReadFromTheRoot) {

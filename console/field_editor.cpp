@@ -56,6 +56,8 @@ constexpr std::int16_t kEnter = 0x0d, kEsc = 0x1b, kTab = 9, kShiftTab = 0x0f00,
                        kLeft = 0x4b00, kRight = 0x4d00, kHome = 0x4700, kEnd = 0x4f00, kDel = 0x5300,
                        kCtrlHome = 0x7700, kCtrlLeft = 0x7300, kCtrlRight = 0x7400, kCtrlF4 = 0x6100,
                        kAltF4 = 0x6b00, kIns = 0x5200;
+// Control keys by their character codes (Ctrl+Y is 0x19, not 19).
+constexpr std::int16_t kBackspace = 0x08, kCtrlC = 0x03, kCtrlV = 0x16, kCtrlY = 0x19;
 
 }  // namespace
 
@@ -202,12 +204,12 @@ void EditField(std::int16_t& row, std::int16_t& column, std::int16_t& width, std
         } else if (k == kRight || k == ' ') {
           current = (current + 1) % n;
           redraw = true;
-        } else if (k == 8 || k == kDel || k == kCtrlHome || k == 19 || k == 22) {
+        } else if (k == kBackspace || k == kDel || k == kCtrlHome || k == kCtrlY || k == kCtrlV) {
         } else if (k == kHome) {
           position = 1;
         } else if (k == kEnd) {
           position = static_cast<std::int16_t>(TrimmedLength(text) + 1);
-        } else if (k == 3) {
+        } else if (k == kCtrlC) {
           term.SetClipboardText(options[current].shown);
         } else {
           ends = true;
@@ -234,7 +236,7 @@ void EditField(std::int16_t& row, std::int16_t& column, std::int16_t& width, std
           if (position > 1) --position;
         } else if (k == kRight) {
           if (position < maxPos) ++position;
-        } else if (k == 8) {
+        } else if (k == kBackspace) {
           if (position > 1) {
             --position;
             text.erase(static_cast<std::size_t>(position - 1), 1);
@@ -251,7 +253,7 @@ void EditField(std::int16_t& row, std::int16_t& column, std::int16_t& width, std
           position = 1;
         } else if (k == kEnd) {
           position = static_cast<std::int16_t>(TrimmedLength(text) + 1);
-        } else if (k == kCtrlHome || k == 19) {
+        } else if (k == kCtrlHome || k == kCtrlY) {
           text.assign(static_cast<std::size_t>(length), ' ');
           position = 1;
           redraw = true;
@@ -301,9 +303,9 @@ void EditField(std::int16_t& row, std::int16_t& column, std::int16_t& width, std
           } else {
             ends = true;
           }
-        } else if (k == 3) {
+        } else if (k == kCtrlC) {
           term.SetClipboardText(Trim(text));
-        } else if (k == 22) {
+        } else if (k == kCtrlV) {
           std::string clip;
           for (char c : term.ClipboardText()) {
             const auto b = static_cast<unsigned char>(c);
@@ -327,7 +329,9 @@ void EditField(std::int16_t& row, std::int16_t& column, std::int16_t& width, std
     } else if (key == kTab) {
       key = kEnter;
     } else if (key == kEnter) {
-      if (FindKeyCode(table.ExitKeys, kEnd) != std::string::npos) key = kEnd;
+      // End's two bytes anywhere in the table, even across two codes, make
+      // Enter End; only the look-up below keeps to code boundaries.
+      if (table.ExitKeys.find(KeyImage(kEnd)) != std::string::npos) key = kEnd;
     } else if (key == kCtrlF4 || key == kAltF4) {
       key = kEsc;
     }

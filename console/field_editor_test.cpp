@@ -11,7 +11,7 @@ using testing::ConsoleTest;
 
 constexpr int kEsc = 0x1b, kEnter = 0x0d, kTab = 9, kShiftTab = 0x0f00, kUp = 0x4800, kDown = 0x5000,
               kLeft = 0x4b00, kRight = 0x4d00, kHome = 0x4700, kEnd = 0x4f00, kIns = 0x5200, kDel = 0x5300,
-              kCtrlLeft = 0x7300, kCtrlRight = 0x7400, kCtrlHome = 0x7700;
+              kCtrlLeft = 0x7300, kCtrlRight = 0x7400, kCtrlHome = 0x7700, kCtrlS = 0x13, kCtrlY = 0x19;
 
 struct Result {
   std::string text;
@@ -82,7 +82,7 @@ TEST_F(FieldEditorTest, EditingKeys) {
       {{kHome}, "AB  ", 3, "AB  ", 1},
       {{kEnd}, "AB  ", 1, "AB  ", 3},
       {{kCtrlHome}, "ABCD", 3, "    ", 1},
-      {{19}, "ABCD", 3, "    ", 1},
+      {{kCtrlY}, "ABCD", 3, "    ", 1},
       {{kLeft, kLeft, kLeft}, "ABCD", 3, "ABCD", 1},
       {{kRight, kRight, kRight}, "ABCD", 3, "ABCD", 5},
       {{0x2d00 /* no calculator installed: ends */}, "ABCD", 2, "ABCD", 2},
@@ -95,6 +95,25 @@ TEST_F(FieldEditorTest, EditingKeys) {
     EXPECT_EQ(r.position, c.expectedPosition) << c.text << " " << c.keys.front();
     term.events.clear();
   }
+}
+
+TEST_F(FieldEditorTest, CtrlYClearsTheFieldAndCtrlSEndsIt) {
+  // Ctrl+Y is character 0x19 (25); Ctrl+S (0x13, 19) is no editing key.
+  term.Key(kCtrlY);
+  term.Key(kEsc);
+  Result r = Edit("ABCD", 3);
+  EXPECT_EQ(r.text, "    ");
+  EXPECT_EQ(r.key, kEsc);
+  term.Key(kCtrlS);
+  r = Edit("ABCD", 3);
+  EXPECT_EQ(r.text, "ABCD");
+  EXPECT_EQ(r.key, kCtrlS);
+  // In an option field both leave the value alone.
+  SetFieldOptions("|S,Si|N,No");
+  term.Key(kCtrlY);
+  term.Key(kEsc);
+  EXPECT_EQ(Edit("N", 1).text, "N");
+  SetFieldOptions("");
 }
 
 TEST_F(FieldEditorTest, PositionIsClampedOnEntry) {
@@ -191,8 +210,15 @@ TEST_F(FieldEditorTest, ExitKeyTranslationAndFiltering) {
   EXPECT_EQ(Edit("ab", 1).key, kUp);
   term.Key(kEnter);
   EXPECT_EQ(Edit("ab", 1).key, kEnd);
-  // End's bytes straddling two listed codes do not turn Enter into End.
-  SetKeyOptions("ea", "d00,4f,d");
+  // End's two bytes count anywhere in the table, also across two codes:
+  // "d,4f,1b" holds 0d 00 4f 00 1b 00, so Enter becomes End, which is not
+  // listed at a code boundary and is ignored; Esc then ends the field.
+  SetKeyOptions("ea", "d,4f,1b");
+  term.Key(kEnter);
+  term.Key(kEsc);
+  EXPECT_EQ(Edit("ab", 1).key, kEsc);
+  // Without End's bytes Enter stays Enter.
+  SetKeyOptions("ea", "d,1b");
   term.Key(kEnter);
   EXPECT_EQ(Edit("ab", 1).key, kEnter);
 }

@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "console/hot_keys.h"
+#include "console/screen.h"
 #include "platform/terminal.h"
 
 namespace console {
@@ -42,7 +43,15 @@ platform::InputEvent NextEvent(int timeoutMs) {
     Held().reset();
     return e;
   }
-  return platform::CurrentTerminal().Poll(timeoutMs);
+  platform::Terminal& term = platform::CurrentTerminal();
+  // A terminal that shows only part of the screen keeps the window the
+  // operator is answering in view.
+  const PopupWindowState& window = PopupWindow();
+  if (window.Level > 0)
+    term.SetFocusRows(window.Top, window.Bottom);
+  else
+    term.SetFocusRows(0, 0);
+  return term.Poll(timeoutMs);
 }
 
 void ReadKeyWithin(int timeoutMs, std::int16_t& key, std::int16_t& button, std::int16_t& mouseRow,

@@ -226,6 +226,10 @@ TEST_F(DatesTest, LongDateTextFollowsTheUserSettings) {
   Use({{"DatCaracter", "  "}, {"DatOrdre", "   "}});
   EXPECT_EQ(DateSeparator(), '/');
   EXPECT_EQ(DateOrder(), "DMA");
+  // Blanks before the setting are not part of it.
+  Use({{"DatCaracter", " -"}, {"DatOrdre", "  amd"}});
+  EXPECT_EQ(DateSeparator(), '-');
+  EXPECT_EQ(DateOrder(), "AMD");
   Use({{"DatOrdre", "mda"}});
   EXPECT_EQ(LongDateText(D(2024, 4, 5), 0, "dma"), "4/5/2024  ");
   Use({{"DatOrdre", "DXA"}});

@@ -116,6 +116,9 @@ TEST_F(MasksTest, CharactersComeFromTheUserSettingsOnce) {
   EXPECT_EQ(FormatWithMask("ZZ,ZZ9.99", 1234.5), " 1,234.50");
   Use({});
   EXPECT_EQ(FormatWithMask("ZZ,ZZ9.99", 1234.5), " 1.234'50");
+  // Blanks before the character are not the character.
+  Use({{"DecCaracter", " ,"}, {"MilCaracter", "   "}});
+  EXPECT_EQ(FormatWithMask("ZZ,ZZ9.99", 1234.5), " 1.234,50");
 }
 
 TEST_F(MasksTest, CurrencySwitch) {

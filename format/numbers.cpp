@@ -33,13 +33,15 @@ std::string WholeDigits(double x) {
 }
 
 // The digits of a number as many decimals as it has, as a whole number
-// with `decimals` of its digits after the point. Only the 15 significant
-// digits a double holds are taken: multiplying by 10 until nothing is left
-// after the point would print 19.99 as 19.989999999999996.
+// with `decimals` of its digits after the point. A whole number keeps every
+// digit (2^53 is 9007199254740992); a fraction keeps the 15 significant
+// digits a double holds: multiplying by 10 until nothing is left after the
+// point would print 19.99 as 19.989999999999996.
 std::string SignificantDigits(double x, int& decimals) {
   decimals = 0;
   if (!(x > 0)) return {};
   if (!std::isfinite(x)) x = DBL_MAX;
+  if (std::floor(x) == x) return WholeDigits(x);
   char buf[64];
   std::snprintf(buf, sizeof buf, "%.14e", x);  // d.dddddddddddddde+XX
   std::string mantissa;

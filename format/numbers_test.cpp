@@ -86,6 +86,11 @@ TEST(PlainNumberText, WholeNumbersAndFractions) {
       // As many decimals as the number has, not the binary approximation's.
       {19.99, "19.99"}, {1234.56, "1234.56"}, {0.07, ".07"}, {-0.123456789, "-.123456789"},
       {1e-5, ".00001"}, {1e20, "100000000000000000000"}, {1.0 / 3, ".333333333333333"},
+      // A whole number keeps every digit, also beyond 15 of them.
+      {9007199254740992.0, "9007199254740992"}, {-9007199254740993.0, "-9007199254740992"},
+      {123456789012345678.0, "123456789012345680"}, {1234567890123456.0, "1234567890123456"},
+      // A fraction keeps 15 significant digits.
+      {123456789.123456789, "123456789.123457"}, {2.0 / 3, ".666666666666667"},
   };
   for (const auto& c : cases) EXPECT_EQ(PlainNumberText(c.value), c.text) << c.value;
 }

@@ -20,7 +20,12 @@ State& S() {
 
 void SetUserSettingReader(UserSettingReader reader) { S().reader = std::move(reader); }
 
-std::string ReadUserSetting(std::string_view key) { return S().reader ? S().reader(key) : std::string(); }
+std::string ReadUserSetting(std::string_view key) {
+  std::string value = S().reader ? S().reader(key) : std::string();
+  // INI values keep the blanks after "=": "DecCaracter = ," means a comma.
+  value.erase(0, value.find_first_not_of(' '));
+  return value;
+}
 
 void SetLanguage(std::string_view code) {
   std::string c(code.substr(0, 3));

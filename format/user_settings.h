@@ -18,7 +18,8 @@ namespace format {
 using UserSettingReader = std::function<std::string(std::string_view key)>;
 
 void SetUserSettingReader(UserSettingReader reader);
-// The value of a user setting through the installed reader (empty without one).
+// The value of a user setting through the installed reader, from its first
+// non-blank character (empty without a reader or when all blank).
 std::string ReadUserSetting(std::string_view key);
 
 // The session's 3-byte language code ("SPA", "GLG", "OCI"; anything else is Catalan).

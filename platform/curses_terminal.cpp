@@ -26,9 +26,9 @@
 namespace platform {
 namespace {
 
-constexpr int kMinRows = 25;
-constexpr int kMinColumns = 80;
 constexpr int kDefaultEscDelayMs = 25;
+// How long a terminal emulator gets to answer a window-size request.
+constexpr std::int64_t kResizeWaitMs = 300;
 constexpr std::int64_t kAltHoldMs = 1000;
 
 // PC colour numbers (blue 1, red 4) to curses ones (red 1, blue 4).
@@ -38,6 +38,9 @@ constexpr std::array<short, 8> kPcToCurses = {0, 4, 2, 6, 1, 5, 3, 7};
 std::atomic<bool> g_open{false};
 // Set while a CursesTerminal exists (curses state is process-wide).
 bool g_instance = false;
+// The size to ask for again on the way out, when we made the window grow.
+std::FILE* g_output = nullptr;
+int g_restoreRows = 0, g_restoreColumns = 0;
 
 constexpr std::array<int, 5> kFatalSignals = {SIGTERM, SIGINT, SIGHUP, SIGSEGV, SIGABRT};
 std::array<struct sigaction, kFatalSignals.size()> g_previousActions{};
@@ -321,6 +324,36 @@ class CursesTerminal final : public Terminal {
 
   void Beep() override { beep(); }
 
+  // xterm's window-size request (CSI 8 ; rows ; columns t). Terminals that
+  // do not take it ignore it; the answer, when there is one, is the
+  // resize that follows.
+  bool RequestSize(int rows, int columns) override {
+    if (suspended_) return false;
+    if (rows_ >= rows && columns_ >= columns) return true;
+    const int oldRows = rows_, oldColumns = columns_;
+    Flush();
+    std::fprintf(out_, "\x1b[8;%d;%dt", rows, columns);
+    std::fflush(out_);
+    const std::int64_t until = MonotonicMs() + kResizeWaitMs;
+    for (std::int64_t now = MonotonicMs(); now < until && (rows_ < rows || columns_ < columns);
+         now = MonotonicMs()) {
+      wtimeout(stdscr, static_cast<int>(until - now));
+      wint_t ch = 0;
+      const int r = wget_wch(stdscr, &ch);
+      if (r == KEY_CODE_YES) {
+        TakeCursesKey(static_cast<int>(ch));
+      } else if (r != ERR) {
+        AppendUtf8(pending_, static_cast<char32_t>(ch));  // typed meanwhile: kept
+      }
+    }
+    if (rows_ != oldRows || columns_ != oldColumns) {
+      g_output = out_;
+      g_restoreRows = oldRows;
+      g_restoreColumns = oldColumns;
+    }
+    return rows_ >= rows && columns_ >= columns;
+  }
+
   void Suspend() override {
     if (suspended_) return;
     def_prog_mode();
@@ -419,6 +452,26 @@ class CursesTerminal final : public Terminal {
       for (int c = 1; c <= columns_; ++c) Draw(r, c);
   }
 
+  // The grid takes the terminal's new size, keeping the cells that still
+  // fit; the screen placed on it notices the change and redraws itself.
+  void Resize() {
+    int rows = 0, columns = 0;
+    getmaxyx(stdscr, rows, columns);
+    if (rows >= 1 && columns >= 1 && (rows != rows_ || columns != columns_)) {
+      std::vector<Cell> cells(static_cast<std::size_t>(rows * columns));
+      for (int r = 1; r <= std::min(rows, rows_); ++r)
+        for (int c = 1; c <= std::min(columns, columns_); ++c)
+          cells[static_cast<std::size_t>((r - 1) * columns + (c - 1))] = cells_[Index(r, c)];
+      cells_ = std::move(cells);
+      rows_ = rows;
+      columns_ = columns;
+      row_ = std::min(row_, rows_);
+      column_ = std::min(column_, columns_);
+    }
+    RedrawAll();
+    clearok(curscr, TRUE);
+  }
+
   // Decodes what can be decoded of the raw bytes into the queue.
   void Settle(bool moreMayCome) {
     while (!pending_.empty()) {
@@ -431,9 +484,7 @@ class CursesTerminal final : public Terminal {
 
   void TakeCursesKey(int code) {
     if (code == KEY_RESIZE) {
-      // The grid keeps its size; repaint what still fits.
-      RedrawAll();
-      clearok(curscr, TRUE);
+      Resize();
       return;
     }
     const bool altPrefix = pending_ == "\x1b";
@@ -486,6 +537,12 @@ class CursesTerminal final : public Terminal {
 void RestoreCursesTerminal() {
   if (g_open.exchange(false)) {
     endwin();
+    if (g_output != nullptr && g_restoreRows > 0) {
+      // The window grew at our request: give it its own size back.
+      std::fprintf(g_output, "\x1b[8;%d;%dt", g_restoreRows, g_restoreColumns);
+      std::fflush(g_output);
+      g_restoreRows = g_restoreColumns = 0;
+    }
     std::fflush(stdout);
   }
 }
@@ -523,15 +580,6 @@ std::unique_ptr<Terminal> OpenCursesTerminalOn(std::FILE* out, std::FILE* in,
   g_open = true;
   int rows = 0, columns = 0;
   getmaxyx(stdscr, rows, columns);
-  if (rows < kMinRows || columns < kMinColumns) {
-    endwin();
-    g_open = false;
-    delscreen(screen);
-    error = "the terminal is " + std::to_string(columns) + " x " + std::to_string(rows) +
-            "; at least " + std::to_string(kMinColumns) + " columns by " +
-            std::to_string(kMinRows) + " rows are needed";
-    return nullptr;
-  }
   InstallExitHandlers();
   raw();
   noecho();

@@ -15,9 +15,10 @@
 
 namespace platform {
 
-// Opens the terminal on standard input/output. Null, with `error` telling
-// why, when there is no usable terminal or it is smaller than 80 x 25.
-// Only one can be open at a time.
+// Opens the terminal on standard input/output, at whatever size it has (a
+// program that needs a size places a FixedScreen on it). Null, with
+// `error` telling why, when there is no usable terminal. Only one can be
+// open at a time; its size follows the terminal's resizes.
 std::unique_ptr<Terminal> OpenCursesTerminal(std::string& error);
 
 // The same on the given streams, as terminal type `termType`, without

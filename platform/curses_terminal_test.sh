@@ -2,8 +2,9 @@
 # Drives the real terminal back end inside tmux: keys typed with send-keys
 # must arrive as their PC key codes, the screen must show box characters
 # and accents, the terminal must be given back on a normal exit, on the
-# fatal signals and on an uncaught exception, and a screen smaller than
-# 80 x 25 must be refused.
+# fatal signals and on an uncaught exception; the 80 x 25 screen must be
+# centred on a larger terminal, follow a resize, show 24 of its rows on an
+# 80 x 24 one, and a smaller terminal must be refused.
 #
 # usage: curses_terminal_test.sh KEYECHO     (exit 77: skipped)
 set -u
@@ -235,12 +236,47 @@ for way in TERM INT HUP SEGV ABRT exception; do
   fi
 done
 
-# --- a screen smaller than 80 x 25 is refused ---------------------------------
+# --- the 80 x 25 screen on other sizes ------------------------------------------
+# Larger: centred, the same cells. 120 x 40 puts screen row 3, column 10 at
+# terminal row 3 + 7, column 10 + 20.
+report4="$work/large.txt"
+start large 120 40 "$report4"
+if wait_lines "$report4" 1 && wait_screen large "PÀGINA"; then
+  big=$(tm capture-pane -p -t large)
+  row=$(sed -n 10p <<<"$big")
+  check "frame centred at 120 x 40" "$(printf '%29s' '')╔" "${row:0:30}"
+  check "last screen row at 120 x 40" "keyecho" "$(sed -n 32p <<<"$big" | tr -d ' ')"
+  # A terminal resized while the program runs: the screen moves with it.
+  tm resize-window -t large -x 80 -y 25
+  if wait_screen large "keyecho"; then
+    sleep 0.3
+    row=$(tm capture-pane -p -t large | sed -n 3p)
+    check "frame back at 80 x 25" "         ╔" "${row:0:10}"
+  else
+    check "screen follows a resize" "keyecho on row 25" "$(tm capture-pane -p -t large)"
+  fi
+else
+  check "keyecho starts at 120 x 40" "ready" "$(cat "$report4" 2>/dev/null)"
+fi
+
+# 24 rows (tmux does not grow on request): 24 of the 25 rows, the cursor's.
+report5="$work/short.txt"
+start short 80 24 "$report5"
+if wait_lines "$report5" 1 && wait_screen short "PÀGINA"; then
+  short=$(tm capture-pane -p -t short)
+  row=$(sed -n 3p <<<"$short")
+  check "24 rows: frame on its row" "         ╔" "${row:0:10}"
+  check "24 rows: row 25 out of view" "" "$(grep -F keyecho <<<"$short")"
+else
+  check "keyecho starts at 80 x 24" "ready" "$(cat "$report5" 2>/dev/null)"
+fi
+
+# --- a terminal smaller than 80 x 24 is refused ----------------------------------
 report3="$work/small.txt"
 start small 70 20 "$report3"
 wait_lines "$report3" 1
 check "small screen refused" \
-  "error: the terminal is 70 x 20; at least 80 columns by 25 rows are needed" \
+  "error: the terminal is 70 x 20; at least 80 columns by 24 rows are needed (80 x 25 shows the whole screen)" \
   "$(head -n 1 "$report3")"
 
 echo "$passes passed, $failures failed"

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <cstdio>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -16,6 +19,43 @@ struct BytesCase {
   int modifiers;
   std::size_t used;
 };
+
+// Readable in test names and failure messages: "Esc_1_5D_is_7300", not a
+// dump of the case's bytes.
+std::string Hex(int value) {
+  char buffer[16];
+  std::snprintf(buffer, sizeof buffer, "%x", value);
+  return buffer;
+}
+
+std::string BytesName(const std::string& bytes) {
+  std::string name;
+  for (unsigned char c : bytes) {
+    if (std::isalnum(c)) {
+      name += static_cast<char>(c);
+    } else if (c == 0x1b) {
+      name += "Esc";
+    } else if (c == '[' || c == ';' || c == '~') {
+      if (name.empty() || name.back() != '_') name += '_';
+    } else {
+      name += "x" + Hex(c);
+    }
+  }
+  return name;
+}
+
+void PrintTo(const BytesCase& c, std::ostream* os) {
+  *os << "bytes \"";
+  for (unsigned char b : c.bytes) {
+    if (b >= 0x20 && b < 0x7f) *os << b;
+    else *os << "\\x" << Hex(b);
+  }
+  *os << "\" -> key " << Hex(c.key) << " modifiers " << c.modifiers << ", " << c.used << " bytes used";
+}
+
+std::string BytesCaseName(const ::testing::TestParamInfo<BytesCase>& info) {
+  return BytesName(info.param.bytes) + "_is_" + Hex(info.param.key);
+}
 
 class DecodeBytesTable : public ::testing::TestWithParam<BytesCase> {};
 
@@ -85,7 +125,8 @@ INSTANTIATE_TEST_SUITE_P(
         // Alt+F1 sent as Esc + the F1 sequence; Alt + an accented letter.
         BytesCase{"\x1b\x1bOP", 0x6800, kLeftAlt, 4},
         BytesCase{"\x1b\x1b[A", 0x9800, kLeftAlt, 4},
-        BytesCase{"\x1b\xc3\xa9", 0x82, kLeftAlt, 3}));
+        BytesCase{"\x1b\xc3\xa9", 0x82, kLeftAlt, 3}),
+    BytesCaseName);
 
 TEST(DecodeBytes, WaitsForTheRestOfASequence) {
   for (std::string partial : {"\x1b", "\x1b[", "\x1b[1", "\x1b[1;", "\x1b[1;5", "\x1bO", "\xc3",
@@ -165,6 +206,17 @@ struct NameCase {
   int modifiers;
 };
 
+void PrintTo(const NameCase& c, std::ostream* os) {
+  *os << c.name << " -> key " << Hex(c.key) << " modifiers " << c.modifiers;
+}
+
+std::string NameCaseName(const ::testing::TestParamInfo<NameCase>& info) {
+  std::string name;
+  for (const char* p = info.param.name; *p != '\0'; ++p)
+    if (std::isalnum(static_cast<unsigned char>(*p)) || *p == '_') name += *p;
+  return name;
+}
+
 class DecodeKeyNameTable : public ::testing::TestWithParam<NameCase> {};
 
 TEST_P(DecodeKeyNameTable, GivesThePcKey) {
@@ -200,7 +252,8 @@ INSTANTIATE_TEST_SUITE_P(
         NameCase{"kPRV5", 0x8400, kLeftCtrl}, NameCase{"kNXT5", 0x7600, kLeftCtrl},
         NameCase{"kLFT3", 0x9b00, kLeftAlt}, NameCase{"kDC3", 0xa300, kLeftAlt},
         NameCase{"kLFT2", 0x4b00, kShift}, NameCase{"kLFT6", 0x7300, kLeftCtrl | kShift},
-        NameCase{"kIC5", 0x9200, kLeftCtrl}));
+        NameCase{"kIC5", 0x9200, kLeftCtrl}),
+    NameCaseName);
 
 TEST(DecodeKeyName, IgnoresNamesThatAreNoKey) {
   for (const char* name : {"KEY_MOUSE", "KEY_RESIZE", "KEY_F(0)", "KEY_F(64)", "KEY_F(x)",

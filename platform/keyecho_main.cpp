@@ -1,6 +1,7 @@
 // keyecho REPORT STOPKEY [THROWKEY]
 //
-// Opens the real terminal, draws a double frame with an accented title and
+// Opens the real terminal with the module's 80 x 25 screen placed on it
+// (platform/fixed_screen.h), draws a double frame with an accented title and
 // writes every key it reads to REPORT as "key <hex code> <hex modifiers>"
 // (mouse clicks as "mouse <row> <column>") until the key STOPKEY (hex)
 // arrives. "ready <pid>" is written once the screen is drawn. THROWKEY throws an
@@ -16,6 +17,7 @@
 
 #include "format/cp850.h"
 #include "platform/curses_terminal.h"
+#include "platform/fixed_screen.h"
 
 namespace {
 
@@ -60,6 +62,8 @@ int main(int argc, char** argv) {
   const unsigned long throwKey = argc == 4 ? std::strtoul(argv[3], nullptr, 16) : 0x10000;
   std::string error;
   std::unique_ptr<platform::Terminal> terminal = platform::OpenCursesTerminal(error);
+  // The module's 80 x 25 screen on it, as repquota has it.
+  if (terminal) terminal = platform::OpenFixedScreen(std::move(terminal), error);
   if (!terminal) {
     std::fprintf(stderr, "keyecho: %s\n", error.c_str());
     std::fprintf(report, "error: %s\n", error.c_str());

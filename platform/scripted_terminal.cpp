@@ -131,7 +131,7 @@ void ScriptedTerminal::ScriptEnded() {
 }
 
 std::unique_ptr<Terminal> OpenScriptedTerminal(const std::string& keysPath, const std::string& screenPath,
-                                               std::string& error) {
+                                               std::string& error, int rows, int columns) {
   std::ifstream in(keysPath, std::ios::binary);
   if (!in) {
     error = "cannot read the key script " + keysPath;
@@ -144,7 +144,7 @@ std::unique_ptr<Terminal> OpenScriptedTerminal(const std::string& keysPath, cons
     error = keysPath + ": " + script.error;
     return nullptr;
   }
-  return std::make_unique<ScriptedTerminal>(std::move(script.steps), screenPath);
+  return std::make_unique<ScriptedTerminal>(std::move(script.steps), screenPath, rows, columns);
 }
 
 }  // namespace platform

@@ -78,8 +78,9 @@ class ScriptedTerminal : public Terminal {
 };
 
 // Reads the key script at `keysPath`; dumps go to `screenPath` (empty:
-// none). Null with `error` set when the script cannot be read or is wrong.
+// none). The terminal has `rows` x `columns` cells. Null with `error` set
+// when the script cannot be read or is wrong.
 std::unique_ptr<Terminal> OpenScriptedTerminal(const std::string& keysPath, const std::string& screenPath,
-                                               std::string& error);
+                                               std::string& error, int rows = 25, int columns = 80);
 
 }  // namespace platform

@@ -94,6 +94,14 @@ class Terminal {
 
   // Appends the current screen to the dump file, where there is one.
   virtual void Snapshot() {}
+
+  // Asks the terminal to grow to at least `rows` x `columns` (a terminal
+  // emulator's window-size request). True when it now is that large.
+  virtual bool RequestSize(int /*rows*/, int /*columns*/) { return false; }
+
+  // The rows of the active pop-up window (0, 0: none), for a view that
+  // cannot show every row at once.
+  virtual void SetFocusRows(int /*top*/, int /*bottom*/) {}
 };
 
 // The terminal in use; set once by the program's start.

@@ -59,7 +59,12 @@ ProgramResult RunProgram(const std::vector<std::string>& argv,
     const auto eq = entry.find('=');
     if (eq != std::string::npos) merged[entry.substr(0, eq)] = entry.substr(eq + 1);
   }
-  for (const auto& [k, v] : environment) merged[k] = v;
+  for (const auto& [k, v] : environment) {
+    if (v.empty())
+      merged.erase(k);
+    else
+      merged[k] = v;
+  }
   std::vector<std::string> envStrings;
   for (const auto& [k, v] : merged) envStrings.push_back(k + "=" + v);
   std::vector<char*> envp;
@@ -162,12 +167,15 @@ std::map<std::string, std::string> SuiteRoot::Environment(const fs::path& keys, 
 }
 
 ProgramResult SuiteRoot::RunRepquota(const std::string& script, std::vector<std::string>& screens,
-                                     const std::string& name, const std::string& workstation) const {
+                                     const std::string& name, const std::string& workstation,
+                                     const std::map<std::string, std::string>& extra) const {
   const fs::path keys = dir_ / (name + ".keys");
   const fs::path dump = dir_ / (name + ".screens");
   WriteFile(keys, script);
   fs::remove(dump);
-  ProgramResult r = RunProgram({KIT_REPQUOTA}, Environment(keys, dump, workstation));
+  std::map<std::string, std::string> environment = Environment(keys, dump, workstation);
+  for (const auto& [k, v] : extra) environment[k] = v;
+  ProgramResult r = RunProgram({KIT_REPQUOTA}, environment);
   screens = SplitScreens(ReadFile(dump));
   return r;
 }

@@ -17,8 +17,9 @@ struct ProgramResult {
   std::string standardError;
 };
 
-// Runs `argv` with `environment` added to this process's, standard input
-// from /dev/null; kills it after `limit`.
+// Runs `argv` with `environment` added to this process's (an empty value
+// unsets the variable), standard input from /dev/null; kills it after
+// `limit`.
 ProgramResult RunProgram(const std::vector<std::string>& argv,
                          const std::map<std::string, std::string>& environment,
                          std::chrono::seconds limit = std::chrono::seconds(60));
@@ -54,9 +55,12 @@ class SuiteRoot {
                                                  const std::string& workstation = "TMP") const;
 
   // Runs repquota with `script` as its key script; the screens it dumped
-  // are in `screens` afterwards.
+  // are in `screens` afterwards. `extra` adds to or replaces the
+  // environment (an empty value unsets a variable), for example
+  // {{"KIT_SCREEN_SIZE", "120x40"}}.
   ProgramResult RunRepquota(const std::string& script, std::vector<std::string>& screens,
-                            const std::string& name = "run", const std::string& workstation = "TMP") const;
+                            const std::string& name = "run", const std::string& workstation = "TMP",
+                            const std::map<std::string, std::string>& extra = {}) const;
 
   // The copies the print stand-in kept, in order.
   std::vector<std::string> PrintedFiles() const;
@@ -66,7 +70,8 @@ class SuiteRoot {
   std::string language_, workDate_;
 };
 
-// The screens of a dump file, each as 25 lines joined by "\n".
+// The screens of a dump file, each as its lines (25 unless the scripted
+// terminal was given another size) joined by "\n".
 std::vector<std::string> SplitScreens(const std::string& dump);
 // The file's bytes ("" when missing).
 std::string ReadFile(const std::filesystem::path& path);

@@ -114,6 +114,9 @@ struct Owner {
   int monthly;          // cents per month, receipt slot 1
 };
 
+// What was paid for a concept. No administration fee ("HO") among them:
+// the module works the fee out itself for that line, and a paid fee would
+// be added to it a second time.
 struct Payment {
   const char* conceptCode;
   const char* description;
@@ -154,7 +157,6 @@ std::vector<Property> DemoProperties() {
                 {"AG", "AIGUA COMUNITÀRIA", 9810, 'N', 1, 3},
                 {"AC", "ASSEGURANÇA EDIFICI", 84300, 'N', 1, 12},
                 {"MA", "PORTA DEL GARATGE", 15125, 'N', 1, 12},
-                {"HO", "HONORARIS ADMINISTRACIÓ", 6292, 'N', 1, 1},
                 {"RE", "REPARACIÓ BALCÓ 2n 1a", 42350, 'S', 0, 12}},
                3});
   p.push_back({2, "GRAN DE GRÀCIA, 88 *C.P.", 1, 3, 700, 1, "ESH17654321",

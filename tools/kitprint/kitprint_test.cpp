@@ -7,10 +7,13 @@
 #include <fstream>
 #include <sstream>
 
+#include "config/catalog.h"
+#include "config/session.h"
 #include "format/cp850.h"
 #include "tools/kitprint/outputs.h"
 #include "tools/kitprint/page_layout.h"
 #include "tools/kitprint/print_file.h"
+#include "tools/kitprint/texts.h"
 
 namespace kitprint {
 namespace {
@@ -85,6 +88,30 @@ TEST(PageLayout, JustificationDoesNotMoveFixedPitchText) {
   EXPECT_EQ(pages[0].lines[2], std::string(38, ' ') + "TOTAL DESPESES < A > " + std::string(26, ' ') + "    12,00");
 }
 
+// The operator's texts follow the session's language through kitprint's
+// own catalogue.
+TEST(OperatorTexts, FollowTheSessionLanguage) {
+  config::ResetSession();
+  config::Session().RootDir = std::string(KIT_SUITE_DIR) + "/";
+  struct Case {
+    const char* language;
+    const char* status;
+    const char* saved;
+  } cases[] = {
+      {"CAT", " Pàgina 2/5   Av Pàg/Re Pàg: pàgines", "El llistat s'ha desat a /x/a.pdf"},
+      {"SPA", " Página 2/5   Av Pág/Re Pág: páginas", "El listado se ha guardado en /x/a.pdf"},
+      {"GLG", " Páxina 2/5   Av Páx/Re Páx: páxinas", "O listado gardouse en /x/a.pdf"},
+  };
+  for (const Case& c : cases) {
+    config::Session().Language = c.language;
+    EXPECT_EQ(format::Cp850ToUtf8(PagerStatus(2, 5)).rfind(c.status, 0), 0u) << c.language;
+    EXPECT_EQ(format::Cp850ToUtf8(SavedNotice("/x/a.pdf")), c.saved) << c.language;
+    EXPECT_FALSE(PressAKey().empty());
+  }
+  config::ResetSession();
+  config::ResetCatalog();
+}
+
 TEST(TextOutput, Utf8PagesEndedByFormFeeds) {
   PrintFile f = ParsePrintFile(std::string("DEVICEx.txt\r\nPAGE 66 \r\n 1 ,P\xB7GINA    , 1 \r\nPAGE 66 \r\n 2 ,\xC4\xC4, 1 \r\n"));
   EXPECT_EQ(PagesAsText(LayOutPages(f)), "PÀGINA\n\f ──\n\f");
@@ -143,6 +170,26 @@ TEST_F(KitprintProgram, ScreenDeviceWritesTextWhenNotATerminal) {
   WritePrintFile("PANTALLA");
   std::string out = RunCapture(std::string(KITPRINT_EXE) + " " + dir_ + "/kitprint.tmp </dev/null");
   EXPECT_EQ(out.substr(0, 11), "CORRESPONEN");
+}
+
+TEST_F(KitprintProgram, OutputChosenOnTheCommandLine) {
+  WritePrintFile("PANTALLA");
+  const std::string exe = KITPRINT_EXE;
+  ASSERT_EQ(std::system((exe + " -o " + dir_ + "/chosen.txt " + dir_ + "/kitprint.tmp 2>/dev/null").c_str()), 0);
+  std::ifstream in(dir_ + "/chosen.txt");
+  std::stringstream s;
+  s << in.rdbuf();
+  EXPECT_EQ(s.str().substr(0, 11), "CORRESPONEN");
+  // Not on a terminal: where it went is said on standard error.
+  const std::string said = RunCapture(exe + " -o " + dir_ + "/chosen.pdf " + dir_ + "/kitprint.tmp 2>&1 </dev/null");
+  EXPECT_NE(said.find("2 pages written to " + dir_ + "/chosen.pdf"), std::string::npos) << said;
+  std::ifstream pdf(dir_ + "/chosen.pdf", std::ios::binary);
+  std::string head(5, '\0');
+  pdf.read(head.data(), 5);
+  EXPECT_EQ(head, "%PDF-");
+  // Only documents: anything else is a usage error.
+  for (const char* bad : {" -o " , " -o x.doc ", " -o a.txt -o b.txt "})
+    EXPECT_EQ(WEXITSTATUS(std::system((exe + bad + dir_ + "/kitprint.tmp 2>/dev/null").c_str())), 2) << bad;
 }
 
 TEST_F(KitprintProgram, MissingFileAndBadUsageFail) {

@@ -1,29 +1,38 @@
 // kitprint: turns the module's print file into pages on the screen, a text
 // file, a PDF document or a printer queue, as its device line asks.
+#include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
 #include <string>
 
 #include "config/session.h"
+#include "format/cp850.h"
 #include "platform/host_path.h"
 #include "tools/kitprint/outputs.h"
 #include "tools/kitprint/page_layout.h"
 #include "tools/kitprint/print_file.h"
+#include "tools/kitprint/texts.h"
 
 namespace {
 
 const char kUsage[] =
-    "usage: kitprint [PRINTFILE]\n"
+    "usage: kitprint [-o FILE.pdf|FILE.txt] [PRINTFILE]\n"
     "\n"
     "Prints the file the suite's programs write for printing. Without PRINTFILE\n"
     "it reads \"kitprint.tmp\" in the operator's temporary directory (KITTMP, else\n"
     "the terminal directory of the session).\n"
     "\n"
-    "The file's device line says where the pages go:\n"
+    "  -o FILE.pdf   write the pages as a PDF document FILE.pdf, whatever the\n"
+    "                device line says\n"
+    "  -o FILE.txt   write them as UTF-8 text, each page ended by a form feed\n"
+    "\n"
+    "Otherwise the file's device line says where the pages go:\n"
     "  (empty) or PANTALLA  the screen: page by page in a pager (PgDn, PgUp,\n"
     "                       arrows, Esc or q leaves); when standard output is\n"
     "                       not a terminal, the pages are written to it as text\n"
@@ -32,6 +41,11 @@ const char kUsage[] =
     "  PDF                  a PDF document \"kitprint.pdf\" beside the print file\n"
     "  NAME.txt             UTF-8 text at NAME.txt, each page ended by a form feed\n"
     "  anything else        the printer queue of that name, through lp\n"
+    "\n"
+    "When a document was written and kitprint runs on a terminal, the path is\n"
+    "shown and a key gives the terminal back (to the program that printed).\n"
+    "The pager and that notice speak the session's language (catalogue\n"
+    "LOCALE/KITPRINT.LNG under KITROOT).\n"
     "\n"
     "Lines of the print file that cannot be understood are reported on standard\n"
     "error; everything else is printed. Exit status: 0 printed, 1 failure,\n"
@@ -51,15 +65,55 @@ std::string DirectoryOf(const std::string& path) {
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
+bool Interactive() { return isatty(STDIN_FILENO) && isatty(STDOUT_FILENO); }
+
+// Tells the operator where the listing went and waits for one key, so that
+// the path is read before the printing program takes the terminal back.
+void ShowSavedFile(const std::string& path) {
+  std::error_code ec;
+  const std::string shown = std::filesystem::absolute(path, ec).string();
+  std::printf("\n%s\n%s\n", format::Cp850ToUtf8(kitprint::SavedNotice(ec ? path : shown)).c_str(),
+              format::Cp850ToUtf8(kitprint::PressAKey()).c_str());
+  std::fflush(stdout);
+  termios saved{};
+  const bool raw = tcgetattr(STDIN_FILENO, &saved) == 0;
+  if (raw) {
+    termios oneKey = saved;
+    oneKey.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+    oneKey.c_cc[VMIN] = 1;
+    oneKey.c_cc[VTIME] = 0;
+    tcsetattr(STDIN_FILENO, TCSANOW, &oneKey);
+  }
+  char key = 0;
+  while (read(STDIN_FILENO, &key, 1) < 0 && errno == EINTR) {
+  }
+  if (raw) tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+  // A key that sends a sequence (an arrow) leaves nothing behind.
+  tcflush(STDIN_FILENO, TCIFLUSH);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::string printFile;
+  std::string output;  // -o: the document to write instead of the device
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
       std::fputs(kUsage, stdout);
       return 0;
+    }
+    if (arg == "-o") {
+      if (i + 1 >= argc || !output.empty()) {
+        std::fprintf(stderr, "kitprint: -o needs one FILE.pdf or FILE.txt\n%s", kUsage);
+        return 2;
+      }
+      output = argv[++i];
+      if (!EndsWithIgnoringCase(output, ".pdf") && !EndsWithIgnoringCase(output, ".txt")) {
+        std::fprintf(stderr, "kitprint: -o %s: the name must end in .pdf or .txt\n%s", output.c_str(), kUsage);
+        return 2;
+      }
+      continue;
     }
     if (!arg.empty() && arg[0] == '-') {
       std::fprintf(stderr, "kitprint: unknown option %s\n%s", arg.c_str(), kUsage);
@@ -71,10 +125,9 @@ int main(int argc, char** argv) {
     }
     printFile = arg;
   }
-  if (printFile.empty()) {
-    config::LoadSession();
-    printFile = platform::HostPathOrRaw(config::Session().TempDir + "kitprint.tmp");
-  }
+  // The session gives the language, the suite root and the temporary directory.
+  config::LoadSession();
+  if (printFile.empty()) printFile = platform::HostPathOrRaw(config::Session().TempDir + "kitprint.tmp");
 
   std::ifstream in(printFile, std::ios::binary);
   if (!in) {
@@ -88,11 +141,12 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "kitprint: %s, line %d: %s\n", printFile.c_str(), p.lineNumber, p.message.c_str());
   std::vector<kitprint::Page> pages = kitprint::LayOutPages(file);
 
-  const std::string& device = file.device;
+  const std::string& device = output.empty() ? file.device : output;
   std::string error;
   bool ok = true;
+  std::string written;  // the document written, when one was
   if (device.empty() || device == "PANTALLA") {
-    if (isatty(STDOUT_FILENO) && isatty(STDIN_FILENO)) {
+    if (Interactive()) {
       kitprint::ShowInPager(pages);
     } else {
       std::string text = kitprint::PagesAsText(pages);
@@ -101,20 +155,27 @@ int main(int argc, char** argv) {
   } else if (device == "PDF" || EndsWithIgnoringCase(device, ".pdf")) {
     std::string path = device == "PDF" ? DirectoryOf(printFile) + "kitprint.pdf" : device;
     ok = kitprint::WritePdf(pages, path, error);
-    if (ok) std::fprintf(stderr, "kitprint: %zu pages written to %s\n", pages.size(), path.c_str());
+    if (ok) written = path;
   } else if (EndsWithIgnoringCase(device, ".txt")) {
     std::ofstream out(device, std::ios::binary | std::ios::trunc);
     std::string text = kitprint::PagesAsText(pages);
     out << text;
     out.close();
     ok = static_cast<bool>(out);
-    if (!ok) error = "cannot write " + device;
+    if (ok) written = device;
+    else error = "cannot write " + device;
   } else {
     ok = kitprint::SendToPrinter(pages, device, error);
   }
   if (!ok) {
     std::fprintf(stderr, "kitprint: %s\n", error.c_str());
     return 1;
+  }
+  if (!written.empty()) {
+    if (Interactive())
+      ShowSavedFile(written);
+    else
+      std::fprintf(stderr, "kitprint: %zu pages written to %s\n", pages.size(), written.c_str());
   }
   return 0;
 }

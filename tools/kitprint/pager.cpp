@@ -8,6 +8,7 @@
 
 #include "format/cp850.h"
 #include "tools/kitprint/outputs.h"
+#include "tools/kitprint/texts.h"
 
 namespace kitprint {
 
@@ -33,10 +34,11 @@ void ShowInPager(const std::vector<Page>& pages) {
       std::string part = line.substr(static_cast<std::size_t>(left), static_cast<std::size_t>(cols));
       mvaddstr(r, 0, format::Cp850ToUtf8(part).c_str());
     }
-    std::string status = " Page " + std::to_string(index + 1) + "/" + std::to_string(pages.size()) +
-                         "   PgDn/PgUp pages   arrows scroll   Esc or q leaves ";
+    // Cut in code page 850, one byte a character, so no character is split.
+    const std::string status =
+        format::Cp850ToUtf8(PagerStatus(index + 1, pages.size()).substr(0, static_cast<std::size_t>(cols)));
     attron(A_REVERSE);
-    mvaddnstr(LINES - 1, 0, status.c_str(), cols);
+    mvaddstr(LINES - 1, 0, status.c_str());
     attroff(A_REVERSE);
     refresh();
     int key = getch();

@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# kitprint on a real terminal inside tmux: the pager's status line and the
+# notice of a written document speak the session's language, and the
+# notice waits for a key before the terminal goes back to the caller.
+#
+# usage: kitprint_terminal_test.sh KITPRINT SUITE_DIR     (exit 77: skipped)
+set -u
+kitprint=${1:?usage: kitprint_terminal_test.sh KITPRINT SUITE_DIR}
+suite=${2:?usage: kitprint_terminal_test.sh KITPRINT SUITE_DIR}
+if ! command -v tmux >/dev/null 2>&1; then
+  echo "SKIPPED: tmux is not installed"
+  exit 77
+fi
+
+export LANG=C.UTF-8 LC_ALL=C.UTF-8
+socket="kit-kitprint-test-$$"
+work=$(mktemp -d)
+failures=0
+tm() { tmux -L "$socket" -f /dev/null "$@"; }
+cleanup() {
+  tm kill-server >/dev/null 2>&1
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() {
+  failures=$((failures + 1))
+  echo "FAIL: $*"
+}
+wait_screen() {  # wait_screen SESSION TEXT
+  local i
+  for ((i = 0; i < 200; i++)); do
+    tm capture-pane -p -t "$1" 2>/dev/null | grep -qF -- "$2" && return 0
+    sleep 0.05
+  done
+  return 1
+}
+
+# A Spanish session on a root with kitprint's catalogue.
+mkdir -p "$work/root/LOCALE" "$work/root/TMP"
+cp "$suite/LOCALE/KITPRINT.LNG" "$work/root/LOCALE/"
+printf '[Sistema]\r\nIdioma=SPA\r\n' >"$work/root/TMP/VoraTerm.ini"
+print_file() {  # print_file DEVICE
+  printf 'DEVICE%s\r\nPAGE 66 \r\n 1 ,PRIMERA, 1 \r\nPAGE 66 \r\n 1 ,SEGUNDA, 1 \r\n' "$1" >"$work/root/TMP/kitprint.tmp"
+}
+run() {  # run SESSION: kitprint on the session's file, then a marker
+  tm new-session -d -s "$1" -x 80 -y 24 \
+    "cd '$work/root' && env TERM=xterm-256color KITROOT='$work/root/' KITTMP='$work/root/TMP/' '$kitprint'; echo KITPRINT-ENDED; sleep 30"
+}
+
+print_file PANTALLA
+run pager
+if wait_screen pager "PRIMERA"; then
+  status=$(tm capture-pane -p -t pager | tail -n 1)
+  [[ "$status" == " Página 1/2"* ]] || fail "pager status line: '$status'"
+  tm send-keys -t pager q
+  wait_screen pager "KITPRINT-ENDED" || fail "q did not leave the pager"
+else
+  fail "the pager did not show the pages: $(tm capture-pane -p -t pager)"
+fi
+
+print_file informe.pdf
+run pdf
+if wait_screen pdf "Pulse una tecla"; then
+  screen=$(tm capture-pane -p -t pdf)
+  grep -qF "El listado se ha guardado en $work/root/informe.pdf" <<<"$screen" || fail "no path shown: $screen"
+  grep -qF "KITPRINT-ENDED" <<<"$screen" && fail "kitprint did not wait for a key"
+  [[ -s "$work/root/informe.pdf" ]] || fail "no document written"
+  tm send-keys -t pdf x
+  wait_screen pdf "KITPRINT-ENDED" || fail "a key did not give the terminal back"
+else
+  fail "no notice of the written document: $(tm capture-pane -p -t pdf)"
+fi
+
+((failures == 0)) && echo "kitprint on the terminal: all checks passed"
+((failures == 0))
