@@ -9,6 +9,8 @@
 #include "app/module.h"
 #include "platform/curses_terminal.h"
 #include "platform/scripted_terminal.h"
+#include "platform/session_end.h"
+#include "platform/signals.h"
 #include "platform/system.h"
 #include "platform/terminal.h"
 
@@ -26,7 +28,18 @@ constexpr const char* kUsage =
     "  KIT_KEYS    a key script: run on a scripted 80 x 25 screen instead of the terminal\n"
     "  KIT_SCREEN  with KIT_KEYS: file the screen dumps are appended to\n"
     "\n"
-    "Leave the first screen with Esc to end the program.\n";
+    "Leave the first screen with Esc to end the program.\n"
+    "\n"
+    "Exit status:\n"
+    "  0    the operator ended the program\n"
+    "  1    a failure the operator was shown: a data file or the form file cannot\n"
+    "       be used, a report was stopped by a file that could not be read or\n"
+    "       written, or the terminal was lost\n"
+    "  2    wrong arguments\n"
+    "  3    the key script (KIT_KEYS) ran out; the screen is dumped first\n"
+    "  128+N  ended by signal N (SIGHUP 129, SIGINT 130, SIGTERM 143)\n"
+    "However it ends, the budget lock is released and the working file\n"
+    "(PressupH.tmp) and window stack file (WinPush.tmp) are removed.\n";
 
 }  // namespace
 
@@ -36,6 +49,10 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, help ? stdout : stderr);
     return help ? 0 : 2;
   }
+
+  // Termination signals only raise a flag: the waits see it and the run
+  // unwinds to here, releasing its locks and removing its files.
+  platform::InstallTerminationSignals();
 
   std::string error;
   std::unique_ptr<platform::Terminal> terminal;
@@ -53,8 +70,16 @@ int main(int argc, char** argv) {
 
   app::InstallModuleParts();
 
-  const int status = app::RunModule();
+  int status = 0;
+  std::string reason;
+  try {
+    status = app::RunModule();
+  } catch (const platform::SessionEnded& end) {
+    status = end.exitStatus;
+    reason = end.reason;
+  }
   platform::SetCurrentTerminal(nullptr);
-  terminal.reset();
+  terminal.reset();  // the real terminal is given back before anything is written
+  if (!reason.empty()) std::fprintf(stderr, "%s\n", reason.c_str());
   return status;
 }
