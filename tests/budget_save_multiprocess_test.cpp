@@ -70,7 +70,7 @@ TEST(BudgetSave, AKilledSaveLeavesTheOldOrTheNewBudget) {
   const fs::path previous = fs::current_path();
   OpenRoot(root);
   FillWorking(1);
-  ASSERT_EQ(app::SaveStoredBudget(), 0);
+  ASSERT_TRUE(app::SaveStoredBudget().ok());
   data::ResetDataFiles();
 
   std::mt19937 random(12345);
@@ -83,7 +83,7 @@ TEST(BudgetSave, AKilledSaveLeavesTheOldOrTheNewBudget) {
       OpenRoot(root);
       for (std::int32_t mark = 2;; mark = mark == 2 ? 3 : 2) {
         FillWorking(mark);
-        if (app::SaveStoredBudget() != 0) _exit(1);
+        if (!app::SaveStoredBudget().ok()) _exit(1);
       }
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20 + random() % 80));
