@@ -19,7 +19,7 @@ static_assert(std::atomic<int>::is_always_lock_free);
 bool g_installed = false;
 int g_deferred = 0;
 
-extern "C" void RaiseTerminationFlag(int sig) {
+void RaiseTerminationFlag(int sig) {
   int none = 0;
   // The first request counts; a second one of another kind changes nothing.
   g_signal.compare_exchange_strong(none, sig);
