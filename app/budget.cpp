@@ -3,12 +3,14 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cmath>
 #include <limits>
 #include <string>
 #include <unordered_map>
 
 #include "app/administrator.h"
+#include "app/clean_up.h"
 #include "app/hooks.h"
 #include "app/module.h"
 #include "app/records.h"
@@ -17,7 +19,9 @@
 #include "config/catalog.h"
 #include "console/form_input.h"
 #include "data/files.h"
+#include "data/key_walk.h"
 #include "data/locks.h"
+#include "data/transaction.h"
 #include "format/cp850.h"
 #include "format/dates.h"
 #include "format/numbers.h"
@@ -48,8 +52,8 @@ std::string TrimRight(std::string text) {
   return text;
 }
 
-bool ReadsOn(std::int16_t status, std::string_view key, std::string_view prefix) {
-  return status == 0 && key.substr(0, prefix.size()) == prefix;
+StepResult ReadFailed(std::int16_t fileId, std::int16_t status) {
+  return StepResult::Failed(data::FailureText(fileId, status));
 }
 
 bool InTables(std::int16_t n) { return n >= 1 && n <= kMaxOwnerNumber; }
@@ -85,10 +89,13 @@ DistributionPrinter& Printer() {
   return printer;
 }
 
-void ComputePeriods() {
+StepResult ComputePeriods() {
   BudgetState& b = Budget();
   const ReportParameters& p = Parameters();
-  data::ReadByKey(kPropertiesFile, 0, p.PropertyCode, 0);
+  // Screen 1 found the property; a read that fails now must not leave the
+  // periods to whatever the record area held.
+  if (const std::int16_t status = data::ReadByKey(kPropertiesFile, 0, p.PropertyCode, 0); status != 0)
+    return ReadFailed(kPropertiesFile, status);
   const records::Property property = PropertyRecord();
   std::int16_t months = property.PeriodMonths();
   // 0 means a year; a negative length would run the periods backwards.
@@ -113,20 +120,23 @@ void ComputePeriods() {
   }
   b.PropertyName = TrimRight(format::NameInReadingOrder(property.Name()));
   b.PropertyTaxId = property.TaxId();
+  return {};
 }
 
-void CollectOwnerIssues() {
+StepResult CollectOwnerIssues() {
   BudgetState& b = Budget();
   const std::string& code = Parameters().PropertyCode;
+  // The lock's result is not tested: the owners are read all the same.
   data::LockKey("PropietH", code);
+  CleanUp release([] { data::ReleaseLock("PropietH"); });
   b.OwnerCount = 0;
   b.OwnerIssued.fill(0);
   b.OwnerMonthsLeft.fill(0);
   b.OtherOwnerIssues.clear();
   const records::Owner owner{Area().owner.data()};
   const records::Collection collection{Area().collection.data()};
-  for (std::int16_t s = data::ReadByKey(kOwnersFile, 0, code, 1); ReadsOn(s, owner.Key(), code);
-       s = data::StepRecords(kOwnersFile, 1)) {
+  data::KeyWalk owners(kOwnersFile, 0, code, [&] { return owner.PropertyCode() == code; });
+  for (; owners.Valid(); owners.Next()) {
     ++b.OwnerCount;
     const std::int16_t n = records::OwnerNumber(owner.Key());
     const std::string key = owner.Key();
@@ -134,11 +144,13 @@ void CollectOwnerIssues() {
     std::int32_t issued = 0;
     std::int16_t monthsLeft = 0;
     const std::string last = key + b.NextEnd;
-    for (std::int16_t c = data::ReadByKey(kCollectionsFile, 0, key + b.NextStart, 1);
-         c == 0 && collection.OwnerKey() + collection.Date() <= last; c = data::StepRecords(kCollectionsFile, 1)) {
+    data::KeyWalk receipts(kCollectionsFile, 0, key + b.NextStart,
+                           [&] { return collection.OwnerKey() + collection.Date() <= last; });
+    for (; receipts.Valid(); receipts.Next()) {
       AddAmount(issued, collection.Amount());
       if (collection.Date() > latest) latest = collection.Date();
     }
+    if (receipts.Failed()) return StepResult::Failed(receipts.FailureText());
     if (latest < b.NextEnd) monthsLeft = static_cast<std::int16_t>(format::DateDifference(latest, b.NextEnd, "M"));
     // Owner numbers outside 1 to 999 have no place in the tables.
     if (InTables(n)) {
@@ -148,7 +160,10 @@ void CollectOwnerIssues() {
       b.OtherOwnerIssues[key] = {issued, monthsLeft};
     }
   }
-  data::ReleaseLock("PropietH");
+  // Owners missed by a failed read would change the fee line and every
+  // share: the budget cannot be built from part of them.
+  if (owners.Failed()) return StepResult::Failed(owners.FailureText());
+  return {};
 }
 
 std::int32_t ComputeFeeAmount() {
@@ -173,19 +188,22 @@ std::int32_t LineBudget(std::int32_t spent, std::string_view variation) {
   return Rounded(format::NumberValue(variation) + spent);
 }
 
-void BuildWorkingBudget() {
+StepResult BuildWorkingBudget() {
   BudgetState& b = Budget();
   WorkingFile& file = Working();
   const std::string& code = Parameters().PropertyCode;
   b.FeeAmount = ComputeFeeAmount();
 
   std::string columnList;
-  if (data::ReadByKey(kConceptColumnsFile, 0, code, 0) == 0)
+  // No list for the property is no error: the lookup then finds nothing.
+  if (const std::int16_t status = data::ReadByKey(kConceptColumnsFile, 0, code, 0); status == 0)
     columnList = records::ConceptColumns{Area().conceptColumns.data()}.List();
+  else if (!data::EndsWalk(status))
+    return ReadFailed(kConceptColumnsFile, status);
 
   const records::Concept expense{Area().expenseConcept.data()};
-  for (std::int16_t s = data::ReadByKey(kConceptsFile, 0, std::string(2, '\0'), 1); s == 0;
-       s = data::StepRecords(kConceptsFile, 1)) {
+  data::KeyWalk concepts(kConceptsFile, 0, std::string(2, '\0'));
+  for (; concepts.Valid(); concepts.Next()) {
     WorkingLine line;
     line.code = expense.Code();
     line.description = expense.Description();
@@ -196,6 +214,7 @@ void BuildWorkingBudget() {
     line.column = ListedColumn(columnList, line.code, line.column);
     file.Append(line);
   }
+  if (concepts.Failed()) return StepResult::Failed(concepts.FailureText());
   for (int k = 0; k < kColumns; ++k) {
     WorkingLine line;
     line.code = std::string("\xFF") + kColumnLetters[static_cast<std::size_t>(k)];
@@ -211,6 +230,7 @@ void BuildWorkingBudget() {
   }
 
   std::vector<WorkingLine> lines = file.Lines();
+  if (file.Failed()) return StepResult::Failed(file.Failure());
   // The first line of each code: payments and stored lines go to the first
   // line that matches, and there are thousands of payments.
   std::unordered_map<std::string, int> firstLine;
@@ -221,8 +241,8 @@ void BuildWorkingBudget() {
   };
 
   const records::StoredLine stored{Area().stored.data()};
-  for (std::int16_t s = data::ReadByKey(kStoredBudgetFile, 0, code, 1); ReadsOn(s, stored.PropertyCode(), code);
-       s = data::StepRecords(kStoredBudgetFile, 1)) {
+  data::KeyWalk storedLines(kStoredBudgetFile, 0, code, [&] { return stored.PropertyCode() == code; });
+  for (; storedLines.Valid(); storedLines.Next()) {
     const std::string conceptCode = stored.Concept();
     const int i = first(conceptCode);
     if (i < 0) continue;
@@ -231,11 +251,13 @@ void BuildWorkingBudget() {
     line.variation = stored.Percent() != 0 ? format::PlainNumberText(stored.Percent() / 1000.0) + "%"
                                            : format::PlainNumberText(stored.Amount());
   }
+  if (storedLines.Failed()) return StepResult::Failed(storedLines.FailureText());
 
   const records::Payment payment{Area().payment.data()};
   const std::string last = code + b.PeriodEnd;
-  for (std::int16_t s = data::ReadByKey(kPaymentsFile, 0, code + b.PeriodStart, 1);
-       s == 0 && payment.PropertyCode() + payment.Date() <= last; s = data::StepRecords(kPaymentsFile, 1)) {
+  data::KeyWalk payments(kPaymentsFile, 0, code + b.PeriodStart,
+                         [&] { return payment.PropertyCode() + payment.Date() <= last; });
+  for (; payments.Valid(); payments.Next()) {
     const std::string conceptCode = payment.Concept();
     const char kind = payment.Kind();
     const int column = static_cast<int>(format::NumberValue(format::UnpackDigits(payment.ColumnNumber())));
@@ -251,6 +273,7 @@ void BuildWorkingBudget() {
     line.column = kind == 'N' && column >= 1 && column <= kColumns ? kColumnLetters[static_cast<std::size_t>(column - 1)]
                                                                    : ' ';
   }
+  if (payments.Failed()) return StepResult::Failed(payments.FailureText());
 
   b.TotalSpent = 0;
   b.TotalBudget = 0;
@@ -261,16 +284,20 @@ void BuildWorkingBudget() {
     if (static_cast<unsigned char>(line.column) > ' ') AddAmount(b.TotalBudget, line.budget);
     AddAmount(b.TotalSpent, line.spent);
   }
+  if (file.Failed()) return StepResult::Failed(file.Failure());
+  return {};
 }
 
-void BuildBudget() {
-  ComputePeriods();
-  CollectOwnerIssues();
-  BuildWorkingBudget();
+StepResult BuildBudget() {
+  StepResult result = ComputePeriods();
+  if (result.ok()) result = CollectOwnerIssues();
+  if (result.ok()) result = BuildWorkingBudget();
+  return result;
 }
 
-bool FillBudgetPage(int page) {
+StepResult FillBudgetPage(int page, bool& lastPage) {
   BudgetState& b = Budget();
+  WorkingFile& file = Working();
   console::FormScreen& screen = console::Forms().forms.Screen(2);
   const int fields = screen.fieldCount;
   const int perPage = (fields - 3) / 5 + 1;
@@ -280,7 +307,7 @@ bool FillBudgetPage(int page) {
   int k = 3;
   WorkingLine line;
   for (; k <= fields; k += 5, ++n) {
-    if (!Working().Read(n, line)) break;
+    if (!file.Read(n, line)) break;
     console::SetFieldValue(2, k, line.code + "  " + line.description);
     console::SetFieldValue(2, k + 1, std::string(1, line.column));
     console::SetFieldValue(2, k + 2, format::PlainNumberText(line.spent));
@@ -289,12 +316,15 @@ bool FillBudgetPage(int page) {
   }
   screen.fieldCount = static_cast<std::int16_t>(k - 1);
   b.Page = page;
-  b.Pages = std::max(1, static_cast<int>((Working().Count() + perPage - 1) / perPage));
-  return n > Working().Count();
+  b.Pages = std::max(1, static_cast<int>((file.Count() + perPage - 1) / perPage));
+  lastPage = n > file.Count();
+  if (file.Failed()) return StepResult::Failed(file.Failure());
+  return {};
 }
 
-void StoreBudgetPage(int page) {
+StepResult StoreBudgetPage(int page) {
   BudgetState& b = Budget();
+  WorkingFile& file = Working();
   const int perPage = (console::Forms().forms.Screen(2).fields.size() >= 3
                            ? (static_cast<int>(console::Forms().forms.Screen(2).fields.size()) - 3) / 5 + 1
                            : 1);
@@ -304,46 +334,66 @@ void StoreBudgetPage(int page) {
   std::int32_t n = (page - 1) * perPage + 1;
   WorkingLine line;
   for (int k = 3; k + 4 <= count; k += 5, ++n) {
-    if (!Working().Read(n, line)) break;
+    if (!file.Read(n, line)) break;
     line.column = Field2(k + 1).value.empty() ? ' ' : Field2(k + 1).value[0];
     line.variation = Field2(k + 3).value;
     line.budget = static_cast<std::int32_t>(format::NumberValue(Field2(k + 4).value));
-    Working().Write(n, line);
+    file.Write(n, line);
   }
+  // An edit that did not reach the file would be lost, or saved half.
+  if (file.Failed()) return StepResult::Failed(file.Failure());
+  return {};
 }
 
-std::int16_t SaveStoredBudget() {
+namespace {
+StepResult SaveFailed(const std::string& why) {
+  return StepResult::Failed(config::CatalogText("NO S'HA POGUT DESAR EL PRESSUPOST: ES MANTÉ L'ANTERIOR"_cp) + ". " +
+                            why);
+}
+}  // namespace
+
+StepResult SaveStoredBudget() {
   const std::string& code = Parameters().PropertyCode;
   const records::StoredLine stored{Area().stored.data()};
+  // The working budget is read whole before anything is touched: a file
+  // that cannot be read back must leave the stored budget as it was.
+  WorkingFile& file = Working();
+  const std::vector<WorkingLine> lines = file.Lines();
+  if (file.Failed()) return SaveFailed(file.Failure());
+  // Every working budget has its miscellaneous lines: an empty one was cut
+  // behind the program's back, and saving it would wipe the stored budget.
+  if (lines.empty())
+    return SaveFailed(config::CatalogText("NO ES POT LLEGIR EL FITXER DE TREBALL ") + WorkingFile::SuitePath() + ": " +
+                      platform::FileStatus{ENODATA}.Describe());
   // Deleting the old lines and inserting the new ones is one change: a
-  // crash between them must not leave the property without a budget.
-  std::int16_t status = data::BeginTransaction();
-  if (status != 0) return status;
-  for (std::int16_t s = data::ReadByKey(kStoredBudgetFile, 0, code, 1); ReadsOn(s, stored.PropertyCode(), code);
-       s = data::ReadByKey(kStoredBudgetFile, 0, code, 1)) {
-    status = data::DeleteRecord(kStoredBudgetFile);
-    if (status != 0) break;
+  // failure or a crash between them must not leave the property without a
+  // budget, or with half of one.
+  data::Transaction transaction;
+  if (const std::int16_t status = transaction.BeginStatus(); status != 0)
+    return SaveFailed(data::FailureText(kStoredBudgetFile, status));
+  for (;;) {
+    data::KeyWalk old(kStoredBudgetFile, 0, code, [&] { return stored.PropertyCode() == code; });
+    if (old.Failed()) return SaveFailed(old.FailureText());
+    if (!old.Valid()) break;
+    if (const std::int16_t status = data::DeleteRecord(kStoredBudgetFile); status != 0)
+      return SaveFailed(data::FailureText(kStoredBudgetFile, status));
   }
-  if (status == 0) {
-    for (const WorkingLine& line : Working().Lines()) {
-      const std::size_t p = line.variation.find('%');
-      std::int32_t percent = 0, amount = 0;
-      if (p != std::string::npos)
-        percent = Rounded(1000 * format::NumberValue(std::string_view(line.variation).substr(0, p)));
-      else
-        amount = Rounded(format::NumberValue(line.variation));
-      if (percent == 0 && amount == 0 && line.budget == 0) continue;
-      std::fill(Area().stored.begin(), Area().stored.end(), '\0');
-      stored.Set(code, line.code, line.column, percent, amount, line.budget);
-      status = data::InsertRecord(kStoredBudgetFile);
-      if (status != 0) break;
-    }
+  for (const WorkingLine& line : lines) {
+    const std::size_t p = line.variation.find('%');
+    std::int32_t percent = 0, amount = 0;
+    if (p != std::string::npos)
+      percent = Rounded(1000 * format::NumberValue(std::string_view(line.variation).substr(0, p)));
+    else
+      amount = Rounded(format::NumberValue(line.variation));
+    if (percent == 0 && amount == 0 && line.budget == 0) continue;
+    std::fill(Area().stored.begin(), Area().stored.end(), '\0');
+    stored.Set(code, line.code, line.column, percent, amount, line.budget);
+    if (const std::int16_t status = data::InsertRecord(kStoredBudgetFile); status != 0)
+      return SaveFailed(data::FailureText(kStoredBudgetFile, status));
   }
-  if (status != 0) {
-    data::AbortTransaction();
-    return status;
-  }
-  return data::EndTransaction();
+  if (const std::int16_t status = transaction.Commit(); status != 0)
+    return SaveFailed(data::FailureText(kStoredBudgetFile, status));
+  return {};
 }
 
 void InstallBudgetSteps() {
@@ -354,15 +404,15 @@ void InstallBudgetSteps() {
   SetRecordArea(kPaymentsFile, Area().payment);
   SetRecordArea(kStoredBudgetFile, Area().stored);
   ReportSteps& steps = Steps();
-  steps.OpenWorkingFile = [] { Working().Open(); };
-  steps.CloseWorkingFile = [] { Working().Close(); };
-  steps.BuildBudget = [] { BuildBudget(); };
-  steps.FillBudgetPage = [](int page) { return FillBudgetPage(page); };
-  steps.StoreBudgetPage = [](int page) { StoreBudgetPage(page); };
-  steps.SaveStoredBudget = [] {
-    if (SaveStoredBudget() != 0)
-      ShowRefusal(config::CatalogText("NO S'HA POGUT DESAR EL PRESSUPOST: ES MANTÉ L'ANTERIOR"_cp));
+  steps.OpenWorkingFile = [] {
+    WorkingFile& file = Working();
+    return file.Open() ? StepResult{} : StepResult::Failed(file.Failure());
   };
+  steps.CloseWorkingFile = [] { Working().Close(); };
+  steps.BuildBudget = [] { return BuildBudget(); };
+  steps.FillBudgetPage = [](int page, bool& lastPage) { return FillBudgetPage(page, lastPage); };
+  steps.StoreBudgetPage = [](int page) { return StoreBudgetPage(page); };
+  steps.SaveStoredBudget = [] { return SaveStoredBudget(); };
 }
 
 }  // namespace app

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "app/budget_state.h"
+#include "app/step_result.h"
 
 namespace app {
 
@@ -19,23 +20,28 @@ inline constexpr std::int16_t kCollectionsFile = 514;
 inline constexpr std::int16_t kPaymentsFile = 515;
 inline constexpr std::int16_t kStoredBudgetFile = 516;
 
-void ComputePeriods();
-void CollectOwnerIssues();
+// Each step fails, with the data layer's message naming the file, when a
+// read fails: a walk along a key that stops at a failed read has not seen
+// every record, and what it would build is wrong.
+StepResult ComputePeriods();
+StepResult CollectOwnerIssues();
 // The administration fee of the period for the property read last.
 std::int32_t ComputeFeeAmount();
-// Fills the working file (open and empty) and the totals.
-void BuildWorkingBudget();
+// Fills the working file (open and empty) and the totals; fails also when
+// the working file cannot be written or read back.
+StepResult BuildWorkingBudget();
 // The three steps above in order, as the run loop builds the budget.
-void BuildBudget();
+StepResult BuildBudget();
 
-// Screen 2 and the working file; true from FillBudgetPage on the last page.
-bool FillBudgetPage(int page);
-void StoreBudgetPage(int page);
+// Screen 2 and the working file; `lastPage` is set by FillBudgetPage.
+StepResult FillBudgetPage(int page, bool& lastPage);
+StepResult StoreBudgetPage(int page);
 
 // Replaces the property's stored budget by the working budget, in one
-// transaction. 0, or the status of the write that failed (the old budget
-// then stays).
-std::int16_t SaveStoredBudget();
+// transaction. On any failure (the working file cannot be read back, a
+// read, delete or insert fails, the transaction cannot begin or end) the
+// old budget stays as it was and the message says why.
+StepResult SaveStoredBudget();
 
 // The budget of a line from its spent amount and its variation as typed:
 // "110%" a percentage of the spent amount, otherwise an amount added.

@@ -14,10 +14,13 @@
 #include "app/working_file.h"
 #include "config/session.h"
 #include "config/test_files.h"
+#include "data/failing_record_manager.h"
+#include "data/key_walk.h"
 #include "data/files.h"
 #include "data/locks.h"
 #include "format/dates.h"
 #include "format/numbers.h"
+#include "platform/file_system.h"
 
 namespace app {
 namespace {
@@ -283,7 +286,7 @@ TEST_F(BudgetTest, SavingReplacesTheStoredLinesWithoutEmptyOnes) {
   ComputePeriods();
   CollectOwnerIssues();
   BuildWorkingBudget();
-  ASSERT_EQ(SaveStoredBudget(), 0);
+  ASSERT_EQ(SaveStoredBudget().failure(), "");
   // The old line of a vanished concept is gone; lines with nothing are not kept.
   EXPECT_EQ(StoredLines(), (std::vector<std::string>{"NE B 110000 0 2200"}));
 }
@@ -311,7 +314,7 @@ TEST_F(BudgetTest, SavingLeavesOtherPropertiesAndKeepsEditedVariations) {
   line.variation = "-2000";
   line.budget = 0;
   Working().Write(2, line);
-  ASSERT_EQ(SaveStoredBudget(), 0);
+  ASSERT_EQ(SaveStoredBudget().failure(), "");
   // A percentage alone or an amount alone keeps a line even with budget 0.
   EXPECT_EQ(StoredLines(), (std::vector<std::string>{"AS C 12500 0 0", "NE B 0 -2000 0"}));
   const records::StoredLine stored{RecordArea(kStoredBudgetFile).data()};
@@ -320,7 +323,7 @@ TEST_F(BudgetTest, SavingLeavesOtherPropertiesAndKeepsEditedVariations) {
   ASSERT_EQ(data::ReadByKey(kStoredBudgetFile, 0, Code(8) + "AS", 0), 0);
   EXPECT_EQ(stored.Percent(), 5000);
   // Saving twice gives the same lines, not twice as many.
-  ASSERT_EQ(SaveStoredBudget(), 0);
+  ASSERT_EQ(SaveStoredBudget().failure(), "");
   EXPECT_EQ(StoredLines().size(), 2U);
 }
 
@@ -558,6 +561,281 @@ TEST_F(BudgetTest, ReceiptSlotsAreUpdatedInTheLastPassOnly) {
        s = data::StepRecords(kOwnersFile, 1))
     slots.emplace_back(owner.SlotPeriodicity(2), owner.SlotAmount(2));
   EXPECT_EQ(slots, (std::vector<std::pair<int, int>>{{4, 28}, {4, 83}, {4, 28}}));
+}
+
+
+// ---------------------------------------------------------------------------
+// Failures. A walk along a key that stops at a failed read has not seen every
+// record; what it built (fewer owners, a lower fee line, a budget without
+// some payments) must not be saved, printed or written into the receipts.
+
+constexpr std::int16_t kIoError = 2;
+constexpr std::uint16_t kGetEqual = 5, kGetNext = 6, kGetGreaterOrEqual = 9;
+
+class BudgetFailureTest : public BudgetTest {
+ protected:
+  // A property with five owners, receipts issued, concepts, a stored budget
+  // and payments: every walk of the build has records to go through.
+  void SetUp() override {
+    BudgetTest::SetUp();
+    Fees().VatRate = {21.0F, 10.0F};
+    Property(7, 1, 12, 650, "", {{2, {5, "ESCALA"}}});
+    for (int n = 1; n <= 5; ++n) Owner(n, {{1, 200000}, {2, 1}}, n % 2 == 0 ? 3 : 1);
+    for (int n = 1; n <= 5; ++n) {
+      Collection(n, Date(2025, 1, 1), 100);
+      Collection(n, Date(2025, 2, 1), 100);
+    }
+    Concept("AS", "ASCENSOR");
+    Concept("HO", "HONORARIS");
+    Concept("NE", "NETEJA");
+    Stored("NE", 'B', 110000, 0, 0);
+    Stored("AS", 'A', 0, 100, 100);
+    Payment(Date(2024, 3, 1), "NE", 1500, 'N', 2);
+    Payment(Date(2024, 6, 1), "NE", 500, 'N', 2);
+    Payment(Date(2024, 7, 1), "AS", 1000, 'N', 1);
+  }
+
+  // The receipt slot 2 of every owner of property 7, as "periodicity:amount".
+  std::vector<std::string> SlotsTwo() {
+    std::vector<std::string> out;
+    const records::Owner owner{RecordArea(kOwnersFile).data()};
+    for (std::int16_t s = data::ReadByKey(kOwnersFile, 0, Code(7), 1); s == 0 && owner.PropertyCode() == Code(7);
+         s = data::StepRecords(kOwnersFile, 1))
+      out.push_back(std::to_string(owner.SlotPeriodicity(2)) + ":" + std::to_string(owner.SlotAmount(2)));
+    return out;
+  }
+  // A program lock still held by this workstation.
+  bool HoldsLock(std::string_view name) { return data::ReleaseLock(name) == 0; }
+};
+
+TEST_F(BudgetFailureTest, AReadThatFailsAnywhereInTheBuildStopsItNamingTheFile) {
+  ASSERT_TRUE(BuildBudget().ok());
+  const std::int16_t owners = Budget().OwnerCount;
+  ASSERT_EQ(owners, 5);
+  const struct {
+    std::int16_t file;
+    std::uint16_t operation;
+    int nth;
+    const char* name;
+  } cases[] = {
+      {kPropertiesFile, kGetEqual, 1, "DADES\\FinquesH"},
+      {kOwnersFile, kGetGreaterOrEqual, 1, "DADES\\PropietH"},
+      {kOwnersFile, kGetNext, 3, "DADES\\PropietH"},  // mid-walk: two owners read, three left
+      {kCollectionsFile, kGetGreaterOrEqual, 4, "DADES\\CobramH"},
+      {kCollectionsFile, kGetNext, 5, "DADES\\CobramH"},
+      {kConceptColumnsFile, kGetEqual, 1, "DADES\\FinDespH"},
+      {kConceptsFile, kGetNext, 2, "DADES\\TDespesa"},
+      {kStoredBudgetFile, kGetNext, 1, "DADES\\PressupH"},
+      {kPaymentsFile, kGetNext, 2, "DADES\\PagamH"},
+  };
+  for (const auto& c : cases) {
+    Working().Close();
+    ASSERT_TRUE(Working().Open());
+    data::testing::FailingRecordManager manager;
+    manager.Fail(c.file, c.operation, c.nth, kIoError);
+    const StepResult result = BuildBudget();
+    EXPECT_FALSE(result.ok()) << c.name << " call " << c.nth;
+    EXPECT_EQ(result.failure(), std::string("NO ES POT ACCEDIR AL FITXER ") + c.name + " (2)");
+    // The owners' program lock does not outlive the failure.
+    EXPECT_FALSE(HoldsLock("PropietH")) << c.name;
+  }
+  // The ends of the walks are no failures: a property without a concept
+  // list, owners without receipts, no payments, an empty stored budget.
+  data::testing::FailingRecordManager quiet;
+  quiet.Fail(kConceptColumnsFile, kGetEqual, 1, data::kStatusKeyNotFound);
+  quiet.Fail(kPaymentsFile, kGetGreaterOrEqual, 1, data::kStatusEndOfFile);
+  quiet.Fail(kStoredBudgetFile, kGetGreaterOrEqual, 1, data::kStatusEndOfFile);
+  Working().Close();
+  ASSERT_TRUE(Working().Open());
+  const StepResult result = BuildBudget();
+  EXPECT_TRUE(result.ok()) << result.failure();
+  EXPECT_EQ(Budget().OwnerCount, owners);
+  EXPECT_EQ(Line("NE").spent, 0);
+}
+
+TEST_F(BudgetFailureTest, AWalkTellsItsEndFromAFailure) {
+  const records::Owner owner{RecordArea(kOwnersFile).data()};
+  const auto walk = [&](std::int16_t failWith) {
+    data::testing::FailingRecordManager manager;
+    if (failWith != 0) manager.Fail(kOwnersFile, kGetNext, 2, failWith);
+    data::KeyWalk owners(kOwnersFile, 0, Code(7), [&] { return owner.PropertyCode() == Code(7); });
+    int seen = 0;
+    for (; owners.Valid(); owners.Next()) ++seen;
+    return std::make_pair(seen, owners.status());
+  };
+  EXPECT_EQ(walk(0), std::make_pair(5, std::int16_t{0}));  // out of the property's range
+  EXPECT_EQ(walk(data::kStatusEndOfFile), std::make_pair(2, std::int16_t{0}));
+  EXPECT_EQ(walk(data::kStatusKeyNotFound), std::make_pair(2, std::int16_t{0}));
+  for (const std::int16_t failure : {kIoError, std::int16_t{84}, std::int16_t{85}, std::int16_t{8}, std::int16_t{43}})
+    EXPECT_EQ(walk(failure), std::make_pair(2, failure)) << failure;
+}
+
+// A file system whose working file cannot be made, or fails its Nth write
+// or read: a full disk, a folder the operator may not write to.
+class FailingWorkingFile : public platform::FileSystemWrapper {
+ public:
+  FailingWorkingFile() : platform::FileSystemWrapper(platform::RealFileSystem()) {}
+  std::unique_ptr<platform::File> Open(const std::string& path, unsigned flags, platform::FileStatus& status,
+                                       mode_t mode) override {
+    const bool working = path.find("PressupH.tmp") != std::string::npos;
+    if (working && openError != 0) {
+      status = platform::FileStatus{openError};
+      return nullptr;
+    }
+    std::unique_ptr<platform::File> real = target().Open(path, flags, status, mode);
+    if (!real || !working) return real;
+    struct Failing : platform::FileWrapper {
+      Failing(std::unique_ptr<platform::File> f, FailingWorkingFile& owner) : FileWrapper(std::move(f)), counts(owner) {}
+      platform::FileStatus WriteAt(std::uint64_t offset, std::string_view bytes) override {
+        if (++counts.writes == counts.failingWrite) return platform::FileStatus{ENOSPC};
+        return FileWrapper::WriteAt(offset, bytes);
+      }
+      platform::FileStatus ReadAt(std::uint64_t offset, std::span<char> out, std::size_t& got) override {
+        if (++counts.reads == counts.failingRead) return platform::FileStatus{EIO};
+        return FileWrapper::ReadAt(offset, out, got);
+      }
+      FailingWorkingFile& counts;
+    };
+    return std::make_unique<Failing>(std::move(real), *this);
+  }
+  int openError = 0;
+  int failingWrite = 0, failingRead = 0;
+  int writes = 0, reads = 0;
+};
+
+TEST_F(BudgetFailureTest, AWorkingFileThatCannotBeMadeWrittenOrReadBackLeavesTheStoredBudget) {
+  const std::vector<std::string> before = StoredLines();
+  ASSERT_EQ(before.size(), 2u);
+  const std::string path = root_.path() + "/PressupH.tmp";
+  Working().Close();
+  FailingWorkingFile fs;
+  platform::ScopedFileSystem scoped(fs);
+
+  // Cannot be made: the step that opens it says which file and why.
+  fs.openError = EACCES;
+  EXPECT_FALSE(Working().Open());
+  EXPECT_EQ(Working().Failure(), "NO ES POT CREAR EL FITXER DE TREBALL " + path + ": Permission denied");
+  EXPECT_FALSE(BuildBudget().ok());
+  const StepResult save = SaveStoredBudget();
+  EXPECT_FALSE(save.ok());
+  EXPECT_NE(save.failure().find("NO S'HA POGUT DESAR EL PRESSUPOST"), std::string::npos) << save.failure();
+  EXPECT_EQ(StoredLines(), before);
+
+  // A write that fails while the budget is built (the disk fills up).
+  fs.openError = 0;
+  fs.failingWrite = 3;
+  ASSERT_TRUE(Working().Open());
+  const StepResult build = BuildBudget();
+  EXPECT_EQ(build.failure(), "NO ES POT ESCRIURE EL FITXER DE TREBALL " + path + ": No space left on device");
+  EXPECT_FALSE(SaveStoredBudget().ok());
+  EXPECT_EQ(StoredLines(), before);
+
+  // Built whole, then a read back fails while it is saved: nothing is
+  // deleted, nothing half inserted.
+  fs.failingWrite = 0;
+  Working().Close();
+  ASSERT_TRUE(Working().Open());
+  ASSERT_TRUE(BuildBudget().ok());
+  fs.reads = 0;
+  fs.failingRead = 4;
+  const StepResult saved = SaveStoredBudget();
+  EXPECT_NE(saved.failure().find("NO ES POT LLEGIR EL FITXER DE TREBALL " + path + ": Input/output error"),
+            std::string::npos)
+      << saved.failure();
+  EXPECT_EQ(StoredLines(), before);
+
+  // An edit of screen 2 that cannot be written back is a failure too.
+  fs.failingRead = 0;
+  Working().Close();
+  ASSERT_TRUE(Working().Open());
+  ASSERT_TRUE(BuildBudget().ok());
+  fs.writes = 0;
+  fs.failingWrite = 1;
+  console::Forms().forms.screens.resize(2);
+  console::Forms().forms.Screen(2).fields.resize(7);
+  console::Forms().forms.Screen(2).fieldCount = 7;
+  EXPECT_FALSE(StoreBudgetPage(1).ok());
+  console::ResetForms();
+}
+
+TEST_F(BudgetFailureTest, ASaveThatCannotBeMadeWholeKeepsTheOldBudget) {
+  ASSERT_TRUE(BuildBudget().ok());
+  const std::vector<std::string> before = StoredLines();
+  ASSERT_EQ(before.size(), 2u);
+  constexpr std::uint16_t kInsert = 2, kDelete = 4, kBegin = 19, kEnd = 20;
+  const struct {
+    std::int16_t file;
+    std::uint16_t operation;
+    int nth;
+  } cases[] = {
+      {0, kBegin, 1, },                          // no transaction: nothing may be written
+      {kStoredBudgetFile, kGetGreaterOrEqual, 2},  // the walk over the old lines
+      {kStoredBudgetFile, kDelete, 2},
+      {kStoredBudgetFile, kInsert, 2},
+      {0, kEnd, 1},
+  };
+  for (const auto& c : cases) {
+    data::testing::FailingRecordManager manager;
+    manager.Fail(c.file, c.operation, c.nth, kIoError);
+    const StepResult result = SaveStoredBudget();
+    EXPECT_FALSE(result.ok()) << c.operation;
+    EXPECT_NE(result.failure().find("NO S'HA POGUT DESAR EL PRESSUPOST"), std::string::npos) << result.failure();
+    EXPECT_EQ(StoredLines(), before) << c.operation;
+  }
+}
+
+TEST_F(BudgetFailureTest, TheReceiptUpdateChangesEveryOwnerOrNone) {
+  ASSERT_TRUE(BuildBudget().ok());
+  Parameters().DistributionCopies = 0;
+  Parameters().UpdatePeriodicity = 4;
+  Parameters().UpdateSlot = 2;
+  const std::vector<std::string> before = SlotsTwo();
+  ASSERT_EQ(before, std::vector<std::string>(5, "0:0"));
+  constexpr std::uint16_t kUpdate = 3, kBegin = 19, kEnd = 20;
+  const struct {
+    std::int16_t file;
+    std::uint16_t operation;
+    int nth;
+  } cases[] = {
+      {0, kBegin, 1},                   // without a transaction no owner is touched
+      {kOwnersFile, kUpdate, 1},
+      {kOwnersFile, kUpdate, 3},        // two owners rewritten before it
+      {kOwnersFile, kGetNext, 4},       // an owner that cannot be read
+      {0, kEnd, 1},
+  };
+  for (const auto& c : cases) {
+    data::testing::FailingRecordManager manager;
+    manager.Fail(c.file, c.operation, c.nth, kIoError);
+    const StepResult result = DistributeBudget();
+    EXPECT_FALSE(result.ok()) << c.operation << " call " << c.nth;
+    EXPECT_NE(result.failure().find("NO S'HAN POGUT ACTUALITZAR ELS REBUTS: NO S'HA CANVIAT CAP PROPIETARI"),
+              std::string::npos)
+        << result.failure();
+    EXPECT_EQ(SlotsTwo(), before) << c.operation << " call " << c.nth;
+    EXPECT_FALSE(HoldsLock("PropietH"));
+  }
+  // And when nothing fails, all of them.
+  const StepResult result = DistributeBudget();
+  ASSERT_TRUE(result.ok()) << result.failure();
+  for (const std::string& slot : SlotsTwo()) EXPECT_EQ(slot.substr(0, 2), "4:") << slot;
+  EXPECT_NE(SlotsTwo(), before);
+}
+
+TEST_F(BudgetFailureTest, AnOwnerThatCannotBeReadStopsThePrintedDistribution) {
+  ASSERT_TRUE(BuildBudget().ok());
+  Parameters().DistributionCopies = 1;
+  int lines = 0;
+  Printer().OwnerLine = [&](const OwnerShares&) { ++lines; };
+  bool totals = false;
+  Printer().PageStarted = [] { return true; };
+  Printer().Totals = [&](const DistributionTotals&) { totals = true; };
+  data::testing::FailingRecordManager manager;
+  manager.Fail(kOwnersFile, kGetNext, 2, kIoError);
+  const StepResult result = DistributeBudget();
+  Printer() = DistributionPrinter{};
+  EXPECT_EQ(result.failure(), "NO ES POT ACCEDIR AL FITXER DADES\\PropietH (2)");
+  EXPECT_EQ(lines, 2);
+  EXPECT_FALSE(totals);  // no totals under a listing that misses owners
 }
 
 }  // namespace

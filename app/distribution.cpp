@@ -2,15 +2,20 @@
 
 #include <cmath>
 #include <limits>
+#include <optional>
 
 #include "app/budget.h"
 #include "app/budget_amounts.h"
+#include "app/clean_up.h"
 #include "app/hooks.h"
 #include "app/module.h"
 #include "app/records.h"
 #include "app/working_file.h"
+#include "config/catalog.h"
 #include "data/files.h"
+#include "data/key_walk.h"
 #include "data/locks.h"
+#include "data/transaction.h"
 #include "format/numbers.h"
 
 namespace app {
@@ -46,11 +51,24 @@ OwnerShares ShareOut(const std::array<std::int32_t, kColumns + 1>& columnBudget,
   return o;
 }
 
-void DistributeBudget() {
+namespace {
+
+// The operator's message when the receipts could not be updated: nothing
+// changed, and why.
+StepResult UpdateFailed(const std::string& why) {
+  return StepResult::Failed(
+      config::CatalogText("NO S'HAN POGUT ACTUALITZAR ELS REBUTS: NO S'HA CANVIAT CAP PROPIETARI. ") + why);
+}
+
+}  // namespace
+
+StepResult DistributeBudget() {
   const BudgetState& b = Budget();
   const ReportParameters& p = Parameters();
   const DistributionPasses passes = PassesFor(p.DistributionCopies, p.UpdatePeriodicity, b.OwnerCount);
-  const std::vector<records::WorkingLine> lines = Working().Lines();
+  WorkingFile& working = Working();
+  const std::vector<records::WorkingLine> lines = working.Lines();
+  if (working.Failed()) return StepResult::Failed(working.Failure());
   const records::Owner owner{RecordArea(kOwnersFile).data()};
   DistributionPrinter& printer = Printer();
 
@@ -65,11 +83,20 @@ void DistributeBudget() {
       AddAmount(totals.ColumnBudget[k + 1], line.budget);
       AddAmount(totals.BudgetTotal, line.budget);
     }
+    // The lock's result is not tested: the owners are read all the same.
     data::LockKey("PropietH", p.PropertyCode);
-    // The receipt slots of all owners change together or not at all.
-    const bool inTransaction = update && data::BeginTransaction() == 0;
-    for (std::int16_t s = data::ReadByKey(kOwnersFile, 0, p.PropertyCode, 1);
-         s == 0 && owner.PropertyCode() == p.PropertyCode; s = data::StepRecords(kOwnersFile, 1)) {
+    CleanUp release([] { data::ReleaseLock("PropietH"); });
+    // The receipt slots of all owners change together or not at all: the
+    // transaction must begin, every rewrite succeed and the end be kept;
+    // anything else abandons every change of the pass.
+    std::optional<data::Transaction> transaction;
+    if (update) {
+      transaction.emplace();
+      if (const std::int16_t status = transaction->BeginStatus(); status != 0)
+        return UpdateFailed(data::FailureText(kOwnersFile, status));
+    }
+    data::KeyWalk owners(kOwnersFile, 0, p.PropertyCode, [&] { return owner.PropertyCode() == p.PropertyCode; });
+    for (; owners.Valid(); owners.Next()) {
       const std::int16_t n = records::OwnerNumber(owner.Key());
       std::int32_t issued = 0;
       std::int16_t monthsLeft = 0;
@@ -89,15 +116,23 @@ void DistributeBudget() {
       if (update) {
         const std::int32_t amount = owner.SlotPeriodicity(1) == 1 ? o.Monthly : o.Quarterly;
         if (p.UpdateSlot >= 1 && p.UpdateSlot <= 8) owner.SetSlot(p.UpdateSlot, p.UpdatePeriodicity, amount);
-        data::UpdateRecord(kOwnersFile);
+        if (const std::int16_t status = data::UpdateRecord(kOwnersFile); status != 0)
+          return UpdateFailed(data::FailureText(kOwnersFile, status));
       }
       for (std::size_t k = 1; k <= kColumns; ++k) AddAmount(totals.ColumnOwnerSum[k], o.Share[k]);
       AddAmount(totals.OwnersTotal, o.OwnerTotal);
     }
-    if (inTransaction) data::EndTransaction();
-    data::ReleaseLock("PropietH");
+    // Owners left unread would be missing from the listing and its totals,
+    // and their receipts would keep the old instalment.
+    if (owners.Failed()) return update ? UpdateFailed(owners.FailureText()) : StepResult::Failed(owners.FailureText());
+    if (transaction) {
+      if (const std::int16_t status = transaction->Commit(); status != 0)
+        return UpdateFailed(data::FailureText(kOwnersFile, status));
+    }
+    release.RunNow();
     if (passes.printing && printer.PageStarted && printer.PageStarted() && printer.Totals) printer.Totals(totals);
   }
+  return {};
 }
 
 }  // namespace app

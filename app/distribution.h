@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "app/budget_state.h"
+#include "app/step_result.h"
 
 namespace app {
 
@@ -25,7 +26,9 @@ OwnerShares ShareOut(const std::array<std::int32_t, kColumns + 1>& columnBudget,
 
 // Runs every pass over the working budget and the property's owners,
 // printing through Printer() and updating the receipt slots in the last
-// pass (all owners in one transaction).
-void DistributeBudget();
+// pass, all owners in one transaction. Fails when an owner cannot be read
+// (the listing would miss owners) and when the update cannot be made whole:
+// then no owner's receipt has changed, and the message says so.
+StepResult DistributeBudget();
 
 }  // namespace app

@@ -231,10 +231,13 @@ void PrintDistributionTotals(const DistributionTotals& t) {
   PrintLine(5, std::string(98, '='), 1);
 }
 
-void PrintBudgetListing() {
+StepResult PrintBudgetListing() {
   const std::int16_t copies = Parameters().BudgetCopies;
   const int count = copies > 0 ? copies : copies == -1 ? Budget().OwnerCount : 0;
-  const std::vector<records::WorkingLine> lines = Working().Lines();
+  if (count <= 0) return {};
+  WorkingFile& working = Working();
+  const std::vector<records::WorkingLine> lines = working.Lines();
+  if (working.Failed()) return StepResult::Failed(working.Failure());
   for (int copy = 0; copy < count; ++copy) {
     ListingState& l = Listing();
     l = ListingState{};
@@ -247,16 +250,18 @@ void PrintBudgetListing() {
     }
     if (l.PageNo > 0) BudgetTotal();
   }
+  return {};
 }
 
 void PrepareListings() { Administrator() = AdministratorData(); }
 
-void PrintReport() {
+StepResult PrintReport() {
   PrepareListings();
   format::SetCurrency("p");
-  DistributeBudget();
-  PrintBudgetListing();
+  StepResult result = DistributeBudget();
+  if (result.ok()) result = PrintBudgetListing();
   format::SetCurrency("");
+  return result;
 }
 
 void InstallListingSteps() {
@@ -271,9 +276,10 @@ void InstallListingSteps() {
     ClosePrintChannel();
     if (PrintChannelFailed())
       ShowRefusal(config::CatalogText("NO S'HA POGUT ESCRIURE EL FITXER D'IMPRESSIÓ "_cp) + config::Session().TempDir +
-                  "kitprint.tmp");
+                  "kitprint.tmp: " + PrintChannelFailure());
   };
-  steps.PrintReport = [] { PrintReport(); };
+  steps.DiscardPrintChannel = [] { DiscardPrintChannel(); };
+  steps.PrintReport = [] { return PrintReport(); };
 }
 
 }  // namespace app

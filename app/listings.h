@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/budget_state.h"
+#include "app/step_result.h"
 
 namespace app {
 
@@ -27,12 +28,13 @@ void StartDistributionCopy();
 void PrintOwnerLine(const OwnerShares& owner);
 void PrintDistributionTotals(const DistributionTotals& totals);
 
-// Every copy of the budget listing.
-void PrintBudgetListing();
+// Every copy of the budget listing; fails when the working budget cannot be
+// read back.
+StepResult PrintBudgetListing();
 
 // Both listings, in the alternative currency: the distribution (with its
-// receipt update) and then the budget listing.
-void PrintReport();
+// receipt update) and then the budget listing. Stops at the first failure.
+StepResult PrintReport();
 
 // Fills the print steps of the run loop and the distribution's printer.
 // Closing the channel shows a refusal naming the print file when it could

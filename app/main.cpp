@@ -11,6 +11,8 @@
 #include "platform/curses_terminal.h"
 #include "platform/fixed_screen.h"
 #include "platform/scripted_terminal.h"
+#include "platform/session_end.h"
+#include "platform/signals.h"
 #include "platform/system.h"
 #include "platform/terminal.h"
 
@@ -43,7 +45,18 @@ constexpr const char* kUsage =
     "Leave the first screen with Esc to end the program.\n"
     "\n"
     "Each session needs a temporary directory of its own: a second repquota on a\n"
-    "KITTMP already in use by a running program says so and ends with status 1.\n";
+    "KITTMP already in use by a running program says so and ends with status 1.\n"
+    "\n"
+    "Exit status:\n"
+    "  0    the operator ended the program\n"
+    "  1    a failure the operator was shown: a data file or the form file cannot\n"
+    "       be used, a report was stopped by a file that could not be read or\n"
+    "       written, or the terminal was lost\n"
+    "  2    wrong arguments\n"
+    "  3    the key script (KIT_KEYS) ran out; the screen is dumped first\n"
+    "  128+N  ended by signal N (SIGHUP 129, SIGINT 130, SIGTERM 143)\n"
+    "However it ends, the budget lock is released and the working file\n"
+    "(PressupH.tmp) and window stack file (WinPush.tmp) are removed.\n";
 
 // The program changes to the suite root: a path given relative to where
 // it was started must keep naming the same file afterwards.
@@ -82,6 +95,10 @@ int main(int argc, char** argv) {
     return help ? 0 : 2;
   }
 
+  // Termination signals only raise a flag: the waits see it and the run
+  // unwinds to here, releasing its locks and removing its files.
+  platform::InstallTerminationSignals();
+
   std::string error;
   std::unique_ptr<platform::Terminal> terminal = OpenTerminal(error);
   if (!terminal) {
@@ -92,11 +109,19 @@ int main(int argc, char** argv) {
 
   app::InstallModuleParts();
 
-  const int status = app::RunModule();
+  int status = 0;
+  std::string reason;
+  try {
+    status = app::RunModule();
+  } catch (const platform::SessionEnded& end) {
+    status = end.exitStatus;
+    reason = end.reason;
+  }
   platform::SetCurrentTerminal(nullptr);
-  terminal.reset();
+  terminal.reset();  // the real terminal is given back before anything is written
   // Said on the screen already; said again where it stays once the
   // terminal is given back.
   if (!app::StartProblem().empty()) std::fprintf(stderr, "repquota: %s\n", app::StartProblem().c_str());
+  if (!reason.empty()) std::fprintf(stderr, "%s\n", reason.c_str());
   return status;
 }

@@ -4,13 +4,16 @@
 
 #include <map>
 
+#include "app/clean_up.h"
 #include "app/hooks.h"
 #include "app/run.h"
+#include "app/saved_file.h"
 #include "config/catalog.h"
 #include "config/ini.h"
 #include "config/session.h"
 #include "console/form_file.h"
 #include "console/form_input.h"
+#include "console/window_stack.h"
 #include "data/files.h"
 #include "data/locks.h"
 #include "data/notice.h"
@@ -121,6 +124,9 @@ void OpenModuleFiles() {
 
 int RunModule() {
   const std::string problem = PrepareModule();
+  // The window stack is shared with the other programs of the workstation:
+  // however this run ends, it leaves the file as it found it.
+  CleanUp windowStack([saved = SavedFile(console::WindowStackPath())] { saved.PutBack(); });
   if (!problem.empty()) {
     // Running on without screens would show nothing and do nothing.
     data::Notice& notice = data::CurrentNotice();
@@ -130,11 +136,12 @@ int RunModule() {
     notice.Hide();
     return 1;
   }
+  CleanUp closeFiles([] { data::ResetDataFiles(); });
   OpenModuleFiles();
   ReadFeeSettings();
-  RunReport();
-  data::ResetDataFiles();
-  return 0;
+  const bool allWell = RunReport();
+  closeFiles.RunNow();
+  return allWell ? 0 : platform::kExitFailure;
 }
 
 }  // namespace app

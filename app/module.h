@@ -56,8 +56,10 @@ void OpenModuleFiles();
 const std::string& StartProblem();
 
 // The whole run: prepare, open, settings, dialogue, close. Returns the
-// process's exit status (0; 1 when the form file cannot be used, after the
-// message is shown).
+// process's exit status: 0; 1 when the form file cannot be used or a
+// failure stopped a report (after the message was shown). A session that
+// ends on the way (platform::SessionEnded) passes through, after the data
+// files were closed and the window stack file put back as it was.
 int RunModule();
 
 }  // namespace app

@@ -2,29 +2,59 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <memory>
 
 #include "config/session.h"
+#include "platform/file_system.h"
 #include "platform/host_path.h"
 
 namespace app {
 namespace {
 
-std::FILE*& File() {
-  static std::FILE* file = nullptr;
-  return file;
+// Lines gather here and go to the file in large writes.
+constexpr std::size_t kFlushBytes = 64 * 1024;
+
+struct Channel {
+  std::unique_ptr<platform::File> file;
+  std::string pending;
+  std::uint64_t written = 0;
+  // A print file that could not be made or written completely; the run
+  // must not hand a cut listing to the print program as if it were whole.
+  bool failed = false;
+  std::string failure;  // the system's reason for the first failure
+};
+Channel& TheChannel() {
+  static Channel channel;
+  return channel;
 }
 
-// A print file that could not be made or written completely; the run must
-// not hand a cut listing to the print program as if it were whole.
-bool& Failed() {
-  static bool failed = false;
-  return failed;
+std::string PrintFilePath() { return platform::HostPathOrRaw(config::Session().TempDir + "kitprint.tmp"); }
+
+void NoteFailure(const platform::FileStatus& status) {
+  Channel& c = TheChannel();
+  if (!c.failed) c.failure = status.Describe();
+  c.failed = true;
+}
+
+void FlushPending() {
+  Channel& c = TheChannel();
+  if (!c.file || c.pending.empty()) return;
+  if (!c.failed) {
+    const platform::FileStatus status = c.file->WriteAt(c.written, c.pending);
+    if (status.ok())
+      c.written += c.pending.size();
+    else
+      NoteFailure(status);
+  }
+  c.pending.clear();
 }
 
 void WriteRecord(std::string_view line) {
-  if (File() == nullptr) return;
-  if (std::fwrite(line.data(), 1, line.size(), File()) != line.size() || std::fwrite("\r\n", 1, 2, File()) != 2)
-    Failed() = true;
+  Channel& c = TheChannel();
+  if (!c.file) return;
+  c.pending.append(line);
+  c.pending.append("\r\n");
+  if (c.pending.size() >= kFlushBytes) FlushPending();
 }
 
 std::string NormalisedJustification(std::string_view code) {
@@ -67,13 +97,15 @@ std::string PrintedNumber(long value) {
 bool OpenPrintChannel(std::string_view device) {
   ClosePrintChannel();
   PrintChannel() = PrintChannelState{};
-  const std::string path = platform::HostPathOrRaw(config::Session().TempDir + "kitprint.tmp");
-  Failed() = false;
-  File() = std::fopen(path.c_str(), "wb");
-  if (File() == nullptr) {
+  Channel& c = TheChannel();
+  c = Channel{};
+  const std::string path = PrintFilePath();
+  platform::FileStatus status;
+  c.file = platform::OpenFile(path, platform::kOpenCreate | platform::kOpenTruncate, status);
+  if (!c.file) {
     // An earlier run's listing left behind would be printed again as this one.
-    std::remove(path.c_str());
-    Failed() = true;
+    platform::CurrentFileSystem().Remove(path);
+    NoteFailure(status);
     return false;
   }
   WriteRecord("DEVICE" + std::string(device));
@@ -81,13 +113,29 @@ bool OpenPrintChannel(std::string_view device) {
 }
 
 void ClosePrintChannel() {
-  if (File() != nullptr && std::fclose(File()) != 0) Failed() = true;
-  File() = nullptr;
+  Channel& c = TheChannel();
+  if (!c.file) return;
+  FlushPending();
+  // A full disk on delayed-allocation file systems shows only here.
+  if (const platform::FileStatus status = c.file->Close(); !status.ok()) NoteFailure(status);
+  c.file.reset();
 }
 
-bool PrintChannelFailed() { return Failed(); }
+void DiscardPrintChannel() {
+  Channel& c = TheChannel();
+  c.pending.clear();
+  if (c.file) c.file->Close();
+  c.file.reset();
+  PrintChannel() = PrintChannelState{};
+  // What was printed so far is not the listing the operator asked for.
+  platform::CurrentFileSystem().Remove(PrintFilePath());
+}
 
-bool PrintChannelOpen() { return File() != nullptr; }
+bool PrintChannelFailed() { return TheChannel().failed; }
+
+std::string PrintChannelFailure() { return TheChannel().failure; }
+
+bool PrintChannelOpen() { return TheChannel().file != nullptr; }
 
 void SetPageLength(std::int16_t lines) {
   WriteRecord("PAGE" + PrintedNumber(lines));

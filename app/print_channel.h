@@ -8,7 +8,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -22,13 +21,18 @@ struct PrintChannelState {
 PrintChannelState& PrintChannel();
 
 // Creates (or empties) the print file and writes the device line. False
-// when the file cannot be made.
+// when the file cannot be made. The file goes through the file-system seam.
 bool OpenPrintChannel(std::string_view device);
 void ClosePrintChannel();
+// Closes the channel and removes the print file: after a failed report,
+// what was printed so far must not reach the print program.
+void DiscardPrintChannel();
 bool PrintChannelOpen();
 // True when, since the last open, the print file could not be made or a
 // line could not be written (a full disk shows at the latest on closing).
 bool PrintChannelFailed();
+// The system's reason for that failure ("No space left on device").
+std::string PrintChannelFailure();
 
 void SetPageLength(std::int16_t lines);
 // Normalises `code`, writes it and returns the code written.

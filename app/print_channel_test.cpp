@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "config/session.h"
 #include "config/test_files.h"
+#include "platform/file_system.h"
 
 namespace app {
 namespace {
@@ -106,6 +108,59 @@ TEST_F(PrintChannelTest, APrintFileThatCannotBeMadeLeavesNoOldListingBehind) {
   SetPageLength(66);  // writing to a closed channel is harmless
   PrintLine(1, "TOTAL", 1);
   EXPECT_FALSE(std::filesystem::is_symlink(dir_ / "kitprint.tmp"));
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "kitprint.tmp"));
+}
+
+// A print file whose writes, or whose making, fail as a full disk or a
+// refused folder would.
+class FailingPrintFile : public platform::FileSystemWrapper {
+ public:
+  FailingPrintFile() : platform::FileSystemWrapper(platform::RealFileSystem()) {}
+  std::unique_ptr<platform::File> Open(const std::string& path, unsigned flags, platform::FileStatus& status,
+                                       mode_t mode) override {
+    if (openError != 0) {
+      status = platform::FileStatus{openError};
+      return nullptr;
+    }
+    std::unique_ptr<platform::File> real = target().Open(path, flags, status, mode);
+    if (!real || !failWrites) return real;
+    struct Full : platform::FileWrapper {
+      using FileWrapper::FileWrapper;
+      platform::FileStatus WriteAt(std::uint64_t, std::string_view) override { return platform::FileStatus{ENOSPC}; }
+    };
+    return std::make_unique<Full>(std::move(real));
+  }
+  int openError = 0;
+  bool failWrites = false;
+};
+
+TEST_F(PrintChannelTest, FailuresThroughTheFileSystemAreReportedAtCloseWithTheirReason) {
+  ClosePrintChannel();
+  FailingPrintFile fs;
+  platform::ScopedFileSystem scoped(fs);
+  fs.failWrites = true;
+  ASSERT_TRUE(OpenPrintChannel("PANTALLA"));
+  SetPageLength(66);
+  PrintLine(1, "TOTAL", 1);
+  ClosePrintChannel();
+  EXPECT_TRUE(PrintChannelFailed());
+  EXPECT_EQ(PrintChannelFailure(), "No space left on device");
+
+  // A print file that cannot be made leaves no earlier listing behind.
+  fs.failWrites = false;
+  dir_.Write("kitprint.tmp", "DEVICE\r\nan earlier listing\r\n");
+  fs.openError = EACCES;
+  EXPECT_FALSE(OpenPrintChannel("PANTALLA"));
+  EXPECT_TRUE(PrintChannelFailed());
+  EXPECT_EQ(PrintChannelFailure(), "Permission denied");
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "kitprint.tmp"));
+}
+
+TEST_F(PrintChannelTest, ADiscardedListingLeavesNoPrintFile) {
+  SetPageLength(66);
+  PrintLine(1, "PART OF A LISTING", 1);
+  DiscardPrintChannel();
+  EXPECT_FALSE(PrintChannelOpen());
   EXPECT_FALSE(std::filesystem::exists(dir_ / "kitprint.tmp"));
 }
 

@@ -10,6 +10,7 @@
 #include "config/session.h"
 #include "console/form_input.h"
 #include "data/notice.h"
+#include "platform/session_end.h"
 #include "platform/system.h"
 
 namespace app {
@@ -77,26 +78,48 @@ class RunReportTest : public ::testing::Test {
       keys.pop_front();
     };
     ReportSteps& s = Steps();
-    s.FillBudgetPage = [this](int page) {
+    s.FillBudgetPage = [this](int page, bool& lastPage) {
       log.push_back("fill " + std::to_string(page));
       console::Forms().forms.Screen(2).fieldCount = 1;
-      return page >= pages;
+      lastPage = page >= pages;
+      return Outcome("fill");
     };
     s.StoreBudgetPage = [this](int page) {
       log.push_back("store " + std::to_string(page) + " count " +
                     std::to_string(console::Forms().forms.Screen(2).fieldCount));
+      return Outcome("store");
     };
     s.BuildBudget = [this] {
       log.push_back(std::filesystem::exists(dir_ / "PressupH.tmp") ? "build over old file" : "build");
+      std::ofstream(dir_ / "PressupH.tmp") << "lines";
+      return Outcome("build");
     };
-    s.SaveStoredBudget = [this] { log.push_back("save"); };
-    s.PrintReport = [this] { log.push_back("print"); };
+    s.OpenWorkingFile = [this] { return Outcome("open working"); };
+    s.SaveStoredBudget = [this] {
+      log.push_back("save");
+      return Outcome("save");
+    };
+    s.PrintReport = [this] {
+      log.push_back("print");
+      return Outcome("print");
+    };
     s.OpenPrintChannel = [this] { log.push_back("open channel"); };
     s.ClosePrintChannel = [this] { log.push_back("close channel"); };
-    s.ReleaseBudgetLock = [this] { log.push_back("release"); };
+    s.DiscardPrintChannel = [this] { log.push_back("discard channel"); };
+    s.ReleaseBudgetLock = [this] {
+      log.push_back(std::filesystem::exists(dir_ / "PressupH.tmp") ? "release with the working file" : "release");
+    };
+    s.ShowFailure = [this](const std::string& t) {
+      log.push_back("failure " + t);
+      keys = {kEsc};  // then the operator leaves screen 1
+    };
     s.ShowMessage = [this](const std::string& t) { log.push_back("message " + t); };
     s.SuspendTerminal = [this] { log.push_back("suspend"); };
     s.ResumeTerminal = [this] { log.push_back("resume"); };
+  }
+  // The step named in `failing` fails, the others go well.
+  StepResult Outcome(const std::string& step) {
+    return step == failing ? StepResult::Failed(step + " failed") : StepResult{};
   }
   void TearDown() override {
     console::ResetForms();
@@ -108,6 +131,7 @@ class RunReportTest : public ::testing::Test {
   std::filesystem::path dir_;
   std::deque<std::int16_t> keys;
   std::vector<std::string> log;
+  std::string failing;
   int pages = 1, overruns = 0;
 };
 
@@ -143,7 +167,7 @@ TEST_F(RunReportTest, EscOnTheBudgetLeavesWithoutPrintingButRunsThePrintProgram)
   std::filesystem::create_directories(dir_ / "PressupH.tmp");
   std::ofstream(dir_ / "PressupH.tmp" / "x") << "old";
   keys = {kEnter, kEsc, kEnter, kEsc, kEsc};
-  RunReport();
+  EXPECT_TRUE(RunReport());
   EXPECT_EQ(overruns, 0);
   const std::vector<std::string> expected = {
       "message LLEGINT PRESSUPOST", "build", "fill 1", "store 1 count 3",
@@ -153,6 +177,59 @@ TEST_F(RunReportTest, EscOnTheBudgetLeavesWithoutPrintingButRunsThePrintProgram)
   EXPECT_EQ(log, expected);
   EXPECT_EQ(system.runs.size(), 2u);
   EXPECT_FALSE(std::filesystem::exists(dir_ / "PressupH.tmp"));
+}
+
+// Any step that fails stops the run where it is: nothing is saved, printed
+// or handed to the print program after it, what was printed is discarded,
+// and the operator is told only after the working file is gone and the
+// budget lock released.
+TEST_F(RunReportTest, AFailedStepStopsTheRunAndCleansUpBeforeTelling) {
+  const struct {
+    const char* step;
+    std::vector<std::string> log;
+  } cases[] = {
+      {"open working", {"message LLEGINT PRESSUPOST", "release", "failure open working failed"}},
+      {"build", {"message LLEGINT PRESSUPOST", "build", "release", "failure build failed"}},
+      {"fill", {"message LLEGINT PRESSUPOST", "build", "fill 1", "release", "failure fill failed"}},
+      {"store",
+       {"message LLEGINT PRESSUPOST", "build", "fill 1", "store 1 count 3", "release", "failure store failed"}},
+      {"save",
+       {"message LLEGINT PRESSUPOST", "build", "fill 1", "store 1 count 3", "open channel", "save",
+        "discard channel", "release", "failure save failed"}},
+      {"print",
+       {"message LLEGINT PRESSUPOST", "build", "fill 1", "store 1 count 3", "open channel", "save", "print",
+        "discard channel", "release", "failure print failed"}},
+  };
+  for (const auto& c : cases) {
+    PrintProgramDouble system;
+    platform::ScopedSystem scoped(system);
+    failing = c.step;
+    log.clear();
+    keys = {kEnter, kEnter, kEnter};  // screen 1, the budget, screen 3
+    EXPECT_FALSE(RunReport()) << c.step;
+    EXPECT_EQ(log, c.log) << c.step;
+    EXPECT_TRUE(system.runs.empty()) << c.step;
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "PressupH.tmp")) << c.step;
+  }
+}
+
+TEST_F(RunReportTest, ASessionThatEndsOnTheBudgetStillReleasesTheLockAndRemovesTheWorkingFile) {
+  PrintProgramDouble system;
+  platform::ScopedSystem scoped(system);
+  keys = {kEnter};
+  console::Forms().ui.EditField = [this](std::int16_t&, std::int16_t&, std::int16_t&, std::string&, std::int16_t&,
+                                         std::int16_t& key) {
+    if (!keys.empty()) {
+      key = keys.front();
+      keys.pop_front();
+      return;
+    }
+    throw platform::SessionEnded{3, "key script ended"};
+  };
+  EXPECT_THROW(RunReport(), platform::SessionEnded);
+  EXPECT_EQ(log, (std::vector<std::string>{"message LLEGINT PRESSUPOST", "build", "fill 1", "release"}));
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "PressupH.tmp"));
+  EXPECT_TRUE(system.runs.empty());
 }
 
 TEST_F(RunReportTest, EscOnTheFirstScreenEndsAtOnce) {

@@ -1,52 +1,102 @@
 #include "app/working_file.h"
 
+#include <cerrno>
+
+#include "config/catalog.h"
 #include "config/session.h"
 #include "platform/host_path.h"
 
 namespace app {
+
+namespace {
+constexpr std::uint64_t kLineSize = records::kWorkingLineSize;
+}  // namespace
 
 WorkingFile& Working() {
   static WorkingFile file;
   return file;
 }
 
+std::string WorkingFile::SuitePath() { return config::Session().TempDir + "PressupH.tmp"; }
+
+void WorkingFile::Fail(Action action, const platform::FileStatus& status) {
+  if (!failure_.empty()) return;
+  const char* key = action == Action::kMake    ? "NO ES POT CREAR EL FITXER DE TREBALL "
+                    : action == Action::kWrite ? "NO ES POT ESCRIURE EL FITXER DE TREBALL "
+                                               : "NO ES POT LLEGIR EL FITXER DE TREBALL ";
+  failure_ = config::CatalogText(key) + SuitePath() + ": " + status.Describe();
+}
+
 bool WorkingFile::Open() {
   Close();
-  const std::string path = platform::HostPathOrRaw(config::Session().TempDir + "PressupH.tmp");
-  file_ = std::fopen(path.c_str(), "w+b");
-  return file_ != nullptr;
+  failure_.clear();
+  platform::FileStatus status;
+  file_ = platform::OpenFile(platform::HostPathOrRaw(SuitePath()), platform::kOpenCreate | platform::kOpenTruncate,
+                             status);
+  if (!file_) {
+    Fail(Action::kMake, status);
+    return false;
+  }
+  return true;
 }
 
 void WorkingFile::Close() {
-  if (file_ != nullptr) std::fclose(file_);
-  file_ = nullptr;
+  if (!file_) return;
+  // Nothing written is read again after the close: a failing close only
+  // matters while the run still uses the file, and it is kept for it.
+  if (const platform::FileStatus status = file_->Close(); !status.ok()) Fail(Action::kWrite, status);
+  file_.reset();
 }
 
-std::int32_t WorkingFile::Count() const {
-  if (file_ == nullptr) return 0;
-  std::fseek(file_, 0, SEEK_END);
-  return static_cast<std::int32_t>(std::ftell(file_) / static_cast<long>(records::kWorkingLineSize));
+std::int32_t WorkingFile::Count() {
+  if (!file_) return 0;
+  std::uint64_t size = 0;
+  if (const platform::FileStatus status = file_->Size(size); !status.ok()) {
+    Fail(Action::kRead, status);
+    return 0;
+  }
+  return static_cast<std::int32_t>(size / kLineSize);
 }
 
-bool WorkingFile::Read(std::int32_t n, records::WorkingLine& line) const {
-  if (file_ == nullptr || n < 1) return false;
-  std::string bytes(records::kWorkingLineSize, ' ');
-  if (std::fseek(file_, static_cast<long>(n - 1) * static_cast<long>(records::kWorkingLineSize), SEEK_SET) != 0)
+bool WorkingFile::Read(std::int32_t n, records::WorkingLine& line) {
+  if (!file_) {
+    Fail(Action::kRead, platform::FileStatus{EBADF});
     return false;
-  if (std::fread(bytes.data(), 1, bytes.size(), file_) != bytes.size()) return false;
+  }
+  if (n < 1) return false;
+  std::string bytes(kLineSize, ' ');
+  std::size_t got = 0;
+  const platform::FileStatus status = file_->ReadAt(static_cast<std::uint64_t>(n - 1) * kLineSize, bytes, got);
+  if (!status.ok()) {
+    Fail(Action::kRead, status);
+    return false;
+  }
+  if (got == 0) return false;  // past the end
+  if (got != bytes.size()) {
+    // Only this program writes the file, in whole records: a piece of one
+    // means the file was cut behind its back.
+    Fail(Action::kRead, platform::FileStatus{EIO});
+    return false;
+  }
   line = records::WorkingLine::Decode(bytes);
   return true;
 }
 
-void WorkingFile::Write(std::int32_t n, const records::WorkingLine& line) {
-  if (file_ == nullptr || n < 1) return;
-  const std::string bytes = line.Encode();
-  std::fseek(file_, static_cast<long>(n - 1) * static_cast<long>(records::kWorkingLineSize), SEEK_SET);
-  std::fwrite(bytes.data(), 1, bytes.size(), file_);
-  std::fflush(file_);
+bool WorkingFile::Write(std::int32_t n, const records::WorkingLine& line) {
+  if (!file_) {
+    Fail(Action::kWrite, platform::FileStatus{EBADF});
+    return false;
+  }
+  if (n < 1) return false;
+  const platform::FileStatus status = file_->WriteAt(static_cast<std::uint64_t>(n - 1) * kLineSize, line.Encode());
+  if (!status.ok()) {
+    Fail(Action::kWrite, status);
+    return false;
+  }
+  return true;
 }
 
-std::vector<records::WorkingLine> WorkingFile::Lines() const {
+std::vector<records::WorkingLine> WorkingFile::Lines() {
   std::vector<records::WorkingLine> lines;
   records::WorkingLine line;
   for (std::int32_t n = 1; Read(n, line); ++n) lines.push_back(line);

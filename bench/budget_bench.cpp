@@ -248,7 +248,7 @@ void BM_SaveStoredBudget(benchmark::State& state) {
   Root();
   BuildPhase();
   for (auto _ : state)
-    if (app::SaveStoredBudget() != 0) std::abort();
+    if (!app::SaveStoredBudget().ok()) std::abort();
   state.counters["lines"] = app::Working().Count();
 }
 BENCHMARK(BM_SaveStoredBudget)->Unit(benchmark::kMillisecond);
@@ -293,9 +293,9 @@ void PrintPhaseFigures() {
   const double build = MillisecondsOf(BuildPhase);
   // The build again, step by step, to show where its time goes.
   app::Working().Open();
-  const double periods = MillisecondsOf(app::ComputePeriods);
-  const double issued = MillisecondsOf(app::CollectOwnerIssues);
-  const double working = MillisecondsOf(app::BuildWorkingBudget);
+  const double periods = MillisecondsOf([] { app::ComputePeriods(); });
+  const double issued = MillisecondsOf([] { app::CollectOwnerIssues(); });
+  const double working = MillisecondsOf([] { app::BuildWorkingBudget(); });
   const double distribution = MillisecondsOf(DistributionPhase);
   const double listings = MillisecondsOf(ListingsPhase);
   const double total = build + distribution + listings;

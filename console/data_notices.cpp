@@ -1,11 +1,10 @@
 #include "console/data_notices.h"
 
-#include <cstdlib>
-
 #include "console/key_reader.h"
 #include "console/messages.h"
 #include "console/screen.h"
 #include "console/window_stack.h"
+#include "platform/session_end.h"
 #include "platform/terminal.h"
 
 namespace console {
@@ -29,7 +28,10 @@ int ConsoleNotice::PollKey() {
   return key;
 }
 
-void ConsoleNotice::EndProcess(int exitCode) { std::exit(exitCode); }
+void ConsoleNotice::EndProcess(int exitCode) {
+  // The message was shown: main only has to let everything go and end.
+  throw platform::SessionEnded{exitCode, ""};
+}
 
 void InstallDataNotices() {
   static ConsoleNotice notice;

@@ -244,6 +244,7 @@ std::int16_t OpenDataFile(std::int16_t fileId, std::string_view fileName, std::s
   FileSlot& s = FileTable()[static_cast<std::size_t>(-found)];
   s = FileSlot{};
   s.FileId = fileId;
+  s.FileName = std::string(fileName);
   s.RecordArea = recordArea;
 
   SplitName parts = Split(fileName);
@@ -530,6 +531,13 @@ std::string CurrentKeyImage(std::int16_t fileId) {
   int slot = OpenSlot(fileId);
   if (slot == 0) return {};
   return KeyImage(FileTable()[static_cast<std::size_t>(slot)].KeyValue, fileId);
+}
+
+std::string FailureText(std::int16_t fileId, std::int16_t status) {
+  const int slot = OpenSlot(fileId);
+  const std::string name =
+      slot > 0 ? FileTable()[static_cast<std::size_t>(slot)].FileName : std::to_string(fileId);
+  return OpenFailureText() + name + " (" + std::to_string(status) + ")";
 }
 
 std::string ChangeLogLine(std::int16_t fileId, std::int16_t operation, std::int16_t status) {

@@ -33,6 +33,7 @@ inline constexpr std::int16_t kLockNoWait = 2;
 
 struct FileSlot {
   std::int16_t FileId = 0;  // 0: free
+  std::string FileName;     // as the caller passed it to OpenDataFile
   std::array<char, 128> PositionBlock{};
   std::span<char> RecordArea;
   std::int32_t RecordLength = 0;
@@ -65,7 +66,7 @@ int FindSlot(std::int16_t fileId);
 // Opens `fileName` (a suite path; ".dat" when it has no extension), creating
 // it from its dictionary RootDir + "ddf\" + base + ".xdf" when it does not
 // exist. A file that cannot be opened shows a message, resets every file and
-// ends the process.
+// ends the session (the notice's EndProcess).
 std::int16_t OpenDataFile(std::int16_t fileId, std::string_view fileName, std::span<char> recordArea);
 
 struct KeyInfoResult {
@@ -109,6 +110,12 @@ void SetLockMode(std::int16_t fileId, std::string_view letters, std::int16_t& st
 // key (binary segments reversed, collated segments through the file's table).
 std::string KeyImage(std::string_view keyValue, std::int16_t fileId);
 std::string CurrentKeyImage(std::int16_t fileId);
+
+// The operator's message for a failed operation on an open file, as for a
+// file that cannot be opened: "NO ES POT ACCEDIR AL FITXER " (in the
+// session's language), the file's name as it was opened, and the status in
+// parentheses.
+std::string FailureText(std::int16_t fileId, std::int16_t status);
 
 // The line the change log "db.log" gets for one insert or update.
 std::string ChangeLogLine(std::int16_t fileId, std::int16_t operation, std::int16_t status);

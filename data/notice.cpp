@@ -1,7 +1,8 @@
 #include "data/notice.h"
 
 #include <cstdio>
-#include <cstdlib>
+
+#include "platform/session_end.h"
 
 namespace data {
 namespace {
@@ -27,7 +28,10 @@ void StderrNotice::Beep() {
   std::fflush(stderr);
 }
 
-void StderrNotice::EndProcess(int exitCode) { std::exit(exitCode); }
+void StderrNotice::EndProcess(int exitCode) {
+  // Unwinding to main closes what is open and releases what is held.
+  throw platform::SessionEnded{exitCode, ""};
+}
 
 Notice& CurrentNotice() { return g_notice ? *g_notice : DefaultNotice(); }
 

@@ -26,13 +26,14 @@ class Notice {
   virtual void WaitKey() = 0;
   // One key without waiting: its key code, or 0 when none is pending.
   virtual int PollKey() = 0;
-  // Ends the process (after a data file could not be opened). The default
-  // never returns; a test double may return, and the caller then returns
-  // the failed status.
+  // Ends the session (after a data file could not be opened) by throwing
+  // platform::SessionEnded with `exitCode`, which the program's main
+  // catches after everything on the way has been let go. A test double may
+  // return instead, and the caller then returns the failed status.
   virtual void EndProcess(int exitCode) = 0;
 };
 
-// Writes notices to standard error, reads no keys, ends with std::exit.
+// Writes notices to standard error, reads no keys, ends by unwinding.
 class StderrNotice : public Notice {
  public:
   void Show(const std::string& text, int row) override;

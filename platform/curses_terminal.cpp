@@ -5,11 +5,14 @@
 #endif
 #include <curses.h>
 #include <langinfo.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <clocale>
 #include <csignal>
 #include <cstdio>
@@ -21,6 +24,8 @@
 
 #include "format/cp850.h"
 #include "platform/key_decoder.h"
+#include "platform/session_end.h"
+#include "platform/signals.h"
 #include "platform/system.h"
 
 namespace platform {
@@ -30,6 +35,9 @@ constexpr int kDefaultEscDelayMs = 25;
 // How long a terminal emulator gets to answer a window-size request.
 constexpr std::int64_t kResizeWaitMs = 300;
 constexpr std::int64_t kAltHoldMs = 1000;
+// The longest a single wait for input blocks before looking at the
+// termination flag and the state of the input.
+constexpr int kWaitSliceMs = 100;
 
 // PC colour numbers (blue 1, red 4) to curses ones (red 1, blue 4).
 constexpr std::array<short, 8> kPcToCurses = {0, 4, 2, 6, 1, 5, 3, 7};
@@ -44,6 +52,7 @@ int g_restoreRows = 0, g_restoreColumns = 0;
 
 constexpr std::array<int, 5> kFatalSignals = {SIGTERM, SIGINT, SIGHUP, SIGSEGV, SIGABRT};
 std::array<struct sigaction, kFatalSignals.size()> g_previousActions{};
+std::array<bool, kFatalSignals.size()> g_handled{};
 
 void OnFatalSignal(int sig) {
   // endwin is not async-signal-safe, but a terminal left in raw mode with
@@ -54,6 +63,13 @@ void OnFatalSignal(int sig) {
   std::raise(sig);
 }
 
+// A program that turned the termination signals into a request to unwind
+// (signals.h) puts the terminal back on its way out; only the signals
+// that end it at once need the handler here.
+bool Unwinds(int sig) {
+  return TerminationSignalsInstalled() && (sig == SIGTERM || sig == SIGINT || sig == SIGHUP);
+}
+
 void InstallExitHandlers() {
   static bool atexitDone = false;
   if (!atexitDone) {
@@ -61,6 +77,8 @@ void InstallExitHandlers() {
     atexitDone = true;
   }
   for (std::size_t i = 0; i < kFatalSignals.size(); ++i) {
+    g_handled[i] = !Unwinds(kFatalSignals[i]);
+    if (!g_handled[i]) continue;
     struct sigaction action {};
     action.sa_handler = OnFatalSignal;
     sigemptyset(&action.sa_mask);
@@ -73,17 +91,10 @@ void InstallExitHandlers() {
 // program, not us: a handler of our own (exec resets it in the child).
 void AbsorbSignal(int) {}
 
-void SetInterruptHandler(void (*handler)(int)) {
-  struct sigaction action {};
-  action.sa_handler = handler;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = handler == OnFatalSignal ? SA_RESETHAND : 0;
-  sigaction(SIGINT, &action, nullptr);
-}
-
 void RemoveExitHandlers() {
   for (std::size_t i = 0; i < kFatalSignals.size(); ++i)
-    sigaction(kFatalSignals[i], &g_previousActions[i], nullptr);
+    if (g_handled[i]) sigaction(kFatalSignals[i], &g_previousActions[i], nullptr);
+  g_handled = {};
 }
 
 bool LocaleIsUtf8() {
@@ -136,8 +147,8 @@ std::string Base64(std::string_view bytes) {
 
 class CursesTerminal final : public Terminal {
  public:
-  CursesTerminal(SCREEN* screen, std::FILE* out, int rows, int columns)
-      : screen_(screen), out_(out), rows_(rows), columns_(columns),
+  CursesTerminal(SCREEN* screen, std::FILE* out, std::FILE* in, int rows, int columns)
+      : screen_(screen), out_(out), inFd_(fileno(in)), rows_(rows), columns_(columns),
         cells_(static_cast<std::size_t>(rows * columns)) {
     g_instance = true;
     SetUpColours();
@@ -232,6 +243,7 @@ class CursesTerminal final : public Terminal {
   // that nothing-pressed polls carry it, until another key comes (a
   // release is reported first) or no key for kAltHoldMs.
   InputEvent Poll(int timeoutMs) override {
+    EndSessionIfTerminated();
     if (suspended_) return {};
     InputEvent e = Next(timeoutMs);
     const bool altDigit = e.kind == InputEvent::Kind::kKey && e.keypad &&
@@ -260,7 +272,10 @@ class CursesTerminal final : public Terminal {
 
   InputEvent Next(int timeoutMs) {
     Flush();
-    int wait = timeoutMs < 0 ? -1 : timeoutMs;
+    using Clock = std::chrono::steady_clock;
+    const bool forever = timeoutMs < 0;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(forever ? 0 : timeoutMs);
+    bool waiting = true;  // until the first byte arrives
     for (;;) {
       Settle(true);
       if (!queue_.empty()) {
@@ -269,21 +284,48 @@ class CursesTerminal final : public Terminal {
         return e;
       }
       const bool midSequence = !pending_.empty();
-      wtimeout(stdscr, midSequence ? escDelay_ : wait);
+      // The wait goes in slices, never blocking for long: a termination
+      // request or a lost terminal must be noticed while nothing is typed.
+      int slice = 0;
+      if (midSequence) {
+        slice = escDelay_;
+      } else if (waiting) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        slice = forever ? kWaitSliceMs : static_cast<int>(std::clamp<std::int64_t>(left, 0, kWaitSliceMs));
+      }
+      wtimeout(stdscr, slice);
       wint_t ch = 0;
       const int r = wget_wch(stdscr, &ch);
-      wait = 0;
       if (r == ERR) {
-        if (!midSequence) return {};
-        Settle(false);
-        continue;
+        if (midSequence) {
+          Settle(false);
+          continue;
+        }
+        EndSessionIfTerminated();
+        if (InputLost()) throw SessionEnded{kExitFailure, "the terminal's input was lost"};
+        if (waiting && (forever || Clock::now() < deadline)) continue;
+        return {};
       }
+      waiting = false;
       if (r == KEY_CODE_YES) {
         TakeCursesKey(static_cast<int>(ch));
         continue;
       }
       AppendUtf8(pending_, static_cast<char32_t>(ch));
     }
+  }
+
+  // Input that can never come: the terminal hung up, or the stream of keys
+  // ended (a pipe whose writer is gone) or fails.
+  bool InputLost() const {
+    pollfd p{inFd_, POLLIN, 0};
+    int r = 0;
+    do {
+      r = ::poll(&p, 1, 0);
+    } while (r < 0 && errno == EINTR);
+    if (r < 0) return true;
+    if ((p.revents & (POLLERR | POLLNVAL)) != 0) return true;
+    return (p.revents & POLLHUP) != 0 && (p.revents & POLLIN) == 0;
   }
 
   void DiscardInput() override {
@@ -360,13 +402,16 @@ class CursesTerminal final : public Terminal {
     endwin();
     g_open = false;
     suspended_ = true;
-    SetInterruptHandler(AbsorbSignal);
+    struct sigaction absorb {};
+    absorb.sa_handler = AbsorbSignal;
+    sigemptyset(&absorb.sa_mask);
+    sigaction(SIGINT, &absorb, &interruptAction_);
   }
 
   void Resume() override {
     if (!suspended_) return;
     suspended_ = false;
-    SetInterruptHandler(OnFatalSignal);
+    sigaction(SIGINT, &interruptAction_, nullptr);
     g_open = true;
     reset_prog_mode();
     RedrawAll();
@@ -513,6 +558,7 @@ class CursesTerminal final : public Terminal {
 
   SCREEN* screen_;
   std::FILE* out_;
+  int inFd_;
   int rows_, columns_;
   std::vector<Cell> cells_;
   int row_ = 1, column_ = 1;
@@ -530,6 +576,7 @@ class CursesTerminal final : public Terminal {
   std::deque<InputEvent> queue_;
   bool altHeld_ = false;
   std::int64_t altSince_ = 0;
+  struct sigaction interruptAction_ {};  // SIGINT's action while suspended
 };
 
 }  // namespace
@@ -589,7 +636,7 @@ std::unique_ptr<Terminal> OpenCursesTerminalOn(std::FILE* out, std::FILE* in,
   intrflush(stdscr, FALSE);
   scrollok(stdscr, FALSE);
   leaveok(stdscr, FALSE);
-  auto terminal = std::make_unique<CursesTerminal>(screen, out, rows, columns);
+  auto terminal = std::make_unique<CursesTerminal>(screen, out, in, rows, columns);
   terminal->Configure();
   terminal->ShowCursor(25);
   terminal->Flush();

@@ -4,7 +4,10 @@
 // drawn through the code page 850 -> Unicode table, so ReadCell answers from
 // the grid and Resume can repaint the whole screen. Keys are decoded into PC
 // key codes by key_decoder.h. The terminal's own state is put back on every
-// way out: the destructor, exit(), and the fatal signals.
+// way out: the destructor, exit(), and the fatal signals. Input that can no
+// longer come (the terminal hung up, the key stream ended) ends the session:
+// Poll throws SessionEnded with status 1, as it does with 128 + signal for
+// a termination signal when signals.h's handlers are installed.
 #pragma once
 
 #include <cstdio>

@@ -4,13 +4,18 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
+
+#include "platform/session_end.h"
+#include "platform/signals.h"
 
 // ncurses keeps the "prescreen" it made for a newterm that failed (an
 // unknown terminal type) for the rest of the process: not ours to free.
@@ -373,6 +378,40 @@ TEST_F(CursesTerminalTest, SuspendAndResumeKeepTheCells) {
   auto events = Events();
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].key, 'q');
+}
+
+TEST_F(CursesTerminalTest, InputThatCanNoLongerComeEndsTheSession) {
+  ASSERT_TRUE(terminal_) << error_;
+  Type("k");
+  close(writeFd_);  // the terminal hung up: its keys stop for good
+  writeFd_ = -1;
+  EXPECT_EQ(terminal_->Poll(0).key, 'k');  // what was typed before still counts
+  try {
+    terminal_->Poll(5000);
+    FAIL() << "the wait went on without a terminal";
+  } catch (const SessionEnded& end) {
+    EXPECT_EQ(end.exitStatus, kExitFailure);
+    EXPECT_NE(end.reason.find("lost"), std::string::npos);
+  }
+}
+
+TEST_F(CursesTerminalTest, ATerminationRequestEndsTheWaitForAKey) {
+  ASSERT_TRUE(terminal_) << error_;
+  InstallTerminationSignals();
+  std::thread signaller([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ::kill(::getpid(), SIGHUP);
+  });
+  const auto start = std::chrono::steady_clock::now();
+  try {
+    for (int i = 0; i < 100; ++i) terminal_->Poll(1000);
+    ADD_FAILURE() << "the terminal kept waiting";
+  } catch (const SessionEnded& end) {
+    EXPECT_EQ(end.exitStatus, 128 + SIGHUP);
+  }
+  signaller.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  ClearTerminationSignal();
 }
 
 TEST_F(CursesTerminalTest, InsertToggleAndClipboardAreKept) {

@@ -98,6 +98,15 @@ std::string BracedSteps(std::string_view item, std::vector<ScriptStep>& out) {
     return {};
   }
   const std::vector<std::string_view> words = Words(item);
+  if (!words.empty() && words[0] == "Pause") {
+    int ms = 0;
+    if (words.size() != 2 || !ParseInt(words[1], ms) || ms < 0)
+      return "{Pause MS} wants a number of milliseconds";
+    ScriptStep step{ScriptStep::Kind::kPause, {}};
+    step.pauseMs = ms;
+    out.push_back(step);
+    return {};
+  }
   if (!words.empty() && words[0] == "Click") {
     int row = 0, column = 0;
     if (words.size() != 3 || !ParseInt(words[1], row) || !ParseInt(words[2], column) || row < 1 || column < 1)

@@ -3,8 +3,9 @@
 // Every character is one key (its code page 850 code); line ends are
 // ignored. Braces name the other keys and actions: {Enter}, {F1},
 // {Shift+F3}, {Ctrl+Left}, {Ctrl+B}, {Alt+X}, {Click R C}, {AltPad 128}
-// (digits on the keypad with left Alt held), {Snap} (dump the screen);
-// "{{" is a literal "{".
+// (digits on the keypad with left Alt held), {Snap} (dump the screen),
+// {Pause MS} (no key for MS milliseconds: a run that stays where it is while
+// something else happens); "{{" is a literal "{".
 #pragma once
 
 #include <string>
@@ -16,10 +17,11 @@
 namespace platform {
 
 struct ScriptStep {
-  enum class Kind { kEvent, kSnap };
+  enum class Kind { kEvent, kSnap, kPause };
   Kind kind = Kind::kEvent;
   // kEvent: a key, a click, or kNone (Alt let go after an AltPad).
   InputEvent event;
+  int pauseMs = 0;  // kPause
 };
 
 struct KeyScript {

@@ -1,11 +1,15 @@
 #include "platform/scripted_terminal.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "format/cp850.h"
+#include "platform/session_end.h"
+#include "platform/signals.h"
 
 namespace platform {
 namespace {
@@ -85,10 +89,15 @@ void ScriptedTerminal::Scroll(int top, int left, int bottom, int right, int line
 }
 
 InputEvent ScriptedTerminal::Poll(int timeoutMs) {
+  EndSessionIfTerminated();
   while (next_ < steps_.size()) {
     const ScriptStep& step = steps_[next_++];
     if (step.kind == ScriptStep::Kind::kSnap) {
       Snapshot();
+      continue;
+    }
+    if (step.kind == ScriptStep::Kind::kPause) {
+      PauseScript(step.pauseMs);
       continue;
     }
     idlePolls_ = 0;
@@ -122,12 +131,21 @@ void ScriptedTerminal::Snapshot() {
   out << "=== screen " << ++dumps_ << " ===\n" << ScreenText();
 }
 
+void ScriptedTerminal::PauseScript(int ms) {
+  // In short slices, so that a termination request ends the pause at once.
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point end = Clock::now() + std::chrono::milliseconds(ms);
+  for (Clock::time_point now = Clock::now(); now < end; now = Clock::now()) {
+    std::this_thread::sleep_for(std::min<Clock::duration>(end - now, std::chrono::milliseconds(20)));
+    EndSessionIfTerminated();
+  }
+}
+
 void ScriptedTerminal::ScriptEnded() {
   Snapshot();
-  std::fputs("key script ended\n", stderr);
-  std::fflush(nullptr);
-  // The program's exit handlers still run: files closed, locks released.
-  std::exit(kScriptEndedStatus);
+  // Unwinding, not exit(): on the way to main the run's locks are released
+  // and its temporary files removed.
+  throw SessionEnded{kScriptEndedStatus, "key script ended"};
 }
 
 std::unique_ptr<Terminal> OpenScriptedTerminal(const std::string& keysPath, const std::string& screenPath,

@@ -5,8 +5,10 @@
 // (key_script.h); {Snap} and the end of the script append the screen to the
 // dump file as "=== screen N ===" and the rows in UTF-8 with their trailing
 // blanks removed. When the program waits for a key and the script is used
-// up, the screen is dumped, "key script ended" goes to standard error and
-// the process ends with status 3.
+// up, the screen is dumped and the session ends (SessionEnded with status 3
+// and the reason "key script ended", which main writes to standard error).
+// {Pause MS} keeps the program waiting; a termination signal ends the
+// pause and the session.
 #pragma once
 
 #include <memory>
@@ -60,6 +62,7 @@ class ScriptedTerminal : public Terminal {
 
  private:
   Cell& At(int row, int column);
+  void PauseScript(int ms);
   [[noreturn]] void ScriptEnded();
 
   std::vector<ScriptStep> steps_;

@@ -2,11 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "platform/key_script.h"
+#include "platform/session_end.h"
+#include "platform/signals.h"
 
 namespace platform {
 namespace {
@@ -76,6 +83,11 @@ TEST(KeyScriptTest, ClicksSnapsAndAltKeypad) {
   }
   EXPECT_EQ(s.steps[5].event.kind, InputEvent::Kind::kNone);
   EXPECT_EQ(s.steps[6].event.key, 'x');
+
+  s = ParseKeyScript("{Pause 250}");
+  ASSERT_EQ(s.steps.size(), 1u);
+  EXPECT_EQ(s.steps[0].kind, ScriptStep::Kind::kPause);
+  EXPECT_EQ(s.steps[0].pauseMs, 250);
 }
 
 TEST(KeyScriptTest, MistakesNameTheirPlace) {
@@ -86,6 +98,8 @@ TEST(KeyScriptTest, MistakesNameTheirPlace) {
       {"{Click 0 5}", "line 1, column 1: {Click R C} wants a row and a column from 1"},
       {"{Click 3}", "line 1, column 1: {Click R C} wants a row and a column from 1"},
       {"{AltPad 12a}", "line 1, column 1: {AltPad N} wants one to three digits"},
+      {"{Pause}", "line 1, column 1: {Pause MS} wants a number of milliseconds"},
+      {"{Pause -5}", "line 1, column 1: {Pause MS} wants a number of milliseconds"},
       {"x\u4e2d", "line 1, column 2: \"\u4e2d\" has no code page 850 key"},
       {"{Ctrl+}", "line 1, column 1: unknown key {Ctrl+}"},
   };
@@ -152,16 +166,41 @@ TEST_F(ScriptedTerminalTest, PollsWithoutWaitingLeaveTheEndedScriptAlone) {
   EXPECT_EQ(Dump(), "");
 }
 
-TEST_F(ScriptedTerminalTest, WaitingPastTheEndDumpsAndExitsWithThree) {
-  EXPECT_EXIT(
-      {
-        ScriptedTerminal t(ParseKeyScript("x").steps, dump_.string(), 2, 4);
-        t.Write("ok");
-        t.Poll(50);
-        t.Poll(50);
-      },
-      ::testing::ExitedWithCode(3), "key script ended");
+TEST_F(ScriptedTerminalTest, WaitingPastTheEndDumpsAndEndsTheSessionWithThree) {
+  ScriptedTerminal t(ParseKeyScript("x").steps, dump_.string(), 2, 4);
+  t.Write("ok");
+  EXPECT_EQ(t.Poll(50).key, 'x');
+  try {
+    t.Poll(50);
+    FAIL() << "the session went on past the script";
+  } catch (const SessionEnded& end) {
+    EXPECT_EQ(end.exitStatus, 3);
+    EXPECT_EQ(end.reason, "key script ended");
+  }
   EXPECT_EQ(Dump(), "=== screen 1 ===\nok\n\n");
+}
+
+TEST_F(ScriptedTerminalTest, APauseHoldsTheNextKeyAndATerminationRequestEndsIt) {
+  ScriptedTerminal t(ParseKeyScript("{Pause 30}a{Pause 60000}b").steps, "");
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(t.Poll(0).key, 'a');
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(30));
+  // A signal while the script pauses: the session ends at once, as SIGTERM
+  // would end a real run, instead of after a minute.
+  InstallTerminationSignals();
+  std::thread signaller([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ::kill(::getpid(), SIGTERM);
+  });
+  try {
+    t.Poll(0);
+    ADD_FAILURE() << "the pause was not ended";
+  } catch (const SessionEnded& end) {
+    EXPECT_EQ(end.exitStatus, 128 + SIGTERM);
+  }
+  signaller.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  ClearTerminationSignal();
 }
 
 TEST_F(ScriptedTerminalTest, OpeningReportsBadScripts) {

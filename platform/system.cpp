@@ -4,11 +4,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <random>
 #include <thread>
+
+#include "platform/signals.h"
 
 extern char** environ;
 
@@ -40,7 +44,15 @@ class PosixSystem final : public System {
   }
 
   void Pause(int ms) override {
-    if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    EndSessionIfTerminated();
+    // In slices: some waits have no limit (a record locked by another
+    // program), and a termination request must still end them.
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point end = Clock::now() + std::chrono::milliseconds(ms > 0 ? ms : 0);
+    for (Clock::time_point now = Clock::now(); now < end; now = Clock::now()) {
+      std::this_thread::sleep_for(std::min<Clock::duration>(end - now, std::chrono::milliseconds(50)));
+      EndSessionIfTerminated();
+    }
   }
 
   double RandomFraction() override { return std::uniform_real_distribution<double>(0.0, 1.0)(engine_); }

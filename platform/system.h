@@ -21,6 +21,8 @@ class System {
   virtual LocalTime Now() = 0;
   // Milliseconds since an arbitrary start; never goes backwards.
   virtual std::int64_t MonotonicMs() = 0;
+  // The real one ends early by throwing SessionEnded when a termination
+  // signal arrives (see signals.h).
   virtual void Pause(int milliseconds) = 0;
   // Uniform in [0, 1).
   virtual double RandomFraction() = 0;

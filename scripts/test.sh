@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs every test: the
-# release build with all tests, then the unit tests under the address and
-# undefined-behaviour sanitizers. Each phase starts with a heading.
+# release build with all tests, then all of them again under the address
+# and undefined-behaviour sanitizers (leaks included). Each phase starts
+# with a heading.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 phase() { printf '\n==== %s ====\n' "$*"; }

@@ -70,26 +70,39 @@ TEST(BudgetSave, AKilledSaveLeavesTheOldOrTheNewBudget) {
   const fs::path previous = fs::current_path();
   OpenRoot(root);
   FillWorking(1);
-  ASSERT_EQ(app::SaveStoredBudget(), 0);
+  ASSERT_TRUE(app::SaveStoredBudget().ok());
   data::ResetDataFiles();
 
   std::mt19937 random(12345);
   int killedMidway = 0;
   for (int round = 0; round < 8; ++round) {
+    int saves[2];
+    ASSERT_EQ(pipe(saves), 0);
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-      // Saves budgets 2 and 3 in turn until it is killed.
+      // Saves budgets 2 and 3 in turn, telling the parent after each save,
+      // until it is killed.
+      close(saves[0]);
       OpenRoot(root);
       for (std::int32_t mark = 2;; mark = mark == 2 ? 3 : 2) {
         FillWorking(mark);
-        if (app::SaveStoredBudget() != 0) _exit(1);
+        if (!app::SaveStoredBudget().ok()) _exit(1);
+        if (write(saves[1], "s", 1) != 1) _exit(2);
       }
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20 + random() % 80));
+    close(saves[1]);
+    // Some rounds let a save or two finish first (so that the kill can find
+    // a new budget to keep); the kill comes at a random moment after that.
+    for (int seen = 0; seen < round % 3; ++seen) {
+      char byte = 0;
+      ASSERT_EQ(read(saves[0], &byte, 1), 1) << "the saving process stopped by itself";
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(random() % 30000));
     kill(child, SIGKILL);
     int status = 0;
     waitpid(child, &status, 0);
+    close(saves[0]);
     ASSERT_TRUE(WIFSIGNALED(status)) << "the saving process stopped by itself";
 
     OpenRoot(root);

@@ -6,11 +6,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <random>
 #include <sstream>
 #include <thread>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -46,12 +48,12 @@ fs::path FreshDirectory() {
 
 }  // namespace
 
-ProgramResult RunProgram(const std::vector<std::string>& argv,
-                         const std::map<std::string, std::string>& environment, std::chrono::seconds limit) {
-  ProgramResult result;
-  const fs::path scratch = FreshDirectory();
-  const std::string outPath = (scratch / "out").string();
-  const std::string errPath = (scratch / "err").string();
+RunningProgram StartProgram(const std::vector<std::string>& argv,
+                            const std::map<std::string, std::string>& environment) {
+  RunningProgram program;
+  program.scratch_ = FreshDirectory();
+  const std::string outPath = (program.scratch_ / "out").string();
+  const std::string errPath = (program.scratch_ / "err").string();
 
   std::map<std::string, std::string> merged;
   for (char** e = environ; *e != nullptr; ++e) {
@@ -84,24 +86,55 @@ ProgramResult RunProgram(const std::vector<std::string>& argv,
   const int spawned = posix_spawn(&pid, argp[0], &actions, nullptr, argp.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) {
-    result.standardError = "cannot start " + argv[0];
-    fs::remove_all(scratch);
+    program.startError_ = "cannot start " + argv[0];
+    return program;
+  }
+  program.pid_ = pid;
+  return program;
+}
+
+RunningProgram::RunningProgram(RunningProgram&& other) noexcept
+    : pid_(std::exchange(other.pid_, -1)),
+      scratch_(std::move(other.scratch_)),
+      startError_(std::move(other.startError_)) {
+  other.scratch_.clear();
+}
+
+RunningProgram::~RunningProgram() {
+  if (pid_ > 0) {
+    kill(pid_, SIGKILL);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+  }
+  std::error_code ec;
+  if (!scratch_.empty()) fs::remove_all(scratch_, ec);
+}
+
+void RunningProgram::Signal(int signal) const {
+  if (pid_ > 0) kill(pid_, signal);
+}
+
+ProgramResult RunningProgram::Wait(std::chrono::seconds limit) {
+  ProgramResult result;
+  if (pid_ <= 0) {
+    result.standardError = startError_;
     return result;
   }
   const auto deadline = std::chrono::steady_clock::now() + limit;
   int status = 0;
   bool timedOut = false;
   for (;;) {
-    const pid_t done = waitpid(pid, &status, WNOHANG);
-    if (done == pid) break;
+    const pid_t done = waitpid(pid_, &status, WNOHANG);
+    if (done == pid_) break;
     if (std::chrono::steady_clock::now() > deadline) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
+      kill(pid_, SIGKILL);
+      waitpid(pid_, &status, 0);
       timedOut = true;
       break;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
+  pid_ = -1;
   if (timedOut) {
     result.exitStatus = -2;
   } else if (WIFEXITED(status)) {
@@ -109,10 +142,23 @@ ProgramResult RunProgram(const std::vector<std::string>& argv,
   } else if (WIFSIGNALED(status)) {
     result.exitStatus = 128 + WTERMSIG(status);
   }
-  result.standardOutput = ReadFile(outPath);
-  result.standardError = ReadFile(errPath);
-  fs::remove_all(scratch);
+  result.standardOutput = ReadFile(scratch_ / "out");
+  result.standardError = ReadFile(scratch_ / "err");
   return result;
+}
+
+ProgramResult RunProgram(const std::vector<std::string>& argv,
+                         const std::map<std::string, std::string>& environment, std::chrono::seconds limit) {
+  return StartProgram(argv, environment).Wait(limit);
+}
+
+bool WaitUntil(const std::function<bool()>& ready, std::chrono::seconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!ready()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
 }
 
 SuiteRoot::SuiteRoot(const std::string& language, const std::string& workDate)
@@ -178,6 +224,30 @@ ProgramResult SuiteRoot::RunRepquota(const std::string& script, std::vector<std:
   ProgramResult r = RunProgram({KIT_REPQUOTA}, environment);
   screens = SplitScreens(ReadFile(dump));
   return r;
+}
+
+RunningProgram SuiteRoot::StartRepquota(const std::string& script, const std::string& name,
+                                        const std::string& workstation) const {
+  const fs::path keys = dir_ / (name + ".keys");
+  const fs::path dump = dir_ / (name + ".screens");
+  WriteFile(keys, script);
+  fs::remove(dump);
+  return StartProgram({KIT_REPQUOTA}, Environment(keys, dump, workstation));
+}
+
+std::vector<std::string> SuiteRoot::Screens(const std::string& name) const {
+  return SplitScreens(ReadFile(dir_ / (name + ".screens")));
+}
+
+bool SuiteRoot::WaitForScreens(const std::string& name, std::size_t count, std::chrono::seconds limit) const {
+  return WaitUntil(
+      [&] {
+        const std::vector<std::string> screens = Screens(name);
+        // A dump being written may still lack some of its 25 lines.
+        return screens.size() >= count &&
+               std::count(screens[count - 1].begin(), screens[count - 1].end(), '\n') == 25;
+      },
+      limit);
 }
 
 std::vector<std::string> SuiteRoot::PrintedFiles() const {

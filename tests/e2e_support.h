@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -17,12 +18,41 @@ struct ProgramResult {
   std::string standardError;
 };
 
-// Runs `argv` with `environment` added to this process's (an empty value
-// unsets the variable), standard input from /dev/null; kills it after
-// `limit`.
+// A program started and left running: the test waits for something it
+// writes, signals it, and then collects how it ended.
+class RunningProgram {
+ public:
+  RunningProgram() = default;
+  RunningProgram(RunningProgram&& other) noexcept;
+  RunningProgram& operator=(RunningProgram&&) = delete;
+  // A program still running is killed.
+  ~RunningProgram();
+
+  bool Started() const { return pid_ > 0; }
+  void Signal(int signal) const;
+  // Waits for its end; kills it after `limit` (exit status -2 then).
+  ProgramResult Wait(std::chrono::seconds limit = std::chrono::seconds(60));
+
+ private:
+  friend RunningProgram StartProgram(const std::vector<std::string>&, const std::map<std::string, std::string>&);
+  int pid_ = -1;
+  std::filesystem::path scratch_;
+  std::string startError_;
+};
+
+// Starts `argv` with `environment` added to this process's (an empty value
+// unsets the variable), standard input from /dev/null.
+RunningProgram StartProgram(const std::vector<std::string>& argv,
+                            const std::map<std::string, std::string>& environment);
+
+// Runs `argv` as above and waits for it; kills it after `limit`.
 ProgramResult RunProgram(const std::vector<std::string>& argv,
                          const std::map<std::string, std::string>& environment,
                          std::chrono::seconds limit = std::chrono::seconds(60));
+
+// Checks `ready` every few milliseconds until it holds: true, or false
+// after `limit`. For waiting on what another process writes.
+bool WaitUntil(const std::function<bool()>& ready, std::chrono::seconds limit = std::chrono::seconds(30));
 
 // A suite root under a fresh temporary directory, removed at the end.
 class SuiteRoot {
@@ -61,6 +91,16 @@ class SuiteRoot {
   ProgramResult RunRepquota(const std::string& script, std::vector<std::string>& screens,
                             const std::string& name = "run", const std::string& workstation = "TMP",
                             const std::map<std::string, std::string>& extra = {}) const;
+  // Starts repquota with `script` and leaves it running; its screens come
+  // from Screens(name).
+  RunningProgram StartRepquota(const std::string& script, const std::string& name = "run",
+                               const std::string& workstation = "TMP") const;
+  // The screens a run called `name` has dumped so far.
+  std::vector<std::string> Screens(const std::string& name) const;
+  // Waits until that run has dumped `count` whole screens; false after
+  // `limit`.
+  bool WaitForScreens(const std::string& name, std::size_t count,
+                      std::chrono::seconds limit = std::chrono::seconds(30)) const;
 
   // The copies the print stand-in kept, in order.
   std::vector<std::string> PrintedFiles() const;

@@ -1,0 +1,64 @@
+// A damaged owners file: the report stops with the data layer's message
+// naming the file, instead of counting the owners it could read as all of
+// them and saving and printing a budget built from part of them.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "tests/e2e_support.h"
+
+namespace e2e {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+constexpr std::size_t kPageSize = 4096;
+
+// Overwrites the whole database page holding `marker` with garbage.
+bool DamagePageHolding(const std::filesystem::path& file, const std::string& marker) {
+  std::string bytes = ReadFile(file);
+  const std::size_t at = bytes.find(marker);
+  if (at == std::string::npos) return false;
+  const std::size_t page = at / kPageSize * kPageSize;
+  std::mt19937 random(20241115);
+  for (std::size_t i = page; i < page + kPageSize && i < bytes.size(); ++i) bytes[i] = static_cast<char>(random());
+  std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
+  return true;
+}
+
+TEST(DamagedData, AnOwnersPageThatCannotBeReadStopsTheReportAndKeepsTheStoredBudget) {
+  SuiteRoot root("CAT", "15112024");
+  root.Kitdata({"demo", root.Dir().string(), "2024-11-15"});
+  // Enough owners on property 1 for the owners file to span several pages.
+  const std::string owners = root.Export("PropietH");
+  std::string csv = owners.substr(0, owners.find('\n') + 1);
+  for (int n = 9; n <= 60; ++n) {
+    const std::string number = (n < 10 ? "0" : "") + std::to_string(n);
+    csv += "000100" + number + ",PROPIETARI " + number + " *NOM,PIS " + number +
+           ",0,0,0,0,0,0,0,1,10.00,0,0.00,0,0.00,0,0.00,0,0.00,0,0.00,0,0.00,0,0.00\n";
+  }
+  root.Import("PropietH", csv);
+  const std::string storedBefore = root.Export("PressupH");
+  ASSERT_TRUE(DamagePageHolding(root.Dir() / "DADES" / "PropietH.dat", "PROPIETARI 40 *NOM"));
+
+  // The operator's whole job on property 1; the first screen dump comes
+  // right after the parameters are accepted.
+  std::vector<std::string> screens;
+  const ProgramResult r =
+      root.RunRepquota("{Down}1{Ctrl+B}{Snap}{Ctrl+B}1{Down}1{Ctrl+B}S{Enter}{Snap}{Esc}{Esc}", screens);
+  ASSERT_FALSE(screens.empty()) << r.standardError;
+  EXPECT_THAT(Utf8(screens[0]), HasSubstr("NO ES POT ACCEDIR AL FITXER DADES\\PropietH (2)"));
+  EXPECT_THAT(screens[0], Not(HasSubstr("AC  ASSEGURANÇA")));  // no budget built from part of the owners
+  // Nothing saved, no listing handed to the print program.
+  EXPECT_EQ(root.Export("PressupH"), storedBefore);
+  for (const std::string& printed : root.PrintedFiles()) EXPECT_EQ(printed, "DEVICE\r\n");
+  EXPECT_EQ(r.exitStatus, 1) << r.standardError;
+  EXPECT_FALSE(std::filesystem::exists(root.TempDir() / "PressupH.tmp"));
+}
+
+}  // namespace
+}  // namespace e2e

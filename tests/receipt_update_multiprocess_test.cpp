@@ -1,0 +1,175 @@
+// A workstation killed while it writes the new instalment into the owners'
+// receipt slots leaves every owner as before or every owner updated, never
+// some of each.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <random>
+#include <set>
+#include <thread>
+
+#include "app/budget.h"
+#include "app/distribution.h"
+#include "app/hooks.h"
+#include "app/module.h"
+#include "app/records.h"
+#include "app/working_file.h"
+#include "config/session.h"
+#include "data/files.h"
+#include "data/locks.h"
+#include "format/numbers.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using app::records::WorkingLine;
+
+constexpr int kOwners = 300;
+constexpr int kSlot = 3;
+// Column B's budget: each of the owners (coefficient 1 of kOwners) gets
+// 1200 for the year, 100 a month.
+constexpr std::int32_t kColumnBudget = 1200 * kOwners;
+
+std::string Code() { return format::PackDigits("0001"); }
+
+void OpenRoot(const fs::path& root) {
+  fs::current_path(root);
+  config::ResetSession();
+  config::Session().RootDir = root.string() + "/";
+  config::Session().TempDir = root.string() + "/";
+  data::ClearFileTable();
+  data::ResetLocks();
+  app::InstallBudgetSteps();
+  app::OpenModuleFiles();
+  app::Parameters() = app::ReportParameters{};
+  app::Parameters().PropertyCode = Code();
+  app::Parameters().DistributionCopies = 0;  // the update alone, nothing printed
+  app::Parameters().UpdateSlot = kSlot;
+}
+
+void AddOwners() {
+  const app::records::Owner owner{app::RecordArea(app::kOwnersFile).data()};
+  ASSERT_EQ(data::BeginTransaction(), 0);
+  for (int n = 1; n <= kOwners; ++n) {
+    std::span<char> area = app::RecordArea(app::kOwnersFile);
+    std::fill(area.begin(), area.end(), '\0');
+    app::records::PutText(owner.r, 4, format::PackDigits("0001" + format::ZeroPad(n, 4)));
+    app::records::PutInt32(owner.r + 211 + 4, 1);  // coefficient 1 in column B
+    owner.SetSlot(1, 1, 0);                         // monthly receipts
+    ASSERT_EQ(data::InsertRecord(app::kOwnersFile), 0);
+  }
+  ASSERT_EQ(data::EndTransaction(), 0);
+}
+
+// What the distribution works from: a budget of column B, twelve months to
+// issue for every owner.
+void PrepareDistribution() {
+  app::ResetBudget();
+  app::BudgetState& b = app::Budget();
+  b.OwnerCount = kOwners;
+  b.ColumnTotal[2] = kOwners;
+  for (int n = 1; n <= kOwners; ++n) b.OwnerMonthsLeft[static_cast<std::size_t>(n)] = 12;
+  app::Working().Close();
+  ASSERT_TRUE(app::Working().Open());
+  WorkingLine line;
+  line.code = "NE";
+  line.column = 'B';
+  line.budget = kColumnBudget;
+  ASSERT_TRUE(app::Working().Append(line));
+}
+
+// The periodicity every owner's slot holds (0: never updated), or -1 when
+// the owners disagree or an amount is not the one written with it.
+int SlotState() {
+  const app::records::Owner owner{app::RecordArea(app::kOwnersFile).data()};
+  std::set<std::pair<int, int>> seen;
+  int owners = 0;
+  std::int16_t s = data::ReadByKey(app::kOwnersFile, 0, Code(), 1);
+  for (; s == 0 && owner.PropertyCode() == Code(); s = data::StepRecords(app::kOwnersFile, 1)) {
+    ++owners;
+    seen.emplace(owner.SlotPeriodicity(kSlot), owner.SlotAmount(kSlot));
+  }
+  if (owners != kOwners || seen.size() != 1) return -1;
+  const auto [periodicity, amount] = *seen.begin();
+  if (amount != (periodicity == 0 ? 0 : 100)) return -1;
+  return periodicity;
+}
+
+int Other(int mark) { return mark == 2 ? 3 : 2; }
+
+TEST(ReceiptUpdate, AKilledUpdateLeavesEveryOwnerOldOrEveryOwnerNew) {
+  const fs::path root = fs::temp_directory_path() / ("kit-receipts-" + std::to_string(::getpid()));
+  fs::remove_all(root);
+  fs::create_directories(root / "DADES");
+  fs::create_directories(root / "LOCKS");
+  fs::copy(fs::path(KIT_SUITE_DIR) / "ddf", root / "ddf");
+  const fs::path previous = fs::current_path();
+  OpenRoot(root);
+  AddOwners();
+  ASSERT_EQ(SlotState(), 0);
+  data::ResetDataFiles();
+
+  std::mt19937 random(20241115);
+  int state = 0;
+  int changedByAKilledRun = 0;
+  for (int round = 0; round < 10; ++round) {
+    int events[2];
+    ASSERT_EQ(pipe(events), 0);
+    const int first = Other(state);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      // Writes periodicity `first`, then the other one, and so on, telling
+      // the parent after each update that was kept, until it is killed.
+      close(events[0]);
+      OpenRoot(root);
+      PrepareDistribution();
+      for (int mark = first;; mark = Other(mark)) {
+        app::Parameters().UpdatePeriodicity = static_cast<std::int16_t>(mark);
+        if (!app::DistributeBudget().ok()) _exit(1);
+        const char byte = static_cast<char>(mark);
+        if (write(events[1], &byte, 1) != 1) _exit(2);
+      }
+    }
+    close(events[1]);
+    // Let 0, 1 or 2 updates finish, then kill it at a random moment of the
+    // next one.
+    int last = -1;
+    for (int seen = 0; seen < round % 3; ++seen) {
+      char byte = 0;
+      ASSERT_EQ(read(events[0], &byte, 1), 1) << "the updating process stopped by itself";
+      last = byte;
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(random() % 30000));
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the updating process stopped by itself";
+    // Updates it reported between our last read and the kill.
+    for (char byte = 0; read(events[0], &byte, 1) == 1;) last = byte;
+    close(events[0]);
+
+    OpenRoot(root);
+    const int now = SlotState();
+    data::ResetDataFiles();
+    ASSERT_NE(now, -1) << "round " << round << ": some owners updated and some not";
+    // The last update reported, or the one after it kept just before the
+    // kill (before any report: the state before the run, or its first).
+    const int reported = last == -1 ? state : last;
+    EXPECT_TRUE(now == reported || now == Other(reported)) << "round " << round << ": " << now;
+    if (now != state) ++changedByAKilledRun;
+    state = now;
+  }
+  EXPECT_GT(changedByAKilledRun, 0) << "no update was ever kept before the kill";
+  app::Working().Close();
+  fs::current_path(previous);
+  fs::remove_all(root);
+}
+
+}  // namespace
