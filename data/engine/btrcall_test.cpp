@@ -17,6 +17,12 @@
 namespace recordmanager {
 namespace {
 
+// Whether these tests run on the server storage (see testing/).
+bool OnServer() {
+  const char* server = std::getenv("KITDB");
+  return server && *server;
+}
+
 void Put16(std::string& s, std::size_t at, int v) {
   s[at] = static_cast<char>(v & 0xFF);
   s[at + 1] = static_cast<char>((v >> 8) & 0xFF);
@@ -129,17 +135,25 @@ TEST_F(Engine, CreateOpenStatAndTheStatusesAroundThem) {
   std::string shortBuf(10, ' ');
   EXPECT_EQ(f.Call(kStat, 0, &shortBuf), kBufferTooShort);
 
+  // Another program may have created the file a moment before: what it
+  // made is what this one wanted, so that is no failure. A different file
+  // under the name is.
   File again(Path("a.dat"), TwoKeys());
-  EXPECT_EQ(again.created, kFileExists);
+  EXPECT_EQ(again.created, kOk);
+  EXPECT_EQ(again.Walk(0), "01 ");
+  File other(Path("a.dat"), Creation(20, {{{1, 4, 0}}}));
+  EXPECT_EQ(other.created, kFileExists);
   unsigned char block[128] = {};
   std::string missing = Path("none.dat");
   std::uint32_t len = 0;
   EXPECT_EQ(BTRCALL(kOpen, block, nullptr, &len, missing.data(), static_cast<std::uint8_t>(missing.size()), 0),
             kFileNotFound);
-  std::ofstream(Path("text.dat")) << "not a database at all, just text that is long enough to look at";
-  std::string text = Path("text.dat");
-  EXPECT_EQ(BTRCALL(kOpen, block, nullptr, &len, text.data(), static_cast<std::uint8_t>(text.size()), 0),
-            kNotOurFile);
+  if (!OnServer()) {  // the server reads no files at the path
+    std::ofstream(Path("text.dat")) << "not a database at all, just text that is long enough to look at";
+    std::string text = Path("text.dat");
+    EXPECT_EQ(BTRCALL(kOpen, block, nullptr, &len, text.data(), static_cast<std::uint8_t>(text.size()), 0),
+              kNotOurFile);
+  }
   unsigned char never[128] = {};
   std::string r(20, ' ');
   EXPECT_EQ(BTRCALL(kGetFirst, never, r.data(), &len, nullptr, 0, 0), kFileNotOpen);
