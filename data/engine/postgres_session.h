@@ -4,7 +4,6 @@
 #pragma once
 
 #include <libpq-fe.h>
-#include <sys/types.h>
 
 #include <cstdint>
 #include <deque>
@@ -86,7 +85,10 @@ class Session {
   // other programs' commits as told by the server's notices.
   void NoteOwnWrite(std::uint32_t relid) { ++own_[relid]; }
   std::uint64_t OwnWrites(std::uint32_t relid) { return own_[relid]; }
-  std::uint64_t ForeignCommits(std::uint32_t relid);
+  // `now`: read the notices that have come, else only when the last look
+  // is more than a moment ago (a look is a system call, and a walk asks
+  // for every record).
+  std::uint64_t ForeignCommits(std::uint32_t relid, bool now);
   // Goes up whenever the connection is made again: notices may have been lost.
   std::uint64_t Generation() const { return generation_; }
 
@@ -100,7 +102,7 @@ class Session {
   void ReadNotices();
 
   PGconn* conn_ = nullptr;
-  pid_t pid_ = 0;
+  std::int64_t lastLook_ = 0;  // steady clock, nanoseconds
   int backendPid_ = 0;
   std::uint64_t generation_ = 0;
   std::int64_t roundTrips_ = 0;

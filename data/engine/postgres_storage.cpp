@@ -374,7 +374,7 @@ void PgFile::Unlock(std::int64_t pos) {
 ChangeMark PgFile::Mark() {
   Session& session = Session::Get();
   ChangeMark mark;
-  mark.words[1] = session.ForeignCommits(relid_);
+  mark.words[1] = session.ForeignCommits(relid_, true);
   mark.words[0] = session.OwnWrites(relid_);
   mark.words[2] = session.Generation();
   mark.valid = true;
@@ -384,7 +384,7 @@ ChangeMark PgFile::Mark() {
 bool PgFile::ChangedSince(const ChangeMark& mark) {
   if (!mark.valid) return true;
   Session& session = Session::Get();
-  return session.ForeignCommits(relid_) != mark.words[1] || session.OwnWrites(relid_) != mark.words[0] ||
+  return session.ForeignCommits(relid_, false) != mark.words[1] || session.OwnWrites(relid_) != mark.words[0] ||
          session.Generation() != mark.words[2];
 }
 

@@ -64,22 +64,39 @@ bool ReadWindow::Covers(const Cut& cut) const {
   return filled_ && CompareCuts(low_, cut) <= 0 && CompareCuts(cut, high_) <= 0;
 }
 
+// Whether `p` rows of the window lie below `from` and the rest above it.
+bool ReadWindow::SplitsAt(const Cut& from, std::size_t p) const {
+  return p <= rows_.Size() && (p == rows_.Size() || from.Below(rows_[p].image, rows_[p].seq)) &&
+         (p == 0 || !from.Below(rows_[p - 1].image, rows_[p - 1].seq));
+}
+
 ReadWindow::Answer ReadWindow::Search(const Cut& from, bool forward) const {
   if (!Covers(from)) return {};
-  // The rows above `from` are a tail of the window.
-  std::size_t first = 0, last = rows_.Size();
-  while (first < last) {
-    const std::size_t mid = first + (last - first) / 2;
-    if (from.Below(rows_[mid].image, rows_[mid].seq))
-      last = mid;
-    else
-      first = mid + 1;
+  // How many rows lie below `from`: a walk moves it by one from one call to
+  // the next, so the last split is tried first.
+  std::size_t split = rows_.Size() + 1;
+  for (std::size_t guess : {lastSplit_ + 1, lastSplit_, lastSplit_ - 1})
+    if (SplitsAt(from, guess)) {
+      split = guess;
+      break;
+    }
+  if (split > rows_.Size()) {
+    std::size_t first = 0, last = rows_.Size();
+    while (first < last) {
+      const std::size_t mid = first + (last - first) / 2;
+      if (from.Below(rows_[mid].image, rows_[mid].seq))
+        last = mid;
+      else
+        first = mid + 1;
+    }
+    split = first;
   }
+  lastSplit_ = split;
   if (forward) {
-    if (first < rows_.Size()) return {Outcome::kRecord, &rows_[first]};
+    if (split < rows_.Size()) return {Outcome::kRecord, &rows_[split]};
     return {high_.kind == Cut::kTop ? Outcome::kNone : Outcome::kUnknown, nullptr};
   }
-  if (first > 0) return {Outcome::kRecord, &rows_[first - 1]};
+  if (split > 0) return {Outcome::kRecord, &rows_[split - 1]};
   return {low_.kind == Cut::kBottom ? Outcome::kNone : Outcome::kUnknown, nullptr};
 }
 

@@ -49,7 +49,10 @@ class ReadWindow {
   std::uint64_t epoch = 0;
 
  private:
+  bool SplitsAt(const Cut& from, std::size_t p) const;
+
   bool filled_ = false;
+  mutable std::size_t lastSplit_ = 0;
   int key_ = 0;
   int limit_ = 0;
   Cut low_, high_;  // the rows are every record above low_ and not above high_
