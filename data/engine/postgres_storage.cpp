@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -99,8 +100,18 @@ std::int16_t ReportResult(const std::string& file, const PGresult* r) {
   return status;
 }
 
+class PgFile;
+
+// The files this process has open on the server: a transaction's end
+// settles the record counts they keep.
+std::set<PgFile*>& OpenFiles() {
+  static std::set<PgFile*> files;
+  return files;
+}
+
 class PgFile final : public StoredFile {
  public:
+  ~PgFile() override { OpenFiles().erase(this); }
   PgFile(std::string name, std::string table, std::uint32_t relid, std::int64_t sequence, FileDefinition def,
          std::int64_t count);
 
@@ -115,7 +126,12 @@ class PgFile final : public StoredFile {
   std::int16_t Delete(std::int64_t pos, std::int64_t release, ChangeMark* keep) override;
   std::int16_t LockAndRead(int key, std::int64_t pos, std::int64_t release, std::optional<Row>& row) override;
   void Unlock(std::int64_t pos) override;
-  std::int64_t RecordCount() override { return count_; }
+  std::int64_t RecordCount() override { return count_ + pending_; }
+  // The transaction ended: its inserts and deletes count, or not.
+  void Settle(bool committed) {
+    if (committed) count_ += pending_;
+    pending_ = 0;
+  }
   ChangeMark Mark() override;
   bool ChangedSince(const ChangeMark& mark) override;
 
@@ -138,7 +154,14 @@ class PgFile final : public StoredFile {
   std::int32_t fileKey_;
   FileDefinition def_;
   std::int64_t count_;
+  std::int64_t pending_ = 0;  // inserts less deletes inside the transaction
   std::vector<Statement> keyStatements_;
+  void Counted(int change) {
+    if (Session::Get().TransactionWanted())
+      pending_ += change;
+    else
+      count_ += change;
+  }
   Statement insert_, update_, delete_, lock_, unlock_;
 };
 
@@ -151,6 +174,7 @@ PgFile::PgFile(std::string name, std::string table, std::uint32_t relid, std::in
       fileKey_(static_cast<std::int32_t>(relid)),
       def_(std::move(def)),
       count_(count) {
+  OpenFiles().insert(this);
   const std::string prefix = "kit" + std::to_string(relid) + "_";
   const std::string nextSeq = "nextval(" + std::to_string(sequence) + "::oid::regclass)";
   const std::size_t keys = def_.keys.size();
@@ -304,7 +328,7 @@ std::int16_t PgFile::Insert(const std::string& record, const std::vector<std::st
   pos = pg::Int8At(r.get(), 0, 0);
   seqs.clear();
   for (const KeyDefinition& key : def_.keys) seqs.push_back(key.duplicates ? pos : 1);
-  ++count_;
+  Counted(1);
   Written(keep);
   return kOk;
 }
@@ -335,7 +359,7 @@ std::int16_t PgFile::Delete(std::int64_t pos, std::int64_t release, ChangeMark* 
   if (PQntuples(r.get()) != 1) return Report(name_, "the delete gave no answer");
   if (!pg::BoolAt(r.get(), 0, 0)) return kRecordLocked;
   if (!pg::BoolAt(r.get(), 0, 1)) return kNoCurrentRecord;
-  --count_;
+  Counted(-1);
   Written(keep);
   return kOk;
 }
@@ -403,7 +427,9 @@ class PgStore final : public Storage {
  private:
   std::int16_t End(bool commit) {
     std::string error;
-    if (!Session::Get().EndTransaction(commit, error)) return Report("transaction", error);
+    const bool ended = Session::Get().EndTransaction(commit, error);
+    for (PgFile* f : OpenFiles()) f->Settle(commit && ended);
+    if (!ended) return Report("transaction", error);
     return kOk;
   }
 };
