@@ -26,6 +26,11 @@ constexpr const char* kUsage =
     "  KIT_KEYS    a key script: run on a scripted 80 x 25 screen instead of the terminal\n"
     "  KIT_SCREEN  with KIT_KEYS: file the screen dumps are appended to\n"
     "\n"
+    "  KITDB       a PostgreSQL connection string (libpq), for example\n"
+    "              \"host=server dbname=kit\": the data files are tables on that server\n"
+    "              instead of SQLite files under KITROOT (unset or empty: files)\n"
+    "  KITDB_SCHEMA  with KITDB: the schema of this suite root's files (default kit)\n"
+    "\n"
     "Leave the first screen with Esc to end the program.\n";
 
 }  // namespace
