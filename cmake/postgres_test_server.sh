@@ -19,12 +19,11 @@ if [ -z "$action" ] || [ -z "$dir" ]; then
   exit 2
 fi
 
-bindir=${KIT_POSTGRES_BINDIR:-}
-if [ -z "$bindir" ]; then
-  for candidate in $(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V); do
-    [ -x "$candidate/postgres" ] && [ -x "$candidate/initdb" ] && bindir=$candidate
-  done
-fi
+# The newest server programs installed, or those in KIT_POSTGRES_BINDIR.
+bindir=
+for candidate in ${KIT_POSTGRES_BINDIR:-$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V)}; do
+  [ -x "$candidate/postgres" ] && [ -x "$candidate/initdb" ] && [ -x "$candidate/pg_ctl" ] && bindir=$candidate
+done
 
 as_server_user() {
   if [ "$(id -u)" -eq 0 ]; then
