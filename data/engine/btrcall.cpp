@@ -6,6 +6,7 @@
 #include "data/btrcall.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -33,7 +34,6 @@ constexpr int kMostReadAhead = 1024;
 constexpr int kMostReadAheadBytes = 256 * 1024;
 
 struct Handle {
-  Storage* storage = nullptr;
   std::unique_ptr<StoredFile> file;
   // The cursor: where the last operation left along `key`.
   bool positioned = false;
@@ -428,8 +428,7 @@ std::int16_t Open(void* block, const std::string& path) {
   if (!block) return kInvalidOperation;
   if (path.empty()) return kInvalidFileName;
   auto h = std::make_unique<Handle>();
-  h->storage = &ChosenStorage();
-  if (std::int16_t status = h->storage->Open(path, h->file); status != kOk) return status;
+  if (std::int16_t status = ChosenStorage().Open(path, h->file); status != kOk) return status;
   std::int32_t id = g_nextHandle++;
   auto* b = static_cast<unsigned char*>(block);
   std::memcpy(b, kBlockMagic, 4);

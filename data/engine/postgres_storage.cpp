@@ -11,10 +11,14 @@
 //
 // Record locks are session-level advisory locks on (table oid, position):
 // they end with the connection, so a workstation that dies frees them.
-// Updates and deletes take the transaction-level form without waiting, and
-// so refuse a record another session holds. A statement trigger notifies
-// kChangeChannel with the table's oid on every change; the read-ahead
-// windows check for those notices without a round trip.
+// Updates and deletes try the record's lock for the length of their
+// statement, and so refuse a record another session holds without waiting.
+// A write waiting for another transaction's row gives up after lock_timeout
+// (85); inside the program's transaction every write runs under a
+// savepoint, so that such a refusal leaves the transaction usable for the
+// retry. A statement trigger notifies kChangeChannel with the table's oid
+// on every change; the read-ahead windows check for those notices without
+// a round trip.
 #include <endian.h>
 
 #include <cctype>
