@@ -299,6 +299,8 @@ class RateReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs) {
+      // With repetitions: the median.
+      if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median") continue;
       auto it = run.counters.find("items_per_second");
       if (it != run.counters.end()) rates_[run.run_name.function_name] = it->second.value;
     }
