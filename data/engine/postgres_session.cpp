@@ -226,11 +226,13 @@ bool Session::Exchange(const std::vector<Command>& commands, std::vector<Result>
     const char* const* values = p ? p->Values() : nullptr;
     const int* lengths = p ? p->Lengths() : nullptr;
     const int* formats = p ? p->Formats() : nullptr;
+    const Oid* types = st.types.empty() ? nullptr : st.types.data();
+    const int typeCount = static_cast<int>(st.types.size());
     if (st.name.empty()) {
-      ok = PQsendQueryParams(conn_, st.sql.c_str(), n, nullptr, values, lengths, formats, 1) == 1;
+      ok = PQsendQueryParams(conn_, st.sql.c_str(), n, types, values, lengths, formats, 1) == 1;
     } else {
       if (!prepared_.count(st.name)) {
-        ok = PQsendPrepare(conn_, st.name.c_str(), st.sql.c_str(), 0, nullptr) == 1;
+        ok = PQsendPrepare(conn_, st.name.c_str(), st.sql.c_str(), typeCount, types) == 1;
         sent.push_back(static_cast<int>(2 * i));
       }
       ok = ok && PQsendQueryPrepared(conn_, st.name.c_str(), n, values, lengths, formats, 1) == 1;

@@ -41,7 +41,13 @@ class Params {
 struct Statement {
   std::string name;
   std::string sql;
+  // Parameter types (oids) where the text leaves some unsaid; empty: all
+  // inferred from the text.
+  std::vector<Oid> types = {};
 };
+
+inline constexpr Oid kByteaType = 17;
+inline constexpr Oid kInt8Type = 20;
 
 struct Command {
   const Statement* statement;

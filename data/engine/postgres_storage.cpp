@@ -140,7 +140,11 @@ class PgFile final : public StoredFile {
   bool ChangedSince(const ChangeMark& mark) override;
 
  private:
-  enum Query { kUpAll, kUpAfter, kDownAll, kDownUpTo, kAtPosition, kQueries };
+  enum Query {
+    kUpAll, kUpFrom, kUpAbove, kUpAfter,
+    kDownAll, kDownBelow, kDownUpTo, kDownAtOrBefore,
+    kAtPosition, kQueries
+  };
   const Statement& KeyStatement(int key, Query which) const { return keyStatements_[key * kQueries + which]; }
   // Runs `st` alone; a write inside the transaction runs under a savepoint,
   // so that its failure leaves the rest of the transaction standing.
@@ -186,12 +190,21 @@ PgFile::PgFile(std::string name, std::string table, std::uint32_t relid, std::in
     const std::string ki = std::to_string(k), kc = "k" + ki, sc = "s" + ki;
     const std::string select = "SELECT pos, data, " + kc + ", " + sc + " FROM " + table_;
     const std::string up = " ORDER BY " + kc + ", " + sc, down = " ORDER BY " + kc + " DESC, " + sc + " DESC";
-    const std::string after = " WHERE (" + kc + ", " + sc + ") > ($1::bytea, $2::int8)";
-    const std::string upTo = " WHERE (" + kc + ", " + sc + ") <= ($1::bytea, $2::int8)";
-    keyStatements_.push_back({prefix + "up" + ki, select + up + " LIMIT $1::int8"});
-    keyStatements_.push_back({prefix + "after" + ki, select + after + up + " LIMIT $3::int8"});
-    keyStatements_.push_back({prefix + "down" + ki, select + down + " LIMIT $1::int8"});
-    keyStatements_.push_back({prefix + "upto" + ki, select + upTo + down + " LIMIT $3::int8"});
+    // Searches from a key value compare the image alone; searches from a
+    // record compare (image, seq) as a row, which the index also serves.
+    const std::string image = " WHERE " + kc + " ";
+    const std::string row = " WHERE (" + kc + ", " + sc + ") ";
+    // Every search takes the same parameters (image, seq, limit), used or not.
+    const std::vector<Oid> search{pg::kByteaType, pg::kInt8Type, pg::kInt8Type};
+    const std::string limit = " LIMIT $3";
+    keyStatements_.push_back({prefix + "up" + ki, select + up + limit, search});
+    keyStatements_.push_back({prefix + "from" + ki, select + image + ">= $1" + up + limit, search});
+    keyStatements_.push_back({prefix + "above" + ki, select + image + "> $1" + up + limit, search});
+    keyStatements_.push_back({prefix + "after" + ki, select + row + "> ($1, $2)" + up + limit, search});
+    keyStatements_.push_back({prefix + "down" + ki, select + down + limit, search});
+    keyStatements_.push_back({prefix + "below" + ki, select + image + "< $1" + down + limit, search});
+    keyStatements_.push_back({prefix + "upto" + ki, select + image + "<= $1" + down + limit, search});
+    keyStatements_.push_back({prefix + "before" + ki, select + row + "<= ($1, $2)" + down + limit, search});
     keyStatements_.push_back({prefix + "at" + ki, select + " WHERE pos = $1::int8"});
   }
   // $1 data, then one image per key.
@@ -283,15 +296,18 @@ void PgFile::ReadRows(const PGresult* r, RowBuffer& rows) const {
 
 std::int16_t PgFile::Find(int key, const Cut& from, bool forward, int limit, RowBuffer& rows) {
   if (from.kind == (forward ? Cut::kTop : Cut::kBottom)) return kOk;
+  Query which;
+  if (from.kind != Cut::kAfter)
+    which = forward ? kUpAll : kDownAll;
+  else if (from.seq == kSeqBelowAll)
+    which = forward ? kUpFrom : kDownBelow;
+  else if (from.seq == kSeqAboveAll)
+    which = forward ? kUpAbove : kDownUpTo;
+  else
+    which = forward ? kUpAfter : kDownAtOrBefore;
   Params params;
-  const Statement* st;
-  if (from.kind == Cut::kAfter) {
-    st = &KeyStatement(key, forward ? kUpAfter : kDownUpTo);
-    params.Bytes(from.image).Int8(from.seq);
-  } else {
-    st = &KeyStatement(key, forward ? kUpAll : kDownAll);
-  }
-  params.Int8(limit);
+  params.Bytes(from.image).Int8(from.seq).Int8(limit);
+  const Statement* st = &KeyStatement(key, which);
   Result r;
   if (std::int16_t status = Run(*st, params, r, false); status != kOk) return status;
   ReadRows(r.get(), rows);
@@ -402,7 +418,9 @@ void PgFile::Unlock(std::int64_t pos) {
 ChangeMark PgFile::Mark() {
   Session& session = Session::Get();
   ChangeMark mark;
-  mark.words[1] = session.ForeignCommits(relid_, true);
+  // Notices not read yet are read later and then make the mark stale: the
+  // window gets dropped more often than needed, never kept too long.
+  mark.words[1] = session.ForeignCommits(relid_, false);
   mark.words[0] = session.OwnWrites(relid_);
   mark.words[2] = session.Generation();
   mark.valid = true;
