@@ -453,6 +453,26 @@ TEST_F(LongWalk, ChangesByAnotherHandleDeepInAWalkAreSeen) {
   EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
 }
 
+// An update that would give a unique key a value another record has is
+// refused with 5 and changes nothing; inside a transaction the refusal
+// leaves the transaction's other writes in place.
+TEST_F(Engine, AnUpdateToATakenUniqueKeyIsRefusedAndTheTransactionGoesOn) {
+  File f(Path("k.dat"), Creation(20, {{{1, 2, kSegModifiable}}}));
+  ASSERT_EQ(f.Insert(Rec("01", "aa")), kOk);
+  ASSERT_EQ(f.Insert(Rec("02", "bb")), kOk);
+  ASSERT_EQ(f.Call(kBeginTransaction, 0), kOk);
+  ASSERT_EQ(f.Insert(Rec("03", "cc")), kOk);
+  std::string r(20, ' ');
+  ASSERT_EQ(f.Call(kGetEqual, 0, &r, "02"), kOk);
+  std::string taken = Rec("01", "bb");
+  EXPECT_EQ(f.Call(kUpdate, 0, &taken), kDuplicateKey);
+  std::string free = Rec("04", "bb");
+  ASSERT_EQ(f.Call(kGetEqual, 0, &r, "02"), kOk);
+  EXPECT_EQ(f.Call(kUpdate, 0, &free), kOk);
+  ASSERT_EQ(f.Call(kEndTransaction, 0), kOk);
+  EXPECT_EQ(f.Walk(0, kGetFirst, kGetNext, 4), "01aa 03cc 04bb ");
+}
+
 // Positioning reads inside what a walk read ahead are answered from it:
 // the same answers as the file gives, and on a server no round trips.
 TEST_F(LongWalk, PositioningReadsAmongTheRecordsReadAheadAnswerAsTheFileDoes) {
