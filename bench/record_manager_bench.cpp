@@ -1,14 +1,21 @@
-// The record manager against SQLite used directly on the same database:
+// The record manager against its storage used directly on the same data:
 // random lookups, walks along key 0 both ways, inserts in a transaction.
-// Each pair reports items per second; compare the ours/raw pairs.
+// On SQLite files by default; with KITDB set, on that PostgreSQL server (in
+// a schema of the benchmark's own, dropped at the end), the direct use being
+// libpq with prepared statements. Ends with a table of ours / raw.
 #include <benchmark/benchmark.h>
+#include <endian.h>
+#include <libpq-fe.h>
 #include <sqlite3.h>
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "data/btrcall.h"
 #include "data/engine/record_manager.h"
@@ -34,10 +41,34 @@ std::string Creation() {
   return c;
 }
 
+bool OnServer() {
+  const char* server = std::getenv("KITDB");
+  return server && *server;
+}
+
+// On a server, a schema of our own for the data file.
+std::string ServerSchema() {
+  static const std::string name = "rm_bench_" + std::to_string(::getpid());
+  return name;
+}
+
+void QuietNotice(void*, const char*) {}
+
+PGconn* Connect() {
+  PGconn* conn = PQconnectdb(std::getenv("KITDB"));
+  if (PQstatus(conn) != CONNECTION_OK) {
+    std::fprintf(stderr, "cannot reach the server: %s", PQerrorMessage(conn));
+    std::exit(1);
+  }
+  PQsetNoticeProcessor(conn, QuietNotice, nullptr);
+  return conn;
+}
+
 struct Fixture {
   std::string dir, path;
   unsigned char block[128] = {};
   Fixture() {
+    if (OnServer()) ::setenv("KITDB_SCHEMA", ServerSchema().c_str(), 1);
     char tmpl[] = "/tmp/rmbenchXXXXXX";
     dir = mkdtemp(tmpl);
     path = dir + "/bench.dat";
@@ -54,7 +85,16 @@ struct Fixture {
     }
     BTRCALL(kEndTransaction, nullptr, nullptr, &len, nullptr, 0, 0);
   }
-  ~Fixture() { std::system(("rm -rf " + dir).c_str()); }
+  ~Fixture() {
+    std::system(("rm -rf " + dir).c_str());
+    if (OnServer()) {
+      PGconn* conn = Connect();
+      PQclear(PQexec(conn, ("DROP SCHEMA " + ServerSchema() + " CASCADE").c_str()));
+      PQfinish(conn);
+    }
+  }
+  // The data file's table on the server.
+  std::string Table() const { return ServerSchema() + ".\"bench.dat\""; }
 };
 
 Fixture& Data() {
@@ -74,25 +114,6 @@ void OursGetEqual(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
 }
 
-void RawGetEqual(benchmark::State& state) {
-  auto& f = Data();
-  sqlite3* db;
-  sqlite3_open_v2(f.path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-  sqlite3_stmt* st;
-  sqlite3_prepare_v2(db, "SELECT data FROM records WHERE k0 = ?1", -1, &st, nullptr);
-  std::mt19937 rng(1);
-  for (auto _ : state) {
-    std::string k = Key(static_cast<int>(rng() % kRecords) * 2);
-    sqlite3_bind_blob(st, 1, k.data(), 8, SQLITE_TRANSIENT);
-    benchmark::DoNotOptimize(sqlite3_step(st));
-    benchmark::DoNotOptimize(sqlite3_column_blob(st, 0));
-    sqlite3_reset(st);
-  }
-  sqlite3_finalize(st);
-  sqlite3_close(db);
-  state.SetItemsProcessed(state.iterations());
-}
-
 void OursWalk(benchmark::State& state, int first, int step) {
   auto& f = Data();
   std::string r(64, ' '), k(8, '\0');
@@ -107,27 +128,6 @@ void OursWalk(benchmark::State& state, int first, int step) {
 }
 void OursGetNext(benchmark::State& s) { OursWalk(s, kGetFirst, kGetNext); }
 void OursGetPrevious(benchmark::State& s) { OursWalk(s, kGetLast, kGetPrevious); }
-
-void RawWalk(benchmark::State& state, const char* sql) {
-  auto& f = Data();
-  sqlite3* db;
-  sqlite3_open_v2(f.path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-  sqlite3_stmt* st;
-  sqlite3_prepare_v2(db, sql, -1, &st, nullptr);
-  std::int64_t rows = 0;
-  for (auto _ : state) {
-    while (sqlite3_step(st) == SQLITE_ROW) {
-      benchmark::DoNotOptimize(sqlite3_column_blob(st, 0));
-      ++rows;
-    }
-    sqlite3_reset(st);
-  }
-  sqlite3_finalize(st);
-  sqlite3_close(db);
-  state.SetItemsProcessed(rows);
-}
-void RawGetNext(benchmark::State& s) { RawWalk(s, "SELECT data FROM records ORDER BY k0, s0"); }
-void RawGetPrevious(benchmark::State& s) { RawWalk(s, "SELECT data FROM records ORDER BY k0 DESC, s0 DESC"); }
 
 void OursInsertInTransaction(benchmark::State& state) {
   auto& f = Data();
@@ -146,7 +146,47 @@ void OursInsertInTransaction(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * 1000);
 }
 
-void RawInsertInTransaction(benchmark::State& state) {
+// SQLite used directly.
+
+void SqliteGetEqual(benchmark::State& state) {
+  auto& f = Data();
+  sqlite3* db;
+  sqlite3_open_v2(f.path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+  sqlite3_stmt* st;
+  sqlite3_prepare_v2(db, "SELECT data FROM records WHERE k0 = ?1", -1, &st, nullptr);
+  std::mt19937 rng(1);
+  for (auto _ : state) {
+    std::string k = Key(static_cast<int>(rng() % kRecords) * 2);
+    sqlite3_bind_blob(st, 1, k.data(), 8, SQLITE_TRANSIENT);
+    benchmark::DoNotOptimize(sqlite3_step(st));
+    benchmark::DoNotOptimize(sqlite3_column_blob(st, 0));
+    sqlite3_reset(st);
+  }
+  sqlite3_finalize(st);
+  sqlite3_close(db);
+  state.SetItemsProcessed(state.iterations());
+}
+
+void SqliteWalk(benchmark::State& state, const char* sql) {
+  auto& f = Data();
+  sqlite3* db;
+  sqlite3_open_v2(f.path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+  sqlite3_stmt* st;
+  sqlite3_prepare_v2(db, sql, -1, &st, nullptr);
+  std::int64_t rows = 0;
+  for (auto _ : state) {
+    while (sqlite3_step(st) == SQLITE_ROW) {
+      benchmark::DoNotOptimize(sqlite3_column_blob(st, 0));
+      ++rows;
+    }
+    sqlite3_reset(st);
+  }
+  sqlite3_finalize(st);
+  sqlite3_close(db);
+  state.SetItemsProcessed(rows);
+}
+
+void SqliteInsertInTransaction(benchmark::State& state) {
   auto& f = Data();
   sqlite3* db;
   sqlite3_open_v2(f.path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
@@ -170,15 +210,125 @@ void RawInsertInTransaction(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * 1000);
 }
 
-BENCHMARK(OursGetEqual);
-BENCHMARK(RawGetEqual);
-BENCHMARK(OursGetNext)->Unit(benchmark::kMillisecond);
-BENCHMARK(RawGetNext)->Unit(benchmark::kMillisecond);
-BENCHMARK(OursGetPrevious)->Unit(benchmark::kMillisecond);
-BENCHMARK(RawGetPrevious)->Unit(benchmark::kMillisecond);
-BENCHMARK(OursInsertInTransaction)->Unit(benchmark::kMillisecond);
-BENCHMARK(RawInsertInTransaction)->Unit(benchmark::kMillisecond);
+// The server used directly: prepared statements, binary results.
+
+PGresult* RunPrepared(PGconn* conn, const char* name, const std::vector<std::string>& params) {
+  std::vector<const char*> values;
+  std::vector<int> lengths, formats;
+  for (const std::string& p : params) {
+    values.push_back(p.data());
+    lengths.push_back(static_cast<int>(p.size()));
+    formats.push_back(1);
+  }
+  return PQexecPrepared(conn, name, static_cast<int>(params.size()), values.data(), lengths.data(), formats.data(), 1);
+}
+
+void ServerGetEqual(benchmark::State& state) {
+  auto& f = Data();
+  PGconn* conn = Connect();
+  PQclear(PQprepare(conn, "get", ("SELECT data FROM " + f.Table() + " WHERE k0 = $1::bytea").c_str(), 0, nullptr));
+  std::mt19937 rng(1);
+  for (auto _ : state) {
+    PGresult* r = RunPrepared(conn, "get", {Key(static_cast<int>(rng() % kRecords) * 2)});
+    benchmark::DoNotOptimize(PQgetvalue(r, 0, 0));
+    PQclear(r);
+  }
+  PQfinish(conn);
+  state.SetItemsProcessed(state.iterations());
+}
+
+void ServerWalk(benchmark::State& state, const char* order) {
+  auto& f = Data();
+  PGconn* conn = Connect();
+  PQclear(PQprepare(conn, "walk", ("SELECT data FROM " + f.Table() + " ORDER BY " + order).c_str(), 0, nullptr));
+  std::int64_t rows = 0;
+  for (auto _ : state) {
+    PGresult* r = RunPrepared(conn, "walk", {});
+    for (int i = 0; i < PQntuples(r); ++i) {
+      benchmark::DoNotOptimize(PQgetvalue(r, i, 0));
+      ++rows;
+    }
+    PQclear(r);
+  }
+  PQfinish(conn);
+  state.SetItemsProcessed(rows);
+}
+
+void ServerInsertInTransaction(benchmark::State& state) {
+  auto& f = Data();
+  PGconn* conn = Connect();
+  PQclear(PQprepare(conn, "insert",
+                    ("INSERT INTO " + f.Table() + " (data, k0, s0) VALUES ($1::bytea, $2::bytea, 1)").c_str(), 0,
+                    nullptr));
+  int next = 0;
+  for (auto _ : state) {
+    PQclear(PQexec(conn, "BEGIN"));
+    for (int i = 0; i < 1000; ++i) {
+      std::string r = "R" + Key(next++).substr(1) + std::string(56, 'y');
+      PQclear(RunPrepared(conn, "insert", {r, r.substr(0, 8)}));
+    }
+    PQclear(PQexec(conn, "COMMIT"));
+  }
+  PQfinish(conn);
+  state.SetItemsProcessed(state.iterations() * 1000);
+}
+
+void RawGetEqual(benchmark::State& s) { OnServer() ? ServerGetEqual(s) : SqliteGetEqual(s); }
+void RawGetNext(benchmark::State& s) {
+  OnServer() ? ServerWalk(s, "k0, s0") : SqliteWalk(s, "SELECT data FROM records ORDER BY k0, s0");
+}
+void RawGetPrevious(benchmark::State& s) {
+  OnServer() ? ServerWalk(s, "k0 DESC, s0 DESC") : SqliteWalk(s, "SELECT data FROM records ORDER BY k0 DESC, s0 DESC");
+}
+void RawInsertInTransaction(benchmark::State& s) {
+  OnServer() ? ServerInsertInTransaction(s) : SqliteInsertInTransaction(s);
+}
+
+// Real time: on a server most of the time is spent waiting for it.
+BENCHMARK(OursGetEqual)->UseRealTime();
+BENCHMARK(RawGetEqual)->UseRealTime();
+BENCHMARK(OursGetNext)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(RawGetNext)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(OursGetPrevious)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(RawGetPrevious)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(OursInsertInTransaction)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(RawInsertInTransaction)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Keeps each benchmark's rate for the closing table.
+class RateReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs) {
+      // With repetitions: the median.
+      if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median") continue;
+      auto it = run.counters.find("items_per_second");
+      if (it != run.counters.end()) rates_[run.run_name.function_name] = it->second.value;
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+  void PrintRatios() const {
+    std::printf("\n%s: items per second, ours / raw\n", OnServer() ? "PostgreSQL server" : "SQLite files");
+    for (const char* op : {"GetEqual", "GetNext", "GetPrevious", "InsertInTransaction"}) {
+      auto ours = rates_.find(std::string("Ours") + op), raw = rates_.find(std::string("Raw") + op);
+      if (ours == rates_.end() || raw == rates_.end() || raw->second <= 0) continue;
+      std::printf("  %-20s %12.0f %12.0f   %5.2f\n", op, ours->second, raw->second, ours->second / raw->second);
+    }
+  }
+
+ private:
+  std::map<std::string, double> rates_;
+};
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  RateReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  reporter.PrintRatios();
+  if (OnServer())
+    std::printf("  round trips to the server: %lld\n", static_cast<long long>(recordmanager::ServerRoundTrips()));
+  benchmark::Shutdown();
+  return 0;
+}

@@ -147,6 +147,11 @@ ProgramResult RunningProgram::Wait(std::chrono::seconds limit) {
   return result;
 }
 
+bool DataOnServer() {
+  const char* kitdb = std::getenv("KITDB");
+  return kitdb != nullptr && *kitdb != '\0';
+}
+
 ProgramResult RunProgram(const std::vector<std::string>& argv,
                          const std::map<std::string, std::string>& environment, std::chrono::seconds limit) {
   return StartProgram(argv, environment).Wait(limit);

@@ -45,6 +45,11 @@ class RunningProgram {
 RunningProgram StartProgram(const std::vector<std::string>& argv,
                             const std::map<std::string, std::string>& environment);
 
+// Whether the data files live on a PostgreSQL server (KITDB set) rather
+// than in SQLite files under the root: tests that damage the files
+// themselves apply to the files only.
+bool DataOnServer();
+
 // Runs `argv` as above and waits for it; kills it after `limit`.
 ProgramResult RunProgram(const std::vector<std::string>& argv,
                          const std::map<std::string, std::string>& environment,

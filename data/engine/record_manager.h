@@ -1,6 +1,8 @@
-// The record manager behind BTRCALL: each data file is one SQLite database
+// The record manager behind BTRCALL. Each data file is one SQLite database
 // at the file's host path, with a lock file "<path>.rlk" beside it for
-// record locks between programs.
+// record locks between programs; or, when the environment variable KITDB
+// holds a libpq connection string, one table on that PostgreSQL server in
+// the schema KITDB_SCHEMA ("kit" when unset).
 //
 // Creation record (the data buffer of create, what the dictionaries hold and
 // what stat returns), 16-bit little-endian unless said:
@@ -61,5 +63,8 @@ enum Status : std::int16_t {
   kRecordLocked = 84,
   kFileLocked = 85,
 };
+
+// Round trips to the server made so far by this process (0 on SQLite).
+std::int64_t ServerRoundTrips();
 
 }  // namespace recordmanager

@@ -62,7 +62,11 @@ int main(int argc, char** argv) {
     std::fputs("CSV files have a header line of field names (see kitdata export); codes are digits, dates\n"
                "YYYY-MM-DD, amounts euros with a point and two decimals, texts UTF-8. Fields left out of\n"
                "the header are blank or zero. A refused file inserts nothing.\n"
-               "KIT_SUITE_DIR overrides where init finds the installed suite files.\n",
+               "KIT_SUITE_DIR overrides where init finds the installed suite files.\n"
+               "\n"
+               "With KITDB set to a PostgreSQL connection string (libpq, for example \"host=server\n"
+               "dbname=kit\") the data files are tables on that server, in the schema KITDB_SCHEMA\n"
+               "(default kit), instead of SQLite files under ROOT.\n",
                stdout);
     return 0;
   }

@@ -1,0 +1,61 @@
+// Records read ahead along one key: every record that lies between two
+// cuts, so that a search starting between them is answered without asking
+// the storage when its answer lies inside (or when the window reaches the
+// end of the file in the search's direction).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "data/engine/storage.h"
+
+namespace recordmanager {
+
+class ReadWindow {
+ public:
+  enum class Outcome { kUnknown, kRecord, kNone };
+  struct Answer {
+    Outcome outcome = Outcome::kUnknown;
+    const Row* row = nullptr;
+  };
+
+  bool Empty() const { return !filled_; }
+  void Clear() { filled_ = false; }
+  int Key() const { return key_; }
+  // How many records the search that filled it asked for.
+  int Limit() const { return limit_; }
+
+  // The buffer a search fills; Fill then takes its rows.
+  RowBuffer& Incoming() { return incoming_; }
+  // The search from `from` in `direction` asked for `limit` records along
+  // `key` and got the incoming rows (in search order).
+  void Fill(int key, const Cut& from, bool forward, int limit);
+
+  // Whether `cut` lies within the window's range (ends included).
+  bool Covers(const Cut& cut) const;
+  // The first record above `from` (forward) or the last below it.
+  Answer Search(const Cut& from, bool forward) const;
+  // The record at a position, when the window holds it.
+  const Row* AtPosition(std::int64_t pos) const;
+
+  // This program's own writes, so that the window stays good.
+  void Remove(std::int64_t pos);
+  void Put(Row row);  // kept when it lies within the range
+
+  // The storage's note of the file when the window was read, and the
+  // process's count of aborted transactions then.
+  ChangeMark mark;
+  std::uint64_t epoch = 0;
+
+ private:
+  bool SplitsAt(const Cut& from, std::size_t p) const;
+
+  bool filled_ = false;
+  mutable std::size_t lastSplit_ = 0;
+  int key_ = 0;
+  int limit_ = 0;
+  Cut low_, high_;  // the rows are every record above low_ and not above high_
+  RowBuffer rows_, incoming_;
+};
+
+}  // namespace recordmanager

@@ -1,0 +1,727 @@
+// Data files as SQLite databases: one row per record with its bytes, its
+// position (never reused) and, per key, the key image and the ordering
+// number; a lock file "<path>.rlk" beside the database for record locks
+// between programs.
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "data/engine/record_manager.h"
+#include "data/engine/storage.h"
+
+namespace recordmanager {
+namespace {
+
+constexpr const char* kFormatTag = "kit-records-1";
+
+std::string K(int key) { return "k" + std::to_string(key); }
+std::string S(int key) { return "s" + std::to_string(key); }
+
+void BindBlob(sqlite3_stmt* st, int index, const std::string& bytes) {
+  if (bytes.empty())
+    sqlite3_bind_zeroblob(st, index, 0);  // a null pointer would bind NULL
+  else
+    sqlite3_bind_blob(st, index, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
+}
+
+void AssignBlob(sqlite3_stmt* st, int col, std::string& out) {
+  const void* p = sqlite3_column_blob(st, col);
+  const int n = sqlite3_column_bytes(st, col);
+  if (p)
+    out.assign(static_cast<const char*>(p), static_cast<std::size_t>(n));
+  else
+    out.clear();
+}
+
+std::string ColumnBlob(sqlite3_stmt* st, int col) {
+  std::string out;
+  AssignBlob(st, col, out);
+  return out;
+}
+
+bool FileExists(const std::string& path) {
+  struct stat st{};
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+std::int16_t LogError(const std::string& path, sqlite3* db, int rc) {
+  if (rc == SQLITE_FULL) return kDiskFull;
+  if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) return kFileLocked;
+  std::fprintf(stderr, "record manager: %s: %s\n", path.c_str(), db ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
+  return kIoError;
+}
+
+// Record locks: an open-file-description lock on byte `pos` of the lock file.
+bool LockByte(int fd, std::int64_t pos, short type) {
+  struct flock fl{};
+  fl.l_type = type;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = pos;
+  fl.l_len = 1;
+  return fcntl(fd, F_OFD_SETLK, &fl) == 0;
+}
+
+class SqliteFile;
+
+class SqliteStore final : public Storage {
+ public:
+  std::int16_t Create(const std::string& path, const FileDefinition& def) override;
+  std::int16_t Open(const std::string& path, std::unique_ptr<StoredFile>& file) override;
+  std::int16_t Begin() override;
+  std::int16_t Commit() override;
+  std::int16_t Rollback() override;
+  void Reset() override { transaction_ = false; }
+
+  bool InTransaction() const { return transaction_; }
+  void Enlist(SqliteFile* file) { enlisted_.insert(file); }
+  void Leave(SqliteFile* file) { enlisted_.erase(file); }
+
+ private:
+  std::int16_t Finish(bool commit);
+  bool transaction_ = false;
+  std::set<SqliteFile*> enlisted_;  // the files written in the transaction
+};
+
+SqliteStore& Store() {
+  static SqliteStore store;
+  return store;
+}
+
+// Which statement of a key's set.
+enum Query : std::size_t {
+  kUpAll, kUpFrom, kUpAbove, kUpSameGroup, kUpBeyond,
+  kDownAll, kDownBelow, kDownUpTo, kDownSameGroup, kDownBeneath,
+  kAtPosition, kQueryCount
+};
+
+class SqliteFile final : public StoredFile {
+ public:
+  ~SqliteFile() override;
+  std::int16_t OpenAt(const std::string& path);
+
+  const FileDefinition& Definition() const override { return def_; }
+  const std::string& Identity() const override { return identity_; }
+  std::int16_t Find(int key, const Cut& from, bool forward, int limit, RowBuffer& rows) override;
+  std::int16_t ReadAt(int key, std::int64_t pos, std::optional<Row>& row) override;
+  std::int16_t Insert(const std::string& record, const std::vector<std::string>& images, std::int64_t& pos,
+                      std::vector<std::int64_t>& seqs, ChangeMark* keep) override;
+  std::int16_t Update(std::int64_t pos, const std::string& record, const std::vector<std::string>& images,
+                      std::int64_t release, std::vector<std::int64_t>& seqs, ChangeMark* keep) override;
+  std::int16_t Delete(std::int64_t pos, std::int64_t release, ChangeMark* keep) override;
+  std::int16_t LockAndRead(int key, std::int64_t pos, std::int64_t release, std::optional<Row>& row) override;
+  void Unlock(std::int64_t pos) override;
+  std::int64_t RecordCount() override;
+  ChangeMark Mark() override;
+  bool ChangedSince(const ChangeMark& mark) override;
+
+  std::int16_t EndTransaction(bool commit);
+
+ private:
+  sqlite3_stmt* Prepare(const std::string& sql);
+  sqlite3_stmt* Statement(int key, Query which);
+  std::int16_t Error(int rc) { return LogError(path_, db_, rc); }
+  std::int16_t BeginWrite();
+  std::int16_t EndWrite(std::int16_t status);
+  std::int64_t NextSeq(int& rc);
+  bool LockedByAnother(std::int64_t pos);
+  bool Exists(int key, const std::string& image, int& rc);
+  // Adds what `st` steps to to `rows`, until they are `limit` rows.
+  int StepRows(sqlite3_stmt* st, int limit, RowBuffer& rows);
+  std::int64_t DataVersion();
+  const volatile unsigned char* WalIndexHeader();
+  // Before a write that wants to keep `keep`: whether nothing changed since,
+  // and then the data version to keep it at.
+  void CheckKeep(ChangeMark* keep, std::int64_t& version);
+  void Kept(ChangeMark* keep, std::int64_t version);
+
+  sqlite3* db_ = nullptr;
+  std::string path_;
+  std::string identity_;
+  FileDefinition def_;
+  int lockFd_ = -1;
+  bool inTransaction_ = false;
+  std::map<std::string, sqlite3_stmt*> statements_;
+  std::vector<std::array<sqlite3_stmt*, kQueryCount>> keyStatements_;
+  // The header of the log's shared index, mapped by SQLite, as of the last
+  // mark; null when there is none (then PRAGMA data_version tells changes).
+  const volatile unsigned char* walHeader_ = nullptr;
+};
+
+// Marks come in two kinds: the log index header (a commit by anyone
+// rewrites it; reading it costs no system call), or the connection's data
+// version (changes only with other connections' commits, so it survives
+// this file's own writes).
+constexpr std::uint64_t kHeaderMark = 1;
+constexpr std::uint64_t kVersionMark = 2;
+
+SqliteFile::~SqliteFile() {
+  if (inTransaction_) {
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    Store().Leave(this);
+  }
+  for (auto& [sql, st] : statements_) sqlite3_finalize(st);
+  if (db_) sqlite3_close_v2(db_);
+  if (lockFd_ >= 0) ::close(lockFd_);
+}
+
+sqlite3_stmt* SqliteFile::Prepare(const std::string& sql) {
+  auto it = statements_.find(sql);
+  if (it != statements_.end()) return it->second;
+  sqlite3_stmt* st = nullptr;
+  if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) return nullptr;
+  statements_[sql] = st;
+  return st;
+}
+
+sqlite3_stmt* SqliteFile::Statement(int key, Query which) {
+  if (keyStatements_.size() != def_.keys.size()) keyStatements_.assign(def_.keys.size(), {});
+  sqlite3_stmt*& st = keyStatements_[static_cast<std::size_t>(key)][which];
+  if (st) return st;
+  const std::string k = K(key), s = S(key);
+  const std::string select = "SELECT pos, data, " + k + ", " + s + " FROM records";
+  const std::string up = " ORDER BY " + k + ", " + s, down = " ORDER BY " + k + " DESC, " + s + " DESC";
+  std::string sql;
+  switch (which) {
+    case kUpAll: sql = select + up + " LIMIT ?3"; break;
+    case kUpFrom: sql = select + " WHERE " + k + " >= ?1" + up + " LIMIT ?3"; break;
+    case kUpAbove: sql = select + " WHERE " + k + " > ?1" + up + " LIMIT ?3"; break;
+    // Two seeks rather than a row-value comparison, so that both use the
+    // (image, seq) index.
+    case kUpSameGroup: sql = select + " WHERE " + k + " = ?1 AND " + s + " > ?2 ORDER BY " + s + " LIMIT ?3"; break;
+    case kUpBeyond: sql = select + " WHERE " + k + " > ?1" + up + " LIMIT ?3"; break;
+    case kDownAll: sql = select + down + " LIMIT ?3"; break;
+    case kDownBelow: sql = select + " WHERE " + k + " < ?1" + down + " LIMIT ?3"; break;
+    case kDownUpTo: sql = select + " WHERE " + k + " <= ?1" + down + " LIMIT ?3"; break;
+    case kDownSameGroup:
+      sql = select + " WHERE " + k + " = ?1 AND " + s + " <= ?2 ORDER BY " + s + " DESC LIMIT ?3";
+      break;
+    case kDownBeneath: sql = select + " WHERE " + k + " < ?1" + down + " LIMIT ?3"; break;
+    case kAtPosition: sql = select + " WHERE pos = ?2"; break;
+    case kQueryCount: return nullptr;
+  }
+  st = Prepare(sql);
+  return st;
+}
+
+int SqliteFile::StepRows(sqlite3_stmt* st, int limit, RowBuffer& rows) {
+  int rc = SQLITE_DONE;
+  while (static_cast<int>(rows.Size()) < limit && (rc = sqlite3_step(st)) == SQLITE_ROW) {
+    Row& row = rows.Add();
+    row.pos = sqlite3_column_int64(st, 0);
+    AssignBlob(st, 1, row.data);
+    AssignBlob(st, 2, row.image);
+    row.seq = sqlite3_column_int64(st, 3);
+  }
+  if (rc == SQLITE_ROW) rc = SQLITE_DONE;
+  sqlite3_reset(st);
+  sqlite3_clear_bindings(st);
+  return rc == SQLITE_DONE ? SQLITE_OK : rc;
+}
+
+std::int16_t SqliteFile::Find(int key, const Cut& from, bool forward, int limit, RowBuffer& rows) {
+  const int wanted = static_cast<int>(rows.Size()) + limit;
+  if (from.kind == (forward ? Cut::kTop : Cut::kBottom)) return kOk;
+  std::array<Query, 2> queries{kQueryCount, kQueryCount};
+  if (from.kind != Cut::kAfter)
+    queries[0] = forward ? kUpAll : kDownAll;
+  else if (from.seq == kSeqBelowAll)
+    queries[0] = forward ? kUpFrom : kDownBelow;
+  else if (from.seq == kSeqAboveAll)
+    queries[0] = forward ? kUpAbove : kDownUpTo;
+  else
+    queries = forward ? std::array{kUpSameGroup, kUpBeyond} : std::array{kDownSameGroup, kDownBeneath};
+  for (Query q : queries) {
+    if (q == kQueryCount || static_cast<int>(rows.Size()) >= wanted) break;
+    sqlite3_stmt* st = Statement(key, q);
+    if (!st) return Error(sqlite3_errcode(db_));
+    if (from.kind == Cut::kAfter) BindBlob(st, 1, from.image);
+    if (q == kUpSameGroup || q == kDownSameGroup) sqlite3_bind_int64(st, 2, from.seq);
+    sqlite3_bind_int(st, 3, wanted - static_cast<int>(rows.Size()));
+    if (int rc = StepRows(st, wanted, rows); rc != SQLITE_OK) return Error(rc);
+  }
+  return kOk;
+}
+
+std::int16_t SqliteFile::ReadAt(int key, std::int64_t pos, std::optional<Row>& row) {
+  row.reset();
+  sqlite3_stmt* st = Statement(key, kAtPosition);
+  if (!st) return Error(sqlite3_errcode(db_));
+  sqlite3_bind_int64(st, 2, pos);
+  RowBuffer rows;
+  if (int rc = StepRows(st, 1, rows); rc != SQLITE_OK) return Error(rc);
+  if (rows.Size()) row = std::move(rows[0]);
+  return kOk;
+}
+
+std::int16_t SqliteFile::BeginWrite() {
+  if (inTransaction_) return kOk;
+  int rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) return Error(rc);
+  if (Store().InTransaction()) {
+    inTransaction_ = true;
+    Store().Enlist(this);
+  }
+  return kOk;
+}
+
+std::int16_t SqliteFile::EndWrite(std::int16_t status) {
+  if (inTransaction_) return status;
+  int rc = sqlite3_exec(db_, status == kOk ? "COMMIT" : "ROLLBACK", nullptr, nullptr, nullptr);
+  if (status == kOk && rc != SQLITE_OK) {
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    return Error(rc);
+  }
+  return status;
+}
+
+std::int16_t SqliteFile::EndTransaction(bool commit) {
+  inTransaction_ = false;
+  int rc = sqlite3_exec(db_, commit ? "COMMIT" : "ROLLBACK", nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) {
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    return Error(rc);
+  }
+  return kOk;
+}
+
+std::int64_t SqliteFile::NextSeq(int& rc) {
+  sqlite3_stmt* st = Prepare("UPDATE meta SET value = value + 1 WHERE name = 'seq' RETURNING value");
+  if (!st) {
+    rc = sqlite3_errcode(db_);
+    return 0;
+  }
+  std::int64_t v = 0;
+  rc = sqlite3_step(st);
+  if (rc == SQLITE_ROW) {
+    v = sqlite3_column_int64(st, 0);
+    rc = SQLITE_OK;
+  }
+  sqlite3_reset(st);
+  return v;
+}
+
+bool SqliteFile::LockedByAnother(std::int64_t pos) {
+  if (lockFd_ < 0) return false;
+  struct flock fl{};
+  fl.l_type = F_WRLCK;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = pos;
+  fl.l_len = 1;
+  if (fcntl(lockFd_, F_OFD_GETLK, &fl) != 0) return false;
+  return fl.l_type != F_UNLCK;
+}
+
+bool SqliteFile::Exists(int key, const std::string& image, int& rc) {
+  sqlite3_stmt* st = Prepare("SELECT 1 FROM records WHERE " + K(key) + " = ?1 LIMIT 1");
+  if (!st) {
+    rc = sqlite3_errcode(db_);
+    return false;
+  }
+  BindBlob(st, 1, image);
+  rc = sqlite3_step(st);
+  const bool found = rc == SQLITE_ROW;
+  rc = rc == SQLITE_ROW || rc == SQLITE_DONE ? SQLITE_OK : rc;
+  sqlite3_reset(st);
+  sqlite3_clear_bindings(st);
+  return found;
+}
+
+void SqliteFile::CheckKeep(ChangeMark* keep, std::int64_t& version) {
+  if (!keep || !keep->valid) return;
+  // Inside the write transaction nobody else can commit any more.
+  if (ChangedSince(*keep)) {
+    keep->valid = false;
+    return;
+  }
+  version = DataVersion();
+  if (version < 0) keep->valid = false;
+}
+
+void SqliteFile::Kept(ChangeMark* keep, std::int64_t version) {
+  if (!keep || !keep->valid) return;
+  *keep = ChangeMark{};
+  keep->words[0] = static_cast<std::uint64_t>(version);
+  keep->words[6] = kVersionMark;
+  keep->valid = true;
+}
+
+std::int16_t SqliteFile::Insert(const std::string& record, const std::vector<std::string>& images, std::int64_t& pos,
+                                std::vector<std::int64_t>& seqs, ChangeMark* keep) {
+  std::int16_t status = BeginWrite();
+  if (status != kOk) {
+    if (keep) keep->valid = false;
+    return status;
+  }
+  std::int64_t version = 0;
+  CheckKeep(keep, version);
+  int rc = SQLITE_OK;
+  for (std::size_t k = 0; k < def_.keys.size(); ++k) {
+    if (def_.keys[k].duplicates) continue;
+    const bool dup = Exists(static_cast<int>(k), images[k], rc);
+    if (rc != SQLITE_OK) return EndWrite(Error(rc));
+    if (dup) return EndWrite(kDuplicateKey);
+  }
+  const std::int64_t seq = NextSeq(rc);
+  if (rc != SQLITE_OK) return EndWrite(Error(rc));
+  std::string sql = "INSERT INTO records(data";
+  std::string values = "?1";
+  for (std::size_t k = 0; k < def_.keys.size(); ++k) {
+    sql += ", " + K(static_cast<int>(k)) + ", " + S(static_cast<int>(k));
+    values += ", ?" + std::to_string(2 + 2 * k) + ", ?" + std::to_string(3 + 2 * k);
+  }
+  sql += ") VALUES(" + values + ")";
+  sqlite3_stmt* st = Prepare(sql);
+  if (!st) return EndWrite(Error(sqlite3_errcode(db_)));
+  BindBlob(st, 1, record);
+  for (std::size_t k = 0; k < images.size(); ++k) {
+    BindBlob(st, static_cast<int>(2 + 2 * k), images[k]);
+    sqlite3_bind_int64(st, static_cast<int>(3 + 2 * k), seq);
+  }
+  rc = sqlite3_step(st);
+  sqlite3_reset(st);
+  if (rc != SQLITE_DONE) return EndWrite(rc == SQLITE_CONSTRAINT ? static_cast<std::int16_t>(kDuplicateKey) : Error(rc));
+  pos = sqlite3_last_insert_rowid(db_);
+  status = EndWrite(kOk);
+  if (status != kOk) return status;
+  seqs.assign(def_.keys.size(), seq);
+  Kept(keep, version);
+  return kOk;
+}
+
+std::int16_t SqliteFile::Update(std::int64_t pos, const std::string& record, const std::vector<std::string>& images,
+                                std::int64_t release, std::vector<std::int64_t>& seqs, ChangeMark* keep) {
+  if (release != pos && LockedByAnother(pos)) return kRecordLocked;
+  std::int16_t status = BeginWrite();
+  if (status != kOk) {
+    if (keep) keep->valid = false;
+    return status;
+  }
+  std::int64_t version = 0;
+  CheckKeep(keep, version);
+  int rc = SQLITE_OK;
+  std::string select = "SELECT ";
+  for (std::size_t k = 0; k < def_.keys.size(); ++k)
+    select += (k ? ", " : "") + K(static_cast<int>(k)) + ", " + S(static_cast<int>(k));
+  select += " FROM records WHERE pos = ?1";
+  sqlite3_stmt* st = Prepare(select);
+  if (!st) return EndWrite(Error(sqlite3_errcode(db_)));
+  sqlite3_bind_int64(st, 1, pos);
+  std::vector<std::string> oldImages;
+  std::vector<std::int64_t> newSeqs;
+  rc = sqlite3_step(st);
+  if (rc == SQLITE_ROW) {
+    for (std::size_t k = 0; k < def_.keys.size(); ++k) {
+      oldImages.push_back(ColumnBlob(st, static_cast<int>(2 * k)));
+      newSeqs.push_back(sqlite3_column_int64(st, static_cast<int>(2 * k + 1)));
+    }
+  }
+  sqlite3_reset(st);
+  if (oldImages.empty()) return EndWrite(rc == SQLITE_DONE ? static_cast<std::int16_t>(kNoCurrentRecord) : Error(rc));
+  std::int64_t seq = 0;
+  for (std::size_t k = 0; k < def_.keys.size(); ++k) {
+    if (images[k] == oldImages[k]) continue;
+    if (!def_.keys[k].modifiable) return EndWrite(kKeyNotModifiable);
+    if (!def_.keys[k].duplicates) {
+      const bool dup = Exists(static_cast<int>(k), images[k], rc);
+      if (rc != SQLITE_OK) return EndWrite(Error(rc));
+      if (dup) return EndWrite(kDuplicateKey);
+    }
+    // A changed key goes to the end of its new group of equal keys.
+    if (seq == 0) seq = NextSeq(rc);
+    if (rc != SQLITE_OK) return EndWrite(Error(rc));
+    newSeqs[k] = seq;
+  }
+  std::string sql = "UPDATE records SET data = ?1";
+  for (std::size_t k = 0; k < def_.keys.size(); ++k)
+    sql += ", " + K(static_cast<int>(k)) + " = ?" + std::to_string(2 + 2 * k) + ", " + S(static_cast<int>(k)) +
+           " = ?" + std::to_string(3 + 2 * k);
+  sql += " WHERE pos = ?" + std::to_string(2 + 2 * def_.keys.size());
+  st = Prepare(sql);
+  if (!st) return EndWrite(Error(sqlite3_errcode(db_)));
+  BindBlob(st, 1, record);
+  for (std::size_t k = 0; k < images.size(); ++k) {
+    BindBlob(st, static_cast<int>(2 + 2 * k), images[k]);
+    sqlite3_bind_int64(st, static_cast<int>(3 + 2 * k), newSeqs[k]);
+  }
+  sqlite3_bind_int64(st, static_cast<int>(2 + 2 * def_.keys.size()), pos);
+  rc = sqlite3_step(st);
+  sqlite3_reset(st);
+  if (rc != SQLITE_DONE) return EndWrite(Error(rc));
+  status = EndWrite(kOk);
+  if (status != kOk) return status;
+  if (release) Unlock(release);
+  seqs = std::move(newSeqs);
+  Kept(keep, version);
+  return kOk;
+}
+
+std::int16_t SqliteFile::Delete(std::int64_t pos, std::int64_t release, ChangeMark* keep) {
+  if (release != pos && LockedByAnother(pos)) return kRecordLocked;
+  std::int16_t status = BeginWrite();
+  if (status != kOk) {
+    if (keep) keep->valid = false;
+    return status;
+  }
+  std::int64_t version = 0;
+  CheckKeep(keep, version);
+  sqlite3_stmt* st = Prepare("DELETE FROM records WHERE pos = ?1");
+  if (!st) return EndWrite(Error(sqlite3_errcode(db_)));
+  sqlite3_bind_int64(st, 1, pos);
+  int rc = sqlite3_step(st);
+  sqlite3_reset(st);
+  if (rc != SQLITE_DONE) return EndWrite(Error(rc));
+  if (sqlite3_changes(db_) == 0) return EndWrite(kNoCurrentRecord);
+  status = EndWrite(kOk);
+  if (status != kOk) return status;
+  if (release) Unlock(release);
+  Kept(keep, version);
+  return kOk;
+}
+
+std::int16_t SqliteFile::LockAndRead(int key, std::int64_t pos, std::int64_t release, std::optional<Row>& row) {
+  if (lockFd_ < 0 || !LockByte(lockFd_, pos, F_WRLCK)) return kRecordLocked;
+  if (release && release != pos) Unlock(release);
+  return ReadAt(key, pos, row);
+}
+
+void SqliteFile::Unlock(std::int64_t pos) {
+  if (lockFd_ >= 0) LockByte(lockFd_, pos, F_UNLCK);
+}
+
+std::int64_t SqliteFile::RecordCount() {
+  std::int64_t count = 0;
+  if (sqlite3_stmt* st = Prepare("SELECT count(*) FROM records")) {
+    if (sqlite3_step(st) == SQLITE_ROW) count = sqlite3_column_int64(st, 0);
+    sqlite3_reset(st);
+  }
+  return count;
+}
+
+std::int64_t SqliteFile::DataVersion() {
+  sqlite3_stmt* st = Prepare("PRAGMA data_version");
+  if (!st) return -1;
+  std::int64_t v = sqlite3_step(st) == SQLITE_ROW ? sqlite3_column_int64(st, 0) : -1;
+  sqlite3_reset(st);
+  return v;
+}
+
+// Every commit, by this program or another, rewrites the header at the
+// start of the log's shared index (its change counter goes up). Reading it
+// costs no system call, where PRAGMA data_version opens and closes a read
+// transaction with its file locks on every call of a walk.
+// Asked again at every mark, so that the mapping in use is always the one
+// SQLite has now.
+const volatile unsigned char* SqliteFile::WalIndexHeader() {
+  walHeader_ = nullptr;
+  sqlite3_file* file = nullptr;
+  if (sqlite3_file_control(db_, "main", SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK || !file ||
+      !file->pMethods || file->pMethods->iVersion < 2 || !file->pMethods->xShmMap)
+    return nullptr;
+  volatile void* region = nullptr;
+  // Region 0 exists once the log has been read; never ask for a new one.
+  if (file->pMethods->xShmMap(file, 0, 32768, 0, &region) != SQLITE_OK || !region) return nullptr;
+  const auto* header = static_cast<const volatile unsigned char*>(region);
+  // Format version 3007000 (native byte order) and the initialised flag.
+  const std::uint32_t version = 3007000;
+  unsigned char expected[4];
+  std::memcpy(expected, &version, 4);
+  for (int i = 0; i < 4; ++i)
+    if (header[i] != expected[i]) return nullptr;
+  if (header[12] != 1) return nullptr;
+  walHeader_ = header;
+  return header;
+}
+
+// The first copy of the header, 48 bytes, as six words (the region is page
+// aligned).
+void HeaderImage(const volatile unsigned char* header, ChangeMark& mark) {
+  std::atomic_thread_fence(std::memory_order_acquire);
+  const auto* words = reinterpret_cast<const volatile std::uint64_t*>(header);
+  for (std::size_t i = 0; i < 6; ++i) mark.words[i] = words[i];
+}
+
+ChangeMark SqliteFile::Mark() {
+  ChangeMark mark;
+  if (const volatile unsigned char* header = WalIndexHeader()) {
+    HeaderImage(header, mark);
+    mark.words[6] = kHeaderMark;
+    mark.valid = true;
+  } else if (const std::int64_t v = DataVersion(); v >= 0) {
+    mark.words[0] = static_cast<std::uint64_t>(v);
+    mark.words[6] = kVersionMark;
+    mark.valid = true;
+  }
+  return mark;
+}
+
+bool SqliteFile::ChangedSince(const ChangeMark& mark) {
+  if (!mark.valid) return true;
+  if (mark.words[6] == kHeaderMark) {
+    if (!walHeader_) return true;
+    ChangeMark now;
+    HeaderImage(walHeader_, now);
+    return !std::equal(now.words.begin(), now.words.begin() + 6, mark.words.begin());
+  }
+  const std::int64_t v = DataVersion();
+  return v < 0 || static_cast<std::uint64_t>(v) != mark.words[0];
+}
+
+std::int16_t SqliteFile::OpenAt(const std::string& path) {
+  path_ = path;
+  // A handle is used by one thread at a time (the entry point is not
+  // reentrant), so SQLite's own mutexes are not needed.
+  int rc = sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+  if (rc != SQLITE_OK) return Error(rc);
+  sqlite3_busy_timeout(db_, 3000);
+  // Reads of the database file through a mapping instead of a copy per page.
+  sqlite3_exec(db_, "PRAGMA synchronous=FULL; PRAGMA cache_size=-8192; PRAGMA mmap_size=268435456;", nullptr,
+               nullptr, nullptr);
+  // A database that is not one of ours, or not a database at all.
+  sqlite3_stmt* st = nullptr;
+  std::string creation;
+  bool ours = false;
+  if (sqlite3_prepare_v2(db_,
+                         "SELECT (SELECT value FROM meta WHERE name='format'),"
+                         " (SELECT value FROM meta WHERE name='creation')",
+                         -1, &st, nullptr) == SQLITE_OK) {
+    if (sqlite3_step(st) == SQLITE_ROW) {
+      const unsigned char* tag = sqlite3_column_text(st, 0);
+      ours = tag && std::string(reinterpret_cast<const char*>(tag)) == kFormatTag;
+      creation = ColumnBlob(st, 1);
+    }
+  } else {
+    rc = sqlite3_errcode(db_);
+  }
+  sqlite3_finalize(st);
+  if (rc == SQLITE_BUSY) return kFileLocked;
+  if (!ours || ParseCreationRecord(creation, def_) != kOk) {
+    std::fprintf(stderr, "record manager: %s: not a data file of ours\n", path.c_str());
+    return kNotOurFile;
+  }
+  struct stat info{};
+  if (::stat(path.c_str(), &info) == 0)
+    identity_ = "sqlite:" + std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
+  else
+    identity_ = "sqlite:" + path;
+  lockFd_ = ::open((path + ".rlk").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (lockFd_ < 0) lockFd_ = ::open((path + ".rlk").c_str(), O_RDONLY | O_CLOEXEC);
+  return kOk;
+}
+
+// The creation record stored in an existing file; empty when it is not a
+// data file of ours.
+std::string StoredCreation(const std::string& path) {
+  sqlite3* db = nullptr;
+  std::string creation;
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+    sqlite3_busy_timeout(db, 3000);
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT value FROM meta WHERE name='creation'", -1, &st, nullptr) == SQLITE_OK &&
+        sqlite3_step(st) == SQLITE_ROW)
+      creation = ColumnBlob(st, 0);
+    sqlite3_finalize(st);
+  }
+  sqlite3_close_v2(db);
+  return creation;
+}
+
+// Another program may have created the file first: that is no failure when
+// it made the file we wanted.
+std::int16_t AlreadyThere(const std::string& path, const FileDefinition& def) {
+  return StoredCreation(path) == def.creation ? static_cast<std::int16_t>(kOk) : static_cast<std::int16_t>(kFileExists);
+}
+
+std::int16_t SqliteStore::Create(const std::string& path, const FileDefinition& def) {
+  if (FileExists(path)) return AlreadyThere(path, def);
+  // Made whole under a name of its own and then linked into place, so that
+  // nobody ever opens a half-made file and two programs creating the same
+  // file at once cannot spoil each other's.
+  static std::atomic<int> made{0};
+  const std::string draft = path + ".new" + std::to_string(::getpid()) + "-" + std::to_string(made++);
+  ::unlink(draft.c_str());
+  sqlite3* db = nullptr;
+  int rc = sqlite3_open_v2(draft.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+  if (rc != SQLITE_OK) {
+    if (db) sqlite3_close_v2(db);
+    ::unlink(draft.c_str());
+    return rc == SQLITE_CANTOPEN ? static_cast<std::int16_t>(kFileNotFound) : LogError(path, nullptr, rc);
+  }
+  std::string sql = "PRAGMA journal_mode=WAL; BEGIN IMMEDIATE;"
+                    "CREATE TABLE meta(name TEXT PRIMARY KEY, value);"
+                    "INSERT INTO meta VALUES('format', '" + std::string(kFormatTag) + "');"
+                    "INSERT INTO meta VALUES('seq', 0);"
+                    "CREATE TABLE records(pos INTEGER PRIMARY KEY AUTOINCREMENT, data BLOB NOT NULL";
+  for (std::size_t k = 0; k < def.keys.size(); ++k)
+    sql += ", " + K(static_cast<int>(k)) + " BLOB NOT NULL, " + S(static_cast<int>(k)) + " INTEGER NOT NULL";
+  sql += ");";
+  for (std::size_t k = 0; k < def.keys.size(); ++k) {
+    int ki = static_cast<int>(k);
+    sql += "CREATE INDEX i" + std::to_string(k) + " ON records(" + K(ki) + ", " + S(ki) + ");";
+    if (!def.keys[k].duplicates) sql += "CREATE UNIQUE INDEX u" + std::to_string(k) + " ON records(" + K(ki) + ");";
+  }
+  rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
+  if (rc == SQLITE_OK) {
+    sqlite3_stmt* st = nullptr;
+    rc = sqlite3_prepare_v2(db, "INSERT INTO meta VALUES('creation', ?1)", -1, &st, nullptr);
+    if (rc == SQLITE_OK) {
+      sqlite3_bind_blob(st, 1, def.creation.data(), static_cast<int>(def.creation.size()), SQLITE_TRANSIENT);
+      rc = sqlite3_step(st) == SQLITE_DONE ? SQLITE_OK : sqlite3_errcode(db);
+      sqlite3_finalize(st);
+    }
+  }
+  if (rc == SQLITE_OK) rc = sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+  // Everything into the database file itself before it is linked.
+  if (rc == SQLITE_OK) rc = sqlite3_exec(db, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr);
+  std::int16_t result = rc == SQLITE_OK ? static_cast<std::int16_t>(kOk) : LogError(path, db, rc);
+  if (sqlite3_close_v2(db) != SQLITE_OK && result == kOk) result = LogError(path, nullptr, SQLITE_IOERR);
+  if (result == kOk && ::link(draft.c_str(), path.c_str()) != 0)
+    result = errno == EEXIST ? AlreadyThere(path, def) : LogError(path, nullptr, SQLITE_CANTOPEN);
+  ::unlink(draft.c_str());
+  ::unlink((draft + "-wal").c_str());
+  ::unlink((draft + "-shm").c_str());
+  return result;
+}
+
+std::int16_t SqliteStore::Open(const std::string& path, std::unique_ptr<StoredFile>& file) {
+  if (!FileExists(path)) return kFileNotFound;
+  auto opened = std::make_unique<SqliteFile>();
+  std::int16_t status = opened->OpenAt(path);
+  if (status == kOk) file = std::move(opened);
+  return status;
+}
+
+std::int16_t SqliteStore::Begin() {
+  transaction_ = true;
+  return kOk;
+}
+
+std::int16_t SqliteStore::Finish(bool commit) {
+  transaction_ = false;
+  std::int16_t result = kOk;
+  const std::set<SqliteFile*> files = std::move(enlisted_);
+  enlisted_.clear();
+  for (SqliteFile* f : files)
+    if (std::int16_t s = f->EndTransaction(commit); s != kOk) result = s;
+  return result;
+}
+
+std::int16_t SqliteStore::Commit() { return Finish(true); }
+std::int16_t SqliteStore::Rollback() { return Finish(false); }
+
+}  // namespace
+
+Storage& SqliteStorage() { return Store(); }
+
+}  // namespace recordmanager
