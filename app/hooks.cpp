@@ -107,13 +107,6 @@ std::string ReceiptDescription() {
 
 std::string PropertyName() { return std::string(Records().property.data() + kPropertyName, 30); }
 
-void SetAddChange(int screen, int field, double delta) {
-  console::FormField& f = FieldOf(screen, field);
-  f.value = console::FitValue(format::PlainNumberText(format::NumberValue(f.value) + delta), f.value.size());
-  std::int16_t s = static_cast<std::int16_t>(screen), j = static_cast<std::int16_t>(field);
-  ShowField(s, j);
-}
-
 void Write(std::int16_t row, std::int16_t column, std::string_view text) {
   if (Forms().ui.WriteAt) Forms().ui.WriteAt(row, column, text);
 }
@@ -145,9 +138,15 @@ void ShowRefusal(const std::string& text) {
   notice.Hide();
 }
 
-namespace {
-std::int16_t CheckAndStore(std::int16_t& screen, std::string& text, std::int16_t& field, std::int16_t& key) {
-  if (!HasField(screen, field)) return -1;
+void ModuleHooks::AddToField(int screen, int field, double delta) {
+  console::FormField& f = FieldOf(screen, field);
+  f.value = console::FitValue(format::PlainNumberText(format::NumberValue(f.value) + delta), f.value.size());
+  ShowField(screen, field);
+}
+
+console::HookAnswer ModuleHooks::CheckAndStore(int screen, std::string& text, int field, std::int16_t& key) {
+  constexpr console::HookAnswer kRefuse = console::HookAnswer::kRefuse;
+  if (!HasField(screen, field)) return kRefuse;
   const console::FormField& f = FieldOf(screen, field);
   switch (f.ValueType()) {
     case kTypeDate:
@@ -156,27 +155,27 @@ std::int16_t CheckAndStore(std::int16_t& screen, std::string& text, std::int16_t
             Services().WorkDate ? Services().WorkDate() : config::Session().WorkDate;
         text = format::ShortDateText(workDate);
       }
-      if (format::CheckDateText(text)) return -1;  // true means refused
+      if (format::CheckDateText(text)) return kRefuse;  // true means refused
       break;
     case kTypeNumber:
-      if (format::CheckNumberText(text, "")) return -1;
+      if (format::CheckNumberText(text, "")) return kRefuse;
       break;
     case kTypeVariation:
-      if (!CheckVariation(text)) return -1;
+      if (!CheckVariation(text)) return kRefuse;
       break;
     case kTypeCopies:
-      if (!IsP(text) && format::CheckNumberText(text, "")) return -1;
+      if (!IsP(text) && format::CheckNumberText(text, "")) return kRefuse;
       break;
     case kTypeReceiptConcept: {
-      if (format::CheckNumberText(text, "")) return -1;
+      if (format::CheckNumberText(text, "")) return kRefuse;
       const double value = format::NumberValue(text);
-      if (value < 0 || value > 8 || value != std::floor(value)) return -1;
-      if (!ReadReceiptType(static_cast<std::int16_t>(value))) return -1;
+      if (value < 0 || value > 8 || value != std::floor(value)) return kRefuse;
+      if (!ReadReceiptType(static_cast<std::int16_t>(value))) return kRefuse;
       break;
     }
     case kTypeColumn: {
       static constexpr std::string_view kLetters = " AaBbCcDdEeFfGg";
-      if (text.size() != 1 || kLetters.find(text[0]) == std::string_view::npos) return -1;
+      if (text.size() != 1 || kLetters.find(text[0]) == std::string_view::npos) return kRefuse;
       text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
       const std::string old = f.value;
       if (text != old && HasField(screen, field + 3) && HasField(screen, 2)) {
@@ -185,8 +184,8 @@ std::int16_t CheckAndStore(std::int16_t& screen, std::string& text, std::int16_t
         if (TrimRight(old) != "") delta -= budget;
         if (text[0] != ' ') delta += budget;
         Store(screen, field, text);
-        SetAddChange(screen, 2, delta);
-        return 0;
+        AddToField(screen, 2, delta);
+        return console::HookAnswer::kAccept;
       }
       break;
     }
@@ -196,7 +195,7 @@ std::int16_t CheckAndStore(std::int16_t& screen, std::string& text, std::int16_t
         text = console::FitValue(Parameters().ReportOptions[preset], f.value.size());
         key = kEnter;
       }
-      if (!CheckVariation(text)) return -1;
+      if (!CheckVariation(text)) return kRefuse;
       const std::string old = f.value;
       if (console::FitValue(text, old.size()) != old && HasField(screen, field + 1) && field > 2) {
         const double spent = format::NumberValue(FieldOf(screen, field - 1).value);
@@ -204,11 +203,10 @@ std::int16_t CheckAndStore(std::int16_t& screen, std::string& text, std::int16_t
         const double newBudget = LineBudget(spent, text);
         Store(screen, field, text);
         Store(screen, field + 1, format::PlainNumberText(newBudget));
-        std::int16_t budgetField = static_cast<std::int16_t>(field + 1);
-        ShowField(screen, budgetField);
+        ShowField(screen, field + 1);
         if (field - 2 >= 1 && FieldOf(screen, field - 2).value.find_first_not_of(' ') != std::string::npos)
-          SetAddChange(screen, 2, newBudget - oldBudget);
-        return 0;
+          AddToField(screen, 2, newBudget - oldBudget);
+        return console::HookAnswer::kAccept;
       }
       break;
     }
@@ -216,20 +214,18 @@ std::int16_t CheckAndStore(std::int16_t& screen, std::string& text, std::int16_t
       break;
   }
   Store(screen, field, text);
-  return 0;
+  return console::HookAnswer::kAccept;
 }
-}  // namespace
 
-std::int16_t ValidateField(std::int16_t& screen, std::string& text, std::int16_t& field, std::int16_t& key) {
-  const std::int16_t edited = field;
-  const std::int16_t result = CheckAndStore(screen, text, field, key);
+console::HookAnswer ModuleHooks::ValidateField(int screen, std::string& text, int& field, std::int16_t& key) {
+  const console::HookAnswer answer = CheckAndStore(screen, text, field, key);
   // The field then shows its stored value in display form, not the text as
   // typed (a preset chosen with F5 to F9 replaces what was typed).
-  if (result == 0 && field == edited) ShowField(screen, field);
-  return result;
+  if (answer == console::HookAnswer::kAccept) ShowField(screen, field);
+  return answer;
 }
 
-void ShowField(std::int16_t& screen, std::int16_t& field) {
+void ModuleHooks::ShowField(int screen, int field) {
   if (!HasField(screen, field)) return;
   const console::FormField& f = FieldOf(screen, field);
   const std::string& value = f.value;
@@ -264,7 +260,7 @@ void ShowField(std::int16_t& screen, std::int16_t& field) {
   Write(f.Row(), static_cast<std::int16_t>(f.CaptionColumn() + f.caption.size()), shown);
 }
 
-void PaintScreen(std::int16_t& screen) {
+void ModuleHooks::PaintScreen(int screen) {
   auto& screens = Forms().forms.screens;
   if (screen < 1 || screen > static_cast<int>(screens.size())) return;
   console::FormScreen& sc = screens[static_cast<std::size_t>(screen - 1)];
@@ -302,12 +298,11 @@ void PaintScreen(std::int16_t& screen) {
   for (int j = 1; j <= std::min<int>(sc.fieldCount, static_cast<int>(sc.fields.size())); ++j) {
     const console::FormField& f = sc.fields[static_cast<std::size_t>(j - 1)];
     if (!f.caption.empty()) Write(f.Row(), f.CaptionColumn(), f.caption);
-    std::int16_t s = screen, jj = static_cast<std::int16_t>(j);
-    ShowField(s, jj);
+    ShowField(screen, j);
   }
 }
 
-void ApplyLookup(std::int16_t& list, std::int16_t& screen, std::int16_t& field) {
+console::HookAnswer ModuleHooks::ApplyLookup(int list, int screen, int& field) {
   std::string text;
   if (list == 1) {
     const std::string code = format::UnpackDigits(std::string_view(Records().property.data(), 2));
@@ -315,18 +310,16 @@ void ApplyLookup(std::int16_t& list, std::int16_t& screen, std::int16_t& field) 
   } else if (list == 2) {
     text = format::PlainNumberText(static_cast<std::uint8_t>(Records().receiptType[0]));
   } else {
-    return;
+    return console::HookAnswer::kAccept;
   }
-  if (screen == 0 || field == 0) return;
+  if (screen == 0 || field == 0) return console::HookAnswer::kAccept;
   std::int16_t key = 0;
-  if (ValidateField(screen, text, field, key) != 0) {
-    list = 0;
-    return;
-  }
+  if (ValidateField(screen, text, field, key) == console::HookAnswer::kRefuse) return console::HookAnswer::kRefuse;
   ShowField(screen, field);
+  return console::HookAnswer::kAccept;
 }
 
-std::int16_t PrepareList(std::int16_t& list, std::string& startKey, std::string& endKey) {
+console::HookAnswer ModuleHooks::PrepareList(int list, std::string& startKey, std::string& endKey) {
   if (list == 2) {
     startKey = std::string(1, '\x01');
     endKey = std::string(1, static_cast<char>(99));
@@ -334,10 +327,10 @@ std::int16_t PrepareList(std::int16_t& list, std::string& startKey, std::string&
     startKey.clear();
     endKey.clear();
   }
-  return 0;
+  return console::HookAnswer::kAccept;
 }
 
-std::string FormatListLine(std::int16_t& list) {
+std::string ModuleHooks::FormatListLine(int list) {
   if (list == 1) {
     const std::string code = format::UnpackDigits(std::string_view(Records().property.data(), 2));
     return (code.size() >= 3 ? code.substr(code.size() - 3) : code) + "  " + PropertyName();
@@ -350,12 +343,13 @@ std::string FormatListLine(std::int16_t& list) {
   return std::string();
 }
 
-std::int16_t ValidateScreen(std::int16_t& screen, std::int16_t& key) {
+console::HookAnswer ModuleHooks::ValidateScreen(int screen, std::int16_t key) {
+  using console::HookAnswer;
   if (key == kEsc) {
-    if (screen != 2) return 0;
+    if (screen != 2) return HookAnswer::kAccept;
     console::SetFieldValue(5, 1, "N");
     console::RunForm(5);
-    return FieldOf(5, 1).value == "S" ? -1 : 0;
+    return FieldOf(5, 1).value == "S" ? HookAnswer::kRefuse : HookAnswer::kAccept;
   }
   ReportParameters& p = Parameters();
   data::Locks().LockWaitMode = 'P';
@@ -393,19 +387,7 @@ std::int16_t ValidateScreen(std::int16_t& screen, std::int16_t& key) {
     }
   }
   data::Locks().LockWaitMode = ' ';
-  return result;
-}
-
-console::FormHooks ModuleHooks() {
-  console::FormHooks hooks;
-  hooks.PaintScreen = PaintScreen;
-  hooks.ValidateField = ValidateField;
-  hooks.ShowField = ShowField;
-  hooks.ApplyLookup = ApplyLookup;
-  hooks.ValidateScreen = ValidateScreen;
-  hooks.PrepareList = PrepareList;
-  hooks.FormatListLine = FormatListLine;
-  return hooks;
+  return result == 0 ? HookAnswer::kAccept : HookAnswer::kRefuse;
 }
 
 }  // namespace app

@@ -42,16 +42,23 @@ struct HookServices {
 };
 HookServices& Services();
 
-std::int16_t ValidateField(std::int16_t& screen, std::string& text, std::int16_t& field, std::int16_t& key);
-void ShowField(std::int16_t& screen, std::int16_t& field);
-void PaintScreen(std::int16_t& screen);
-void ApplyLookup(std::int16_t& list, std::int16_t& screen, std::int16_t& field);
-std::int16_t ValidateScreen(std::int16_t& screen, std::int16_t& key);
-std::int16_t PrepareList(std::int16_t& list, std::string& startKey, std::string& endKey);
-std::string FormatListLine(std::int16_t& list);
+// What the module's screens mean, for the form input and the look-up lists.
+class ModuleHooks final : public console::FormHooks {
+ public:
+  void PaintScreen(int screen) override;
+  console::HookAnswer ValidateField(int screen, std::string& text, int& field, std::int16_t& key) override;
+  void ShowField(int screen, int field) override;
+  console::HookAnswer ApplyLookup(int list, int screen, int& field) override;
+  console::HookAnswer ValidateScreen(int screen, std::int16_t key) override;
+  console::HookAnswer PrepareList(int list, std::string& startKey, std::string& endKey) override;
+  std::string FormatListLine(int list) override;
 
-// All of the above as the form input wants them.
-console::FormHooks ModuleHooks();
+ private:
+  // The check of one edited field by its value type; stores what it accepts.
+  console::HookAnswer CheckAndStore(int screen, std::string& text, int field, std::int16_t& key);
+  // Adds `delta` to the number a field holds and shows it.
+  void AddToField(int screen, int field, double delta);
+};
 
 // A refusal: the message at reference row 12, a beep, and a key to go on.
 void ShowRefusal(const std::string& text);

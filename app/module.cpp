@@ -112,7 +112,6 @@ std::string PrepareModule() {
   }
   console::FormState& state = console::Forms();
   state.forms = std::move(forms.forms);
-  state.hooks = ModuleHooks();
   state.helpTopic = session.MenuName;
   SetStartDefaults();
   return std::string();
@@ -139,6 +138,8 @@ int RunModule() {
   CleanUp closeFiles([] { data::ResetDataFiles(); });
   OpenModuleFiles();
   ReadFeeSettings();
+  ModuleHooks hooks;
+  console::ScopedFormHooks installed(hooks);
   const bool allWell = RunReport();
   closeFiles.RunNow();
   return allWell ? 0 : platform::kExitFailure;

@@ -119,7 +119,6 @@ TEST_F(ModuleTest, PreparedFormsCarryTheDefaultsAndTheRootIsCurrent) {
   EXPECT_EQ(std::filesystem::canonical(std::filesystem::current_path()), std::filesystem::canonical(root_));
   EXPECT_EQ(console::Forms().forms.Field(3, 4).value, "1");
   EXPECT_EQ(console::Forms().forms.Field(1, 1).value.size(), 10u);
-  EXPECT_TRUE(static_cast<bool>(console::Forms().hooks.ValidateScreen));
 }
 
 TEST_F(ModuleTest, FeeSettingsFromTheUserConfiguration) {
