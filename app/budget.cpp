@@ -84,11 +84,6 @@ BudgetState& Budget() {
 }
 void ResetBudget() { Budget() = BudgetState{}; }
 
-DistributionPrinter& Printer() {
-  static DistributionPrinter printer;
-  return printer;
-}
-
 StepResult ComputePeriods() {
   BudgetState& b = Budget();
   const ReportParameters& p = Parameters();

@@ -36,6 +36,17 @@ std::string OwnerKey(int property, int owner) {
   return format::PackDigits(format::ZeroPad(property, 4) + format::ZeroPad(owner, 4));
 }
 
+// The passes the distribution hands to its listing, as they come.
+class RecordedPasses : public DistributionSink {
+ public:
+  void PassComputed(const DistributionPass& pass) override {
+    passes.push_back(pass);
+    if (onPass) onPass();
+  }
+  std::vector<DistributionPass> passes;
+  std::function<void()> onPass;
+};
+
 // A suite root with the module's data files, made from the installed
 // dictionaries, in a scratch directory that is also the current one.
 class BudgetTest : public ::testing::Test {
@@ -350,13 +361,13 @@ TEST_F(BudgetTest, OwnerNumbersOutsideTheTablesAreCountedButNotStored) {
   Payment(Date(2024, 3, 1), "NE", 12000, 'N', 2);
   BuildWorkingBudget();
   Parameters().DistributionCopies = 1;
+  RecordedPasses listing;
+  ASSERT_TRUE(DistributeBudget(listing).ok());
+  ASSERT_EQ(listing.passes.size(), 1u);
   std::vector<std::string> lines;
-  Printer().OwnerLine = [&](const OwnerShares& o) {
+  for (const OwnerShares& o : listing.passes[0].owners)
     lines.push_back(std::to_string(o.OwnerNumber) + " " + std::to_string(o.OwnerTotal) + " " +
                     std::to_string(o.Issued) + " " + std::to_string(o.Monthly));
-  };
-  DistributeBudget();
-  Printer() = DistributionPrinter{};
   // 6000 each; owner 0: 2000 left over 9 months, owner 1000: 1000 over 6.
   EXPECT_EQ(lines, (std::vector<std::string>{"0 6000 4000 222", "5 0 70 -6", "0 6000 5000 167"}));
 }
@@ -380,13 +391,11 @@ TEST_F(BudgetTest, LinesWithoutAColumnAreNotDistributed) {
   line.column = 'H';  // typed over screen 2: no column of the property
   Working().Write(3, line);
   Parameters().DistributionCopies = 1;
-  std::vector<OwnerShares> owners;
-  DistributionTotals totals;
-  Printer().OwnerLine = [&](const OwnerShares& o) { owners.push_back(o); };
-  Printer().PageStarted = [] { return true; };
-  Printer().Totals = [&](const DistributionTotals& t) { totals = t; };
-  DistributeBudget();
-  Printer() = DistributionPrinter{};
+  RecordedPasses listing;
+  ASSERT_TRUE(DistributeBudget(listing).ok());
+  ASSERT_EQ(listing.passes.size(), 1u);
+  const std::vector<OwnerShares>& owners = listing.passes[0].owners;
+  const DistributionTotals& totals = listing.passes[0].totals;
   EXPECT_EQ(totals.ColumnBudget, (std::array<std::int32_t, kColumns + 1>{0, 0, 1000, 0, 0, 0, 0, 0}));
   EXPECT_EQ(totals.BudgetTotal, 1000);
   ASSERT_EQ(owners.size(), 2U);
@@ -409,11 +418,10 @@ TEST_F(BudgetTest, ColumnSumsPastWhatARecordHoldsStopAtItsLimit) {
     Working().Append(line);
   }
   Parameters().DistributionCopies = 1;
-  DistributionTotals totals;
-  Printer().PageStarted = [] { return true; };
-  Printer().Totals = [&](const DistributionTotals& t) { totals = t; };
-  DistributeBudget();
-  Printer() = DistributionPrinter{};
+  RecordedPasses listing;
+  ASSERT_TRUE(DistributeBudget(listing).ok());
+  ASSERT_EQ(listing.passes.size(), 1u);
+  const DistributionTotals& totals = listing.passes[0].totals;
   EXPECT_EQ(totals.ColumnBudget[2], std::numeric_limits<std::int32_t>::max());
   EXPECT_EQ(totals.BudgetTotal, std::numeric_limits<std::int32_t>::max());
   EXPECT_EQ(totals.ColumnOwnerSum[2], std::numeric_limits<std::int32_t>::max());
@@ -429,11 +437,7 @@ TEST_F(BudgetTest, UpdateWithoutCopiesPrintsNothingAndABadSlotChangesNothing) {
   ComputePeriods();
   CollectOwnerIssues();
   BuildWorkingBudget();
-  int printed = 0;
-  Printer().StartCopy = [&] { ++printed; };
-  Printer().OwnerLine = [&](const OwnerShares&) { ++printed; };
-  Printer().PageStarted = [] { return true; };
-  Printer().Totals = [&](const DistributionTotals&) { ++printed; };
+  RecordedPasses listing;
   const records::Owner owner{RecordArea(kOwnersFile).data()};
   auto slots = [&](int s) {
     std::vector<std::pair<int, int>> out;
@@ -444,19 +448,18 @@ TEST_F(BudgetTest, UpdateWithoutCopiesPrintsNothingAndABadSlotChangesNothing) {
   };
   Parameters().DistributionCopies = 0;
   Parameters().UpdatePeriodicity = 0;
-  DistributeBudget();  // no pass at all
+  ASSERT_TRUE(DistributeBudget(listing).ok());  // no pass at all
   EXPECT_EQ(slots(8), (std::vector<std::pair<int, int>>{{0, 0}, {0, 0}}));
 
   Parameters().UpdatePeriodicity = 1;
   Parameters().UpdateSlot = 9;
-  DistributeBudget();
+  ASSERT_TRUE(DistributeBudget(listing).ok());
   EXPECT_EQ(slots(1), (std::vector<std::pair<int, int>>{{1, 0}, {3, 0}}));
   EXPECT_EQ(slots(8), (std::vector<std::pair<int, int>>{{0, 0}, {0, 0}}));
 
   Parameters().UpdateSlot = 8;
-  DistributeBudget();
-  Printer() = DistributionPrinter{};
-  EXPECT_EQ(printed, 0);
+  ASSERT_TRUE(DistributeBudget(listing).ok());
+  EXPECT_TRUE(listing.passes.empty());
   // Owner 1: 1200 over 12 months; owner 2: 900 left over 11 months, 3 quarters.
   EXPECT_EQ(slots(8), (std::vector<std::pair<int, int>>{{1, 100}, {1, 300}}));
 }
@@ -537,30 +540,33 @@ TEST_F(BudgetTest, ReceiptSlotsAreUpdatedInTheLastPassOnly) {
   Parameters().DistributionCopies = 2;
   Parameters().UpdatePeriodicity = 4;
   Parameters().UpdateSlot = 2;
-  std::vector<std::string> seen;
   const records::Owner owner{RecordArea(kOwnersFile).data()};
-  Printer().StartCopy = [&] { seen.push_back("copy"); };
-  Printer().OwnerLine = [&](const OwnerShares& o) {
-    // What the owner record holds while this pass reads it.
-    seen.push_back(std::to_string(o.OwnerNumber) + ":" + std::to_string(o.Share[2]) + ":" +
-                   std::to_string(owner.SlotPeriodicity(2)));
+  auto slots = [&] {
+    std::vector<std::pair<int, int>> out;
+    for (std::int16_t s = data::ReadByKey(kOwnersFile, 0, Code(7), 1); s == 0 && owner.PropertyCode() == Code(7);
+         s = data::StepRecords(kOwnersFile, 1))
+      out.emplace_back(owner.SlotPeriodicity(2), owner.SlotAmount(2));
+    return out;
   };
-  Printer().PageStarted = [] { return true; };
-  DistributionTotals totals;
-  Printer().Totals = [&](const DistributionTotals& t) { totals = t; };
-  DistributeBudget();
-  Printer() = DistributionPrinter{};
-  EXPECT_EQ(seen, (std::vector<std::string>{"copy", "1:333:0", "2:333:0", "3:333:0", "copy", "1:333:0", "2:333:0",
-                                            "3:333:0"}));
+  // What the owners' records hold as each copy reaches the listing.
+  RecordedPasses listing;
+  std::vector<std::vector<std::pair<int, int>>> slotsAtCopy;
+  listing.onPass = [&] { slotsAtCopy.push_back(slots()); };
+  ASSERT_TRUE(DistributeBudget(listing).ok());
+  ASSERT_EQ(listing.passes.size(), 2u);
+  for (const DistributionPass& pass : listing.passes) {
+    ASSERT_EQ(pass.owners.size(), 3u);
+    for (const OwnerShares& o : pass.owners) EXPECT_EQ(o.Share[2], 333) << o.OwnerNumber;
+  }
+  const DistributionTotals& totals = listing.passes[1].totals;
   EXPECT_EQ(totals.ColumnBudget[2], 1000);
   EXPECT_EQ(totals.ColumnOwnerSum[2], 999);
   EXPECT_EQ(totals.BudgetTotal - totals.OwnersTotal, 1);
+  ASSERT_EQ(slotsAtCopy.size(), 2u);
+  EXPECT_EQ(slotsAtCopy[0], (std::vector<std::pair<int, int>>{{0, 0}, {0, 0}, {0, 0}}));  // not in the first pass
   // 333 over 12 months left: 28 a month, 83 a quarter.
-  std::vector<std::pair<int, int>> slots;
-  for (std::int16_t s = data::ReadByKey(kOwnersFile, 0, Code(7), 1); s == 0 && owner.PropertyCode() == Code(7);
-       s = data::StepRecords(kOwnersFile, 1))
-    slots.emplace_back(owner.SlotPeriodicity(2), owner.SlotAmount(2));
-  EXPECT_EQ(slots, (std::vector<std::pair<int, int>>{{4, 28}, {4, 83}, {4, 28}}));
+  EXPECT_EQ(slotsAtCopy[1], (std::vector<std::pair<int, int>>{{4, 28}, {4, 83}, {4, 28}}));
+  EXPECT_EQ(slots(), slotsAtCopy[1]);
 }
 
 
@@ -806,7 +812,8 @@ TEST_F(BudgetFailureTest, TheReceiptUpdateChangesEveryOwnerOrNone) {
   for (const auto& c : cases) {
     data::testing::FailingRecordManager manager;
     manager.Fail(c.file, c.operation, c.nth, kIoError);
-    const StepResult result = DistributeBudget();
+    RecordedPasses listing;
+    const StepResult result = DistributeBudget(listing);
     EXPECT_FALSE(result.ok()) << c.operation << " call " << c.nth;
     EXPECT_NE(result.failure().find("NO S'HAN POGUT ACTUALITZAR ELS REBUTS: NO S'HA CANVIAT CAP PROPIETARI"),
               std::string::npos)
@@ -815,7 +822,8 @@ TEST_F(BudgetFailureTest, TheReceiptUpdateChangesEveryOwnerOrNone) {
     EXPECT_FALSE(HoldsLock("PropietH"));
   }
   // And when nothing fails, all of them.
-  const StepResult result = DistributeBudget();
+  RecordedPasses listing;
+  const StepResult result = DistributeBudget(listing);
   ASSERT_TRUE(result.ok()) << result.failure();
   for (const std::string& slot : SlotsTwo()) EXPECT_EQ(slot.substr(0, 2), "4:") << slot;
   EXPECT_NE(SlotsTwo(), before);
@@ -823,19 +831,15 @@ TEST_F(BudgetFailureTest, TheReceiptUpdateChangesEveryOwnerOrNone) {
 
 TEST_F(BudgetFailureTest, AnOwnerThatCannotBeReadStopsThePrintedDistribution) {
   ASSERT_TRUE(BuildBudget().ok());
-  Parameters().DistributionCopies = 1;
-  int lines = 0;
-  Printer().OwnerLine = [&](const OwnerShares&) { ++lines; };
-  bool totals = false;
-  Printer().PageStarted = [] { return true; };
-  Printer().Totals = [&](const DistributionTotals&) { totals = true; };
+  Parameters().DistributionCopies = 2;
   data::testing::FailingRecordManager manager;
-  manager.Fail(kOwnersFile, kGetNext, 2, kIoError);
-  const StepResult result = DistributeBudget();
-  Printer() = DistributionPrinter{};
+  manager.Fail(kOwnersFile, kGetNext, 7, kIoError);  // in the second pass
+  RecordedPasses listing;
+  const StepResult result = DistributeBudget(listing);
   EXPECT_EQ(result.failure(), "NO ES POT ACCEDIR AL FITXER DADES\\PropietH (2)");
-  EXPECT_EQ(lines, 2);
-  EXPECT_FALSE(totals);  // no totals under a listing that misses owners
+  // The first copy was whole; of the second, which misses owners, nothing.
+  ASSERT_EQ(listing.passes.size(), 1u);
+  EXPECT_EQ(listing.passes[0].owners.size(), 5u);
 }
 
 }  // namespace

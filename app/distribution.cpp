@@ -62,7 +62,7 @@ StepResult UpdateFailed(const std::string& why) {
 
 }  // namespace
 
-StepResult DistributeBudget() {
+StepResult DistributeBudget(DistributionSink& listing) {
   const BudgetState& b = Budget();
   const ReportParameters& p = Parameters();
   const DistributionPasses passes = PassesFor(p.DistributionCopies, p.UpdatePeriodicity, b.OwnerCount);
@@ -70,13 +70,12 @@ StepResult DistributeBudget() {
   const std::vector<records::WorkingLine> lines = working.Lines();
   if (working.Failed()) return StepResult::Failed(working.Failure());
   const records::Owner owner{RecordArea(kOwnersFile).data()};
-  DistributionPrinter& printer = Printer();
 
   for (int pass = 1; pass <= passes.count; ++pass) {
     const bool last = pass == passes.count;
     const bool update = p.UpdatePeriodicity != 0 && last;
-    DistributionTotals totals;
-    if (passes.printing && printer.StartCopy) printer.StartCopy();
+    DistributionPass result;
+    DistributionTotals& totals = result.totals;
     for (const records::WorkingLine& line : lines) {
       const std::size_t k = kColumnLetters.find(line.column);
       if (line.column == ' ' || k == std::string_view::npos) continue;
@@ -112,7 +111,6 @@ StepResult DistributeBudget() {
       OwnerShares o = ShareOut(totals.ColumnBudget, b.ColumnTotal, coefficients, issued, monthsLeft);
       o.OwnerNumber = n;
       o.Department = owner.Department();
-      if (passes.printing && printer.OwnerLine) printer.OwnerLine(o);
       if (update) {
         const std::int32_t amount = owner.SlotPeriodicity(1) == 1 ? o.Monthly : o.Quarterly;
         if (p.UpdateSlot >= 1 && p.UpdateSlot <= 8) owner.SetSlot(p.UpdateSlot, p.UpdatePeriodicity, amount);
@@ -121,6 +119,7 @@ StepResult DistributeBudget() {
       }
       for (std::size_t k = 1; k <= kColumns; ++k) AddAmount(totals.ColumnOwnerSum[k], o.Share[k]);
       AddAmount(totals.OwnersTotal, o.OwnerTotal);
+      if (passes.printing) result.owners.push_back(std::move(o));
     }
     // Owners left unread would be missing from the listing and its totals,
     // and their receipts would keep the old instalment.
@@ -130,7 +129,7 @@ StepResult DistributeBudget() {
         return UpdateFailed(data::FailureText(kOwnersFile, status));
     }
     release.RunNow();
-    if (passes.printing && printer.PageStarted && printer.PageStarted() && printer.Totals) printer.Totals(totals);
+    if (passes.printing) listing.PassComputed(result);
   }
   return {};
 }

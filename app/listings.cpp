@@ -200,7 +200,7 @@ ListingState& Listing() {
   return state;
 }
 
-void StartDistributionCopy() { Listing().PageNo = 0; }
+namespace {
 
 void PrintOwnerLine(const OwnerShares& o) {
   if (Listing().PageNo == 0 || LineCount() > 60) DistributionPage();
@@ -231,6 +231,15 @@ void PrintDistributionTotals(const DistributionTotals& t) {
   PrintLine(5, std::string(98, '='), 1);
 }
 
+}  // namespace
+
+void DistributionListing::PassComputed(const DistributionPass& pass) {
+  Listing().PageNo = 0;
+  for (const OwnerShares& owner : pass.owners) PrintOwnerLine(owner);
+  // No page begun, no totals under it.
+  if (Listing().PageNo > 0) PrintDistributionTotals(pass.totals);
+}
+
 StepResult PrintBudgetListing() {
   const std::int16_t copies = Parameters().BudgetCopies;
   const int count = copies > 0 ? copies : copies == -1 ? Budget().OwnerCount : 0;
@@ -258,18 +267,14 @@ void PrepareListings() { Administrator() = AdministratorData(); }
 StepResult PrintReport() {
   PrepareListings();
   format::SetCurrency("p");
-  StepResult result = DistributeBudget();
+  DistributionListing listing;
+  StepResult result = DistributeBudget(listing);
   if (result.ok()) result = PrintBudgetListing();
   format::SetCurrency("");
   return result;
 }
 
 void InstallListingSteps() {
-  DistributionPrinter& printer = Printer();
-  printer.StartCopy = StartDistributionCopy;
-  printer.OwnerLine = PrintOwnerLine;
-  printer.PageStarted = [] { return Listing().PageNo > 0; };
-  printer.Totals = PrintDistributionTotals;
   ReportSteps& steps = Steps();
   steps.OpenPrintChannel = [] { OpenPrintChannel(config::Session().OutputDest); };
   steps.ClosePrintChannel = [] {

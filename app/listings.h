@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/budget_state.h"
+#include "app/distribution.h"
 #include "app/step_result.h"
 
 namespace app {
@@ -23,10 +24,13 @@ ListingState& Listing();
 // PrintReport before printing.
 void PrepareListings();
 
-// The pieces of the distribution listing, as the distribution calls them.
-void StartDistributionCopy();
-void PrintOwnerLine(const OwnerShares& owner);
-void PrintDistributionTotals(const DistributionTotals& totals);
+// The distribution listing: one copy per pass the distribution hands it,
+// each from page 1, its owner lines and, when a page was begun, the
+// adjustment and total rows.
+class DistributionListing final : public DistributionSink {
+ public:
+  void PassComputed(const DistributionPass& pass) override;
+};
 
 // Every copy of the budget listing; fails when the working budget cannot be
 // read back.
@@ -36,7 +40,7 @@ StepResult PrintBudgetListing();
 // receipt update) and then the budget listing. Stops at the first failure.
 StepResult PrintReport();
 
-// Fills the print steps of the run loop and the distribution's printer.
+// Fills the print steps of the run loop.
 // Closing the channel shows a refusal naming the print file when it could
 // not be made or written completely.
 void InstallListingSteps();

@@ -195,17 +195,22 @@ TEST_F(BudgetListingTest, SpanishAdjustmentAndTotalRowsOfTheDistribution) {
   t.ColumnOwnerSum[3] = -250;
   t.BudgetTotal = 99750;
   t.OwnersTotal = 99749;
-  SetPageLength(66);
-  PrintDistributionTotals(t);
+  PrepareListings();
+  DistributionPass pass;
+  pass.owners.resize(1);
+  pass.totals = t;
+  DistributionListing().PassComputed(pass);
   const std::string blank(11, ' ');
   const std::vector<std::string> expected = {
-      "DEVICE", "PAGE 66 ", " 5 ,AJUSTE, 0 ", "JUSD", " 15 ,, 0 ", " 15 ,       0'01, 0 ", " 26 ," + blank + ", 0 ",
+      " 5 ,AJUSTE, 0 ", "JUSD", " 15 ,, 0 ", " 15 ,       0'01, 0 ", " 26 ," + blank + ", 0 ",
       " 37 ," + blank + ", 0 ", " 48 ," + blank + ", 0 ", " 59 ," + blank + ", 0 ", " 70 ," + blank + ", 0 ",
       " 81 ," + blank + ", 0 ", " 92 ,       0'01, 1 ", " 16 ," + std::string(87, '-') + ", 1 ", " 5 ,TOTAL, 0 ",
       "JUSD", " 15 ,, 0 ", " 15 ,   1.000'00, 0 ", " 26 ,       0'00, 0 ", " 37 ,      -2'50, 0 ",
       " 48 ,       0'00, 0 ", " 59 ,       0'00, 0 ", " 70 ,       0'00, 0 ", " 81 ,       0'00, 0 ",
       " 92 ,     997'50, 1 ", " 5 ," + std::string(98, '=') + ", 1 "};
-  EXPECT_EQ(Lines(), expected);
+  const std::vector<std::string> lines = Lines();
+  ASSERT_GE(lines.size(), expected.size());
+  EXPECT_EQ(std::vector<std::string>(lines.end() - static_cast<long>(expected.size()), lines.end()), expected);
 }
 
 }  // namespace

@@ -222,7 +222,8 @@ void DistributionPhase() {
   app::Parameters().BudgetCopies = 0;
   app::Parameters().UpdatePeriodicity = 3;
   app::Parameters().UpdateSlot = 2;
-  app::DistributeBudget();
+  app::DistributionListing nothingPrinted;  // no copies: only the update
+  app::DistributeBudget(nothingPrinted);
 }
 void ListingsPhase() {
   // The receipts were updated by the distribution: print only.
