@@ -40,7 +40,4 @@ struct BudgetState {
   int Pages = 0;
 };
 
-BudgetState& Budget();
-void ResetBudget();
-
 }  // namespace app

@@ -4,13 +4,9 @@
 #include <limits>
 #include <optional>
 
-#include "app/budget.h"
 #include "app/budget_amounts.h"
 #include "app/clean_up.h"
-#include "app/hooks.h"
-#include "app/module.h"
 #include "app/records.h"
-#include "app/working_file.h"
 #include "config/catalog.h"
 #include "data/files.h"
 #include "data/key_walk.h"
@@ -62,14 +58,14 @@ StepResult UpdateFailed(const std::string& why) {
 
 }  // namespace
 
-StepResult DistributeBudget(DistributionSink& listing) {
-  const BudgetState& b = Budget();
-  const ReportParameters& p = Parameters();
+StepResult DistributeBudget(Report& report, DistributionSink& listing) {
+  const BudgetState& b = report.budget;
+  const ReportParameters& p = report.parameters;
   const DistributionPasses passes = PassesFor(p.DistributionCopies, p.UpdatePeriodicity, b.OwnerCount);
-  WorkingFile& working = Working();
+  WorkingFile& working = report.working;
   const std::vector<records::WorkingLine> lines = working.Lines();
   if (working.Failed()) return StepResult::Failed(working.Failure());
-  const records::Owner owner{RecordArea(kOwnersFile).data()};
+  const records::Owner owner{report.areas.For(kOwnersFile).data()};
 
   for (int pass = 1; pass <= passes.count; ++pass) {
     const bool last = pass == passes.count;

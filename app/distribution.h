@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/budget_state.h"
+#include "app/report.h"
 #include "app/step_result.h"
 
 namespace app {
@@ -66,6 +67,6 @@ OwnerShares ShareOut(const std::array<std::int32_t, kColumns + 1>& columnBudget,
 // complete. Fails when an owner cannot be read (the listing would miss
 // owners) and when the update cannot be made whole: then no owner's receipt
 // has changed, the message says so, and the failed pass reaches no listing.
-StepResult DistributeBudget(DistributionSink& listing);
+StepResult DistributeBudget(Report& report, DistributionSink& listing);
 
 }  // namespace app

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "app/budget_state.h"
+#include "app/records.h"
 #include "config/catalog.h"
 #include "config/session.h"
 #include "data/files.h"
@@ -30,12 +30,6 @@ constexpr std::int16_t kTypeLineVariation = 13;
 constexpr std::int16_t kTypeCopies = 21;
 constexpr std::int16_t kTypeReceiptConcept = 23;
 
-// Receipt types: key byte, description (20), kind (0 = funds provision).
-constexpr std::size_t kReceiptDescription = 1;
-constexpr std::size_t kReceiptKind = 21;
-// Properties: code (2, packed), name (30) at 6.
-constexpr std::size_t kPropertyName = 6;
-
 std::string TrimRight(std::string_view text) {
   std::size_t n = text.size();
   while (n > 0 && text[n - 1] == ' ') --n;
@@ -52,10 +46,6 @@ std::string WithoutBlanks(std::string_view text) {
 bool IsP(std::string_view text) {
   const std::string t = WithoutBlanks(text);
   return t == "P" || t == "p";
-}
-
-std::int16_t Int16At(const char* p) {
-  return static_cast<std::int16_t>(static_cast<std::uint8_t>(p[0]) | (static_cast<std::uint8_t>(p[1]) << 8));
 }
 
 console::FormField& FieldOf(int screen, int field) { return Forms().forms.Field(screen, field); }
@@ -94,39 +84,24 @@ std::string VariationDisplay(std::string_view value) {
   return format::FormatAmount("ZZ,ZZZ,ZZ9", format::NumberValue(value));
 }
 
-// Reads the receipt type of one concept number into its record area.
-bool ReadReceiptType(std::int16_t number) {
-  if (number < 0 || number > 255) return false;
-  const std::string key(1, static_cast<char>(number));
-  return data::ReadByKey(kReceiptTypesFile, 0, key, 0) == 0;
-}
-
-std::string ReceiptDescription() {
-  return std::string(Records().receiptType.data() + kReceiptDescription, 20);
-}
-
-std::string PropertyName() { return std::string(Records().property.data() + kPropertyName, 30); }
-
 void Write(std::int16_t row, std::int16_t column, std::string_view text) {
   if (Forms().ui.WriteAt) Forms().ui.WriteAt(row, column, text);
 }
 
 }  // namespace
 
-ReportParameters& Parameters() {
-  static ReportParameters parameters;
-  return parameters;
-}
-void ResetParameters() { Parameters() = ReportParameters{}; }
-
-HookRecords& Records() {
-  static HookRecords records;
-  return records;
+bool ModuleHooks::ReadReceiptType(std::int16_t number) {
+  if (number < 0 || number > 255) return false;
+  const std::string key(1, static_cast<char>(number));
+  return data::ReadByKey(kReceiptTypesFile, 0, key, 0) == 0;
 }
 
-HookServices& Services() {
-  static HookServices services;
-  return services;
+std::string ModuleHooks::ReceiptDescription() const {
+  return records::ReceiptType{report_.areas.For(kReceiptTypesFile).data()}.Description();
+}
+
+std::string ModuleHooks::PropertyName() const {
+  return records::Property{report_.areas.For(kPropertiesFile).data()}.Name();
 }
 
 void ShowRefusal(const std::string& text) {
@@ -150,11 +125,7 @@ console::HookAnswer ModuleHooks::CheckAndStore(int screen, std::string& text, in
   const console::FormField& f = FieldOf(screen, field);
   switch (f.ValueType()) {
     case kTypeDate:
-      if (format::IsAllChar(text, 32)) {
-        const std::string workDate =
-            Services().WorkDate ? Services().WorkDate() : config::Session().WorkDate;
-        text = format::ShortDateText(workDate);
-      }
+      if (format::IsAllChar(text, 32)) text = format::ShortDateText(config::Session().WorkDate);
       if (format::CheckDateText(text)) return kRefuse;  // true means refused
       break;
     case kTypeNumber:
@@ -192,7 +163,7 @@ console::HookAnswer ModuleHooks::CheckAndStore(int screen, std::string& text, in
     case kTypeLineVariation: {
       if (key >= kF5 && key <= kF9) {
         const std::size_t preset = static_cast<std::size_t>((key - kF4) / 256) - 1;
-        text = console::FitValue(Parameters().ReportOptions[preset], f.value.size());
+        text = console::FitValue(report_.parameters.ReportOptions[preset], f.value.size());
         key = kEnter;
       }
       if (!CheckVariation(text)) return kRefuse;
@@ -271,15 +242,16 @@ void ModuleHooks::PaintScreen(int screen) {
           std::string(f.caption.size() + f.value.size() + static_cast<std::size_t>(std::max<int>(0, f.TrailingCells())), ' '));
   }
   if (screen == 2) {
-    const std::string code = format::UnpackDigits(Parameters().PropertyCode);
+    const std::string code = format::UnpackDigits(report_.parameters.PropertyCode);
     const std::string digits = code.size() >= 3 ? code.substr(code.size() - 3) : code;
     std::string title = config::CatalogText("FINCA : ") + digits + " " +
                         format::NameInReadingOrder(PropertyName());
     title.resize(80, ' ');
     // Which page is on show, and how many there are: "2/3" at the end of
     // the title row.
-    if (Budget().Pages > 0) {
-      const std::string page = " " + std::to_string(Budget().Page) + "/" + std::to_string(Budget().Pages);
+    if (report_.budget.Pages > 0) {
+      const std::string page =
+          " " + std::to_string(report_.budget.Page) + "/" + std::to_string(report_.budget.Pages);
       title.replace(title.size() - page.size(), page.size(), page);
     }
     Write(1, 1, title);
@@ -289,7 +261,7 @@ void ModuleHooks::PaintScreen(int screen) {
     Write(3, 1, "----------------------------- ----------- ----------   ----------   -----------");
     std::string presets;
     for (std::size_t i = 0; i < 5; ++i) {
-      std::string one = "F" + std::to_string(5 + i) + "=" + VariationDisplay(Parameters().ReportOptions[i]);
+      std::string one = "F" + std::to_string(5 + i) + "=" + VariationDisplay(report_.parameters.ReportOptions[i]);
       one.resize(16, ' ');
       presets += one;
     }
@@ -305,10 +277,10 @@ void ModuleHooks::PaintScreen(int screen) {
 console::HookAnswer ModuleHooks::ApplyLookup(int list, int screen, int& field) {
   std::string text;
   if (list == 1) {
-    const std::string code = format::UnpackDigits(std::string_view(Records().property.data(), 2));
+    const std::string code = format::UnpackDigits(records::Property{report_.areas.For(kPropertiesFile).data()}.Code());
     text = code.size() >= 3 ? code.substr(code.size() - 3) : code;
   } else if (list == 2) {
-    text = format::PlainNumberText(static_cast<std::uint8_t>(Records().receiptType[0]));
+    text = format::PlainNumberText(records::ReceiptType{report_.areas.For(kReceiptTypesFile).data()}.Number());
   } else {
     return console::HookAnswer::kAccept;
   }
@@ -332,11 +304,12 @@ console::HookAnswer ModuleHooks::PrepareList(int list, std::string& startKey, st
 
 std::string ModuleHooks::FormatListLine(int list) {
   if (list == 1) {
-    const std::string code = format::UnpackDigits(std::string_view(Records().property.data(), 2));
+    const std::string code = format::UnpackDigits(records::Property{report_.areas.For(kPropertiesFile).data()}.Code());
     return (code.size() >= 3 ? code.substr(code.size() - 3) : code) + "  " + PropertyName();
   }
   if (list == 2) {
-    std::string number = format::PlainNumberText(static_cast<std::uint8_t>(Records().receiptType[0]));
+    std::string number =
+        format::PlainNumberText(records::ReceiptType{report_.areas.For(kReceiptTypesFile).data()}.Number());
     if (number.size() < 2) number.insert(0, 2 - number.size(), ' ');
     return number + "  " + ReceiptDescription();
   }
@@ -351,7 +324,7 @@ console::HookAnswer ModuleHooks::ValidateScreen(int screen, std::int16_t key) {
     console::RunForm(5);
     return FieldOf(5, 1).value == "S" ? HookAnswer::kRefuse : HookAnswer::kAccept;
   }
-  ReportParameters& p = Parameters();
+  ReportParameters& p = report_.parameters;
   data::Locks().LockWaitMode = 'P';
   std::int16_t result = 0;
   if (screen == 1) {
@@ -363,8 +336,7 @@ console::HookAnswer ModuleHooks::ValidateScreen(int screen, std::int16_t key) {
       ShowRefusal(config::CatalogText("FINCA INEXISTENT"));
       result = -1;
     } else {
-      const int held = Services().LockBudget ? Services().LockBudget(p.PropertyCode)
-                                             : data::LockKey("PressupH", p.PropertyCode);
+      const int held = data::LockKey("PressupH", p.PropertyCode);
       result = held == 0 ? 0 : -1;
     }
   } else if (screen == 3) {
@@ -376,7 +348,7 @@ console::HookAnswer ModuleHooks::ValidateScreen(int screen, std::int16_t key) {
     if (!ReadReceiptType(p.UpdateSlot)) {
       ShowRefusal(config::CatalogText("NO EXISTEIX EL CONCEPTE ") + format::PlainNumberText(p.UpdateSlot));
       result = -1;
-    } else if (Int16At(Records().receiptType.data() + kReceiptKind) != 0) {
+    } else if (records::ReceiptType{report_.areas.For(kReceiptTypesFile).data()}.Kind() != 0) {
       ShowRefusal(config::CatalogText("EL CONCEPTE ") + TrimRight(ReceiptDescription()) +
                   config::CatalogText(" NO ÉS DE TIPUS PROVISIÓ DE FONS"_cp));
       result = -1;

@@ -5,7 +5,6 @@
 #include <deque>
 #include <map>
 
-#include "app/budget_state.h"
 #include "config/session.h"
 #include "data/files.h"
 #include "data/notice.h"
@@ -62,8 +61,6 @@ class HooksTest : public ::testing::Test {
     config::ResetSession();
     config::Session().Language = "CAT";
     console::ResetForms();
-    ResetParameters();
-    Services() = {};
     auto r = console::ParseFormFile(Forms5());
     ASSERT_TRUE(r.ok()) << r.error;
     console::Forms().forms = r.forms;
@@ -84,8 +81,6 @@ class HooksTest : public ::testing::Test {
   }
   void TearDown() override {
     console::ResetForms();
-    ResetParameters();
-    Services() = {};
     config::ResetSession();
   }
 
@@ -98,7 +93,8 @@ class HooksTest : public ::testing::Test {
   std::map<std::pair<int, int>, std::string> writes;
   std::deque<std::string> answers;
   RecordingNotice notice;
-  ModuleHooks hooks;
+  Report report;
+  ModuleHooks hooks{report};
 };
 
 struct FieldCase {
@@ -142,7 +138,7 @@ TEST_F(HooksTest, FieldChecksByType) {
 }
 
 TEST_F(HooksTest, BlankDateBecomesTheWorkingDate) {
-  Services().WorkDate = [] { return format::PackDate(2026, 3, 5); };
+  config::Session().WorkDate = format::PackDate(2026, 3, 5);
   EXPECT_TRUE(Validate(1, 1, ""));
   EXPECT_EQ(format::ParseDateText(Value(1, 1)), format::PackDate(2026, 3, 5));
 }
@@ -179,7 +175,7 @@ struct VariationCase {
 };
 
 TEST_F(HooksTest, VariationRecomputesTheLineAndTheTotal) {
-  Parameters().ReportOptions = {"3%", "-200", "", "10.5%", "0"};
+  report.parameters.ReportOptions = {"3%", "-200", "", "10.5%", "0"};
   const VariationCase cases[] = {
       {"A", "105%", kEnter, true, 1050, 5050},
       {"A", "1000%", kEnter, false, 1000, 5000},
@@ -234,8 +230,8 @@ TEST_F(HooksTest, UnknownPropertyAndConceptAreRefusedWithTheirMessages) {
   EXPECT_EQ(notice.waits, 1);
   EXPECT_EQ(notice.hidden, 1);
   // The parameters were taken all the same.
-  EXPECT_EQ(Parameters().ReportOptions[0], "5%      ");
-  EXPECT_EQ(Parameters().ReportDate, format::PackDate(2026, 3, 1));
+  EXPECT_EQ(report.parameters.ReportOptions[0], "5%      ");
+  EXPECT_EQ(report.parameters.ReportDate, format::PackDate(2026, 3, 1));
 
   console::SetFieldValue(3, 1, "P");
   console::SetFieldValue(3, 2, "2");
@@ -244,10 +240,10 @@ TEST_F(HooksTest, UnknownPropertyAndConceptAreRefusedWithTheirMessages) {
   EXPECT_EQ(hooks.ValidateScreen(3, kEnter), console::HookAnswer::kRefuse);
   ASSERT_EQ(notice.shown.size(), 2u);
   EXPECT_EQ(notice.shown[1].first, "NO EXISTEIX EL CONCEPTE 3");
-  EXPECT_EQ(Parameters().DistributionCopies, -1);
-  EXPECT_EQ(Parameters().BudgetCopies, 2);
-  EXPECT_EQ(Parameters().UpdatePeriodicity, 1);
-  EXPECT_EQ(Parameters().UpdateSlot, 3);
+  EXPECT_EQ(report.parameters.DistributionCopies, -1);
+  EXPECT_EQ(report.parameters.BudgetCopies, 2);
+  EXPECT_EQ(report.parameters.UpdatePeriodicity, 1);
+  EXPECT_EQ(report.parameters.UpdateSlot, 3);
   EXPECT_EQ(data::Locks().LockWaitMode, ' ');
 }
 
@@ -279,8 +275,8 @@ TEST_F(HooksTest, DisplayForms) {
 }
 
 TEST_F(HooksTest, BudgetPageShowsHeadingsPresetsAndBlanksMissingLines) {
-  Parameters().ReportOptions = {"3%", "-200", "", "", ""};
-  Parameters().PropertyCode = format::PackCode("12");
+  report.parameters.ReportOptions = {"3%", "-200", "", "", ""};
+  report.parameters.PropertyCode = format::PackCode("12");
   console::Forms().forms.Screen(2).fieldCount = 7;  // one line on this page
   hooks.PaintScreen(2);
   EXPECT_EQ(writes[std::make_pair(1, 1)].substr(0, 11), "FINCA : 012");
@@ -294,19 +290,18 @@ TEST_F(HooksTest, BudgetPageShowsHeadingsPresetsAndBlanksMissingLines) {
 }
 
 TEST_F(HooksTest, BudgetPageSaysWhichPageIsShown) {
-  Parameters().PropertyCode = format::PackCode("12");
-  Budget().Page = 2;
-  Budget().Pages = 3;
+  report.parameters.PropertyCode = format::PackCode("12");
+  report.budget.Page = 2;
+  report.budget.Pages = 3;
   hooks.PaintScreen(2);
   const std::string title = writes[std::make_pair(1, 1)];
   ASSERT_EQ(title.size(), 80u);
   EXPECT_EQ(title.substr(76), " 2/3");
   EXPECT_EQ(title.substr(0, 11), "FINCA : 012");
-  Budget().Page = 12;
-  Budget().Pages = 12;
+  report.budget.Page = 12;
+  report.budget.Pages = 12;
   hooks.PaintScreen(2);
   EXPECT_EQ(writes[std::make_pair(1, 1)].substr(74), " 12/12");
-  ResetBudget();
 }
 
 TEST_F(HooksTest, ListRangesAndLines) {
@@ -317,14 +312,16 @@ TEST_F(HooksTest, ListRangesAndLines) {
   EXPECT_EQ(hooks.PrepareList(1, start, end), console::HookAnswer::kAccept);
   EXPECT_TRUE(start.empty() && end.empty());
 
-  Records().property.fill(' ');
+  const std::span<char> property = report.areas.For(kPropertiesFile);
+  std::fill(property.begin(), property.end(), ' ');
   const std::string code = format::PackCode("12");
-  std::copy(code.begin(), code.end(), Records().property.begin());
+  std::copy(code.begin(), code.end(), property.begin());
   const std::string name = "GARCIA*JOAN";
-  std::copy(name.begin(), name.end(), Records().property.begin() + 6);
+  std::copy(name.begin(), name.end(), property.begin() + 6);
   EXPECT_EQ(hooks.FormatListLine(1), "012  GARCIA*JOAN" + std::string(19, ' '));
-  Records().receiptType.fill(' ');
-  Records().receiptType[0] = 3;
+  const std::span<char> receiptType = report.areas.For(kReceiptTypesFile);
+  std::fill(receiptType.begin(), receiptType.end(), ' ');
+  receiptType[0] = 3;
   EXPECT_EQ(hooks.FormatListLine(2).substr(0, 6), " 3  " + std::string("  "));
 
   // The chosen property goes through the field check like a typed code.

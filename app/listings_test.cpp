@@ -13,8 +13,8 @@ class ListingsTest : public testing::ListingsFixture {
  protected:
   void SetUp() override {
     ListingsFixture::SetUp();
-    Budget().ColumnName[1] = "SEGONS COEFICIENT GENERAL";
-    Budget().ColumnName[2] = Padded("ESCALA", 30);
+    report_.budget.ColumnName[1] = "SEGONS COEFICIENT GENERAL";
+    report_.budget.ColumnName[2] = Padded("ESCALA", 30);
   }
   static std::vector<std::string> From(const std::vector<std::string>& lines, const std::string& first,
                                        std::size_t count) {
@@ -25,11 +25,11 @@ class ListingsTest : public testing::ListingsFixture {
     return {};
   }
   // One copy of the distribution listing for `owners` with `totals`.
-  static void PrintCopy(std::vector<OwnerShares> owners, const DistributionTotals& totals = {}) {
+  void PrintCopy(std::vector<OwnerShares> owners, const DistributionTotals& totals = {}) {
     DistributionPass pass;
     pass.owners = std::move(owners);
     pass.totals = totals;
-    DistributionListing().PassComputed(pass);
+    DistributionListing(report_).PassComputed(pass);
   }
   // The last `count` lines.
   static std::vector<std::string> Tail(const std::vector<std::string>& lines, std::size_t count) {
@@ -50,7 +50,7 @@ class ListingsTest : public testing::ListingsFixture {
 };
 
 TEST_F(ListingsTest, DistributionFirstPageWithLetterhead) {
-  PrepareListings();
+  PrepareListings(report_);
   PrintCopy({Owner()});
   const std::vector<std::string> expected = {
       "DEVICE",
@@ -115,8 +115,8 @@ TEST_F(ListingsTest, DistributionFirstPageWithLetterhead) {
 }
 
 TEST_F(ListingsTest, FirstPageWithoutLetterheadAndLaterPages) {
-  Fees().LetterheadSetting = "N";
-  PrepareListings();
+  report_.fees.LetterheadSetting = "N";
+  PrepareListings(report_);
   PrintCopy(std::vector<OwnerShares>(61, Owner()));
   const std::vector<std::string> lines = Lines();
   EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 6),
@@ -136,7 +136,7 @@ TEST_F(ListingsTest, FirstPageWithoutLetterheadAndLaterPages) {
 }
 
 TEST_F(ListingsTest, AdjustmentAndTotalRows) {
-  PrepareListings();
+  PrepareListings(report_);
   DistributionTotals t;
   t.ColumnBudget[1] = 120000;
   t.ColumnOwnerSum[1] = 120000;
@@ -156,10 +156,10 @@ TEST_F(ListingsTest, AdjustmentAndTotalRows) {
 }
 
 TEST_F(ListingsTest, EveryCopyStartsAtPageOneAndACopyWithoutOwnersPrintsNothing) {
-  PrepareListings();
+  PrepareListings(report_);
   PrintCopy({});
   EXPECT_EQ(Lines(), (std::vector<std::string>{"DEVICE"}));
-  ASSERT_TRUE(OpenPrintChannel(""));
+  ASSERT_TRUE(report_.channel.Open(""));
   PrintCopy({Owner()});
   PrintCopy({Owner(), Owner()});
   const std::vector<std::string> lines = Lines();
@@ -169,16 +169,16 @@ TEST_F(ListingsTest, EveryCopyStartsAtPageOneAndACopyWithoutOwnersPrintsNothing)
 }
 
 TEST_F(ListingsTest, BudgetListingLinesSubtotalsTotalAndClosingLine) {
-  Fees().LetterheadSetting = "N";
-  ASSERT_TRUE(Working().Open());
+  report_.fees.LetterheadSetting = "N";
+  ASSERT_TRUE(report_.working.Open());
   records::WorkingLine painting{"PI", Padded("PINTURA", 25), 'B', 0, "500", 500};
   records::WorkingLine cleaning{"NE", Padded("NETEJA ESCALA", 25), 'B', 200000, "110%", 220000};
   records::WorkingLine none{"JA", Padded("JARDINERIA", 25), 'C', 1000, "-1000", 0};  // budget 0: left out
   records::WorkingLine loose{"RE", Padded("REPARACIONS", 25), ' ', 1000, "", 1000};   // no column: left out
-  for (const auto& l : {painting, cleaning, none, loose}) Working().Append(l);
-  Parameters().BudgetCopies = 1;
-  PrepareListings();
-  PrintBudgetListing();
+  for (const auto& l : {painting, cleaning, none, loose}) report_.working.Append(l);
+  report_.parameters.BudgetCopies = 1;
+  PrepareListings(report_);
+  PrintBudgetListing(report_);
   const std::vector<std::string> lines = Lines();
   EXPECT_EQ(From(lines, " 1 ,, 1 ", 24),
             (std::vector<std::string>{
@@ -199,18 +199,18 @@ TEST_F(ListingsTest, BudgetListingLinesSubtotalsTotalAndClosingLine) {
 }
 
 TEST_F(ListingsTest, NothingToBudgetPrintsNothing) {
-  ASSERT_TRUE(Working().Open());
-  Working().Append(records::WorkingLine{"RE", "REPARACIONS", ' ', 1000, "", 1000});
-  Parameters().BudgetCopies = 2;
-  PrintBudgetListing();
+  ASSERT_TRUE(report_.working.Open());
+  report_.working.Append(records::WorkingLine{"RE", "REPARACIONS", ' ', 1000, "", 1000});
+  report_.parameters.BudgetCopies = 2;
+  PrintBudgetListing(report_);
   EXPECT_EQ(Lines(), (std::vector<std::string>{"DEVICE"}));
 }
 
 TEST_F(ListingsTest, SpanishTexts) {
   config::Session().Language = "SPA";
   format::SetLanguage("SPA");
-  Budget().ColumnName[1] = "SEGÚN COEFICIENTE GENERAL"_cp;
-  PrepareListings();
+  report_.budget.ColumnName[1] = "SEGÚN COEFICIENTE GENERAL"_cp;
+  PrepareListings(report_);
   PrintCopy({Owner()});
   const std::vector<std::string> lines = Lines();
   EXPECT_EQ(lines[5], " 85 ,PÁGINA    1, 1 ");

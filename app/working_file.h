@@ -49,7 +49,4 @@ class WorkingFile {
   std::string failure_;
 };
 
-// The run's working file.
-WorkingFile& Working();
-
 }  // namespace app

@@ -15,14 +15,11 @@
 #include <string>
 
 #include "app/budget.h"
-#include "app/budget_state.h"
+#include "app/data_files.h"
 #include "app/distribution.h"
-#include "app/hooks.h"
 #include "app/listings.h"
-#include "app/module.h"
-#include "app/print_channel.h"
 #include "app/records.h"
-#include "app/working_file.h"
+#include "app/report.h"
 #include "config/session.h"
 #include "config/test_files.h"
 #include "data/files.h"
@@ -54,8 +51,14 @@ std::string ConceptCode(int i) {
 // Concepts are spread over the seven columns in turn.
 int ConceptColumn(int i) { return i % app::kColumns + 1; }
 
+// The report the benchmarks run, on the suite root below.
+app::Report& TheReport() {
+  static app::Report report;
+  return report;
+}
+
 void Insert(std::int16_t file, const std::function<void(char*)>& fill) {
-  std::span<char> area = app::RecordArea(file);
+  std::span<char> area = TheReport().areas.For(file);
   std::fill(area.begin(), area.end(), '\0');
   fill(area.data());
   if (const std::int16_t status = data::InsertRecord(file); status != 0) {
@@ -93,23 +96,19 @@ class SuiteRoot {
     format::SetLanguage("CAT");
     data::ClearFileTable();
     data::ResetLocks();
-    app::ResetBudget();
-    app::Fees() = app::FeeSettings{};
-    app::Fees().VatRate = {21.0F, 10.0F};
-    app::InstallBudgetSteps();
-    app::InstallListingSteps();
-    app::OpenModuleFiles();
-    app::Parameters() = app::ReportParameters{};
-    app::Parameters().PropertyCode = Code(kProperty);
-    app::Parameters().ReportDate = format::PackDate(2024, 11, 15);
+    app::Report& report = TheReport();
+    report.fees.VatRate = {21.0F, 10.0F};
+    app::OpenModuleFiles(report.areas);
+    report.parameters.PropertyCode = Code(kProperty);
+    report.parameters.ReportDate = format::PackDate(2024, 11, 15);
     Fill();
     // The distribution and the listings work on a built budget.
-    app::Working().Open();
-    app::BuildBudget();
+    report.working.Open();
+    app::BuildBudget(report);
   }
   ~SuiteRoot() {
-    app::ClosePrintChannel();
-    app::Working().Close();
+    TheReport().channel.Close();
+    TheReport().working.Close();
     data::ResetDataFiles();
     fs::current_path(previous_);
   }
@@ -214,33 +213,35 @@ SuiteRoot& Root() {
 
 // The three phases as a run does them.
 void BuildPhase() {
-  app::Working().Open();
-  app::BuildBudget();
+  TheReport().working.Open();
+  app::BuildBudget(TheReport());
 }
 void DistributionPhase() {
-  app::Parameters().DistributionCopies = 0;
-  app::Parameters().BudgetCopies = 0;
-  app::Parameters().UpdatePeriodicity = 3;
-  app::Parameters().UpdateSlot = 2;
-  app::DistributionListing nothingPrinted;  // no copies: only the update
-  app::DistributeBudget(nothingPrinted);
+  app::Report& report = TheReport();
+  report.parameters.DistributionCopies = 0;
+  report.parameters.BudgetCopies = 0;
+  report.parameters.UpdatePeriodicity = 3;
+  report.parameters.UpdateSlot = 2;
+  app::DistributionListing nothingPrinted(report);  // no copies: only the update
+  app::DistributeBudget(report, nothingPrinted);
 }
 void ListingsPhase() {
   // The receipts were updated by the distribution: print only.
-  app::Parameters().DistributionCopies = 1;
-  app::Parameters().BudgetCopies = 1;
-  app::Parameters().UpdatePeriodicity = 0;
-  app::Parameters().UpdateSlot = 0;
-  app::OpenPrintChannel(config::Session().OutputDest);
-  app::PrintReport();
-  app::ClosePrintChannel();
-  if (app::PrintChannelFailed()) std::fprintf(stderr, "the print file could not be written\n");
+  app::Report& report = TheReport();
+  report.parameters.DistributionCopies = 1;
+  report.parameters.BudgetCopies = 1;
+  report.parameters.UpdatePeriodicity = 0;
+  report.parameters.UpdateSlot = 0;
+  report.channel.Open(config::Session().OutputDest);
+  app::PrintReport(report);
+  report.channel.Close();
+  if (report.channel.Failed()) std::fprintf(stderr, "the print file could not be written\n");
 }
 
 void BM_BuildBudget(benchmark::State& state) {
   Root();
   for (auto _ : state) BuildPhase();
-  state.counters["lines"] = app::Working().Count();
+  state.counters["lines"] = TheReport().working.Count();
 }
 BENCHMARK(BM_BuildBudget)->Unit(benchmark::kMillisecond);
 
@@ -249,8 +250,8 @@ void BM_SaveStoredBudget(benchmark::State& state) {
   Root();
   BuildPhase();
   for (auto _ : state)
-    if (!app::SaveStoredBudget().ok()) std::abort();
-  state.counters["lines"] = app::Working().Count();
+    if (!app::SaveStoredBudget(TheReport()).ok()) std::abort();
+  state.counters["lines"] = TheReport().working.Count();
 }
 BENCHMARK(BM_SaveStoredBudget)->Unit(benchmark::kMillisecond);
 
@@ -258,7 +259,7 @@ void BM_Distribution(benchmark::State& state) {
   Root();
   BuildPhase();
   for (auto _ : state) DistributionPhase();
-  state.counters["owners"] = app::Budget().OwnerCount;
+  state.counters["owners"] = TheReport().budget.OwnerCount;
 }
 BENCHMARK(BM_Distribution)->Unit(benchmark::kMillisecond);
 
@@ -293,15 +294,15 @@ void PrintPhaseFigures() {
   Root();
   const double build = MillisecondsOf(BuildPhase);
   // The build again, step by step, to show where its time goes.
-  app::Working().Open();
-  const double periods = MillisecondsOf([] { app::ComputePeriods(); });
-  const double issued = MillisecondsOf([] { app::CollectOwnerIssues(); });
-  const double working = MillisecondsOf([] { app::BuildWorkingBudget(); });
+  TheReport().working.Open();
+  const double periods = MillisecondsOf([] { app::ComputePeriods(TheReport()); });
+  const double issued = MillisecondsOf([] { app::CollectOwnerIssues(TheReport()); });
+  const double working = MillisecondsOf([] { app::BuildWorkingBudget(TheReport()); });
   const double distribution = MillisecondsOf(DistributionPhase);
   const double listings = MillisecondsOf(ListingsPhase);
   const double total = build + distribution + listings;
-  std::printf("\nOne run: %d owners, %d working lines, total budget %d cents\n", app::Budget().OwnerCount,
-              app::Working().Count(), app::Budget().TotalBudget);
+  std::printf("\nOne run: %d owners, %d working lines, total budget %d cents\n", TheReport().budget.OwnerCount,
+              TheReport().working.Count(), TheReport().budget.TotalBudget);
   std::printf("  building the budget  %9.2f ms\n", build);
   std::printf("    periods            %9.2f ms\n", periods);
   std::printf("    issued amounts     %9.2f ms\n", issued);
