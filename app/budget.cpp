@@ -302,8 +302,10 @@ StepResult StoreBudgetPage(Report& report, int page) {
   const int perPage = (console::Forms().forms.Screen(2).fields.size() >= 3
                            ? (static_cast<int>(console::Forms().forms.Screen(2).fields.size()) - 3) / 5 + 1
                            : 1);
-  b.TotalSpent = static_cast<std::int32_t>(format::NumberValue(Field2(1).value));
-  b.TotalBudget = static_cast<std::int32_t>(format::NumberValue(Field2(2).value));
+  // The screen's texts may hold more than a record does: they stop at its
+  // limits like every other amount.
+  b.TotalSpent = Rounded(format::NumberValue(Field2(1).value));
+  b.TotalBudget = Rounded(format::NumberValue(Field2(2).value));
   const int count = console::Forms().forms.Screen(2).fieldCount;
   std::int32_t n = (page - 1) * perPage + 1;
   WorkingLine line;
@@ -311,7 +313,7 @@ StepResult StoreBudgetPage(Report& report, int page) {
     if (!file.Read(n, line)) break;
     line.column = Field2(k + 1).value.empty() ? ' ' : Field2(k + 1).value[0];
     line.variation = Field2(k + 3).value;
-    line.budget = static_cast<std::int32_t>(format::NumberValue(Field2(k + 4).value));
+    line.budget = Rounded(format::NumberValue(Field2(k + 4).value));
     file.Write(n, line);
   }
   // An edit that did not reach the file would be lost, or saved half.

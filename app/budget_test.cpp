@@ -175,6 +175,29 @@ TEST_F(BudgetTest, LineBudgetFromPercentagesAndAmounts) {
   EXPECT_EQ(LineBudget(-2000000000, "9999999%"), std::numeric_limits<std::int32_t>::min());
 }
 
+TEST_F(BudgetTest, AmountsStoredBackFromTheBudgetPageStopAtWhatARecordHolds) {
+  Property(7, 1, 12, 0, "");
+  Concept("NE", "NETEJA");
+  ComputePeriods(report_);
+  CollectOwnerIssues(report_);
+  ASSERT_TRUE(BuildWorkingBudget(report_).ok());
+  // Screen 2 with its totals and one line, as the operator leaves it.
+  console::ResetForms();
+  console::Forms().forms.screens.resize(2);
+  console::FormScreen& page = console::Forms().forms.Screen(2);
+  page.fields.resize(7);
+  page.fieldCount = 7;
+  const char* values[] = {"99999999999", "-99999999999", "NE  NETEJA", "B", "0", "9999999", "99999999999"};
+  for (std::size_t j = 0; j < page.fields.size(); ++j) page.fields[j].value = values[j];
+  ASSERT_TRUE(StoreBudgetPage(report_, 1).ok());
+  console::ResetForms();
+  EXPECT_EQ(report_.budget.TotalSpent, std::numeric_limits<std::int32_t>::max());
+  EXPECT_EQ(report_.budget.TotalBudget, std::numeric_limits<std::int32_t>::min());
+  const records::WorkingLine line = Line("NE");
+  EXPECT_EQ(line.column, 'B');
+  EXPECT_EQ(line.budget, std::numeric_limits<std::int32_t>::max());
+}
+
 TEST_F(BudgetTest, SavingReplacesTheStoredLinesWithoutEmptyOnes) {
   Property(7, 1, 12, 0, "");
   Concept("AS", "ASCENSOR");

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "app/budget.h"
+#include "app/budget_amounts.h"
 #include "app/records.h"
 #include "config/catalog.h"
 #include "config/session.h"
@@ -68,15 +70,6 @@ bool CheckVariation(std::string_view text) {
   return !format::CheckNumberText(text, "-");
 }
 
-// A line's budget from what was spent and the variation, as the budget
-// file computes it.
-double LineBudget(double spent, std::string_view variation) {
-  const std::size_t percent = variation.find('%');
-  if (percent != std::string_view::npos)
-    return std::nearbyint(spent / 100 * format::NumberValue(variation.substr(0, percent)));
-  return format::NumberValue(variation) + spent;
-}
-
 std::string VariationDisplay(std::string_view value) {
   const std::size_t percent = value.find('%');
   if (percent != std::string_view::npos)
@@ -115,7 +108,8 @@ void ShowRefusal(const std::string& text) {
 
 void ModuleHooks::AddToField(int screen, int field, double delta) {
   console::FormField& f = FieldOf(screen, field);
-  f.value = console::FitValue(format::PlainNumberText(format::NumberValue(f.value) + delta), f.value.size());
+  f.value = console::FitValue(format::PlainNumberText(RoundedAmount(format::NumberValue(f.value) + delta)),
+                              f.value.size());
   ShowField(screen, field);
 }
 
@@ -169,9 +163,9 @@ console::HookAnswer ModuleHooks::CheckAndStore(int screen, std::string& text, in
       if (!CheckVariation(text)) return kRefuse;
       const std::string old = f.value;
       if (console::FitValue(text, old.size()) != old && HasField(screen, field + 1) && field > 2) {
-        const double spent = format::NumberValue(FieldOf(screen, field - 1).value);
+        const std::int32_t spent = RoundedAmount(format::NumberValue(FieldOf(screen, field - 1).value));
         const double oldBudget = format::NumberValue(FieldOf(screen, field + 1).value);
-        const double newBudget = LineBudget(spent, text);
+        const std::int32_t newBudget = LineBudget(spent, text);
         Store(screen, field, text);
         Store(screen, field + 1, format::PlainNumberText(newBudget));
         ShowField(screen, field + 1);

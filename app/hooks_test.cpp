@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <limits>
 #include <map>
 
 #include "config/session.h"
@@ -200,6 +201,21 @@ TEST_F(HooksTest, VariationRecomputesTheLineAndTheTotal) {
     if (c.key != kEnter && c.accepted) {
       EXPECT_EQ(key, kEnter);
     }
+  }
+}
+
+TEST_F(HooksTest, ABudgetPastWhatARecordHoldsStopsAtItsLimit) {
+  constexpr double kMax = std::numeric_limits<std::int32_t>::max();
+  struct Case {
+    const char* spent;
+    const char* typed;
+  } cases[] = {{"2000000000", "110%"}, {"2100000000", "99999999"}};
+  for (const Case& c : cases) {
+    FillLine(3, "A", c.spent, "", c.spent);
+    console::SetFieldValue(2, 2, c.spent);
+    EXPECT_TRUE(Validate(2, 6, c.typed)) << c.typed;
+    EXPECT_EQ(format::NumberValue(Value(2, 7)), kMax) << c.typed;
+    EXPECT_EQ(format::NumberValue(Value(2, 2)), kMax) << c.typed;
   }
 }
 
