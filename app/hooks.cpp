@@ -1,11 +1,11 @@
 #include "app/hooks.h"
 
-#include <cmath>
-#include <cstring>
+#include <algorithm>
+#include <array>
+#include <optional>
 
-#include "app/budget.h"
-#include "app/budget_amounts.h"
 #include "app/records.h"
+#include "app/screen_checks.h"
 #include "config/catalog.h"
 #include "config/session.h"
 #include "data/files.h"
@@ -23,31 +23,12 @@ namespace {
 using console::Forms;
 using namespace console::form_keys;
 
-constexpr std::int16_t kTypeDate = 1;
-constexpr std::int16_t kTypeNumber = 2;
-constexpr std::int16_t kTypeVariation = 3;
-constexpr std::int16_t kTypeAmount = 12;
-constexpr std::int16_t kTypeColumn = 11;
-constexpr std::int16_t kTypeLineVariation = 13;
-constexpr std::int16_t kTypeCopies = 21;
-constexpr std::int16_t kTypeReceiptConcept = 23;
+namespace types = field_types;
 
 std::string TrimRight(std::string_view text) {
   std::size_t n = text.size();
   while (n > 0 && text[n - 1] == ' ') --n;
   return std::string(text.substr(0, n));
-}
-
-std::string WithoutBlanks(std::string_view text) {
-  std::string out;
-  for (char c : text)
-    if (c != ' ') out += c;
-  return out;
-}
-
-bool IsP(std::string_view text) {
-  const std::string t = WithoutBlanks(text);
-  return t == "P" || t == "p";
 }
 
 console::FormField& FieldOf(int screen, int field) { return Forms().forms.Field(screen, field); }
@@ -56,18 +37,12 @@ bool HasField(int screen, int field) {
   return screen >= 1 && screen <= static_cast<int>(screens.size()) && field >= 1 &&
          field <= static_cast<int>(screens[static_cast<std::size_t>(screen - 1)].fields.size());
 }
+// A field's value; empty for one the form file does not have.
+std::string ValueOf(int screen, int field) { return HasField(screen, field) ? FieldOf(screen, field).value : ""; }
 
 void Store(int screen, int field, std::string_view text) {
   console::FormField& f = FieldOf(screen, field);
   f.value = console::FitValue(text, f.value.size());
-}
-
-// True for a good variation: an amount, or a percentage of up to +-999.999 with "%".
-bool CheckVariation(std::string_view text) {
-  const std::size_t percent = text.find('%');
-  if (percent != std::string_view::npos)
-    return !format::CheckNumberInRange(text.substr(0, percent), -999.999, 999.999, 3);
-  return !format::CheckNumberText(text, "-");
 }
 
 std::string VariationDisplay(std::string_view value) {
@@ -106,79 +81,39 @@ void ShowRefusal(const std::string& text) {
   notice.Hide();
 }
 
-void ModuleHooks::AddToField(int screen, int field, double delta) {
-  console::FormField& f = FieldOf(screen, field);
-  f.value = console::FitValue(format::PlainNumberText(RoundedAmount(format::NumberValue(f.value) + delta)),
-                              f.value.size());
-  ShowField(screen, field);
-}
-
 console::HookAnswer ModuleHooks::CheckAndStore(int screen, std::string& text, int field, std::int16_t& key) {
-  constexpr console::HookAnswer kRefuse = console::HookAnswer::kRefuse;
-  if (!HasField(screen, field)) return kRefuse;
+  if (!HasField(screen, field)) return console::HookAnswer::kRefuse;
   const console::FormField& f = FieldOf(screen, field);
-  switch (f.ValueType()) {
-    case kTypeDate:
-      if (format::IsAllChar(text, 32)) text = format::ShortDateText(config::Session().WorkDate);
-      if (format::CheckDateText(text)) return kRefuse;  // true means refused
-      break;
-    case kTypeNumber:
-      if (format::CheckNumberText(text, "")) return kRefuse;
-      break;
-    case kTypeVariation:
-      if (!CheckVariation(text)) return kRefuse;
-      break;
-    case kTypeCopies:
-      if (!IsP(text) && format::CheckNumberText(text, "")) return kRefuse;
-      break;
-    case kTypeReceiptConcept: {
-      if (format::CheckNumberText(text, "")) return kRefuse;
-      const double value = format::NumberValue(text);
-      if (value < 0 || value > 8 || value != std::floor(value)) return kRefuse;
-      if (!ReadReceiptType(static_cast<std::int16_t>(value))) return kRefuse;
-      break;
-    }
-    case kTypeColumn: {
-      static constexpr std::string_view kLetters = " AaBbCcDdEeFfGg";
-      if (text.size() != 1 || kLetters.find(text[0]) == std::string_view::npos) return kRefuse;
-      text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
-      const std::string old = f.value;
-      if (text != old && HasField(screen, field + 3) && HasField(screen, 2)) {
-        const double budget = format::NumberValue(FieldOf(screen, field + 3).value);
-        double delta = 0;
-        if (TrimRight(old) != "") delta -= budget;
-        if (text[0] != ' ') delta += budget;
-        Store(screen, field, text);
-        AddToField(screen, 2, delta);
-        return console::HookAnswer::kAccept;
-      }
-      break;
-    }
-    case kTypeLineVariation: {
-      if (key >= kF5 && key <= kF9) {
-        const std::size_t preset = static_cast<std::size_t>((key - kF4) / 256) - 1;
-        text = console::FitValue(report_.parameters.ReportOptions[preset], f.value.size());
-        key = kEnter;
-      }
-      if (!CheckVariation(text)) return kRefuse;
-      const std::string old = f.value;
-      if (console::FitValue(text, old.size()) != old && HasField(screen, field + 1) && field > 2) {
-        const std::int32_t spent = RoundedAmount(format::NumberValue(FieldOf(screen, field - 1).value));
-        const double oldBudget = format::NumberValue(FieldOf(screen, field + 1).value);
-        const std::int32_t newBudget = LineBudget(spent, text);
-        Store(screen, field, text);
-        Store(screen, field + 1, format::PlainNumberText(newBudget));
-        ShowField(screen, field + 1);
-        if (field - 2 >= 1 && FieldOf(screen, field - 2).value.find_first_not_of(' ') != std::string::npos)
-          AddToField(screen, 2, newBudget - oldBudget);
-        return console::HookAnswer::kAccept;
-      }
-      break;
-    }
-    default:
-      break;
+  FieldEdit edit;
+  edit.type = f.ValueType();
+  edit.text = text;
+  edit.key = key;
+  edit.stored = f.value;
+  edit.workDate = config::Session().WorkDate;
+  edit.presets = report_.parameters.ReportOptions;
+  // The budget line around a column letter (budget 3 fields on) or a
+  // variation (column 2 fields back, spent 1 back, budget 1 on).
+  if (edit.type == field_types::kColumn && HasField(screen, field + 3) && HasField(screen, 2))
+    edit.line = BudgetLineTexts{f.value, "", FieldOf(screen, field + 3).value, FieldOf(screen, 2).value};
+  else if (edit.type == field_types::kLineVariation && HasField(screen, field + 1) && field > 2)
+    edit.line = BudgetLineTexts{FieldOf(screen, field - 2).value, FieldOf(screen, field - 1).value,
+                                FieldOf(screen, field + 1).value, FieldOf(screen, 2).value};
+
+  const FieldDecision d = CheckField(edit);
+  key = d.key;
+  if (!d.accepted) return console::HookAnswer::kRefuse;
+  if (d.receiptConcept && !ReadReceiptType(static_cast<std::int16_t>(*d.receiptConcept)))
+    return console::HookAnswer::kRefuse;
+  text = d.value;
+  Store(screen, field, d.value);
+  if (d.lineBudget) {
+    Store(screen, field + 1, *d.lineBudget);
+    ShowField(screen, field + 1);
   }
-  Store(screen, field, text);
+  if (d.total) {
+    Store(screen, 2, *d.total);
+    ShowField(screen, 2);
+  }
   return console::HookAnswer::kAccept;
 }
 
@@ -196,20 +131,20 @@ void ModuleHooks::ShowField(int screen, int field) {
   const std::string& value = f.value;
   std::string shown;
   switch (f.ValueType()) {
-    case kTypeDate:
+    case types::kDate:
       shown = format::LongDateText(format::ParseDateText(value), 2, "dma");
       break;
-    case kTypeVariation:
-    case kTypeLineVariation:
+    case types::kVariation:
+    case types::kLineVariation:
       shown = VariationDisplay(value);
       break;
-    case kTypeAmount:
+    case types::kAmount:
       shown = format::FormatAmount("ZZ,ZZZ,ZZ9", format::NumberValue(value));
       break;
-    case kTypeCopies:
-      shown = IsP(value) ? "P  " : format::FormatWithMask("ZZ9", format::NumberValue(value));
+    case types::kCopies:
+      shown = IsOneCopyPerOwner(value) ? "P  " : format::FormatWithMask("ZZ9", format::NumberValue(value));
       break;
-    case kTypeReceiptConcept: {
+    case types::kReceiptConcept: {
       const double n = format::NumberValue(value);
       const bool known = n >= 0 && n <= 255 && ReadReceiptType(static_cast<std::int16_t>(n));
       shown = value + "  " + (known ? ReceiptDescription() : std::string("*** conc.no def. ***"));
@@ -312,48 +247,69 @@ std::string ModuleHooks::FormatListLine(int list) {
 
 console::HookAnswer ModuleHooks::ValidateScreen(int screen, std::int16_t key) {
   using console::HookAnswer;
-  if (key == kEsc) {
-    if (screen != 2) return HookAnswer::kAccept;
-    console::SetFieldValue(5, 1, "N");
-    console::RunForm(5);
-    return FieldOf(5, 1).value == "S" ? HookAnswer::kRefuse : HookAnswer::kAccept;
+  switch (ScreenCheckFor(screen, key)) {
+    case ScreenCheck::kLetItEnd:
+      return HookAnswer::kAccept;
+    case ScreenCheck::kAskWhetherToGoOnEditing:
+      return Ask(5, "N") ? HookAnswer::kRefuse : HookAnswer::kAccept;
+    case ScreenCheck::kCheckParameters:
+    case ScreenCheck::kCheckPrintOptions:
+      break;
   }
-  ReportParameters& p = report_.parameters;
+  // A lock wait on the way can be given up with Esc.
   data::Locks().LockWaitMode = 'P';
-  std::int16_t result = 0;
-  if (screen == 1) {
-    p.ReportDate = format::ParseDateText(FieldOf(1, 1).value);
-    p.PropertyCode = format::PackCode(FieldOf(1, 2).value);
-    for (int i = 0; i < 5; ++i)
-      p.ReportOptions[static_cast<std::size_t>(i)] = HasField(1, 3 + i) ? FieldOf(1, 3 + i).value : std::string();
-    if (data::ReadByKey(kPropertiesFile, 0, p.PropertyCode, 0) != 0) {
-      ShowRefusal(config::CatalogText("FINCA INEXISTENT"));
-      result = -1;
-    } else {
-      const int held = data::LockKey("PressupH", p.PropertyCode);
-      result = held == 0 ? 0 : -1;
-    }
-  } else if (screen == 3) {
-    auto value = [](int field) { return format::NumberValue(FieldOf(3, field).value); };
-    p.DistributionCopies = static_cast<std::int16_t>(value(1) - (IsP(FieldOf(3, 1).value) ? 1 : 0));
-    p.BudgetCopies = static_cast<std::int16_t>(value(2) - (IsP(FieldOf(3, 2).value) ? 1 : 0));
-    p.UpdatePeriodicity = static_cast<std::int16_t>(value(3));
-    p.UpdateSlot = static_cast<std::int16_t>(value(4));
-    if (!ReadReceiptType(p.UpdateSlot)) {
+  const bool accepted = screen == 1 ? AcceptParameters() : AcceptPrintOptions();
+  data::Locks().LockWaitMode = ' ';
+  return accepted ? HookAnswer::kAccept : HookAnswer::kRefuse;
+}
+
+bool ModuleHooks::Ask(int screen, std::string_view preset) {
+  if (!HasField(screen, 1)) return false;
+  console::SetFieldValue(screen, 1, preset);
+  console::RunForm(screen);
+  return AnsweredYes(FieldOf(screen, 1).value);
+}
+
+bool ModuleHooks::AcceptParameters() {
+  std::array<std::string, 7> fields;
+  for (std::size_t j = 0; j < fields.size(); ++j) fields[j] = ValueOf(1, static_cast<int>(j + 1));
+  const ParameterChoice choice = ReadParameterScreen(fields);
+  ReportParameters& p = report_.parameters;
+  p.ReportDate = choice.ReportDate;
+  p.PropertyCode = choice.PropertyCode;
+  p.ReportOptions = choice.ReportOptions;
+  if (data::ReadByKey(kPropertiesFile, 0, p.PropertyCode, 0) != 0) {
+    ShowRefusal(config::CatalogText("FINCA INEXISTENT"));
+    return false;
+  }
+  // Held until the run loop lets it go; not held when the operator gave up
+  // waiting for another workstation.
+  return data::LockKey("PressupH", p.PropertyCode) == 0;
+}
+
+bool ModuleHooks::AcceptPrintOptions() {
+  std::array<std::string, 4> fields;
+  for (std::size_t j = 0; j < fields.size(); ++j) fields[j] = ValueOf(3, static_cast<int>(j + 1));
+  const PrintOptions options = ReadPrintOptionsScreen(fields);
+  ReportParameters& p = report_.parameters;
+  p.DistributionCopies = options.DistributionCopies;
+  p.BudgetCopies = options.BudgetCopies;
+  p.UpdatePeriodicity = options.UpdatePeriodicity;
+  p.UpdateSlot = options.UpdateSlot;
+  std::optional<std::int16_t> kind;
+  if (ReadReceiptType(p.UpdateSlot)) kind = records::ReceiptType{report_.areas.For(kReceiptTypesFile).data()}.Kind();
+  switch (JudgeReceiptConcept(kind)) {
+    case ReceiptConceptVerdict::kUnknown:
       ShowRefusal(config::CatalogText("NO EXISTEIX EL CONCEPTE ") + format::PlainNumberText(p.UpdateSlot));
-      result = -1;
-    } else if (records::ReceiptType{report_.areas.For(kReceiptTypesFile).data()}.Kind() != 0) {
+      return false;
+    case ReceiptConceptVerdict::kNotAFundsProvision:
       ShowRefusal(config::CatalogText("EL CONCEPTE ") + TrimRight(ReceiptDescription()) +
                   config::CatalogText(" NO ÉS DE TIPUS PROVISIÓ DE FONS"_cp));
-      result = -1;
-    } else {
-      console::SetFieldValue(4, 1, "");
-      console::RunForm(4);
-      result = FieldOf(4, 1).value == "S" ? 0 : -1;
-    }
+      return false;
+    case ReceiptConceptVerdict::kConfirmPrinting:
+      break;
   }
-  data::Locks().LockWaitMode = ' ';
-  return result == 0 ? HookAnswer::kAccept : HookAnswer::kRefuse;
+  return Ask(4, "");
 }
 
 }  // namespace app

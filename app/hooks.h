@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "app/report.h"
 #include "console/form_input.h"
@@ -26,10 +27,15 @@ class ModuleHooks final : public console::FormHooks {
   std::string FormatListLine(int list) override;
 
  private:
-  // The check of one edited field by its value type; stores what it accepts.
+  // The check of one edited field by its value type (CheckField) over the
+  // form's texts; stores what it accepts and the line's budget and total.
   console::HookAnswer CheckAndStore(int screen, std::string& text, int field, std::int16_t& key);
-  // Adds `delta` to the number a field holds and shows it.
-  void AddToField(int screen, int field, double delta);
+  // Screen 1 accepted: the report's parameters, the property, its lock.
+  bool AcceptParameters();
+  // Screen 3 accepted: the print options, the receipt concept, screen 4.
+  bool AcceptPrintOptions();
+  // Runs the question of `screen` (field 1 preset); true for "S".
+  bool Ask(int screen, std::string_view preset);
   // Reads the receipt type of one concept number into its record area.
   bool ReadReceiptType(std::int16_t number);
   std::string ReceiptDescription() const;
