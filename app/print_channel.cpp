@@ -40,11 +40,12 @@ std::string NormalisedJustification(std::string_view code) {
   }
 }
 
-}  // namespace
-
+// A number as the print file writes it: " 10 ", "-3 ".
 std::string PrintedNumber(long value) {
   return (value < 0 ? "-" : " ") + std::to_string(std::labs(value)) + " ";
 }
+
+}  // namespace
 
 void PrintChannel::NoteFailure(const platform::FileStatus& status) {
   if (!failed_) failure_ = status.Describe();

@@ -41,9 +41,8 @@ class PrintChannel {
   // a new page line.
   void PrintLine(std::int16_t column, std::string_view text, std::int16_t advance);
 
-  // Lines per page, lines advanced since the last page line, and the column
-  // the line being built has reached.
-  std::int16_t PageLength() const { return pageLength_; }
+  // Lines advanced since the last page line, and the column the line being
+  // built has reached.
   std::int16_t LineCount() const { return lineCount_; }
   std::int16_t ColumnCount() const { return columnCount_; }
 
@@ -63,8 +62,5 @@ class PrintChannel {
   bool failed_ = false;
   std::string failure_;  // the system's reason for the first failure
 };
-
-// A number as the print file writes it: " 10 ", "-3 ".
-std::string PrintedNumber(long value);
 
 }  // namespace app

@@ -28,15 +28,17 @@ void SetIfPresent(int s, int j, std::string_view text) {
   if (HasField(s, j)) console::SetFieldValue(s, j, text);
 }
 
+// TempDir + "PressupH.tmp" as a host path, removed when it exists (a
+// directory of that name with its files too).
+void DeleteWorkingFile() {
+  platform::CurrentFileSystem().RemoveAll(platform::HostPathOrRaw(config::Session().TempDir + "PressupH.tmp"));
+}
+
 }  // namespace
 
 void SetStartDefaults() {
   SetIfPresent(1, 1, format::ShortDateText(config::Session().WorkDate));
   SetIfPresent(3, 4, "1");
-}
-
-void DeleteWorkingFile() {
-  platform::CurrentFileSystem().RemoveAll(platform::HostPathOrRaw(config::Session().TempDir + "PressupH.tmp"));
 }
 
 int RunPrintProgram(ReportScreen& screen) {

@@ -12,10 +12,6 @@ namespace app {
 // receipt concept 1 on screen 3.
 void SetStartDefaults();
 
-// TempDir + "PressupH.tmp" as a host path, removed when it exists (a
-// directory of that name with its files too).
-void DeleteWorkingFile();
-
 // Starts ExeDir + "KITPRINT" and waits for it, the terminal handed over
 // meanwhile. One that cannot be started is reported to the operator by
 // name; the print file is left for a later print. Returns the program's
