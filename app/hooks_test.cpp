@@ -232,6 +232,13 @@ TEST_F(HooksTest, EscOnTheBudgetPageAsksWhetherToGoOn) {
   EXPECT_EQ(answers.size(), 1u);
 }
 
+TEST_F(HooksTest, AFormFileWithoutTheQuestionLetsTheBudgetPageEnd) {
+  console::Forms().forms.screens.resize(2);
+  answers = {"S"};
+  EXPECT_EQ(hooks.ValidateScreen(2, kEsc), console::HookAnswer::kAccept);
+  EXPECT_EQ(answers.size(), 1u);  // nothing was asked
+}
+
 TEST_F(HooksTest, UnknownPropertyAndConceptAreRefusedWithTheirMessages) {
   data::ScopedNotice scoped(notice);
   data::ClearFileTable();
