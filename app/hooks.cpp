@@ -23,8 +23,6 @@ namespace {
 using console::Forms;
 using namespace console::form_keys;
 
-namespace types = field_types;
-
 std::string TrimRight(std::string_view text) {
   std::size_t n = text.size();
   while (n > 0 && text[n - 1] == ' ') --n;
@@ -131,20 +129,20 @@ void ModuleHooks::ShowField(int screen, int field) {
   const std::string& value = f.value;
   std::string shown;
   switch (f.ValueType()) {
-    case types::kDate:
+    case field_types::kDate:
       shown = format::LongDateText(format::ParseDateText(value), 2, "dma");
       break;
-    case types::kVariation:
-    case types::kLineVariation:
+    case field_types::kVariation:
+    case field_types::kLineVariation:
       shown = VariationDisplay(value);
       break;
-    case types::kAmount:
+    case field_types::kAmount:
       shown = format::FormatAmount("ZZ,ZZZ,ZZ9", format::NumberValue(value));
       break;
-    case types::kCopies:
+    case field_types::kCopies:
       shown = IsOneCopyPerOwner(value) ? "P  " : format::FormatWithMask("ZZ9", format::NumberValue(value));
       break;
-    case types::kReceiptConcept: {
+    case field_types::kReceiptConcept: {
       const double n = format::NumberValue(value);
       const bool known = n >= 0 && n <= 255 && ReadReceiptType(static_cast<std::int16_t>(n));
       shown = value + "  " + (known ? ReceiptDescription() : std::string("*** conc.no def. ***"));
