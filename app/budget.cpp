@@ -11,11 +11,7 @@
 
 #include "app/administrator.h"
 #include "app/clean_up.h"
-#include "app/hooks.h"
-#include "app/module.h"
 #include "app/records.h"
-#include "app/run.h"
-#include "app/working_file.h"
 #include "config/catalog.h"
 #include "console/form_input.h"
 #include "data/files.h"
@@ -31,19 +27,6 @@ namespace app {
 namespace {
 
 using records::WorkingLine;
-
-struct Areas {
-  std::array<char, 1024> expenseConcept{};
-  std::array<char, 1024> conceptColumns{};
-  std::array<char, 1024> owner{};
-  std::array<char, 1024> collection{};
-  std::array<char, 1024> payment{};
-  std::array<char, 1024> stored{};
-};
-Areas& Area() {
-  static Areas areas;
-  return areas;
-}
 
 std::int32_t Rounded(double value) { return RoundedAmount(value); }
 
@@ -63,7 +46,9 @@ bool CompanyTaxId(std::string_view id) {
   return id.size() >= 3 && id.substr(0, 2) == "ES" && id[2] >= 'A' && id[2] <= 'W';
 }
 
-records::Property PropertyRecord() { return records::Property{Records().property.data()}; }
+records::Property PropertyRecord(const Report& report) {
+  return records::Property{report.areas.For(kPropertiesFile).data()};
+}
 
 // The column letter a concept gets from the property's list of entries of
 // code + letter, matched at entry starts only.
@@ -78,25 +63,14 @@ console::FormField& Field2(int j) { return console::Forms().forms.Field(2, j); }
 
 }  // namespace
 
-BudgetState& Budget() {
-  static BudgetState state;
-  return state;
-}
-void ResetBudget() { Budget() = BudgetState{}; }
-
-DistributionPrinter& Printer() {
-  static DistributionPrinter printer;
-  return printer;
-}
-
-StepResult ComputePeriods() {
-  BudgetState& b = Budget();
-  const ReportParameters& p = Parameters();
+StepResult ComputePeriods(Report& report) {
+  BudgetState& b = report.budget;
+  const ReportParameters& p = report.parameters;
   // Screen 1 found the property; a read that fails now must not leave the
   // periods to whatever the record area held.
   if (const std::int16_t status = data::ReadByKey(kPropertiesFile, 0, p.PropertyCode, 0); status != 0)
     return ReadFailed(kPropertiesFile, status);
-  const records::Property property = PropertyRecord();
+  const records::Property property = PropertyRecord(report);
   std::int16_t months = property.PeriodMonths();
   // 0 means a year; a negative length would run the periods backwards.
   if (months <= 0) months = 12;
@@ -123,9 +97,9 @@ StepResult ComputePeriods() {
   return {};
 }
 
-StepResult CollectOwnerIssues() {
-  BudgetState& b = Budget();
-  const std::string& code = Parameters().PropertyCode;
+StepResult CollectOwnerIssues(Report& report) {
+  BudgetState& b = report.budget;
+  const std::string& code = report.parameters.PropertyCode;
   // The lock's result is not tested: the owners are read all the same.
   data::LockKey("PropietH", code);
   CleanUp release([] { data::ReleaseLock("PropietH"); });
@@ -133,8 +107,8 @@ StepResult CollectOwnerIssues() {
   b.OwnerIssued.fill(0);
   b.OwnerMonthsLeft.fill(0);
   b.OtherOwnerIssues.clear();
-  const records::Owner owner{Area().owner.data()};
-  const records::Collection collection{Area().collection.data()};
+  const records::Owner owner{report.areas.For(kOwnersFile).data()};
+  const records::Collection collection{report.areas.For(kCollectionsFile).data()};
   data::KeyWalk owners(kOwnersFile, 0, code, [&] { return owner.PropertyCode() == code; });
   for (; owners.Valid(); owners.Next()) {
     ++b.OwnerCount;
@@ -166,15 +140,15 @@ StepResult CollectOwnerIssues() {
   return {};
 }
 
-std::int32_t ComputeFeeAmount() {
-  const BudgetState& b = Budget();
-  const records::Property property = PropertyRecord();
+std::int32_t ComputeFeeAmount(const Report& report) {
+  const BudgetState& b = report.budget;
+  const records::Property property = PropertyRecord(report);
   const std::size_t i = property.RateIndex() == 1 ? 1 : 0;
-  const double rate = Fees().VatRate[i];
+  const double rate = report.fees.VatRate[i];
   double withholding = 0;
   const std::string own = AdministratorTaxId();
   const bool ownIsPerson = own.size() >= 2 && own.substr(0, 2) == "ES" && !CompanyTaxId(own);
-  if (ownIsPerson && CompanyTaxId(property.TaxId())) withholding = Fees().WithholdingRate[i];
+  if (ownIsPerson && CompanyTaxId(property.TaxId())) withholding = report.fees.WithholdingRate[i];
   const double base = static_cast<double>(b.OwnerCount) * property.FeePerOwnerMonth() * b.PeriodMonths;
   const std::int32_t a = Rounded(base * (rate / 100 + 1));
   const std::int32_t w = Rounded(base * withholding / 100);
@@ -188,20 +162,20 @@ std::int32_t LineBudget(std::int32_t spent, std::string_view variation) {
   return Rounded(format::NumberValue(variation) + spent);
 }
 
-StepResult BuildWorkingBudget() {
-  BudgetState& b = Budget();
-  WorkingFile& file = Working();
-  const std::string& code = Parameters().PropertyCode;
-  b.FeeAmount = ComputeFeeAmount();
+StepResult BuildWorkingBudget(Report& report) {
+  BudgetState& b = report.budget;
+  WorkingFile& file = report.working;
+  const std::string& code = report.parameters.PropertyCode;
+  b.FeeAmount = ComputeFeeAmount(report);
 
   std::string columnList;
   // No list for the property is no error: the lookup then finds nothing.
   if (const std::int16_t status = data::ReadByKey(kConceptColumnsFile, 0, code, 0); status == 0)
-    columnList = records::ConceptColumns{Area().conceptColumns.data()}.List();
+    columnList = records::ConceptColumns{report.areas.For(kConceptColumnsFile).data()}.List();
   else if (!data::EndsWalk(status))
     return ReadFailed(kConceptColumnsFile, status);
 
-  const records::Concept expense{Area().expenseConcept.data()};
+  const records::Concept expense{report.areas.For(kConceptsFile).data()};
   data::KeyWalk concepts(kConceptsFile, 0, std::string(2, '\0'));
   for (; concepts.Valid(); concepts.Next()) {
     WorkingLine line;
@@ -240,7 +214,7 @@ StepResult BuildWorkingBudget() {
     return it == firstLine.end() ? -1 : it->second;
   };
 
-  const records::StoredLine stored{Area().stored.data()};
+  const records::StoredLine stored{report.areas.For(kStoredBudgetFile).data()};
   data::KeyWalk storedLines(kStoredBudgetFile, 0, code, [&] { return stored.PropertyCode() == code; });
   for (; storedLines.Valid(); storedLines.Next()) {
     const std::string conceptCode = stored.Concept();
@@ -253,7 +227,7 @@ StepResult BuildWorkingBudget() {
   }
   if (storedLines.Failed()) return StepResult::Failed(storedLines.FailureText());
 
-  const records::Payment payment{Area().payment.data()};
+  const records::Payment payment{report.areas.For(kPaymentsFile).data()};
   const std::string last = code + b.PeriodEnd;
   data::KeyWalk payments(kPaymentsFile, 0, code + b.PeriodStart,
                          [&] { return payment.PropertyCode() + payment.Date() <= last; });
@@ -288,16 +262,16 @@ StepResult BuildWorkingBudget() {
   return {};
 }
 
-StepResult BuildBudget() {
-  StepResult result = ComputePeriods();
-  if (result.ok()) result = CollectOwnerIssues();
-  if (result.ok()) result = BuildWorkingBudget();
+StepResult BuildBudget(Report& report) {
+  StepResult result = ComputePeriods(report);
+  if (result.ok()) result = CollectOwnerIssues(report);
+  if (result.ok()) result = BuildWorkingBudget(report);
   return result;
 }
 
-StepResult FillBudgetPage(int page, bool& lastPage) {
-  BudgetState& b = Budget();
-  WorkingFile& file = Working();
+StepResult FillBudgetPage(Report& report, int page, bool& lastPage) {
+  BudgetState& b = report.budget;
+  WorkingFile& file = report.working;
   console::FormScreen& screen = console::Forms().forms.Screen(2);
   const int fields = screen.fieldCount;
   const int perPage = (fields - 3) / 5 + 1;
@@ -322,14 +296,16 @@ StepResult FillBudgetPage(int page, bool& lastPage) {
   return {};
 }
 
-StepResult StoreBudgetPage(int page) {
-  BudgetState& b = Budget();
-  WorkingFile& file = Working();
+StepResult StoreBudgetPage(Report& report, int page) {
+  BudgetState& b = report.budget;
+  WorkingFile& file = report.working;
   const int perPage = (console::Forms().forms.Screen(2).fields.size() >= 3
                            ? (static_cast<int>(console::Forms().forms.Screen(2).fields.size()) - 3) / 5 + 1
                            : 1);
-  b.TotalSpent = static_cast<std::int32_t>(format::NumberValue(Field2(1).value));
-  b.TotalBudget = static_cast<std::int32_t>(format::NumberValue(Field2(2).value));
+  // The screen's texts may hold more than a record does: they stop at its
+  // limits like every other amount.
+  b.TotalSpent = Rounded(format::NumberValue(Field2(1).value));
+  b.TotalBudget = Rounded(format::NumberValue(Field2(2).value));
   const int count = console::Forms().forms.Screen(2).fieldCount;
   std::int32_t n = (page - 1) * perPage + 1;
   WorkingLine line;
@@ -337,7 +313,7 @@ StepResult StoreBudgetPage(int page) {
     if (!file.Read(n, line)) break;
     line.column = Field2(k + 1).value.empty() ? ' ' : Field2(k + 1).value[0];
     line.variation = Field2(k + 3).value;
-    line.budget = static_cast<std::int32_t>(format::NumberValue(Field2(k + 4).value));
+    line.budget = Rounded(format::NumberValue(Field2(k + 4).value));
     file.Write(n, line);
   }
   // An edit that did not reach the file would be lost, or saved half.
@@ -352,12 +328,13 @@ StepResult SaveFailed(const std::string& why) {
 }
 }  // namespace
 
-StepResult SaveStoredBudget() {
-  const std::string& code = Parameters().PropertyCode;
-  const records::StoredLine stored{Area().stored.data()};
+StepResult SaveStoredBudget(Report& report) {
+  const std::string& code = report.parameters.PropertyCode;
+  const std::span<char> area = report.areas.For(kStoredBudgetFile);
+  const records::StoredLine stored{area.data()};
   // The working budget is read whole before anything is touched: a file
   // that cannot be read back must leave the stored budget as it was.
-  WorkingFile& file = Working();
+  WorkingFile& file = report.working;
   const std::vector<WorkingLine> lines = file.Lines();
   if (file.Failed()) return SaveFailed(file.Failure());
   // Every working budget has its miscellaneous lines: an empty one was cut
@@ -386,7 +363,7 @@ StepResult SaveStoredBudget() {
     else
       amount = Rounded(format::NumberValue(line.variation));
     if (percent == 0 && amount == 0 && line.budget == 0) continue;
-    std::fill(Area().stored.begin(), Area().stored.end(), '\0');
+    std::fill(area.begin(), area.end(), '\0');
     stored.Set(code, line.code, line.column, percent, amount, line.budget);
     if (const std::int16_t status = data::InsertRecord(kStoredBudgetFile); status != 0)
       return SaveFailed(data::FailureText(kStoredBudgetFile, status));
@@ -394,25 +371,6 @@ StepResult SaveStoredBudget() {
   if (const std::int16_t status = transaction.Commit(); status != 0)
     return SaveFailed(data::FailureText(kStoredBudgetFile, status));
   return {};
-}
-
-void InstallBudgetSteps() {
-  SetRecordArea(kConceptsFile, Area().expenseConcept);
-  SetRecordArea(kConceptColumnsFile, Area().conceptColumns);
-  SetRecordArea(kOwnersFile, Area().owner);
-  SetRecordArea(kCollectionsFile, Area().collection);
-  SetRecordArea(kPaymentsFile, Area().payment);
-  SetRecordArea(kStoredBudgetFile, Area().stored);
-  ReportSteps& steps = Steps();
-  steps.OpenWorkingFile = [] {
-    WorkingFile& file = Working();
-    return file.Open() ? StepResult{} : StepResult::Failed(file.Failure());
-  };
-  steps.CloseWorkingFile = [] { Working().Close(); };
-  steps.BuildBudget = [] { return BuildBudget(); };
-  steps.FillBudgetPage = [](int page, bool& lastPage) { return FillBudgetPage(page, lastPage); };
-  steps.StoreBudgetPage = [](int page) { return StoreBudgetPage(page); };
-  steps.SaveStoredBudget = [] { return SaveStoredBudget(); };
 }
 
 }  // namespace app

@@ -12,6 +12,7 @@ namespace app {
 // Rounded to the nearest cent with halves to even.
 inline std::int32_t RoundedAmount(double value) {
   const double r = std::nearbyint(value);
+  if (std::isnan(r)) return 0;
   if (r >= static_cast<double>(std::numeric_limits<std::int32_t>::max()))
     return std::numeric_limits<std::int32_t>::max();
   if (r <= static_cast<double>(std::numeric_limits<std::int32_t>::min()))

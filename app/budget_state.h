@@ -1,11 +1,9 @@
 // What one run of the report works with: the periods of the property, what
-// was issued to each owner, the working budget's totals, and what the
-// distribution hands to the listings.
+// was issued to each owner and the working budget's totals.
 #pragma once
 
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <string>
 
@@ -41,37 +39,5 @@ struct BudgetState {
   int Page = 0;
   int Pages = 0;
 };
-
-BudgetState& Budget();
-void ResetBudget();
-
-// One owner's line of the distribution.
-struct OwnerShares {
-  std::int16_t OwnerNumber = 0;
-  std::string Department;  // 10 characters as stored
-  std::array<std::int32_t, kColumns + 1> Share{};
-  std::int32_t OwnerTotal = 0;
-  std::int32_t Issued = 0;
-  std::int32_t Monthly = 0;
-  std::int32_t Quarterly = 0;
-};
-
-// The sums of one pass, for the adjustment and total rows.
-struct DistributionTotals {
-  std::array<std::int32_t, kColumns + 1> ColumnBudget{};
-  std::array<std::int32_t, kColumns + 1> ColumnOwnerSum{};
-  std::int32_t BudgetTotal = 0;
-  std::int32_t OwnersTotal = 0;
-};
-
-// How the distribution prints, filled by the listings. Empty members print
-// nothing.
-struct DistributionPrinter {
-  std::function<void()> StartCopy;                                  // page numbering restarts
-  std::function<void(const OwnerShares&)> OwnerLine;
-  std::function<bool()> PageStarted;                                // a page of this copy was begun
-  std::function<void(const DistributionTotals&)> Totals;
-};
-DistributionPrinter& Printer();
 
 }  // namespace app

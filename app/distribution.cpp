@@ -4,13 +4,9 @@
 #include <limits>
 #include <optional>
 
-#include "app/budget.h"
 #include "app/budget_amounts.h"
 #include "app/clean_up.h"
-#include "app/hooks.h"
-#include "app/module.h"
 #include "app/records.h"
-#include "app/working_file.h"
 #include "config/catalog.h"
 #include "data/files.h"
 #include "data/key_walk.h"
@@ -62,21 +58,20 @@ StepResult UpdateFailed(const std::string& why) {
 
 }  // namespace
 
-StepResult DistributeBudget() {
-  const BudgetState& b = Budget();
-  const ReportParameters& p = Parameters();
+StepResult DistributeBudget(Report& report, DistributionSink& listing) {
+  const BudgetState& b = report.budget;
+  const ReportParameters& p = report.parameters;
   const DistributionPasses passes = PassesFor(p.DistributionCopies, p.UpdatePeriodicity, b.OwnerCount);
-  WorkingFile& working = Working();
+  WorkingFile& working = report.working;
   const std::vector<records::WorkingLine> lines = working.Lines();
   if (working.Failed()) return StepResult::Failed(working.Failure());
-  const records::Owner owner{RecordArea(kOwnersFile).data()};
-  DistributionPrinter& printer = Printer();
+  const records::Owner owner{report.areas.For(kOwnersFile).data()};
 
   for (int pass = 1; pass <= passes.count; ++pass) {
     const bool last = pass == passes.count;
     const bool update = p.UpdatePeriodicity != 0 && last;
-    DistributionTotals totals;
-    if (passes.printing && printer.StartCopy) printer.StartCopy();
+    DistributionPass result;
+    DistributionTotals& totals = result.totals;
     for (const records::WorkingLine& line : lines) {
       const std::size_t k = kColumnLetters.find(line.column);
       if (line.column == ' ' || k == std::string_view::npos) continue;
@@ -112,7 +107,6 @@ StepResult DistributeBudget() {
       OwnerShares o = ShareOut(totals.ColumnBudget, b.ColumnTotal, coefficients, issued, monthsLeft);
       o.OwnerNumber = n;
       o.Department = owner.Department();
-      if (passes.printing && printer.OwnerLine) printer.OwnerLine(o);
       if (update) {
         const std::int32_t amount = owner.SlotPeriodicity(1) == 1 ? o.Monthly : o.Quarterly;
         if (p.UpdateSlot >= 1 && p.UpdateSlot <= 8) owner.SetSlot(p.UpdateSlot, p.UpdatePeriodicity, amount);
@@ -121,6 +115,7 @@ StepResult DistributeBudget() {
       }
       for (std::size_t k = 1; k <= kColumns; ++k) AddAmount(totals.ColumnOwnerSum[k], o.Share[k]);
       AddAmount(totals.OwnersTotal, o.OwnerTotal);
+      if (passes.printing) result.owners.push_back(std::move(o));
     }
     // Owners left unread would be missing from the listing and its totals,
     // and their receipts would keep the old instalment.
@@ -130,7 +125,7 @@ StepResult DistributeBudget() {
         return UpdateFailed(data::FailureText(kOwnersFile, status));
     }
     release.RunNow();
-    if (passes.printing && printer.PageStarted && printer.PageStarted() && printer.Totals) printer.Totals(totals);
+    if (passes.printing) listing.PassComputed(result);
   }
   return {};
 }

@@ -5,11 +5,48 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "app/budget_state.h"
+#include "app/report.h"
 #include "app/step_result.h"
 
 namespace app {
+
+// One owner's line of the distribution.
+struct OwnerShares {
+  std::int16_t OwnerNumber = 0;
+  std::string Department;  // 10 characters as stored
+  std::array<std::int32_t, kColumns + 1> Share{};
+  std::int32_t OwnerTotal = 0;
+  std::int32_t Issued = 0;
+  std::int32_t Monthly = 0;
+  std::int32_t Quarterly = 0;
+};
+
+// The sums of one pass, for the adjustment and total rows.
+struct DistributionTotals {
+  std::array<std::int32_t, kColumns + 1> ColumnBudget{};
+  std::array<std::int32_t, kColumns + 1> ColumnOwnerSum{};
+  std::int32_t BudgetTotal = 0;
+  std::int32_t OwnersTotal = 0;
+};
+
+// What one pass computed: every owner of the property in key order, and
+// the pass's sums.
+struct DistributionPass {
+  std::vector<OwnerShares> owners;
+  DistributionTotals totals;
+};
+
+// Where the passes that print go, each once it is complete: the
+// distribution listing, one copy per pass.
+class DistributionSink {
+ public:
+  virtual ~DistributionSink() = default;
+  virtual void PassComputed(const DistributionPass& pass) = 0;
+};
 
 // How many passes the options ask for, and whether they print.
 struct DistributionPasses {
@@ -25,10 +62,11 @@ OwnerShares ShareOut(const std::array<std::int32_t, kColumns + 1>& columnBudget,
                      std::int16_t monthsLeft);
 
 // Runs every pass over the working budget and the property's owners,
-// printing through Printer() and updating the receipt slots in the last
-// pass, all owners in one transaction. Fails when an owner cannot be read
-// (the listing would miss owners) and when the update cannot be made whole:
-// then no owner's receipt has changed, and the message says so.
-StepResult DistributeBudget();
+// updating the receipt slots in the last pass, all owners in one
+// transaction, and hands each printing pass to `listing` once it is
+// complete. Fails when an owner cannot be read (the listing would miss
+// owners) and when the update cannot be made whole: then no owner's receipt
+// has changed, the message says so, and the failed pass reaches no listing.
+StepResult DistributeBudget(Report& report, DistributionSink& listing);
 
 }  // namespace app

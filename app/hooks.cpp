@@ -1,9 +1,11 @@
 #include "app/hooks.h"
 
-#include <cmath>
-#include <cstring>
+#include <algorithm>
+#include <array>
+#include <optional>
 
-#include "app/budget_state.h"
+#include "app/records.h"
+#include "app/screen_checks.h"
 #include "config/catalog.h"
 #include "config/session.h"
 #include "data/files.h"
@@ -21,41 +23,10 @@ namespace {
 using console::Forms;
 using namespace console::form_keys;
 
-constexpr std::int16_t kTypeDate = 1;
-constexpr std::int16_t kTypeNumber = 2;
-constexpr std::int16_t kTypeVariation = 3;
-constexpr std::int16_t kTypeAmount = 12;
-constexpr std::int16_t kTypeColumn = 11;
-constexpr std::int16_t kTypeLineVariation = 13;
-constexpr std::int16_t kTypeCopies = 21;
-constexpr std::int16_t kTypeReceiptConcept = 23;
-
-// Receipt types: key byte, description (20), kind (0 = funds provision).
-constexpr std::size_t kReceiptDescription = 1;
-constexpr std::size_t kReceiptKind = 21;
-// Properties: code (2, packed), name (30) at 6.
-constexpr std::size_t kPropertyName = 6;
-
 std::string TrimRight(std::string_view text) {
   std::size_t n = text.size();
   while (n > 0 && text[n - 1] == ' ') --n;
   return std::string(text.substr(0, n));
-}
-
-std::string WithoutBlanks(std::string_view text) {
-  std::string out;
-  for (char c : text)
-    if (c != ' ') out += c;
-  return out;
-}
-
-bool IsP(std::string_view text) {
-  const std::string t = WithoutBlanks(text);
-  return t == "P" || t == "p";
-}
-
-std::int16_t Int16At(const char* p) {
-  return static_cast<std::int16_t>(static_cast<std::uint8_t>(p[0]) | (static_cast<std::uint8_t>(p[1]) << 8));
 }
 
 console::FormField& FieldOf(int screen, int field) { return Forms().forms.Field(screen, field); }
@@ -64,27 +35,12 @@ bool HasField(int screen, int field) {
   return screen >= 1 && screen <= static_cast<int>(screens.size()) && field >= 1 &&
          field <= static_cast<int>(screens[static_cast<std::size_t>(screen - 1)].fields.size());
 }
+// A field's value; empty for one the form file does not have.
+std::string ValueOf(int screen, int field) { return HasField(screen, field) ? FieldOf(screen, field).value : ""; }
 
 void Store(int screen, int field, std::string_view text) {
   console::FormField& f = FieldOf(screen, field);
   f.value = console::FitValue(text, f.value.size());
-}
-
-// True for a good variation: an amount, or a percentage of up to +-999.999 with "%".
-bool CheckVariation(std::string_view text) {
-  const std::size_t percent = text.find('%');
-  if (percent != std::string_view::npos)
-    return !format::CheckNumberInRange(text.substr(0, percent), -999.999, 999.999, 3);
-  return !format::CheckNumberText(text, "-");
-}
-
-// A line's budget from what was spent and the variation, as the budget
-// file computes it.
-double LineBudget(double spent, std::string_view variation) {
-  const std::size_t percent = variation.find('%');
-  if (percent != std::string_view::npos)
-    return std::nearbyint(spent / 100 * format::NumberValue(variation.substr(0, percent)));
-  return format::NumberValue(variation) + spent;
 }
 
 std::string VariationDisplay(std::string_view value) {
@@ -94,46 +50,24 @@ std::string VariationDisplay(std::string_view value) {
   return format::FormatAmount("ZZ,ZZZ,ZZ9", format::NumberValue(value));
 }
 
-// Reads the receipt type of one concept number into its record area.
-bool ReadReceiptType(std::int16_t number) {
-  if (number < 0 || number > 255) return false;
-  const std::string key(1, static_cast<char>(number));
-  return data::ReadByKey(kReceiptTypesFile, 0, key, 0) == 0;
-}
-
-std::string ReceiptDescription() {
-  return std::string(Records().receiptType.data() + kReceiptDescription, 20);
-}
-
-std::string PropertyName() { return std::string(Records().property.data() + kPropertyName, 30); }
-
-void SetAddChange(int screen, int field, double delta) {
-  console::FormField& f = FieldOf(screen, field);
-  f.value = console::FitValue(format::PlainNumberText(format::NumberValue(f.value) + delta), f.value.size());
-  std::int16_t s = static_cast<std::int16_t>(screen), j = static_cast<std::int16_t>(field);
-  ShowField(s, j);
-}
-
 void Write(std::int16_t row, std::int16_t column, std::string_view text) {
   if (Forms().ui.WriteAt) Forms().ui.WriteAt(row, column, text);
 }
 
 }  // namespace
 
-ReportParameters& Parameters() {
-  static ReportParameters parameters;
-  return parameters;
-}
-void ResetParameters() { Parameters() = ReportParameters{}; }
-
-HookRecords& Records() {
-  static HookRecords records;
-  return records;
+bool ModuleHooks::ReadReceiptType(std::int16_t number) {
+  if (number < 0 || number > 255) return false;
+  const std::string key(1, static_cast<char>(number));
+  return data::ReadByKey(kReceiptTypesFile, 0, key, 0) == 0;
 }
 
-HookServices& Services() {
-  static HookServices services;
-  return services;
+std::string ModuleHooks::ReceiptDescription() const {
+  return records::ReceiptType{report_.areas.For(kReceiptTypesFile).data()}.Description();
+}
+
+std::string ModuleHooks::PropertyName() const {
+  return records::Property{report_.areas.For(kPropertiesFile).data()}.Name();
 }
 
 void ShowRefusal(const std::string& text) {
@@ -145,110 +79,70 @@ void ShowRefusal(const std::string& text) {
   notice.Hide();
 }
 
-namespace {
-std::int16_t CheckAndStore(std::int16_t& screen, std::string& text, std::int16_t& field, std::int16_t& key) {
-  if (!HasField(screen, field)) return -1;
+console::HookAnswer ModuleHooks::CheckAndStore(int screen, std::string& text, int field, std::int16_t& key) {
+  if (!HasField(screen, field)) return console::HookAnswer::kRefuse;
   const console::FormField& f = FieldOf(screen, field);
-  switch (f.ValueType()) {
-    case kTypeDate:
-      if (format::IsAllChar(text, 32)) {
-        const std::string workDate =
-            Services().WorkDate ? Services().WorkDate() : config::Session().WorkDate;
-        text = format::ShortDateText(workDate);
-      }
-      if (format::CheckDateText(text)) return -1;  // true means refused
-      break;
-    case kTypeNumber:
-      if (format::CheckNumberText(text, "")) return -1;
-      break;
-    case kTypeVariation:
-      if (!CheckVariation(text)) return -1;
-      break;
-    case kTypeCopies:
-      if (!IsP(text) && format::CheckNumberText(text, "")) return -1;
-      break;
-    case kTypeReceiptConcept: {
-      if (format::CheckNumberText(text, "")) return -1;
-      const double value = format::NumberValue(text);
-      if (value < 0 || value > 8 || value != std::floor(value)) return -1;
-      if (!ReadReceiptType(static_cast<std::int16_t>(value))) return -1;
-      break;
-    }
-    case kTypeColumn: {
-      static constexpr std::string_view kLetters = " AaBbCcDdEeFfGg";
-      if (text.size() != 1 || kLetters.find(text[0]) == std::string_view::npos) return -1;
-      text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
-      const std::string old = f.value;
-      if (text != old && HasField(screen, field + 3) && HasField(screen, 2)) {
-        const double budget = format::NumberValue(FieldOf(screen, field + 3).value);
-        double delta = 0;
-        if (TrimRight(old) != "") delta -= budget;
-        if (text[0] != ' ') delta += budget;
-        Store(screen, field, text);
-        SetAddChange(screen, 2, delta);
-        return 0;
-      }
-      break;
-    }
-    case kTypeLineVariation: {
-      if (key >= kF5 && key <= kF9) {
-        const std::size_t preset = static_cast<std::size_t>((key - kF4) / 256) - 1;
-        text = console::FitValue(Parameters().ReportOptions[preset], f.value.size());
-        key = kEnter;
-      }
-      if (!CheckVariation(text)) return -1;
-      const std::string old = f.value;
-      if (console::FitValue(text, old.size()) != old && HasField(screen, field + 1) && field > 2) {
-        const double spent = format::NumberValue(FieldOf(screen, field - 1).value);
-        const double oldBudget = format::NumberValue(FieldOf(screen, field + 1).value);
-        const double newBudget = LineBudget(spent, text);
-        Store(screen, field, text);
-        Store(screen, field + 1, format::PlainNumberText(newBudget));
-        std::int16_t budgetField = static_cast<std::int16_t>(field + 1);
-        ShowField(screen, budgetField);
-        if (field - 2 >= 1 && FieldOf(screen, field - 2).value.find_first_not_of(' ') != std::string::npos)
-          SetAddChange(screen, 2, newBudget - oldBudget);
-        return 0;
-      }
-      break;
-    }
-    default:
-      break;
-  }
-  Store(screen, field, text);
-  return 0;
-}
-}  // namespace
+  FieldEdit edit;
+  edit.type = f.ValueType();
+  edit.text = text;
+  edit.key = key;
+  edit.stored = f.value;
+  edit.workDate = config::Session().WorkDate;
+  edit.presets = report_.parameters.ReportOptions;
+  // The budget line around a column letter (budget 3 fields on) or a
+  // variation (column 2 fields back, spent 1 back, budget 1 on).
+  if (edit.type == field_types::kColumn && HasField(screen, field + 3) && HasField(screen, 2))
+    edit.line = BudgetLineTexts{f.value, "", FieldOf(screen, field + 3).value, FieldOf(screen, 2).value};
+  else if (edit.type == field_types::kLineVariation && HasField(screen, field + 1) && field > 2)
+    edit.line = BudgetLineTexts{FieldOf(screen, field - 2).value, FieldOf(screen, field - 1).value,
+                                FieldOf(screen, field + 1).value, FieldOf(screen, 2).value};
 
-std::int16_t ValidateField(std::int16_t& screen, std::string& text, std::int16_t& field, std::int16_t& key) {
-  const std::int16_t edited = field;
-  const std::int16_t result = CheckAndStore(screen, text, field, key);
+  const FieldDecision d = CheckField(edit);
+  key = d.key;
+  if (!d.accepted) return console::HookAnswer::kRefuse;
+  if (d.receiptConcept && !ReadReceiptType(static_cast<std::int16_t>(*d.receiptConcept)))
+    return console::HookAnswer::kRefuse;
+  text = d.value;
+  Store(screen, field, d.value);
+  if (d.lineBudget) {
+    Store(screen, field + 1, *d.lineBudget);
+    ShowField(screen, field + 1);
+  }
+  if (d.total) {
+    Store(screen, 2, *d.total);
+    ShowField(screen, 2);
+  }
+  return console::HookAnswer::kAccept;
+}
+
+console::HookAnswer ModuleHooks::ValidateField(int screen, std::string& text, int& field, std::int16_t& key) {
+  const console::HookAnswer answer = CheckAndStore(screen, text, field, key);
   // The field then shows its stored value in display form, not the text as
   // typed (a preset chosen with F5 to F9 replaces what was typed).
-  if (result == 0 && field == edited) ShowField(screen, field);
-  return result;
+  if (answer == console::HookAnswer::kAccept) ShowField(screen, field);
+  return answer;
 }
 
-void ShowField(std::int16_t& screen, std::int16_t& field) {
+void ModuleHooks::ShowField(int screen, int field) {
   if (!HasField(screen, field)) return;
   const console::FormField& f = FieldOf(screen, field);
   const std::string& value = f.value;
   std::string shown;
   switch (f.ValueType()) {
-    case kTypeDate:
+    case field_types::kDate:
       shown = format::LongDateText(format::ParseDateText(value), 2, "dma");
       break;
-    case kTypeVariation:
-    case kTypeLineVariation:
+    case field_types::kVariation:
+    case field_types::kLineVariation:
       shown = VariationDisplay(value);
       break;
-    case kTypeAmount:
+    case field_types::kAmount:
       shown = format::FormatAmount("ZZ,ZZZ,ZZ9", format::NumberValue(value));
       break;
-    case kTypeCopies:
-      shown = IsP(value) ? "P  " : format::FormatWithMask("ZZ9", format::NumberValue(value));
+    case field_types::kCopies:
+      shown = IsOneCopyPerOwner(value) ? "P  " : format::FormatWithMask("ZZ9", format::NumberValue(value));
       break;
-    case kTypeReceiptConcept: {
+    case field_types::kReceiptConcept: {
       const double n = format::NumberValue(value);
       const bool known = n >= 0 && n <= 255 && ReadReceiptType(static_cast<std::int16_t>(n));
       shown = value + "  " + (known ? ReceiptDescription() : std::string("*** conc.no def. ***"));
@@ -264,7 +158,7 @@ void ShowField(std::int16_t& screen, std::int16_t& field) {
   Write(f.Row(), static_cast<std::int16_t>(f.CaptionColumn() + f.caption.size()), shown);
 }
 
-void PaintScreen(std::int16_t& screen) {
+void ModuleHooks::PaintScreen(int screen) {
   auto& screens = Forms().forms.screens;
   if (screen < 1 || screen > static_cast<int>(screens.size())) return;
   console::FormScreen& sc = screens[static_cast<std::size_t>(screen - 1)];
@@ -275,15 +169,16 @@ void PaintScreen(std::int16_t& screen) {
           std::string(f.caption.size() + f.value.size() + static_cast<std::size_t>(std::max<int>(0, f.TrailingCells())), ' '));
   }
   if (screen == 2) {
-    const std::string code = format::UnpackDigits(Parameters().PropertyCode);
+    const std::string code = format::UnpackDigits(report_.parameters.PropertyCode);
     const std::string digits = code.size() >= 3 ? code.substr(code.size() - 3) : code;
     std::string title = config::CatalogText("FINCA : ") + digits + " " +
                         format::NameInReadingOrder(PropertyName());
     title.resize(80, ' ');
     // Which page is on show, and how many there are: "2/3" at the end of
     // the title row.
-    if (Budget().Pages > 0) {
-      const std::string page = " " + std::to_string(Budget().Page) + "/" + std::to_string(Budget().Pages);
+    if (report_.budget.Pages > 0) {
+      const std::string page =
+          " " + std::to_string(report_.budget.Page) + "/" + std::to_string(report_.budget.Pages);
       title.replace(title.size() - page.size(), page.size(), page);
     }
     Write(1, 1, title);
@@ -293,7 +188,7 @@ void PaintScreen(std::int16_t& screen) {
     Write(3, 1, "----------------------------- ----------- ----------   ----------   -----------");
     std::string presets;
     for (std::size_t i = 0; i < 5; ++i) {
-      std::string one = "F" + std::to_string(5 + i) + "=" + VariationDisplay(Parameters().ReportOptions[i]);
+      std::string one = "F" + std::to_string(5 + i) + "=" + VariationDisplay(report_.parameters.ReportOptions[i]);
       one.resize(16, ' ');
       presets += one;
     }
@@ -302,31 +197,28 @@ void PaintScreen(std::int16_t& screen) {
   for (int j = 1; j <= std::min<int>(sc.fieldCount, static_cast<int>(sc.fields.size())); ++j) {
     const console::FormField& f = sc.fields[static_cast<std::size_t>(j - 1)];
     if (!f.caption.empty()) Write(f.Row(), f.CaptionColumn(), f.caption);
-    std::int16_t s = screen, jj = static_cast<std::int16_t>(j);
-    ShowField(s, jj);
+    ShowField(screen, j);
   }
 }
 
-void ApplyLookup(std::int16_t& list, std::int16_t& screen, std::int16_t& field) {
+console::HookAnswer ModuleHooks::ApplyLookup(int list, int screen, int& field) {
   std::string text;
   if (list == 1) {
-    const std::string code = format::UnpackDigits(std::string_view(Records().property.data(), 2));
+    const std::string code = format::UnpackDigits(records::Property{report_.areas.For(kPropertiesFile).data()}.Code());
     text = code.size() >= 3 ? code.substr(code.size() - 3) : code;
   } else if (list == 2) {
-    text = format::PlainNumberText(static_cast<std::uint8_t>(Records().receiptType[0]));
+    text = format::PlainNumberText(records::ReceiptType{report_.areas.For(kReceiptTypesFile).data()}.Number());
   } else {
-    return;
+    return console::HookAnswer::kAccept;
   }
-  if (screen == 0 || field == 0) return;
+  if (screen == 0 || field == 0) return console::HookAnswer::kAccept;
   std::int16_t key = 0;
-  if (ValidateField(screen, text, field, key) != 0) {
-    list = 0;
-    return;
-  }
+  if (ValidateField(screen, text, field, key) == console::HookAnswer::kRefuse) return console::HookAnswer::kRefuse;
   ShowField(screen, field);
+  return console::HookAnswer::kAccept;
 }
 
-std::int16_t PrepareList(std::int16_t& list, std::string& startKey, std::string& endKey) {
+console::HookAnswer ModuleHooks::PrepareList(int list, std::string& startKey, std::string& endKey) {
   if (list == 2) {
     startKey = std::string(1, '\x01');
     endKey = std::string(1, static_cast<char>(99));
@@ -334,78 +226,88 @@ std::int16_t PrepareList(std::int16_t& list, std::string& startKey, std::string&
     startKey.clear();
     endKey.clear();
   }
-  return 0;
+  return console::HookAnswer::kAccept;
 }
 
-std::string FormatListLine(std::int16_t& list) {
+std::string ModuleHooks::FormatListLine(int list) {
   if (list == 1) {
-    const std::string code = format::UnpackDigits(std::string_view(Records().property.data(), 2));
+    const std::string code = format::UnpackDigits(records::Property{report_.areas.For(kPropertiesFile).data()}.Code());
     return (code.size() >= 3 ? code.substr(code.size() - 3) : code) + "  " + PropertyName();
   }
   if (list == 2) {
-    std::string number = format::PlainNumberText(static_cast<std::uint8_t>(Records().receiptType[0]));
+    std::string number =
+        format::PlainNumberText(records::ReceiptType{report_.areas.For(kReceiptTypesFile).data()}.Number());
     if (number.size() < 2) number.insert(0, 2 - number.size(), ' ');
     return number + "  " + ReceiptDescription();
   }
   return std::string();
 }
 
-std::int16_t ValidateScreen(std::int16_t& screen, std::int16_t& key) {
-  if (key == kEsc) {
-    if (screen != 2) return 0;
-    console::SetFieldValue(5, 1, "N");
-    console::RunForm(5);
-    return FieldOf(5, 1).value == "S" ? -1 : 0;
+console::HookAnswer ModuleHooks::ValidateScreen(int screen, std::int16_t key) {
+  using console::HookAnswer;
+  switch (ScreenCheckFor(screen, key)) {
+    case ScreenCheck::kLetItEnd:
+      return HookAnswer::kAccept;
+    case ScreenCheck::kAskWhetherToGoOnEditing:
+      return Ask(5, "N") ? HookAnswer::kRefuse : HookAnswer::kAccept;
+    case ScreenCheck::kCheckParameters:
+    case ScreenCheck::kCheckPrintOptions:
+      break;
   }
-  ReportParameters& p = Parameters();
+  // A lock wait on the way can be given up with Esc.
   data::Locks().LockWaitMode = 'P';
-  std::int16_t result = 0;
-  if (screen == 1) {
-    p.ReportDate = format::ParseDateText(FieldOf(1, 1).value);
-    p.PropertyCode = format::PackCode(FieldOf(1, 2).value);
-    for (int i = 0; i < 5; ++i)
-      p.ReportOptions[static_cast<std::size_t>(i)] = HasField(1, 3 + i) ? FieldOf(1, 3 + i).value : std::string();
-    if (data::ReadByKey(kPropertiesFile, 0, p.PropertyCode, 0) != 0) {
-      ShowRefusal(config::CatalogText("FINCA INEXISTENT"));
-      result = -1;
-    } else {
-      const int held = Services().LockBudget ? Services().LockBudget(p.PropertyCode)
-                                             : data::LockKey("PressupH", p.PropertyCode);
-      result = held == 0 ? 0 : -1;
-    }
-  } else if (screen == 3) {
-    auto value = [](int field) { return format::NumberValue(FieldOf(3, field).value); };
-    p.DistributionCopies = static_cast<std::int16_t>(value(1) - (IsP(FieldOf(3, 1).value) ? 1 : 0));
-    p.BudgetCopies = static_cast<std::int16_t>(value(2) - (IsP(FieldOf(3, 2).value) ? 1 : 0));
-    p.UpdatePeriodicity = static_cast<std::int16_t>(value(3));
-    p.UpdateSlot = static_cast<std::int16_t>(value(4));
-    if (!ReadReceiptType(p.UpdateSlot)) {
-      ShowRefusal(config::CatalogText("NO EXISTEIX EL CONCEPTE ") + format::PlainNumberText(p.UpdateSlot));
-      result = -1;
-    } else if (Int16At(Records().receiptType.data() + kReceiptKind) != 0) {
-      ShowRefusal(config::CatalogText("EL CONCEPTE ") + TrimRight(ReceiptDescription()) +
-                  config::CatalogText(" NO ÉS DE TIPUS PROVISIÓ DE FONS"_cp));
-      result = -1;
-    } else {
-      console::SetFieldValue(4, 1, "");
-      console::RunForm(4);
-      result = FieldOf(4, 1).value == "S" ? 0 : -1;
-    }
-  }
+  const bool accepted = screen == 1 ? AcceptParameters() : AcceptPrintOptions();
   data::Locks().LockWaitMode = ' ';
-  return result;
+  return accepted ? HookAnswer::kAccept : HookAnswer::kRefuse;
 }
 
-console::FormHooks ModuleHooks() {
-  console::FormHooks hooks;
-  hooks.PaintScreen = PaintScreen;
-  hooks.ValidateField = ValidateField;
-  hooks.ShowField = ShowField;
-  hooks.ApplyLookup = ApplyLookup;
-  hooks.ValidateScreen = ValidateScreen;
-  hooks.PrepareList = PrepareList;
-  hooks.FormatListLine = FormatListLine;
-  return hooks;
+bool ModuleHooks::Ask(int screen, std::string_view preset) {
+  if (!HasField(screen, 1)) return false;
+  console::SetFieldValue(screen, 1, preset);
+  console::RunForm(screen);
+  return AnsweredYes(FieldOf(screen, 1).value);
+}
+
+bool ModuleHooks::AcceptParameters() {
+  std::array<std::string, 7> fields;
+  for (std::size_t j = 0; j < fields.size(); ++j) fields[j] = ValueOf(1, static_cast<int>(j + 1));
+  const ParameterChoice choice = ReadParameterScreen(fields);
+  ReportParameters& p = report_.parameters;
+  p.ReportDate = choice.ReportDate;
+  p.PropertyCode = choice.PropertyCode;
+  p.ReportOptions = choice.ReportOptions;
+  if (data::ReadByKey(kPropertiesFile, 0, p.PropertyCode, 0) != 0) {
+    ShowRefusal(config::CatalogText("FINCA INEXISTENT"));
+    return false;
+  }
+  // Held until the run loop lets it go; not held when the operator gave up
+  // waiting for another workstation.
+  return data::LockKey("PressupH", p.PropertyCode) == 0;
+}
+
+bool ModuleHooks::AcceptPrintOptions() {
+  std::array<std::string, 4> fields;
+  for (std::size_t j = 0; j < fields.size(); ++j) fields[j] = ValueOf(3, static_cast<int>(j + 1));
+  const PrintOptions options = ReadPrintOptionsScreen(fields);
+  ReportParameters& p = report_.parameters;
+  p.DistributionCopies = options.DistributionCopies;
+  p.BudgetCopies = options.BudgetCopies;
+  p.UpdatePeriodicity = options.UpdatePeriodicity;
+  p.UpdateSlot = options.UpdateSlot;
+  std::optional<std::int16_t> kind;
+  if (ReadReceiptType(p.UpdateSlot)) kind = records::ReceiptType{report_.areas.For(kReceiptTypesFile).data()}.Kind();
+  switch (JudgeReceiptConcept(kind)) {
+    case ReceiptConceptVerdict::kUnknown:
+      ShowRefusal(config::CatalogText("NO EXISTEIX EL CONCEPTE ") + format::PlainNumberText(p.UpdateSlot));
+      return false;
+    case ReceiptConceptVerdict::kNotAFundsProvision:
+      ShowRefusal(config::CatalogText("EL CONCEPTE ") + TrimRight(ReceiptDescription()) +
+                  config::CatalogText(" NO ÉS DE TIPUS PROVISIÓ DE FONS"_cp));
+      return false;
+    case ReceiptConceptVerdict::kConfirmPrinting:
+      break;
+  }
+  return Ask(4, "");
 }
 
 }  // namespace app

@@ -2,56 +2,47 @@
 // page, the print options and the two questions mean.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "app/report.h"
 #include "console/form_input.h"
 
 namespace app {
 
-inline constexpr std::int16_t kReceiptTypesFile = 504;
-inline constexpr std::int16_t kPropertiesFile = 511;
+// What the module's screens mean, for the form input and the look-up
+// lists: screen 1 sets the report's parameters and takes the budget lock,
+// the budget page keeps its totals, screen 3 sets the print options.
+class ModuleHooks final : public console::FormHooks {
+ public:
+  explicit ModuleHooks(Report& report) : report_(report) {}
 
-// What screens 1 and 3 leave for the report.
-struct ReportParameters {
-  std::string ReportDate;    // packed date, 4 bytes
-  std::string PropertyCode;  // packed code, 2 bytes
-  std::array<std::string, 5> ReportOptions;  // the F5..F9 presets
-  std::int16_t DistributionCopies = 0;  // -1: one per owner
-  std::int16_t BudgetCopies = 0;
-  std::int16_t UpdatePeriodicity = 0;   // 0: receipts not touched
-  std::int16_t UpdateSlot = 0;
+  void PaintScreen(int screen) override;
+  console::HookAnswer ValidateField(int screen, std::string& text, int& field, std::int16_t& key) override;
+  void ShowField(int screen, int field) override;
+  console::HookAnswer ApplyLookup(int list, int screen, int& field) override;
+  console::HookAnswer ValidateScreen(int screen, std::int16_t key) override;
+  console::HookAnswer PrepareList(int list, std::string& startKey, std::string& endKey) override;
+  std::string FormatListLine(int list) override;
+
+ private:
+  // The check of one edited field by its value type (CheckField) over the
+  // form's texts; stores what it accepts and the line's budget and total.
+  console::HookAnswer CheckAndStore(int screen, std::string& text, int field, std::int16_t& key);
+  // Screen 1 accepted: the report's parameters, the property, its lock.
+  bool AcceptParameters();
+  // Screen 3 accepted: the print options, the receipt concept, screen 4.
+  bool AcceptPrintOptions();
+  // Runs the question of `screen` (field 1 preset); true for "S".
+  bool Ask(int screen, std::string_view preset);
+  // Reads the receipt type of one concept number into its record area.
+  bool ReadReceiptType(std::int16_t number);
+  std::string ReceiptDescription() const;
+  std::string PropertyName() const;
+
+  Report& report_;
 };
-ReportParameters& Parameters();
-void ResetParameters();
-
-// Record areas of the two files the hooks read; OpenDataFile binds them.
-struct HookRecords {
-  std::array<char, 1024> property{};
-  std::array<char, 256> receiptType{};
-};
-HookRecords& Records();
-
-// What the hooks need from outside the form loop: the working date for a
-// blank date and the budget lock. Defaults: the session's date, LockKey.
-struct HookServices {
-  std::function<std::string()> WorkDate;
-  std::function<int(std::string_view digits)> LockBudget;
-};
-HookServices& Services();
-
-std::int16_t ValidateField(std::int16_t& screen, std::string& text, std::int16_t& field, std::int16_t& key);
-void ShowField(std::int16_t& screen, std::int16_t& field);
-void PaintScreen(std::int16_t& screen);
-void ApplyLookup(std::int16_t& list, std::int16_t& screen, std::int16_t& field);
-std::int16_t ValidateScreen(std::int16_t& screen, std::int16_t& key);
-std::int16_t PrepareList(std::int16_t& list, std::string& startKey, std::string& endKey);
-std::string FormatListLine(std::int16_t& list);
-
-// All of the above as the form input wants them.
-console::FormHooks ModuleHooks();
 
 // A refusal: the message at reference row 12, a beep, and a key to go on.
 void ShowRefusal(const std::string& text);

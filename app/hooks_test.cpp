@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <limits>
 #include <map>
 
-#include "app/budget_state.h"
 #include "config/session.h"
 #include "data/files.h"
 #include "data/notice.h"
@@ -62,12 +62,10 @@ class HooksTest : public ::testing::Test {
     config::ResetSession();
     config::Session().Language = "CAT";
     console::ResetForms();
-    ResetParameters();
-    Services() = {};
     auto r = console::ParseFormFile(Forms5());
     ASSERT_TRUE(r.ok()) << r.error;
     console::Forms().forms = r.forms;
-    console::Forms().hooks = ModuleHooks();
+    console::Forms().hooks = &hooks;
     console::Forms().ui.WriteAt = [this](std::int16_t row, std::int16_t column, std::string_view text) {
       writes[{row, column}] = std::string(text);
     };
@@ -84,21 +82,20 @@ class HooksTest : public ::testing::Test {
   }
   void TearDown() override {
     console::ResetForms();
-    ResetParameters();
-    Services() = {};
     config::ResetSession();
   }
 
-  std::int16_t Validate(int screen, int field, std::string text, std::int16_t key = kEnter) {
-    std::int16_t s = static_cast<std::int16_t>(screen), j = static_cast<std::int16_t>(field);
+  bool Validate(int screen, int field, std::string text, std::int16_t key = kEnter) {
     text = console::FitValue(text, console::Forms().forms.Field(screen, field).value.size());
-    return ValidateField(s, text, j, key);
+    return hooks.ValidateField(screen, text, field, key) == console::HookAnswer::kAccept;
   }
   std::string Value(int screen, int field) { return console::Forms().forms.Field(screen, field).value; }
 
   std::map<std::pair<int, int>, std::string> writes;
   std::deque<std::string> answers;
   RecordingNotice notice;
+  Report report;
+  ModuleHooks hooks{report};
 };
 
 struct FieldCase {
@@ -134,8 +131,7 @@ TEST_F(HooksTest, FieldChecksByType) {
   };
   for (const FieldCase& c : cases) {
     console::SetFieldValue(c.screen, c.field, "");
-    const std::int16_t r = Validate(c.screen, c.field, c.typed);
-    EXPECT_EQ(r == 0, c.accepted) << c.typed;
+    EXPECT_EQ(Validate(c.screen, c.field, c.typed), c.accepted) << c.typed;
     if (c.accepted) {
       EXPECT_EQ(Value(c.screen, c.field), c.stored) << c.typed;
     }
@@ -143,8 +139,8 @@ TEST_F(HooksTest, FieldChecksByType) {
 }
 
 TEST_F(HooksTest, BlankDateBecomesTheWorkingDate) {
-  Services().WorkDate = [] { return format::PackDate(2026, 3, 5); };
-  EXPECT_EQ(Validate(1, 1, ""), 0);
+  config::Session().WorkDate = format::PackDate(2026, 3, 5);
+  EXPECT_TRUE(Validate(1, 1, ""));
   EXPECT_EQ(format::ParseDateText(Value(1, 1)), format::PackDate(2026, 3, 5));
 }
 
@@ -159,14 +155,14 @@ void FillLine(int first, const char* column, const char* spent, const char* vari
 TEST_F(HooksTest, ColumnLetterMovesTheLineInAndOutOfTheTotal) {
   FillLine(3, " ", "300", "", "300");
   console::SetFieldValue(2, 2, "1000");
-  EXPECT_EQ(Validate(2, 4, "b"), 0);
+  EXPECT_TRUE(Validate(2, 4, "b"));
   EXPECT_EQ(Value(2, 4), "B");
   EXPECT_EQ(format::NumberValue(Value(2, 2)), 1300);
-  EXPECT_EQ(Validate(2, 4, "c"), 0);  // another column: still counted once
+  EXPECT_TRUE(Validate(2, 4, "c"));  // another column: still counted once
   EXPECT_EQ(format::NumberValue(Value(2, 2)), 1300);
-  EXPECT_EQ(Validate(2, 4, " "), 0);
+  EXPECT_TRUE(Validate(2, 4, " "));
   EXPECT_EQ(format::NumberValue(Value(2, 2)), 1000);
-  EXPECT_EQ(Validate(2, 4, " "), 0);  // unchanged: no second subtraction
+  EXPECT_TRUE(Validate(2, 4, " "));  // unchanged: no second subtraction
   EXPECT_EQ(format::NumberValue(Value(2, 2)), 1000);
 }
 
@@ -180,7 +176,7 @@ struct VariationCase {
 };
 
 TEST_F(HooksTest, VariationRecomputesTheLineAndTheTotal) {
-  Parameters().ReportOptions = {"3%", "-200", "", "10.5%", "0"};
+  report.parameters.ReportOptions = {"3%", "-200", "", "10.5%", "0"};
   const VariationCase cases[] = {
       {"A", "105%", kEnter, true, 1050, 5050},
       {"A", "1000%", kEnter, false, 1000, 5000},
@@ -196,10 +192,10 @@ TEST_F(HooksTest, VariationRecomputesTheLineAndTheTotal) {
     FillLine(3, c.column, "1000", "", "1000");
     console::SetFieldValue(2, 2, "5000");
     std::int16_t key = c.key;
-    std::int16_t s = 2, j = 6;
+    int field = 6;
     std::string text = console::FitValue(c.typed, 8);
-    const std::int16_t r = ValidateField(s, text, j, key);
-    EXPECT_EQ(r == 0, c.accepted) << c.typed << " key " << c.key;
+    const bool accepted = hooks.ValidateField(2, text, field, key) == console::HookAnswer::kAccept;
+    EXPECT_EQ(accepted, c.accepted) << c.typed << " key " << c.key;
     EXPECT_EQ(format::NumberValue(Value(2, 7)), c.budget) << c.typed << " key " << c.key;
     EXPECT_EQ(format::NumberValue(Value(2, 2)), c.total) << c.typed << " key " << c.key;
     if (c.key != kEnter && c.accepted) {
@@ -208,18 +204,39 @@ TEST_F(HooksTest, VariationRecomputesTheLineAndTheTotal) {
   }
 }
 
+TEST_F(HooksTest, ABudgetPastWhatARecordHoldsStopsAtItsLimit) {
+  constexpr double kMax = std::numeric_limits<std::int32_t>::max();
+  struct Case {
+    const char* spent;
+    const char* typed;
+  } cases[] = {{"2000000000", "110%"}, {"2100000000", "99999999"}};
+  for (const Case& c : cases) {
+    FillLine(3, "A", c.spent, "", c.spent);
+    console::SetFieldValue(2, 2, c.spent);
+    EXPECT_TRUE(Validate(2, 6, c.typed)) << c.typed;
+    EXPECT_EQ(format::NumberValue(Value(2, 7)), kMax) << c.typed;
+    EXPECT_EQ(format::NumberValue(Value(2, 2)), kMax) << c.typed;
+  }
+}
+
 TEST_F(HooksTest, EscOnTheBudgetPageAsksWhetherToGoOn) {
-  std::int16_t s = 2, key = kEsc;
+  using console::HookAnswer;
   answers = {"S"};
-  EXPECT_EQ(ValidateScreen(s, key), -1);  // yes: stay on the page
+  EXPECT_EQ(hooks.ValidateScreen(2, kEsc), HookAnswer::kRefuse);  // yes: stay on the page
   answers = {"N"};
-  EXPECT_EQ(ValidateScreen(s, key), 0);
+  EXPECT_EQ(hooks.ValidateScreen(2, kEsc), HookAnswer::kAccept);
   answers = {"s"};
-  EXPECT_EQ(ValidateScreen(s, key), 0);
-  s = 1;
+  EXPECT_EQ(hooks.ValidateScreen(2, kEsc), HookAnswer::kAccept);
   answers = {"S"};
-  EXPECT_EQ(ValidateScreen(s, key), 0);  // Esc elsewhere just leaves
+  EXPECT_EQ(hooks.ValidateScreen(1, kEsc), HookAnswer::kAccept);  // Esc elsewhere just leaves
   EXPECT_EQ(answers.size(), 1u);
+}
+
+TEST_F(HooksTest, AFormFileWithoutTheQuestionLetsTheBudgetPageEnd) {
+  console::Forms().forms.screens.resize(2);
+  answers = {"S"};
+  EXPECT_EQ(hooks.ValidateScreen(2, kEsc), console::HookAnswer::kAccept);
+  EXPECT_EQ(answers.size(), 1u);  // nothing was asked
 }
 
 TEST_F(HooksTest, UnknownPropertyAndConceptAreRefusedWithTheirMessages) {
@@ -228,8 +245,7 @@ TEST_F(HooksTest, UnknownPropertyAndConceptAreRefusedWithTheirMessages) {
   console::SetFieldValue(1, 1, "01/03/26");
   console::SetFieldValue(1, 2, "7");
   console::SetFieldValue(1, 3, "5%");
-  std::int16_t s = 1, key = kEnter;
-  EXPECT_EQ(ValidateScreen(s, key), -1);
+  EXPECT_EQ(hooks.ValidateScreen(1, kEnter), console::HookAnswer::kRefuse);
   ASSERT_EQ(notice.shown.size(), 1u);
   EXPECT_EQ(notice.shown[0].first, "FINCA INEXISTENT");
   EXPECT_EQ(notice.shown[0].second, 12);
@@ -237,21 +253,20 @@ TEST_F(HooksTest, UnknownPropertyAndConceptAreRefusedWithTheirMessages) {
   EXPECT_EQ(notice.waits, 1);
   EXPECT_EQ(notice.hidden, 1);
   // The parameters were taken all the same.
-  EXPECT_EQ(Parameters().ReportOptions[0], "5%      ");
-  EXPECT_EQ(Parameters().ReportDate, format::PackDate(2026, 3, 1));
+  EXPECT_EQ(report.parameters.ReportOptions[0], "5%      ");
+  EXPECT_EQ(report.parameters.ReportDate, format::PackDate(2026, 3, 1));
 
   console::SetFieldValue(3, 1, "P");
   console::SetFieldValue(3, 2, "2");
   console::SetFieldValue(3, 3, "1");
   console::SetFieldValue(3, 4, "3");
-  s = 3;
-  EXPECT_EQ(ValidateScreen(s, key), -1);
+  EXPECT_EQ(hooks.ValidateScreen(3, kEnter), console::HookAnswer::kRefuse);
   ASSERT_EQ(notice.shown.size(), 2u);
   EXPECT_EQ(notice.shown[1].first, "NO EXISTEIX EL CONCEPTE 3");
-  EXPECT_EQ(Parameters().DistributionCopies, -1);
-  EXPECT_EQ(Parameters().BudgetCopies, 2);
-  EXPECT_EQ(Parameters().UpdatePeriodicity, 1);
-  EXPECT_EQ(Parameters().UpdateSlot, 3);
+  EXPECT_EQ(report.parameters.DistributionCopies, -1);
+  EXPECT_EQ(report.parameters.BudgetCopies, 2);
+  EXPECT_EQ(report.parameters.UpdatePeriodicity, 1);
+  EXPECT_EQ(report.parameters.UpdateSlot, 3);
   EXPECT_EQ(data::Locks().LockWaitMode, ' ');
 }
 
@@ -271,9 +286,8 @@ TEST_F(HooksTest, DisplayForms) {
   };
   for (const Case& c : cases) {
     console::SetFieldValue(c.screen, c.field, c.value);
-    std::int16_t s = static_cast<std::int16_t>(c.screen), j = static_cast<std::int16_t>(c.field);
     writes.clear();
-    ShowField(s, j);
+    hooks.ShowField(c.screen, c.field);
     const auto& f = console::Forms().forms.Field(c.screen, c.field);
     const auto it = writes.find({f.Row(), f.CaptionColumn() + static_cast<int>(f.caption.size())});
     ASSERT_NE(it, writes.end()) << c.value;
@@ -284,11 +298,10 @@ TEST_F(HooksTest, DisplayForms) {
 }
 
 TEST_F(HooksTest, BudgetPageShowsHeadingsPresetsAndBlanksMissingLines) {
-  Parameters().ReportOptions = {"3%", "-200", "", "", ""};
-  Parameters().PropertyCode = format::PackCode("12");
+  report.parameters.ReportOptions = {"3%", "-200", "", "", ""};
+  report.parameters.PropertyCode = format::PackCode("12");
   console::Forms().forms.Screen(2).fieldCount = 7;  // one line on this page
-  std::int16_t s = 2;
-  PaintScreen(s);
+  hooks.PaintScreen(2);
   EXPECT_EQ(writes[std::make_pair(1, 1)].substr(0, 11), "FINCA : 012");
   EXPECT_EQ(writes[std::make_pair(2, 1)].substr(0, 8), "CONCEPTE");
   EXPECT_EQ(writes[std::make_pair(21, 1)].substr(0, 13), "F5=" + format::FormatWithMask("+ZZ9.999 %", 3));
@@ -300,48 +313,43 @@ TEST_F(HooksTest, BudgetPageShowsHeadingsPresetsAndBlanksMissingLines) {
 }
 
 TEST_F(HooksTest, BudgetPageSaysWhichPageIsShown) {
-  Parameters().PropertyCode = format::PackCode("12");
-  std::int16_t s = 2;
-  Budget().Page = 2;
-  Budget().Pages = 3;
-  PaintScreen(s);
+  report.parameters.PropertyCode = format::PackCode("12");
+  report.budget.Page = 2;
+  report.budget.Pages = 3;
+  hooks.PaintScreen(2);
   const std::string title = writes[std::make_pair(1, 1)];
   ASSERT_EQ(title.size(), 80u);
   EXPECT_EQ(title.substr(76), " 2/3");
   EXPECT_EQ(title.substr(0, 11), "FINCA : 012");
-  Budget().Page = 12;
-  Budget().Pages = 12;
-  PaintScreen(s);
+  report.budget.Page = 12;
+  report.budget.Pages = 12;
+  hooks.PaintScreen(2);
   EXPECT_EQ(writes[std::make_pair(1, 1)].substr(74), " 12/12");
-  ResetBudget();
 }
 
 TEST_F(HooksTest, ListRangesAndLines) {
-  std::int16_t list = 2;
   std::string start = "x", end = "y";
-  EXPECT_EQ(PrepareList(list, start, end), 0);
+  EXPECT_EQ(hooks.PrepareList(2, start, end), console::HookAnswer::kAccept);
   EXPECT_EQ(start, std::string(1, '\x01'));
   EXPECT_EQ(end, std::string(1, '\x63'));
-  list = 1;
-  EXPECT_EQ(PrepareList(list, start, end), 0);
+  EXPECT_EQ(hooks.PrepareList(1, start, end), console::HookAnswer::kAccept);
   EXPECT_TRUE(start.empty() && end.empty());
 
-  Records().property.fill(' ');
+  const std::span<char> property = report.areas.For(kPropertiesFile);
+  std::fill(property.begin(), property.end(), ' ');
   const std::string code = format::PackCode("12");
-  std::copy(code.begin(), code.end(), Records().property.begin());
+  std::copy(code.begin(), code.end(), property.begin());
   const std::string name = "GARCIA*JOAN";
-  std::copy(name.begin(), name.end(), Records().property.begin() + 6);
-  EXPECT_EQ(FormatListLine(list), "012  GARCIA*JOAN" + std::string(19, ' '));
-  list = 2;
-  Records().receiptType.fill(' ');
-  Records().receiptType[0] = 3;
-  EXPECT_EQ(FormatListLine(list).substr(0, 6), " 3  " + std::string("  "));
+  std::copy(name.begin(), name.end(), property.begin() + 6);
+  EXPECT_EQ(hooks.FormatListLine(1), "012  GARCIA*JOAN" + std::string(19, ' '));
+  const std::span<char> receiptType = report.areas.For(kReceiptTypesFile);
+  std::fill(receiptType.begin(), receiptType.end(), ' ');
+  receiptType[0] = 3;
+  EXPECT_EQ(hooks.FormatListLine(2).substr(0, 6), " 3  " + std::string("  "));
 
   // The chosen property goes through the field check like a typed code.
-  list = 1;
-  std::int16_t s = 1, j = 2;
-  ApplyLookup(list, s, j);
-  EXPECT_EQ(list, 1);
+  int field = 2;
+  EXPECT_EQ(hooks.ApplyLookup(1, 1, field), console::HookAnswer::kAccept);
   EXPECT_EQ(Value(1, 2), "012 ");
 }
 

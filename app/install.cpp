@@ -1,8 +1,5 @@
 #include "app/install.h"
 
-#include "app/budget.h"
-#include "app/console_steps.h"
-#include "app/listings.h"
 #include "console/calculator.h"
 #include "console/console_ui.h"
 #include "console/data_notices.h"
@@ -13,9 +10,6 @@ void InstallModuleParts() {
   console::InstallConsoleUi();
   console::InstallDataNotices();
   console::InstallLookups();
-  InstallConsoleSteps();
-  InstallBudgetSteps();
-  InstallListingSteps();
 }
 
 }  // namespace app

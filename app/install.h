@@ -1,5 +1,5 @@
-// Puts the module's parts together: the console under the forms and the
-// data layer's notices, and the budget, listing and screen steps of the run.
+// Puts the console under the module: the screen primitives of the forms,
+// the data layer's notices on the message box, and the look-up keys.
 #pragma once
 
 namespace app {

@@ -1,44 +1,37 @@
 // The two listings printed when the operator confirms: the distribution
-// listing (one line per owner, its copies made by the distribution's
-// passes) and the budget listing (the budget lines grouped by column).
+// listing (one line per owner, one copy per pass of the distribution) and
+// the budget listing (the budget lines grouped by column), into the
+// report's print channel.
 #pragma once
 
-#include <cstdint>
-#include <string>
-
-#include "app/budget_state.h"
+#include "app/distribution.h"
+#include "app/report.h"
 #include "app/step_result.h"
 
 namespace app {
 
-struct ListingState {
-  std::int16_t PageNo = 0;
-  std::int32_t ColumnSubtotal = 0;
-  std::int32_t ListingTotal = 0;
-  bool ColumnHeaderDone = false;
+// Reads what the page headers print (the administrator's data) into the
+// report; done by PrintReport before printing.
+void PrepareListings(Report& report);
+
+// The distribution listing: one copy per pass the distribution hands it,
+// each from page 1, its owner lines and, when a page was begun, the
+// adjustment and total rows.
+class DistributionListing final : public DistributionSink {
+ public:
+  explicit DistributionListing(Report& report) : report_(report) {}
+  void PassComputed(const DistributionPass& pass) override;
+
+ private:
+  Report& report_;
 };
-ListingState& Listing();
-
-// Reads what the page headers print (the administrator's data); done by
-// PrintReport before printing.
-void PrepareListings();
-
-// The pieces of the distribution listing, as the distribution calls them.
-void StartDistributionCopy();
-void PrintOwnerLine(const OwnerShares& owner);
-void PrintDistributionTotals(const DistributionTotals& totals);
 
 // Every copy of the budget listing; fails when the working budget cannot be
 // read back.
-StepResult PrintBudgetListing();
+StepResult PrintBudgetListing(Report& report);
 
 // Both listings, in the alternative currency: the distribution (with its
 // receipt update) and then the budget listing. Stops at the first failure.
-StepResult PrintReport();
-
-// Fills the print steps of the run loop and the distribution's printer.
-// Closing the channel shows a refusal naming the print file when it could
-// not be made or written completely.
-void InstallListingSteps();
+StepResult PrintReport(Report& report);
 
 }  // namespace app

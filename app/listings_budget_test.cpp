@@ -17,8 +17,8 @@ class BudgetListingTest : public testing::ListingsFixture {
   void SetUp() override {
     ListingsFixture::SetUp();
     WriteAdministrator("Linia5=FAX 930 000 001\r\nLinia6=ADMINISTRADOR COL.LEGIAT 123\r\nPoblacio=BARCELONA   \r\n");
-    Budget().OwnerCount = 2;
-    Parameters().BudgetCopies = 1;
+    report_.budget.OwnerCount = 2;
+    report_.parameters.BudgetCopies = 1;
   }
   static long CountOf(const std::vector<std::string>& lines, const std::string& line) {
     return std::count(lines.begin(), lines.end(), line);
@@ -28,11 +28,11 @@ class BudgetListingTest : public testing::ListingsFixture {
 TEST_F(BudgetListingTest, SpanishFirstPageFromLetterheadToClosingLine) {
   config::Session().Language = "SPA";
   format::SetLanguage("SPA");
-  Budget().ColumnName[1] = Padded(std::string("SEGÚN COEFICIENTE GENERAL"_cp), 30);
-  Working().Append(records::WorkingLine{"NE", Padded("NETEJA ESCALA", 25), 'A', 200000, "110%", 220000});
-  Working().Append(records::WorkingLine{"PI", Padded("PINTURA", 25), 'A', 0, "500", 500});
-  PrepareListings();
-  PrintBudgetListing();
+  report_.budget.ColumnName[1] = Padded(std::string("SEGÚN COEFICIENTE GENERAL"_cp), 30);
+  report_.working.Append(records::WorkingLine{"NE", Padded("NETEJA ESCALA", 25), 'A', 200000, "110%", 220000});
+  report_.working.Append(records::WorkingLine{"PI", Padded("PINTURA", 25), 'A', 0, "500", 500});
+  PrepareListings(report_);
+  PrintBudgetListing(report_);
   const std::string heading = "GASTOS < A > SEGÚN COEFICIENTE GENERAL      :";
   const std::vector<std::string> expected = {
       "DEVICE",
@@ -90,14 +90,14 @@ TEST_F(BudgetListingTest, SpanishFirstPageFromLetterheadToClosingLine) {
 }
 
 TEST_F(BudgetListingTest, CatalanTitleAndColumnsInLetterOrder) {
-  Budget().ColumnName[1] = Padded("SEGONS COEFICIENT GENERAL", 30);
-  Budget().ColumnName[3] = Padded("ASCENSOR", 30);
+  report_.budget.ColumnName[1] = Padded("SEGONS COEFICIENT GENERAL", 30);
+  report_.budget.ColumnName[3] = Padded("ASCENSOR", 30);
   // Stored out of column order: the listing goes column by column.
-  Working().Append(records::WorkingLine{"AS", Padded("MANTENIMENT ASCENSOR", 25), 'C', 100000, "", 100000});
-  Working().Append(records::WorkingLine{"NE", Padded("NETEJA", 25), 'A', 50000, "", 60000});
-  Fees().LetterheadSetting = "N";
-  PrepareListings();
-  PrintBudgetListing();
+  report_.working.Append(records::WorkingLine{"AS", Padded("MANTENIMENT ASCENSOR", 25), 'C', 100000, "", 100000});
+  report_.working.Append(records::WorkingLine{"NE", Padded("NETEJA", 25), 'A', 50000, "", 60000});
+  report_.fees.LetterheadSetting = "N";
+  PrepareListings(report_);
+  PrintBudgetListing(report_);
   const std::vector<std::string> lines = Lines();
   ASSERT_GE(lines.size(), 12u);
   EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 12),
@@ -121,16 +121,16 @@ TEST_F(BudgetListingTest, CatalanTitleAndColumnsInLetterOrder) {
 }
 
 TEST_F(BudgetListingTest, EveryCopyStartsAtPageOne) {
-  Working().Append(records::WorkingLine{"NE", Padded("NETEJA", 25), 'A', 50000, "", 60000});
+  report_.working.Append(records::WorkingLine{"NE", Padded("NETEJA", 25), 'A', 50000, "", 60000});
   const struct {
     std::int16_t copies;
     long printed;
   } cases[] = {{1, 1}, {3, 3}, {-1, 2}, {0, 0}, {-2, 0}};  // -1: one per owner (two owners)
   for (const auto& c : cases) {
-    ASSERT_TRUE(OpenPrintChannel(""));
-    Parameters().BudgetCopies = c.copies;
-    PrepareListings();
-    PrintBudgetListing();
+    ASSERT_TRUE(report_.channel.Open(""));
+    report_.parameters.BudgetCopies = c.copies;
+    PrepareListings(report_);
+    PrintBudgetListing(report_);
     const std::vector<std::string> lines = Lines();
     EXPECT_EQ(CountOf(lines, " 85 ,PÀGINA    1, 1 "), c.printed) << c.copies;
     EXPECT_EQ(CountOf(lines, " 85 ,PÀGINA    2, 2 "), 0) << c.copies;
@@ -139,12 +139,12 @@ TEST_F(BudgetListingTest, EveryCopyStartsAtPageOne) {
 }
 
 TEST_F(BudgetListingTest, LongColumnBreaksThePageAboveSixtyLines) {
-  Budget().ColumnName[1] = Padded("GENERAL", 30);
+  report_.budget.ColumnName[1] = Padded("GENERAL", 30);
   for (int i = 1; i <= 50; ++i)
-    Working().Append(records::WorkingLine{"L" + std::to_string(i % 10), Padded("LINIA " + std::to_string(i), 25),
+    report_.working.Append(records::WorkingLine{"L" + std::to_string(i % 10), Padded("LINIA " + std::to_string(i), 25),
                                           'A', 1000, "", 1100});
-  PrepareListings();
-  PrintBudgetListing();
+  PrepareListings(report_);
+  PrintBudgetListing(report_);
   const std::vector<std::string> lines = Lines();
   // Page 1 advances 8 header lines (letterhead line 6 included), 4 of titles
   // and 3 of the column heading, so 46 budget lines bring it to 61 and the
@@ -171,9 +171,9 @@ TEST_F(BudgetListingTest, LongColumnBreaksThePageAboveSixtyLines) {
 TEST_F(BudgetListingTest, AmountsInTheAlternativeCurrency) {
   format::SetCurrency("x,P");  // pesetas as the alternative currency
   format::SetCurrency("p");
-  Working().Append(records::WorkingLine{"NE", Padded("NETEJA ESCALA", 25), 'A', 200000, "", 220000});
-  PrepareListings();
-  PrintBudgetListing();
+  report_.working.Append(records::WorkingLine{"NE", Padded("NETEJA ESCALA", 25), 'A', 200000, "", 220000});
+  PrepareListings(report_);
+  PrintBudgetListing(report_);
   const std::vector<std::string> lines = Lines();
   // 2000 and 2200 euros at 166.386: 332772 and 366049 pesetas, no decimals.
   const auto line = std::find(lines.begin(), lines.end(), " 1 ,NETEJA ESCALA            , 0 ");
@@ -195,17 +195,22 @@ TEST_F(BudgetListingTest, SpanishAdjustmentAndTotalRowsOfTheDistribution) {
   t.ColumnOwnerSum[3] = -250;
   t.BudgetTotal = 99750;
   t.OwnersTotal = 99749;
-  SetPageLength(66);
-  PrintDistributionTotals(t);
+  PrepareListings(report_);
+  DistributionPass pass;
+  pass.owners.resize(1);
+  pass.totals = t;
+  DistributionListing(report_).PassComputed(pass);
   const std::string blank(11, ' ');
   const std::vector<std::string> expected = {
-      "DEVICE", "PAGE 66 ", " 5 ,AJUSTE, 0 ", "JUSD", " 15 ,, 0 ", " 15 ,       0'01, 0 ", " 26 ," + blank + ", 0 ",
+      " 5 ,AJUSTE, 0 ", "JUSD", " 15 ,, 0 ", " 15 ,       0'01, 0 ", " 26 ," + blank + ", 0 ",
       " 37 ," + blank + ", 0 ", " 48 ," + blank + ", 0 ", " 59 ," + blank + ", 0 ", " 70 ," + blank + ", 0 ",
       " 81 ," + blank + ", 0 ", " 92 ,       0'01, 1 ", " 16 ," + std::string(87, '-') + ", 1 ", " 5 ,TOTAL, 0 ",
       "JUSD", " 15 ,, 0 ", " 15 ,   1.000'00, 0 ", " 26 ,       0'00, 0 ", " 37 ,      -2'50, 0 ",
       " 48 ,       0'00, 0 ", " 59 ,       0'00, 0 ", " 70 ,       0'00, 0 ", " 81 ,       0'00, 0 ",
       " 92 ,     997'50, 1 ", " 5 ," + std::string(98, '=') + ", 1 "};
-  EXPECT_EQ(Lines(), expected);
+  const std::vector<std::string> lines = Lines();
+  ASSERT_GE(lines.size(), expected.size());
+  EXPECT_EQ(std::vector<std::string>(lines.end() - static_cast<long>(expected.size()), lines.end()), expected);
 }
 
 }  // namespace

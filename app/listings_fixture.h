@@ -10,12 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "app/budget_state.h"
-#include "app/hooks.h"
 #include "app/listings.h"
-#include "app/module.h"
-#include "app/print_channel.h"
-#include "app/working_file.h"
+#include "app/report.h"
 #include "config/session.h"
 #include "config/test_files.h"
 #include "format/cp850.h"
@@ -44,23 +40,19 @@ class ListingsFixture : public ::testing::Test {
                   fs::path(dir_.path()) / "LOCALE" / "REPQUOTA.LNG");
     WriteAdministrator("Linia5=\r\nLinia6=\r\nPoblacio=BARCELONA\r\n");
     format::SetCurrency("a,E");
-    ResetBudget();
-    BudgetState& b = Budget();
+    BudgetState& b = report_.budget;
     b.NextStart = format::PackDate(2025, 1, 1);
     b.NextEnd = format::PackDate(2025, 12, 31);
     for (std::size_t k = 1; k <= kColumns; ++k) b.ColumnName[k] = std::string(30, ' ');
     b.PropertyName = "C.P. PROVENCA, 12";
-    Parameters() = ReportParameters{};
-    Parameters().PropertyCode = format::PackDigits("0007");
-    Parameters().ReportDate = format::PackDate(2024, 11, 15);
-    Fees() = FeeSettings{};
-    Listing() = ListingState{};
-    ASSERT_TRUE(Working().Open());
-    ASSERT_TRUE(OpenPrintChannel(""));
+    report_.parameters.PropertyCode = format::PackDigits("0007");
+    report_.parameters.ReportDate = format::PackDate(2024, 11, 15);
+    ASSERT_TRUE(report_.working.Open());
+    ASSERT_TRUE(report_.channel.Open(""));
   }
   void TearDown() override {
-    ClosePrintChannel();
-    Working().Close();
+    report_.channel.Close();
+    report_.working.Close();
     format::SetCurrency("a,E");
     format::SetLanguage("CAT");
     config::ResetSession();
@@ -75,7 +67,7 @@ class ListingsFixture : public ::testing::Test {
   }
   // The print file's lines without their CR LF, in UTF-8.
   std::vector<std::string> Lines() {
-    ClosePrintChannel();
+    report_.channel.Close();
     std::ifstream in(std::filesystem::path(dir_.path()) / "kitprint.tmp", std::ios::binary);
     std::vector<std::string> lines;
     for (std::string line; std::getline(in, line);) {
@@ -86,6 +78,7 @@ class ListingsFixture : public ::testing::Test {
   }
 
   config::testing::ScratchDir dir_;
+  Report report_;
 };
 
 }  // namespace app::testing

@@ -2,6 +2,8 @@
 
 #include <gmock/gmock.h>
 
+#include <algorithm>
+
 namespace app {
 namespace {
 
@@ -11,8 +13,8 @@ class ListingsTest : public testing::ListingsFixture {
  protected:
   void SetUp() override {
     ListingsFixture::SetUp();
-    Budget().ColumnName[1] = "SEGONS COEFICIENT GENERAL";
-    Budget().ColumnName[2] = Padded("ESCALA", 30);
+    report_.budget.ColumnName[1] = "SEGONS COEFICIENT GENERAL";
+    report_.budget.ColumnName[2] = Padded("ESCALA", 30);
   }
   static std::vector<std::string> From(const std::vector<std::string>& lines, const std::string& first,
                                        std::size_t count) {
@@ -21,6 +23,17 @@ class ListingsTest : public testing::ListingsFixture {
                                      lines.begin() + static_cast<long>(std::min(lines.size(), i + count))};
     ADD_FAILURE() << "no line \"" << first << "\"";
     return {};
+  }
+  // One copy of the distribution listing for `owners` with `totals`.
+  void PrintCopy(std::vector<OwnerShares> owners, const DistributionTotals& totals = {}) {
+    DistributionPass pass;
+    pass.owners = std::move(owners);
+    pass.totals = totals;
+    DistributionListing(report_).PassComputed(pass);
+  }
+  // The last `count` lines.
+  static std::vector<std::string> Tail(const std::vector<std::string>& lines, std::size_t count) {
+    return {lines.end() - static_cast<long>(std::min(count, lines.size())), lines.end()};
   }
   OwnerShares Owner() {
     OwnerShares o;
@@ -37,9 +50,8 @@ class ListingsTest : public testing::ListingsFixture {
 };
 
 TEST_F(ListingsTest, DistributionFirstPageWithLetterhead) {
-  PrepareListings();
-  StartDistributionCopy();
-  PrintOwnerLine(Owner());
+  PrepareListings(report_);
+  PrintCopy({Owner()});
   const std::vector<std::string> expected = {
       "DEVICE",
       "PAGE 66 ",
@@ -96,15 +108,16 @@ TEST_F(ListingsTest, DistributionFirstPageWithLetterhead) {
       " 114 ,      20'28, 0 ",
       " 125 ,     -60'83, 1 ",
   };
-  EXPECT_EQ(Lines(), expected);
+  const std::vector<std::string> lines = Lines();
+  ASSERT_GT(lines.size(), expected.size());
+  EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + static_cast<long>(expected.size())), expected);
+  EXPECT_EQ(lines[expected.size()], " 5 ,AJUST, 0 ");  // the totals follow the last owner
 }
 
 TEST_F(ListingsTest, FirstPageWithoutLetterheadAndLaterPages) {
-  Fees().LetterheadSetting = "N";
-  PrepareListings();
-  StartDistributionCopy();
-  PrintOwnerLine(Owner());
-  for (int i = 0; i < 60; ++i) PrintOwnerLine(Owner());
+  report_.fees.LetterheadSetting = "N";
+  PrepareListings(report_);
+  PrintCopy(std::vector<OwnerShares>(61, Owner()));
   const std::vector<std::string> lines = Lines();
   EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 6),
             (std::vector<std::string>{"DEVICE", "PAGE 66 ", "*@e", "JUSD", " 85 ,PÀGINA    1, 9 ", "JUSA"}));
@@ -123,6 +136,7 @@ TEST_F(ListingsTest, FirstPageWithoutLetterheadAndLaterPages) {
 }
 
 TEST_F(ListingsTest, AdjustmentAndTotalRows) {
+  PrepareListings(report_);
   DistributionTotals t;
   t.ColumnBudget[1] = 120000;
   t.ColumnOwnerSum[1] = 120000;
@@ -130,29 +144,41 @@ TEST_F(ListingsTest, AdjustmentAndTotalRows) {
   t.ColumnOwnerSum[2] = 999;
   t.BudgetTotal = 121000;
   t.OwnersTotal = 120999;
-  SetPageLength(66);
-  PrintDistributionTotals(t);
+  PrintCopy({Owner()}, t);
   const std::vector<std::string> expected = {
-      "DEVICE", "PAGE 66 ", " 5 ,AJUST, 0 ", "JUSD", " 15 ,, 0 ", " 15 ,           , 0 ", " 26 ,       0'01, 0 ",
+      " 125 ,     -60'83, 1 ", " 5 ,AJUST, 0 ", "JUSD", " 15 ,, 0 ", " 15 ,           , 0 ", " 26 ,       0'01, 0 ",
       " 37 ,           , 0 ", " 48 ,           , 0 ", " 59 ,           , 0 ", " 70 ,           , 0 ",
       " 81 ,           , 0 ", " 92 ,       0'01, 1 ", " 16 ," + std::string(87, '-') + ", 1 ",
       " 5 ,TOTAL, 0 ", "JUSD", " 15 ,, 0 ", " 15 ,   1.200'00, 0 ", " 26 ,      10'00, 0 ",
       " 37 ,       0'00, 0 ", " 48 ,       0'00, 0 ", " 59 ,       0'00, 0 ", " 70 ,       0'00, 0 ",
       " 81 ,       0'00, 0 ", " 92 ,   1.210'00, 1 ", " 5 ," + std::string(98, '=') + ", 1 "};
-  EXPECT_EQ(Lines(), expected);
+  EXPECT_EQ(Tail(Lines(), expected.size()), expected);
+}
+
+TEST_F(ListingsTest, EveryCopyStartsAtPageOneAndACopyWithoutOwnersPrintsNothing) {
+  PrepareListings(report_);
+  PrintCopy({});
+  EXPECT_EQ(Lines(), (std::vector<std::string>{"DEVICE"}));
+  ASSERT_TRUE(report_.channel.Open(""));
+  PrintCopy({Owner()});
+  PrintCopy({Owner(), Owner()});
+  const std::vector<std::string> lines = Lines();
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), " 85 ,PÀGINA    1, 1 "), 2);
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), " 5 ,AJUST, 0 "), 2);
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), " 1 ,003, 0 "), 3);
 }
 
 TEST_F(ListingsTest, BudgetListingLinesSubtotalsTotalAndClosingLine) {
-  Fees().LetterheadSetting = "N";
-  ASSERT_TRUE(Working().Open());
+  report_.fees.LetterheadSetting = "N";
+  ASSERT_TRUE(report_.working.Open());
   records::WorkingLine painting{"PI", Padded("PINTURA", 25), 'B', 0, "500", 500};
   records::WorkingLine cleaning{"NE", Padded("NETEJA ESCALA", 25), 'B', 200000, "110%", 220000};
   records::WorkingLine none{"JA", Padded("JARDINERIA", 25), 'C', 1000, "-1000", 0};  // budget 0: left out
   records::WorkingLine loose{"RE", Padded("REPARACIONS", 25), ' ', 1000, "", 1000};   // no column: left out
-  for (const auto& l : {painting, cleaning, none, loose}) Working().Append(l);
-  Parameters().BudgetCopies = 1;
-  PrepareListings();
-  PrintBudgetListing();
+  for (const auto& l : {painting, cleaning, none, loose}) report_.working.Append(l);
+  report_.parameters.BudgetCopies = 1;
+  PrepareListings(report_);
+  PrintBudgetListing(report_);
   const std::vector<std::string> lines = Lines();
   EXPECT_EQ(From(lines, " 1 ,, 1 ", 24),
             (std::vector<std::string>{
@@ -173,20 +199,19 @@ TEST_F(ListingsTest, BudgetListingLinesSubtotalsTotalAndClosingLine) {
 }
 
 TEST_F(ListingsTest, NothingToBudgetPrintsNothing) {
-  ASSERT_TRUE(Working().Open());
-  Working().Append(records::WorkingLine{"RE", "REPARACIONS", ' ', 1000, "", 1000});
-  Parameters().BudgetCopies = 2;
-  PrintBudgetListing();
+  ASSERT_TRUE(report_.working.Open());
+  report_.working.Append(records::WorkingLine{"RE", "REPARACIONS", ' ', 1000, "", 1000});
+  report_.parameters.BudgetCopies = 2;
+  PrintBudgetListing(report_);
   EXPECT_EQ(Lines(), (std::vector<std::string>{"DEVICE"}));
 }
 
 TEST_F(ListingsTest, SpanishTexts) {
   config::Session().Language = "SPA";
   format::SetLanguage("SPA");
-  Budget().ColumnName[1] = "SEGÚN COEFICIENTE GENERAL"_cp;
-  PrepareListings();
-  StartDistributionCopy();
-  PrintOwnerLine(Owner());
+  report_.budget.ColumnName[1] = "SEGÚN COEFICIENTE GENERAL"_cp;
+  PrepareListings(report_);
+  PrintCopy({Owner()});
   const std::vector<std::string> lines = Lines();
   EXPECT_EQ(lines[5], " 85 ,PÁGINA    1, 1 ");
   EXPECT_EQ(From(lines, "JUSA", 6),

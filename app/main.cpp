@@ -8,6 +8,7 @@
 
 #include "app/install.h"
 #include "app/module.h"
+#include "app/report.h"
 #include "platform/curses_terminal.h"
 #include "platform/fixed_screen.h"
 #include "platform/scripted_terminal.h"
@@ -115,9 +116,10 @@ int main(int argc, char** argv) {
   app::InstallModuleParts();
 
   int status = 0;
-  std::string reason;
+  std::string reason, startProblem;
+  app::Report report;
   try {
-    status = app::RunModule();
+    status = app::RunModule(report, startProblem);
   } catch (const platform::SessionEnded& end) {
     status = end.exitStatus;
     reason = end.reason;
@@ -126,7 +128,7 @@ int main(int argc, char** argv) {
   terminal.reset();  // the real terminal is given back before anything is written
   // Said on the screen already; said again where it stays once the
   // terminal is given back.
-  if (!app::StartProblem().empty()) std::fprintf(stderr, "repquota: %s\n", app::StartProblem().c_str());
+  if (!startProblem.empty()) std::fprintf(stderr, "repquota: %s\n", startProblem.c_str());
   if (!reason.empty()) std::fprintf(stderr, "%s\n", reason.c_str());
   return status;
 }

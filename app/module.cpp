@@ -2,10 +2,9 @@
 
 #include <unistd.h>
 
-#include <map>
-
 #include "app/clean_up.h"
 #include "app/hooks.h"
+#include "app/report_screen.h"
 #include "app/run.h"
 #include "app/saved_file.h"
 #include "config/catalog.h"
@@ -23,17 +22,6 @@
 
 namespace app {
 namespace {
-
-std::map<std::int16_t, std::span<char>>& Areas() {
-  static std::map<std::int16_t, std::span<char>> areas;
-  return areas;
-}
-
-// Areas for the files nobody registered: reads still land somewhere sized.
-std::span<char> SpareArea(std::int16_t fileId) {
-  static std::map<std::int16_t, std::array<char, 1024>> spare;
-  return spare[fileId];
-}
 
 float Rate(std::string_view section) {
   const std::string file = config::Session().RootDir + "Vora.ini";
@@ -53,45 +41,24 @@ std::string FormFileMessage(const std::string& path, bool missing) {
   return text("EL FITXER DE PANTALLES ", " NO ES POT LLEGIR", " ESTÀ MALMÈS"_cp);
 }
 
-std::string& StartProblemText() {
-  static std::string text;
-  return text;
-}
-
 }  // namespace
 
-const std::string& StartProblem() { return StartProblemText(); }
-
-FeeSettings& Fees() {
-  static FeeSettings fees;
-  return fees;
-}
-
-void ReadFeeSettings() {
-  FeeSettings& f = Fees();
+FeeSettings ReadFeeSettings() {
+  FeeSettings f;
   f.LetterheadSetting = config::ReadIniValue(config::Session().RootDir + "Vora.ini", "Rebut", "Membret");
   f.VatRate = {Rate("Iva0"), Rate("Iva1")};
   f.WithholdingRate = {Rate("Ret0"), Rate("Ret1")};
+  return f;
 }
 
-void SetRecordArea(std::int16_t fileId, std::span<char> area) { Areas()[fileId] = area; }
-
-std::span<char> RecordArea(std::int16_t fileId) {
-  auto it = Areas().find(fileId);
-  if (it != Areas().end()) return it->second;
-  if (fileId == kReceiptTypesFile) return Records().receiptType;
-  if (fileId == kPropertiesFile) return Records().property;
-  return SpareArea(fileId);
-}
-
-std::string PrepareModule() {
-  StartProblemText().clear();
+std::string PrepareModule(std::string& detail) {
+  detail.clear();
   config::LoadSession();
   const config::SessionSettings& session = config::Session();
   if (!session.RootDir.empty()) {
     const std::string root = platform::HostPathOrRaw(session.RootDir);
     if (::chdir(root.c_str()) != 0) {
-      StartProblemText() = "the suite root " + session.RootDir + " (KITROOT) cannot be entered";
+      detail = "the suite root " + session.RootDir + " (KITROOT) cannot be entered";
       return "The suite root " + session.RootDir + " cannot be entered.";
     }
   }
@@ -105,25 +72,20 @@ std::string PrepareModule() {
   console::FormFileResult forms = console::LoadFormFile(session.RootDir, kModuleName);
   if (!forms.ok()) {
     // The technical detail, for standard error once the terminal is back.
-    StartProblemText() = forms.error;
+    detail = forms.error;
     if (session.RootDir.empty())
-      StartProblemText().insert(0, "KITROOT is not set (it names the suite root, for example KITROOT=/srv/kit/): ");
+      detail.insert(0, "KITROOT is not set (it names the suite root, for example KITROOT=/srv/kit/): ");
     return FormFileMessage(session.RootDir + "FORMS\\" + std::string(kModuleName) + ".JPN", forms.missing);
   }
   console::FormState& state = console::Forms();
   state.forms = std::move(forms.forms);
-  state.hooks = ModuleHooks();
   state.helpTopic = session.MenuName;
   SetStartDefaults();
   return std::string();
 }
 
-void OpenModuleFiles() {
-  for (const DataFileName& file : kDataFiles) data::OpenDataFile(file.id, file.name, RecordArea(file.id));
-}
-
-int RunModule() {
-  const std::string problem = PrepareModule();
+int RunModule(Report& report, std::string& startProblem) {
+  const std::string problem = PrepareModule(startProblem);
   // The window stack is shared with the other programs of the workstation:
   // however this run ends, it leaves the file as it found it.
   CleanUp windowStack([saved = SavedFile(console::WindowStackPath())] { saved.PutBack(); });
@@ -137,9 +99,12 @@ int RunModule() {
     return 1;
   }
   CleanUp closeFiles([] { data::ResetDataFiles(); });
-  OpenModuleFiles();
-  ReadFeeSettings();
-  const bool allWell = RunReport();
+  OpenModuleFiles(report.areas);
+  report.fees = ReadFeeSettings();
+  ModuleHooks hooks(report);
+  console::ScopedFormHooks installed(hooks);
+  ConsoleReportScreen screen;
+  const bool allWell = RunReport(report, screen);
   closeFiles.RunNow();
   return allWell ? 0 : platform::kExitFailure;
 }

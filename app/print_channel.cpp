@@ -2,60 +2,17 @@
 
 #include <cctype>
 #include <cstdlib>
-#include <memory>
 
 #include "config/session.h"
-#include "platform/file_system.h"
 #include "platform/host_path.h"
 
 namespace app {
 namespace {
 
-// Lines gather here and go to the file in large writes.
+// Lines gather in memory and go to the file in large writes.
 constexpr std::size_t kFlushBytes = 64 * 1024;
 
-struct Channel {
-  std::unique_ptr<platform::File> file;
-  std::string pending;
-  std::uint64_t written = 0;
-  // A print file that could not be made or written completely; the run
-  // must not hand a cut listing to the print program as if it were whole.
-  bool failed = false;
-  std::string failure;  // the system's reason for the first failure
-};
-Channel& TheChannel() {
-  static Channel channel;
-  return channel;
-}
-
 std::string PrintFilePath() { return platform::HostPathOrRaw(config::Session().TempDir + "kitprint.tmp"); }
-
-void NoteFailure(const platform::FileStatus& status) {
-  Channel& c = TheChannel();
-  if (!c.failed) c.failure = status.Describe();
-  c.failed = true;
-}
-
-void FlushPending() {
-  Channel& c = TheChannel();
-  if (!c.file || c.pending.empty()) return;
-  if (!c.failed) {
-    const platform::FileStatus status = c.file->WriteAt(c.written, c.pending);
-    if (status.ok())
-      c.written += c.pending.size();
-    else
-      NoteFailure(status);
-  }
-  c.pending.clear();
-}
-
-void WriteRecord(std::string_view line) {
-  Channel& c = TheChannel();
-  if (!c.file) return;
-  c.pending.append(line);
-  c.pending.append("\r\n");
-  if (c.pending.size() >= kFlushBytes) FlushPending();
-}
 
 std::string NormalisedJustification(std::string_view code) {
   const std::size_t first = code.find_first_not_of(' ');
@@ -83,26 +40,44 @@ std::string NormalisedJustification(std::string_view code) {
   }
 }
 
-}  // namespace
-
-PrintChannelState& PrintChannel() {
-  static PrintChannelState state;
-  return state;
-}
-
+// A number as the print file writes it: " 10 ", "-3 ".
 std::string PrintedNumber(long value) {
   return (value < 0 ? "-" : " ") + std::to_string(std::labs(value)) + " ";
 }
 
-bool OpenPrintChannel(std::string_view device) {
-  ClosePrintChannel();
-  PrintChannel() = PrintChannelState{};
-  Channel& c = TheChannel();
-  c = Channel{};
+}  // namespace
+
+void PrintChannel::NoteFailure(const platform::FileStatus& status) {
+  if (!failed_) failure_ = status.Describe();
+  failed_ = true;
+}
+
+void PrintChannel::FlushPending() {
+  if (!file_ || pending_.empty()) return;
+  if (!failed_) {
+    const platform::FileStatus status = file_->WriteAt(written_, pending_);
+    if (status.ok())
+      written_ += pending_.size();
+    else
+      NoteFailure(status);
+  }
+  pending_.clear();
+}
+
+void PrintChannel::WriteRecord(std::string_view line) {
+  if (!file_) return;
+  pending_.append(line);
+  pending_.append("\r\n");
+  if (pending_.size() >= kFlushBytes) FlushPending();
+}
+
+bool PrintChannel::Open(std::string_view device) {
+  Close();
+  *this = PrintChannel{};
   const std::string path = PrintFilePath();
   platform::FileStatus status;
-  c.file = platform::OpenFile(path, platform::kOpenCreate | platform::kOpenTruncate, status);
-  if (!c.file) {
+  file_ = platform::OpenFile(path, platform::kOpenCreate | platform::kOpenTruncate, status);
+  if (!file_) {
     // An earlier run's listing left behind would be printed again as this one.
     platform::CurrentFileSystem().Remove(path);
     NoteFailure(status);
@@ -112,61 +87,52 @@ bool OpenPrintChannel(std::string_view device) {
   return true;
 }
 
-void ClosePrintChannel() {
-  Channel& c = TheChannel();
-  if (!c.file) return;
+void PrintChannel::Close() {
+  if (!file_) return;
   FlushPending();
   // A full disk on delayed-allocation file systems shows only here.
-  if (const platform::FileStatus status = c.file->Close(); !status.ok()) NoteFailure(status);
-  c.file.reset();
+  if (const platform::FileStatus status = file_->Close(); !status.ok()) NoteFailure(status);
+  file_.reset();
 }
 
-void DiscardPrintChannel() {
-  Channel& c = TheChannel();
-  c.pending.clear();
-  if (c.file) c.file->Close();
-  c.file.reset();
-  PrintChannel() = PrintChannelState{};
+void PrintChannel::Discard() {
+  pending_.clear();
+  if (file_) file_->Close();
+  file_.reset();
+  pageLength_ = lineCount_ = columnCount_ = 0;
   // What was printed so far is not the listing the operator asked for.
   platform::CurrentFileSystem().Remove(PrintFilePath());
 }
 
-bool PrintChannelFailed() { return TheChannel().failed; }
-
-std::string PrintChannelFailure() { return TheChannel().failure; }
-
-bool PrintChannelOpen() { return TheChannel().file != nullptr; }
-
-void SetPageLength(std::int16_t lines) {
+void PrintChannel::SetPageLength(std::int16_t lines) {
   WriteRecord("PAGE" + PrintedNumber(lines));
-  PrintChannel().PageLength = lines;
-  PrintChannel().LineCount = 0;
-  PrintChannel().ColumnCount = 0;
+  pageLength_ = lines;
+  lineCount_ = 0;
+  columnCount_ = 0;
 }
 
-std::string SetJustification(std::string_view code) {
+std::string PrintChannel::SetJustification(std::string_view code) {
   std::string written = NormalisedJustification(code);
   WriteRecord("JUS" + written);
   return written;
 }
 
-void SendPrintCommand(std::string_view text) { WriteRecord("*" + std::string(text)); }
+void PrintChannel::SendPrintCommand(std::string_view text) { WriteRecord("*" + std::string(text)); }
 
-void PrintLine(std::int16_t column, std::string_view shown, std::int16_t advance) {
+void PrintChannel::PrintLine(std::int16_t column, std::string_view shown, std::int16_t advance) {
   std::string text(shown);
   for (char& c : text) {
     const auto b = static_cast<unsigned char>(c);
     if (b <= 31 || b == 127 || b == 255) c = ' ';
   }
-  PrintChannelState& s = PrintChannel();
-  if (s.LineCount >= s.PageLength) SetPageLength(s.PageLength);
+  if (lineCount_ >= pageLength_) SetPageLength(pageLength_);
   WriteRecord(PrintedNumber(column) + "," + text + "," + PrintedNumber(advance));
   if (advance != 0) {
-    s.LineCount = static_cast<std::int16_t>(s.LineCount + advance);
-    s.ColumnCount = 0;
+    lineCount_ = static_cast<std::int16_t>(lineCount_ + advance);
+    columnCount_ = 0;
   } else {
-    if (column != 0) s.ColumnCount = column;
-    s.ColumnCount = static_cast<std::int16_t>(s.ColumnCount + static_cast<int>(text.size()));
+    if (column != 0) columnCount_ = column;
+    columnCount_ = static_cast<std::int16_t>(columnCount_ + static_cast<int>(text.size()));
   }
 }
 

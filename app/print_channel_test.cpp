@@ -19,30 +19,31 @@ class PrintChannelTest : public ::testing::Test {
   void SetUp() override {
     config::ResetSession();
     config::Session().TempDir = dir_.path() + "/";
-    ASSERT_TRUE(OpenPrintChannel("PANTALLA"));
+    ASSERT_TRUE(channel.Open("PANTALLA"));
   }
   void TearDown() override {
-    ClosePrintChannel();
+    channel.Close();
     config::ResetSession();
   }
   std::string File() {
-    ClosePrintChannel();
+    channel.Close();
     std::ifstream in(dir_ / "kitprint.tmp", std::ios::binary);
     std::ostringstream s;
     s << in.rdbuf();
     return s.str();
   }
   config::testing::ScratchDir dir_;
+  PrintChannel channel;
 };
 
 TEST_F(PrintChannelTest, WritesEveryKindOfLine) {
-  SetPageLength(66);
-  EXPECT_EQ(SetJustification("  right"), "D");
-  SendPrintCommand("@e");
+  channel.SetPageLength(66);
+  EXPECT_EQ(channel.SetJustification("  right"), "D");
+  channel.SendPrintCommand("@e");
   const std::string text = "TOTAL";
-  PrintLine(10, text, 1);
+  channel.PrintLine(10, text, 1);
   EXPECT_EQ(text, "TOTAL");  // the caller's text is left alone
-  PrintLine(-3, "", 0);
+  channel.PrintLine(-3, "", 0);
   EXPECT_EQ(File(), "DEVICEPANTALLA\r\nPAGE 66 \r\nJUSD\r\n*@e\r\n 10 ,TOTAL, 1 \r\n-3 ,, 0 \r\n");
 }
 
@@ -52,61 +53,60 @@ TEST_F(PrintChannelTest, JustificationCodes) {
       {"", "E"},        {"N 84 \\.\\", "N 84 \\.\\"},  {"n-12 \\,\\ tail", "N 12 \\,\\"},
   };
   for (const auto& [argument, written] : cases) {
-    EXPECT_EQ(SetJustification(argument), written) << argument;
+    EXPECT_EQ(channel.SetJustification(argument), written) << argument;
   }
 }
 
 TEST_F(PrintChannelTest, CleansTextAndCountsColumnsAndLines) {
-  SetPageLength(3);
-  PrintLine(1, std::string("A\tB\xff\x85\xe0", 6), 0);
-  PrintLine(10, "XY", 0);
-  PrintLine(0, "ABC", 0);
-  EXPECT_EQ(PrintChannel().ColumnCount, 15);
-  PrintLine(0, "", 1);
-  EXPECT_EQ(PrintChannel().ColumnCount, 0);
-  PrintLine(1, "2", 1);
-  PrintLine(1, "3", 1);
-  EXPECT_EQ(PrintChannel().LineCount, 3);
-  PrintLine(1, "4", 1);  // overflows: a new page line first
-  EXPECT_EQ(PrintChannel().LineCount, 1);
+  channel.SetPageLength(3);
+  channel.PrintLine(1, std::string("A\tB\xff\x85\xe0", 6), 0);
+  channel.PrintLine(10, "XY", 0);
+  channel.PrintLine(0, "ABC", 0);
+  EXPECT_EQ(channel.ColumnCount(), 15);
+  channel.PrintLine(0, "", 1);
+  EXPECT_EQ(channel.ColumnCount(), 0);
+  channel.PrintLine(1, "2", 1);
+  channel.PrintLine(1, "3", 1);
+  EXPECT_EQ(channel.LineCount(), 3);
+  channel.PrintLine(1, "4", 1);  // overflows: a new page line first
+  EXPECT_EQ(channel.LineCount(), 1);
   EXPECT_EQ(File(),
             "DEVICEPANTALLA\r\nPAGE 3 \r\n 1 ,A B \x85\xe0, 0 \r\n 10 ,XY, 0 \r\n 0 ,ABC, 0 \r\n 0 ,, 1 \r\n"
             " 1 ,2, 1 \r\n 1 ,3, 1 \r\nPAGE 3 \r\n 1 ,4, 1 \r\n");
 }
 
 TEST_F(PrintChannelTest, WithoutPageLengthEveryLineStartsAPage) {
-  PrintLine(1, "A", 1);
-  PrintLine(1, "B", 1);
+  channel.PrintLine(1, "A", 1);
+  channel.PrintLine(1, "B", 1);
   EXPECT_EQ(File(), "DEVICEPANTALLA\r\nPAGE 0 \r\n 1 ,A, 1 \r\nPAGE 0 \r\n 1 ,B, 1 \r\n");
 }
 
 TEST_F(PrintChannelTest, AFullDiskIsReportedWhenTheFileIsClosed) {
-  EXPECT_FALSE(PrintChannelFailed());
-  ClosePrintChannel();
+  EXPECT_FALSE(channel.Failed());
+  channel.Close();
   std::filesystem::remove(dir_ / "kitprint.tmp");
   std::filesystem::create_symlink("/dev/full", dir_ / "kitprint.tmp");
-  ASSERT_TRUE(OpenPrintChannel("PANTALLA"));
-  SetPageLength(66);
-  PrintLine(1, "TOTAL", 1);
-  ClosePrintChannel();
-  EXPECT_TRUE(PrintChannelFailed());
+  ASSERT_TRUE(channel.Open("PANTALLA"));
+  channel.SetPageLength(66);
+  channel.PrintLine(1, "TOTAL", 1);
+  channel.Close();
+  EXPECT_TRUE(channel.Failed());
   // The next good open starts clean.
   std::filesystem::remove(dir_ / "kitprint.tmp");
-  ASSERT_TRUE(OpenPrintChannel("PANTALLA"));
-  ClosePrintChannel();
-  EXPECT_FALSE(PrintChannelFailed());
+  ASSERT_TRUE(channel.Open("PANTALLA"));
+  channel.Close();
+  EXPECT_FALSE(channel.Failed());
 }
 
 TEST_F(PrintChannelTest, APrintFileThatCannotBeMadeLeavesNoOldListingBehind) {
-  ClosePrintChannel();
+  channel.Close();
   std::filesystem::remove(dir_ / "kitprint.tmp");
   // A name that cannot be opened for writing: a link into a missing folder.
   std::filesystem::create_symlink(dir_ / "missing/kitprint.tmp", dir_ / "kitprint.tmp");
-  EXPECT_FALSE(OpenPrintChannel("PANTALLA"));
-  EXPECT_TRUE(PrintChannelFailed());
-  EXPECT_FALSE(PrintChannelOpen());
-  SetPageLength(66);  // writing to a closed channel is harmless
-  PrintLine(1, "TOTAL", 1);
+  EXPECT_FALSE(channel.Open("PANTALLA"));
+  EXPECT_TRUE(channel.Failed());
+  channel.SetPageLength(66);  // writing to a closed channel is harmless
+  channel.PrintLine(1, "TOTAL", 1);
   EXPECT_FALSE(std::filesystem::is_symlink(dir_ / "kitprint.tmp"));
   EXPECT_FALSE(std::filesystem::exists(dir_ / "kitprint.tmp"));
 }
@@ -135,32 +135,31 @@ class FailingPrintFile : public platform::FileSystemWrapper {
 };
 
 TEST_F(PrintChannelTest, FailuresThroughTheFileSystemAreReportedAtCloseWithTheirReason) {
-  ClosePrintChannel();
+  channel.Close();
   FailingPrintFile fs;
   platform::ScopedFileSystem scoped(fs);
   fs.failWrites = true;
-  ASSERT_TRUE(OpenPrintChannel("PANTALLA"));
-  SetPageLength(66);
-  PrintLine(1, "TOTAL", 1);
-  ClosePrintChannel();
-  EXPECT_TRUE(PrintChannelFailed());
-  EXPECT_EQ(PrintChannelFailure(), "No space left on device");
+  ASSERT_TRUE(channel.Open("PANTALLA"));
+  channel.SetPageLength(66);
+  channel.PrintLine(1, "TOTAL", 1);
+  channel.Close();
+  EXPECT_TRUE(channel.Failed());
+  EXPECT_EQ(channel.Failure(), "No space left on device");
 
   // A print file that cannot be made leaves no earlier listing behind.
   fs.failWrites = false;
   dir_.Write("kitprint.tmp", "DEVICE\r\nan earlier listing\r\n");
   fs.openError = EACCES;
-  EXPECT_FALSE(OpenPrintChannel("PANTALLA"));
-  EXPECT_TRUE(PrintChannelFailed());
-  EXPECT_EQ(PrintChannelFailure(), "Permission denied");
+  EXPECT_FALSE(channel.Open("PANTALLA"));
+  EXPECT_TRUE(channel.Failed());
+  EXPECT_EQ(channel.Failure(), "Permission denied");
   EXPECT_FALSE(std::filesystem::exists(dir_ / "kitprint.tmp"));
 }
 
 TEST_F(PrintChannelTest, ADiscardedListingLeavesNoPrintFile) {
-  SetPageLength(66);
-  PrintLine(1, "PART OF A LISTING", 1);
-  DiscardPrintChannel();
-  EXPECT_FALSE(PrintChannelOpen());
+  channel.SetPageLength(66);
+  channel.PrintLine(1, "PART OF A LISTING", 1);
+  channel.Discard();
   EXPECT_FALSE(std::filesystem::exists(dir_ / "kitprint.tmp"));
 }
 

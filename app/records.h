@@ -52,6 +52,14 @@ struct Property {
   std::string TaxId() const { return TextAt(r + 368, 17); }
 };
 
+// Receipt types ("DADES\\THRebut").
+struct ReceiptType {
+  const char* r;
+  int Number() const { return static_cast<unsigned char>(r[0]); }  // the key byte
+  std::string Description() const { return TextAt(r + 1, 20); }
+  std::int16_t Kind() const { return Int16At(r + 21); }  // 0: a provision of funds
+};
+
 // The owner number: the last three digits of the unpacked eight-digit owner
 // key; 0 when they are not digits (a damaged key).
 inline std::int16_t OwnerNumber(std::string_view ownerKey) {

@@ -1,7 +1,9 @@
 #include "app/run.h"
 
+#include "app/budget.h"
 #include "app/clean_up.h"
 #include "app/hooks.h"
+#include "app/listings.h"
 #include "config/catalog.h"
 #include "config/session.h"
 #include "console/form_input.h"
@@ -18,11 +20,6 @@ namespace {
 
 using namespace console::form_keys;
 
-template <typename F, typename... A>
-void Call(const F& f, A&&... a) {
-  if (f) f(std::forward<A>(a)...);
-}
-
 bool HasScreen(int s) { return s >= 1 && s <= static_cast<int>(console::Forms().forms.screens.size()); }
 bool HasField(int s, int j) {
   return HasScreen(s) && j >= 1 && j <= static_cast<int>(console::Forms().forms.Screen(s).fields.size());
@@ -31,29 +28,25 @@ void SetIfPresent(int s, int j, std::string_view text) {
   if (HasField(s, j)) console::SetFieldValue(s, j, text);
 }
 
-}  // namespace
-
-ReportSteps& Steps() {
-  static ReportSteps steps;
-  return steps;
+// TempDir + "PressupH.tmp" as a host path, removed when it exists (a
+// directory of that name with its files too).
+void DeleteWorkingFile() {
+  platform::CurrentFileSystem().RemoveAll(platform::HostPathOrRaw(config::Session().TempDir + "PressupH.tmp"));
 }
-void ResetSteps() { Steps() = ReportSteps{}; }
+
+}  // namespace
 
 void SetStartDefaults() {
   SetIfPresent(1, 1, format::ShortDateText(config::Session().WorkDate));
   SetIfPresent(3, 4, "1");
 }
 
-void DeleteWorkingFile() {
-  platform::CurrentFileSystem().RemoveAll(platform::HostPathOrRaw(config::Session().TempDir + "PressupH.tmp"));
-}
-
-int RunPrintProgram() {
+int RunPrintProgram(ReportScreen& screen) {
   const std::string suitePath = config::Session().ExeDir + "KITPRINT";
   const std::string program = platform::HostPathOrRaw(suitePath);
-  Call(Steps().SuspendTerminal);
+  screen.SuspendTerminal();
   const int status = platform::RunAndWait(program, {});
-  Call(Steps().ResumeTerminal);
+  screen.ResumeTerminal();
   if (status == -1) {
     // Silence here would lose the listing: say which program is missing.
     ShowRefusal(config::CatalogText("NO ES POT EXECUTAR EL PROGRAMA D'IMPRESSIÓ "_cp) + suitePath);
@@ -63,14 +56,13 @@ int RunPrintProgram() {
 
 namespace {
 
-StepResult Run(const std::function<StepResult()>& step) { return step ? step() : StepResult{}; }
-
-void ReleaseBudgetLock() {
-  if (Steps().ReleaseBudgetLock) {
-    Steps().ReleaseBudgetLock();
-  } else {
-    data::ReleaseLock("PressupH");
-  }
+// The print file as made: a refusal naming it when it could not be made or
+// written completely.
+void ClosePrintChannel(PrintChannel& channel) {
+  channel.Close();
+  if (channel.Failed())
+    ShowRefusal(config::CatalogText("NO S'HA POGUT ESCRIURE EL FITXER D'IMPRESSIÓ "_cp) + config::Session().TempDir +
+                "kitprint.tmp: " + channel.Failure());
 }
 
 // One run after screen 1 was accepted and the budget lock taken: the
@@ -79,20 +71,20 @@ void ReleaseBudgetLock() {
 // the way), the print file of a run that did not finish is discarded, the
 // working file closed and removed and the budget lock released, in that
 // order.
-StepResult RunBudget() {
-  ReportSteps& steps = Steps();
-  CleanUp lock([] { ReleaseBudgetLock(); });
-  CleanUp working([&steps] {
-    Call(steps.CloseWorkingFile);
+StepResult RunBudget(Report& report, ReportScreen& screen) {
+  CleanUp lock([] { data::ReleaseLock("PressupH"); });
+  CleanUp working([&report] {
+    report.working.Close();
     DeleteWorkingFile();
   });
 
-  Call(steps.ShowMessage, config::CatalogText("LLEGINT PRESSUPOST"));
+  screen.ShowMessage(config::CatalogText("LLEGINT PRESSUPOST"));
   DeleteWorkingFile();
-  StepResult result = Run(steps.OpenWorkingFile);
-  if (result.ok()) result = Run(steps.BuildBudget);
-  Call(steps.PopWindow);
-  Call(steps.ClearScreen);
+  StepResult result =
+      report.working.Open() ? StepResult{} : StepResult::Failed(report.working.Failure());
+  if (result.ok()) result = BuildBudget(report);
+  screen.PopWindow();
+  screen.ClearScreen();
   if (!result.ok()) return result;
 
   SetIfPresent(3, 1, "");
@@ -106,14 +98,14 @@ StepResult RunBudget() {
     std::int16_t& fieldCount = console::Forms().forms.Screen(2).fieldCount;
     const std::int16_t savedCount = fieldCount;
     bool lastPage = true;
-    if (steps.FillBudgetPage) result = steps.FillBudgetPage(page, lastPage);
+    result = FillBudgetPage(report, page, lastPage);
     if (!result.ok()) {
       fieldCount = savedCount;
       return result;
     }
     const std::int16_t key = console::RunForm(2, page > 1, !lastPage);
     console::Forms().forms.Screen(2).fieldCount = savedCount;
-    if (steps.StoreBudgetPage) result = steps.StoreBudgetPage(page);
+    result = StoreBudgetPage(report, page);
     if (!result.ok()) return result;
     if (key == kPgUp || key == kPgDn) {
       page += key == kPgUp ? -1 : 1;
@@ -122,46 +114,41 @@ StepResult RunBudget() {
     }
     if (key == kEsc) break;
     if (console::RunForm(3) == kEsc) {
-      Call(steps.ClearScreen);
+      screen.ClearScreen();
       continue;
     }
     printRequested = true;
     break;
   }
 
-  Call(steps.OpenPrintChannel);
-  CleanUp discard([&steps] { Call(steps.DiscardPrintChannel); });
+  report.channel.Open(config::Session().OutputDest);
+  CleanUp discard([&report] { report.channel.Discard(); });
   if (printRequested) {
-    result = Run(steps.SaveStoredBudget);
-    if (result.ok()) result = Run(steps.PrintReport);
+    result = SaveStoredBudget(report);
+    if (result.ok()) result = PrintReport(report);
     if (!result.ok()) return result;
   }
   discard.Dismiss();
-  Call(steps.ClosePrintChannel);
+  ClosePrintChannel(report.channel);
   working.RunNow();
   lock.RunNow();
-  RunPrintProgram();
+  RunPrintProgram(screen);
   return {};
 }
 
 }  // namespace
 
-bool RunReport() {
-  ReportSteps& steps = Steps();
+bool RunReport(Report& report, ReportScreen& screen) {
   bool allWell = true;
   for (;;) {
-    Call(steps.ClearScreen);
+    screen.ClearScreen();
     if (console::RunForm(1) == kEsc) return allWell;
-    const StepResult result = RunBudget();
+    const StepResult result = RunBudget(report, screen);
     if (result.ok()) continue;
     // Told after the lock is released: a message left up does not keep
     // other workstations from the property.
     allWell = false;
-    if (steps.ShowFailure) {
-      steps.ShowFailure(result.failure());
-    } else {
-      ShowRefusal(result.failure());
-    }
+    ShowRefusal(result.failure());
   }
 }
 

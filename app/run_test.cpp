@@ -5,10 +5,13 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include "app/hooks.h"
-#include "config/session.h"
+#include "app/suite_root_fixture.h"
+#include "console/form_file.h"
 #include "console/form_input.h"
+#include "data/failing_record_manager.h"
 #include "data/notice.h"
 #include "platform/session_end.h"
 #include "platform/system.h"
@@ -16,21 +19,79 @@
 namespace app {
 namespace {
 
+namespace fs = std::filesystem;
 using namespace console::form_keys;
+using namespace testing;
 
-// Screen 1 and 3: one field each; screen 2: three editable fields, the
-// page fill lowers the count to what a short page holds.
-constexpr std::string_view kForms =
-    "3,3\r\n"
-    "\"d,1b,2\",1,0,0,0,0,0\r\n1,1,\"\",10,0,0,0,0,0,\"\"\r\n"
-    "\"d,1b,2,4900,5100\",3,0,0,0,0,0\r\n"
-    "1,1,\"\",4,0,0,0,0,0,\"\"\r\n2,1,\"\",4,0,0,0,0,0,\"\"\r\n3,1,\"\",4,0,0,0,0,0,\"\"\r\n"
-    "\"d,1b,2\",1,0,0,0,0,0\r\n1,1,\"\",1,0,0,0,0,0,\"\"\r\n"
-    "0\r\n";
+constexpr std::int16_t kIoError = 2;
+constexpr std::uint16_t kInsert = 2, kUpdate = 3, kGetNext = 6;
 
+std::string ReadAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// A program lock this process still holds (it is let go by the look).
+bool BudgetLockHeld() { return data::ReleaseLock("PressupH") == 0; }
+
+// What the working file and the budget lock look like at a moment of the run.
+struct LeftBehind {
+  bool workingFile = false;
+  bool budgetLock = false;
+};
+
+class ScreenDouble : public ReportScreen {
+ public:
+  void ClearScreen() override {}
+  void ShowMessage(const std::string& text) override {
+    messages.push_back(text);
+    ++windows;
+  }
+  void PopWindow() override {
+    --windows;
+    if (onPop) onPop();
+  }
+  void SuspendTerminal() override { suspended = true; }
+  void ResumeTerminal() override {
+    suspended = false;
+    ++resumed;
+  }
+  std::vector<std::string> messages;
+  int windows = 0, resumed = 0;
+  bool suspended = false;
+  std::function<void()> onPop;  // right after the budget was built
+};
+
+// The print program: what it was given, and what the run had let go by then.
+class PrintProgramDouble : public platform::SystemWrapper {
+ public:
+  explicit PrintProgramDouble(std::function<LeftBehind()> look)
+      : platform::SystemWrapper(platform::RealSystem()), look_(std::move(look)) {}
+  int RunAndWait(const std::string& program, const std::vector<std::string>&) override {
+    runs.push_back(program);
+    printFiles.push_back(ReadAll(fs::path(config::Session().TempDir) / "kitprint.tmp"));
+    leftBehind.push_back(look_());
+    return status;
+  }
+  std::vector<std::string> runs, printFiles;
+  std::vector<LeftBehind> leftBehind;
+  int status = 0;
+
+ private:
+  std::function<LeftBehind()> look_;
+};
+
+// The operator's messages, and what the run had let go when each came.
 class RecordingNotice : public data::Notice {
  public:
-  void Show(const std::string& text, int) override { shown.push_back(text); }
+  explicit RecordingNotice(std::function<LeftBehind()> look) : look_(std::move(look)) {}
+  void Show(const std::string& text, int) override {
+    shown.push_back(text);
+    leftBehind.push_back(look_());
+    if (onShow) onShow();
+  }
   void Hide() override {}
   void Beep() override {}
   void DiscardKeys() override {}
@@ -38,245 +99,295 @@ class RecordingNotice : public data::Notice {
   int PollKey() override { return 0; }
   void EndProcess(int) override {}
   std::vector<std::string> shown;
+  std::vector<LeftBehind> leftBehind;
+  std::function<void()> onShow;
+
+ private:
+  std::function<LeftBehind()> look_;
 };
 
-class PrintProgramDouble : public platform::SystemWrapper {
- public:
-  PrintProgramDouble() : platform::SystemWrapper(platform::RealSystem()) {}
-  int RunAndWait(const std::string& program, const std::vector<std::string>&) override {
-    runs.push_back(program);
-    return status;
-  }
-  std::vector<std::string> runs;
-  int status = 0;
+struct Step {
+  std::string typed;  // empty: the field's text as it is
+  std::int16_t key;
 };
 
-class RunReportTest : public ::testing::Test {
+// The module's real forms and hooks over a suite root with property 7:
+// fifteen concepts (two pages of screen 2), three owners, receipt types 1
+// and 2 provisions of funds and type 3 not.
+class RunReportTest : public SuiteRootFixture {
  protected:
   void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("run_report_test_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_ / "exe");
-    config::ResetSession();
+    SuiteRootFixture::SetUp();
+    fs::copy(fs::path(KIT_SUITE_DIR) / "FORMS", fs::path(root_.path()) / "FORMS");
+    fs::create_directories(fs::path(root_.path()) / "exe");
     config::Session().Language = "CAT";
-    config::Session().TempDir = dir_.string() + "/";
-    config::Session().ExeDir = (dir_ / "exe").string() + "/";
+    config::Session().WorkDate = Date(2024, 11, 15);
+    config::Session().ExeDir = root_.path() + "/exe/";
     console::ResetForms();
-    ResetSteps();
-    auto r = console::ParseFormFile(kForms);
-    ASSERT_TRUE(r.ok()) << r.error;
-    console::Forms().forms = r.forms;
-    console::Forms().ui.EditField = [this](std::int16_t&, std::int16_t&, std::int16_t&, std::string&,
+    console::FormFileResult forms = console::LoadFormFile(config::Session().RootDir, "REPQUOTA");
+    ASSERT_TRUE(forms.ok()) << forms.error;
+    console::Forms().forms = std::move(forms.forms);
+    console::Forms().hooks = &hooks_;
+    console::Forms().ui.EditField = [this](std::int16_t&, std::int16_t&, std::int16_t&, std::string& text,
                                            std::int16_t&, std::int16_t& key) {
-      if (keys.empty()) {
-        key = kEsc;
+      if (script.empty()) {
+        if (endSessionWhenDone) throw platform::SessionEnded{3, "key script ended"};
+        key = kEsc;  // a runaway loop ends instead of hanging the test
         ++overruns;
         return;
       }
-      key = keys.front();
-      keys.pop_front();
+      const Step step = script.front();
+      script.pop_front();
+      if (!step.typed.empty()) text = console::FitValue(step.typed, text.size());
+      key = step.key;
     };
-    ReportSteps& s = Steps();
-    s.FillBudgetPage = [this](int page, bool& lastPage) {
-      log.push_back("fill " + std::to_string(page));
-      console::Forms().forms.Screen(2).fieldCount = 1;
-      lastPage = page >= pages;
-      return Outcome("fill");
-    };
-    s.StoreBudgetPage = [this](int page) {
-      log.push_back("store " + std::to_string(page) + " count " +
-                    std::to_string(console::Forms().forms.Screen(2).fieldCount));
-      return Outcome("store");
-    };
-    s.BuildBudget = [this] {
-      log.push_back(std::filesystem::exists(dir_ / "PressupH.tmp") ? "build over old file" : "build");
-      std::ofstream(dir_ / "PressupH.tmp") << "lines";
-      return Outcome("build");
-    };
-    s.OpenWorkingFile = [this] { return Outcome("open working"); };
-    s.SaveStoredBudget = [this] {
-      log.push_back("save");
-      return Outcome("save");
-    };
-    s.PrintReport = [this] {
-      log.push_back("print");
-      return Outcome("print");
-    };
-    s.OpenPrintChannel = [this] { log.push_back("open channel"); };
-    s.ClosePrintChannel = [this] { log.push_back("close channel"); };
-    s.DiscardPrintChannel = [this] { log.push_back("discard channel"); };
-    s.ReleaseBudgetLock = [this] {
-      log.push_back(std::filesystem::exists(dir_ / "PressupH.tmp") ? "release with the working file" : "release");
-    };
-    s.ShowFailure = [this](const std::string& t) {
-      log.push_back("failure " + t);
-      keys = {kEsc};  // then the operator leaves screen 1
-    };
-    s.ShowMessage = [this](const std::string& t) { log.push_back("message " + t); };
-    s.SuspendTerminal = [this] { log.push_back("suspend"); };
-    s.ResumeTerminal = [this] { log.push_back("resume"); };
-  }
-  // The step named in `failing` fails, the others go well.
-  StepResult Outcome(const std::string& step) {
-    return step == failing ? StepResult::Failed(step + " failed") : StepResult{};
+    SetStartDefaults();
+    pageFieldCount_ = console::Forms().forms.Screen(2).fieldCount;
+
+    Property(7, 1, 12, 650, "", {{2, {3, "ESCALA"}}});
+    for (int i = 0; i < 15; ++i) {
+      const std::string code{'C', static_cast<char>('A' + i)};
+      Concept(code.c_str(), ("CONCEPTE " + code).c_str());
+    }
+    Stored("CA", 'B', 110000, 0, 0);
+    Payment(Date(2024, 3, 1), "CA", 2000, 'N', 2);
+    Payment(Date(2024, 4, 1), "CB", 900, 'N', 1);
+    for (int n = 1; n <= 3; ++n) Owner(n, {{1, 300000}, {2, 1}});
+    ReceiptType(1, "QUOTA ORDINARIA", 0);
+    ReceiptType(2, "FONS DE RESERVA", 0);
+    ReceiptType(3, "DERRAMA", 1);
   }
   void TearDown() override {
     console::ResetForms();
-    ResetSteps();
-    config::ResetSession();
-    std::filesystem::remove_all(dir_);
+    SuiteRootFixture::TearDown();
   }
 
-  std::filesystem::path dir_;
-  std::deque<std::int16_t> keys;
-  std::vector<std::string> log;
-  std::string failing;
-  int pages = 1, overruns = 0;
+  void ReceiptType(int number, const char* description, std::int16_t kind) {
+    Insert(kReceiptTypesFile, [&](char* r) {
+      r[0] = static_cast<char>(number);
+      PutText(r + 1, 20, description);
+      PutInt16(r + 21, kind);
+    });
+  }
+  // Receipt slot 2 of every owner of property 7, as "periodicity:amount".
+  std::vector<std::string> SlotsTwo() {
+    std::vector<std::string> out;
+    const records::Owner owner{report_.areas.For(kOwnersFile).data()};
+    for (std::int16_t s = data::ReadByKey(kOwnersFile, 0, Code(7), 1); s == 0 && owner.PropertyCode() == Code(7);
+         s = data::StepRecords(kOwnersFile, 1))
+      out.push_back(std::to_string(owner.SlotPeriodicity(2)) + ":" + std::to_string(owner.SlotAmount(2)));
+    return out;
+  }
+  fs::path WorkingPath() const { return fs::path(root_.path()) / "PressupH.tmp"; }
+  fs::path PrintPath() const { return fs::path(root_.path()) / "kitprint.tmp"; }
+  LeftBehind Look() const { return {fs::exists(WorkingPath()), BudgetLockHeld()}; }
+
+  // Screen 1 for property 7.
+  static std::vector<Step> Property7() { return {{"", kDown}, {"7", kCtrlB}}; }
+  // Screen 3 with one copy of each listing (receipt concept 1), confirmed.
+  static std::vector<Step> PrintOneCopyEach() { return {{"1", kDown}, {"1", kCtrlB}, {"S", kEnter}}; }
+  void Script(std::initializer_list<std::vector<Step>> parts) {
+    script.clear();
+    for (const auto& part : parts) script.insert(script.end(), part.begin(), part.end());
+  }
+
+  ModuleHooks hooks_{report_};
+  ScreenDouble screen;
+  std::deque<Step> script;
+  int overruns = 0;
+  bool endSessionWhenDone = false;
+  std::int16_t pageFieldCount_ = 0;
 };
 
-TEST_F(RunReportTest, PagingEditingAndPrinting) {
-  pages = 2;
-  PrintProgramDouble system;
-  platform::ScopedSystem scoped(system);
-  keys = {kEnter,            // screen 1
-          kPgUp,             // page 1: no previous page, so PgUp stays
-          kPgDn,             // to page 2
-          kPgUp,             // back to page 1
-          kEnter, kEsc,      // screen 3 left with Esc: the same page again
-          kEnter, kEnter,    // screen 3 accepted
-          kEsc};             // screen 1 again: leave
-  RunReport();
+TEST_F(RunReportTest, ARunPagesSavesPrintsAndLetsEverythingGoBeforeThePrintProgram) {
+  PrintProgramDouble printProgram([this] { return Look(); });
+  platform::ScopedSystem scoped(printProgram);
+  Script({Property7(),
+          // Page 1: PgDn to its last field, PgDn to page 2.
+          {{"", kPgDn}, {"", kPgDn}},
+          // Page 2, line 15 (concept CO): column B, 50 %; back to page 1.
+          {{"b", kEnter}, {"50%", kEnter}, {"", kPgUp}, {"", kPgUp}},
+          // The print options, left with Esc: the same page again.
+          {{"", kCtrlB}, {"", kEsc}},
+          {{"", kCtrlB}},
+          PrintOneCopyEach(),
+          {{"", kEsc}}});  // screen 1 again: leave
+  EXPECT_TRUE(RunReport(report_, screen));
   EXPECT_EQ(overruns, 0);
-  EXPECT_TRUE(keys.empty());
-  const std::vector<std::string> expected = {
-      "message LLEGINT PRESSUPOST", "build",
-      "fill 1", "store 1 count 3", "fill 2", "store 2 count 3", "fill 1", "store 1 count 3",
-      "fill 1", "store 1 count 3",
-      "open channel", "save", "print", "close channel", "release", "suspend", "resume"};
-  EXPECT_EQ(log, expected);
-  ASSERT_EQ(system.runs.size(), 1u);
-  EXPECT_EQ(system.runs[0], config::Session().ExeDir + "KITPRINT");
-  EXPECT_EQ(console::Forms().forms.Screen(2).fieldCount, 3);
+  EXPECT_TRUE(script.empty());
+
+  // The edit made on page 2 was saved with the rest.
+  const std::vector<std::string> stored = StoredLines();
+  EXPECT_NE(std::find(stored.begin(), stored.end(), "CO B 50000 0 0"), stored.end());
+  EXPECT_NE(std::find(stored.begin(), stored.end(), "CA B 110000 0 2200"), stored.end());
+  // The print program got both listings, with every owner, once the
+  // working file was gone and the lock free.
+  ASSERT_EQ(printProgram.runs.size(), 1u);
+  EXPECT_EQ(printProgram.runs[0], config::Session().ExeDir + "KITPRINT");
+  const std::string& printed = printProgram.printFiles[0];
+  EXPECT_EQ(printed.rfind("DEVICE\r\nPAGE 66 \r\n", 0), 0u);
+  EXPECT_NE(printed.find("REPARTIMENT DE LES DESPESES"), std::string::npos);
+  EXPECT_NE(printed.find("DESPESES PRESSUPOSTADES"), std::string::npos);
+  for (const char* owner : {" 1 ,001, 0 ", " 1 ,002, 0 ", " 1 ,003, 0 "})
+    EXPECT_NE(printed.find(owner), std::string::npos) << owner;
+  EXPECT_FALSE(printProgram.leftBehind[0].workingFile);
+  EXPECT_FALSE(printProgram.leftBehind[0].budgetLock);
+  // The screen as it was: the page's field count, the message gone, the
+  // terminal back.
+  EXPECT_EQ(console::Forms().forms.Screen(2).fieldCount, pageFieldCount_);
+  EXPECT_EQ(screen.messages, std::vector<std::string>{"LLEGINT PRESSUPOST"});
+  EXPECT_EQ(screen.windows, 0);
+  EXPECT_FALSE(screen.suspended);
+  EXPECT_EQ(screen.resumed, 1);
 }
 
-TEST_F(RunReportTest, EscOnTheBudgetLeavesWithoutPrintingButRunsThePrintProgram) {
-  PrintProgramDouble system;
-  platform::ScopedSystem scoped(system);
+TEST_F(RunReportTest, EscOnTheBudgetSavesAndPrintsNothingButStillRunsThePrintProgram) {
+  PrintProgramDouble printProgram([this] { return Look(); });
+  platform::ScopedSystem scoped(printProgram);
   // An old working "file" that is a directory with a file in it.
-  std::filesystem::create_directories(dir_ / "PressupH.tmp");
-  std::ofstream(dir_ / "PressupH.tmp" / "x") << "old";
-  keys = {kEnter, kEsc, kEnter, kEsc, kEsc};
-  EXPECT_TRUE(RunReport());
+  fs::create_directories(WorkingPath());
+  std::ofstream(WorkingPath() / "x") << "old";
+  const std::vector<std::string> before = StoredLines();
+  // An edit, Esc back to the first field, Esc: "go on editing?" "N".
+  Script({Property7(), {{"c", kEnter}, {"", kEsc}, {"", kEsc}, {"N", kEnter}}, {{"", kEsc}}});
+  EXPECT_TRUE(RunReport(report_, screen));
   EXPECT_EQ(overruns, 0);
-  const std::vector<std::string> expected = {
-      "message LLEGINT PRESSUPOST", "build", "fill 1", "store 1 count 3",
-      "open channel", "close channel", "release", "suspend", "resume",
-      "message LLEGINT PRESSUPOST", "build", "fill 1", "store 1 count 3",
-      "open channel", "close channel", "release", "suspend", "resume"};
-  EXPECT_EQ(log, expected);
-  EXPECT_EQ(system.runs.size(), 2u);
-  EXPECT_FALSE(std::filesystem::exists(dir_ / "PressupH.tmp"));
+  EXPECT_EQ(StoredLines(), before);
+  ASSERT_EQ(printProgram.printFiles.size(), 1u);
+  EXPECT_EQ(printProgram.printFiles[0], "DEVICE\r\n");
+  EXPECT_FALSE(printProgram.leftBehind[0].workingFile);
+  EXPECT_FALSE(printProgram.leftBehind[0].budgetLock);
+  EXPECT_FALSE(fs::exists(WorkingPath()));
 }
 
 // Any step that fails stops the run where it is: nothing is saved, printed
 // or handed to the print program after it, what was printed is discarded,
 // and the operator is told only after the working file is gone and the
 // budget lock released.
-TEST_F(RunReportTest, AFailedStepStopsTheRunAndCleansUpBeforeTelling) {
+TEST_F(RunReportTest, AFailedStepStopsTheRunAndLetsEverythingGoBeforeTelling) {
+  const std::vector<std::string> storedBefore = StoredLines();
+  const std::vector<std::string> slotsBefore = SlotsTwo();
+  FailingWorkingFile workingFile;
+  data::testing::FailingRecordManager* manager = nullptr;
   const struct {
     const char* step;
-    std::vector<std::string> log;
+    std::function<void()> arrange;
+    const char* told;
+    bool saved;
+    bool receiptUpdate = false;
   } cases[] = {
-      {"open working", {"message LLEGINT PRESSUPOST", "release", "failure open working failed"}},
-      {"build", {"message LLEGINT PRESSUPOST", "build", "release", "failure build failed"}},
-      {"fill", {"message LLEGINT PRESSUPOST", "build", "fill 1", "release", "failure fill failed"}},
-      {"store",
-       {"message LLEGINT PRESSUPOST", "build", "fill 1", "store 1 count 3", "release", "failure store failed"}},
-      {"save",
-       {"message LLEGINT PRESSUPOST", "build", "fill 1", "store 1 count 3", "open channel", "save",
-        "discard channel", "release", "failure save failed"}},
-      {"print",
-       {"message LLEGINT PRESSUPOST", "build", "fill 1", "store 1 count 3", "open channel", "save", "print",
-        "discard channel", "release", "failure print failed"}},
+      {"the working file cannot be made", [&] { workingFile.openError = EACCES; },
+       "NO ES POT CREAR EL FITXER DE TREBALL ", false},
+      {"a payment cannot be read", [&] { manager->Fail(kPaymentsFile, kGetNext, 1, kIoError); },
+       "NO ES POT ACCEDIR AL FITXER DADES\\PagamH (2)", false},
+      {"a page cannot be read",
+       [&] { screen.onPop = [&] { workingFile.failingRead = workingFile.reads + 1; }; },
+       "NO ES POT LLEGIR EL FITXER DE TREBALL ", false},
+      {"a page cannot be written back",
+       [&] { screen.onPop = [&] { workingFile.failingWrite = workingFile.writes + 1; }; },
+       "NO ES POT ESCRIURE EL FITXER DE TREBALL ", false},
+      {"the stored budget cannot be saved", [&] { manager->Fail(kStoredBudgetFile, kInsert, 1, kIoError); },
+       "NO S'HA POGUT DESAR EL PRESSUPOST", false},
+      // The budget is saved before printing starts; the receipts then
+      // cannot be updated, and none is.
+      {"a receipt cannot be updated", [&] { manager->Fail(kOwnersFile, kUpdate, 2, kIoError); },
+       "NO S'HAN POGUT ACTUALITZAR ELS REBUTS", true, true},
   };
   for (const auto& c : cases) {
-    PrintProgramDouble system;
-    platform::ScopedSystem scoped(system);
-    failing = c.step;
-    log.clear();
-    keys = {kEnter, kEnter, kEnter};  // screen 1, the budget, screen 3
-    EXPECT_FALSE(RunReport()) << c.step;
-    EXPECT_EQ(log, c.log) << c.step;
-    EXPECT_TRUE(system.runs.empty()) << c.step;
-    EXPECT_FALSE(std::filesystem::exists(dir_ / "PressupH.tmp")) << c.step;
+    workingFile.openError = workingFile.failingRead = workingFile.failingWrite = 0;
+    platform::ScopedFileSystem scopedFiles(workingFile);
+    data::testing::FailingRecordManager failing;
+    manager = &failing;
+    screen = ScreenDouble{};
+    PrintProgramDouble printProgram([this] { return Look(); });
+    platform::ScopedSystem scoped(printProgram);
+    RecordingNotice notice([this] { return Look(); });
+    notice.onShow = [&] { script = {{"", kEsc}}; };  // then the operator leaves screen 1
+    data::ScopedNotice scopedNotice(notice);
+    c.arrange();
+    const std::vector<Step> options =
+        c.receiptUpdate ? std::vector<Step>{{"1", kDown}, {"1", kDown}, {"4", kDown}, {"2", kCtrlB}, {"S", kEnter}}
+                        : PrintOneCopyEach();
+    Script({Property7(), {{"", kCtrlB}}, options});
+
+    EXPECT_FALSE(RunReport(report_, screen)) << c.step;
+    ASSERT_EQ(notice.shown.size(), 1u) << c.step;
+    EXPECT_NE(notice.shown[0].find(c.told), std::string::npos) << c.step << ": " << notice.shown[0];
+    EXPECT_FALSE(notice.leftBehind[0].workingFile) << c.step;
+    EXPECT_FALSE(notice.leftBehind[0].budgetLock) << c.step;
+    EXPECT_TRUE(printProgram.runs.empty()) << c.step;
+    EXPECT_FALSE(fs::exists(PrintPath())) << c.step;
+    EXPECT_EQ(StoredLines() == storedBefore, !c.saved) << c.step;
+    EXPECT_EQ(SlotsTwo(), slotsBefore) << c.step;
+    EXPECT_EQ(screen.windows, 0) << c.step;
+    EXPECT_EQ(overruns, 0) << c.step;
+    screen.onPop = nullptr;
   }
 }
 
-TEST_F(RunReportTest, ASessionThatEndsOnTheBudgetStillReleasesTheLockAndRemovesTheWorkingFile) {
-  PrintProgramDouble system;
-  platform::ScopedSystem scoped(system);
-  keys = {kEnter};
-  console::Forms().ui.EditField = [this](std::int16_t&, std::int16_t&, std::int16_t&, std::string&, std::int16_t&,
-                                         std::int16_t& key) {
-    if (!keys.empty()) {
-      key = keys.front();
-      keys.pop_front();
-      return;
-    }
-    throw platform::SessionEnded{3, "key script ended"};
-  };
-  EXPECT_THROW(RunReport(), platform::SessionEnded);
-  EXPECT_EQ(log, (std::vector<std::string>{"message LLEGINT PRESSUPOST", "build", "fill 1", "release"}));
-  EXPECT_FALSE(std::filesystem::exists(dir_ / "PressupH.tmp"));
-  EXPECT_TRUE(system.runs.empty());
+TEST_F(RunReportTest, ASessionThatEndsOnTheBudgetStillLetsEverythingGo) {
+  PrintProgramDouble printProgram([this] { return Look(); });
+  platform::ScopedSystem scoped(printProgram);
+  const std::vector<std::string> before = StoredLines();
+  Script({Property7(), {{"b", kEnter}}});
+  endSessionWhenDone = true;
+  EXPECT_THROW(RunReport(report_, screen), platform::SessionEnded);
+  EXPECT_FALSE(fs::exists(WorkingPath()));
+  EXPECT_FALSE(BudgetLockHeld());
+  EXPECT_TRUE(printProgram.runs.empty());
+  EXPECT_FALSE(fs::exists(PrintPath()));
+  EXPECT_EQ(StoredLines(), before);
 }
 
 TEST_F(RunReportTest, EscOnTheFirstScreenEndsAtOnce) {
-  PrintProgramDouble system;
-  platform::ScopedSystem scoped(system);
-  keys = {kEsc};
-  RunReport();
-  EXPECT_TRUE(log.empty());
-  EXPECT_TRUE(system.runs.empty());
-  EXPECT_FALSE(std::filesystem::exists(dir_ / "PressupH.tmp"));
+  PrintProgramDouble printProgram([this] { return Look(); });
+  platform::ScopedSystem scoped(printProgram);
+  Script({{{"", kEsc}}});
+  EXPECT_TRUE(RunReport(report_, screen));
+  EXPECT_TRUE(printProgram.runs.empty());
+  EXPECT_TRUE(screen.messages.empty());
+  EXPECT_FALSE(fs::exists(WorkingPath()));
+  EXPECT_FALSE(BudgetLockHeld());
+}
+
+TEST_F(RunReportTest, AnUnknownPropertyKeepsTheOperatorOnTheFirstScreen) {
+  PrintProgramDouble printProgram([this] { return Look(); });
+  platform::ScopedSystem scoped(printProgram);
+  RecordingNotice notice([this] { return Look(); });
+  data::ScopedNotice scopedNotice(notice);
+  Script({{{"", kDown}, {"8", kCtrlB}, {"", kEsc}}});
+  EXPECT_TRUE(RunReport(report_, screen));
+  EXPECT_EQ(notice.shown, std::vector<std::string>{"FINCA INEXISTENT"});
+  EXPECT_TRUE(screen.messages.empty());  // no budget was read
+  EXPECT_TRUE(printProgram.runs.empty());
+  EXPECT_FALSE(BudgetLockHeld());
 }
 
 TEST_F(RunReportTest, APrintProgramThatCannotStartIsNamedAndThePrintFileKept) {
-  RecordingNotice notice;
+  RecordingNotice notice([this] { return Look(); });
   data::ScopedNotice scopedNotice(notice);
-  std::ofstream(dir_ / "kitprint.tmp") << "PANTALLA\r\n";
+  std::ofstream(PrintPath()) << "DEVICEPANTALLA\r\n";
   // No program in ExeDir: the real start fails.
-  EXPECT_EQ(RunPrintProgram(), -1);
+  EXPECT_EQ(RunPrintProgram(screen), -1);
   ASSERT_EQ(notice.shown.size(), 1u);
   EXPECT_NE(notice.shown[0].find(config::Session().ExeDir + "KITPRINT"), std::string::npos) << notice.shown[0];
-  EXPECT_TRUE(std::filesystem::exists(dir_ / "kitprint.tmp"));
+  EXPECT_TRUE(fs::exists(PrintPath()));
   // The terminal is handed back even so.
-  EXPECT_EQ(log, (std::vector<std::string>{"suspend", "resume"}));
+  EXPECT_FALSE(screen.suspended);
+  EXPECT_EQ(screen.resumed, 1);
 
   // A program that runs and fails is not the module's business.
   notice.shown.clear();
-  PrintProgramDouble system;
-  system.status = 1;
-  platform::ScopedSystem scoped(system);
-  EXPECT_EQ(RunPrintProgram(), 1);
+  PrintProgramDouble printProgram([this] { return Look(); });
+  printProgram.status = 1;
+  platform::ScopedSystem scoped(printProgram);
+  EXPECT_EQ(RunPrintProgram(screen), 1);
   EXPECT_TRUE(notice.shown.empty());
 }
 
-class FixedClock : public platform::SystemWrapper {
- public:
-  FixedClock() : platform::SystemWrapper(platform::RealSystem()) {}
-  platform::LocalTime Now() override { return {2026, 12, 8, 9, 0, 0, 0}; }
-};
-
 TEST_F(RunReportTest, StartDefaults) {
-  FixedClock clock;
-  platform::ScopedSystem scoped(clock);
-  config::Session().WorkDate = std::string("\x94\x9a\x8c\x88", 4);  // 2026-12-08 packed
-  console::Forms().forms.Screen(3).fields[0].ints[2] = 1;
-  SetStartDefaults();
-  EXPECT_EQ(console::Forms().forms.Field(1, 1).value.substr(0, 6), "081226");
-  EXPECT_EQ(console::Forms().forms.Field(3, 1).value, " ");  // screen 3 has no field 4 here: nothing set
+  EXPECT_EQ(console::Forms().forms.Field(1, 1).value.substr(0, 6), "151124");
+  EXPECT_EQ(console::Forms().forms.Field(3, 4).value, "1");
 }
 
 }  // namespace

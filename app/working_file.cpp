@@ -12,11 +12,6 @@ namespace {
 constexpr std::uint64_t kLineSize = records::kWorkingLineSize;
 }  // namespace
 
-WorkingFile& Working() {
-  static WorkingFile file;
-  return file;
-}
-
 std::string WorkingFile::SuitePath() { return config::Session().TempDir + "PressupH.tmp"; }
 
 void WorkingFile::Fail(Action action, const platform::FileStatus& status) {

@@ -23,7 +23,6 @@ class WorkingFile {
   // made.
   bool Open();
   void Close();
-  bool IsOpen() const { return file_ != nullptr; }
 
   std::int32_t Count();
   // Record n (from 1); false past the end and on a failure.
@@ -48,8 +47,5 @@ class WorkingFile {
   std::unique_ptr<platform::File> file_;
   std::string failure_;
 };
-
-// The run's working file.
-WorkingFile& Working();
 
 }  // namespace app

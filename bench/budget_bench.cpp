@@ -22,14 +22,11 @@
 #include <string>
 
 #include "app/budget.h"
-#include "app/budget_state.h"
+#include "app/data_files.h"
 #include "app/distribution.h"
-#include "app/hooks.h"
 #include "app/listings.h"
-#include "app/module.h"
-#include "app/print_channel.h"
 #include "app/records.h"
-#include "app/working_file.h"
+#include "app/report.h"
 #include "config/session.h"
 #include "config/test_files.h"
 #include "data/engine/record_manager.h"
@@ -62,8 +59,14 @@ std::string ConceptCode(int i) {
 // Concepts are spread over the seven columns in turn.
 int ConceptColumn(int i) { return i % app::kColumns + 1; }
 
+// The report the benchmarks run, on the suite root below.
+app::Report& TheReport() {
+  static app::Report report;
+  return report;
+}
+
 void Insert(std::int16_t file, const std::function<void(char*)>& fill) {
-  std::span<char> area = app::RecordArea(file);
+  std::span<char> area = TheReport().areas.For(file);
   std::fill(area.begin(), area.end(), '\0');
   fill(area.data());
   if (const std::int16_t status = data::InsertRecord(file); status != 0) {
@@ -129,23 +132,19 @@ class SuiteRoot {
     format::SetLanguage("CAT");
     data::ClearFileTable();
     data::ResetLocks();
-    app::ResetBudget();
-    app::Fees() = app::FeeSettings{};
-    app::Fees().VatRate = {21.0F, 10.0F};
-    app::InstallBudgetSteps();
-    app::InstallListingSteps();
-    app::OpenModuleFiles();
-    app::Parameters() = app::ReportParameters{};
-    app::Parameters().PropertyCode = Code(kProperty);
-    app::Parameters().ReportDate = format::PackDate(2024, 11, 15);
+    app::Report& report = TheReport();
+    report.fees.VatRate = {21.0F, 10.0F};
+    app::OpenModuleFiles(report.areas);
+    report.parameters.PropertyCode = Code(kProperty);
+    report.parameters.ReportDate = format::PackDate(2024, 11, 15);
     Fill();
     // The distribution and the listings work on a built budget.
-    app::Working().Open();
-    app::BuildBudget();
+    report.working.Open();
+    app::BuildBudget(report);
   }
   ~SuiteRoot() {
-    app::ClosePrintChannel();
-    app::Working().Close();
+    TheReport().channel.Close();
+    TheReport().working.Close();
     data::ResetDataFiles();
     fs::current_path(previous_);
   }
@@ -250,32 +249,35 @@ SuiteRoot& Root() {
 
 // The three phases as a run does them.
 void BuildPhase() {
-  app::Working().Open();
-  app::BuildBudget();
+  TheReport().working.Open();
+  app::BuildBudget(TheReport());
 }
 void DistributionPhase() {
-  app::Parameters().DistributionCopies = 0;
-  app::Parameters().BudgetCopies = 0;
-  app::Parameters().UpdatePeriodicity = 3;
-  app::Parameters().UpdateSlot = 2;
-  app::DistributeBudget();
+  app::Report& report = TheReport();
+  report.parameters.DistributionCopies = 0;
+  report.parameters.BudgetCopies = 0;
+  report.parameters.UpdatePeriodicity = 3;
+  report.parameters.UpdateSlot = 2;
+  app::DistributionListing nothingPrinted(report);  // no copies: only the update
+  app::DistributeBudget(report, nothingPrinted);
 }
 void ListingsPhase() {
   // The receipts were updated by the distribution: print only.
-  app::Parameters().DistributionCopies = 1;
-  app::Parameters().BudgetCopies = 1;
-  app::Parameters().UpdatePeriodicity = 0;
-  app::Parameters().UpdateSlot = 0;
-  app::OpenPrintChannel(config::Session().OutputDest);
-  app::PrintReport();
-  app::ClosePrintChannel();
-  if (app::PrintChannelFailed()) std::fprintf(stderr, "the print file could not be written\n");
+  app::Report& report = TheReport();
+  report.parameters.DistributionCopies = 1;
+  report.parameters.BudgetCopies = 1;
+  report.parameters.UpdatePeriodicity = 0;
+  report.parameters.UpdateSlot = 0;
+  report.channel.Open(config::Session().OutputDest);
+  app::PrintReport(report);
+  report.channel.Close();
+  if (report.channel.Failed()) std::fprintf(stderr, "the print file could not be written\n");
 }
 
 void BM_BuildBudget(benchmark::State& state) {
   Root();
   for (auto _ : state) BuildPhase();
-  state.counters["lines"] = app::Working().Count();
+  state.counters["lines"] = TheReport().working.Count();
 }
 BENCHMARK(BM_BuildBudget)->Unit(benchmark::kMillisecond);
 
@@ -284,8 +286,8 @@ void BM_SaveStoredBudget(benchmark::State& state) {
   Root();
   BuildPhase();
   for (auto _ : state)
-    if (!app::SaveStoredBudget().ok()) std::abort();
-  state.counters["lines"] = app::Working().Count();
+    if (!app::SaveStoredBudget(TheReport()).ok()) std::abort();
+  state.counters["lines"] = TheReport().working.Count();
 }
 BENCHMARK(BM_SaveStoredBudget)->Unit(benchmark::kMillisecond);
 
@@ -293,7 +295,7 @@ void BM_Distribution(benchmark::State& state) {
   Root();
   BuildPhase();
   for (auto _ : state) DistributionPhase();
-  state.counters["owners"] = app::Budget().OwnerCount;
+  state.counters["owners"] = TheReport().budget.OwnerCount;
 }
 BENCHMARK(BM_Distribution)->Unit(benchmark::kMillisecond);
 
@@ -331,7 +333,7 @@ Figures Measure(void (*phase)()) {
 }
 
 void SavePhase() {
-  if (const app::StepResult r = app::SaveStoredBudget(); !r.ok())
+  if (const app::StepResult r = app::SaveStoredBudget(TheReport()); !r.ok())
     std::fprintf(stderr, "saving the stored budget failed: %s\n", r.failure().c_str());
 }
 
@@ -347,18 +349,18 @@ void PrintPhaseFigures() {
   Root();
   const Figures build = Measure(BuildPhase);
   // The build again, step by step, to show where its time goes.
-  app::Working().Open();
-  const Figures periods = Measure([] { app::ComputePeriods(); });
-  const Figures issued = Measure([] { app::CollectOwnerIssues(); });
-  const Figures working = Measure([] { app::BuildWorkingBudget(); });
+  TheReport().working.Open();
+  const Figures periods = Measure([] { app::ComputePeriods(TheReport()); });
+  const Figures issued = Measure([] { app::CollectOwnerIssues(TheReport()); });
+  const Figures working = Measure([] { app::BuildWorkingBudget(TheReport()); });
   const Figures save = Measure(SavePhase);
   const Figures distribution = Measure(DistributionPhase);
   const Figures listings = Measure(ListingsPhase);
   const Figures total{build.milliseconds + distribution.milliseconds + listings.milliseconds,
                       build.roundTrips + distribution.roundTrips + listings.roundTrips};
   std::printf("\nOne run on %s: %d owners, %d working lines, total budget %d cents\n",
-              OnServer() ? "the server named by KITDB" : "SQLite files", app::Budget().OwnerCount,
-              app::Working().Count(), app::Budget().TotalBudget);
+              OnServer() ? "the server named by KITDB" : "SQLite files", TheReport().budget.OwnerCount,
+              TheReport().working.Count(), TheReport().budget.TotalBudget);
   PrintLine("building the budget", build);
   PrintLine("  periods", periods);
   PrintLine("  issued amounts", issued);

@@ -266,8 +266,11 @@ void BrowseList(std::int16_t& list, std::int16_t& result) {
     }
   }
   std::string startKey, endKey;
-  result = forms.hooks.PrepareList ? forms.hooks.PrepareList(list, startKey, endKey) : 0;
-  if (result != 0) return;
+  result = 0;
+  if (forms.hooks && forms.hooks->PrepareList(list, startKey, endKey) == HookAnswer::kRefuse) {
+    result = -1;
+    return;
+  }
   std::int16_t lockStatus = 0;
   if (fileId != 0) data::SetLockMode(fileId, "+d", lockStatus);
   SetStyle("+n");
@@ -295,7 +298,7 @@ void BrowseList(std::int16_t& list, std::int16_t& result) {
       }
       return status == 0 && data::CurrentKeyImage(fileId).substr(0, endImage.size()) <= endImage;
     };
-    const auto format = [&]() { return forms.hooks.FormatListLine ? forms.hooks.FormatListLine(list) : std::string(); };
+    const auto format = [&]() { return forms.hooks ? forms.hooks->FormatListLine(list) : std::string(); };
     producer = RecordProducer(next, format, [fileId] { return data::RecordPosition(fileId, 0); });
   }
   const std::string path = platform::HostPathOrRaw(config::Session().TempDir + "Browse.tmp");
@@ -370,9 +373,9 @@ void BrowseList(std::int16_t& list, std::int16_t& result) {
   if (key == 0x3e00 && subList != 0) {
     std::int16_t inner = subList;
     BrowseList(inner, result);
-    if (result == 0 && forms.hooks.ApplyLookup) {
-      std::int16_t screen = 0, field = 0;
-      forms.hooks.ApplyLookup(inner, screen, field);
+    if (result == 0 && forms.hooks) {
+      int field = 0;
+      forms.hooks->ApplyLookup(inner, 0, field);
     }
   }
   SetKeyOptions("-", "");

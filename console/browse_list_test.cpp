@@ -4,6 +4,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "console/form_hooks_double.h"
 #include "console/form_input.h"
 #include "platform/system.h"
 #include "console/snap_terminal.h"
@@ -272,10 +273,12 @@ TEST_F(ListOnScreen, EscAndEmptyListChooseNothing) {
 
 TEST_F(ListOnScreen, PrepareListCanCancel) {
   Keep({"alpha"});
-  Forms().hooks.PrepareList = [](std::int16_t&, std::string&, std::string&) -> std::int16_t { return 7; };
+  testing::FormHooksDouble hooks;
+  hooks.prepareList = [](int, std::string&, std::string&) { return HookAnswer::kRefuse; };
+  ScopedFormHooks scoped(hooks);
   std::int16_t list = 1, result = 0;
   BrowseList(list, result);
-  EXPECT_EQ(result, 7);
+  EXPECT_EQ(result, -1);  // nothing chosen
   EXPECT_EQ(PopupWindow().Level, 0);
 }
 

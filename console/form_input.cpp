@@ -39,8 +39,7 @@ class ScreenRun {
       Call(st_.ui.DrawFrame, std::int16_t{2});
       Call(st_.ui.SetStyle, "-");
     }
-    std::int16_t s = screen_;
-    if (st_.hooks.PaintScreen) st_.hooks.PaintScreen(s);
+    if (st_.hooks) st_.hooks->PaintScreen(screen_);
     Bounds();
 
     bool leave = first_ > last_;
@@ -48,8 +47,7 @@ class ScreenRun {
     field_ = static_cast<std::int16_t>(first_);
     for (;;) {
       if (leave) {
-        std::int16_t vs = screen_;
-        if (!st_.hooks.ValidateScreen || st_.hooks.ValidateScreen(vs, key_) == 0) break;
+        if (!st_.hooks || st_.hooks->ValidateScreen(screen_, key_) == HookAnswer::kAccept) break;
         Bounds();
         field_ = static_cast<std::int16_t>(first_);
         leave = false;
@@ -172,18 +170,20 @@ class ScreenRun {
     }
     if (f.TrailingCells() != 0)
       Call(st_.ui.WriteAt, row, inputColumn, text + std::string(static_cast<std::size_t>(f.TrailingCells()), ' '));
-    std::int16_t s = screen_;
     if (key_ == kEsc) {
-      if (st_.hooks.ShowField) st_.hooks.ShowField(s, field_);
+      if (st_.hooks) st_.hooks->ShowField(screen_, field_);
       return false;
     }
     std::string checked = text;
     if (AllBlank(checked) && (f.Flags() & (kFieldEditEmpty | kFieldHidden))) checked = Field(j).value;
-    if (!st_.hooks.ValidateField) {
+    if (!st_.hooks) {
       Field(j).value = FitValue(checked, Field(j).value.size());
       return false;
     }
-    return st_.hooks.ValidateField(s, checked, field_, key_) != 0;
+    int field = field_;
+    const HookAnswer answer = st_.hooks->ValidateField(screen_, checked, field, key_);
+    field_ = static_cast<std::int16_t>(field);
+    return answer == HookAnswer::kRefuse;
   }
 
   // F4: the look-up list until a record is accepted or the operator leaves.
@@ -193,13 +193,14 @@ class ScreenRun {
       if (st_.ui.BrowseList) st_.ui.BrowseList(list, result);
       if (result != 0) return false;
       const std::int16_t savedField = field_;
-      const std::int16_t savedList = list;
-      std::int16_t s = screen_;
-      if (st_.hooks.ApplyLookup) st_.hooks.ApplyLookup(list, s, field_);
-      if (list == 0) {
-        listNumber = savedList;
-        field_ = savedField;
-        continue;
+      if (st_.hooks) {
+        int field = field_;
+        const HookAnswer answer = st_.hooks->ApplyLookup(list, screen_, field);
+        field_ = static_cast<std::int16_t>(field);
+        if (answer == HookAnswer::kRefuse) {
+          field_ = savedField;
+          continue;
+        }
       }
       Bounds();
       if (field_ == savedField) {

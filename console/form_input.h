@@ -2,7 +2,7 @@
 // calling the module's hooks to paint, validate and fill it.
 //
 // The form input knows nothing of what the screens mean. The module hands in
-// its hooks as one struct of callables, and the screen primitives it draws
+// its hooks as one interface (FormHooks), and the screen primitives it draws
 // with (window, frame, styles, key options, field editor, help, look-up list)
 // come through FormUi so that the same loop runs on any terminal.
 #pragma once
@@ -33,20 +33,38 @@ inline constexpr std::int16_t kDown = 0x5000;
 inline constexpr std::int16_t kPgDn = 0x5100;
 }  // namespace form_keys
 
-// The module's side of a form. Every hook is optional (an empty one accepts).
-struct FormHooks {
-  std::function<void(std::int16_t& screen)> PaintScreen;
-  // Stores the accepted text; 0 accepts. May change field, key and flags.
-  std::function<std::int16_t(std::int16_t& screen, std::string& text, std::int16_t& field, std::int16_t& key)>
-      ValidateField;
-  std::function<void(std::int16_t& screen, std::int16_t& field)> ShowField;
-  // Leaves list non-zero to accept the chosen record, 0 to show the list again.
-  std::function<void(std::int16_t& list, std::int16_t& screen, std::int16_t& field)> ApplyLookup;
-  // 0 lets the screen end.
-  std::function<std::int16_t(std::int16_t& screen, std::int16_t& key)> ValidateScreen;
-  // Look-up list hooks, used by the browse list.
-  std::function<std::int16_t(std::int16_t& list, std::string& startKey, std::string& endKey)> PrepareList;
-  std::function<std::string(std::int16_t& list)> FormatListLine;
+// What a hook answers: go on (the value, the choice, the screen is
+// accepted) or not (the operator stays where he is).
+enum class HookAnswer { kAccept, kRefuse };
+
+// The module's side of its forms: what the screens and look-up lists mean.
+// The form input knows nothing of that; the module implements this and
+// installs it with ScopedFormHooks. Without hooks installed every value is
+// stored as typed and every screen and list goes on.
+class FormHooks {
+ public:
+  virtual ~FormHooks() = default;
+  // Draws the captions and values of `screen`, once, after its window opened.
+  virtual void PaintScreen(int screen) = 0;
+  // The edit of `field` ended with `key` (any key but Esc). Stores the
+  // accepted text into the field; kRefuse has the operator edit the same
+  // field again. May change the text, move to another field, change the
+  // key and the fields' flags.
+  virtual HookAnswer ValidateField(int screen, std::string& text, int& field, std::int16_t& key) = 0;
+  // Shows the stored value of `field` again (after an edit left with Esc).
+  virtual void ShowField(int screen, int field) = 0;
+  // A record was chosen in look-up list `list` while on `field` (screen 0
+  // and field 0 for a list opened from another list): kAccept takes it (the
+  // hook may move to another field), kRefuse shows the list again.
+  virtual HookAnswer ApplyLookup(int list, int screen, int& field) = 0;
+  // The screen is about to end with `key`: kAccept lets it end, kRefuse
+  // goes on editing from its first editable field.
+  virtual HookAnswer ValidateScreen(int screen, std::int16_t key) = 0;
+  // Before look-up list `list` opens: the range of keys it shows (empty:
+  // no limit); kRefuse does not open it.
+  virtual HookAnswer PrepareList(int list, std::string& startKey, std::string& endKey) = 0;
+  // The line list `list` shows for the record just read.
+  virtual std::string FormatListLine(int list) = 0;
 };
 
 // The screen primitives the form input draws with. Rows and columns are
@@ -77,7 +95,7 @@ struct LastEditedField {
 // Process-wide form state.
 struct FormState {
   FormScreens forms;
-  FormHooks hooks;
+  FormHooks* hooks = nullptr;  // none: values stored as typed
   FormUi ui;
   // The continuation screen that was left with PgUp or PgDn.
   std::int16_t ResumeScreen = 0;
@@ -88,6 +106,19 @@ struct FormState {
 FormState& Forms();
 // Back to an empty state (tests).
 void ResetForms();
+
+// Installs the module's hooks for as long as it lives, and puts back the
+// ones it found.
+class ScopedFormHooks {
+ public:
+  explicit ScopedFormHooks(FormHooks& hooks) : previous_(Forms().hooks) { Forms().hooks = &hooks; }
+  ~ScopedFormHooks() { Forms().hooks = previous_; }
+  ScopedFormHooks(const ScopedFormHooks&) = delete;
+  ScopedFormHooks& operator=(const ScopedFormHooks&) = delete;
+
+ private:
+  FormHooks* previous_;
+};
 
 // Runs screen `screen` (> 0 a main screen, < 0 screen -screen as a
 // continuation screen). previousPage / nextPage non-zero let PgUp / PgDn end

@@ -5,6 +5,8 @@
 #include <deque>
 #include <vector>
 
+#include "console/form_hooks_double.h"
+
 namespace console {
 namespace {
 
@@ -40,6 +42,7 @@ class FormInputTest : public ::testing::Test {
     ASSERT_TRUE(r.ok()) << r.error;
     FormState& st = Forms();
     st.forms = r.forms;
+    st.hooks = &hooks;
     st.ui.EditField = [this](std::int16_t& row, std::int16_t& column, std::int16_t&, std::string& text,
                              std::int16_t& position, std::int16_t& key) {
       edits.push_back({screenOf(row), row, column, text, position});
@@ -74,6 +77,7 @@ class FormInputTest : public ::testing::Test {
   std::vector<std::string> keyOptions;
   int beeps = 0, windows = 0, overruns = 0;
   std::vector<std::string> help;
+  testing::FormHooksDouble hooks;
 
   std::vector<std::int16_t> Rows() const {
     std::vector<std::int16_t> rows;
@@ -154,11 +158,11 @@ TEST_F(FormInputTest, PagingResumesTheContinuationScreen) {
 
 TEST_F(FormInputTest, RefusedValueIsEditedAgainWithABeep) {
   int calls = 0;
-  Forms().hooks.ValidateField = [&](std::int16_t& s, std::string& text, std::int16_t& j, std::int16_t&) -> std::int16_t {
+  hooks.validateField = [&](int s, std::string& text, int& j, std::int16_t&) {
     ++calls;
-    if (text.substr(0, 2) == "no") return -1;
+    if (text.substr(0, 2) == "no") return HookAnswer::kRefuse;
     Forms().forms.Field(s, j).value = FitValue(text, 4);
-    return 0;
+    return HookAnswer::kAccept;
   };
   script = {{"no", kEnter}, {"ok", kEnter}, {"", kEnter}};
   EXPECT_EQ(RunForm(2), kEnter);
@@ -173,9 +177,9 @@ TEST_F(FormInputTest, RefusedValueIsEditedAgainWithABeep) {
 TEST_F(FormInputTest, HiddenFieldLeftBlankKeepsTheStoredValue) {
   SetFieldValue(3, 1, "abcd");
   std::string validated;
-  Forms().hooks.ValidateField = [&](std::int16_t&, std::string& text, std::int16_t&, std::int16_t&) -> std::int16_t {
+  hooks.validateField = [&](int, std::string& text, int&, std::int16_t&) {
     if (validated.empty()) validated = text;
-    return 0;
+    return HookAnswer::kAccept;
   };
   script = {{"", kEnter}, {"", kEsc}, {"", kEsc}};
   RunForm(3);
@@ -196,9 +200,9 @@ TEST_F(FormInputTest, HiddenFieldLeftBlankKeepsTheStoredValue) {
 
 TEST_F(FormInputTest, ScreenValidationSendsBackToTheFirstField) {
   int asked = 0;
-  Forms().hooks.ValidateScreen = [&](std::int16_t&, std::int16_t& key) -> std::int16_t {
+  hooks.validateScreen = [&](int, std::int16_t key) {
     ++asked;
-    return (asked == 1 && key == kEnter) ? -1 : 0;
+    return (asked == 1 && key == kEnter) ? HookAnswer::kRefuse : HookAnswer::kAccept;
   };
   script = {{"", kEnter}, {"", kEnter}, {"", kCtrlB}};
   EXPECT_EQ(RunForm(2), kCtrlB);
@@ -228,13 +232,11 @@ TEST_F(FormInputTest, LookupChosenRefusedAndShownAgain) {
     result = browseResults.empty() ? -1 : browseResults.front();
     if (!browseResults.empty()) browseResults.pop_front();
   };
-  Forms().hooks.ApplyLookup = [&](std::int16_t& list, std::int16_t& s, std::int16_t& j) {
+  hooks.applyLookup = [&](int, int s, int& j) {
     ++applied;
-    if (applied == 1) {
-      list = 0;  // first choice refused: the list comes again
-      return;
-    }
+    if (applied == 1) return HookAnswer::kRefuse;  // first choice refused: the list comes again
     Forms().forms.Field(s, j).value = "007";
+    return HookAnswer::kAccept;
   };
   // Left without choosing: a beep and the same field.
   browseResults = {-1};
@@ -258,8 +260,8 @@ TEST_F(FormInputTest, ScreenWithoutEditableFieldsIsValidatedAndClosed) {
   // Every field of screen 2 display-only.
   for (FormField& f : Forms().forms.Screen(2).fields) f.ints[5] = kFieldDisplayOnly;
   int validated = 0, painted = 0;
-  Forms().hooks.ValidateScreen = [&](std::int16_t&, std::int16_t&) -> std::int16_t { return ++validated, 0; };
-  Forms().hooks.PaintScreen = [&](std::int16_t&) { ++painted; };
+  hooks.validateScreen = [&](int, std::int16_t) { return ++validated, HookAnswer::kAccept; };
+  hooks.paintScreen = [&](int) { ++painted; };
   RunForm(2);
   EXPECT_TRUE(edits.empty());
   EXPECT_EQ(validated, 1);
@@ -281,9 +283,9 @@ TEST_F(FormInputTest, UnknownScreenEndsWithEscInsteadOfCrashing) {
 
 TEST_F(FormInputTest, LastEditedFieldIsClearedOnReturn) {
   LastEditedField seen;
-  Forms().hooks.ValidateField = [&](std::int16_t&, std::string&, std::int16_t&, std::int16_t&) -> std::int16_t {
+  hooks.validateField = [&](int, std::string&, int&, std::int16_t&) {
     seen = Forms().lastEdited;
-    return 0;
+    return HookAnswer::kAccept;
   };
   script = {{"x1", kEnter}, {"", kEsc}, {"", kEsc}};
   RunForm(2);

@@ -12,10 +12,9 @@
 #include <thread>
 
 #include "app/budget.h"
-#include "app/hooks.h"
-#include "app/module.h"
+#include "app/data_files.h"
+#include "app/report.h"
 #include "app/records.h"
-#include "app/working_file.h"
 #include "config/session.h"
 #include "data/files.h"
 #include "format/numbers.h"
@@ -23,28 +22,31 @@
 namespace {
 
 namespace fs = std::filesystem;
+
+// The report each process works on.
+app::Report report;
 using app::records::WorkingLine;
 
 constexpr int kLines = 150;
 
 // A working budget whose every line carries `mark` in its budget.
 void FillWorking(std::int32_t mark) {
-  app::Working().Close();
-  ASSERT_TRUE(app::Working().Open());
+  report.working.Close();
+  ASSERT_TRUE(report.working.Open());
   for (int i = 0; i < kLines; ++i) {
     WorkingLine line;
     line.code = std::string(1, static_cast<char>('A' + i / 26)) + static_cast<char>('A' + i % 26);
     line.column = 'A';
     line.budget = mark * 1000 + i;
-    app::Working().Append(line);
+    report.working.Append(line);
   }
 }
 
 // The marks of the stored lines of the property, one per line.
 std::vector<std::int32_t> StoredMarks() {
   std::vector<std::int32_t> marks;
-  const app::records::StoredLine line{app::RecordArea(app::kStoredBudgetFile).data()};
-  const std::string code = app::Parameters().PropertyCode;
+  const app::records::StoredLine line{report.areas.For(app::kStoredBudgetFile).data()};
+  const std::string code = report.parameters.PropertyCode;
   for (std::int16_t s = data::ReadByKey(app::kStoredBudgetFile, 0, code, 1); s == 0 && line.PropertyCode() == code;
        s = data::StepRecords(app::kStoredBudgetFile, 1))
     marks.push_back(line.Budget() / 1000);
@@ -57,9 +59,8 @@ void OpenRoot(const fs::path& root) {
   config::Session().RootDir = root.string() + "/";
   config::Session().TempDir = root.string() + "/";
   data::ClearFileTable();
-  app::InstallBudgetSteps();
-  app::OpenModuleFiles();
-  app::Parameters().PropertyCode = format::PackDigits("0001");
+  app::OpenModuleFiles(report.areas);
+  report.parameters.PropertyCode = format::PackDigits("0001");
 }
 
 TEST(BudgetSave, AKilledSaveLeavesTheOldOrTheNewBudget) {
@@ -70,7 +71,7 @@ TEST(BudgetSave, AKilledSaveLeavesTheOldOrTheNewBudget) {
   const fs::path previous = fs::current_path();
   OpenRoot(root);
   FillWorking(1);
-  ASSERT_TRUE(app::SaveStoredBudget().ok());
+  ASSERT_TRUE(app::SaveStoredBudget(report).ok());
   data::ResetDataFiles();
 
   std::mt19937 random(12345);
@@ -87,7 +88,7 @@ TEST(BudgetSave, AKilledSaveLeavesTheOldOrTheNewBudget) {
       OpenRoot(root);
       for (std::int32_t mark = 2;; mark = mark == 2 ? 3 : 2) {
         FillWorking(mark);
-        if (!app::SaveStoredBudget().ok()) _exit(1);
+        if (!app::SaveStoredBudget(report).ok()) _exit(1);
         if (write(saves[1], "s", 1) != 1) _exit(2);
       }
     }
@@ -111,7 +112,7 @@ TEST(BudgetSave, AKilledSaveLeavesTheOldOrTheNewBudget) {
     for (std::int32_t m : marks) ASSERT_EQ(m, marks.front()) << "round " << round << ": a mix of two budgets";
     if (marks.front() != 1) ++killedMidway;
     data::ResetDataFiles();
-    app::Working().Close();
+    report.working.Close();
   }
   EXPECT_GT(killedMidway, 0) << "no save ever completed before the kill";
   fs::current_path(previous);

@@ -16,10 +16,9 @@
 
 #include "app/budget.h"
 #include "app/distribution.h"
-#include "app/hooks.h"
-#include "app/module.h"
+#include "app/data_files.h"
+#include "app/report.h"
 #include "app/records.h"
-#include "app/working_file.h"
 #include "config/session.h"
 #include "data/files.h"
 #include "data/locks.h"
@@ -28,6 +27,9 @@
 namespace {
 
 namespace fs = std::filesystem;
+
+// The report each process works on.
+app::Report report;
 using app::records::WorkingLine;
 
 constexpr int kOwners = 300;
@@ -45,19 +47,18 @@ void OpenRoot(const fs::path& root) {
   config::Session().TempDir = root.string() + "/";
   data::ClearFileTable();
   data::ResetLocks();
-  app::InstallBudgetSteps();
-  app::OpenModuleFiles();
-  app::Parameters() = app::ReportParameters{};
-  app::Parameters().PropertyCode = Code();
-  app::Parameters().DistributionCopies = 0;  // the update alone, nothing printed
-  app::Parameters().UpdateSlot = kSlot;
+  app::OpenModuleFiles(report.areas);
+  report.parameters = app::ReportParameters{};
+  report.parameters.PropertyCode = Code();
+  report.parameters.DistributionCopies = 0;  // the update alone, nothing printed
+  report.parameters.UpdateSlot = kSlot;
 }
 
 void AddOwners() {
-  const app::records::Owner owner{app::RecordArea(app::kOwnersFile).data()};
+  const app::records::Owner owner{report.areas.For(app::kOwnersFile).data()};
   ASSERT_EQ(data::BeginTransaction(), 0);
   for (int n = 1; n <= kOwners; ++n) {
-    std::span<char> area = app::RecordArea(app::kOwnersFile);
+    std::span<char> area = report.areas.For(app::kOwnersFile);
     std::fill(area.begin(), area.end(), '\0');
     app::records::PutText(owner.r, 4, format::PackDigits("0001" + format::ZeroPad(n, 4)));
     app::records::PutInt32(owner.r + 211 + 4, 1);  // coefficient 1 in column B
@@ -70,24 +71,24 @@ void AddOwners() {
 // What the distribution works from: a budget of column B, twelve months to
 // issue for every owner.
 void PrepareDistribution() {
-  app::ResetBudget();
-  app::BudgetState& b = app::Budget();
+  report.budget = app::BudgetState{};
+  app::BudgetState& b = report.budget;
   b.OwnerCount = kOwners;
   b.ColumnTotal[2] = kOwners;
   for (int n = 1; n <= kOwners; ++n) b.OwnerMonthsLeft[static_cast<std::size_t>(n)] = 12;
-  app::Working().Close();
-  ASSERT_TRUE(app::Working().Open());
+  report.working.Close();
+  ASSERT_TRUE(report.working.Open());
   WorkingLine line;
   line.code = "NE";
   line.column = 'B';
   line.budget = kColumnBudget;
-  ASSERT_TRUE(app::Working().Append(line));
+  ASSERT_TRUE(report.working.Append(line));
 }
 
 // The periodicity every owner's slot holds (0: never updated), or -1 when
 // the owners disagree or an amount is not the one written with it.
 int SlotState() {
-  const app::records::Owner owner{app::RecordArea(app::kOwnersFile).data()};
+  const app::records::Owner owner{report.areas.For(app::kOwnersFile).data()};
   std::set<std::pair<int, int>> seen;
   int owners = 0;
   std::int16_t s = data::ReadByKey(app::kOwnersFile, 0, Code(), 1);
@@ -102,6 +103,13 @@ int SlotState() {
 }
 
 int Other(int mark) { return mark == 2 ? 3 : 2; }
+
+// The update runs without copies: no pass reaches a listing.
+class NothingPrinted : public app::DistributionSink {
+ public:
+  void PassComputed(const app::DistributionPass&) override { _exit(3); }
+};
+NothingPrinted nothingPrinted;
 
 TEST(ReceiptUpdate, AKilledUpdateLeavesEveryOwnerOldOrEveryOwnerNew) {
   const fs::path root = fs::temp_directory_path() / ("kit-receipts-" + std::to_string(::getpid()));
@@ -131,8 +139,8 @@ TEST(ReceiptUpdate, AKilledUpdateLeavesEveryOwnerOldOrEveryOwnerNew) {
       OpenRoot(root);
       PrepareDistribution();
       for (int mark = first;; mark = Other(mark)) {
-        app::Parameters().UpdatePeriodicity = static_cast<std::int16_t>(mark);
-        if (!app::DistributeBudget().ok()) _exit(1);
+        report.parameters.UpdatePeriodicity = static_cast<std::int16_t>(mark);
+        if (!app::DistributeBudget(report, nothingPrinted).ok()) _exit(1);
         const char byte = static_cast<char>(mark);
         if (write(events[1], &byte, 1) != 1) _exit(2);
       }
@@ -167,7 +175,7 @@ TEST(ReceiptUpdate, AKilledUpdateLeavesEveryOwnerOldOrEveryOwnerNew) {
     state = now;
   }
   EXPECT_GT(changedByAKilledRun, 0) << "no update was ever kept before the kill";
-  app::Working().Close();
+  report.working.Close();
   fs::current_path(previous);
   fs::remove_all(root);
 }

@@ -1,0 +1,183 @@
+// What the tests of the budget, the distribution and the run share: a
+// scratch suite root with the module's data files made from the installed
+// dictionaries, opened into a report, and ways to fill them and read them
+// back.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/data_files.h"
+#include "app/records.h"
+#include "app/report.h"
+#include "config/session.h"
+#include "config/test_files.h"
+#include "data/files.h"
+#include "data/locks.h"
+#include "format/dates.h"
+#include "format/numbers.h"
+#include "platform/file_system.h"
+
+namespace app::testing {
+
+using records::PutInt16;
+using records::PutInt32;
+using records::PutText;
+
+inline std::string Date(int y, int m, int d) { return format::PackDate(y, m, d); }
+inline std::string Code(int property) { return format::PackDigits(format::ZeroPad(property, 4)); }
+inline std::string OwnerKey(int property, int owner) {
+  return format::PackDigits(format::ZeroPad(property, 4) + format::ZeroPad(owner, 4));
+}
+
+// A suite root with the module's data files, made from the installed
+// dictionaries, in a scratch directory that is also the current one.
+class SuiteRootFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    previous_ = std::filesystem::current_path();
+    std::filesystem::create_directories(std::filesystem::path(root_.path()) / "DADES");
+    std::filesystem::create_directories(std::filesystem::path(root_.path()) / "LOCKS");
+    std::filesystem::copy(std::filesystem::path(KIT_SUITE_DIR) / "ddf", std::filesystem::path(root_.path()) / "ddf");
+    std::filesystem::current_path(root_.path());
+    config::ResetSession();
+    config::Session().RootDir = root_.path() + "/";
+    config::Session().TempDir = root_.path() + "/";
+    data::ClearFileTable();
+    data::ResetLocks();
+    report_.fees = FeeSettings{};
+    OpenModuleFiles(report_.areas);
+    report_.parameters = ReportParameters{};
+    report_.parameters.PropertyCode = Code(7);
+    report_.parameters.ReportDate = Date(2024, 11, 15);
+  }
+  void TearDown() override {
+    report_.working.Close();
+    data::ResetDataFiles();
+    std::filesystem::current_path(previous_);
+    config::ResetSession();
+  }
+
+  // Writes `bytes` over the start of a zeroed record area and inserts it.
+  void Insert(std::int16_t file, const std::function<void(char*)>& fill) {
+    std::span<char> area = report_.areas.For(file);
+    std::fill(area.begin(), area.end(), '\0');
+    fill(area.data());
+    ASSERT_EQ(data::InsertRecord(file), 0) << file;
+  }
+  void Property(int code, std::int16_t firstMonth, std::int16_t months, std::int32_t fee, const char* taxId,
+                std::map<int, std::pair<std::int32_t, std::string>> columns = {}) {
+    Insert(kPropertiesFile, [&](char* r) {
+      PutText(r, 2, Code(code));
+      PutText(r + 6, 30, "PROVENÇA, 12 *C.P.");
+      PutInt16(r + 106, firstMonth);
+      PutInt16(r + 108, months);
+      PutInt32(r + 110, fee);
+      PutText(r + 368, 17, taxId);
+      for (const auto& [k, c] : columns) {
+        PutInt32(r + 164 + 34 * (k - 2), c.first);
+        PutText(r + 168 + 34 * (k - 2), 30, c.second);
+      }
+    });
+  }
+  void Owner(int number, std::map<int, std::int32_t> coefficients, std::int16_t slot1 = 1) {
+    Insert(kOwnersFile, [&](char* r) {
+      PutText(r, 4, OwnerKey(7, number));
+      PutText(r + 38, 10, "1r " + std::to_string(number) + "a");
+      for (const auto& [k, c] : coefficients) PutInt32(r + 211 + 4 * (k - 1), c);
+      PutInt16(r + 240, slot1);
+    });
+  }
+  void Collection(int owner, const std::string& date, std::int32_t amount) {
+    Insert(kCollectionsFile, [&](char* r) {
+      PutText(r, 4, OwnerKey(7, owner));
+      PutText(r + 4, 4, date);
+      PutInt32(r + 13, amount);
+    });
+  }
+  void Concept(const char* code, const char* description) {
+    Insert(kConceptsFile, [&](char* r) {
+      PutText(r, 2, code);
+      PutText(r + 2, 25, description);
+    });
+  }
+  void Payment(const std::string& date, const char* conceptCode, std::int32_t amount, char kind, int column) {
+    Insert(kPaymentsFile, [&](char* r) {
+      PutText(r, 2, Code(7));
+      PutText(r + 2, 4, date);
+      PutText(r + 8, 2, conceptCode);
+      PutInt32(r + 35, amount);
+      r[39] = kind;
+      PutText(r + 40, 2, format::PackDigits(format::ZeroPad(column, 4)).substr(0, 2));
+    });
+  }
+  void Stored(const char* conceptCode, char column, std::int32_t percent, std::int32_t amount, std::int32_t budget) {
+    Insert(kStoredBudgetFile, [&](char* r) {
+      records::StoredLine{r}.Set(Code(7), conceptCode, column, percent, amount, budget);
+    });
+  }
+  void WriteVora(const std::string& text) { std::ofstream(std::filesystem::path(root_.path()) / "Vora.ini") << text; }
+
+  // The stored lines of property 7 as "code column percent amount budget".
+  std::vector<std::string> StoredLines() {
+    std::vector<std::string> out;
+    const records::StoredLine line{report_.areas.For(kStoredBudgetFile).data()};
+    for (std::int16_t s = data::ReadByKey(kStoredBudgetFile, 0, Code(7), 1); s == 0 && line.PropertyCode() == Code(7);
+         s = data::StepRecords(kStoredBudgetFile, 1))
+      out.push_back(line.Concept() + " " + line.Column() + " " + std::to_string(line.Percent()) + " " +
+                    std::to_string(line.Amount()) + " " + std::to_string(line.Budget()));
+    return out;
+  }
+  records::WorkingLine Line(const std::string& code) {
+    for (const auto& l : report_.working.Lines())
+      if (l.code == code) return l;
+    ADD_FAILURE() << "no line " << code;
+    return {};
+  }
+
+  config::testing::ScratchDir root_;
+  std::filesystem::path previous_;
+  Report report_;
+};
+
+// A file system whose working file cannot be made, or fails its Nth write
+// or read: a full disk, a folder the operator may not write to.
+class FailingWorkingFile : public platform::FileSystemWrapper {
+ public:
+  FailingWorkingFile() : platform::FileSystemWrapper(platform::RealFileSystem()) {}
+  std::unique_ptr<platform::File> Open(const std::string& path, unsigned flags, platform::FileStatus& status,
+                                       mode_t mode) override {
+    const bool working = path.find("PressupH.tmp") != std::string::npos;
+    if (working && openError != 0) {
+      status = platform::FileStatus{openError};
+      return nullptr;
+    }
+    std::unique_ptr<platform::File> real = target().Open(path, flags, status, mode);
+    if (!real || !working) return real;
+    struct Failing : platform::FileWrapper {
+      Failing(std::unique_ptr<platform::File> f, FailingWorkingFile& owner) : FileWrapper(std::move(f)), counts(owner) {}
+      platform::FileStatus WriteAt(std::uint64_t offset, std::string_view bytes) override {
+        if (++counts.writes == counts.failingWrite) return platform::FileStatus{ENOSPC};
+        return FileWrapper::WriteAt(offset, bytes);
+      }
+      platform::FileStatus ReadAt(std::uint64_t offset, std::span<char> out, std::size_t& got) override {
+        if (++counts.reads == counts.failingRead) return platform::FileStatus{EIO};
+        return FileWrapper::ReadAt(offset, out, got);
+      }
+      FailingWorkingFile& counts;
+    };
+    return std::make_unique<Failing>(std::move(real), *this);
+  }
+  int openError = 0;
+  int failingWrite = 0, failingRead = 0;
+  int writes = 0, reads = 0;
+};
+
+}  // namespace app::testing
