@@ -151,6 +151,15 @@ TEST_F(KitprintProgram, MissingFileAndBadUsageFail) {
   EXPECT_EQ(WEXITSTATUS(std::system((std::string(KITPRINT_EXE) + " a b 2>/dev/null").c_str())), 2);
 }
 
+TEST_F(KitprintProgram, APrintFileThatCannotBeReadIsNamedWithTheReason) {
+  const std::string folder = dir_ + "/kitprint.tmp";
+  ASSERT_EQ(std::system(("mkdir " + folder).c_str()), 0);
+  const std::string out = RunCapture("/bin/sh -c '" + std::string(KITPRINT_EXE) + " " + folder + " 2>&1; echo status=$?'");
+  EXPECT_EQ(out, "kitprint: " + folder + ": Is a directory\nstatus=1\n");
+  const std::string missing = RunCapture("/bin/sh -c '" + std::string(KITPRINT_EXE) + " " + dir_ + "/none 2>&1'");
+  EXPECT_EQ(missing, "kitprint: " + dir_ + "/none: No such file or directory\n");
+}
+
 TEST_F(KitprintProgram, UnavailablePrinterIsReportedNotSilent) {
   WritePrintFile("OFICINA");
   std::string cmd = "PATH=/nonexistent " + std::string(KITPRINT_EXE) + " " + dir_ + "/kitprint.tmp 2>&1";

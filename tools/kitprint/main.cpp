@@ -5,10 +5,10 @@
 #include <cstdio>
 #include <fstream>
 #include <iostream>
-#include <sstream>
 #include <string>
 
 #include "config/session.h"
+#include "platform/file_system.h"
 #include "platform/host_path.h"
 #include "tools/kitprint/outputs.h"
 #include "tools/kitprint/page_layout.h"
@@ -76,14 +76,12 @@ int main(int argc, char** argv) {
     printFile = platform::HostPathOrRaw(config::Session().TempDir + "kitprint.tmp");
   }
 
-  std::ifstream in(printFile, std::ios::binary);
-  if (!in) {
-    std::fprintf(stderr, "kitprint: cannot read the print file %s\n", printFile.c_str());
+  const platform::ReadResult read = platform::ReadWholeFile(printFile);
+  if (!read.ok()) {
+    std::fprintf(stderr, "kitprint: %s: %s\n", printFile.c_str(), read.status.Describe().c_str());
     return 1;
   }
-  std::stringstream bytes;
-  bytes << in.rdbuf();
-  kitprint::PrintFile file = kitprint::ParsePrintFile(bytes.str());
+  kitprint::PrintFile file = kitprint::ParsePrintFile(read.bytes);
   for (const auto& p : file.problems)
     std::fprintf(stderr, "kitprint: %s, line %d: %s\n", printFile.c_str(), p.lineNumber, p.message.c_str());
   std::vector<kitprint::Page> pages = kitprint::LayOutPages(file);
