@@ -51,7 +51,10 @@ class ScratchDir {
 class FailingFile : public platform::FileSystemWrapper {
  public:
   explicit FailingFile(std::string suffix, int error = EIO)
-      : FileSystemWrapper(platform::RealFileSystem()), suffix_(std::move(suffix)), error_(error), scope_(*this) {}
+      : FileSystemWrapper(platform::RealFileSystem()),
+        suffix_(std::move(suffix)),
+        error_(error),
+        scope_(*this) {}
 
   platform::ReadResult ReadWholeFile(const std::string& path) override {
     if (Hits(path)) return platform::ReadResult{{}, platform::FileStatus{error_}};
@@ -74,7 +77,8 @@ class FailingFile : public platform::FileSystemWrapper {
 
  private:
   bool Hits(const std::string& path) {
-    const bool hit = path.size() >= suffix_.size() && path.compare(path.size() - suffix_.size(), suffix_.size(), suffix_) == 0;
+    const bool hit = path.size() >= suffix_.size() &&
+                     path.compare(path.size() - suffix_.size(), suffix_.size(), suffix_) == 0;
     if (hit) ++calls;
     return hit;
   }

@@ -144,8 +144,8 @@ TEST_F(BrowseTest, AFailingWriteMovesTheRowsReadSoFarToMemory) {
   class FullDisk : public platform::FileSystemWrapper {
    public:
     FullDisk() : FileSystemWrapper(platform::RealFileSystem()) {}
-    std::unique_ptr<platform::File> Open(const std::string& path, unsigned flags, platform::FileStatus& status,
-                                         mode_t mode) override {
+    std::unique_ptr<platform::File> Open(const std::string& path, unsigned flags,
+                                         platform::FileStatus& status, mode_t mode) override {
       class Full : public platform::FileWrapper {
        public:
         using FileWrapper::FileWrapper;

@@ -126,9 +126,10 @@ StackTop ReadStackTop(std::string_view bytes, SavedArea& area) {
   area.left = numbers[7];
   area.bottom = numbers[8];
   area.right = numbers[9];
-  const std::size_t cells = area.bottom >= area.top && area.right >= area.left
-                                ? static_cast<std::size_t>((area.bottom - area.top + 1) * (area.right - area.left + 1))
-                                : 0;
+  const std::size_t cells =
+      area.bottom >= area.top && area.right >= area.left
+          ? static_cast<std::size_t>((area.bottom - area.top + 1) * (area.right - area.left + 1))
+          : 0;
   if (kHeader + 2 * cells + kTrailer != static_cast<std::size_t>(length)) return StackTop::kDamaged;
   area.cells = bytes.substr(start + kHeader, 2 * cells);
   area.start = start;
@@ -198,10 +199,10 @@ void PopWindow() {
     case StackTop::kArea:
       break;
   }
-  window = PopupWindowState{static_cast<std::int16_t>(window.Level > 0 ? window.Level - 1 : 0),
-                            static_cast<std::int16_t>(area.previousTop), static_cast<std::int16_t>(area.previousLeft),
-                            static_cast<std::int16_t>(area.previousBottom),
-                            static_cast<std::int16_t>(area.previousRight)};
+  window = PopupWindowState{
+      static_cast<std::int16_t>(window.Level > 0 ? window.Level - 1 : 0),
+      static_cast<std::int16_t>(area.previousTop), static_cast<std::int16_t>(area.previousLeft),
+      static_cast<std::int16_t>(area.previousBottom), static_cast<std::int16_t>(area.previousRight)};
   std::size_t at = 0;
   for (int row = area.top; row <= area.bottom; ++row) {
     for (int column = area.left; column <= area.right; ++column) {

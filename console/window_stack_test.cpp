@@ -186,7 +186,7 @@ TEST_F(WindowStackTest, TheTopOfAStackIsReadFromItsBytes) {
   EXPECT_EQ(ReadStackTop("", area), StackTop::kNoStack);
   EXPECT_EQ(ReadStackTop(std::string("\x05\0\0\0", 4), area), StackTop::kEmpty);
   // A 1 x 2 area at row 3, columns 4 and 5, saved with the cursor at 7, 9.
-  const std::string record = std::string("07090000000003040305") + "a\x01" "b\x02" + "00029";
+  const std::string record = std::string("07090000000003040305") + "a\001b\002" + "00029";
   std::string bytes = std::string("\x22\0\0\0", 4) + record;
   ASSERT_EQ(ReadStackTop(bytes, area), StackTop::kArea);
   EXPECT_EQ(area.cursorRow, 7);
@@ -194,7 +194,7 @@ TEST_F(WindowStackTest, TheTopOfAStackIsReadFromItsBytes) {
   EXPECT_EQ(area.top, 3);
   EXPECT_EQ(area.left, 4);
   EXPECT_EQ(area.right, 5);
-  EXPECT_EQ(area.cells, "a\x01" "b\x02");
+  EXPECT_EQ(area.cells, "a\001b\002");
   EXPECT_EQ(area.start, 4u);
   bytes[0] = '\x21';  // the free position inside the record
   EXPECT_EQ(ReadStackTop(bytes, area), StackTop::kDamaged);

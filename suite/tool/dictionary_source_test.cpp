@@ -71,7 +71,8 @@ TEST(DictionarySource, RefusesMistakesNamingTheLine) {
       // Numbers near the top of an int must not wrap round into the record.
       {"record 20\nkey 2147483647:2", "line 2: segment 2147483647:2 ends past the record length 20"},
       {"record 20\nkey 5:2147483647", "line 2: segment 5:2147483647 ends past the record length 20"},
-      {"record 20\n\nkey 1:2 + 2147483646:2147483647", "line 3: segment 2147483646:2147483647 ends past the record length 20"},
+      {"record 20\n\nkey 1:2 + 2147483646:2147483647",
+       "line 3: segment 2147483646:2147483647 ends past the record length 20"},
       {"record 20\nkey 2147483648:2", "line 2: segment \"2147483648:2\" is not position:length"},
       {"record 20\nkey -2147483648:2", "line 2: segment \"-2147483648:2\" starts or ends before 1"},
       {"record 2147483647\nkey 1:2", "line 1: record length must be 4 to 4090"},
@@ -117,8 +118,8 @@ TEST(DictionarySource, RefusesMoreKeysAndSegmentsThanCreateTakes) {
     buffer.resize(1536, ' ');
     std::string block(128, ' ');
     std::uint32_t length = 1536;
-    EXPECT_EQ(BTRCALL(14, block.data(), buffer.data(), &length, path.data(), static_cast<std::uint8_t>(path.size()),
-                      -1),
+    EXPECT_EQ(BTRCALL(14, block.data(), buffer.data(), &length, path.data(),
+                      static_cast<std::uint8_t>(path.size()), -1),
               0)
         << source;
   }

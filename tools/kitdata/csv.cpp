@@ -179,6 +179,9 @@ std::string SetField(const Field& field, std::string_view text, std::string& rec
     case FieldKind::Text: {
       std::string t = format::Utf8ToCp850(text);
       if (format::Cp850ToUtf8(t) != text) return field.name + ": characters outside code page 850";
+      // Trailing zero bytes pad a text as blanks do: export leaves both out,
+      // and import stores both as blanks.
+      while (!t.empty() && (t.back() == '\0' || t.back() == ' ')) t.pop_back();
       if (t.size() > n) return field.name + ": longer than " + std::to_string(n) + " characters";
       t.resize(n, ' ');
       record.replace(at, n, t);
@@ -189,7 +192,8 @@ std::string SetField(const Field& field, std::string_view text, std::string& rec
       if (!text.empty() && text[0] == kRawMark) {
         std::string bytes;
         if (!ParseRawText(text, n, bytes))
-          return field.name + ": \"" + std::string(text) + "\" is not # and " + std::to_string(2 * n) + " hex digits";
+          return field.name + ": \"" + std::string(text) + "\" is not # and " + std::to_string(2 * n) +
+                 " hex digits";
         record.replace(at, n, bytes);
         return {};
       }
@@ -208,7 +212,8 @@ std::string SetField(const Field& field, std::string_view text, std::string& rec
       if (text[0] == kRawMark) {
         std::string bytes;
         if (!ParseRawText(text, n, bytes))
-          return field.name + ": \"" + std::string(text) + "\" is not # and " + std::to_string(2 * n) + " hex digits";
+          return field.name + ": \"" + std::string(text) + "\" is not # and " + std::to_string(2 * n) +
+                 " hex digits";
         record.replace(at, n, bytes);
         return {};
       }
@@ -218,8 +223,7 @@ std::string SetField(const Field& field, std::string_view text, std::string& rec
           !ParseInteger(text.substr(5, 2), m) || !AllDigits(text.substr(8, 2)) || !ParseInteger(text.substr(8, 2), d))
         return field.name + ": \"" + std::string(text) + "\" is not a date YYYY-MM-DD";
       std::string packed = format::PackDate(static_cast<int>(y), static_cast<int>(m), static_cast<int>(d));
-      if (!IsCalendarDate(y, m, d))
-        return field.name + ": " + std::string(text) + " is not a calendar date";
+      if (!IsCalendarDate(y, m, d)) return field.name + ": " + std::string(text) + " is not a calendar date";
       record.replace(at, n, packed);
       return {};
     }
@@ -312,7 +316,8 @@ std::string ParseCsv(std::string_view text, std::vector<std::vector<std::string>
 
 std::string CsvLine(const FileLayout& layout, std::string_view record) {
   std::string line;
-  for (std::size_t i = 0; i < layout.fields.size(); ++i) line += (i ? "," : "") + Quote(FieldText(layout.fields[i], record));
+  for (std::size_t i = 0; i < layout.fields.size(); ++i)
+    line += (i ? "," : "") + Quote(FieldText(layout.fields[i], record));
   return line;
 }
 
@@ -418,7 +423,8 @@ AddResult ImportCsv(std::string_view dataFile, const std::string& csvText, const
   for (auto& r : records) r.resize(static_cast<std::size_t>(file->RecordLength()), ' ');
   // A CSV line says everything CSV can say of a record: two records with the
   // same line are the same record.
-  return file->Add(records, where, [layout](std::string_view r) { return CsvLine(*layout, r); }, options);
+  return file->Add(
+      records, where, [layout](std::string_view r) { return CsvLine(*layout, r); }, options);
 }
 
 }  // namespace kitdata

@@ -67,7 +67,7 @@ struct AddOptions {
 struct AddResult {
   std::string error;  // empty on success
   std::size_t added = 0;
-  std::string path;   // the data file's host path, once known
+  std::string path;  // the data file's host path, once known
 };
 
 // What makes two records the same for AddOptions: the whole record for raw

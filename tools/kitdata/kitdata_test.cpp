@@ -106,14 +106,19 @@ TEST(Fields, BadCsvTextsAreRefusedAndLeaveTheRecordAlone) {
     const char* text;
   };
   const Case cases[] = {
-      {"CobramH", "date", "2026-02-30"},   {"CobramH", "date", "2026-13-01"},  {"CobramH", "date", "2025-02-29"},
-      {"CobramH", "date", "1900-02-29"},   {"CobramH", "date", "2026-04-31"},  {"CobramH", "date", "0000-01-01"},  {"CobramH", "date", "26-01-01"},
-      {"CobramH", "date", "2026/01/01"},   {"CobramH", "amount", "1.234"},     {"CobramH", "amount", "1,50"},
-      {"CobramH", "amount", "abc"},        {"CobramH", "amount", "21474836.48"}, {"CobramH", "owner", "123456789"},
-      {"CobramH", "owner", "12a4"},        {"PropietH", "slot1_period", "40000"}, {"PropietH", "coef_a", "1.5"},
-      {"THRebut", "number", "256"},        {"TDespesa", "concept", "ABC"},     {"TDespesa", "description", "ЖЖ"},
-      {"PagamH", "column", "-1"},          {"CobramH", "date", "#94A0808"},    {"CobramH", "date", "#94A080811"},
-      {"CobramH", "date", "#GGA08081"},    {"CobramH", "owner", "#8081"},      {"PagamH", "column", "#80"},
+      {"CobramH", "date", "2026-02-30"},     {"CobramH", "date", "2026-13-01"},
+      {"CobramH", "date", "2025-02-29"},     {"CobramH", "date", "1900-02-29"},
+      {"CobramH", "date", "2026-04-31"},     {"CobramH", "date", "0000-01-01"},
+      {"CobramH", "date", "26-01-01"},       {"CobramH", "date", "2026/01/01"},
+      {"CobramH", "amount", "1.234"},        {"CobramH", "amount", "1,50"},
+      {"CobramH", "amount", "abc"},          {"CobramH", "amount", "21474836.48"},
+      {"CobramH", "owner", "123456789"},     {"CobramH", "owner", "12a4"},
+      {"PropietH", "slot1_period", "40000"}, {"PropietH", "coef_a", "1.5"},
+      {"THRebut", "number", "256"},          {"TDespesa", "concept", "ABC"},
+      {"TDespesa", "description", "ЖЖ"},     {"PagamH", "column", "-1"},
+      {"CobramH", "date", "#94A0808"},       {"CobramH", "date", "#94A080811"},
+      {"CobramH", "date", "#GGA08081"},      {"CobramH", "owner", "#8081"},
+      {"PagamH", "column", "#80"},
   };
   for (const Case& c : cases) {
     std::string record(static_cast<std::size_t>(FindLayout(c.file)->recordLength), ' ');
@@ -121,6 +126,19 @@ TEST(Fields, BadCsvTextsAreRefusedAndLeaveTheRecordAlone) {
     EXPECT_NE(SetField(FieldOf(c.file, c.field), c.text, record), "") << c.field << " " << c.text;
     EXPECT_EQ(record, before) << c.field << " " << c.text;
   }
+}
+
+// Found by fuzzing: a text ending in zero bytes was stored with them, and
+// its export (which leaves trailing zero bytes out, as padding) then read
+// back as another record.
+TEST(Fields, TrailingZeroBytesOfATextArePadding) {
+  const Field& columns = FieldOf("FinDespH", "columns");
+  std::string record(static_cast<std::size_t>(FindLayout("FinDespH")->recordLength), ' ');
+  ASSERT_EQ(SetField(columns, std::string("HOANEB\0\0", 8), record), "");
+  EXPECT_EQ(record.substr(2, 8), "HOANEB  ");
+  EXPECT_EQ(FieldText(columns, record), "HOANEB");
+  ASSERT_EQ(SetField(columns, std::string("A\0B\0 \0", 6), record), "");
+  EXPECT_EQ(record.substr(2, 6), std::string("A\0B   ", 6));
 }
 
 TEST(Csv, SplitsQuotedFieldsAndCountsLines) {
@@ -361,8 +379,10 @@ TEST_F(Demo, RefusedCsvNamesTheLineAndInsertsNothing) {
   ASSERT_EQ(ExportCsv(File("CobramH"), csv), "");
   EXPECT_NE(csv.find("\n00010009,2030-01-01,0.00\n"), std::string::npos);
   // A duplicate key in an otherwise good file rolls the whole file back.
-  std::string e = ImportCsv(File("PressupH"), "property,concept,column,percent_thousandths,amount,budget\n"
-                                              "0009,NE,B,0,0,1.00\n0001,NE,B,0,0,1.00\n").error;
+  std::string e = ImportCsv(File("PressupH"),
+                            "property,concept,column,percent_thousandths,amount,budget\n"
+                            "0009,NE,B,0,0,1.00\n0001,NE,B,0,0,1.00\n")
+                      .error;
   EXPECT_NE(e.find("line 3"), std::string::npos) << e;
   EXPECT_EQ(Records("PressupH").size(), 4u);
 }
@@ -377,10 +397,13 @@ TEST_F(Demo, AddingTheSameRecordsTwiceIsRefusedUnlessAllowed) {
     ASSERT_GT(count, 2u);
     AddResult again = ImportCsv(File(base), csv);
     EXPECT_EQ(again.added, 0u);
-    EXPECT_NE(again.error.find("CSV line 2: the same record is already in " + dir_.path() + "/DADES/" + base + ".dat"),
-              std::string::npos) << again.error;
+    EXPECT_NE(again.error.find("CSV line 2: the same record is already in " + dir_.path() + "/DADES/" + base +
+                               ".dat"),
+              std::string::npos)
+        << again.error;
     EXPECT_NE(again.error.find("CSV line " + std::to_string(count + 1) + ": the same record is already in"),
-              std::string::npos) << again.error;
+              std::string::npos)
+        << again.error;
     EXPECT_NE(again.error.find("nothing inserted"), std::string::npos) << again.error;
     EXPECT_EQ(Records(base).size(), count);
     // The user may say that they are meant.
@@ -391,12 +414,15 @@ TEST_F(Demo, AddingTheSameRecordsTwiceIsRefusedUnlessAllowed) {
   }
   // Two identical lines of one CSV, the second named with the first.
   const std::string header = "owner,date,amount\n";
-  AddResult twice = ImportCsv(File("CobramH"), header + "00010009,2030-01-01,1.00\n00010009,2030-02-01,1.00\n"
-                                                        "00010009,2030-01-01,1.00\n");
-  EXPECT_NE(twice.error.find("CSV line 4: the same record is also CSV line 2"), std::string::npos) << twice.error;
+  AddResult twice = ImportCsv(File("CobramH"), header +
+                                                   "00010009,2030-01-01,1.00\n00010009,2030-02-01,1.00\n"
+                                                   "00010009,2030-01-01,1.00\n");
+  EXPECT_NE(twice.error.find("CSV line 4: the same record is also CSV line 2"), std::string::npos)
+      << twice.error;
   EXPECT_EQ(twice.error.find("line 3"), std::string::npos) << twice.error;
   // Different records of the same key are still added, and counted.
-  AddResult added = ImportCsv(File("CobramH"), header + "00010009,2030-01-01,1.00\n00010009,2030-01-01,2.00\n");
+  AddResult added =
+      ImportCsv(File("CobramH"), header + "00010009,2030-01-01,1.00\n00010009,2030-01-01,2.00\n");
   EXPECT_EQ(added.error, "");
   EXPECT_EQ(added.added, 2u);
   EXPECT_EQ(added.path, dir_.path() + "/DADES/CobramH.dat");
@@ -422,11 +448,11 @@ TEST(Csv, StoredBytesThatAreNoCodeOrDateComeBackUnchanged) {
   };
   const std::string owner = format::PackDigits("00010001");
   const std::vector<std::string> records = {
-      record(owner, format::PackDigits("20260015")),           // month 0
-      record(owner, format::PackDigits("20261300")),           // month 13, day 0
-      record(owner, format::ZeroDate()),                       // no date
-      record(owner, format::PackDigits("00000101")),           // year 0
-      record(owner, std::string("\x00\xff\x41\x94", 4)),      // no digits at all
+      record(owner, format::PackDigits("20260015")),                               // month 0
+      record(owner, format::PackDigits("20261300")),                               // month 13, day 0
+      record(owner, format::ZeroDate()),                                           // no date
+      record(owner, format::PackDigits("00000101")),                               // year 0
+      record(owner, std::string("\x00\xff\x41\x94", 4)),                           // no digits at all
       record(std::string("\x20\x20\x81\x82", 4), format::PackDigits("20260301")),  // an owner of blanks
   };
   std::string raw;
@@ -488,9 +514,12 @@ TEST(Program, ImportSaysHowManyRecordsItAddedAndRefusesTheSameFileTwice) {
   EXPECT_EQ(first.out, "2 records added to " + data + ".dat\n");
   ToolRun second = RunToolOutput(dir, "import " + data + " " + (dir / "pay.csv"));
   EXPECT_EQ(second.status, 1);
-  EXPECT_NE(second.err.find("kitdata: CSV line 2: the same record is already in"), std::string::npos) << second.err;
-  EXPECT_NE(second.err.find("kitdata: CSV line 3: the same record is already in"), std::string::npos) << second.err;
-  EXPECT_NE(second.err.find("kitdata: 0 records added to " + data + ".dat\n"), std::string::npos) << second.err;
+  EXPECT_NE(second.err.find("kitdata: CSV line 2: the same record is already in"), std::string::npos)
+      << second.err;
+  EXPECT_NE(second.err.find("kitdata: CSV line 3: the same record is already in"), std::string::npos)
+      << second.err;
+  EXPECT_NE(second.err.find("kitdata: 0 records added to " + data + ".dat\n"), std::string::npos)
+      << second.err;
   ToolRun allowed = RunToolOutput(dir, "import --allow-duplicates " + data + " " + (dir / "pay.csv"));
   EXPECT_EQ(allowed.status, 0) << allowed.err;
   EXPECT_EQ(allowed.out, "2 records added to " + data + ".dat\n");
@@ -514,7 +543,8 @@ TEST(Program, ADirectoryWhereAFileIsExpectedIsNamedWithTheReason) {
   dir.Write("budget.csv", "property,concept,budget\n0001,NE,1.00\n");
   ToolRun dictionary = RunToolOutput(dir, "import " + data + " " + (dir / "budget.csv"));
   EXPECT_EQ(dictionary.status, 1);
-  EXPECT_NE(dictionary.err.find("kitdata: " + (dir / "ddf/PressupH.xdf") + ": Is a directory\n"), std::string::npos)
+  EXPECT_NE(dictionary.err.find("kitdata: " + (dir / "ddf/PressupH.xdf") + ": Is a directory\n"),
+            std::string::npos)
       << dictionary.err;
   EXPECT_FALSE(fs::exists(dir / "DADES/PressupH.dat"));
   // The raw file get writes.

@@ -12,10 +12,12 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: kitdata init ROOT               make a suite root (suite files, DADES, LOCKS, TMP, INI files)\n"
-    "       kitdata demo ROOT [YYYY-MM-DD]  fill a root with demo records dated around that day (default today)\n"
+    "       kitdata demo ROOT [YYYY-MM-DD]  fill a root with demo records dated around that day\n"
+    "                                       (default today)\n"
     "       kitdata put [--allow-duplicates] DATAFILE RAWFILE\n"
     "                                       insert the fixed-length records of RAWFILE\n"
-    "       kitdata get DATAFILE [RAWFILE]  write every record in key order (standard output without RAWFILE)\n"
+    "       kitdata get DATAFILE [RAWFILE]  write every record in key order\n"
+    "                                       (standard output without RAWFILE)\n"
     "       kitdata export DATAFILE         write the records as CSV to standard output\n"
     "       kitdata import [--allow-duplicates] DATAFILE CSVFILE\n"
     "                                       insert the records of a CSV file\n"

@@ -1,13 +1,12 @@
 // Making a suite root: the installed suite files, the data and lock
 // directories, the configuration files, and demo records.
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <map>
 #include <stdexcept>
 #include <filesystem>
 #include <unistd.h>
-
-#include <cerrno>
 
 #include "format/cp850.h"
 #include "format/dates.h"

@@ -37,9 +37,10 @@ std::string ReadDictionary(const std::string& dictionary, std::string& creation)
   if (read.status.error == ENOENT) return {};
   if (!read.ok()) return dictionary + ": " + read.status.Describe();
   const std::string& bytes = read.bytes;
-  const int length = bytes.size() < 2 ? 0
-                                       : static_cast<std::int16_t>(static_cast<unsigned char>(bytes[0]) |
-                                                                   (static_cast<unsigned char>(bytes[1]) << 8));
+  const int length = bytes.size() < 2
+                         ? 0
+                         : static_cast<std::int16_t>(static_cast<unsigned char>(bytes[0]) |
+                                                     (static_cast<unsigned char>(bytes[1]) << 8));
   if (length <= 0 || bytes.size() - 2 < static_cast<std::size_t>(length))
     return dictionary + ": not a dictionary (no creation record of the length it gives)";
   creation = bytes.substr(2, static_cast<std::size_t>(length));
@@ -176,7 +177,7 @@ std::string DataFile::InsertAll(const std::vector<std::string>& records, const s
 }
 
 AddResult DataFile::Add(const std::vector<std::string>& records, const std::vector<std::string>& where,
-                       const RecordIdentity& identity, const AddOptions& options) {
+                        const RecordIdentity& identity, const AddOptions& options) {
   AddResult result;
   result.path = path_;
   if (!options.allowDuplicates) {
@@ -245,7 +246,8 @@ AddResult PutRaw(std::string_view dataFile, const std::string& rawBytes, const A
     records.push_back(rawBytes.substr(at, length));
     where.push_back("record " + std::to_string(records.size()) + " (byte " + std::to_string(at) + ")");
   }
-  return file->Add(records, where, [](std::string_view r) { return std::string(r); }, options);
+  return file->Add(
+      records, where, [](std::string_view r) { return std::string(r); }, options);
 }
 
 std::string GetRaw(std::string_view dataFile, std::string& rawBytes) {
