@@ -1,11 +1,9 @@
 #include "config/catalog.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <fstream>
+#include <cerrno>
 
 #include "config/session.h"
+#include "platform/file_system.h"
 #include "platform/host_path.h"
 
 namespace config {
@@ -104,22 +102,16 @@ std::string CatalogText(std::string_view text) {
 
   const std::optional<std::string> path = platform::HostPath(Session().RootDir + "LOCALE\\" + Name() + ".LNG");
   if (!path || path->empty()) return std::string(text);
-  // A missing catalogue is created empty, as the suite expects to find one.
-  if (!platform::PathExists(*path)) {
-    const int fd = ::open(path->c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) return std::string(text);
-    ::close(fd);
+  platform::ReadResult read = platform::ReadWholeFile(*path);
+  if (read.status.error == ENOENT) {
+    // A missing catalogue is created empty, as the suite expects to find one.
+    platform::FileStatus created;
+    platform::OpenFile(*path, platform::kOpenCreate, created);
+    return std::string(text);
   }
-
-  std::ifstream in(*path, std::ios::binary);
-  if (!in) return std::string(text);
-  std::string bytes;
-  char chunk[65536];
-  while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
-    const std::string_view got(chunk, static_cast<std::size_t>(in.gcount()));
-    bytes.append(got);
-    if (got.find(kEndOfFile) != std::string_view::npos) break;
-  }
+  // A catalogue that cannot be read (a directory, an I/O error) translates nothing.
+  if (!read.ok()) return std::string(text);
+  const std::string& bytes = read.bytes;
 
   const std::optional<CatalogEntry> entry = FindCatalogEntry(bytes, text);
   if (!entry) return std::string(text);

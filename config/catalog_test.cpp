@@ -185,5 +185,21 @@ TEST_F(CatalogTextTest, DamagedCataloguesGiveTheTextBack) {
   EXPECT_EQ(CatalogText("A"), "A");
 }
 
+TEST_F(CatalogTextTest, AReadErrorTranslatesNothingAndCreatesNothing) {
+  dir_.Write("LOCALE/REPQUOTA.LNG", "A,1,2,ESPANYOL\r\n");
+  UseLanguage("SPA");
+  EXPECT_EQ(CatalogText("A"), "ESPANYOL");
+  {
+    config::testing::FailingFile failing("/REPQUOTA.LNG");
+    EXPECT_EQ(CatalogText("A"), "A");
+    EXPECT_GE(failing.calls, 1);
+  }
+  // Only a missing catalogue is created, and a refused creation is harmless.
+  std::filesystem::remove(CataloguePath());
+  config::testing::FailingFile refused("/REPQUOTA.LNG", EACCES);
+  EXPECT_EQ(CatalogText("A"), "A");
+  EXPECT_FALSE(std::filesystem::exists(CataloguePath()));
+}
+
 }  // namespace
 }  // namespace config

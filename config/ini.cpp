@@ -1,9 +1,9 @@
 #include "config/ini.h"
 
-#include <fstream>
 #include <optional>
 
 #include "format/cp850.h"
+#include "platform/file_system.h"
 #include "platform/host_path.h"
 
 namespace config {
@@ -90,17 +90,11 @@ std::string IniValueFromBytes(std::string_view bytes, std::string_view section, 
 std::string ReadIniValue(std::string_view file, std::string_view section, std::string_view key) {
   const std::optional<std::string> path = platform::HostPath(file);
   if (!path || path->empty()) return {};
-  std::ifstream in(*path, std::ios::binary);
-  if (!in) return {};
-  std::string bytes;
-  char chunk[65536];
-  while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
-    const std::string_view got(chunk, static_cast<std::size_t>(in.gcount()));
-    bytes.append(got);
-    // Nothing after a Ctrl-Z is ever read.
-    if (got.find(kEndOfFile) != std::string_view::npos) break;
-  }
-  return IniValueFromBytes(bytes, section, key);
+  // A file that cannot be read (missing, a directory, an I/O error) holds
+  // no values.
+  const platform::ReadResult read = platform::ReadWholeFile(*path);
+  if (!read.ok()) return {};
+  return IniValueFromBytes(read.bytes, section, key);
 }
 
 }  // namespace config

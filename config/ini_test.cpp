@@ -113,6 +113,15 @@ TEST(ReadIniValue, UnreadableFilesGiveTheEmptyText) {
   EXPECT_EQ(ReadIniValue("", "Menu", "Titol"), "");
 }
 
+TEST(ReadIniValue, AReadErrorGivesTheEmptyText) {
+  ScratchDir dir;
+  dir.Write("Vora.ini", "[Usuari]\r\nIdioma=SPA\r\n");
+  EXPECT_EQ(ReadIniValue(dir / "Vora.ini", "Usuari", "Idioma"), "SPA");
+  config::testing::FailingFile failing("/Vora.ini");
+  EXPECT_EQ(ReadIniValue(dir / "Vora.ini", "Usuari", "Idioma"), "");
+  EXPECT_EQ(failing.calls, 1);
+}
+
 TEST(ReadIniValue, StopsAtCtrlZInLargeFiles) {
   ScratchDir dir;
   std::string bytes = "[Menu]\n" + std::string(200000, ';') + "\nTitol=A\n";

@@ -3,10 +3,14 @@
 
 #include <stdlib.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <string_view>
+
+#include "platform/file_system.h"
 
 namespace config::testing {
 
@@ -39,6 +43,48 @@ class ScratchDir {
 
  private:
   std::string path_;
+};
+
+// While installed, every read, open and whole-file write of a path ending
+// with `suffix` fails with `error` (an I/O error unless told); other files
+// are reached as usual.
+class FailingFile : public platform::FileSystemWrapper {
+ public:
+  explicit FailingFile(std::string suffix, int error = EIO)
+      : FileSystemWrapper(platform::RealFileSystem()),
+        suffix_(std::move(suffix)),
+        error_(error),
+        scope_(*this) {}
+
+  platform::ReadResult ReadWholeFile(const std::string& path) override {
+    if (Hits(path)) return platform::ReadResult{{}, platform::FileStatus{error_}};
+    return FileSystemWrapper::ReadWholeFile(path);
+  }
+  platform::FileStatus WriteWholeFile(const std::string& path, std::string_view bytes, bool sync,
+                                      mode_t mode) override {
+    if (Hits(path)) return platform::FileStatus{error_};
+    return FileSystemWrapper::WriteWholeFile(path, bytes, sync, mode);
+  }
+  std::unique_ptr<platform::File> Open(const std::string& path, unsigned flags, platform::FileStatus& status,
+                                       mode_t mode) override {
+    if (Hits(path)) {
+      status = platform::FileStatus{error_};
+      return nullptr;
+    }
+    return FileSystemWrapper::Open(path, flags, status, mode);
+  }
+  int calls = 0;  // how often the failing file was asked for
+
+ private:
+  bool Hits(const std::string& path) {
+    const bool hit = path.size() >= suffix_.size() &&
+                     path.compare(path.size() - suffix_.size(), suffix_.size(), suffix_) == 0;
+    if (hit) ++calls;
+    return hit;
+  }
+  std::string suffix_;
+  int error_;
+  platform::ScopedFileSystem scope_;
 };
 
 }  // namespace config::testing

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <deque>
-#include <filesystem>
+#include <limits>
 
 #include "config/session.h"
 #include "console/form_input.h"
@@ -38,15 +38,31 @@ std::string TrimRight(std::string text) {
 
 }  // namespace
 
-BrowseCache::BrowseCache(std::string path, bool empty, Producer producer)
-    : path_(std::move(path)), producer_(std::move(producer)) {
-  if (empty || !std::filesystem::exists(path_)) std::ofstream(path_, std::ios::binary | std::ios::trunc);
-  file_.open(path_, std::ios::binary | std::ios::in | std::ios::out);
-  std::error_code error;
-  const auto size = std::filesystem::file_size(path_, error);
-  end_ = static_cast<std::int32_t>(error ? 1 : size + 1);
-  allRead_ = !producer_;
-  // A kept cache: find its last row so appended rows link to it.
+BrowseCache::BrowseCache(Producer producer) : producer_(std::move(producer)) { allRead_ = !producer_; }
+
+BrowseCache::BrowseCache(std::string path, bool empty, Producer producer) : BrowseCache(std::move(producer)) {
+  path_ = std::move(path);
+  platform::FileStatus status;
+  file_ = platform::OpenFile(path_, platform::kOpenCreate | (empty ? platform::kOpenTruncate : 0u), status);
+  std::uint64_t size = 0;
+  if (file_ && !file_->Size(size).ok()) file_.reset();
+  // Positions are 32-bit: a larger file cannot be a cache.
+  if (size >= static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())) size = 0;
+  end_ = static_cast<std::int32_t>(size + 1);
+  FindLastRow();
+}
+
+std::unique_ptr<BrowseCache> BrowseCache::InMemory(std::string bytes, Producer producer) {
+  std::unique_ptr<BrowseCache> cache(new BrowseCache(std::move(producer)));
+  if (bytes.size() >= static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) bytes.clear();
+  cache->memory_ = std::move(bytes);
+  cache->end_ = static_cast<std::int32_t>(cache->memory_.size() + 1);
+  cache->FindLastRow();
+  return cache;
+}
+
+// A kept cache: find its last row so appended rows link to it.
+void BrowseCache::FindLastRow() {
   for (std::int32_t at = 1; at < end_;) {
     BrowseRow row;
     if (!Row(at, row)) break;
@@ -56,13 +72,48 @@ BrowseCache::BrowseCache(std::string path, bool empty, Producer producer)
 }
 
 BrowseCache::~BrowseCache() {
-  if (file_.is_open()) file_.close();
+  if (file_) file_->Close();
 }
 
 void BrowseCache::Discard() {
-  if (file_.is_open()) file_.close();
-  std::error_code error;
-  std::filesystem::remove(path_, error);
+  if (file_) file_->Close();
+  file_.reset();
+  memory_.clear();
+  if (!path_.empty()) platform::CurrentFileSystem().Remove(path_);
+}
+
+bool BrowseCache::ReadAt(std::int32_t position, char* out, std::size_t count) {
+  const auto offset = static_cast<std::size_t>(position - 1);
+  if (!file_) {
+    if (offset > memory_.size() || count > memory_.size() - offset) return false;
+    std::copy_n(memory_.data() + offset, count, out);
+    return true;
+  }
+  std::size_t got = 0;
+  if (!file_->ReadAt(offset, std::span<char>(out, count), got).ok()) {
+    MoveToMemory();
+    return ReadAt(position, out, count);
+  }
+  return got == count;
+}
+
+void BrowseCache::WriteAt(std::int32_t position, std::string_view bytes) {
+  const auto offset = static_cast<std::size_t>(position - 1);
+  if (file_ && !file_->WriteAt(offset, bytes).ok()) MoveToMemory();
+  if (file_) return;
+  if (memory_.size() < offset + bytes.size()) memory_.resize(offset + bytes.size(), '\0');
+  memory_.replace(offset, bytes.size(), bytes);
+}
+
+// The rows read so far go on in memory; those that cannot be read back any
+// more are left blank, and the list goes on from there.
+void BrowseCache::MoveToMemory() {
+  if (!file_) return;
+  memory_.assign(static_cast<std::size_t>(end_ - 1), '\0');
+  std::size_t got = 0;
+  file_->ReadAt(0, std::span<char>(memory_.data(), memory_.size()), got);
+  file_->Close();
+  file_.reset();
 }
 
 std::int32_t BrowseCache::Append(std::int32_t record, std::string_view text) {
@@ -73,10 +124,7 @@ std::int32_t BrowseCache::Append(std::int32_t record, std::string_view text) {
   bytes.push_back(static_cast<char>(n & 0xFF));
   bytes.push_back(static_cast<char>(n >> 8));
   bytes.append(text.substr(0, n));
-  file_.clear();
-  file_.seekp(end_ - 1);
-  file_.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  file_.flush();
+  WriteAt(end_, bytes);
   last_ = end_;
   end_ += static_cast<std::int32_t>(bytes.size());
   return last_;
@@ -95,15 +143,15 @@ bool BrowseCache::Row(std::int32_t position, BrowseRow& row) {
   }
   if (position >= end_) return false;
   unsigned char header[10];
-  file_.clear();
-  file_.seekg(position - 1);
-  if (!file_.read(reinterpret_cast<char*>(header), 10)) return false;
+  if (!ReadAt(position, reinterpret_cast<char*>(header), 10)) return false;
+  const std::size_t n = static_cast<std::size_t>(header[8] | header[9] << 8);
+  // A row must end inside the cache (a damaged kept cache may say otherwise).
+  if (static_cast<std::size_t>(end_ - position) < 10 + n) return false;
   row.position = position;
   row.previous = GetInt32(header);
   row.record = GetInt32(header + 4);
-  const std::size_t n = static_cast<std::size_t>(header[8] | header[9] << 8);
   row.text.assign(n, ' ');
-  if (n > 0 && !file_.read(row.text.data(), static_cast<std::streamsize>(n))) return false;
+  if (n > 0 && !ReadAt(position + 10, row.text.data(), n)) return false;
   return true;
 }
 

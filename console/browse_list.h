@@ -5,11 +5,13 @@
 
 #include <cstdint>
 #include <deque>
-#include <fstream>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/file_system.h"
 
 namespace console {
 
@@ -28,8 +30,12 @@ class BrowseCache {
   // Makes the next row; false once every record has been read.
   using Producer = std::function<bool(std::int32_t& record, std::string& text)>;
 
-  // `empty` truncates the file first (lists over a data file).
+  // `empty` truncates the file first (lists over a data file). While the
+  // file cannot be opened, read or written (a directory in its place, a full
+  // disk) the rows are kept in memory instead, so the list still works.
   BrowseCache(std::string path, bool empty, Producer producer);
+  // A cache of `bytes` kept in memory only, as a file would hold them.
+  static std::unique_ptr<BrowseCache> InMemory(std::string bytes, Producer producer);
   ~BrowseCache();
   BrowseCache(const BrowseCache&) = delete;
   BrowseCache& operator=(const BrowseCache&) = delete;
@@ -41,8 +47,15 @@ class BrowseCache {
   void Discard();
 
  private:
+  BrowseCache(Producer producer);
+  void FindLastRow();
+  bool ReadAt(std::int32_t position, char* out, std::size_t count);
+  void WriteAt(std::int32_t position, std::string_view bytes);
+  void MoveToMemory();
+
   std::string path_;
-  std::fstream file_;
+  std::unique_ptr<platform::File> file_;  // none: the rows are in memory_
+  std::string memory_;
   Producer producer_;
   std::int32_t end_ = 1;
   std::int32_t last_ = 0;

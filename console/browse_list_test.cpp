@@ -4,6 +4,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "config/test_files.h"
 #include "console/form_hooks_double.h"
 #include "console/form_input.h"
 #include "platform/system.h"
@@ -104,6 +105,86 @@ TEST_F(BrowseTest, PagingTwentyFiveRowsByTen) {
   EXPECT_TRUE(pager.PageUp());
   EXPECT_EQ(pager.PageRow(1).text, "Row 11");
   EXPECT_EQ(pager.PageRow(10).text, "Row 20");
+}
+
+// Pages 25 rows by 10 over `cache` and checks what is shown.
+void PagesTwentyFiveRows(BrowseCache& cache) {
+  BrowsePager pager(cache, 10, 20);
+  pager.Layout();
+  EXPECT_EQ(pager.Lines(), 10);
+  EXPECT_EQ(pager.PageRow(10).text, "Row 10");
+  EXPECT_TRUE(pager.PageDown());
+  EXPECT_TRUE(pager.PageDown());
+  EXPECT_EQ(pager.PageRow(5).text, "Row 25");
+  EXPECT_TRUE(pager.PageUp());
+  EXPECT_EQ(pager.PageRow(1).text, "Row 11");
+}
+
+TEST_F(BrowseTest, ACacheFileThatCannotBeUsedIsKeptInMemory) {
+  {
+    std::filesystem::create_directories(CachePath());
+    Records records{Numbered(25)};
+    BrowseCache cache(CachePath(), true, records.Producer());
+    PagesTwentyFiveRows(cache);
+    cache.Discard();
+    EXPECT_TRUE(std::filesystem::is_directory(CachePath()));
+    std::filesystem::remove(CachePath());
+  }
+  {
+    config::testing::FailingFile failing("/Browse.tmp");
+    Records records{Numbered(25)};
+    BrowseCache cache(CachePath(), true, records.Producer());
+    PagesTwentyFiveRows(cache);
+    EXPECT_GE(failing.calls, 1);
+    EXPECT_FALSE(std::filesystem::exists(CachePath()));
+  }
+}
+
+TEST_F(BrowseTest, AFailingWriteMovesTheRowsReadSoFarToMemory) {
+  // The file opens, then every write after the first row fails.
+  class FullDisk : public platform::FileSystemWrapper {
+   public:
+    FullDisk() : FileSystemWrapper(platform::RealFileSystem()) {}
+    std::unique_ptr<platform::File> Open(const std::string& path, unsigned flags,
+                                         platform::FileStatus& status, mode_t mode) override {
+      class Full : public platform::FileWrapper {
+       public:
+        using FileWrapper::FileWrapper;
+        platform::FileStatus WriteAt(std::uint64_t offset, std::string_view bytes) override {
+          if (offset > 0) return platform::FileStatus{ENOSPC};
+          return FileWrapper::WriteAt(offset, bytes);
+        }
+      };
+      std::unique_ptr<platform::File> file = FileSystemWrapper::Open(path, flags, status, mode);
+      return file ? std::make_unique<Full>(std::move(file)) : nullptr;
+    }
+  } full;
+  platform::ScopedFileSystem scope(full);
+  Records records{Numbered(25)};
+  BrowseCache cache(CachePath(), true, records.Producer());
+  PagesTwentyFiveRows(cache);
+}
+
+TEST_F(BrowseTest, AKeptCacheIsReadFromItsBytes) {
+  std::string bytes;
+  {
+    BrowseCache cache(CachePath(), true, nullptr);
+    cache.Append(7, "AB");
+    cache.Append(8, "C");
+    bytes = ReadCache();
+  }
+  std::unique_ptr<BrowseCache> kept = BrowseCache::InMemory(bytes, nullptr);
+  BrowsePager pager(*kept, 5, 10);
+  pager.Layout();
+  EXPECT_EQ(pager.Lines(), 2);
+  EXPECT_EQ(pager.PageRow(2).text, "C");
+  EXPECT_EQ(pager.PageRow(2).record, 8);
+  // A row whose text would run past the end is not shown.
+  bytes[bytes.size() - 3] = '\x09';
+  kept = BrowseCache::InMemory(bytes, nullptr);
+  BrowsePager cut(*kept, 5, 10);
+  cut.Layout();
+  EXPECT_EQ(cut.Lines(), 1);
 }
 
 TEST_F(BrowseTest, CursorMovesAndScrolls) {

@@ -1,7 +1,6 @@
 #include "console/calculator.h"
 
-#include <fstream>
-#include <sstream>
+#include <cerrno>
 
 #include "config/session.h"
 #include "console/browse_list.h"
@@ -13,6 +12,7 @@
 #include "console/screen.h"
 #include "console/window_stack.h"
 #include "format/cp850.h"
+#include "platform/file_system.h"
 #include "platform/host_path.h"
 #include "platform/terminal.h"
 
@@ -21,24 +21,23 @@ namespace {
 
 std::string StatePath() { return platform::HostPathOrRaw(config::Session().TerminalDir + "KITCALC.TMP"); }
 
+// The state kept between uses. A missing file is created empty; one that
+// cannot be read (a directory in its place, an I/O error) or is damaged
+// leaves the initial state, as the calculator shows no messages.
 CalcState LoadState() {
   const std::string path = StatePath();
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    std::ofstream create(path, std::ios::binary);
-    return CalcState{};
-  }
-  std::ostringstream text;
-  text << in.rdbuf();
   CalcState state;
-  ParseCalcState(text.str(), state);  // a damaged file leaves the initial state
+  const platform::ReadResult read = platform::ReadWholeFile(path);
+  if (read.status.error == ENOENT) {
+    platform::WriteWholeFile(path, "");
+    return state;
+  }
+  if (!read.ok() || !ParseCalcState(read.bytes, state)) state = CalcState{};
   return state;
 }
 
-void SaveState(const CalcState& state) {
-  std::ofstream out(StatePath(), std::ios::binary | std::ios::trunc);
-  out << CalcStateText(state);
-}
+// A state that cannot be written is lost; the value shown is still returned.
+void SaveState(const CalcState& state) { platform::WriteWholeFile(StatePath(), CalcStateText(state)); }
 
 std::string Line(std::string_view left, std::string_view fill, std::string_view right) {
   std::string line(left);

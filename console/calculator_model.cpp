@@ -213,7 +213,12 @@ std::string Number(double v) {
   return ec == std::errc() ? std::string(buffer, end) : std::string("0");
 }
 std::string Flag(bool b) { return b ? "-1" : "0"; }
-std::string Quoted(std::string_view t) { return "\"" + std::string(t) + "\""; }
+// A double quote cannot stand between the quotes of this file: a text
+// holding one (the last key was a '"') is kept as the empty text, so that
+// the state can still be read back.
+std::string Quoted(std::string_view t) {
+  return "\"" + std::string(t.find('"') == std::string_view::npos ? t : std::string_view()) + "\"";
+}
 
 struct Item {
   std::string text;

@@ -1,8 +1,10 @@
 #include "console/calculator.h"
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "config/test_files.h"
 #include "console/calculator_model.h"
 #include "console/form_input.h"
 #include "console/hot_keys.h"
@@ -118,6 +120,28 @@ TEST_F(PopupTest, CalculatorDamagedStateFileStartsAfresh) {
   CalcState saved;
   EXPECT_TRUE(ParseCalcState(ReadState(), saved));
   EXPECT_EQ(saved.CalcEntry, 7);
+}
+
+TEST_F(PopupTest, CalculatorStartsAfreshWhenItsStateFileCannotBeRead) {
+  // A directory in place of the state file.
+  std::filesystem::create_directories(StateFile());
+  Type("12F");
+  EXPECT_EQ(Calculator(), "1200");
+  EXPECT_TRUE(std::filesystem::is_directory(StateFile()));
+  std::filesystem::remove(StateFile());
+  // A state on the disk that cannot be read is not used, and the state left
+  // behind cannot be written: nothing changes on the disk.
+  CalcState kept;
+  kept.CalcEntry = 55;
+  kept.entering = true;
+  { std::ofstream(StateFile(), std::ios::binary) << CalcStateText(kept); }
+  const std::string before = ReadState();
+  config::testing::FailingFile failing("/KITCALC.TMP");
+  const std::size_t shot = snap.shots.size();
+  Type("F");
+  EXPECT_EQ(Calculator(), "");
+  EXPECT_EQ(snap.ShotText(shot, 24, 1, 26), Cp("│") + std::string(21, ' ') + "0  " + Cp("│"));
+  EXPECT_EQ(ReadState(), before);
 }
 
 TEST_F(PopupTest, HotKeysInstalled) {

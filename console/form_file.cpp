@@ -1,11 +1,11 @@
 #include "console/form_file.h"
 
+#include <cerrno>
 #include <charconv>
-#include <fstream>
-#include <iterator>
 #include <optional>
 
 #include "config/catalog.h"
+#include "platform/file_system.h"
 #include "platform/host_path.h"
 
 namespace console {
@@ -225,14 +225,14 @@ FormFileResult LoadFormFile(std::string_view rootDir, std::string_view moduleNam
   const std::string suitePath = std::string(rootDir) + "FORMS\\" + std::string(moduleName) + ".JPN";
   FormFileResult result;
   const std::optional<std::string> host = platform::HostPath(suitePath);
-  std::ifstream file;
-  if (host) file.open(*host, std::ios::binary);
-  if (!file) {
-    result.error = "The form file " + suitePath + " cannot be read.";
+  const platform::ReadResult read =
+      host ? platform::ReadWholeFile(*host) : platform::ReadResult{{}, platform::FileStatus{ENOENT}};
+  if (!read.ok()) {
+    result.error = "The form file " + suitePath + " cannot be read: " + read.status.Describe() + ".";
     result.missing = true;
     return result;
   }
-  const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  const std::string& bytes = read.bytes;
   result = ParseFormFile(bytes, [](std::string_view text) { return config::CatalogText(text); });
   if (!result.ok()) result.error = "The form file " + suitePath + " is damaged: it " + result.error + ".";
   return result;

@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "config/session.h"
+#include "config/test_files.h"
 
 namespace console {
 namespace {
@@ -173,6 +174,22 @@ TEST_F(FormFileOnDisk, MissingAndDamagedFilesNameTheFile) {
   EXPECT_FALSE(damaged.missing);
   EXPECT_NE(damaged.error.find("REPQUOTA.JPN"), std::string::npos) << damaged.error;
   EXPECT_NE(damaged.error.find("damaged"), std::string::npos) << damaged.error;
+}
+
+TEST_F(FormFileOnDisk, ADirectoryOrAReadErrorIsAnUnreadableFileWithItsReason) {
+  std::filesystem::create_directories(root_ / "forms" / "REPQUOTA.JPN");
+  FormFileResult directory = LoadFormFile(config::Session().RootDir, "REPQUOTA");
+  EXPECT_FALSE(directory.ok());
+  EXPECT_TRUE(directory.missing);
+  EXPECT_NE(directory.error.find("FORMS\\REPQUOTA.JPN"), std::string::npos) << directory.error;
+  EXPECT_NE(directory.error.find("Is a directory"), std::string::npos) << directory.error;
+
+  std::filesystem::remove(root_ / "forms" / "REPQUOTA.JPN");
+  std::ofstream(root_ / "forms" / "REPQUOTA.JPN", std::ios::binary) << kSmall;
+  config::testing::FailingFile failing("REPQUOTA.JPN");
+  FormFileResult unreadable = LoadFormFile(config::Session().RootDir, "REPQUOTA");
+  EXPECT_TRUE(unreadable.missing);
+  EXPECT_NE(unreadable.error.find("Input/output error"), std::string::npos) << unreadable.error;
 }
 
 }  // namespace

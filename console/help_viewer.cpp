@@ -1,6 +1,4 @@
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -9,6 +7,7 @@
 #include "console/messages.h"
 #include "console/screen.h"
 #include "console/window_stack.h"
+#include "platform/file_system.h"
 #include "platform/host_path.h"
 #include "platform/system.h"
 #include "platform/terminal.h"
@@ -116,9 +115,13 @@ class Viewer {
 
 std::vector<std::string> ReadHelpFile(std::string_view topic, int recordLength) {
   std::vector<std::string> lines;
-  std::ifstream in(platform::HostPathOrRaw("AJUDA\\" + std::string(topic) + ".HLP"), std::ios::binary);
-  if (!in || recordLength <= 0) return lines;
-  const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  if (recordLength <= 0) return lines;
+  // A help file that cannot be read (missing, a directory, an I/O error)
+  // gives an empty viewer.
+  const platform::ReadResult read =
+      platform::ReadWholeFile(platform::HostPathOrRaw("AJUDA\\" + std::string(topic) + ".HLP"));
+  if (!read.ok()) return lines;
+  const std::string& bytes = read.bytes;
   // A short last record (a file cut off) is left out, as whole lines only count.
   const std::size_t count = bytes.size() / static_cast<std::size_t>(recordLength);
   for (std::size_t i = 0; i < count; ++i) {

@@ -169,6 +169,23 @@ TEST_F(HelpTest, MissingFileGivesEmptyViewerAndControlCodesTakeNoRoom) {
                                                StyleAttribute(2)}));
 }
 
+TEST_F(HelpTest, ADirectoryInPlaceOfTheHelpFileGivesAnEmptyViewer) {
+  std::filesystem::create_directories(scratch / "AJUDA/FOLDER.HLP");
+  Hot().Calendar = [&] {
+    Snapshot();
+    return std::string();
+  };
+  term.Key(0x5000);
+  term.Key(0x2e00);
+  term.Key(0x1b);
+  term.Fill();
+  const auto before = term.Cells();
+  ShowHelp("FOLDER");
+  EXPECT_EQ(shots, std::vector<std::string>{"|"});
+  EXPECT_EQ(term.Cells(), before);
+  EXPECT_EQ(PopupWindow().Level, 0);
+}
+
 class RecordingSystem : public platform::SystemWrapper {
  public:
   RecordingSystem() : platform::SystemWrapper(platform::RealSystem()) {}

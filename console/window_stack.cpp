@@ -1,11 +1,11 @@
 #include "console/window_stack.h"
 
+#include <cerrno>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 
 #include "config/session.h"
 #include "console/screen.h"
+#include "platform/file_system.h"
 #include "platform/host_path.h"
 #include "platform/terminal.h"
 
@@ -25,20 +25,51 @@ std::string TwoDigits(int value) {
   return buffer;
 }
 
-bool ReadFile(const std::string& path, std::string& bytes) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return true;
+// Where the stack lives while its file cannot be used.
+struct MemoryStack {
+  bool inUse = false;
+  std::string bytes;
+};
+MemoryStack& Fallback() {
+  static MemoryStack stack;
+  return stack;
 }
 
-bool WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  return static_cast<bool>(out);
+// The stack's bytes: the file's (none when it is missing), or the copy in
+// memory once the file could not be read or written.
+std::string LoadStack(const std::string& path) {
+  MemoryStack& memory = Fallback();
+  if (memory.inUse) return memory.bytes;
+  platform::ReadResult read = platform::ReadWholeFile(path);
+  if (read.ok()) return std::move(read.bytes);
+  if (read.status.error != ENOENT) {
+    // An unreadable stack (a directory, an I/O error) is started afresh.
+    memory.inUse = true;
+    memory.bytes.clear();
+  }
+  return {};
 }
 
-std::uint32_t GetU32(const std::string& b) {
+void StoreStack(const std::string& path, const std::string& bytes) {
+  MemoryStack& memory = Fallback();
+  if (!memory.inUse) {
+    if (platform::WriteWholeFile(path, bytes).ok()) return;
+    memory.inUse = true;
+  }
+  memory.bytes = bytes;
+}
+
+// Once empty, the stack goes back to its file.
+void DropStack(const std::string& path) {
+  MemoryStack& memory = Fallback();
+  if (memory.inUse) {
+    memory = MemoryStack{};
+    return;
+  }
+  platform::CurrentFileSystem().Remove(path);
+}
+
+std::uint32_t GetU32(std::string_view b) {
   return static_cast<std::uint32_t>(static_cast<unsigned char>(b[0])) |
          static_cast<std::uint32_t>(static_cast<unsigned char>(b[1])) << 8 |
          static_cast<std::uint32_t>(static_cast<unsigned char>(b[2])) << 16 |
@@ -51,7 +82,7 @@ void PutU32(std::string& b, std::uint32_t v) {
 }
 
 // A decimal number of exactly `count` digits at byte `at`, or -1.
-int Digits(const std::string& b, std::size_t at, std::size_t count) {
+int Digits(std::string_view b, std::size_t at, std::size_t count) {
   if (at + count > b.size()) return -1;
   int value = 0;
   for (std::size_t i = 0; i < count; ++i) {
@@ -62,11 +93,48 @@ int Digits(const std::string& b, std::size_t at, std::size_t count) {
   return value;
 }
 
-void DropStack(const std::string& path) { std::remove(path.c_str()); }
-
 }  // namespace
 
 std::string WindowStackPath() { return platform::HostPathOrRaw(config::Session().TempDir + "WinPush.tmp"); }
+
+StackTop ReadStackTop(std::string_view bytes, SavedArea& area) {
+  area = SavedArea{};
+  if (bytes.size() <= 3) return StackTop::kNoStack;
+  // Every check below guards against a record cut short or overwritten by a
+  // run that died half way: such a stack cannot be trusted.
+  const std::size_t free = GetU32(bytes);
+  if (free < 5 || free > bytes.size() + 1) return StackTop::kDamaged;
+  if (free < 6) return StackTop::kEmpty;
+  const std::size_t end = free - 1;  // bytes before the free position
+  if (end < 4 + kTrailer) return StackTop::kDamaged;
+  const int length = Digits(bytes, end - kTrailer, kTrailer);
+  if (length < static_cast<int>(kHeader + kTrailer) || static_cast<std::size_t>(length) > end - 4)
+    return StackTop::kDamaged;
+  const std::size_t start = end - static_cast<std::size_t>(length);
+  int numbers[10];
+  for (std::size_t i = 0; i < 10; ++i) {
+    numbers[i] = Digits(bytes, start + 2 * i, 2);
+    if (numbers[i] < 0) return StackTop::kDamaged;
+  }
+  area.cursorRow = numbers[0];
+  area.cursorColumn = numbers[1];
+  area.previousTop = numbers[2];
+  area.previousLeft = numbers[3];
+  area.previousBottom = numbers[4];
+  area.previousRight = numbers[5];
+  area.top = numbers[6];
+  area.left = numbers[7];
+  area.bottom = numbers[8];
+  area.right = numbers[9];
+  const std::size_t cells =
+      area.bottom >= area.top && area.right >= area.left
+          ? static_cast<std::size_t>((area.bottom - area.top + 1) * (area.right - area.left + 1))
+          : 0;
+  if (kHeader + 2 * cells + kTrailer != static_cast<std::size_t>(length)) return StackTop::kDamaged;
+  area.cells = bytes.substr(start + kHeader, 2 * cells);
+  area.start = start;
+  return StackTop::kArea;
+}
 
 void PushWindow(std::int16_t top, std::int16_t left, std::int16_t bottom, std::int16_t right) {
   const int rows = ScreenRows();
@@ -77,8 +145,7 @@ void PushWindow(std::int16_t top, std::int16_t left, std::int16_t bottom, std::i
   }
   platform::Terminal& term = platform::CurrentTerminal();
   const std::string path = WindowStackPath();
-  std::string bytes;
-  ReadFile(path, bytes);
+  std::string bytes = LoadStack(path);
   std::size_t free = 5;
   if (bytes.size() > 3) free = GetU32(bytes);
   // A start pointer that cannot be right (a damaged file) starts the stack afresh.
@@ -111,70 +178,51 @@ void PushWindow(std::int16_t top, std::int16_t left, std::int16_t bottom, std::i
   bytes.replace(at, record.size(), record);
   PutU32(bytes, static_cast<std::uint32_t>(free + record.size()));
   PopupWindow() = PopupWindowState{static_cast<std::int16_t>(previous.Level + 1), top, left, bottom, right};
-  WriteFile(path, bytes);
+  StoreStack(path, bytes);
 }
 
 void PopWindow() {
   platform::Terminal& term = platform::CurrentTerminal();
   const std::string path = WindowStackPath();
-  std::string bytes;
-  if (!ReadFile(path, bytes) || bytes.size() <= 3) {
-    DropStack(path);
-    return;
-  }
+  std::string bytes = LoadStack(path);
   PopupWindowState& window = PopupWindow();
-  const std::size_t free = GetU32(bytes);
-  // Every check below guards against a record cut short or overwritten by a
-  // run that died half way: such a stack cannot be trusted and is dropped.
-  const auto damaged = [&] {
-    DropStack(path);
-    window = PopupWindowState{};
-  };
-  if (free < 5 || free > bytes.size() + 1) return damaged();
-  if (free < 6) {
-    DropStack(path);
-    window = PopupWindowState{};
-    return;
+  SavedArea area;
+  switch (ReadStackTop(bytes, area)) {
+    case StackTop::kNoStack:
+      DropStack(path);
+      return;
+    case StackTop::kEmpty:
+    case StackTop::kDamaged:
+      DropStack(path);
+      window = PopupWindowState{};
+      return;
+    case StackTop::kArea:
+      break;
   }
-  const std::size_t end = free - 1;  // bytes before the free position
-  if (end < 4 + kTrailer) return damaged();
-  const int length = Digits(bytes, end - kTrailer, kTrailer);
-  if (length < static_cast<int>(kHeader + kTrailer) || static_cast<std::size_t>(length) > end - 4) return damaged();
-  const std::size_t start = end - static_cast<std::size_t>(length);
-  int numbers[10];
-  for (std::size_t i = 0; i < 10; ++i) {
-    numbers[i] = Digits(bytes, start + 2 * i, 2);
-    if (numbers[i] < 0) return damaged();
-  }
-  const int areaTop = numbers[6], areaLeft = numbers[7], areaBottom = numbers[8], areaRight = numbers[9];
-  const std::size_t cells = areaBottom >= areaTop && areaRight >= areaLeft
-                                ? static_cast<std::size_t>((areaBottom - areaTop + 1) * (areaRight - areaLeft + 1))
-                                : 0;
-  if (kHeader + 2 * cells + kTrailer != static_cast<std::size_t>(length)) return damaged();
-
-  window = PopupWindowState{static_cast<std::int16_t>(window.Level > 0 ? window.Level - 1 : 0),
-                            static_cast<std::int16_t>(numbers[2]), static_cast<std::int16_t>(numbers[3]),
-                            static_cast<std::int16_t>(numbers[4]), static_cast<std::int16_t>(numbers[5])};
-  std::size_t at = start + kHeader;
-  for (int row = areaTop; row <= areaBottom; ++row) {
-    for (int column = areaLeft; column <= areaRight; ++column) {
-      const auto ch = static_cast<unsigned char>(bytes[at]);
-      const auto attr = static_cast<unsigned char>(bytes[at + 1]);
+  window = PopupWindowState{
+      static_cast<std::int16_t>(window.Level > 0 ? window.Level - 1 : 0),
+      static_cast<std::int16_t>(area.previousTop), static_cast<std::int16_t>(area.previousLeft),
+      static_cast<std::int16_t>(area.previousBottom), static_cast<std::int16_t>(area.previousRight)};
+  std::size_t at = 0;
+  for (int row = area.top; row <= area.bottom; ++row) {
+    for (int column = area.left; column <= area.right; ++column) {
+      const auto ch = static_cast<unsigned char>(area.cells[at]);
+      const auto attr = static_cast<unsigned char>(area.cells[at + 1]);
       at += 2;
       term.SetColour(attr % 16, attr / 16);
       term.SetCursor(row, column);
       term.Write(std::string_view(reinterpret_cast<const char*>(&ch), 1));
     }
   }
-  term.SetCursor(numbers[0], numbers[1]);
-  const std::size_t newFree = start + 1;
+  term.SetCursor(area.cursorRow, area.cursorColumn);
+  const std::size_t newFree = area.start + 1;
   if (newFree < 6) {
     DropStack(path);
     window.Level = 0;
     return;
   }
   PutU32(bytes, static_cast<std::uint32_t>(newFree));
-  WriteFile(path, bytes);
+  StoreStack(path, bytes);
 }
 
 }  // namespace console

@@ -5,6 +5,7 @@
 #include <iterator>
 #include <random>
 
+#include "config/test_files.h"
 #include "console/screen.h"
 #include "console/test_terminal.h"
 
@@ -135,6 +136,68 @@ TEST_F(WindowStackTest, DamagedStackFilesAreDroppedWithoutCrashing) {
     PopWindow();
     EXPECT_FALSE(std::filesystem::exists(WindowStackPath()));
   }
+}
+
+// Two nested windows opened and closed restore the screen, the cursor and
+// the window state exactly.
+void NestedWindowsRestoreEverything(testing::TestTerminal& term) {
+  term.Fill();
+  const auto before = term.Cells();
+  term.SetCursor(12, 34);
+  PushWindow(5, 10, 15, 60);
+  DrawFrame(2);
+  const auto middle = term.Cells();
+  term.SetCursor(8, 20);
+  PushWindow(7, 20, 20, 70);
+  DrawFrame(1);
+  EXPECT_EQ((PopupWindowState{2, 7, 20, 20, 70}), PopupWindow());
+  PopWindow();
+  EXPECT_EQ(term.Cells(), middle);
+  EXPECT_EQ(term.CursorRow(), 8);
+  EXPECT_EQ((PopupWindowState{1, 5, 10, 15, 60}), PopupWindow());
+  PopWindow();
+  EXPECT_EQ(term.Cells(), before);
+  EXPECT_EQ(term.CursorRow(), 12);
+  EXPECT_EQ(term.CursorColumn(), 34);
+  EXPECT_EQ(PopupWindowState{}, PopupWindow());
+}
+
+TEST_F(WindowStackTest, ADirectoryInPlaceOfTheStackFileKeepsTheStackInMemory) {
+  std::filesystem::create_directories(WindowStackPath());
+  NestedWindowsRestoreEverything(term);
+  EXPECT_TRUE(std::filesystem::is_directory(WindowStackPath()));
+  // Once the stack is empty the file is used again.
+  std::filesystem::remove(WindowStackPath());
+  PushWindow(1, 1, 2, 2);
+  EXPECT_TRUE(std::filesystem::is_regular_file(WindowStackPath()));
+  PopWindow();
+  EXPECT_FALSE(std::filesystem::exists(WindowStackPath()));
+}
+
+TEST_F(WindowStackTest, ReadAndWriteErrorsKeepTheStackInMemory) {
+  config::testing::FailingFile failing("/WinPush.tmp");
+  NestedWindowsRestoreEverything(term);
+  EXPECT_GE(failing.calls, 1);
+  EXPECT_FALSE(std::filesystem::exists(WindowStackPath()));
+}
+
+TEST_F(WindowStackTest, TheTopOfAStackIsReadFromItsBytes) {
+  SavedArea area;
+  EXPECT_EQ(ReadStackTop("", area), StackTop::kNoStack);
+  EXPECT_EQ(ReadStackTop(std::string("\x05\0\0\0", 4), area), StackTop::kEmpty);
+  // A 1 x 2 area at row 3, columns 4 and 5, saved with the cursor at 7, 9.
+  const std::string record = std::string("07090000000003040305") + "a\001b\002" + "00029";
+  std::string bytes = std::string("\x22\0\0\0", 4) + record;
+  ASSERT_EQ(ReadStackTop(bytes, area), StackTop::kArea);
+  EXPECT_EQ(area.cursorRow, 7);
+  EXPECT_EQ(area.cursorColumn, 9);
+  EXPECT_EQ(area.top, 3);
+  EXPECT_EQ(area.left, 4);
+  EXPECT_EQ(area.right, 5);
+  EXPECT_EQ(area.cells, "a\001b\002");
+  EXPECT_EQ(area.start, 4u);
+  bytes[0] = '\x21';  // the free position inside the record
+  EXPECT_EQ(ReadStackTop(bytes, area), StackTop::kDamaged);
 }
 
 TEST_F(WindowStackTest, RandomlyDamagedStacksNeverCrash) {

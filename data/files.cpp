@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
 #include <optional>
 #include <vector>
 
@@ -11,6 +10,7 @@
 #include "data/btrcall.h"
 #include "data/notice.h"
 #include "data/stat_layout.h"
+#include "platform/file_system.h"
 #include "platform/host_path.h"
 #include "platform/system.h"
 
@@ -124,18 +124,17 @@ SplitName Split(std::string_view name) {
   return r;
 }
 
-// The creation record of a dictionary; empty when the dictionary is missing
-// or broken (no length, a length beyond the file or the create buffer).
+// The creation record of a dictionary; empty when the dictionary cannot be
+// read (missing, a directory, an I/O error) or is broken (no length, a
+// length beyond the file or the create buffer).
 std::optional<std::string> ReadDictionary(const std::string& suitePath) {
-  std::ifstream in(platform::HostPathOrRaw(suitePath), std::ios::binary);
-  if (!in) return std::nullopt;
-  unsigned char head[2];
-  if (!in.read(reinterpret_cast<char*>(head), 2)) return std::nullopt;
-  auto length = static_cast<std::int16_t>(head[0] | (head[1] << 8));
+  const platform::ReadResult read = platform::ReadWholeFile(platform::HostPathOrRaw(suitePath));
+  if (!read.ok() || read.bytes.size() < 2) return std::nullopt;
+  const auto length = static_cast<std::int16_t>(static_cast<unsigned char>(read.bytes[0]) |
+                                                (static_cast<unsigned char>(read.bytes[1]) << 8));
   if (length <= 0 || static_cast<std::size_t>(length) > kBufferSize) return std::nullopt;
-  std::string record(static_cast<std::size_t>(length), '\0');
-  if (!in.read(record.data(), length)) return std::nullopt;
-  return record;
+  if (read.bytes.size() - 2 < static_cast<std::size_t>(length)) return std::nullopt;
+  return read.bytes.substr(2, static_cast<std::size_t>(length));
 }
 
 std::int16_t CallOpen(FileSlot& s, const std::string& path) {

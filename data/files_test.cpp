@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "config/session.h"
+#include "config/test_files.h"
 #include "data/notice.h"
 #include "data/stat_layout.h"
 #include "platform/system.h"
@@ -419,6 +420,26 @@ TEST_F(FilesTest, MissingOrShortDictionaryStopsWithoutCreating) {
   EXPECT_EQ(notice_.events, expected);
   EXPECT_TRUE(fake_.created.empty());
   EXPECT_EQ(FindSlot(501), -40);
+}
+
+TEST_F(FilesTest, ADictionaryThatCannotBeReadCreatesNothing) {
+  char area[10];
+  const std::string dictionary = config::Session().RootDir + "ddf\\PressupH.xdf";
+  const std::string shown = "show 12 NO ES POT ACCEDIR AL FITXER " + dictionary + " (12)";
+  fs::create_directories(dir_ / "ddf" / "PressupH.xdf");
+  EXPECT_EQ(OpenDataFile(501, "DADES\\PressupH", area), 12);
+  ASSERT_FALSE(notice_.events.empty());
+  EXPECT_EQ(notice_.events[0], shown);
+  fs::remove(dir_ / "ddf" / "PressupH.xdf");
+  // A good dictionary that gives a read error.
+  WriteDictionary("PressupH", kTenByKey5);
+  config::testing::FailingFile failing("/PressupH.xdf");
+  notice_.events.clear();
+  EXPECT_EQ(OpenDataFile(501, "DADES\\PressupH", area), 12);
+  ASSERT_FALSE(notice_.events.empty());
+  EXPECT_EQ(notice_.events[0], shown);
+  EXPECT_TRUE(fake_.created.empty());
+  EXPECT_EQ(failing.calls, 1);
 }
 
 TEST_F(FilesTest, FailedOpenMessageInEachLanguage) {

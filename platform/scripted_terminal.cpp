@@ -4,10 +4,10 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
-#include <sstream>
 #include <thread>
 
 #include "format/cp850.h"
+#include "platform/file_system.h"
 #include "platform/session_end.h"
 #include "platform/signals.h"
 
@@ -150,14 +150,12 @@ void ScriptedTerminal::ScriptEnded() {
 
 std::unique_ptr<Terminal> OpenScriptedTerminal(const std::string& keysPath, const std::string& screenPath,
                                                std::string& error, int rows, int columns) {
-  std::ifstream in(keysPath, std::ios::binary);
-  if (!in) {
-    error = "cannot read the key script " + keysPath;
+  const ReadResult read = ReadWholeFile(keysPath);
+  if (!read.ok()) {
+    error = "cannot read the key script " + keysPath + ": " + read.status.Describe();
     return nullptr;
   }
-  std::ostringstream text;
-  text << in.rdbuf();
-  KeyScript script = ParseKeyScript(text.str());
+  KeyScript script = ParseKeyScript(read.bytes);
   if (!script.ok()) {
     error = keysPath + ": " + script.error;
     return nullptr;

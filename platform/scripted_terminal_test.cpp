@@ -222,5 +222,14 @@ TEST_F(ScriptedTerminalTest, OpeningReportsBadScripts) {
   std::filesystem::remove(keys);
 }
 
+TEST_F(ScriptedTerminalTest, AKeyScriptThatIsADirectoryIsRefusedWithTheReason) {
+  const std::string keys = dump_.string() + ".keys";
+  std::filesystem::create_directories(keys);
+  std::string error;
+  EXPECT_EQ(OpenScriptedTerminal(keys, "", error), nullptr);
+  EXPECT_EQ(error, "cannot read the key script " + keys + ": Is a directory");
+  std::filesystem::remove(keys);
+}
+
 }  // namespace
 }  // namespace platform

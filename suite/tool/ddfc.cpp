@@ -1,9 +1,8 @@
 // ddfc SOURCE OUTPUT: compiles a dictionary source into the dictionary file
 // data files are created from.
-#include <fstream>
 #include <iostream>
-#include <sstream>
 
+#include "platform/file_system.h"
 #include "suite/tool/dictionary_source.h"
 
 int main(int argc, char** argv) {
@@ -11,22 +10,19 @@ int main(int argc, char** argv) {
     std::cerr << "usage: ddfc SOURCE OUTPUT\n";
     return 2;
   }
-  std::ifstream in(argv[1], std::ios::binary);
-  if (!in) {
-    std::cerr << "ddfc: cannot read " << argv[1] << "\n";
+  const platform::ReadResult source = platform::ReadWholeFile(argv[1]);
+  if (!source.ok()) {
+    std::cerr << "ddfc: " << argv[1] << ": " << source.status.Describe() << "\n";
     return 1;
   }
-  std::ostringstream text;
-  text << in.rdbuf();
-  const suite::CompiledDictionary d = suite::CompileDictionary(text.str());
+  const suite::CompiledDictionary d = suite::CompileDictionary(source.bytes);
   if (!d.error.empty()) {
     std::cerr << argv[1] << ": " << d.error << "\n";
     return 1;
   }
-  std::ofstream out(argv[2], std::ios::binary | std::ios::trunc);
-  out << suite::DictionaryFile(d.creation);
-  if (!out.flush()) {
-    std::cerr << "ddfc: cannot write " << argv[2] << "\n";
+  const platform::FileStatus written = platform::WriteWholeFile(argv[2], suite::DictionaryFile(d.creation));
+  if (!written.ok()) {
+    std::cerr << "ddfc: " << argv[2] << ": " << written.Describe() << "\n";
     return 1;
   }
   return 0;

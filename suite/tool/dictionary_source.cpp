@@ -15,6 +15,12 @@ constexpr std::uint16_t kSegmentFollows = 0x0010;
 constexpr std::uint16_t kDescending = 0x0040;
 constexpr int kMaxRecord = 4090;
 constexpr int kMaxKeyLength = 255;
+// What the record manager's create takes: at most 24 keys of at most 24
+// segments each, in a creation record that fits its 1536-byte buffer.
+constexpr std::size_t kMaxKeys = 24;
+constexpr std::size_t kMaxSegmentsPerKey = 24;
+constexpr std::size_t kCreateBuffer = 1536;
+constexpr std::size_t kMaxSegments = (kCreateBuffer - 16) / 16;
 
 struct Segment {
   int position = 0, length = 0;
@@ -115,6 +121,9 @@ CompiledDictionary CompileDictionary(std::string_view source) {
         }
       }
       if (segments.empty() || wantSegment) return fail(lineNumber, "a key needs segments, joined by \"+\"");
+      if (segments.size() > kMaxSegmentsPerKey)
+        return fail(lineNumber, "more than " + std::to_string(kMaxSegmentsPerKey) + " segments in one key");
+      if (keys.size() == kMaxKeys) return fail(lineNumber, "more than " + std::to_string(kMaxKeys) + " keys");
       for (Segment& s : segments) s.flags |= keyFlags;
       keys.push_back(std::move(segments));
       keyLines.push_back(lineNumber);
@@ -130,13 +139,16 @@ CompiledDictionary CompileDictionary(std::string_view source) {
   for (std::size_t k = 0; k < keys.size(); ++k) {
     int length = 0;
     for (const Segment& s : keys[k]) {
-      if (s.position + s.length - 1 > record)
+      // Compared so that no sum can overflow, whatever the numbers written.
+      if (s.position > record || s.length > record - s.position + 1)
         return fail(keyLines[k], "segment " + std::to_string(s.position) + ":" + std::to_string(s.length) +
                                      " ends past the record length " + std::to_string(record));
       length += s.length;
     }
     if (length > kMaxKeyLength) return fail(keyLines[k], "key longer than 255 bytes");
     segmentCount += keys[k].size();
+    if (segmentCount > kMaxSegments)
+      return fail(keyLines[k], "more than " + std::to_string(kMaxSegments) + " segments in all keys");
   }
 
   std::string creation(16 + 16 * segmentCount, '\0');

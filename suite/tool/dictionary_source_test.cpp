@@ -1,8 +1,10 @@
 #include "suite/tool/dictionary_source.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <array>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -66,12 +68,93 @@ TEST(DictionarySource, RefusesMistakesNamingTheLine) {
       {"record 20\nkey 1:2:upper", "line 2: unknown segment option \"upper\""},
       {"record 20\nkeys 1:2", "line 2: unknown word \"keys\""},
       {"record 300\nkey 1:200 + 201:60", "line 2: key longer than 255 bytes"},
+      // Numbers near the top of an int must not wrap round into the record.
+      {"record 20\nkey 2147483647:2", "line 2: segment 2147483647:2 ends past the record length 20"},
+      {"record 20\nkey 5:2147483647", "line 2: segment 5:2147483647 ends past the record length 20"},
+      {"record 20\n\nkey 1:2 + 2147483646:2147483647",
+       "line 3: segment 2147483646:2147483647 ends past the record length 20"},
+      {"record 20\nkey 2147483648:2", "line 2: segment \"2147483648:2\" is not position:length"},
+      {"record 20\nkey -2147483648:2", "line 2: segment \"-2147483648:2\" starts or ends before 1"},
+      {"record 2147483647\nkey 1:2", "line 1: record length must be 4 to 4090"},
+      {"record 4294967297\nkey 1:2", "line 1: record wants one number"},
+      {"record 20\npage 4294967808\nkey 1:2", "line 2: page wants one number"},
   };
   for (const auto& [source, error] : cases) {
     const CompiledDictionary d = CompileDictionary(source);
     EXPECT_EQ(d.error, error) << source;
     EXPECT_TRUE(d.creation.empty()) << source;
   }
+}
+
+// `count` key lines of `segments` one-byte segments each, in a record of
+// 4090 bytes.
+std::string ManyKeys(int count, int segments) {
+  std::string source = "record 4090\n";
+  int position = 1;
+  for (int k = 0; k < count; ++k) {
+    source += "key";
+    for (int i = 0; i < segments; ++i) source += (i ? " + " : " ") + std::to_string(position++) + ":1";
+    source += " duplicates\n";
+  }
+  return source;
+}
+
+TEST(DictionarySource, RefusesMoreKeysAndSegmentsThanCreateTakes) {
+  EXPECT_EQ(CompileDictionary(ManyKeys(25, 1)).error, "line 26: more than 24 keys");
+  EXPECT_EQ(CompileDictionary(ManyKeys(1, 25)).error, "line 2: more than 24 segments in one key");
+  // The creation record must fit the create call's 1536-byte buffer.
+  EXPECT_EQ(CompileDictionary(ManyKeys(4, 24)).error, "line 5: more than 95 segments in all keys");
+
+  // Whatever the compiler accepts at its limits the record manager creates.
+  config::testing::ScratchDir dir;
+  const std::string most = ManyKeys(23, 4) + "key 4000:1 + 4001:1 + 4002:1\n";
+  for (const std::string& source : {ManyKeys(24, 1), ManyKeys(1, 24), most}) {
+    const CompiledDictionary d = CompileDictionary(source);
+    ASSERT_EQ(d.error, "") << source;
+    ASSERT_LE(d.creation.size(), 1536u);
+    std::string path = dir / "limits.dat";
+    std::filesystem::remove(path);
+    std::string buffer = d.creation;
+    buffer.resize(1536, ' ');
+    std::string block(128, ' ');
+    std::uint32_t length = 1536;
+    EXPECT_EQ(BTRCALL(14, block.data(), buffer.data(), &length, path.data(),
+                      static_cast<std::uint8_t>(path.size()), -1),
+              0)
+        << source;
+  }
+}
+
+// Runs a tool of this folder; its exit status and standard error.
+std::pair<int, std::string> RunTool(const config::testing::ScratchDir& dir, const std::string& command) {
+  const std::string err = dir / "tool.err";
+  const int status = std::system((command + " 2>" + err).c_str());
+  std::ifstream in(err, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text.str()};
+}
+
+TEST(SuiteTools, ADirectoryWhereAFileIsExpectedIsNamedWithTheReason) {
+  config::testing::ScratchDir dir;
+  std::filesystem::create_directories(dir / "folder");
+  dir.Write("good.ddf", "record 20\nkey 1:2\n");
+  dir.Write("good.txt", "line\n");
+  const std::string ddfc = KIT_DDFC_EXE, text = KIT_SUITE_TEXT_EXE, folder = dir / "folder";
+  const std::pair<std::string, std::string> cases[] = {
+      {ddfc + " " + folder + " " + (dir / "out"), "ddfc: " + folder + ": Is a directory\n"},
+      {ddfc + " " + (dir / "good.ddf") + " " + folder, "ddfc: " + folder + ": Is a directory\n"},
+      {text + " lines " + folder + " " + (dir / "out"), "suite_text: " + folder + ": Is a directory\n"},
+      {text + " records 80 " + folder + " " + (dir / "out"), "suite_text: " + folder + ": Is a directory\n"},
+      {text + " lines " + (dir / "good.txt") + " " + folder, "suite_text: " + folder + ": Is a directory\n"},
+  };
+  for (const auto& [command, error] : cases) {
+    const auto [status, err] = RunTool(dir, command);
+    EXPECT_EQ(status, 1) << command;
+    EXPECT_EQ(err, error) << command;
+  }
+  EXPECT_EQ(RunTool(dir, text + " records wide " + (dir / "good.txt") + " " + (dir / "out")).first, 2);
+  EXPECT_FALSE(std::filesystem::exists(dir / "out"));
 }
 
 struct Seg {

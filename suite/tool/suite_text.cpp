@@ -7,24 +7,15 @@
 //
 // In help sources "~" switches highlighting, "^" underlining and "`"
 // reverse video on and off ("~~", "^^" and "``" give the character itself).
-#include <cstdio>
-#include <fstream>
+#include <charconv>
 #include <iostream>
-#include <iterator>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "format/cp850.h"
+#include "platform/file_system.h"
 
 namespace {
-
-bool ReadAll(const char* path, std::string& out) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return true;
-}
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
@@ -78,12 +69,21 @@ int main(int argc, char** argv) {
   }
   const char* source = argv[argc - 2];
   const char* target = argv[argc - 1];
-  const std::size_t width = mode == "records" ? static_cast<std::size_t>(std::stoul(argv[2])) : 0;
-  std::string text;
-  if (!ReadAll(source, text)) {
-    std::cerr << source << ": cannot be read\n";
+  std::size_t width = 0;
+  if (mode == "records") {
+    const std::string_view text = argv[2];
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), width);
+    if (ec != std::errc() || end != text.data() + text.size() || width == 0) {
+      std::cerr << "suite_text: the width \"" << text << "\" is not a number of bytes\n";
+      return 2;
+    }
+  }
+  const platform::ReadResult read = platform::ReadWholeFile(source);
+  if (!read.ok()) {
+    std::cerr << "suite_text: " << source << ": " << read.status.Describe() << "\n";
     return 1;
   }
+  const std::string& text = read.bytes;
   std::string out;
   std::size_t lineNo = 0;
   for (const std::string& utf8 : Lines(text)) {
@@ -101,7 +101,10 @@ int main(int argc, char** argv) {
       out += bytes;
     }
   }
-  std::ofstream file(target, std::ios::binary | std::ios::trunc);
-  file << out;
-  return file ? 0 : 1;
+  const platform::FileStatus written = platform::WriteWholeFile(target, out);
+  if (!written.ok()) {
+    std::cerr << "suite_text: " << target << ": " << written.Describe() << "\n";
+    return 1;
+  }
+  return 0;
 }

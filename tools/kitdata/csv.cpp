@@ -85,6 +85,44 @@ bool IsPackedDigits(std::string_view bytes) {
   return true;
 }
 
+// Stored bytes that are not what their field's kind says: "#" and the bytes
+// in hexadecimal, read back unchanged.
+constexpr char kRawMark = '#';
+
+std::string RawText(std::string_view bytes) {
+  static constexpr char digits[] = "0123456789ABCDEF";
+  std::string text(1, kRawMark);
+  for (char c : bytes) {
+    const auto b = static_cast<unsigned char>(c);
+    text += digits[b >> 4];
+    text += digits[b & 0x0F];
+  }
+  return text;
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// "#" and exactly 2 x n hex digits: the n bytes; false otherwise.
+bool ParseRawText(std::string_view text, std::size_t n, std::string& bytes) {
+  if (text.size() != 1 + 2 * n || text[0] != kRawMark) return false;
+  bytes.assign(n, '\0');
+  for (std::size_t i = 0; i < n; ++i) {
+    const int high = HexDigit(text[1 + 2 * i]), low = HexDigit(text[2 + 2 * i]);
+    if (high < 0 || low < 0) return false;
+    bytes[i] = static_cast<char>(high << 4 | low);
+  }
+  return true;
+}
+
+bool IsCalendarDate(std::int64_t y, std::int64_t m, std::int64_t d) {
+  return y >= 1 && m >= 1 && m <= 12 && d >= 1 && d <= DaysInMonth(y, m);
+}
+
 }  // namespace
 
 std::string FieldText(const Field& field, std::string_view record) {
@@ -99,15 +137,19 @@ std::string FieldText(const Field& field, std::string_view record) {
       return format::Cp850ToUtf8(t);
     }
     case FieldKind::Packed:
+      if (!IsPackedDigits(bytes)) return RawText(bytes);
       return format::UnpackDigits(bytes);
     case FieldKind::Number: {
+      if (!IsPackedDigits(bytes)) return RawText(bytes);
       std::int64_t v = 0;
       ParseInteger(format::UnpackDigits(bytes), v);
       return std::to_string(v);
     }
     case FieldKind::Date: {
       if (bytes == format::ZeroDate()) return {};
+      if (n != 4 || !IsPackedDigits(bytes)) return RawText(bytes);
       std::int32_t d = format::DateNumber(bytes);
+      if (!IsCalendarDate(d / 10000, d / 100 % 100, d % 100)) return RawText(bytes);
       char buf[16];
       std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", d / 10000, d / 100 % 100, d % 100);
       return buf;
@@ -137,6 +179,9 @@ std::string SetField(const Field& field, std::string_view text, std::string& rec
     case FieldKind::Text: {
       std::string t = format::Utf8ToCp850(text);
       if (format::Cp850ToUtf8(t) != text) return field.name + ": characters outside code page 850";
+      // Trailing zero bytes pad a text as blanks do: export leaves both out,
+      // and import stores both as blanks.
+      while (!t.empty() && (t.back() == '\0' || t.back() == ' ')) t.pop_back();
       if (t.size() > n) return field.name + ": longer than " + std::to_string(n) + " characters";
       t.resize(n, ' ');
       record.replace(at, n, t);
@@ -144,6 +189,14 @@ std::string SetField(const Field& field, std::string_view text, std::string& rec
     }
     case FieldKind::Packed:
     case FieldKind::Number: {
+      if (!text.empty() && text[0] == kRawMark) {
+        std::string bytes;
+        if (!ParseRawText(text, n, bytes))
+          return field.name + ": \"" + std::string(text) + "\" is not # and " + std::to_string(2 * n) +
+                 " hex digits";
+        record.replace(at, n, bytes);
+        return {};
+      }
       std::string digits(text);
       if (!AllDigits(digits) || digits.size() > 2 * n)
         return field.name + ": \"" + digits + "\" is not a number of at most " + std::to_string(2 * n) + " digits";
@@ -156,14 +209,21 @@ std::string SetField(const Field& field, std::string_view text, std::string& rec
         record.replace(at, n, format::ZeroDate());
         return {};
       }
+      if (text[0] == kRawMark) {
+        std::string bytes;
+        if (!ParseRawText(text, n, bytes))
+          return field.name + ": \"" + std::string(text) + "\" is not # and " + std::to_string(2 * n) +
+                 " hex digits";
+        record.replace(at, n, bytes);
+        return {};
+      }
       std::int64_t y = 0, m = 0, d = 0;
       if (text.size() != 10 || text[4] != '-' || text[7] != '-' || !AllDigits(text.substr(0, 4)) ||
           !ParseInteger(text.substr(0, 4), y) || !AllDigits(text.substr(5, 2)) ||
           !ParseInteger(text.substr(5, 2), m) || !AllDigits(text.substr(8, 2)) || !ParseInteger(text.substr(8, 2), d))
         return field.name + ": \"" + std::string(text) + "\" is not a date YYYY-MM-DD";
       std::string packed = format::PackDate(static_cast<int>(y), static_cast<int>(m), static_cast<int>(d));
-      if (y < 1 || m < 1 || m > 12 || d < 1 || d > DaysInMonth(y, m))
-        return field.name + ": " + std::string(text) + " is not a calendar date";
+      if (!IsCalendarDate(y, m, d)) return field.name + ": " + std::string(text) + " is not a calendar date";
       record.replace(at, n, packed);
       return {};
     }
@@ -254,6 +314,13 @@ std::string ParseCsv(std::string_view text, std::vector<std::vector<std::string>
   return {};
 }
 
+std::string CsvLine(const FileLayout& layout, std::string_view record) {
+  std::string line;
+  for (std::size_t i = 0; i < layout.fields.size(); ++i)
+    line += (i ? "," : "") + Quote(FieldText(layout.fields[i], record));
+  return line;
+}
+
 std::string ExportCsv(std::string_view dataFile, std::string& csv) {
   csv.clear();
   const FileLayout* layout = FindLayout(BaseName(dataFile));
@@ -266,50 +333,32 @@ std::string ExportCsv(std::string_view dataFile, std::string& csv) {
   if (!error.empty()) return error;
   for (std::size_t i = 0; i < layout->fields.size(); ++i) csv += (i ? "," : "") + layout->fields[i].name;
   csv += "\n";
-  for (const auto& r : records) {
-    for (std::size_t i = 0; i < layout->fields.size(); ++i) {
-      const Field& f = layout->fields[i];
-      if ((f.kind == FieldKind::Packed || f.kind == FieldKind::Number) &&
-          !IsPackedDigits(std::string_view(r).substr(static_cast<std::size_t>(f.offset), static_cast<std::size_t>(f.length))))
-        return file->Path() + ": record " + std::to_string(&r - records.data() + 1) + ", field " + f.name +
-               ": not packed digits";
-      csv += (i ? "," : "") + Quote(FieldText(f, r));
-    }
-    csv += "\n";
-  }
+  for (const auto& r : records) csv += CsvLine(*layout, r) + "\n";
   return {};
 }
 
-std::string ImportCsv(std::string_view dataFile, const std::string& csvText) {
-  const FileLayout* layout = FindLayout(BaseName(dataFile));
-  if (layout == nullptr) return std::string(dataFile) + ": not one of the module's data files";
+std::string CsvRecords(const FileLayout& layout, std::string_view csvText, std::int32_t recordLength,
+                       std::vector<std::string>& records, std::vector<std::string>& where) {
+  records.clear();
+  where.clear();
   std::vector<std::vector<std::string>> rows;
   std::vector<int> lines;
   std::string error = ParseCsv(csvText, rows, lines);
-  if (!error.empty()) return "CSV " + error + "; nothing inserted";
-  if (rows.empty()) return "CSV: no header line; nothing inserted";
+  if (!error.empty()) return "CSV " + error;
+  if (rows.empty()) return "CSV: no header line";
   // The header names the columns; every field of the layout must be there once.
-  std::vector<int> column(layout->fields.size(), -1);
+  std::vector<int> column(layout.fields.size(), -1);
   for (std::size_t c = 0; c < rows[0].size(); ++c) {
     bool known = false;
-    for (std::size_t f = 0; f < layout->fields.size(); ++f) {
-      if (rows[0][c] != layout->fields[f].name) continue;
-      if (column[f] >= 0) return "CSV line 1: field " + rows[0][c] + " named twice; nothing inserted";
+    for (std::size_t f = 0; f < layout.fields.size(); ++f) {
+      if (rows[0][c] != layout.fields[f].name) continue;
+      if (column[f] >= 0) return "CSV line 1: field " + rows[0][c] + " named twice";
       column[f] = static_cast<int>(c);
       known = true;
     }
-    if (!known) return "CSV line 1: unknown field \"" + rows[0][c] + "\"; nothing inserted";
+    if (!known) return "CSV line 1: unknown field \"" + rows[0][c] + "\"";
   }
   // Fields left out of the header take their empty value: blanks, zero, no date.
-
-  // Every row is checked before the file is created or touched.
-  std::int32_t length = layout->recordLength;
-  {
-    std::string ignored;
-    if (auto existing = DataFile::Open(dataFile, false, ignored)) length = existing->RecordLength();
-  }
-  std::vector<std::string> records;
-  std::vector<std::string> where;
   std::string problems;
   for (std::size_t r = 1; r < rows.size(); ++r) {
     std::string line = "CSV line " + std::to_string(lines[r]);
@@ -318,10 +367,10 @@ std::string ImportCsv(std::string_view dataFile, const std::string& csvText) {
                   std::to_string(rows[0].size()) + "\n";
       continue;
     }
-    std::string record(static_cast<std::size_t>(length), ' ');
+    std::string record(static_cast<std::size_t>(std::max(recordLength, 0)), ' ');
     std::string rowError;
-    for (std::size_t f = 0; f < layout->fields.size() && rowError.empty(); ++f) {
-      const Field& field = layout->fields[f];
+    for (std::size_t f = 0; f < layout.fields.size() && rowError.empty(); ++f) {
+      const Field& field = layout.fields[f];
       bool digits = field.kind == FieldKind::Packed || field.kind == FieldKind::Number;
       std::string empty = digits ? "0" : "";
       rowError = SetField(field, column[f] < 0 ? empty : rows[r][static_cast<std::size_t>(column[f])], record);
@@ -333,17 +382,49 @@ std::string ImportCsv(std::string_view dataFile, const std::string& csvText) {
     records.push_back(record);
     where.push_back(line);
   }
-  if (!problems.empty()) return problems + "nothing inserted";
+  if (!problems.empty()) problems.pop_back();
+  return problems;
+}
+
+AddResult ImportCsv(std::string_view dataFile, const std::string& csvText, const AddOptions& options) {
+  AddResult result;
+  const FileLayout* layout = FindLayout(BaseName(dataFile));
+  if (layout == nullptr) {
+    result.error = std::string(dataFile) + ": not one of the module's data files";
+    return result;
+  }
+  // Every row is checked before the file is created or touched.
+  std::int32_t length = layout->recordLength;
+  {
+    std::string ignored;
+    if (auto existing = DataFile::Open(dataFile, false, ignored)) length = existing->RecordLength();
+  }
+  std::vector<std::string> records;
+  std::vector<std::string> where;
+  std::string error = CsvRecords(*layout, csvText, length, records, where);
+  if (!error.empty()) {
+    result.error = error + "; nothing inserted";
+    return result;
+  }
   auto file = DataFile::Open(dataFile, true, error);
-  if (!file) return error;
+  if (!file) {
+    result.error = error;
+    return result;
+  }
+  result.path = file->Path();
   // A dictionary may give the new file another length than the built-in one.
   std::int32_t end = 0;
   for (const auto& f : layout->fields) end = std::max(end, f.offset + f.length);
-  if (file->RecordLength() < end)
-    return file->Path() + ": records of " + std::to_string(file->RecordLength()) + " bytes cannot hold field " +
-           layout->fields.back().name + "; nothing inserted";
+  if (file->RecordLength() < end) {
+    result.error = file->Path() + ": records of " + std::to_string(file->RecordLength()) +
+                   " bytes cannot hold field " + layout->fields.back().name + "; nothing inserted";
+    return result;
+  }
   for (auto& r : records) r.resize(static_cast<std::size_t>(file->RecordLength()), ' ');
-  return file->InsertAll(records, where);
+  // A CSV line says everything CSV can say of a record: two records with the
+  // same line are the same record.
+  return file->Add(
+      records, where, [layout](std::string_view r) { return CsvLine(*layout, r); }, options);
 }
 
 }  // namespace kitdata

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -54,6 +55,25 @@ std::string BaseName(std::string_view dataFile);
 // The creation record of a layout (the data buffer of create).
 std::string CreationRecord(const FileLayout& layout);
 
+// How records are added to a data file.
+struct AddOptions {
+  // Also add records identical to one already in the file or to an earlier
+  // one of the same input (refused otherwise: adding the same file twice
+  // would double payments and collections).
+  bool allowDuplicates = false;
+};
+
+// What adding did: `added` records, all of them or none.
+struct AddResult {
+  std::string error;  // empty on success
+  std::size_t added = 0;
+  std::string path;  // the data file's host path, once known
+};
+
+// What makes two records the same for AddOptions: the whole record for raw
+// data, the CSV line for CSV.
+using RecordIdentity = std::function<std::string(std::string_view record)>;
+
 // One data file opened through the record manager.
 class DataFile {
  public:
@@ -75,6 +95,11 @@ class DataFile {
   // `where(i)` names record i in the message.
   std::string InsertAll(const std::vector<std::string>& records,
                         const std::vector<std::string>& where) ;
+  // InsertAll, after refusing records that repeat one already in the file
+  // or an earlier one of `records` (unless allowed): such refusals name
+  // every repeated record by `where`, and nothing is inserted.
+  AddResult Add(const std::vector<std::string>& records, const std::vector<std::string>& where,
+                const RecordIdentity& identity, const AddOptions& options);
 
  private:
   DataFile() = default;
@@ -85,13 +110,23 @@ class DataFile {
 };
 
 // Raw records: a concatenation of fixed-length records.
-std::string PutRaw(std::string_view dataFile, const std::string& rawBytes);
+AddResult PutRaw(std::string_view dataFile, const std::string& rawBytes, const AddOptions& options = {});
 std::string GetRaw(std::string_view dataFile, std::string& rawBytes);
 
 // CSV with a header line of the layout's field names.
 std::string ExportCsv(std::string_view dataFile, std::string& csv);
-std::string ImportCsv(std::string_view dataFile, const std::string& csv);
+AddResult ImportCsv(std::string_view dataFile, const std::string& csv, const AddOptions& options = {});
+// The records of CSV text for `layout`, `recordLength` bytes each, and the
+// line each comes from ("CSV line 3"). An error text names every refused
+// line; `records` is then incomplete.
+std::string CsvRecords(const FileLayout& layout, std::string_view csv, std::int32_t recordLength,
+                       std::vector<std::string>& records, std::vector<std::string>& where);
+// A record as its CSV line, without the line end.
+std::string CsvLine(const FileLayout& layout, std::string_view record);
 // One field of a record as CSV text, and back (error text on bad input).
+// Packed digits and dates that are not what their kind says (a month 0,
+// bytes that are no digits) are written as "#" and their bytes in hex, so
+// that they come back unchanged.
 std::string FieldText(const Field& field, std::string_view record);
 std::string SetField(const Field& field, std::string_view text, std::string& record);
 // Splits CSV text into rows of fields ("" quoting); error on an open quote.

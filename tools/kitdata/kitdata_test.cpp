@@ -106,13 +106,19 @@ TEST(Fields, BadCsvTextsAreRefusedAndLeaveTheRecordAlone) {
     const char* text;
   };
   const Case cases[] = {
-      {"CobramH", "date", "2026-02-30"},   {"CobramH", "date", "2026-13-01"},  {"CobramH", "date", "2025-02-29"},
-      {"CobramH", "date", "1900-02-29"},   {"CobramH", "date", "2026-04-31"},  {"CobramH", "date", "0000-01-01"},  {"CobramH", "date", "26-01-01"},
-      {"CobramH", "date", "2026/01/01"},   {"CobramH", "amount", "1.234"},     {"CobramH", "amount", "1,50"},
-      {"CobramH", "amount", "abc"},        {"CobramH", "amount", "21474836.48"}, {"CobramH", "owner", "123456789"},
-      {"CobramH", "owner", "12a4"},        {"PropietH", "slot1_period", "40000"}, {"PropietH", "coef_a", "1.5"},
-      {"THRebut", "number", "256"},        {"TDespesa", "concept", "ABC"},     {"TDespesa", "description", "ЖЖ"},
-      {"PagamH", "column", "-1"},
+      {"CobramH", "date", "2026-02-30"},     {"CobramH", "date", "2026-13-01"},
+      {"CobramH", "date", "2025-02-29"},     {"CobramH", "date", "1900-02-29"},
+      {"CobramH", "date", "2026-04-31"},     {"CobramH", "date", "0000-01-01"},
+      {"CobramH", "date", "26-01-01"},       {"CobramH", "date", "2026/01/01"},
+      {"CobramH", "amount", "1.234"},        {"CobramH", "amount", "1,50"},
+      {"CobramH", "amount", "abc"},          {"CobramH", "amount", "21474836.48"},
+      {"CobramH", "owner", "123456789"},     {"CobramH", "owner", "12a4"},
+      {"PropietH", "slot1_period", "40000"}, {"PropietH", "coef_a", "1.5"},
+      {"THRebut", "number", "256"},          {"TDespesa", "concept", "ABC"},
+      {"TDespesa", "description", "ЖЖ"},     {"PagamH", "column", "-1"},
+      {"CobramH", "date", "#94A0808"},       {"CobramH", "date", "#94A080811"},
+      {"CobramH", "date", "#GGA08081"},      {"CobramH", "owner", "#8081"},
+      {"PagamH", "column", "#80"},
   };
   for (const Case& c : cases) {
     std::string record(static_cast<std::size_t>(FindLayout(c.file)->recordLength), ' ');
@@ -120,6 +126,19 @@ TEST(Fields, BadCsvTextsAreRefusedAndLeaveTheRecordAlone) {
     EXPECT_NE(SetField(FieldOf(c.file, c.field), c.text, record), "") << c.field << " " << c.text;
     EXPECT_EQ(record, before) << c.field << " " << c.text;
   }
+}
+
+// Found by fuzzing: a text ending in zero bytes was stored with them, and
+// its export (which leaves trailing zero bytes out, as padding) then read
+// back as another record.
+TEST(Fields, TrailingZeroBytesOfATextArePadding) {
+  const Field& columns = FieldOf("FinDespH", "columns");
+  std::string record(static_cast<std::size_t>(FindLayout("FinDespH")->recordLength), ' ');
+  ASSERT_EQ(SetField(columns, std::string("HOANEB\0\0", 8), record), "");
+  EXPECT_EQ(record.substr(2, 8), "HOANEB  ");
+  EXPECT_EQ(FieldText(columns, record), "HOANEB");
+  ASSERT_EQ(SetField(columns, std::string("A\0B\0 \0", 6), record), "");
+  EXPECT_EQ(record.substr(2, 6), std::string("A\0B   ", 6));
 }
 
 TEST(Csv, SplitsQuotedFieldsAndCountsLines) {
@@ -141,12 +160,12 @@ TEST(Raw, PutThenGetGivesTheSameBytesInKeyOrder) {
   std::string a = BudgetRecord("1", "AS", "10.00"), b = BudgetRecord("1", "NE", "20.00"),
               c = BudgetRecord("2", "AS", "-3.00");
   a[19] = '\x01';  // bytes outside the known fields travel too
-  ASSERT_EQ(PutRaw(file, c + a), "");
-  ASSERT_EQ(PutRaw(file, b), "");
+  ASSERT_EQ(PutRaw(file, c + a).error, "");
+  ASSERT_EQ(PutRaw(file, b).error, "");
   std::string raw;
   ASSERT_EQ(GetRaw(file, raw), "");
   EXPECT_EQ(raw, a + b + c);
-  ASSERT_EQ(PutRaw(file, ""), "");
+  ASSERT_EQ(PutRaw(file, "").error, "");
   ASSERT_EQ(GetRaw(file, raw), "");
   EXPECT_EQ(raw, a + b + c);
 }
@@ -156,18 +175,19 @@ TEST(Raw, RefusedRawDataChangesNothing) {
   std::string file = DataRoot(dir) + "/DADES/PressupH";
   std::string a = BudgetRecord("1", "AS", "10.00"), b = BudgetRecord("1", "NE", "20.00");
   // A length that is no whole number of records: the file is not even made.
-  std::string e = PutRaw(file, a + "x");
+  std::string e = PutRaw(file, a + "x").error;
   EXPECT_NE(e.find("not a whole number"), std::string::npos) << e;
   EXPECT_FALSE(fs::exists(dir / "DADES/PressupH.dat"));
   std::string raw;
   EXPECT_NE(GetRaw(file, raw), "");
   // A duplicate key half-way: none of the batch stays.
-  ASSERT_EQ(PutRaw(file, a), "");
-  e = PutRaw(file, b + a);
+  ASSERT_EQ(PutRaw(file, a).error, "");
+  std::string sameKey = BudgetRecord("1", "AS", "99.00");
+  e = PutRaw(file, b + sameKey).error;
   EXPECT_NE(e.find("duplicate"), std::string::npos) << e;
   ASSERT_EQ(GetRaw(file, raw), "");
   EXPECT_EQ(raw, a);
-  EXPECT_NE(PutRaw(dir / "DADES/Unknown", a), "");
+  EXPECT_NE(PutRaw(dir / "DADES/Unknown", a).error, "");
 }
 
 TEST(Raw, MissingFilesAreMadeFromTheInstalledDictionary) {
@@ -179,14 +199,14 @@ TEST(Raw, MissingFilesAreMadeFromTheInstalledDictionary) {
   std::string dictionary = std::string(1, static_cast<char>(creation.size())) + '\0' + creation;
   std::ofstream(dir / "ddf/PressupH.xdf", std::ios::binary) << dictionary;
   std::string record = BudgetRecord("1", "NE", "5.00") + "tail";
-  EXPECT_NE(PutRaw(root + "/DADES/PressupH", record.substr(0, 20)), "");
+  EXPECT_NE(PutRaw(root + "/DADES/PressupH", record.substr(0, 20)).error, "");
   EXPECT_FALSE(fs::exists(dir / "DADES/PressupH.dat"));
-  ASSERT_EQ(PutRaw(root + "/DADES/PressupH", record), "");
+  ASSERT_EQ(PutRaw(root + "/DADES/PressupH", record).error, "");
   std::string raw;
   ASSERT_EQ(GetRaw(root + "/DADES/PressupH", raw), "");
   EXPECT_EQ(raw, record);
   // CSV rows are widened to the file's records.
-  ASSERT_EQ(ImportCsv(root + "/DADES/PressupH", "property,concept,budget\n0002,AS,1.00\n"), "");
+  ASSERT_EQ(ImportCsv(root + "/DADES/PressupH", "property,concept,budget\n0002,AS,1.00\n").error, "");
   ASSERT_EQ(GetRaw(root + "/DADES/PressupH", raw), "");
   EXPECT_EQ(raw.size(), 48u);
 }
@@ -325,7 +345,7 @@ TEST_F(Demo, ExportThenImportGivesTheSameRecords) {
     ASSERT_EQ(ExportCsv(File(l.base), csv), "") << l.base;
     ScratchDir other;
     std::string target = DataRoot(other) + "/DADES/" + l.base;
-    ASSERT_EQ(ImportCsv(target, csv), "") << l.base;
+    ASSERT_EQ(ImportCsv(target, csv).error, "") << l.base;
     std::string again;
     ASSERT_EQ(ExportCsv(target, again), "");
     EXPECT_EQ(again, csv) << l.base;
@@ -351,21 +371,108 @@ TEST_F(Demo, RefusedCsvNamesTheLineAndInsertsNothing) {
       {"owner,date,amount\n\"00010009,2030-01-01,1.00\n", "quote not closed"},
   };
   for (const Case& c : cases) {
-    std::string e = ImportCsv(File("CobramH"), c.csv);
+    std::string e = ImportCsv(File("CobramH"), c.csv).error;
     EXPECT_NE(e.find(c.message), std::string::npos) << e;
     EXPECT_NE(e.find("nothing inserted"), std::string::npos) << e;
     ASSERT_EQ(ExportCsv(File("CobramH"), csv), "");
     EXPECT_EQ(csv, before);
   }
   // Fields left out of the header are empty.
-  ASSERT_EQ(ImportCsv(File("CobramH"), "date,owner\n2030-01-01,00010009\n"), "");
+  ASSERT_EQ(ImportCsv(File("CobramH"), "date,owner\n2030-01-01,00010009\n").error, "");
   ASSERT_EQ(ExportCsv(File("CobramH"), csv), "");
   EXPECT_NE(csv.find("\n00010009,2030-01-01,0.00\n"), std::string::npos);
   // A duplicate key in an otherwise good file rolls the whole file back.
-  std::string e = ImportCsv(File("PressupH"), "property,concept,column,percent_thousandths,amount,budget\n"
-                                              "0009,NE,B,0,0,1.00\n0001,NE,B,0,0,1.00\n");
+  std::string e = ImportCsv(File("PressupH"),
+                            "property,concept,column,percent_thousandths,amount,budget\n"
+                            "0009,NE,B,0,0,1.00\n0001,NE,B,0,0,1.00\n")
+                      .error;
   EXPECT_NE(e.find("line 3"), std::string::npos) << e;
   EXPECT_EQ(Records("PressupH").size(), 4u);
+}
+
+// Records of CobramH and PagamH as the module keeps them; their key allows
+// duplicates, so only the check on identical records keeps them from doubling.
+TEST_F(Demo, AddingTheSameRecordsTwiceIsRefusedUnlessAllowed) {
+  for (const char* base : {"CobramH", "PagamH"}) {
+    std::string csv;
+    ASSERT_EQ(ExportCsv(File(base), csv), "");
+    const std::size_t count = Records(base).size();
+    ASSERT_GT(count, 2u);
+    AddResult again = ImportCsv(File(base), csv);
+    EXPECT_EQ(again.added, 0u);
+    EXPECT_NE(again.error.find("CSV line 2: the same record is already in " + dir_.path() + "/DADES/" + base +
+                               ".dat"),
+              std::string::npos)
+        << again.error;
+    EXPECT_NE(again.error.find("CSV line " + std::to_string(count + 1) + ": the same record is already in"),
+              std::string::npos)
+        << again.error;
+    EXPECT_NE(again.error.find("nothing inserted"), std::string::npos) << again.error;
+    EXPECT_EQ(Records(base).size(), count);
+    // The user may say that they are meant.
+    AddResult allowed = ImportCsv(File(base), csv, AddOptions{.allowDuplicates = true});
+    EXPECT_EQ(allowed.error, "");
+    EXPECT_EQ(allowed.added, count);
+    EXPECT_EQ(Records(base).size(), 2 * count);
+  }
+  // Two identical lines of one CSV, the second named with the first.
+  const std::string header = "owner,date,amount\n";
+  AddResult twice = ImportCsv(File("CobramH"), header +
+                                                   "00010009,2030-01-01,1.00\n00010009,2030-02-01,1.00\n"
+                                                   "00010009,2030-01-01,1.00\n");
+  EXPECT_NE(twice.error.find("CSV line 4: the same record is also CSV line 2"), std::string::npos)
+      << twice.error;
+  EXPECT_EQ(twice.error.find("line 3"), std::string::npos) << twice.error;
+  // Different records of the same key are still added, and counted.
+  AddResult added =
+      ImportCsv(File("CobramH"), header + "00010009,2030-01-01,1.00\n00010009,2030-01-01,2.00\n");
+  EXPECT_EQ(added.error, "");
+  EXPECT_EQ(added.added, 2u);
+  EXPECT_EQ(added.path, dir_.path() + "/DADES/CobramH.dat");
+  // Raw records: the same bytes.
+  std::string raw;
+  ASSERT_EQ(GetRaw(File("PagamH"), raw), "");
+  const std::size_t length = static_cast<std::size_t>(FindLayout("PagamH")->recordLength);
+  AddResult rawAgain = PutRaw(File("PagamH"), raw.substr(0, length));
+  EXPECT_NE(rawAgain.error.find("record 1 (byte 0): the same record is already in"), std::string::npos)
+      << rawAgain.error;
+  EXPECT_EQ(rawAgain.added, 0u);
+}
+
+TEST(Csv, StoredBytesThatAreNoCodeOrDateComeBackUnchanged) {
+  ScratchDir from, to;
+  const std::string source = DataRoot(from) + "/DADES/CobramH", target = DataRoot(to) + "/DADES/CobramH";
+  const FileLayout& layout = *FindLayout("CobramH");
+  auto record = [&](std::string_view owner, std::string_view date) {
+    std::string r(static_cast<std::size_t>(layout.recordLength), ' ');
+    r.replace(0, 4, owner);
+    r.replace(4, 4, date);
+    return r;
+  };
+  const std::string owner = format::PackDigits("00010001");
+  const std::vector<std::string> records = {
+      record(owner, format::PackDigits("20260015")),                               // month 0
+      record(owner, format::PackDigits("20261300")),                               // month 13, day 0
+      record(owner, format::ZeroDate()),                                           // no date
+      record(owner, format::PackDigits("00000101")),                               // year 0
+      record(owner, std::string("\x00\xff\x41\x94", 4)),                           // no digits at all
+      record(std::string("\x20\x20\x81\x82", 4), format::PackDigits("20260301")),  // an owner of blanks
+  };
+  std::string raw;
+  for (const std::string& r : records) raw += r;
+  ASSERT_EQ(PutRaw(source, raw).error, "");
+  std::string csv;
+  ASSERT_EQ(ExportCsv(source, csv), "");
+  EXPECT_NE(csv.find(",#949A808F,"), std::string::npos) << csv;
+  EXPECT_NE(csv.find(",#00FF4194,"), std::string::npos) << csv;
+  EXPECT_NE(csv.find("\n#20208182,2026-03-01,"), std::string::npos) << csv;
+  AddResult imported = ImportCsv(target, csv);
+  ASSERT_EQ(imported.error, "");
+  EXPECT_EQ(imported.added, records.size());
+  std::string back, original;
+  ASSERT_EQ(GetRaw(source, original), "");
+  ASSERT_EQ(GetRaw(target, back), "");
+  EXPECT_EQ(back, original);
 }
 
 int RunTool(const std::string& args) {
@@ -388,6 +495,78 @@ TEST(Program, UsageErrorsExitTwoAndFailuresNonZero) {
   std::string raw = Slurp(dir / "owners.raw");
   EXPECT_EQ(raw.size() % static_cast<std::size_t>(FindLayout("PropietH")->recordLength), 0u);
   EXPECT_EQ(raw.size() / static_cast<std::size_t>(FindLayout("PropietH")->recordLength), 14u);
+}
+
+struct ToolRun {
+  int status = -1;
+  std::string out, err;
+};
+
+ToolRun RunToolOutput(const ScratchDir& dir, const std::string& args) {
+  const std::string out = dir / "tool.out", err = dir / "tool.err";
+  const int status = std::system((std::string(KITDATA_EXE) + " " + args + " >" + out + " 2>" + err).c_str());
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(out), Slurp(err)};
+}
+
+TEST(Program, ImportSaysHowManyRecordsItAddedAndRefusesTheSameFileTwice) {
+  ScratchDir dir;
+  const std::string data = DataRoot(dir) + "/DADES/PagamH";
+  dir.Write("pay.csv", "property,date,concept,amount\n0001,2026-01-05,NE,10.00\n0001,2026-01-05,AS,20.00\n");
+  ToolRun first = RunToolOutput(dir, "import " + data + " " + (dir / "pay.csv"));
+  EXPECT_EQ(first.status, 0) << first.err;
+  EXPECT_EQ(first.out, "2 records added to " + data + ".dat\n");
+  ToolRun second = RunToolOutput(dir, "import " + data + " " + (dir / "pay.csv"));
+  EXPECT_EQ(second.status, 1);
+  EXPECT_NE(second.err.find("kitdata: CSV line 2: the same record is already in"), std::string::npos)
+      << second.err;
+  EXPECT_NE(second.err.find("kitdata: CSV line 3: the same record is already in"), std::string::npos)
+      << second.err;
+  EXPECT_NE(second.err.find("kitdata: 0 records added to " + data + ".dat\n"), std::string::npos)
+      << second.err;
+  ToolRun allowed = RunToolOutput(dir, "import --allow-duplicates " + data + " " + (dir / "pay.csv"));
+  EXPECT_EQ(allowed.status, 0) << allowed.err;
+  EXPECT_EQ(allowed.out, "2 records added to " + data + ".dat\n");
+  EXPECT_EQ(RunToolOutput(dir, "import --sideways " + data + " " + (dir / "pay.csv")).status, 2);
+  std::string raw;
+  ASSERT_EQ(GetRaw(data, raw), "");
+  EXPECT_EQ(raw.size(), 4u * static_cast<std::size_t>(FindLayout("PagamH")->recordLength));
+}
+
+TEST(Program, ADirectoryWhereAFileIsExpectedIsNamedWithTheReason) {
+  ScratchDir dir;
+  const std::string data = DataRoot(dir) + "/DADES/PressupH";
+  fs::create_directories(dir / "input");
+  for (const char* command : {"import", "put"}) {
+    ToolRun run = RunToolOutput(dir, std::string(command) + " " + data + " " + (dir / "input"));
+    EXPECT_EQ(run.status, 1) << command;
+    EXPECT_EQ(run.err, "kitdata: " + (dir / "input") + ": Is a directory\n") << command;
+  }
+  // The dictionary a missing data file is made from.
+  fs::create_directories(dir / "ddf/PressupH.xdf");
+  dir.Write("budget.csv", "property,concept,budget\n0001,NE,1.00\n");
+  ToolRun dictionary = RunToolOutput(dir, "import " + data + " " + (dir / "budget.csv"));
+  EXPECT_EQ(dictionary.status, 1);
+  EXPECT_NE(dictionary.err.find("kitdata: " + (dir / "ddf/PressupH.xdf") + ": Is a directory\n"),
+            std::string::npos)
+      << dictionary.err;
+  EXPECT_FALSE(fs::exists(dir / "DADES/PressupH.dat"));
+  // The raw file get writes.
+  fs::create_directories(dir / "out.raw");
+  fs::remove(dir / "ddf/PressupH.xdf");
+  ASSERT_EQ(RunToolOutput(dir, "import " + data + " " + (dir / "budget.csv")).status, 0);
+  ToolRun get = RunToolOutput(dir, "get " + data + " " + (dir / "out.raw"));
+  EXPECT_EQ(get.status, 1);
+  EXPECT_EQ(get.err, "kitdata: " + (dir / "out.raw") + ": Is a directory\n");
+}
+
+TEST(Program, DemoNamesAVoraIniThatCannotBeRead) {
+  ScratchDir dir;
+  ASSERT_EQ(RunTool("init " + dir.path() + "/root"), 0);
+  fs::remove(dir / "root/Vora.ini");
+  fs::create_directories(dir / "root/Vora.ini");
+  ToolRun demo = RunToolOutput(dir, "demo " + dir.path() + "/root 2026-03-15");
+  EXPECT_EQ(demo.status, 1);
+  EXPECT_EQ(demo.err, "kitdata: " + dir.path() + "/root/Vora.ini: Is a directory\n");
 }
 
 }  // namespace

@@ -1,11 +1,10 @@
 // kitdata: makes suite roots, fills them with demo data, and moves records
 // in and out of the data files as raw bytes or CSV.
 #include <cstdio>
-#include <fstream>
-#include <iostream>
-#include <iterator>
 #include <string>
+#include <vector>
 
+#include "platform/file_system.h"
 #include "platform/system.h"
 #include "tools/kitdata/kitdata.h"
 
@@ -13,12 +12,33 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: kitdata init ROOT               make a suite root (suite files, DADES, LOCKS, TMP, INI files)\n"
-    "       kitdata demo ROOT [YYYY-MM-DD]  fill a root with demo records dated around that day (default today)\n"
-    "       kitdata put DATAFILE RAWFILE    insert the fixed-length records of RAWFILE\n"
-    "       kitdata get DATAFILE [RAWFILE]  write every record in key order (standard output without RAWFILE)\n"
+    "       kitdata demo ROOT [YYYY-MM-DD]  fill a root with demo records dated around that day\n"
+    "                                       (default today)\n"
+    "       kitdata put [--allow-duplicates] DATAFILE RAWFILE\n"
+    "                                       insert the fixed-length records of RAWFILE\n"
+    "       kitdata get DATAFILE [RAWFILE]  write every record in key order\n"
+    "                                       (standard output without RAWFILE)\n"
     "       kitdata export DATAFILE         write the records as CSV to standard output\n"
-    "       kitdata import DATAFILE CSVFILE insert the records of a CSV file\n"
+    "       kitdata import [--allow-duplicates] DATAFILE CSVFILE\n"
+    "                                       insert the records of a CSV file\n"
     "DATAFILE is a data file as the module names it, for example ROOT/DADES/PropietH.\n";
+
+constexpr const char* kDetails =
+    "CSV files have a header line of field names (see kitdata export); codes are digits, dates\n"
+    "YYYY-MM-DD, amounts euros with a point and two decimals, texts UTF-8. Fields left out of\n"
+    "the header are blank or zero. A stored code or date that is not what its field holds (a\n"
+    "month 0, bytes that are no digits) is written as # and its bytes in hexadecimal, two digits\n"
+    "a byte (#949A808F for a month 0), and read back unchanged.\n"
+    "put and import add all the records or none, and say how many they added. They refuse\n"
+    "records identical to one already in the file or to an earlier one of the same input (raw:\n"
+    "the same bytes; CSV: the same line as kitdata export writes it), naming each one: adding a\n"
+    "file twice would count its payments or collections twice. --allow-duplicates adds them.\n"
+    "Exit status: 0 done, 1 failure, 2 usage error.\n"
+    "KIT_SUITE_DIR overrides where init finds the installed suite files.\n"
+    "\n"
+    "With KITDB set to a PostgreSQL connection string (libpq, for example \"host=server\n"
+    "dbname=kit\") the data files are tables on that server, in the schema KITDB_SCHEMA\n"
+    "(default kit), instead of SQLite files under ROOT.\n";
 
 int Usage() {
   std::fputs(kUsage, stderr);
@@ -30,11 +50,34 @@ int Fail(const std::string& what) {
   return 1;
 }
 
-bool ReadFile(const std::string& path, std::string& bytes) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
+// The whole of an input file; false with a message naming it and the reason.
+bool ReadInput(const std::string& path, std::string& bytes, std::string& error) {
+  platform::ReadResult read = platform::ReadWholeFile(path);
+  if (!read.ok()) {
+    error = path + ": " + read.status.Describe();
+    return false;
+  }
+  bytes = std::move(read.bytes);
+  return true;
+}
+
+// Every line of a failure, then how many records went in (none).
+int Added(const kitdata::AddResult& result, const std::string& dataFile) {
+  const std::string& where = result.path.empty() ? dataFile : result.path;
+  const std::string count =
+      std::to_string(result.added) + (result.added == 1 ? " record" : " records") + " added to " + where;
+  if (!result.error.empty()) {
+    std::string error = result.error;
+    for (std::size_t start = 0; start < error.size();) {
+      std::size_t end = error.find('\n', start);
+      if (end == std::string::npos) end = error.size();
+      Fail(error.substr(start, end - start));
+      start = end + 1;
+    }
+    return Fail(count);
+  }
+  std::printf("%s\n", count.c_str());
+  return std::fflush(stdout) == 0 ? 0 : Fail("standard output: write failed");
 }
 
 int Today() {
@@ -56,19 +99,25 @@ int ParseDay(const std::string& text) {
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty()) return Usage();
-  const std::string& command = args[0];
+  const std::string command = args[0];
   if (command == "--help" || command == "-h") {
     std::fputs(kUsage, stdout);
-    std::fputs("CSV files have a header line of field names (see kitdata export); codes are digits, dates\n"
-               "YYYY-MM-DD, amounts euros with a point and two decimals, texts UTF-8. Fields left out of\n"
-               "the header are blank or zero. A refused file inserts nothing.\n"
-               "KIT_SUITE_DIR overrides where init finds the installed suite files.\n"
-               "\n"
-               "With KITDB set to a PostgreSQL connection string (libpq, for example \"host=server\n"
-               "dbname=kit\") the data files are tables on that server, in the schema KITDB_SCHEMA\n"
-               "(default kit), instead of SQLite files under ROOT.\n",
-               stdout);
+    std::fputs(kDetails, stdout);
     return 0;
+  }
+  kitdata::AddOptions options;
+  if (command == "put" || command == "import") {
+    for (auto it = args.begin() + 1; it != args.end();) {
+      if (*it == "--allow-duplicates") {
+        options.allowDuplicates = true;
+        it = args.erase(it);
+      } else if (it->size() > 1 && (*it)[0] == '-') {
+        std::fprintf(stderr, "kitdata: unknown option %s\n", it->c_str());
+        return Usage();
+      } else {
+        ++it;
+      }
+    }
   }
   std::string error;
   if (command == "init" && args.size() == 2) {
@@ -86,9 +135,8 @@ int main(int argc, char** argv) {
   }
   if (command == "put" && args.size() == 3) {
     std::string raw;
-    if (!ReadFile(args[2], raw)) return Fail(args[2] + ": cannot be read");
-    error = kitdata::PutRaw(args[1], raw);
-    return error.empty() ? 0 : Fail(error);
+    if (!ReadInput(args[2], raw, error)) return Fail(error);
+    return Added(kitdata::PutRaw(args[1], raw, options), args[1]);
   }
   if (command == "get" && (args.size() == 2 || args.size() == 3)) {
     std::string raw;
@@ -98,10 +146,8 @@ int main(int argc, char** argv) {
       std::fwrite(raw.data(), 1, raw.size(), stdout);
       return std::fflush(stdout) == 0 ? 0 : Fail("standard output: write failed");
     }
-    std::ofstream out(args[2], std::ios::binary | std::ios::trunc);
-    out.write(raw.data(), static_cast<std::streamsize>(raw.size()));
-    out.close();
-    return out ? 0 : Fail(args[2] + ": cannot be written");
+    const platform::FileStatus written = platform::WriteWholeFile(args[2], raw);
+    return written.ok() ? 0 : Fail(args[2] + ": " + written.Describe());
   }
   if (command == "export" && args.size() == 2) {
     std::string csv;
@@ -112,9 +158,8 @@ int main(int argc, char** argv) {
   }
   if (command == "import" && args.size() == 3) {
     std::string csv;
-    if (!ReadFile(args[2], csv)) return Fail(args[2] + ": cannot be read");
-    error = kitdata::ImportCsv(args[1], csv);
-    return error.empty() ? 0 : Fail(error);
+    if (!ReadInput(args[2], csv, error)) return Fail(error);
+    return Added(kitdata::ImportCsv(args[1], csv, options), args[1]);
   }
   return Usage();
 }

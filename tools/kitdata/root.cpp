@@ -1,17 +1,17 @@
 // Making a suite root: the installed suite files, the data and lock
 // directories, the configuration files, and demo records.
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <map>
 #include <stdexcept>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <unistd.h>
 
 #include "format/cp850.h"
 #include "format/dates.h"
 #include "format/numbers.h"
+#include "platform/file_system.h"
 #include "tools/kitdata/kitdata.h"
 
 #ifndef KIT_SUITE_DIR
@@ -46,11 +46,8 @@ std::string IniBytes(const std::string& utf8Lines) {
 std::string WriteIni(const fs::path& file, const std::string& utf8Lines, bool keepExisting) {
   std::error_code ec;
   if (keepExisting && fs::exists(file, ec)) return {};
-  std::string text = IniBytes(utf8Lines);
-  std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  out << text;
-  out.close();
-  if (!out) return file.string() + ": cannot be written";
+  const platform::FileStatus written = platform::WriteWholeFile(file.string(), IniBytes(utf8Lines));
+  if (!written.ok()) return file.string() + ": " + written.Describe();
   return {};
 }
 
@@ -394,16 +391,16 @@ std::string FillDemo(const std::string& rootText, int today) {
   }
   // A demo administrator, unless someone has filled in the real one.
   fs::path vora = fs::path(root) / "Vora.ini";
-  std::ifstream in(vora, std::ios::binary);
-  std::string ini((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  in.close();
+  platform::ReadResult read = platform::ReadWholeFile(vora.string());
+  // Without a Vora.ini there is no administrator to fill in.
+  if (read.status.error == ENOENT) return {};
+  if (!read.ok()) return vora.string() + ": " + read.status.Describe();
+  std::string& ini = read.bytes;
   std::size_t at = ini.find(IniBytes(kBlankAdministrator));
   if (at != std::string::npos) {
     ini.replace(at, IniBytes(kBlankAdministrator).size(), IniBytes(kDemoAdministrator));
-    std::ofstream outIni(vora, std::ios::binary | std::ios::trunc);
-    outIni << ini;
-    outIni.close();
-    if (!outIni) return vora.string() + ": cannot be written";
+    const platform::FileStatus written = platform::WriteWholeFile(vora.string(), ini);
+    if (!written.ok()) return vora.string() + ": " + written.Describe();
   }
   return {};
 }

@@ -1,11 +1,12 @@
 // Data files reached through the record manager's entry point directly: the
 // tool must report a failure and go on (or exit non-zero), never stop the way
 // the module's file layer does.
+#include <cerrno>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <unordered_map>
 
 #include "data/btrcall.h"
+#include "platform/file_system.h"
 #include "platform/host_path.h"
 #include "tools/kitdata/kitdata.h"
 
@@ -27,18 +28,24 @@ std::string DataPath(std::string_view dataFile) {
   return platform::HostPathOrRaw(name);
 }
 
-bool ReadDictionary(const std::string& dictionary, std::string& creation) {
-  std::ifstream in(dictionary, std::ios::binary);
-  if (!in) return false;
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (bytes.size() < 2) return false;
-  auto length = static_cast<std::int16_t>(static_cast<unsigned char>(bytes[0]) |
-                                          (static_cast<unsigned char>(bytes[1]) << 8));
-  if (length <= 0 || bytes.size() < 2 + static_cast<std::size_t>(length)) return false;
+// The creation record of an installed dictionary. Without a dictionary
+// (missing) `creation` stays empty; one that cannot be read or is broken is
+// an error, rather than a file made from another layout than installed.
+std::string ReadDictionary(const std::string& dictionary, std::string& creation) {
+  creation.clear();
+  const platform::ReadResult read = platform::ReadWholeFile(dictionary);
+  if (read.status.error == ENOENT) return {};
+  if (!read.ok()) return dictionary + ": " + read.status.Describe();
+  const std::string& bytes = read.bytes;
+  const int length = bytes.size() < 2
+                         ? 0
+                         : static_cast<std::int16_t>(static_cast<unsigned char>(bytes[0]) |
+                                                     (static_cast<unsigned char>(bytes[1]) << 8));
+  if (length <= 0 || bytes.size() - 2 < static_cast<std::size_t>(length))
+    return dictionary + ": not a dictionary (no creation record of the length it gives)";
   creation = bytes.substr(2, static_cast<std::size_t>(length));
-  return true;
+  return {};
 }
-
 
 // The creation record of a missing file: ROOT/ddf/<base>.xdf (ROOT two levels
 // above the file), or the built-in layout when no dictionary is installed.
@@ -48,7 +55,8 @@ std::string CreationFor(std::string_view dataFile, std::string& error) {
   std::filesystem::path root = host.parent_path().parent_path();
   std::string dictionary = platform::HostPathOrRaw((root / "ddf" / (base + ".xdf")).string());
   std::string creation;
-  if (ReadDictionary(dictionary, creation)) return creation;
+  error = ReadDictionary(dictionary, creation);
+  if (!error.empty() || !creation.empty()) return creation;
   const FileLayout* layout = FindLayout(base);
   if (layout == nullptr) {
     error = host.string() + ": no dictionary " + dictionary + " and no known layout for " + base;
@@ -168,8 +176,43 @@ std::string DataFile::InsertAll(const std::vector<std::string>& records, const s
   return {};
 }
 
-std::string PutRaw(std::string_view dataFile, const std::string& rawBytes) {
-  std::string error;
+AddResult DataFile::Add(const std::vector<std::string>& records, const std::vector<std::string>& where,
+                        const RecordIdentity& identity, const AddOptions& options) {
+  AddResult result;
+  result.path = path_;
+  if (!options.allowDuplicates) {
+    std::vector<std::string> existing;
+    result.error = ReadAll(existing);
+    if (!result.error.empty()) {
+      result.error += "; nothing inserted";
+      return result;
+    }
+    // Each record's identity and where it was first met: -1 in the file.
+    std::unordered_map<std::string, long> seen;
+    for (const std::string& r : existing) seen.emplace(identity(r), -1);
+    std::string repeated;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+      const auto [first, isNew] = seen.emplace(identity(records[i]), static_cast<long>(i));
+      if (isNew) continue;
+      const std::string what = i < where.size() ? where[i] : "record " + std::to_string(i + 1);
+      repeated += what + ": the same record is " +
+                  (first->second < 0 ? "already in " + path_
+                                     : "also " + where[static_cast<std::size_t>(first->second)]) +
+                  "\n";
+    }
+    if (!repeated.empty()) {
+      result.error = repeated + "nothing inserted (--allow-duplicates inserts repeated records all the same)";
+      return result;
+    }
+  }
+  result.error = InsertAll(records, where);
+  if (result.error.empty()) result.added = records.size();
+  return result;
+}
+
+AddResult PutRaw(std::string_view dataFile, const std::string& rawBytes, const AddOptions& options) {
+  AddResult result;
+  std::string& error = result.error;
   // The record length comes from the file, or from what it would be created
   // from: bad raw data must not even leave an empty file behind.
   std::size_t length = 0;
@@ -178,23 +221,33 @@ std::string PutRaw(std::string_view dataFile, const std::string& rawBytes) {
   } else {
     error.clear();
     std::string creation = CreationFor(dataFile, error);
-    if (creation.empty()) return error;
+    if (creation.empty()) return result;
     length = static_cast<std::size_t>(CreationRecordLength(creation));
   }
-  if (length == 0) return DataPath(dataFile) + ": record length 0";
-  if (rawBytes.size() % length != 0)
-    return DataPath(dataFile) + ": raw data of " + std::to_string(rawBytes.size()) +
-           " bytes is not a whole number of " + std::to_string(length) + "-byte records; nothing inserted";
+  if (length == 0) {
+    error = DataPath(dataFile) + ": record length 0";
+    return result;
+  }
+  if (rawBytes.size() % length != 0) {
+    error = DataPath(dataFile) + ": raw data of " + std::to_string(rawBytes.size()) +
+            " bytes is not a whole number of " + std::to_string(length) + "-byte records; nothing inserted";
+    return result;
+  }
   std::vector<std::string> records;
   std::vector<std::string> where;
   auto file = DataFile::Open(dataFile, true, error);
-  if (!file) return error;
-  if (static_cast<std::size_t>(file->RecordLength()) != length) return file->Path() + ": record length changed";
+  if (!file) return result;
+  result.path = file->Path();
+  if (static_cast<std::size_t>(file->RecordLength()) != length) {
+    error = file->Path() + ": record length changed";
+    return result;
+  }
   for (std::size_t at = 0; at < rawBytes.size(); at += length) {
     records.push_back(rawBytes.substr(at, length));
     where.push_back("record " + std::to_string(records.size()) + " (byte " + std::to_string(at) + ")");
   }
-  return file->InsertAll(records, where);
+  return file->Add(
+      records, where, [](std::string_view r) { return std::string(r); }, options);
 }
 
 std::string GetRaw(std::string_view dataFile, std::string& rawBytes) {

@@ -53,6 +53,29 @@ TEST(PrintFileReader, ReportsWhatItCannotReadAndKeepsTheRest) {
   EXPECT_FALSE(f.hasDevice);
 }
 
+// Found by fuzzing: an advance of 2 000 000 000 made kitprint ask for a
+// page of that many lines.
+TEST(PrintFileReader, NumbersBeyondAnyPaperAreReported) {
+  PrintFile f = ParsePrintFile(Crlf({"DEVICE", "PAGE 10000 ", "PAGE 9999 ", " 1000 ,wide, 1 ",
+                                     " 1 ,long, 1000 ", " 999 ,edge, 999 ", " 1 ,huge, 2000000000 "}));
+  ASSERT_EQ(f.items.size(), 3u);
+  EXPECT_EQ(std::get<PageLine>(f.items[1]).length, 9999);
+  EXPECT_EQ(std::get<TextLine>(f.items[2]).text, "edge");
+  ASSERT_EQ(f.problems.size(), 4u);
+  EXPECT_EQ(f.problems[0].message, "page length beyond 9999");
+  EXPECT_EQ(f.problems[1].lineNumber, 4);
+  EXPECT_EQ(f.problems[1].message, "column or advance beyond 999");
+}
+
+TEST(PageLayout, APageWithoutALengthEndsAfter9999Lines) {
+  std::string bytes = "DEVICE\r\nPAGE 0 \r\n";
+  for (int i = 0; i < 30; ++i) bytes += " 1 ,x, 999 \r\n";
+  const auto pages = LayOutPages(ParsePrintFile(bytes));
+  ASSERT_EQ(pages.size(), 3u);
+  EXPECT_EQ(pages[0].lines.size(), 9991u);  // eleven lines of text, 999 apart
+  EXPECT_EQ(pages[0].length, 0);
+}
+
 TEST(PageLayout, PlacesTextAtColumnsAndContinuesAtColumnZero) {
   PrintFile f = ParsePrintFile(Crlf({"DEVICE", "PAGE 66 ", " 10 ,XY, 0 ", " 0 ,ABC, 0 ", " 1 ,COD, 1 ",
                                      " 5 ,second, 2 ", " 3 ,third, 1 "}));
@@ -196,6 +219,17 @@ TEST_F(KitprintProgram, MissingFileAndBadUsageFail) {
   EXPECT_EQ(WEXITSTATUS(std::system((std::string(KITPRINT_EXE) + " " + dir_ + "/none 2>/dev/null").c_str())), 1);
   EXPECT_EQ(WEXITSTATUS(std::system((std::string(KITPRINT_EXE) + " --bogus 2>/dev/null").c_str())), 2);
   EXPECT_EQ(WEXITSTATUS(std::system((std::string(KITPRINT_EXE) + " a b 2>/dev/null").c_str())), 2);
+}
+
+TEST_F(KitprintProgram, APrintFileThatCannotBeReadIsNamedWithTheReason) {
+  const std::string folder = dir_ + "/kitprint.tmp";
+  ASSERT_EQ(std::system(("mkdir " + folder).c_str()), 0);
+  const std::string out =
+      RunCapture("/bin/sh -c '" + std::string(KITPRINT_EXE) + " " + folder + " 2>&1; echo status=$?'");
+  EXPECT_EQ(out, "kitprint: " + folder + ": Is a directory\nstatus=1\n");
+  const std::string missing =
+      RunCapture("/bin/sh -c '" + std::string(KITPRINT_EXE) + " " + dir_ + "/none 2>&1'");
+  EXPECT_EQ(missing, "kitprint: " + dir_ + "/none: No such file or directory\n");
 }
 
 TEST_F(KitprintProgram, UnavailablePrinterIsReportedNotSilent) {

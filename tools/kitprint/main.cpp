@@ -8,11 +8,11 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <sstream>
 #include <string>
 
 #include "config/session.h"
 #include "format/cp850.h"
+#include "platform/file_system.h"
 #include "platform/host_path.h"
 #include "tools/kitprint/outputs.h"
 #include "tools/kitprint/page_layout.h"
@@ -129,14 +129,12 @@ int main(int argc, char** argv) {
   config::LoadSession();
   if (printFile.empty()) printFile = platform::HostPathOrRaw(config::Session().TempDir + "kitprint.tmp");
 
-  std::ifstream in(printFile, std::ios::binary);
-  if (!in) {
-    std::fprintf(stderr, "kitprint: cannot read the print file %s\n", printFile.c_str());
+  const platform::ReadResult read = platform::ReadWholeFile(printFile);
+  if (!read.ok()) {
+    std::fprintf(stderr, "kitprint: %s: %s\n", printFile.c_str(), read.status.Describe().c_str());
     return 1;
   }
-  std::stringstream bytes;
-  bytes << in.rdbuf();
-  kitprint::PrintFile file = kitprint::ParsePrintFile(bytes.str());
+  kitprint::PrintFile file = kitprint::ParsePrintFile(read.bytes);
   for (const auto& p : file.problems)
     std::fprintf(stderr, "kitprint: %s, line %d: %s\n", printFile.c_str(), p.lineNumber, p.message.c_str());
   std::vector<kitprint::Page> pages = kitprint::LayOutPages(file);

@@ -5,6 +5,10 @@
 namespace kitprint {
 namespace {
 
+// A page without a length still ends somewhere, so that a print file of
+// millions of lines and no page line is not held as one page.
+constexpr int kMaxUnboundedPageLines = 9999;
+
 class Layout {
  public:
   std::vector<Page> Finish() {
@@ -30,6 +34,7 @@ class Layout {
   void Text(const TextLine& t) {
     if (!started_) StartPage(0);
     if (current_.length > 0 && line_ >= current_.length) StartPage(current_.length);
+    if (current_.length == 0 && line_ >= kMaxUnboundedPageLines) StartPage(0);
     if (t.column > 0) column_ = t.column;
     Place(t.text);
     if (t.advance > 0) {

@@ -25,6 +25,11 @@ std::optional<int> ParseNumber(std::string_view s) {
 
 bool StartsWith(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
 
+// Far beyond any paper: a damaged number must not make a page of millions
+// of lines or columns.
+constexpr int kMaxPageLength = 9999;
+constexpr int kMaxColumnOrAdvance = 999;
+
 }  // namespace
 
 PrintFile ParsePrintFile(std::string_view bytes) {
@@ -53,6 +58,8 @@ PrintFile ParsePrintFile(std::string_view bytes) {
       auto n = ParseNumber(line.substr(4));
       if (!n || *n < 0)
         problem("bad page length");
+      else if (*n > kMaxPageLength)
+        problem("page length beyond " + std::to_string(kMaxPageLength));
       else
         file.items.push_back(PageLine{*n});
     } else if (StartsWith(line, "JUS")) {
@@ -70,6 +77,10 @@ PrintFile ParsePrintFile(std::string_view bytes) {
       auto advance = ParseNumber(line.substr(last + 1));
       if (!column || !advance || *column < 0 || *advance < 0) {
         problem("bad column or advance");
+        continue;
+      }
+      if (*column > kMaxColumnOrAdvance || *advance > kMaxColumnOrAdvance) {
+        problem("column or advance beyond " + std::to_string(kMaxColumnOrAdvance));
         continue;
       }
       std::string text(line.substr(first + 1, last - first - 1));
