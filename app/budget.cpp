@@ -1,5 +1,6 @@
 #include "app/budget.h"
 #include "app/budget_amounts.h"
+#include "app/owner_lock.h"
 
 #include <algorithm>
 #include <array>
@@ -100,8 +101,7 @@ StepResult ComputePeriods(Report& report) {
 StepResult CollectOwnerIssues(Report& report) {
   BudgetState& b = report.budget;
   const std::string& code = report.parameters.PropertyCode;
-  // The lock's result is not tested: the owners are read all the same.
-  data::LockKey("PropietH", code);
+  if (StepResult locked = LockOwners(code); !locked.ok()) return locked;
   CleanUp release([] { data::ReleaseLock("PropietH"); });
   b.OwnerCount = 0;
   b.OwnerIssued.fill(0);

@@ -19,9 +19,11 @@
 #include "data/key_walk.h"
 #include "data/files.h"
 #include "data/locks.h"
+#include "data/notice.h"
 #include "format/dates.h"
 #include "format/numbers.h"
 #include "platform/file_system.h"
+#include "platform/system.h"
 
 namespace app {
 namespace {
@@ -720,6 +722,64 @@ TEST_F(BudgetFailureTest, AnOwnerThatCannotBeReadStopsThePrintedDistribution) {
   // The first copy was whole; of the second, which misses owners, nothing.
   ASSERT_EQ(listing.passes.size(), 1u);
   EXPECT_EQ(listing.passes[0].owners.size(), 5u);
+}
+
+// The operator at the lock wait: gives up with Esc at once.
+class GivingUpOperator : public data::Notice {
+ public:
+  void Show(const std::string& text, int) override { shown.push_back(text); }
+  void Hide() override {}
+  void Beep() override {}
+  void DiscardKeys() override {}
+  void WaitKey() override {}
+  int PollKey() override { return 27; }
+  void EndProcess(int) override {}
+  std::vector<std::string> shown;
+};
+
+// The owners' lock file out of reach (another user's file, say).
+class OwnersLockOutOfReach : public platform::FileSystemWrapper {
+ public:
+  OwnersLockOutOfReach() : FileSystemWrapper(platform::RealFileSystem()) {}
+  std::unique_ptr<platform::File> Open(const std::string& path, unsigned flags, platform::FileStatus& status,
+                                       mode_t mode) override {
+    if (path.ends_with("PropietH.lck")) {
+      status = platform::FileStatus{EACCES};
+      return nullptr;
+    }
+    return target().Open(path, flags, status, mode);
+  }
+};
+
+class InstantPauses : public platform::SystemWrapper {
+ public:
+  InstantPauses() : SystemWrapper(platform::RealSystem()) {}
+  void Pause(int) override {}
+};
+
+TEST_F(BudgetFailureTest, AnOwnersLockGivenUpAtAFileOutOfReachStopsThePassUnguarded) {
+  ASSERT_TRUE(BuildBudget(report_).ok());
+  report_.parameters.DistributionCopies = 1;
+  report_.parameters.UpdatePeriodicity = 4;
+  report_.parameters.UpdateSlot = 2;
+  const std::vector<std::string> before = SlotsTwo();
+  InstantPauses pauses;
+  platform::ScopedSystem system(pauses);
+  GivingUpOperator operatorAtTheDesk;
+  data::ScopedNotice notice(operatorAtTheDesk);
+  OwnersLockOutOfReach outOfReach;
+  platform::ScopedFileSystem files(outOfReach);
+
+  const StepResult built = BuildBudget(report_);
+  EXPECT_EQ(built.failure(), "NO S'HA POGUT PRENDRE EL BLOQUEIG PropietH");
+  RecordedPasses listing;
+  const StepResult distributed = DistributeBudget(report_, listing);
+  EXPECT_EQ(distributed.failure(), "NO S'HA POGUT PRENDRE EL BLOQUEIG PropietH");
+  EXPECT_TRUE(listing.passes.empty());
+  EXPECT_EQ(SlotsTwo(), before);
+  ASSERT_FALSE(operatorAtTheDesk.shown.empty());
+  EXPECT_NE(operatorAtTheDesk.shown[0].find("PropietH.lck"), std::string::npos) << operatorAtTheDesk.shown[0];
+  EXPECT_NE(operatorAtTheDesk.shown[0].find("[ESC]"), std::string::npos) << operatorAtTheDesk.shown[0];
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "app/budget_amounts.h"
 #include "app/clean_up.h"
+#include "app/owner_lock.h"
 #include "app/records.h"
 #include "config/catalog.h"
 #include "data/files.h"
@@ -78,8 +79,7 @@ StepResult DistributeBudget(Report& report, DistributionSink& listing) {
       AddAmount(totals.ColumnBudget[k + 1], line.budget);
       AddAmount(totals.BudgetTotal, line.budget);
     }
-    // The lock's result is not tested: the owners are read all the same.
-    data::LockKey("PropietH", p.PropertyCode);
+    if (StepResult locked = LockOwners(p.PropertyCode); !locked.ok()) return locked;
     CleanUp release([] { data::ReleaseLock("PropietH"); });
     // The receipt slots of all owners change together or not at all: the
     // transaction must begin, every rewrite succeed and the end be kept;

@@ -281,21 +281,24 @@ int AcquireLock(std::string_view name, std::string_view type, std::string_view l
     const Attempt attempt = TryLock(fileName, request);
     held = attempt.outcome == Attempt::kHeld;
     if (held || mode == 'S') break;
+    // A holder ends some time; a file out of reach may stay so until
+    // someone mends it, so that wait can always be left with Esc.
+    const bool unreachable = attempt.outcome == Attempt::kFailed;
+    const bool escOffered = mode == 'P' || unreachable;
     const std::string text =
-        attempt.outcome == Attempt::kFailed
-            ? FailureText(attempt.failure, mode == 'P')
-            : WaitText() + (mode == 'P' ? EscText() : std::string()) + "." +
-                  (attempt.holder.empty() ? std::string() : " " + attempt.holder);
+        unreachable ? FailureText(attempt.failure, escOffered)
+                    : WaitText() + (escOffered ? EscText() : std::string()) + "." +
+                          (attempt.holder.empty() ? std::string() : " " + attempt.holder);
     if (text != shown) {
       // A new holder, or the file came out of reach: say what holds the
       // wait now.
       if (!shown.empty()) notice.Hide();
       notice.Show(text, 24);
-      if (shown.empty() && mode == 'P') notice.DiscardKeys();
+      if (shown.empty() && escOffered) notice.DiscardKeys();
       shown = text;
     }
     platform::Pause(RandomPause(1000));
-    if (mode == 'P' && notice.PollKey() == kEsc) break;
+    if (escOffered && notice.PollKey() == kEsc) break;
   }
   if (!shown.empty()) notice.Hide();
   return held ? 0 : -1;

@@ -35,12 +35,14 @@ void ResetLocks();
 void LockIdentity();
 
 // 0 when the lock is held by this process on return, -1 when it is not (in
-// mode "S" at once; in mode "P" when the operator pressed Esc).
+// mode "S" at once; in mode "P" when the operator pressed Esc; in any mode
+// when the operator gave up with Esc on a lock file out of reach).
 //
 // While it waits, the message box says who holds the lock (operator,
 // computer, since when), or which file cannot be reached and why: a lock
-// file that cannot be opened, read or written is retried, in mode "P" until
-// the operator gives up with Esc.
+// file that cannot be opened, read or written is retried until it can be
+// used or the operator gives up with Esc, whatever the mode, since nothing
+// but the operator's repair ends such a wait.
 int AcquireLock(std::string_view name, std::string_view type, std::string_view lower,
                 std::string_view upper);
 // A key lock on one key, packed digit bytes written as their two digits.

@@ -626,15 +626,26 @@ TEST_F(LocksTest, TheFailureIsSaidInTheSessionLanguage) {
   }
 }
 
-TEST_F(LocksTest, TheDefaultModeWaitsWithTheMessageUntilTheFileCanBeOpened) {
-  RefusingFileSystem refusing("PressupH.lck", EACCES, 25);
+TEST_F(LocksTest, TheDefaultModeWaitsWithTheMessageUntilTheFileCanBeOpenedOrTheOperatorGivesUp) {
+  const std::string message = "show 24 NO ES POT ACCEDIR AL FITXER " + LockPath("PropietH").string() + " (" +
+                              std::string("PERMÍS DENEGAT"_cp) + "). ESPEREU UN MOMENT O POLSEU [ESC] PER A EIXIR.";
+  {
+    RefusingFileSystem refusing("PropietH.lck", EACCES, 25);
+    platform::ScopedFileSystem scoped(refusing);
+    EXPECT_EQ(LockKey("PropietH", "\x81\x85"), 0);
+    // Keys typed ahead are dropped, as Esc is offered.
+    EXPECT_EQ(notice_.events, (std::vector<std::string>{message, "discard", "hide"}));
+    EXPECT_EQ(clock_.pauses, 25);
+  }
+  ASSERT_EQ(ReleaseLock("PropietH"), 0);
+  // Nothing but a repair ends the wait for a file out of reach: Esc gives
+  // it up even where a held lock would be waited out without limit.
+  notice_.events.clear();
+  notice_.keys = {'x', 27};
+  RefusingFileSystem refusing("PropietH.lck", EACCES, -1);
   platform::ScopedFileSystem scoped(refusing);
-  EXPECT_EQ(LockKey("PressupH", "\x81\x85"), 0);
-  ASSERT_EQ(notice_.events.size(), 2u);
-  EXPECT_EQ(notice_.events[0], "show 24 NO ES POT ACCEDIR AL FITXER " + LockPath("PressupH").string() + " (" +
-                                   std::string("PERMÍS DENEGAT"_cp) + "). ESPEREU UN MOMENT.");
-  EXPECT_EQ(notice_.events[1], "hide");
-  EXPECT_EQ(clock_.pauses, 25);
+  EXPECT_EQ(LockKey("PropietH", "\x81\x85"), -1);
+  EXPECT_EQ(notice_.events, (std::vector<std::string>{message, "discard", "hide"}));
 }
 
 TEST_F(LocksTest, ModeSDoesNotWaitForAFileOutOfReach) {

@@ -19,7 +19,8 @@ cmake --build --preset asan
 phase "Sanitizer tests"
 ctest --preset asan
 
-# Fuzzing: every reader of bytes from a file (INI, catalogue, form file, key
+phase "Fuzzing (seeds, then about 20 s per reader)"
+# Every reader of bytes from a file (INI, catalogue, form file, key
 # script, print file, dictionary source, CSV import, lock files, window stack,
 # look-up cache, calculator state, record manager) under libFuzzer and the
 # sanitizers, about 20 s each; the seeds are replayed first. Any crash, leak
