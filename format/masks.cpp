@@ -245,15 +245,15 @@ std::string FormatWithMask(std::string_view mask, double value) {
   return out;
 }
 
-std::string FormatAmount(std::string_view spec, double cents) {
-  const std::size_t n = spec.size();
+std::string FormatAmount(std::string_view picture, double cents) {
+  const std::size_t n = picture.size();
   int decimals = 0;
   bool seenPoint = false, unitsShow = cents != 0, group = false;
   char fillLetter = 'Z';
   enum class Sign { kNone, kLeading, kTrailing } sign = Sign::kNone;
   char signChar = '\0';
   for (std::size_t i = 0; i < n; ++i) {
-    const char c = spec[i];
+    const char c = picture[i];
     if (c == '.') {
       seenPoint = true;
       ++decimals;

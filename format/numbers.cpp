@@ -69,11 +69,11 @@ std::string FitLeft(std::string s, std::size_t width, char fill) {
 
 char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
 
-bool HasLetter(std::string_view spec, char upper) {
-  return std::any_of(spec.begin(), spec.end(), [upper](char c) { return Upper(c) == upper; });
+bool HasLetter(std::string_view picture, char upper) {
+  return std::any_of(picture.begin(), picture.end(), [upper](char c) { return Upper(c) == upper; });
 }
 
-// Widths beyond any printed field; they only keep silly specifications from
+// Widths beyond any printed field; they only keep absurd pictures from
 // asking for gigabytes.
 constexpr int kMaxWidth = 1000;
 constexpr int kMaxDecimals = 300;
@@ -111,14 +111,14 @@ std::string ZeroPad(double value, std::int16_t width) {
   return FitLeft(PlainNumberText(std::fabs(value)), static_cast<std::size_t>(width), '0');
 }
 
-std::string NumberText(double value, std::string_view spec) {
+std::string NumberText(double value, std::string_view picture) {
   if (std::isnan(value)) value = 0;
-  // The format: digits before the point give the width, digits
+  // The picture: digits before the point give the width, digits
   // after it the decimals; letters may stand anywhere.
   int width = 0;
   int decimals = 0;
   bool hasPoint = false;
-  for (char c : spec) {
+  for (char c : picture) {
     if (c == '.') {
       hasPoint = true;
     } else if (IsDigit(c)) {
@@ -128,11 +128,11 @@ std::string NumberText(double value, std::string_view spec) {
   }
   width = std::min(width, kMaxWidth);
   decimals = std::min(decimals, kMaxDecimals);
-  const bool noPoint = HasLetter(spec, 'V');
-  const bool zeroBeforePoint = HasLetter(spec, 'Z');
-  const bool plusSign = HasLetter(spec, 'S');
-  const bool letterN = HasLetter(spec, 'N');
-  const bool letterM = HasLetter(spec, 'M');
+  const bool noPoint = HasLetter(picture, 'V');
+  const bool zeroBeforePoint = HasLetter(picture, 'Z');
+  const bool plusSign = HasLetter(picture, 'S');
+  const bool letterN = HasLetter(picture, 'N');
+  const bool letterM = HasLetter(picture, 'M');
 
   const bool negative = value < 0;
   const double magnitude = std::fabs(value);
