@@ -19,7 +19,7 @@
 #include "data/key_walk.h"
 #include "data/locks.h"
 #include "data/transaction.h"
-#include "format/cp850.h"
+#include "base/cp850.h"
 #include "format/dates.h"
 #include "format/numbers.h"
 #include "format/text.h"

@@ -11,7 +11,7 @@
 #include "data/files.h"
 #include "data/locks.h"
 #include "data/notice.h"
-#include "format/cp850.h"
+#include "base/cp850.h"
 #include "format/dates.h"
 #include "format/masks.h"
 #include "format/numbers.h"

@@ -9,7 +9,7 @@
 #include "config/session.h"
 #include "data/files.h"
 #include "data/notice.h"
-#include "format/cp850.h"
+#include "base/cp850.h"
 #include "data/locks.h"
 #include "format/dates.h"
 #include "format/masks.h"

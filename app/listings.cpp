@@ -6,7 +6,7 @@
 #include "app/administrator.h"
 #include "app/records.h"
 #include "config/catalog.h"
-#include "format/cp850.h"
+#include "base/cp850.h"
 #include "format/dates.h"
 #include "format/masks.h"
 #include "format/numbers.h"

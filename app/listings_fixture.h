@@ -14,7 +14,7 @@
 #include "app/report.h"
 #include "config/session.h"
 #include "config/test_files.h"
-#include "format/cp850.h"
+#include "base/cp850.h"
 #include "format/dates.h"
 #include "format/masks.h"
 #include "format/numbers.h"

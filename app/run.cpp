@@ -8,7 +8,7 @@
 #include "config/session.h"
 #include "console/form_input.h"
 #include "data/locks.h"
-#include "format/cp850.h"
+#include "base/cp850.h"
 #include "format/dates.h"
 #include "platform/file_system.h"
 #include "platform/host_path.h"

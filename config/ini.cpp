@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "format/cp850.h"
+#include "base/cp850.h"
 #include "platform/file_system.h"
 #include "platform/host_path.h"
 

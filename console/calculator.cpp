@@ -11,7 +11,7 @@
 #include "console/key_reader.h"
 #include "console/screen.h"
 #include "console/window_stack.h"
-#include "format/cp850.h"
+#include "base/cp850.h"
 #include "platform/file_system.h"
 #include "platform/host_path.h"
 #include "platform/terminal.h"

@@ -10,7 +10,7 @@
 #include "console/hot_keys.h"
 #include "console/snap_terminal.h"
 #include "console/test_terminal.h"
-#include "format/cp850.h"
+#include "base/cp850.h"
 #include "format/dates.h"
 #include "platform/system.h"
 

@@ -6,7 +6,7 @@
 #include "console/key_options.h"
 #include "console/key_reader.h"
 #include "console/screen.h"
-#include "format/cp850.h"
+#include "base/cp850.h"
 #include "format/text.h"
 #include "platform/terminal.h"
 

@@ -1,7 +1,7 @@
 #include "console/field_editor.h"
 
 #include "console/test_terminal.h"
-#include "format/cp850.h"
+#include "base/cp850.h"
 #include "console/window_stack.h"
 
 namespace console {

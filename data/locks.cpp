@@ -15,7 +15,7 @@
 #include "config/session.h"
 #include "data/locks_store.h"
 #include "data/notice.h"
-#include "format/cp850.h"
+#include "base/cp850.h"
 #include "platform/host_path.h"
 
 namespace data {

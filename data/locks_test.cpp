@@ -17,7 +17,7 @@
 #include "config/session.h"
 #include "data/locks_scan.h"
 #include "data/notice.h"
-#include "format/cp850.h"
+#include "base/cp850.h"
 #include "platform/file_system.h"
 
 namespace data {

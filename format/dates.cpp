@@ -6,7 +6,7 @@
 #include <limits>
 #include <optional>
 
-#include "format/cp850.h"
+#include "base/cp850.h"
 #include "format/user_settings.h"
 #include "platform/system.h"
 

@@ -6,7 +6,7 @@
 #include <map>
 #include <string>
 
-#include "format/cp850.h"
+#include "base/cp850.h"
 #include "format/user_settings.h"
 #include "platform/system.h"
 

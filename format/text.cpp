@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "format/cp850.h"
+#include "base/cp850.h"
 
 namespace format {
 namespace {

@@ -22,7 +22,7 @@
 #include <string_view>
 #include <vector>
 
-#include "format/cp850.h"
+#include "base/cp850.h"
 #include "platform/key_decoder.h"
 #include "platform/session_end.h"
 #include "platform/signals.h"

@@ -3,7 +3,7 @@
 #include <array>
 #include <string>
 
-#include "format/cp850.h"
+#include "base/cp850.h"
 
 namespace platform {
 namespace {

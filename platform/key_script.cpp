@@ -5,7 +5,7 @@
 #include <charconv>
 #include <optional>
 
-#include "format/cp850.h"
+#include "base/cp850.h"
 #include "platform/key_decoder.h"
 
 namespace platform {

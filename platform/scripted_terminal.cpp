@@ -6,7 +6,7 @@
 #include <fstream>
 #include <thread>
 
-#include "format/cp850.h"
+#include "base/cp850.h"
 #include "platform/file_system.h"
 #include "platform/session_end.h"
 #include "platform/signals.h"

@@ -16,7 +16,7 @@
 
 #include <gtest/gtest.h>
 
-#include "format/cp850.h"
+#include "base/cp850.h"
 
 extern char** environ;
 

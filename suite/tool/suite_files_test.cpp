@@ -9,7 +9,7 @@
 #include "config/catalog.h"
 #include "console/form_file.h"
 #include "console/key_options.h"
-#include "format/cp850.h"
+#include "base/cp850.h"
 
 namespace {
 

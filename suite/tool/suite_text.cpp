@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "format/cp850.h"
+#include "base/cp850.h"
 #include "platform/file_system.h"
 
 namespace {

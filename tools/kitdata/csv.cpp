@@ -5,7 +5,7 @@
 #include <charconv>
 #include <cstdio>
 
-#include "format/cp850.h"
+#include "base/cp850.h"
 #include "format/dates.h"
 #include "format/numbers.h"
 #include "tools/kitdata/kitdata.h"

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <unistd.h>
 
-#include "format/cp850.h"
+#include "base/cp850.h"
 #include "format/dates.h"
 #include "format/numbers.h"
 #include "platform/file_system.h"

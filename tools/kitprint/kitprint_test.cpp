@@ -9,7 +9,7 @@
 
 #include "config/catalog.h"
 #include "config/session.h"
-#include "format/cp850.h"
+#include "base/cp850.h"
 #include "tools/kitprint/outputs.h"
 #include "tools/kitprint/page_layout.h"
 #include "tools/kitprint/print_file.h"

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "config/session.h"
-#include "format/cp850.h"
+#include "base/cp850.h"
 #include "platform/file_system.h"
 #include "platform/host_path.h"
 #include "tools/kitprint/outputs.h"

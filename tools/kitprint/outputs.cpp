@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "format/cp850.h"
+#include "base/cp850.h"
 
 namespace kitprint {
 namespace {

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <string>
 
-#include "format/cp850.h"
+#include "base/cp850.h"
 #include "tools/kitprint/outputs.h"
 #include "tools/kitprint/texts.h"
 

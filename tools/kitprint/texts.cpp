@@ -1,7 +1,7 @@
 #include "tools/kitprint/texts.h"
 
 #include "config/catalog.h"
-#include "format/cp850.h"
+#include "base/cp850.h"
 
 namespace kitprint {
 namespace {

@@ -1,4 +1,4 @@
-#include "format/cp850.h"
+#include "base/cp850.h"
 
 namespace format {
 

@@ -15,7 +15,7 @@
 namespace format {
 
 inline constexpr std::array<char32_t, 256> kCp850ToUnicode = {
-#include "format/cp850_table.inc"
+#include "base/cp850_table.inc"
 };
 
 // The code point a byte shows as on screen (bytes 1-31 and 127 as PC glyphs).
