@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-namespace format {
+namespace base {
 
 inline constexpr std::array<char32_t, 256> kCp850ToUnicode = {
 #include "base/cp850_table.inc"
@@ -97,6 +97,6 @@ constexpr std::string_view operator""_cp() {
   return {detail::Cp850Literal<L>::value.data.data(), detail::Cp850Literal<L>::value.size};
 }
 
-}  // namespace format
+}  // namespace base
 
-using format::operator""_cp;
+using base::operator""_cp;

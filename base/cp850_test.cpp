@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace format {
+namespace base {
 namespace {
 
 TEST(Cp850, LiteralsBecomeCodePageBytesAtCompileTime) {
@@ -31,4 +31,4 @@ TEST(Cp850, ControlBytesShowAsPcGlyphsOnlyWhenAsked) {
 }
 
 }  // namespace
-}  // namespace format
+}  // namespace base

@@ -21,7 +21,7 @@ using testing::ConsoleTest;
 using testing::StyleAttribute;
 using testing::SnapTerminal;
 
-std::string Cp(std::string_view utf8) { return format::Utf8ToCp850(utf8); }
+std::string Cp(std::string_view utf8) { return base::Utf8ToCp850(utf8); }
 std::string Rule(std::string_view left, std::string_view right) {
   std::string line(left);
   for (int i = 0; i < 24; ++i) line += "─";

@@ -82,8 +82,8 @@ void EditField(std::int16_t& row, std::int16_t& column, std::int16_t& width, std
   const bool optionField = !options.empty();
   std::size_t current = 0;
   int shownWidth = 0;
-  const char leftPointer = static_cast<char>(*format::UnicodeToCp850(U'\u25C4'));
-  const char rightPointer = static_cast<char>(*format::UnicodeToCp850(U'\u25BA'));
+  const char leftPointer = static_cast<char>(*base::UnicodeToCp850(U'\u25C4'));
+  const char rightPointer = static_cast<char>(*base::UnicodeToCp850(U'\u25BA'));
   if (optionField) {
     for (const Option& o : options) shownWidth = std::max(shownWidth, static_cast<int>(o.shown.size()));
     for (std::size_t i = 0; i < options.size(); ++i) {

@@ -261,7 +261,7 @@ TEST_F(FieldEditorTest, HiddenFieldShowsMaskCharacters) {
 }
 
 TEST_F(FieldEditorTest, OptionField) {
-  const std::string si = "S" + format::Utf8ToCp850("í");
+  const std::string si = "S" + base::Utf8ToCp850("í");
   SetFieldOptions("|S," + si + "|N,No|T,Tots");
   term.Key(kEsc);
   Result r = Edit("X", 1, 0, 3, 5);

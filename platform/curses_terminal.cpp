@@ -358,7 +358,7 @@ class CursesTerminal final : public Terminal {
     // the terminal takes it; the others ignore the sequence.
     if (suspended_) return;
     std::string utf8;
-    for (char c : cp850) AppendUtf8(utf8, format::Cp850ToUnicode(static_cast<std::uint8_t>(c)));
+    for (char c : cp850) AppendUtf8(utf8, base::Cp850ToUnicode(static_cast<std::uint8_t>(c)));
     Flush();
     std::fputs(("\x1b]52;c;" + Base64(utf8) + "\x07").c_str(), out_);
     std::fflush(out_);
@@ -468,7 +468,7 @@ class CursesTerminal final : public Terminal {
   void Draw(int row, int column) {
     if (suspended_) return;
     const Cell& cell = cells_[Index(row, column)];
-    wchar_t text[2] = {static_cast<wchar_t>(format::Cp850ToUnicode(cell.ch)), 0};
+    wchar_t text[2] = {static_cast<wchar_t>(base::Cp850ToUnicode(cell.ch)), 0};
     if (cell.ch == 0) text[0] = L' ';
     attr_t attrs = A_NORMAL;
     short pair = 0;

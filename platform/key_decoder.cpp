@@ -71,7 +71,7 @@ std::uint8_t PcModifiers(int xterm) {
 InputEvent CharacterEvent(char32_t cp) {
   if (cp == 127) return KeyEvent(8);  // most terminals send DEL for Backspace
   if (cp == 0) return KeyEvent(0x0300);  // Ctrl+Space / Ctrl+2
-  auto b = format::UnicodeToCp850(cp);
+  auto b = base::UnicodeToCp850(cp);
   if (!b) return InputEvent{};
   return KeyEvent(*b);
 }

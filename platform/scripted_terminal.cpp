@@ -116,7 +116,7 @@ std::string ScriptedTerminal::ScreenText() const {
     for (int c = 1; c <= columns_; ++c) {
       const std::uint8_t ch = ReadCell(r, c).ch;
       // A zero byte shows as a blank, as on the console.
-      AppendUtf8(line, ch == 0 ? U' ' : format::Cp850ToUnicode(ch));
+      AppendUtf8(line, ch == 0 ? U' ' : base::Cp850ToUnicode(ch));
     }
     line.erase(line.find_last_not_of(' ') + 1);
     text += line;

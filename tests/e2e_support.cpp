@@ -281,6 +281,6 @@ std::vector<std::string> SplitScreens(const std::string& dump) {
   return screens;
 }
 
-std::string Utf8(const std::string& cp850) { return format::Cp850ToUtf8(cp850, false); }
+std::string Utf8(const std::string& cp850) { return base::Cp850ToUtf8(cp850, false); }
 
 }  // namespace e2e

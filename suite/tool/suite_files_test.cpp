@@ -97,22 +97,22 @@ TEST_F(SuiteFiles, EveryCaptionAndHeadingHasItsTranslations) {
   for (const console::FormScreen& sc : result.forms.screens)
     for (const console::FormField& field : sc.fields)
       if (!field.caption.empty()) {
-        EXPECT_TRUE(keys.count(field.caption)) << format::Cp850ToUtf8(field.caption);
+        EXPECT_TRUE(keys.count(field.caption)) << base::Cp850ToUtf8(field.caption);
       }
   for (const console::FormItem& item : result.forms.items)
-    EXPECT_TRUE(keys.count(item.text)) << format::Cp850ToUtf8(item.text);
+    EXPECT_TRUE(keys.count(item.text)) << base::Cp850ToUtf8(item.text);
   for (const char* key : {"LLEGINT PRESSUPOST", "FINCA INEXISTENT", "NO EXISTEIX EL CONCEPTE ", "EL CONCEPTE ",
                           "SEGONS COEFICIENT GENERAL", "TOTAL PRESSUPOST", "AJUST", " I "})
     EXPECT_TRUE(keys.count(key)) << key;
   EXPECT_TRUE(keys.count(std::string(" NO ÉS DE TIPUS PROVISIÓ DE FONS"_cp)));
   EXPECT_TRUE(keys.count(std::string("PÀGINA "_cp)));
   for (const config::CatalogEntry& e : catalog) {
-    EXPECT_FALSE(e.galician.empty() || e.aranese.empty() || e.spanish.empty()) << format::Cp850ToUtf8(e.key);
+    EXPECT_FALSE(e.galician.empty() || e.aranese.empty() || e.spanish.empty()) << base::Cp850ToUtf8(e.key);
     // A translated caption keeps the input area where the form file puts it.
     if (e.key.size() >= 2 && e.key.substr(e.key.size() - 2) == ": ") {
-      EXPECT_EQ(e.galician.size(), e.key.size()) << format::Cp850ToUtf8(e.galician);
-      EXPECT_EQ(e.aranese.size(), e.key.size()) << format::Cp850ToUtf8(e.aranese);
-      EXPECT_EQ(e.spanish.size(), e.key.size()) << format::Cp850ToUtf8(e.spanish);
+      EXPECT_EQ(e.galician.size(), e.key.size()) << base::Cp850ToUtf8(e.galician);
+      EXPECT_EQ(e.aranese.size(), e.key.size()) << base::Cp850ToUtf8(e.aranese);
+      EXPECT_EQ(e.spanish.size(), e.key.size()) << base::Cp850ToUtf8(e.spanish);
     }
   }
 }
@@ -129,7 +129,7 @@ TEST_F(SuiteFiles, HelpFilesAreWholeRecords) {
       std::string line = bytes.substr(at, 80);
       std::erase_if(line, [](char c) { return c == '\x1e' || c == '\x1f' || c == '\x10'; });
       line.erase(line.find_last_not_of(' ') + 1);
-      EXPECT_LE(line.size(), 76u) << name << " line " << at / 80 + 1 << ": " << format::Cp850ToUtf8(line);
+      EXPECT_LE(line.size(), 76u) << name << " line " << at / 80 + 1 << ": " << base::Cp850ToUtf8(line);
     }
   }
 }
@@ -143,7 +143,7 @@ TEST_F(SuiteFiles, HelpDescribesTheKeysAsTheyAre) {
     for (std::size_t at = 0; at + 80 <= bytes.size(); at += 80) {
       std::string line = bytes.substr(at, 80);
       std::erase_if(line, [](char c) { return c == '\x1e' || c == '\x1f' || c == '\x10'; });
-      help += format::Cp850ToUtf8(line) + "\n";
+      help += base::Cp850ToUtf8(line) + "\n";
     }
   }
   // A percentage is the budget as a share of what was spent; an amount is

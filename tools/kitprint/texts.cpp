@@ -19,7 +19,7 @@ std::string PagerStatus(std::size_t page, std::size_t pages) {
 }
 
 std::string SavedNotice(const std::string& path) {
-  return Text("El llistat s'ha desat a "_cp) + format::Utf8ToCp850(path);
+  return Text("El llistat s'ha desat a "_cp) + base::Utf8ToCp850(path);
 }
 
 std::string PressAKey() { return Text("Premeu una tecla per tornar al programa."_cp); }
