@@ -13,6 +13,7 @@
 #include "app/administrator.h"
 #include "app/clean_up.h"
 #include "app/records.h"
+#include "base/strings.h"
 #include "config/catalog.h"
 #include "console/form_input.h"
 #include "data/files.h"
@@ -30,11 +31,6 @@ namespace {
 using records::WorkingLine;
 
 std::int32_t Rounded(double value) { return RoundedAmount(value); }
-
-std::string TrimRight(std::string text) {
-  text.erase(text.find_last_not_of(' ') + 1);
-  return text;
-}
 
 StepResult ReadFailed(std::int16_t fileId, std::int16_t status) {
   return StepResult::Failed(data::FailureText(fileId, status));
@@ -93,7 +89,7 @@ StepResult ComputePeriods(Report& report) {
     b.ColumnName[static_cast<std::size_t>(k)] = property.ColumnName(k);
     b.ColumnTotal[static_cast<std::size_t>(k)] = property.ColumnTotal(k);
   }
-  b.PropertyName = TrimRight(format::NameInReadingOrder(property.Name()));
+  b.PropertyName = std::string(base::TrimRight(format::NameInReadingOrder(property.Name())));
   b.PropertyTaxId = property.TaxId();
   return {};
 }

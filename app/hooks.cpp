@@ -6,6 +6,7 @@
 
 #include "app/records.h"
 #include "app/screen_checks.h"
+#include "base/strings.h"
 #include "config/catalog.h"
 #include "config/session.h"
 #include "data/files.h"
@@ -22,12 +23,6 @@ namespace {
 
 using console::Forms;
 using namespace console::form_keys;
-
-std::string TrimRight(std::string_view text) {
-  std::size_t n = text.size();
-  while (n > 0 && text[n - 1] == ' ') --n;
-  return std::string(text.substr(0, n));
-}
 
 console::FormField& FieldOf(int screen, int field) { return Forms().forms.Field(screen, field); }
 bool HasField(int screen, int field) {
@@ -301,7 +296,7 @@ bool ModuleHooks::AcceptPrintOptions() {
       ShowRefusal(config::CatalogText("NO EXISTEIX EL CONCEPTE ") + format::PlainNumberText(p.UpdateSlot));
       return false;
     case ReceiptConceptVerdict::kNotAFundsProvision:
-      ShowRefusal(config::CatalogText("EL CONCEPTE ") + TrimRight(ReceiptDescription()) +
+      ShowRefusal(config::CatalogText("EL CONCEPTE ") + std::string(base::TrimRight(ReceiptDescription())) +
                   config::CatalogText(" NO ÉS DE TIPUS PROVISIÓ DE FONS"_cp));
       return false;
     case ReceiptConceptVerdict::kConfirmPrinting:

@@ -5,6 +5,7 @@
 #include <deque>
 #include <limits>
 
+#include "base/strings.h"
 #include "config/session.h"
 #include "console/form_input.h"
 #include "console/key_options.h"
@@ -29,11 +30,6 @@ void PutInt32(std::string& out, std::int32_t v) {
 std::int32_t GetInt32(const unsigned char* p) {
   return static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
                                    static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-std::string TrimRight(std::string text) {
-  while (!text.empty() && text.back() == ' ') text.pop_back();
-  return text;
 }
 
 }  // namespace
@@ -262,7 +258,7 @@ BrowseCache::Producer RecordProducer(std::function<bool()> next, std::function<s
   return [next = std::move(next), format = std::move(format), position = std::move(position)](
              std::int32_t& record, std::string& text) {
     while (next()) {
-      text = TrimRight(format());
+      text = std::string(base::TrimRight(format()));
       if (!text.empty()) {
         record = position();
         return true;

@@ -12,6 +12,7 @@
 #include <memory>
 #include <vector>
 
+#include "base/strings.h"
 #include "config/session.h"
 #include "data/locks_store.h"
 #include "data/notice.h"
@@ -23,19 +24,6 @@ namespace {
 
 constexpr int kEsc = 27;
 using lock_record::kNameSize;
-
-std::string_view TrimRight(std::string_view s) {
-  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-  return s;
-}
-
-std::string_view Trim(std::string_view s) {
-  s = TrimRight(s);
-  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
-  return s;
-}
-
-char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
 
 bool LanguageIs(const char* code) { return config::Session().Language == code; }
 
@@ -159,7 +147,7 @@ Attempt TryLock(std::string_view name, const LockRequest& request) {
     return a;
   }
   const std::string record = NewLockRecord(owner, request, clock);
-  if (platform::FileStatus s = table->Hold(scan.target, record, Trim(config::Session().Operator)); !s.ok()) {
+  if (platform::FileStatus s = table->Hold(scan.target, record, base::Trim(config::Session().Operator)); !s.ok()) {
     // Another process holds that record after all (it took it without
     // writing it yet): wait as for any holder.
     a.outcome = (s.error == EAGAIN || s.error == EACCES) ? Attempt::kBlocked : Attempt::kFailed;
@@ -209,10 +197,10 @@ std::string LockHolderText(const std::string& record, std::string_view operatorN
   if (LanguageIs("SPA")) w = {"OCUPADO POR ", "ORDENADOR ", "OCUPADO POR EL ORDENADOR ", "DESDE "};
   if (LanguageIs("GLG")) w = {"OCUPADO POR ", "ORDENADOR ", "OCUPADO POLO ORDENADOR ", "DESDE "};
   if (LanguageIs("OCI")) w = {"OCUPAT PER ", "ORDENADOR ", "OCUPAT PER ETH ORDENADOR ", "DEMPÚS "_cp};
-  std::string computer(Trim(std::string_view(record).substr(kName, kNameSize)));
+  std::string computer(base::Trim(std::string_view(record).substr(kName, kNameSize)));
   // A holder whose computer had no name is known by its identity.
-  if (computer.empty()) computer = std::string(Trim(std::string_view(record).substr(kId, kIdSize)));
-  const std::string_view op = Trim(operatorName);
+  if (computer.empty()) computer = std::string(base::Trim(std::string_view(record).substr(kId, kIdSize)));
+  const std::string_view op = base::Trim(operatorName);
   std::string text = op.empty() ? std::string(w.byComputer) + computer
                                 : std::string(w.by) + std::string(op) + ", " + std::string(w.computer) + computer;
   const std::int64_t since = LockFieldNumber(std::string_view(record).substr(kTime, kTimeSize));
@@ -271,9 +259,9 @@ void LockIdentity() {
 int AcquireLock(std::string_view name, std::string_view type, std::string_view lower,
                 std::string_view upper) {
   LockIdentity();
-  const LockRequest request{type.empty() ? ' ' : Upper(type.front()), lower, upper};
-  const std::string fileName(TrimRight(name));
-  const char mode = Upper(Locks().LockWaitMode);
+  const LockRequest request{type.empty() ? ' ' : base::AsciiUpper(type.front()), lower, upper};
+  const std::string fileName(base::TrimRight(name));
+  const char mode = base::AsciiUpper(Locks().LockWaitMode);
   Notice& notice = CurrentNotice();
   std::string shown;  // the message on screen; empty before the first wait
   bool held = false;
@@ -328,7 +316,7 @@ int ReleaseLock(std::string_view name) {
   // The same file AcquireLock uses: suite names ignore case, and the host
   // path resolves them to the one file.
   LockStoreFailure failure;
-  std::unique_ptr<LockTable> table = CurrentLockStore().Open(Trim(name), false, failure);
+  std::unique_ptr<LockTable> table = CurrentLockStore().Open(base::Trim(name), false, failure);
   if (!table) return -1;
   std::vector<std::string> records;
   if (!table->ReadRecords(records).ok()) return -1;

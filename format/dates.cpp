@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "base/cp850.h"
+#include "base/strings.h"
 #include "format/user_settings.h"
 #include "platform/system.h"
 
@@ -124,12 +125,6 @@ std::optional<std::int16_t> FieldNumber(std::string_view text) {
   return static_cast<std::int16_t>(n);
 }
 
-std::string_view Trim(std::string_view t) {
-  while (!t.empty() && t.front() == ' ') t.remove_prefix(1);
-  while (!t.empty() && t.back() == ' ') t.remove_suffix(1);
-  return t;
-}
-
 struct Typed {
   std::int16_t day = 0, month = 0, year = 0;
   bool full = false;
@@ -165,12 +160,12 @@ std::optional<Typed> ReadTyped(std::string_view text) {
     t.day = *d;
     t.month = *m;
     t.year = *y;
-    t.full = Trim(rest).size() > 3;
+    t.full = base::Trim(rest).size() > 3;
   } else if (field == 3) {
     auto y = FieldNumber(acc);
     if (!y) return std::nullopt;
     t.year = *y;
-    t.full = Trim(acc).size() > 3;
+    t.full = base::Trim(acc).size() > 3;
   } else {
     return std::nullopt;
   }

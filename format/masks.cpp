@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "base/strings.h"
 #include "format/user_settings.h"
 
 namespace format {
@@ -47,8 +48,6 @@ Currency& Cur() {
   static Currency c;
   return c;
 }
-
-char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - ('a' - 'A')) : c; }
 
 bool IsOneOf(char c, std::string_view set) { return set.find(c) != std::string_view::npos; }
 
@@ -305,13 +304,13 @@ std::string FormatAmount(std::string_view picture, double cents) {
 
 void SetCurrency(std::string_view letters) {
   Currency& c = Cur();
-  const char first = letters.empty() ? '\0' : Upper(letters[0]);
+  const char first = letters.empty() ? '\0' : base::AsciiUpper(letters[0]);
   std::size_t comma = letters.find(',');
   if (comma != std::string_view::npos) {
     char letter = '\0';
     for (char ch : letters.substr(comma + 1))
       if (ch != ' ') {
-        letter = Upper(ch);
+        letter = base::AsciiUpper(ch);
         break;
       }
     if (first == 'A') {

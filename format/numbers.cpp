@@ -7,18 +7,14 @@
 #include <cstdlib>
 #include <vector>
 
+#include "base/strings.h"
+
 namespace format {
 namespace {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 int DigitValue(char c) { return IsDigit(c) ? c - '0' : 0; }
-
-std::string_view TrimBlanks(std::string_view s) {
-  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
-  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-  return s;
-}
 
 // The decimal digits of a non-negative whole number held in a double; the
 // empty text for 0, as the number texts print nothing for it.
@@ -67,10 +63,8 @@ std::string FitLeft(std::string s, std::size_t width, char fill) {
   return std::string(width - s.size(), fill) + s;
 }
 
-char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
-
 bool HasLetter(std::string_view picture, char upper) {
-  return std::any_of(picture.begin(), picture.end(), [upper](char c) { return Upper(c) == upper; });
+  return std::any_of(picture.begin(), picture.end(), [upper](char c) { return base::AsciiUpper(c) == upper; });
 }
 
 // Widths beyond any printed field; they only keep absurd pictures from
@@ -82,7 +76,7 @@ constexpr int kMaxDecimals = 300;
 
 std::string PackDigits(std::string_view digits) {
   const std::size_t n = digits.size();
-  std::string text = FitLeft(std::string(TrimBlanks(digits)), n, '0');
+  std::string text = FitLeft(std::string(base::Trim(digits)), n, '0');
   std::replace(text.begin(), text.end(), ' ', '0');
   std::string packed;
   packed.reserve((n + 1) / 2);
@@ -241,7 +235,7 @@ std::string PackCode(std::string_view text) {
     groups.push_back(text.substr(start, dot - start));
     start = dot + 1;
   }
-  if (TrimBlanks(groups.back()).empty()) groups.pop_back();
+  if (base::Trim(groups.back()).empty()) groups.pop_back();
 
   std::string digits;
   for (std::string_view group : groups) {
