@@ -32,6 +32,13 @@ TEST(LittleEndian, WritesWhatItReads) {
   EXPECT_EQ(bytes[7], 'x');
   WriteLe<std::uint64_t>(bytes.data() + 2, 0x0102030405060708ull);
   EXPECT_EQ(bytes.substr(2, 8), std::string("\x08\x07\x06\x05\x04\x03\x02\x01", 8));
+  WriteLe<std::uint16_t>(bytes, 0, 0x12345);  // the low bytes of a wider value
+  EXPECT_EQ(ReadLe<std::uint16_t>(bytes, 0), 0x2345);
+  EXPECT_EQ(bytes[2], '\x08');
+  std::string appended("ab");
+  AppendLe<std::int16_t>(appended, -2);
+  AppendLe<std::uint32_t>(appended, 7);
+  EXPECT_EQ(appended, std::string("ab\xFE\xFF\x07\0\0\0", 8));
   unsigned char raw[4] = {};
   WriteLe<std::uint32_t>(raw, 0xA1B2C3D4u);
   EXPECT_EQ(raw[0], 0xD4);

@@ -12,6 +12,7 @@
 #include <memory>
 #include <vector>
 
+#include "base/little_endian.h"
 #include "base/strings.h"
 #include "config/session.h"
 #include "data/locks_store.h"
@@ -220,11 +221,7 @@ void LockIdentity() {
     if (::pread(fd, bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes))
       std::fill(std::begin(bytes), std::end(bytes), '\0');
   }
-  auto id = static_cast<std::int32_t>(
-      static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[0])) |
-      static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[1])) << 8 |
-      static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[2])) << 16 |
-      static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[3])) << 24);
+  auto id = base::ReadLe<std::int32_t>(bytes);
   if (id != 0) {
     state.LockOwnerId = id;
     state.LockOwnerName.assign(bytes + 4, kNameSize);
