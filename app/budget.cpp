@@ -24,6 +24,7 @@
 #include "format/dates.h"
 #include "format/numbers.h"
 #include "format/text.h"
+#include "platform/system.h"
 
 namespace app {
 namespace {
@@ -78,8 +79,12 @@ StepResult ComputePeriods(Report& report) {
   b.PeriodMonths = months;
   const int month = p.ReportDate.size() >= 3 ? static_cast<unsigned char>(p.ReportDate[2]) - 128 : 1;
   const int elapsed = (month - first + 12) % months;
-  const std::string shifted = format::ShortDateText(format::AddToDate(p.ReportDate, -elapsed, "M"));
-  b.PeriodStart = format::ParseDateText("01" + (shifted.size() > 2 ? shifted.substr(2) : std::string()));
+  // The start of the period goes through its short text, as the suite
+  // computes it: two-digit years are read around this year.
+  const int thisYear = platform::Now().year;
+  const std::string shifted = format::ShortDateText(format::AddToDate(p.ReportDate, -elapsed, "M"), thisYear);
+  b.PeriodStart =
+      format::ParseDateText("01" + (shifted.size() > 2 ? shifted.substr(2) : std::string()), thisYear);
   b.PeriodEnd = format::AddToDate(format::AddToDate(b.PeriodStart, months, "M"), -1, "D");
   b.NextStart = format::AddToDate(b.PeriodEnd, 1, "D");
   b.NextEnd = format::AddToDate(format::AddToDate(b.NextStart, months, "M"), -1, "D");

@@ -17,6 +17,7 @@
 #include "format/masks.h"
 #include "format/numbers.h"
 #include "format/text.h"
+#include "platform/system.h"
 
 namespace app {
 namespace {
@@ -83,6 +84,7 @@ console::HookAnswer ModuleHooks::CheckAndStore(int screen, std::string& text, in
   edit.key = key;
   edit.stored = f.value;
   edit.workDate = config::Session().WorkDate;
+  edit.thisYear = platform::Now().year;
   edit.presets = report_.parameters.ReportOptions;
   // The budget line around a column letter (budget 3 fields on) or a
   // variation (column 2 fields back, spent 1 back, budget 1 on).
@@ -125,7 +127,7 @@ void ModuleHooks::ShowField(int screen, int field) {
   std::string shown;
   switch (f.ValueType()) {
     case field_types::kDate:
-      shown = format::LongDateText(format::ParseDateText(value), 2, "dma");
+      shown = format::LongDateText(format::ParseDateText(value, platform::Now().year), 2, "dma");
       break;
     case field_types::kVariation:
     case field_types::kLineVariation:
@@ -266,7 +268,7 @@ bool ModuleHooks::Ask(int screen, std::string_view preset) {
 bool ModuleHooks::AcceptParameters() {
   std::array<std::string, 7> fields;
   for (std::size_t j = 0; j < fields.size(); ++j) fields[j] = ValueOf(1, static_cast<int>(j + 1));
-  const ParameterChoice choice = ReadParameterScreen(fields);
+  const ParameterChoice choice = ReadParameterScreen(fields, platform::Now().year);
   ReportParameters& p = report_.parameters;
   p.ReportDate = choice.ReportDate;
   p.PropertyCode = choice.PropertyCode;

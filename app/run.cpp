@@ -37,7 +37,7 @@ void DeleteWorkingFile() {
 }  // namespace
 
 void SetStartDefaults() {
-  SetIfPresent(1, 1, format::ShortDateText(config::Session().WorkDate));
+  SetIfPresent(1, 1, format::ShortDateText(config::Session().WorkDate, platform::Now().year));
   SetIfPresent(3, 4, "1");
 }
 

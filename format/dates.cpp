@@ -9,7 +9,6 @@
 #include "base/cp850.h"
 #include "base/strings.h"
 #include "format/user_settings.h"
-#include "platform/system.h"
 
 namespace format {
 namespace {
@@ -171,8 +170,6 @@ std::optional<Typed> ReadTyped(std::string_view text) {
   }
   return t;
 }
-
-int CurrentYear() { return platform::Now().year; }
 
 const std::array<std::string_view, 4> kMonthTables = {
     "enero     febrero   marzo     abril     mayo      junio     julio     agosto    septiembreoctubre   noviembre diciembre "_cp,
@@ -404,7 +401,7 @@ std::string LongDateText(std::string_view date, std::int16_t style, std::string_
   return built;
 }
 
-std::string ShortDateText(std::string_view date) {
+std::string ShortDateText(std::string_view date, int thisYear) {
   if (date.size() < 2) return {};
   int day = PairValue(static_cast<unsigned char>(date[date.size() - 1]));
   int month = PairValue(static_cast<unsigned char>(date[date.size() - 2]));
@@ -412,19 +409,19 @@ std::string ShortDateText(std::string_view date) {
   for (std::size_t i = 0; i + 2 < date.size() && i < 8; ++i)
     year = year * 100 + PairValue(static_cast<unsigned char>(date[i]));
   if (day == 0 && month == 0) return {};
-  const int now = CurrentYear();
+  const int now = thisYear;
   std::string text = TwoDigits(day) + TwoDigits(month);
   if (now - 50 <= year && year <= now + 49) return text + TwoDigits(year % 100);
   return text + FourDigits(year % 10000);
 }
 
-std::string ParseDateText(std::string_view text) {
+std::string ParseDateText(std::string_view text, int thisYear) {
   auto typed = ReadTyped(text);
   // A day or month of three digits has no packed form.
   if (!typed || typed->day > 99 || typed->month > 99) return ZeroDate();
   std::int64_t year = typed->year;
   if (typed->day > 0 && typed->month > 0 && !typed->full) {
-    const std::int64_t now = CurrentYear();
+    const std::int64_t now = thisYear;
     year += 100 * (now / 100);
     if (year - now > 49) year -= 100;
     else if (now - year > 50) year += 100;
@@ -433,12 +430,12 @@ std::string ParseDateText(std::string_view text) {
   return PackDate(year * 10000 + typed->month * 100 + typed->day);
 }
 
-bool CheckDateText(std::string_view text) {
+bool CheckDateText(std::string_view text, int thisYear) {
   auto typed = ReadTyped(text);
   if (!typed) return true;
   std::int64_t year = typed->year;
   if (year < 100 && !typed->full) {
-    const std::int64_t now = CurrentYear();
+    const std::int64_t now = thisYear;
     year += 100 * (now / 100);
     if (year - now > 50) year -= 100;
     else if (now - year > 50) year += 100;
