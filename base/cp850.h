@@ -91,6 +91,12 @@ struct Cp850Literal {
 
 }  // namespace detail
 
+// The code point starting at byte `at` of the UTF-8 `text`, and the bytes it
+// takes (a sequence cut short by the end of the text takes what is left).
+constexpr detail::Decoded DecodeUtf8(std::string_view text, std::size_t at) {
+  return detail::DecodeUtf8(text.data(), at, text.size());
+}
+
 // "texts with accents"_cp: the code page 850 bytes of a UTF-8 literal.
 template <detail::Utf8Literal L>
 constexpr std::string_view operator""_cp() {

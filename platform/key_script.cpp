@@ -180,7 +180,7 @@ KeyScript ParseKeyScript(std::string_view text) {
       i = close + 1;
       continue;
     }
-    const auto decoded = base::detail::DecodeUtf8(text.data(), i, text.size());
+    const auto decoded = base::DecodeUtf8(text, i);
     const auto byte = base::UnicodeToCp850(decoded.cp);
     if (!byte || *byte == 0)
       return fail("\"" + std::string(text.substr(i, decoded.length)) + "\" has no code page 850 key");
