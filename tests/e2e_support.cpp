@@ -17,18 +17,14 @@
 #include <gtest/gtest.h>
 
 #include "base/cp850.h"
+#include "platform/file_system.h"
 
 extern char** environ;
 
 namespace e2e {
 namespace fs = std::filesystem;
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
+std::string ReadFile(const fs::path& path) { return platform::RealFileSystem().ReadWholeFile(path).bytes; }
 
 namespace {
 

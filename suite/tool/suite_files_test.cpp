@@ -2,32 +2,26 @@
 // against the 80 x 25 screen the module runs on.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <set>
 
 #include "config/catalog.h"
 #include "console/form_file.h"
 #include "console/key_options.h"
 #include "base/cp850.h"
+#include "platform/file_system.h"
 
 namespace {
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 const std::string kSuite = KIT_SUITE_DIR;
 
 class SuiteFiles : public ::testing::Test {
  protected:
   void SetUp() override {
-    const std::string bytes = Slurp(kSuite + "/FORMS/REPQUOTA.JPN");
+    const std::string bytes = platform::ReadWholeFile(kSuite + "/FORMS/REPQUOTA.JPN").bytes;
     ASSERT_FALSE(bytes.empty());
     result = console::ParseFormFile(bytes);
     ASSERT_TRUE(result.ok()) << result.error;
-    catalog = config::ParseCatalog(Slurp(kSuite + "/LOCALE/REPQUOTA.LNG"));
+    catalog = config::ParseCatalog(platform::ReadWholeFile(kSuite + "/LOCALE/REPQUOTA.LNG").bytes);
     for (const auto& entry : catalog) keys.insert(entry.key);
   }
   console::FormFileResult result;
@@ -119,7 +113,7 @@ TEST_F(SuiteFiles, EveryCaptionAndHeadingHasItsTranslations) {
 
 TEST_F(SuiteFiles, HelpFilesAreWholeRecords) {
   for (const char* name : {"/AJUDA/REPQUOTA.HLP", "/AJUDA/TOOLSMNU.HLP"}) {
-    const std::string bytes = Slurp(kSuite + name);
+    const std::string bytes = platform::ReadWholeFile(kSuite + name).bytes;
     EXPECT_GT(bytes.size(), 800u) << name;
     EXPECT_EQ(bytes.size() % 80, 0u) << name;
     EXPECT_EQ(bytes.find('\n'), std::string::npos) << name;
@@ -138,7 +132,7 @@ TEST_F(SuiteFiles, HelpFilesAreWholeRecords) {
 TEST_F(SuiteFiles, HelpDescribesTheKeysAsTheyAre) {
   std::string help;
   for (const char* name : {"/AJUDA/REPQUOTA.HLP", "/AJUDA/TOOLSMNU.HLP"}) {
-    const std::string bytes = Slurp(kSuite + name);
+    const std::string bytes = platform::ReadWholeFile(kSuite + name).bytes;
     // One record per line, so that phrases are looked for line by line.
     for (std::size_t at = 0; at + 80 <= bytes.size(); at += 80) {
       std::string line = bytes.substr(at, 80);
