@@ -42,26 +42,10 @@ using pg::Result;
 using pg::Session;
 using pg::Statement;
 
-constexpr const char* kDefaultSchema = "kit";
-constexpr const char* kCatalogue = "kit_files";
-// Serialises the creation of files (and of the schema) between workstations.
-constexpr std::int64_t kCreateLockKey = 0x6b69745f63726561;  // "kit_crea"
-
-std::string Quote(const std::string& identifier) {
-  std::string q = "\"";
-  for (char c : identifier) q += c == '"' ? std::string("\"\"") : std::string(1, c);
-  return q + "\"";
-}
-
-// KITDB_SCHEMA, or the default; empty when it is not a plain name.
-std::string SchemaName() {
-  const char* given = std::getenv("KITDB_SCHEMA");
-  std::string name = given && *given ? given : kDefaultSchema;
-  if (name.size() > 63) return {};
-  for (char c : name)
-    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_') return {};
-  return name;
-}
+constexpr const char* kCatalogue = pg::kCatalogueTable;
+using pg::kCreateLockKey;
+using pg::Quote;
+using pg::SchemaName;
 
 // The table of a data file: its name without the directory, lower-cased,
 // bytes other than printable ASCII written %XX. Empty when that is too long
@@ -80,7 +64,7 @@ std::string TableName(const std::string& path) {
       name += hex;
     }
   }
-  if (name.empty() || name.size() > 63 || name == kCatalogue) return {};
+  if (name.empty() || name.size() > 63 || name == kCatalogue || name == pg::kLockTable) return {};
   return name;
 }
 
@@ -579,6 +563,8 @@ Storage& PostgresStorage() {
   return store;
 }
 
-std::int64_t ServerRoundTrips() { return pg::Session::Get().RoundTrips(); }
+std::int64_t ServerRoundTrips() {
+  return pg::Session::Get().RoundTrips() + pg::Session::ForProgramLocks().RoundTrips();
+}
 
 }  // namespace recordmanager
