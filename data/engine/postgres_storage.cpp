@@ -21,6 +21,8 @@
 // a round trip.
 #include <endian.h>
 
+#include <algorithm>
+
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -533,9 +535,28 @@ std::int16_t PgStore::Open(const std::string& path, std::unique_ptr<StoredFile>&
   const Statement count{"", "SELECT count(*) FROM " + table};
   Params params;
   params.Bytes(name).Bytes(table);
+  Session& session = Session::Get();
+  // Inside the program's transaction a file that is not there must not
+  // spoil the transaction: its statements run under a savepoint.
+  const bool inside = session.TransactionWanted();
+  static const Statement kSave{"", "SAVEPOINT kit_open"}, kRelease{"", "RELEASE SAVEPOINT kit_open"},
+      kUndo{"", "ROLLBACK TO SAVEPOINT kit_open"};
+  std::vector<Command> commands;
+  if (inside) commands.push_back({&kSave, nullptr});
+  commands.push_back({&entry, &params});
+  commands.push_back({&count, nullptr});
+  if (inside) commands.push_back({&kRelease, nullptr});
   std::vector<Result> results;
   std::string error;
-  if (!Session::Get().Exchange({{&entry, &params}, {&count, nullptr}}, results, error)) return Report(name, error);
+  if (!session.Exchange(commands, results, error)) return Report(name, error);
+  if (inside) {
+    const bool failed = std::any_of(results.begin(), results.end(), [](const Result& r) { return pg::Failed(r.get()); });
+    if (failed && !pg::Failed(results[0].get())) {
+      std::vector<Result> undone;
+      if (!session.Exchange({{&kUndo, nullptr}, {&kRelease, nullptr}}, undone, error)) return Report(name, error);
+    }
+    results.erase(results.begin());
+  }
   const PGresult* found = results[0].get();
   if (pg::Failed(found)) {
     const std::string state = pg::SqlState(found);
