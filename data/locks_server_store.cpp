@@ -137,8 +137,9 @@ class ServerTable final : public LockTable {
   // Appends a record at the end; with `hold` this process holds it too.
   platform::FileStatus Append(const std::string& record, std::string_view operatorName, bool hold);
   platform::FileStatus Failed(int error, std::string reason);
-  // Ends the scan's transaction, committing its writes or not, and then
-  // gives back the server locks of the records let go.
+  // Ends the scan's transaction, committing its writes or not, and gives
+  // back the server locks of the records let go (before a commit, after a
+  // rollback).
   platform::FileStatus Finish(bool commit);
 
   ServerStore& store_;
@@ -252,15 +253,19 @@ platform::FileStatus ServerTable::Finish(bool commit) {
   };
   platform::FileStatus result = broken_ ? failure_ : platform::FileStatus{};
   if (commit && result.ok() && open_) {
-    std::vector<Queued> q{{{"", "COMMIT"}, {}}};
-    for (Queued& u : unlocks()) q.push_back(std::move(u));
+    // The records let go are given back before the commit ends the scan:
+    // a program that reads them free must find them free. Should the
+    // commit fail, they stand as held by nobody, which is free as well.
+    std::vector<Queued> q = unlocks();
+    q.push_back({{"", "COMMIT"}, {}});
     std::vector<pg::Result> results;
     result = Send(std::move(q), results);
     if (result.ok()) {
       open_ = false;
       unlocks_.clear();
       // COMMIT of a transaction that an error spoilt rolls it back instead.
-      if (std::string(PQcmdStatus(results[0].get())) != "COMMIT") return Failed(EIO, "the lock's writes were undone");
+      if (std::string(PQcmdStatus(results.back().get())) != "COMMIT")
+        return Failed(EIO, "the lock's writes were undone");
       return {};
     }
   }
