@@ -29,6 +29,10 @@
 //     reading of a lock's records to the commit of its writes: scan and
 //     write are one step for every program, as the exclusive opening of a
 //     lock file makes them.
+// A program whose connection to the server broke has lost its locks with
+// it (they are free for others as soon as the server has ended the old
+// session); it does not take them back when it connects again.
+//
 // The separate connection keeps the locks out of the data files'
 // transaction (begin, end and abort transaction of the record manager):
 // aborting a data transaction neither undoes a lock taken or released

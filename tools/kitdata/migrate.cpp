@@ -179,6 +179,7 @@ std::string MigrateRoot(const std::string& root, bool replace, std::vector<Migra
   for (fs::directory_iterator it(dades, ec), end; !ec && it != end; it.increment(ec))
     if (IsDataFile(*it)) files.push_back(it->path().string());
   if (ec) return dades.string() + ": cannot be listed (" + ec.message() + ")";
+  if (files.empty()) return dades.string() + ": no data files (*.dat) to copy";
   std::sort(files.begin(), files.end());
 
   recordmanager::Storage& target = recordmanager::PostgresStorage();
