@@ -157,14 +157,17 @@ TEST(Fields, CsvTextsConvertBothWays) {
     EXPECT_EQ(FieldText(f, record), c.text) << c.field;
   }
   // Stored forms the module reads.
-  std::string record(20, ' ');
+  auto bytes = [](const std::string& record, const Field& f) {
+    return record.substr(static_cast<std::size_t>(f.offset), static_cast<std::size_t>(f.length));
+  };
+  std::string record(static_cast<std::size_t>(FindLayout("PressupH")->recordLength), ' ');
   ASSERT_EQ(SetField(FieldOf("PressupH", "property"), "1", record), "");
-  EXPECT_EQ(record.substr(0, 2), format::PackDigits("0001"));
+  EXPECT_EQ(bytes(record, FieldOf("PressupH", "property")), format::PackDigits("0001"));
   ASSERT_EQ(SetField(FieldOf("PressupH", "budget"), "12.5", record), "");
-  EXPECT_EQ(std::string(record.substr(13, 4)), std::string("\xE2\x04\0\0", 4));  // 1250 cents
-  std::string cobram(24, ' ');
+  EXPECT_EQ(bytes(record, FieldOf("PressupH", "budget")), std::string("\xE2\x04\0\0", 4));  // 1250 cents
+  std::string cobram(static_cast<std::size_t>(FindLayout("CobramH")->recordLength), ' ');
   ASSERT_EQ(SetField(FieldOf("CobramH", "date"), "2027-01-01", cobram), "");
-  EXPECT_EQ(cobram.substr(4, 4), format::PackDate(2027, 1, 1));
+  EXPECT_EQ(bytes(cobram, FieldOf("CobramH", "date")), format::PackDate(2027, 1, 1));
 }
 
 TEST(Fields, BadCsvTextsAreRefusedAndLeaveTheRecordAlone) {
@@ -203,10 +206,11 @@ TEST(Fields, TrailingZeroBytesOfATextArePadding) {
   const Field& columns = FieldOf("FinDespH", "columns");
   std::string record(static_cast<std::size_t>(FindLayout("FinDespH")->recordLength), ' ');
   ASSERT_EQ(SetField(columns, std::string("HOANEB\0\0", 8), record), "");
-  EXPECT_EQ(record.substr(2, 8), "HOANEB  ");
+  const auto at = static_cast<std::size_t>(columns.offset);
+  EXPECT_EQ(record.substr(at, 8), "HOANEB  ");
   EXPECT_EQ(FieldText(columns, record), "HOANEB");
   ASSERT_EQ(SetField(columns, std::string("A\0B\0 \0", 6), record), "");
-  EXPECT_EQ(record.substr(2, 6), std::string("A\0B   ", 6));
+  EXPECT_EQ(record.substr(at, 6), std::string("A\0B   ", 6));
 }
 
 TEST(Csv, SplitsQuotedFieldsAndCountsLines) {
@@ -267,7 +271,7 @@ TEST(Raw, MissingFilesAreMadeFromTheInstalledDictionary) {
   std::string dictionary = std::string(1, static_cast<char>(creation.size())) + '\0' + creation;
   std::ofstream(dir / "ddf/PressupH.xdf", std::ios::binary) << dictionary;
   std::string record = BudgetRecord("1", "NE", "5.00") + "tail";
-  EXPECT_NE(PutRaw(root + "/DADES/PressupH", record.substr(0, 20)).error, "");
+  EXPECT_NE(PutRaw(root + "/DADES/PressupH", record.substr(0, static_cast<std::size_t>(FindLayout("PressupH")->recordLength))).error, "");
   EXPECT_FALSE(fs::exists(dir / "DADES/PressupH.dat"));
   ASSERT_EQ(PutRaw(root + "/DADES/PressupH", record).error, "");
   std::string raw;
