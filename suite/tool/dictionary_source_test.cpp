@@ -165,23 +165,24 @@ struct ExpectedFile {
   std::int32_t record;
   std::int32_t keyLength;
   std::vector<Seg> segments;  // key 0, the only key
+  std::int32_t generatedRecord, generatedKeyLength;  // what the views were made with
 };
 
-// What the module's reads need: key 0 with its segments in the order the
-// reads build their key values, duplicates where one key value may repeat
-// (several receipts or payments on one date); the record and key lengths
-// the generated views were made with.
+// What data files already made hold, and what the module's reads need: the
+// record lengths, key 0 with its segments in the order the reads build their
+// key values, duplicates where one key value may repeat (several receipts or
+// payments on one date).
 const std::vector<ExpectedFile>& ModuleFiles() {
   using namespace records;
   static const std::vector<ExpectedFile> files{
-      {"TDespesa", ConceptLayout::kRecordLength, ConceptLayout::kKeyLength, {{1, 2, 0}}},
-      {"THRebut", ReceiptTypeLayout::kRecordLength, ReceiptTypeLayout::kKeyLength, {{1, 1, 0}}},
-      {"FinquesH", PropertyLayout::kRecordLength, PropertyLayout::kKeyLength, {{1, 2, 0}}},
-      {"FinDespH", ConceptColumnsLayout::kRecordLength, ConceptColumnsLayout::kKeyLength, {{1, 2, 0}}},
-      {"PropietH", OwnerLayout::kRecordLength, OwnerLayout::kKeyLength, {{1, 4, 0}}},
-      {"PagamH", PaymentLayout::kRecordLength, PaymentLayout::kKeyLength, {{1, 2, 0x11}, {3, 4, 0x01}}},
-      {"CobramH", CollectionLayout::kRecordLength, CollectionLayout::kKeyLength, {{1, 4, 0x11}, {5, 4, 0x01}}},
-      {"PressupH", StoredLineLayout::kRecordLength, StoredLineLayout::kKeyLength, {{1, 2, 0x10}, {3, 2, 0}}},
+      {"TDespesa", 40, 2, {{1, 2, 0}}, ConceptLayout::kRecordLength, ConceptLayout::kKeyLength},
+      {"THRebut", 32, 1, {{1, 1, 0}}, ReceiptTypeLayout::kRecordLength, ReceiptTypeLayout::kKeyLength},
+      {"FinquesH", 400, 2, {{1, 2, 0}}, PropertyLayout::kRecordLength, PropertyLayout::kKeyLength},
+      {"FinDespH", 602, 2, {{1, 2, 0}}, ConceptColumnsLayout::kRecordLength, ConceptColumnsLayout::kKeyLength},
+      {"PropietH", 300, 4, {{1, 4, 0}}, OwnerLayout::kRecordLength, OwnerLayout::kKeyLength},
+      {"PagamH", 50, 6, {{1, 2, 0x11}, {3, 4, 0x01}}, PaymentLayout::kRecordLength, PaymentLayout::kKeyLength},
+      {"CobramH", 24, 8, {{1, 4, 0x11}, {5, 4, 0x01}}, CollectionLayout::kRecordLength, CollectionLayout::kKeyLength},
+      {"PressupH", 20, 4, {{1, 2, 0x10}, {3, 2, 0}}, StoredLineLayout::kRecordLength, StoredLineLayout::kKeyLength},
   };
   return files;
 }
@@ -251,6 +252,8 @@ TEST_F(InstalledDictionaries, CreateEachFileWithTheLayoutStatReturns) {
     const data::KeyInfoResult info = data::KeyInfo(id, 0);
     EXPECT_EQ(info.RecordLength, f.record) << f.name;
     EXPECT_EQ(info.KeyLength, f.keyLength) << f.name;
+    EXPECT_EQ(f.generatedRecord, f.record) << f.name;
+    EXPECT_EQ(f.generatedKeyLength, f.keyLength) << f.name;
     EXPECT_EQ(data::KeyInfo(id, 1).KeyLength, 0) << f.name;  // one key each
 
     const std::string stat = Stat(id);
