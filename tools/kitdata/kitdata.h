@@ -36,7 +36,7 @@ struct FileLayout {
   std::vector<Field> fields;
 };
 
-// The eight data files, as their dictionary sources describe them.
+// The eight data files by base name, as their dictionary sources describe them.
 const std::vector<FileLayout>& Layouts();
 // The layout of a base name, any case; nullptr when unknown.
 const FileLayout* FindLayout(std::string_view base);
