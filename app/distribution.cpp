@@ -109,7 +109,7 @@ StepResult DistributeBudget(Report& report, DistributionSink& listing) {
       o.Department = owner.Department();
       if (update) {
         const std::int32_t amount = owner.SlotPeriodicity(1) == 1 ? o.Monthly : o.Quarterly;
-        if (p.UpdateSlot >= 1 && p.UpdateSlot <= 8) {
+        if (p.UpdateSlot >= owner.kSlotAmountFirst && p.UpdateSlot <= owner.kSlotAmountLast) {
           owner.SetSlotPeriodicity(p.UpdateSlot, p.UpdatePeriodicity);
           owner.SetSlotAmount(p.UpdateSlot, amount);
         }

@@ -247,6 +247,12 @@ void Layout(std::ostringstream& out, const LayoutInput& l) {
   out << "  }};\n";
   out << "  static constexpr std::string_view kCreation{" << BytesLiteral(l.creation) << ", " << l.creation.size()
       << "};\n";
+  // The indexes each repeated field takes.
+  for (const auto& item : s.items)
+    if (const auto* r = std::get_if<RepeatSource>(&item))
+      for (const FieldSource& f : r->fields)
+        out << "  static constexpr int k" << f.name << "First = " << r->first << ", k" << f.name
+            << "Last = " << r->last << ";\n";
   out << "};\n\n";
 
   out << "template <typename Byte>\n";

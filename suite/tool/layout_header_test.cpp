@@ -271,6 +271,7 @@ TEST(RecordViews, EachTypeReadsAndWritesItsBytesAtTheFieldsOffset) {
 TEST(RecordViews, RefuseIndexesOutsideTheRepeatAndAreasTooShort) {
   std::string bytes(records::PropertyLayout::kRecordLength, '\0');
   const records::Property property{bytes};
+  static_assert(records::PropertyLayout::kColumnTotalFirst == 2 && records::PropertyLayout::kColumnNameLast == 7);
   EXPECT_NO_THROW(property.ColumnTotal(2));
   EXPECT_NO_THROW(property.ColumnName(7));
   EXPECT_THROW(property.ColumnTotal(1), std::out_of_range);  // column A has no total here
