@@ -128,9 +128,10 @@ TEST_F(BudgetTest, WorkingBudgetFromConceptsStoredLinesAndPayments) {
   Concept("HO", "HONORARIS");
   Concept("NE", "NETEJA");
   Concept("PI", "PINTURA");
-  Insert(kConceptColumnsFile, [&](char* r) {
-    PutText(r, 2, Code(7));
-    PutText(r + 2, 600, "NEBASCXNE");  // "NE" again at a position that is no entry start
+  Insert(kConceptColumnsFile, [&](std::span<char> area) {
+    const records::ConceptColumns r{area};
+    r.SetPropertyCode(Code(7));
+    r.SetList("NEBASCXNE");  // "NE" again at a position that is no entry start
   });
   Stored("NE", 'B', 110000, 0, 0);   // 110 %: the budget is 110 % of the spending
   Stored("AS", 'C', 0, 15000, 0);    // an amount added
@@ -220,8 +221,8 @@ TEST_F(BudgetTest, SavingLeavesOtherPropertiesAndKeepsEditedVariations) {
   Property(7, 1, 12, 0, "");
   Concept("AS", "ASCENSOR");
   Concept("NE", "NETEJA");
-  Insert(kStoredBudgetFile, [&](char* r) { records::StoredLine{r}.Set(Code(6), "NE", 'B', 0, 100, 100); });
-  Insert(kStoredBudgetFile, [&](char* r) { records::StoredLine{r}.Set(Code(8), "AS", 'C', 5000, 0, 7); });
+  Stored(6, "NE", 'B', 0, 100, 100);
+  Stored(8, "AS", 'C', 5000, 0, 7);
   Stored("AS", 'C', 0, 300, 300);
   Payment(Date(2024, 3, 1), "NE", 2000, 'N', 2);
   ComputePeriods(report_);
@@ -242,7 +243,7 @@ TEST_F(BudgetTest, SavingLeavesOtherPropertiesAndKeepsEditedVariations) {
   ASSERT_EQ(SaveStoredBudget(report_).failure(), "");
   // A percentage alone or an amount alone keeps a line even with budget 0.
   EXPECT_EQ(StoredLines(), (std::vector<std::string>{"AS C 12500 0 0", "NE B 0 -2000 0"}));
-  const records::StoredLine stored{report_.areas.For(kStoredBudgetFile).data()};
+  const records::StoredLine stored{report_.areas.For(kStoredBudgetFile)};
   ASSERT_EQ(data::ReadByKey(kStoredBudgetFile, 0, Code(6) + "NE", 0), 0);
   EXPECT_EQ(stored.Amount(), 100);
   ASSERT_EQ(data::ReadByKey(kStoredBudgetFile, 0, Code(8) + "AS", 0), 0);
@@ -352,7 +353,7 @@ TEST_F(BudgetTest, UpdateWithoutCopiesPrintsNothingAndABadSlotChangesNothing) {
   CollectOwnerIssues(report_);
   BuildWorkingBudget(report_);
   RecordedPasses listing;
-  const records::Owner owner{report_.areas.For(kOwnersFile).data()};
+  const records::Owner owner{report_.areas.For(kOwnersFile)};
   auto slots = [&](int s) {
     std::vector<std::pair<int, int>> out;
     for (std::int16_t st = data::ReadByKey(kOwnersFile, 0, Code(7), 1); st == 0 && owner.PropertyCode() == Code(7);
@@ -454,7 +455,7 @@ TEST_F(BudgetTest, ReceiptSlotsAreUpdatedInTheLastPassOnly) {
   report_.parameters.DistributionCopies = 2;
   report_.parameters.UpdatePeriodicity = 4;
   report_.parameters.UpdateSlot = 2;
-  const records::Owner owner{report_.areas.For(kOwnersFile).data()};
+  const records::Owner owner{report_.areas.For(kOwnersFile)};
   auto slots = [&] {
     std::vector<std::pair<int, int>> out;
     for (std::int16_t s = data::ReadByKey(kOwnersFile, 0, Code(7), 1); s == 0 && owner.PropertyCode() == Code(7);
@@ -518,7 +519,7 @@ class BudgetFailureTest : public BudgetTest {
   // The receipt slot 2 of every owner of property 7, as "periodicity:amount".
   std::vector<std::string> SlotsTwo() {
     std::vector<std::string> out;
-    const records::Owner owner{report_.areas.For(kOwnersFile).data()};
+    const records::Owner owner{report_.areas.For(kOwnersFile)};
     for (std::int16_t s = data::ReadByKey(kOwnersFile, 0, Code(7), 1); s == 0 && owner.PropertyCode() == Code(7);
          s = data::StepRecords(kOwnersFile, 1))
       out.push_back(std::to_string(owner.SlotPeriodicity(2)) + ":" + std::to_string(owner.SlotAmount(2)));
@@ -574,7 +575,7 @@ TEST_F(BudgetFailureTest, AReadThatFailsAnywhereInTheBuildStopsItNamingTheFile) 
 }
 
 TEST_F(BudgetFailureTest, AWalkTellsItsEndFromAFailure) {
-  const records::Owner owner{report_.areas.For(kOwnersFile).data()};
+  const records::Owner owner{report_.areas.For(kOwnersFile)};
   const auto walk = [&](std::int16_t failWith) {
     data::testing::FailingRecordManager manager;
     if (failWith != 0) manager.Fail(kOwnersFile, kGetNext, 2, failWith);

@@ -66,7 +66,7 @@ StepResult DistributeBudget(Report& report, DistributionSink& listing) {
   WorkingFile& working = report.working;
   const std::vector<records::WorkingLine> lines = working.Lines();
   if (working.Failed()) return StepResult::Failed(working.Failure());
-  const records::Owner owner{report.areas.For(kOwnersFile).data()};
+  const records::Owner owner{report.areas.For(kOwnersFile)};
 
   for (int pass = 1; pass <= passes.count; ++pass) {
     const bool last = pass == passes.count;
@@ -109,7 +109,10 @@ StepResult DistributeBudget(Report& report, DistributionSink& listing) {
       o.Department = owner.Department();
       if (update) {
         const std::int32_t amount = owner.SlotPeriodicity(1) == 1 ? o.Monthly : o.Quarterly;
-        if (p.UpdateSlot >= 1 && p.UpdateSlot <= 8) owner.SetSlot(p.UpdateSlot, p.UpdatePeriodicity, amount);
+        if (p.UpdateSlot >= owner.kSlotAmountFirst && p.UpdateSlot <= owner.kSlotAmountLast) {
+          owner.SetSlotPeriodicity(p.UpdateSlot, p.UpdatePeriodicity);
+          owner.SetSlotAmount(p.UpdateSlot, amount);
+        }
         if (const std::int16_t status = data::UpdateRecord(kOwnersFile); status != 0)
           return UpdateFailed(data::FailureText(kOwnersFile, status));
       }

@@ -163,16 +163,17 @@ class RunReportTest : public SuiteRootFixture {
   }
 
   void ReceiptType(int number, const char* description, std::int16_t kind) {
-    Insert(kReceiptTypesFile, [&](char* r) {
-      r[0] = static_cast<char>(number);
-      PutText(r + 1, 20, description);
-      PutInt16(r + 21, kind);
+    Insert(kReceiptTypesFile, [&](std::span<char> area) {
+      const records::ReceiptType r{area};
+      r.SetNumber(number);
+      r.SetDescription(description);
+      r.SetKind(kind);
     });
   }
   // Receipt slot 2 of every owner of property 7, as "periodicity:amount".
   std::vector<std::string> SlotsTwo() {
     std::vector<std::string> out;
-    const records::Owner owner{report_.areas.For(kOwnersFile).data()};
+    const records::Owner owner{report_.areas.For(kOwnersFile)};
     for (std::int16_t s = data::ReadByKey(kOwnersFile, 0, Code(7), 1); s == 0 && owner.PropertyCode() == Code(7);
          s = data::StepRecords(kOwnersFile, 1))
       out.push_back(std::to_string(owner.SlotPeriodicity(2)) + ":" + std::to_string(owner.SlotAmount(2)));
