@@ -52,12 +52,7 @@ std::string Trim(std::string_view text) {
   return std::string(text.substr(first, last - first + 1));
 }
 
-constexpr std::int16_t kEnter = 0x0d, kEsc = 0x1b, kTab = 9, kShiftTab = 0x0f00, kUp = 0x4800, kDown = 0x5000,
-                       kLeft = 0x4b00, kRight = 0x4d00, kHome = 0x4700, kEnd = 0x4f00, kDel = 0x5300,
-                       kCtrlHome = 0x7700, kCtrlLeft = 0x7300, kCtrlRight = 0x7400, kCtrlF4 = 0x6100,
-                       kAltF4 = 0x6b00, kIns = 0x5200;
-// Control keys by their character codes (Ctrl+Y is 0x19, not 19).
-constexpr std::int16_t kBackspace = 0x08, kCtrlC = 0x03, kCtrlV = 0x16, kCtrlY = 0x19;
+using namespace keys;
 
 }  // namespace
 
@@ -65,7 +60,7 @@ void SetFieldOptions(std::string_view options) { Options() = std::string(options
 const std::string& FieldOptions() { return Options(); }
 
 void EditField(std::int16_t& row, std::int16_t& column, std::int16_t& width, std::string& text,
-               std::int16_t& position, std::int16_t& key) {
+               std::int16_t& position, Input& ending) {
   platform::Terminal& term = platform::CurrentTerminal();
   const PopupWindowState& window = PopupWindow();
   const int offsetRow = window.Level == 0 ? 0 : window.Top;
@@ -140,23 +135,24 @@ void EditField(std::int16_t& row, std::int16_t& column, std::int16_t& width, std
       placeCursor();
       showCursor();
     }
-    std::int16_t button = 0, mouseRow = 0, mouseColumn = 0;
+    Input in;
     while (true) {
-      detail::WaitKeyDetailed(key, button, mouseRow, mouseColumn);
-      if (key == kIns) {
+      in = WaitInput();
+      if (in.key == kIns) {
         term.SetInsertMode(!term.InsertMode());
         if (!optionField) showCursor();
         continue;
       }
-      if (key == 0 && button != 0) key = static_cast<std::int16_t>(-(100 * mouseColumn + mouseRow));
-      if (key != 0) break;
+      break;
     }
     term.HideCursor();
 
+    KeyCode key = in.key;
     bool ends = false;
-    if (key < 0) {
-      const int clickColumn = (-key) / 100;
-      const int clickRow = (-key) % 100;
+    bool clickedAway = false;
+    if (in.click) {
+      const int clickColumn = in.click->column;
+      const int clickRow = in.click->row;
       const int fieldRow = row + offsetRow;
       const int fieldColumn = column + offsetColumn;
       if (optionField) {
@@ -168,7 +164,7 @@ void EditField(std::int16_t& row, std::int16_t& column, std::int16_t& width, std
           key = 0;
           ends = true;
         } else {
-          ends = true;
+          ends = clickedAway = true;
         }
       } else if (clickRow >= fieldRow && clickRow <= fieldRow + std::max(1, maxPos / w) - 1 && clickColumn >= fieldColumn &&
                  clickColumn <= fieldColumn + w - 1) {
@@ -177,7 +173,7 @@ void EditField(std::int16_t& row, std::int16_t& column, std::int16_t& width, std
         key = 0;
         ends = true;
       } else {
-        ends = true;
+        ends = clickedAway = true;
       }
     }
 
@@ -321,6 +317,11 @@ void EditField(std::int16_t& row, std::int16_t& column, std::int16_t& width, std
       }
     }
     if (!ends) continue;
+    // A click outside the field ends the edit, whatever the table says.
+    if (clickedAway) {
+      ending = in;
+      break;
+    }
 
     // Translate the ending key, then let only the keys of the exit-key table end.
     const KeyOptionState& table = KeyOptions();
@@ -335,7 +336,10 @@ void EditField(std::int16_t& row, std::int16_t& column, std::int16_t& width, std
     } else if (key == kCtrlF4 || key == kAltF4) {
       key = kEsc;
     }
-    if (table.ExitKeys.empty()) break;
+    if (table.ExitKeys.empty()) {
+      ending = key;
+      break;
+    }
     const std::size_t found = FindKeyCode(table.ExitKeys, key);
     if (found != std::string::npos) {
       if (found + 2 <= table.ExitKeyResults.size()) {
@@ -343,9 +347,9 @@ void EditField(std::int16_t& row, std::int16_t& column, std::int16_t& width, std
             static_cast<unsigned char>(table.ExitKeyResults[found]) |
             static_cast<unsigned char>(table.ExitKeyResults[found + 1]) << 8));
       }
+      ending = key;
       break;
     }
-    if (key < 0) break;
     LocateInWindow(row, column);
     redraw = true;
   }

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "console/input.h"
+
 namespace console {
 
 // "|value,shown|value,shown..." for the next EditField; "" = ordinary field.
@@ -14,9 +16,11 @@ const std::string& FieldOptions();
 
 // Row and column relative to the current window (0 = the cursor's);
 // width = characters per screen row (0 = length + 1); position 1..length+1.
-// On return `key` is the key that ended the edit, translated through the
-// exit-key table, and `position` the final cursor position.
+// On return `ending` is the key that ended the edit, translated through the
+// exit-key table (0 after a click on the field, which moved the cursor), or
+// the click outside the field that ended it; `position` is the final cursor
+// position.
 void EditField(std::int16_t& row, std::int16_t& column, std::int16_t& width, std::string& text,
-               std::int16_t& position, std::int16_t& key);
+               std::int16_t& position, Input& ending);
 
 }  // namespace console

@@ -16,7 +16,8 @@ constexpr int kEsc = 0x1b, kEnter = 0x0d, kTab = 9, kShiftTab = 0x0f00, kUp = 0x
 struct Result {
   std::string text;
   int position;
-  int key;
+  int key;       // the ending key as an unsigned 16-bit code
+  Input ending;  // the key or the click that ended the edit
 };
 
 class FieldEditorTest : public ConsoleTest {
@@ -24,9 +25,9 @@ class FieldEditorTest : public ConsoleTest {
   Result Edit(std::string text, int position, int width = 0, int row = 3, int column = 5) {
     auto r = static_cast<std::int16_t>(row), c = static_cast<std::int16_t>(column),
          w = static_cast<std::int16_t>(width), p = static_cast<std::int16_t>(position);
-    std::int16_t key = 0;
-    EditField(r, c, w, text, p, key);
-    return {text, p, static_cast<std::uint16_t>(key)};
+    Input ending;
+    EditField(r, c, w, text, p, ending);
+    return {text, p, static_cast<std::uint16_t>(ending.key), ending};
   }
 };
 
@@ -221,21 +222,27 @@ TEST_F(FieldEditorTest, ExitKeyTranslationAndFiltering) {
   SetKeyOptions("ea", "d,1b");
   term.Key(kEnter);
   EXPECT_EQ(Edit("ab", 1).key, kEnter);
+  // F11 and the keys above it are negative 16-bit codes, but keys all the
+  // same: one the table does not list is ignored like any other.
+  term.Key(0x8500);
+  term.Key(0x8c00);
+  term.Key(kEsc);
+  EXPECT_EQ(Edit("ab", 1).key, kEsc);
 }
 
 TEST_F(FieldEditorTest, ClicksPlaceTheCursorOrEndTheField) {
   term.mouseButtons = 2;
   term.Click(4, 7);  // second row, third column of a 2 x 10 field at (3, 5)
   Result r = Edit(std::string(20, ' '), 1, 10);
-  EXPECT_EQ(r.key, 0);
+  EXPECT_EQ(r.ending, Input(0));
   EXPECT_EQ(r.position, 13);
   term.Click(9, 40);
   r = Edit(std::string(20, ' '), 1, 10);
-  EXPECT_EQ(static_cast<std::int16_t>(r.key), -(100 * 40 + 9));
+  EXPECT_EQ(r.ending, Input::ClickAt(9, 40));
   // A click outside ends even when the exit-key table is restricted.
   SetKeyOptions("ea", "d");
   term.Click(9, 40);
-  EXPECT_EQ(static_cast<std::int16_t>(Edit("ab", 1).key), -(100 * 40 + 9));
+  EXPECT_EQ(Edit("ab", 1).ending, Input::ClickAt(9, 40));
 }
 
 TEST_F(FieldEditorTest, ClipboardCopyAndPaste) {
