@@ -98,7 +98,8 @@ std::string ReasonText(const platform::FileStatus& status) {
 }
 
 std::string FailureText(const LockStoreFailure& failure, bool escOffered) {
-  return UnreachableText() + failure.path + " (" + ReasonText(failure.status) + "). " + PleaseWaitText() +
+  const std::string reason = failure.reason.empty() ? ReasonText(failure.status) : failure.reason;
+  return UnreachableText() + failure.path + " (" + reason + "). " + PleaseWaitText() +
          (escOffered ? EscText() : std::string()) + ".";
 }
 
@@ -143,7 +144,7 @@ Attempt TryLock(std::string_view name, const LockRequest& request) {
   std::vector<std::string> records;
   if (platform::FileStatus s = table->ReadRecords(records); !s.ok()) {
     a.outcome = Attempt::kFailed;
-    a.failure = {table->Path(), s};
+    a.failure = {table->Path(), s, table->FailureReason()};
     return a;
   }
   const std::int64_t clock = ClockNow();
@@ -156,6 +157,7 @@ Attempt TryLock(std::string_view name, const LockRequest& request) {
     a.outcome = Attempt::kBlocked;
     const std::string& r = records[*scan.conflict];
     a.holder = LockHolderText(r, table->OperatorOf(*scan.conflict, r));
+    table->Close();
     return a;
   }
   const std::string record = NewLockRecord(owner, request, clock);
@@ -163,13 +165,15 @@ Attempt TryLock(std::string_view name, const LockRequest& request) {
     // Another process holds that record after all (it took it without
     // writing it yet): wait as for any holder.
     a.outcome = (s.error == EAGAIN || s.error == EACCES) ? Attempt::kBlocked : Attempt::kFailed;
-    a.failure = {table->Path(), s};
+    a.failure = {table->Path(), s, table->FailureReason()};
     return a;
   }
-  if (platform::FileStatus s = table->WriteRecord(scan.target, record); !s.ok()) {
+  platform::FileStatus s = table->WriteRecord(scan.target, record);
+  if (s.ok()) s = table->Close();
+  if (!s.ok()) {
     table->Unhold(scan.target);
     a.outcome = Attempt::kFailed;
-    a.failure = {table->Path(), s};
+    a.failure = {table->Path(), s, table->FailureReason()};
   }
   return a;
 }
@@ -338,6 +342,7 @@ int ReleaseLock(std::string_view name) {
   // when the blanks cannot be written.
   table->WriteRecord(*mine, records[*mine]);
   table->Unhold(*mine);
+  table->Close();
   return 0;
 }
 

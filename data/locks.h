@@ -1,7 +1,9 @@
 // Program locks: long pieces of work (editing one property's budget) are
 // protected by records in shared lock files RootDir + "LOCKS\" + name +
-// ".lck". A lock names the whole file ("F") or a range of keys ("K"); it is
-// taken under the workstation's identity (kept in TempDir + "LOCKS.TMP").
+// ".lck", or, when KITDB puts the data on a server, in the same records on
+// that server (locks_store.h). A lock names the whole file ("F") or a range
+// of keys ("K"); it is taken under the workstation's identity (kept in
+// TempDir + "LOCKS.TMP").
 //
 // A running process re-enters its own locks; every other process, even one
 // of the same identity, waits. A lock whose holder ended without releasing

@@ -14,7 +14,9 @@
 #include <fstream>
 #include <thread>
 
+#include "config/session.h"
 #include "data/locks.h"
+#include "data/testing/lock_records.h"
 #include "platform/system.h"
 #include "tests/e2e_support.h"
 
@@ -52,6 +54,13 @@ std::string Flat(const std::string& screen) {
 }
 
 void WriteText(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+
+// The records of a program lock of the root, wherever the programs keep them
+// (the lock files, or the server's table when KITDB is set).
+std::string LockRecords(const SuiteRoot& root, const std::string& name) {
+  config::Session().RootDir = root.Dir().string() + "/";
+  return data::locktest::LockRecords(name);
+}
 
 // A repquota kept running where a test wants it: its key script ends with
 // F1, and the help launcher it then starts and waits for (the command
@@ -176,8 +185,10 @@ TEST(BudgetLock, TheNextWorkstationSeesWhoHoldsThePropertyAndGetsItWhenTheHolder
   // The first workstation is on the budget of property 1 (and in its help).
   HeldRepquota first(root, "{Down}1{Ctrl+B}{Snap}{F1}", "first", "TMP");
   ASSERT_TRUE(first.AwaitHelp()) << first.StandardError();
-  const std::string record = ReadFile(root.Dir() / "LOCKS" / "PressupH.lck").substr(0, data::kLockRecordSize);
+  const std::string record = LockRecords(root, "PressupH").substr(0, data::kLockRecordSize);
   ASSERT_EQ(record.size(), data::kLockRecordSize);
+  // With the data on a server the desks share no folder: the lock is there too.
+  EXPECT_EQ(fs::exists(root.Dir() / "LOCKS" / "PressupH.lck"), !data::locktest::LocksOnServer());
 
   // The second asks for the same property: the wait names the holder; Esc
   // gives up and stays on the first screen; another property goes on.
@@ -197,7 +208,7 @@ TEST(BudgetLock, TheNextWorkstationSeesWhoHoldsThePropertyAndGetsItWhenTheHolder
 
   // The first workstation dies with the budget open: its lock goes with it.
   EXPECT_EQ(first.Kill(), 128 + SIGKILL);
-  ASSERT_EQ(ReadFile(root.Dir() / "LOCKS" / "PressupH.lck").substr(0, data::kLockRecordSize), record);
+  ASSERT_EQ(LockRecords(root, "PressupH").substr(0, data::kLockRecordSize), record);
   std::vector<std::string> third;
   const ProgramResult c = root.RunRepquota("{Down}1{Ctrl+B}{Snap}", third, "third", "TMP2");
   EXPECT_EQ(c.exitStatus, 3) << c.standardError;
@@ -207,6 +218,7 @@ TEST(BudgetLock, TheNextWorkstationSeesWhoHoldsThePropertyAndGetsItWhenTheHolder
 }
 
 TEST(BudgetLock, ALockFolderInTheWayIsNamedAndEscReturnsToTheFirstScreen) {
+  if (data::locktest::LocksOnServer()) GTEST_SKIP() << "about the LOCKS folder: the locks are on the server";
   SuiteRoot root("CAT", "15112024");
   root.Kitdata({"demo", root.Dir().string(), "2024-11-15"});
   fs::remove_all(root.Dir() / "LOCKS");

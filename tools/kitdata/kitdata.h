@@ -141,4 +141,15 @@ std::string InitRoot(const std::string& root, int workDate, std::string& lines);
 // Fills a root with demo records dated around `today` (YYYYMMDD).
 std::string FillDemo(const std::string& root, int today);
 
+// A data file MigrateRoot copied, and how many records it had.
+struct MigratedFile {
+  std::string source;
+  std::int64_t records = 0;
+};
+// Copies every data file of ROOT/DADES (SQLite files, *.dat) into the
+// server named by KITDB, schema KITDB_SCHEMA, in one transaction: every
+// file or none. A server file that already holds records is refused unless
+// `replace`, which deletes them first; one of another layout is refused.
+std::string MigrateRoot(const std::string& root, bool replace, std::vector<MigratedFile>& copied);
+
 }  // namespace kitdata
