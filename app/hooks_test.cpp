@@ -72,7 +72,7 @@ class HooksTest : public ::testing::Test {
       writes[{row, column}] = std::string(text);
     };
     console::Forms().ui.EditField = [this](std::int16_t&, std::int16_t&, std::int16_t&, std::string& text,
-                                           std::int16_t&, std::int16_t& key) {
+                                           std::int16_t&, console::Input& key) {
       if (answers.empty()) {
         key = kEsc;
         return;

@@ -129,7 +129,7 @@ class RunReportTest : public SuiteRootFixture {
     console::Forms().forms = std::move(forms.forms);
     console::Forms().hooks = &hooks_;
     console::Forms().ui.EditField = [this](std::int16_t&, std::int16_t&, std::int16_t&, std::string& text,
-                                           std::int16_t&, std::int16_t& key) {
+                                           std::int16_t&, console::Input& key) {
       if (script.empty()) {
         if (endSessionWhenDone) throw platform::SessionEnded{3, "key script ended"};
         key = kEsc;  // a runaway loop ends instead of hanging the test

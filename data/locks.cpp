@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "config/session.h"
+#include "data/lock_wait.h"
 #include "data/locks_store.h"
 #include "data/notice.h"
 #include "format/cp850.h"
@@ -21,7 +22,6 @@
 namespace data {
 namespace {
 
-constexpr int kEsc = 27;
 using lock_record::kNameSize;
 
 std::string_view TrimRight(std::string_view s) {
@@ -277,35 +277,33 @@ int AcquireLock(std::string_view name, std::string_view type, std::string_view l
   LockIdentity();
   const LockRequest request{type.empty() ? ' ' : Upper(type.front()), lower, upper};
   const std::string fileName(TrimRight(name));
-  const char mode = Upper(Locks().LockWaitMode);
   Notice& notice = CurrentNotice();
-  std::string shown;  // the message on screen; empty before the first wait
-  bool held = false;
+  LockWait wait(Upper(Locks().LockWaitMode));
+  // Carries out a step of the wait; true when the wait is over.
+  const auto carryOut = [&](const LockWaitStep& step) {
+    if (step.hide) notice.Hide();
+    if (!step.show.empty()) notice.Show(step.show, 24);
+    if (step.discardKeys) notice.DiscardKeys();
+    return step.done;
+  };
   for (;;) {
     const Attempt attempt = TryLock(fileName, request);
-    held = attempt.outcome == Attempt::kHeld;
-    if (held || mode == 'S') break;
-    // A holder ends some time; a file out of reach may stay so until
-    // someone mends it, so that wait can always be left with Esc.
-    const bool unreachable = attempt.outcome == Attempt::kFailed;
-    const bool escOffered = mode == 'P' || unreachable;
-    const std::string text =
-        unreachable ? FailureText(attempt.failure, escOffered)
-                    : WaitText() + (escOffered ? EscText() : std::string()) + "." +
-                          (attempt.holder.empty() ? std::string() : " " + attempt.holder);
-    if (text != shown) {
-      // A new holder, or the file came out of reach: say what holds the
-      // wait now.
-      if (!shown.empty()) notice.Hide();
-      notice.Show(text, 24);
-      if (shown.empty() && escOffered) notice.DiscardKeys();
-      shown = text;
+    const LockAttempt outcome = attempt.outcome == Attempt::kHeld      ? LockAttempt::kHeld
+                                : attempt.outcome == Attempt::kBlocked ? LockAttempt::kBlocked
+                                                                       : LockAttempt::kUnreachable;
+    std::string message;
+    if (outcome == LockAttempt::kUnreachable) {
+      message = FailureText(attempt.failure, wait.EscOffered(outcome));
+    } else if (outcome == LockAttempt::kBlocked) {
+      message = WaitText() + (wait.EscOffered(outcome) ? EscText() : std::string()) + "." +
+                (attempt.holder.empty() ? std::string() : " " + attempt.holder);
     }
+    const LockWaitStep step = wait.Attempted(outcome, message);
+    if (carryOut(step)) break;
     platform::Pause(RandomPause(1000));
-    if (escOffered && notice.PollKey() == kEsc) break;
+    if (step.pollKey && carryOut(wait.KeyPolled(notice.PollKey()))) break;
   }
-  if (!shown.empty()) notice.Hide();
-  return held ? 0 : -1;
+  return wait.Held() ? 0 : -1;
 }
 
 std::string LockKeyText(std::string_view key) {
