@@ -78,6 +78,7 @@ struct Owner {
   char* r;
   std::string Key() const { return TextAt(r, 4); }
   std::string PropertyCode() const { return TextAt(r, 2); }
+  std::string Name() const { return TextAt(r + 4, 34); }  // surname first, "*" before the given name
   std::string Department() const { return TextAt(r + 38, 10); }
   // k = 1 (A) to 7 (G).
   std::int32_t Coefficient(int k) const { return Int32At(r + 211 + 4 * (k - 1)); }
