@@ -14,8 +14,21 @@ std::string TrimRight(std::string text) {
   return text;
 }
 
-// A text of the data files (code page 850) as a field.
-std::string TextField(const std::string& cp850) { return CsvField(format::Cp850ToUtf8(TrimRight(cp850))); }
+// Control bytes (a field never filled holds zeros) as blanks, as the
+// listings print them.
+std::string Printable(std::string cp850) {
+  for (char& c : cp850) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b <= 31 || b == 127 || b == 255) c = ' ';
+  }
+  return cp850;
+}
+
+// A text of the data files (code page 850) as a field, without its
+// trailing blanks.
+std::string TextField(const std::string& cp850) {
+  return CsvField(format::Cp850ToUtf8(TrimRight(Printable(cp850))));
+}
 
 void AddRow(std::string& csv, const std::vector<std::string>& fields) {
   for (std::size_t i = 0; i < fields.size(); ++i) {
@@ -59,7 +72,7 @@ std::string DistributionCsv(const DistributionPass& pass) {
                "share_g", "total", "issued", "monthly", "quarterly"});
   for (const OwnerShares& o : pass.owners) {
     std::vector<std::string> row{CsvField(format::UnpackDigits(o.OwnerKey)),
-                                 TextField(format::NameInReadingOrder(o.Name)), TextField(o.Department)};
+                                 TextField(format::NameInReadingOrder(Printable(o.Name))), TextField(o.Department)};
     for (std::size_t k = 1; k <= kColumns; ++k) row.push_back(DecimalAmount(o.Share[k]));
     for (std::int32_t amount : {o.OwnerTotal, o.Issued, o.Monthly, o.Quarterly}) row.push_back(DecimalAmount(amount));
     AddRow(csv, row);

@@ -50,11 +50,19 @@ TEST(FiguresCsv, TheDistributionHasAHeaderAndARowPerOwner) {
   o.Monthly = 869;
   o.Quarterly = 2608;
   pass.owners.push_back(o);
+  // A record whose texts were never filled holds zeros: blanks, as the
+  // listings print them.
+  OwnerShares blank;
+  blank.OwnerKey = format::PackDigits("00070013");
+  blank.Name = std::string("PONS\0\0 *JO", 10) + std::string(24, '\0');
+  blank.Department = std::string(10, '\0');
+  pass.owners.push_back(blank);
   EXPECT_EQ(DistributionCsv(pass),
             "owner,name,department,share_a,share_b,share_c,share_d,share_e,share_f,share_g,total,issued,monthly,"
             "quarterly\r\n"
             "00070012,\"ANNA FERRER SOLÉ, \"\"MONTSE\"\"\",ÀTIC,123.45,0.00,-0.05,0.00,0.00,0.00,1.00,124.45,20.00,"
-            "8.69,26.08\r\n");
+            "8.69,26.08\r\n"
+            "00070013,JO PONS,,0.00,0.00,0.00,0.00,0.00,0.00,0.00,0.00,0.00,0.00,0.00\r\n");
 }
 
 TEST(FiguresCsv, TheBudgetHasEveryLineWithItsVariation) {
