@@ -106,11 +106,11 @@ std::string FindingsForOperator(const DataFindings& findings) {
                     CatalogText(": TOTAL ") + std::to_string(m.total) + CatalogText(", SUMA DELS COEFICIENTS ") +
                     std::to_string(m.ownersSum));
   if (!findings.ownersWithoutCoefficient.empty())
-    items.push_back(CatalogText("PROPIETARIS SENSE COEFICIENT: ") + OwnerList(findings.ownersWithoutCoefficient));
+    items.push_back(CatalogText("PROPIETARIS SENSE COEFICIENT") + ": " + OwnerList(findings.ownersWithoutCoefficient));
   if (!findings.ownersWithoutMonths.empty())
-    items.push_back(CatalogText("PROPIETARIS SENSE MESOS PER GIRAR: ") + OwnerList(findings.ownersWithoutMonths));
+    items.push_back(CatalogText("PROPIETARIS SENSE MESOS PER GIRAR") + ": " + OwnerList(findings.ownersWithoutMonths));
   for (const UnpaidColumn& c : findings.unpaidColumns) {
-    std::string text = CatalogText("COLUMNA ") + c.column + CatalogText(" SENSE PROPIETARIS: ");
+    std::string text = CatalogText("COLUMNA ") + c.column + CatalogText(" SENSE PROPIETARIS") + ": ";
     for (std::size_t i = 0; i < c.descriptions.size() && i < kMostLinesPerColumn; ++i)
       text += (i > 0 ? ", " : "") + c.descriptions[i];
     if (c.descriptions.size() > kMostLinesPerColumn) text += ", ... (" + std::to_string(c.descriptions.size()) + ")";

@@ -63,7 +63,7 @@ namespace {
 std::string ReceiptUpdateText(const ReceiptUpdate& update) {
   std::string total = format::FormatAmount("ZZZ,ZZZ,ZZ9", static_cast<double>(update.Total));
   total.erase(0, total.find_first_not_of(' '));
-  return config::CatalogText("REBUTS ACTUALITZATS: ") + std::to_string(update.Owners) +
+  return config::CatalogText("REBUTS ACTUALITZATS") + ": " + std::to_string(update.Owners) +
          config::CatalogText(" PROPIETARIS, CONCEPTE ") + std::to_string(update.Slot) +
          config::CatalogText(", TOTAL DE LES QUOTES NOVES ") + total;
 }

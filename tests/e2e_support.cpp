@@ -241,6 +241,14 @@ RunningProgram SuiteRoot::StartRepquota(const std::string& script, const std::st
   return StartProgram({KIT_REPQUOTA}, Environment(keys, dump, workstation));
 }
 
+ProgramResult SuiteRoot::RunBatch(const std::vector<std::string>& args, const std::string& workstation) const {
+  std::vector<std::string> argv{KIT_REPQUOTA, "batch"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::map<std::string, std::string> environment = Environment("", "", workstation);
+  environment["KITEXE"] = std::string(KIT_KITPRINT_DIR) + "/";
+  return RunProgram(argv, environment);
+}
+
 std::vector<std::string> SuiteRoot::Screens(const std::string& name) const {
   return SplitScreens(ReadFile(dir_ / (name + ".screens")));
 }

@@ -102,6 +102,10 @@ class SuiteRoot {
   // from Screens(name).
   RunningProgram StartRepquota(const std::string& script, const std::string& name = "run",
                                const std::string& workstation = "TMP") const;
+  // Runs "repquota batch ARGS" on this root from the workstation whose
+  // temporary directory is ROOT/<workstation>, with the real print program
+  // in KITEXE (for the PDF documents).
+  ProgramResult RunBatch(const std::vector<std::string>& args, const std::string& workstation = "TMP") const;
   // The screens a run called `name` has dumped so far.
   std::vector<std::string> Screens(const std::string& name) const;
   // Waits until that run has dumped `count` whole screens; false after
