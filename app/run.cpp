@@ -65,7 +65,7 @@ std::string ReceiptUpdateText(const ReceiptUpdate& update) {
   total.erase(0, total.find_first_not_of(' '));
   return config::CatalogText("REBUTS ACTUALITZATS") + ": " + std::to_string(update.Owners) +
          config::CatalogText(" PROPIETARIS, CONCEPTE ") + std::to_string(update.Slot) +
-         config::CatalogText(", TOTAL DE LES QUOTES NOVES ") + total;
+         config::CatalogText(", SUMA DE LES QUOTES ") + total;
 }
 
 // A message the operator reads and lets go with a key.

@@ -431,7 +431,7 @@ TEST_F(RunReportTest, AReceiptUpdateIsToldOnceThePropertyIsFreeAndBeforeThePrint
   // Every owner: 1033 for the year (300 of column A, 733 of B), 86 a month.
   EXPECT_EQ(SlotsTwo(), (std::vector<std::string>{"4:86", "4:86", "4:86"}));
   ASSERT_EQ(notice.shown.size(), 1u);
-  EXPECT_EQ(notice.shown[0], "REBUTS ACTUALITZATS: 3 PROPIETARIS, CONCEPTE 2, TOTAL DE LES QUOTES NOVES 2'58");
+  EXPECT_EQ(notice.shown[0], "REBUTS ACTUALITZATS: 3 PROPIETARIS, CONCEPTE 2, SUMA DE LES QUOTES 2'58");
   EXPECT_FALSE(notice.leftBehind[0].workingFile);
   EXPECT_FALSE(notice.leftBehind[0].budgetLock);
   EXPECT_EQ(printRuns, std::vector<std::size_t>{0});

@@ -128,7 +128,7 @@ TEST_F(Batch, ItsListingsAreTheDialoguesForTheSameOptions) {
       "{Down}2{Ctrl+B}{Ctrl+B}P{Down}2{Down}1{Ctrl+B}S{Enter}{Snap}{Enter}{Esc}", screens_);
   ASSERT_EQ(dialogue.exitStatus, 0) << dialogue.standardError;
   ASSERT_EQ(screens_.size(), 1u);
-  EXPECT_THAT(Flat(screens_[0]), HasSubstr("REBUTS ACTUALITZATS: 4 PROPIETARIS, CONCEPTE 1, TOTAL DE LES QUOTES NOVES "));
+  EXPECT_THAT(Flat(screens_[0]), HasSubstr("REBUTS ACTUALITZATS: 4 PROPIETARIS, CONCEPTE 1, SUMA DE LES QUOTES "));
   const std::vector<std::string> printed = root_.PrintedFiles();
   ASSERT_EQ(printed.size(), 1u);
   EXPECT_THAT(printed[0], HasSubstr("DESPESES PRESSUPOSTADES"));
