@@ -118,7 +118,7 @@ bool TakeBudgetLock(const std::string& code, int seconds, std::string& holder, B
   bool told = false;
   for (;;) {
     if (data::LockKey("PressupH", code) == 0) return true;
-    holder = data::LastLockRefusal();
+    holder = locks.LastRefusal;
     if (std::chrono::steady_clock::now() >= deadline) return false;
     if (!told)
       log.Say(shownCode + ": waiting up to " + std::to_string(seconds) + " s for its budget, in use elsewhere" +

@@ -122,11 +122,6 @@ int RandomPause(int most) {
 
 LockOwner Owner() { return {Locks().LockOwnerName, Locks().LockOwnerId}; }
 
-std::string& Refusal() {
-  static std::string text;
-  return text;
-}
-
 std::int64_t ClockNow() { return LockClock(platform::Now()); }
 
 // One pass over a lock file: the lock taken, blocked by a holder, or the
@@ -285,10 +280,13 @@ int AcquireLock(std::string_view name, std::string_view type, std::string_view l
   for (;;) {
     const Attempt attempt = TryLock(fileName, request);
     held = attempt.outcome == Attempt::kHeld;
-    Refusal() = held                                   ? std::string()
-                : attempt.outcome == Attempt::kFailed ? UnreachableText() + attempt.failure.path + " (" +
-                                                            ReasonText(attempt.failure.status) + ")"
-                                                       : attempt.holder;
+    std::string& refusal = Locks().LastRefusal;
+    if (held)
+      refusal.clear();
+    else if (attempt.outcome == Attempt::kFailed)
+      refusal = UnreachableText() + attempt.failure.path + " (" + ReasonText(attempt.failure.status) + ")";
+    else
+      refusal = attempt.holder;
     if (held || mode == 'S') break;
     const std::string text =
         attempt.outcome == Attempt::kFailed
@@ -309,8 +307,6 @@ int AcquireLock(std::string_view name, std::string_view type, std::string_view l
   if (!shown.empty()) notice.Hide();
   return held ? 0 : -1;
 }
-
-const std::string& LastLockRefusal() { return Refusal(); }
 
 std::string LockKeyText(std::string_view key) {
   std::string text;

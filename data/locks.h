@@ -25,6 +25,11 @@ struct LockState {
   std::string LockOwnerName;      // 15 bytes, blank padded
   // "P": wait, Esc gives up; "S": do not wait; anything else: wait.
   char LockWaitMode = ' ';
+  // Why the last AcquireLock came back without its lock: the holder's line
+  // of the wait message (LockHolderText), or the lock file that could not
+  // be reached and why; empty after one that got its lock. For a caller
+  // that does not wait (mode "S") and tells someone later.
+  std::string LastRefusal;
 };
 LockState& Locks();
 // Forgets the identity, the wait mode and the locks this process holds,
@@ -45,11 +50,6 @@ int AcquireLock(std::string_view name, std::string_view type, std::string_view l
                 std::string_view upper);
 // A key lock on one key, packed digit bytes written as their two digits.
 int LockKey(std::string_view name, std::string_view key);
-// Why the last AcquireLock of this process came back without its lock: the
-// holder's line of the wait message (LockHolderText), or the lock file that
-// could not be reached and why; empty after one that got its lock. For a
-// caller that does not wait (mode "S") and tells someone later.
-const std::string& LastLockRefusal();
 // Releases this process's most recent lock in the file: 0, or -1 when it
 // held none.
 int ReleaseLock(std::string_view name);
