@@ -484,6 +484,95 @@ TEST_F(BudgetTest, ReceiptSlotsAreUpdatedInTheLastPassOnly) {
   EXPECT_EQ(slots(), slotsAtCopy[1]);
 }
 
+TEST_F(BudgetTest, AReceiptUpdateIsCountedAndARunThatWritesNoDataLeavesTheOwners) {
+  Property(7, 1, 12, 0, "", {{2, {3, "ESCALA"}}});
+  Concept("NE", "NETEJA");
+  Payment(Date(2024, 3, 1), "NE", 1000, 'N', 2);
+  Owner(1, {{2, 1}}, 1);  // monthly receipts: 28
+  Owner(2, {{2, 1}}, 3);  // quarterly: 83
+  Owner(3, {{2, 1}}, 1);
+  ComputePeriods(report_);
+  CollectOwnerIssues(report_);
+  BuildWorkingBudget(report_);
+  const records::Owner owner{report_.areas.For(kOwnersFile)};
+  auto slots = [&] {
+    std::vector<std::pair<int, int>> out;
+    for (std::int16_t s = data::ReadByKey(kOwnersFile, 0, Code(7), 1); s == 0 && owner.PropertyCode() == Code(7);
+         s = data::StepRecords(kOwnersFile, 1))
+      out.emplace_back(owner.SlotPeriodicity(2), owner.SlotAmount(2));
+    return out;
+  };
+  const std::vector<std::pair<int, int>> before = slots();
+  report_.parameters.DistributionCopies = 1;
+  report_.parameters.UpdatePeriodicity = 4;
+  report_.parameters.UpdateSlot = 2;
+  RecordedPasses listing;
+
+  // A dry run: the same listing, the update counted, nobody rewritten.
+  report_.WriteData = false;
+  ASSERT_TRUE(DistributeBudget(report_, listing).ok());
+  EXPECT_EQ(slots(), before);
+  ASSERT_EQ(listing.passes.size(), 1u);
+  EXPECT_EQ(listing.passes[0].owners.size(), 3u);
+  const ReceiptUpdate counted = report_.receipts;
+  EXPECT_TRUE(counted.Made);
+  EXPECT_EQ(counted.Owners, 3);
+  EXPECT_EQ(counted.Slot, 2);
+  EXPECT_EQ(counted.Periodicity, 4);
+  EXPECT_EQ(counted.Total, 28 + 83 + 28);
+
+  report_.WriteData = true;
+  ASSERT_TRUE(DistributeBudget(report_, listing).ok());
+  EXPECT_EQ(slots(), (std::vector<std::pair<int, int>>{{4, 28}, {4, 83}, {4, 28}}));
+  EXPECT_EQ(report_.receipts.Owners, 3);
+  EXPECT_EQ(report_.receipts.Total, counted.Total);
+
+  // A slot that is none changes no owner; no update, no count.
+  report_.parameters.UpdateSlot = 9;
+  ASSERT_TRUE(DistributeBudget(report_, listing).ok());
+  EXPECT_TRUE(report_.receipts.Made);
+  EXPECT_EQ(report_.receipts.Owners, 0);
+  EXPECT_EQ(report_.receipts.Total, 0);
+  report_.parameters.UpdatePeriodicity = 0;
+  ASSERT_TRUE(DistributeBudget(report_, listing).ok());
+  EXPECT_FALSE(report_.receipts.Made);
+}
+
+TEST_F(BudgetTest, TheFiguresOfADistributionKeepEveryOwnerAndWriteNothing) {
+  Property(7, 1, 12, 0, "", {{2, {4, "ESCALA"}}});
+  Concept("NE", "NETEJA");
+  Payment(Date(2024, 3, 1), "NE", 1000, 'N', 2);
+  Owner(1, {{1, 250000}, {2, 1}});
+  Owner(2, {{1, 750000}, {2, 3}});
+  Collection(2, Date(2025, 3, 1), 100);
+  ComputePeriods(report_);
+  CollectOwnerIssues(report_);
+  BuildWorkingBudget(report_);
+  // Options that would print nothing and update the receipts: the figures
+  // are one pass all the same, and no owner changes.
+  report_.parameters.DistributionCopies = 0;
+  report_.parameters.UpdatePeriodicity = 1;
+  report_.parameters.UpdateSlot = 2;
+  DistributionPass figures;
+  ASSERT_TRUE(ComputeDistribution(report_, figures).ok());
+  ASSERT_EQ(figures.owners.size(), 2u);
+  const OwnerShares& second = figures.owners[1];
+  EXPECT_EQ(second.OwnerKey, testing::OwnerKey(7, 2));
+  EXPECT_EQ(second.OwnerNumber, 2);
+  EXPECT_EQ(second.Department, "1r 2a     ");
+  EXPECT_EQ(second.Coefficient[1], 750000);
+  EXPECT_EQ(second.Coefficient[2], 3);
+  EXPECT_EQ(second.MonthsLeft, 9);
+  EXPECT_EQ(second.Share[2], 750);
+  EXPECT_EQ(figures.totals.ColumnBudget[2], 1000);
+  EXPECT_EQ(figures.totals.OwnersTotal, 1000);
+  EXPECT_FALSE(report_.receipts.Made);
+  for (int n = 1; n <= 2; ++n) {
+    ASSERT_EQ(data::ReadByKey(kOwnersFile, 0, testing::OwnerKey(7, n), 0), 0);
+    EXPECT_EQ(records::Owner{report_.areas.For(kOwnersFile)}.SlotPeriodicity(2), 0) << n;
+  }
+}
+
 
 // ---------------------------------------------------------------------------
 // Failures. A walk along a key that stops at a failed read has not seen every

@@ -4,6 +4,7 @@
 #include <array>
 #include <optional>
 
+#include "app/data_checks.h"
 #include "app/records.h"
 #include "app/screen_checks.h"
 #include "config/catalog.h"
@@ -307,6 +308,11 @@ bool ModuleHooks::AcceptPrintOptions() {
     case ReceiptConceptVerdict::kConfirmPrinting:
       break;
   }
+  // Data that would send the budget out wrong is shown before the
+  // confirmation; the operator may print all the same. Owners or a working
+  // budget that cannot be read are left to the printing, which says so.
+  DataFindings findings;
+  if (CheckReportData(report_, findings).ok() && !findings.Empty()) ShowRefusal(FindingsForOperator(findings));
   return Ask(4, "");
 }
 

@@ -291,6 +291,15 @@ int AcquireLock(std::string_view name, std::string_view type, std::string_view l
     const LockAttempt outcome = attempt.outcome == Attempt::kHeld      ? LockAttempt::kHeld
                                 : attempt.outcome == Attempt::kBlocked ? LockAttempt::kBlocked
                                                                        : LockAttempt::kUnreachable;
+    // Why the lock was not taken, for callers that do not wait (a batch
+    // passing over a property says who holds it).
+    std::string& refusal = Locks().LastRefusal;
+    if (outcome == LockAttempt::kHeld)
+      refusal.clear();
+    else if (outcome == LockAttempt::kUnreachable)
+      refusal = UnreachableText() + attempt.failure.path + " (" + ReasonText(attempt.failure.status) + ")";
+    else
+      refusal = attempt.holder;
     std::string message;
     if (outcome == LockAttempt::kUnreachable) {
       message = FailureText(attempt.failure, wait.EscOffered(outcome));

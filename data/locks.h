@@ -27,6 +27,11 @@ struct LockState {
   std::string LockOwnerName;      // 15 bytes, blank padded
   // "P": wait, Esc gives up; "S": do not wait; anything else: wait.
   char LockWaitMode = ' ';
+  // Why the last AcquireLock came back without its lock: the holder's line
+  // of the wait message (LockHolderText), or the lock file that could not
+  // be reached and why; empty after one that got its lock. For a caller
+  // that does not wait (mode "S") and tells someone later.
+  std::string LastRefusal;
 };
 LockState& Locks();
 // Forgets the identity, the wait mode and the locks this process holds,

@@ -446,12 +446,18 @@ TEST_F(LocksTest, WholeFileLocks) {
 }
 
 TEST_F(LocksTest, ModeSGivesUpAtOnceWithoutMessage) {
-  WriteLock("PressupH", Record("OTHER", "12345", Clock(), 'K', "0105", "0105"));
+  const std::string record = Record("OTHER", "12345", Clock(), 'K', "0105", "0105");
+  WriteLock("PressupH", record);
   OtherLockHolder other("PressupH", 0);
   Locks().LockWaitMode = 'S';
   EXPECT_EQ(LockKey("PressupH", "\x81\x85"), -1);
   EXPECT_EQ(clock_.pauses, 0);
   EXPECT_TRUE(notice_.events.empty());
+  // Who holds it is kept for a caller that tells someone later; a lock
+  // taken clears it.
+  EXPECT_EQ(Locks().LastRefusal, LockHolderText(record, ""));
+  EXPECT_EQ(LockKey("PressupH", "\x81\x86"), 0);
+  EXPECT_EQ(Locks().LastRefusal, "");
 }
 
 TEST_F(LocksTest, ModePIsGivenUpWithEscAndNamesTheHolder) {
@@ -737,6 +743,8 @@ TEST_F(LocksTest, ModeSDoesNotWaitForAFileOutOfReach) {
   EXPECT_EQ(LockKey("PressupH", "\x81\x85"), -1);
   EXPECT_EQ(clock_.pauses, 0);
   EXPECT_TRUE(notice_.events.empty());
+  EXPECT_NE(Locks().LastRefusal.find("NO ES POT ACCEDIR AL FITXER "), std::string::npos) << Locks().LastRefusal;
+  EXPECT_NE(Locks().LastRefusal.find("PressupH.lck (PERMÍS DENEGAT)"_cp), std::string::npos) << Locks().LastRefusal;
 }
 
 TEST_F(LocksTest, ThingsInTheWayOfTheLockFileAreNamed) {

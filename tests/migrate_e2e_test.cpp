@@ -48,8 +48,10 @@ class Migrate : public ::testing::Test {
 };
 
 // Property 1's whole job, with the new instalment written into every
-// owner's receipts (monthly, receipt concept 1) and both listings printed.
-constexpr const char* kReportWithUpdate = "{Down}1{Ctrl+B}{Ctrl+B}1{Down}1{Down}1{Down}1{Ctrl+B}S{Enter}{Esc}";
+// owner's receipts (monthly, receipt concept 1) and both listings printed;
+// a key after the message that tells what the receipt update changed.
+constexpr const char* kReportWithUpdate =
+    "{Down}1{Ctrl+B}{Ctrl+B}1{Down}1{Down}1{Down}1{Ctrl+B}S{Enter}{Enter}{Esc}";
 
 TEST_F(Migrate, TheReportOnTheServerMatchesTheReportOnTheFiles) {
   const ProgramResult copy = Kitdata({"migrate", root_.Dir().string()});
