@@ -44,8 +44,8 @@ bool CompanyTaxId(std::string_view id) {
   return id.size() >= 3 && id.substr(0, 2) == "ES" && id[2] >= 'A' && id[2] <= 'W';
 }
 
-records::Property PropertyRecord(const Report& report) {
-  return records::Property{report.areas.For(kPropertiesFile).data()};
+records::Property<const char> PropertyRecord(const Report& report) {
+  return records::Property{report.areas.For(kPropertiesFile)};
 }
 
 // The column letter a concept gets from the property's list of entries of
@@ -108,8 +108,8 @@ StepResult CollectOwnerIssues(Report& report) {
   b.OwnerIssued.fill(0);
   b.OwnerMonthsLeft.fill(0);
   b.OtherOwnerIssues.clear();
-  const records::Owner owner{report.areas.For(kOwnersFile).data()};
-  const records::Collection collection{report.areas.For(kCollectionsFile).data()};
+  const records::Owner owner{report.areas.For(kOwnersFile)};
+  const records::Collection collection{report.areas.For(kCollectionsFile)};
   data::KeyWalk owners(kOwnersFile, 0, code, [&] { return owner.PropertyCode() == code; });
   for (; owners.Valid(); owners.Next()) {
     ++b.OwnerCount;
@@ -172,11 +172,11 @@ StepResult BuildWorkingBudget(Report& report) {
   std::string columnList;
   // No list for the property is no error: the lookup then finds nothing.
   if (const std::int16_t status = data::ReadByKey(kConceptColumnsFile, 0, code, 0); status == 0)
-    columnList = records::ConceptColumns{report.areas.For(kConceptColumnsFile).data()}.List();
+    columnList = records::ConceptColumns{report.areas.For(kConceptColumnsFile)}.List();
   else if (!data::EndsWalk(status))
     return ReadFailed(kConceptColumnsFile, status);
 
-  const records::Concept expense{report.areas.For(kConceptsFile).data()};
+  const records::Concept expense{report.areas.For(kConceptsFile)};
   data::KeyWalk concepts(kConceptsFile, 0, std::string(2, '\0'));
   for (; concepts.Valid(); concepts.Next()) {
     WorkingLine line;
@@ -215,7 +215,7 @@ StepResult BuildWorkingBudget(Report& report) {
     return it == firstLine.end() ? -1 : it->second;
   };
 
-  const records::StoredLine stored{report.areas.For(kStoredBudgetFile).data()};
+  const records::StoredLine stored{report.areas.For(kStoredBudgetFile)};
   data::KeyWalk storedLines(kStoredBudgetFile, 0, code, [&] { return stored.PropertyCode() == code; });
   for (; storedLines.Valid(); storedLines.Next()) {
     const std::string conceptCode = stored.Concept();
@@ -228,7 +228,7 @@ StepResult BuildWorkingBudget(Report& report) {
   }
   if (storedLines.Failed()) return StepResult::Failed(storedLines.FailureText());
 
-  const records::Payment payment{report.areas.For(kPaymentsFile).data()};
+  const records::Payment payment{report.areas.For(kPaymentsFile)};
   const std::string last = code + b.PeriodEnd;
   data::KeyWalk payments(kPaymentsFile, 0, code + b.PeriodStart,
                          [&] { return payment.PropertyCode() + payment.Date() <= last; });
@@ -332,7 +332,7 @@ StepResult SaveFailed(const std::string& why) {
 StepResult SaveStoredBudget(Report& report) {
   const std::string& code = report.parameters.PropertyCode;
   const std::span<char> area = report.areas.For(kStoredBudgetFile);
-  const records::StoredLine stored{area.data()};
+  const records::StoredLine stored{area};
   // The working budget is read whole before anything is touched: a file
   // that cannot be read back must leave the stored budget as it was.
   WorkingFile& file = report.working;
@@ -365,7 +365,12 @@ StepResult SaveStoredBudget(Report& report) {
       amount = Rounded(format::NumberValue(line.variation));
     if (percent == 0 && amount == 0 && line.budget == 0) continue;
     std::fill(area.begin(), area.end(), '\0');
-    stored.Set(code, line.code, line.column, percent, amount, line.budget);
+    stored.SetPropertyCode(code);
+    stored.SetConcept(line.code);
+    stored.SetColumn(line.column);
+    stored.SetPercent(percent);
+    stored.SetAmount(amount);
+    stored.SetBudget(line.budget);
     if (const std::int16_t status = data::InsertRecord(kStoredBudgetFile); status != 0)
       return SaveFailed(data::FailureText(kStoredBudgetFile, status));
   }

@@ -128,9 +128,10 @@ TEST_F(BudgetTest, WorkingBudgetFromConceptsStoredLinesAndPayments) {
   Concept("HO", "HONORARIS");
   Concept("NE", "NETEJA");
   Concept("PI", "PINTURA");
-  Insert(kConceptColumnsFile, [&](char* r) {
-    PutText(r, 2, Code(7));
-    PutText(r + 2, 600, "NEBASCXNE");  // "NE" again at a position that is no entry start
+  Insert(kConceptColumnsFile, [&](std::span<char> area) {
+    const records::ConceptColumns r{area};
+    r.SetPropertyCode(Code(7));
+    r.SetList("NEBASCXNE");  // "NE" again at a position that is no entry start
   });
   Stored("NE", 'B', 110000, 0, 0);   // 110 %: the budget is 110 % of the spending
   Stored("AS", 'C', 0, 15000, 0);    // an amount added
@@ -220,8 +221,8 @@ TEST_F(BudgetTest, SavingLeavesOtherPropertiesAndKeepsEditedVariations) {
   Property(7, 1, 12, 0, "");
   Concept("AS", "ASCENSOR");
   Concept("NE", "NETEJA");
-  Insert(kStoredBudgetFile, [&](char* r) { records::StoredLine{r}.Set(Code(6), "NE", 'B', 0, 100, 100); });
-  Insert(kStoredBudgetFile, [&](char* r) { records::StoredLine{r}.Set(Code(8), "AS", 'C', 5000, 0, 7); });
+  Stored(6, "NE", 'B', 0, 100, 100);
+  Stored(8, "AS", 'C', 5000, 0, 7);
   Stored("AS", 'C', 0, 300, 300);
   Payment(Date(2024, 3, 1), "NE", 2000, 'N', 2);
   ComputePeriods(report_);
@@ -242,7 +243,7 @@ TEST_F(BudgetTest, SavingLeavesOtherPropertiesAndKeepsEditedVariations) {
   ASSERT_EQ(SaveStoredBudget(report_).failure(), "");
   // A percentage alone or an amount alone keeps a line even with budget 0.
   EXPECT_EQ(StoredLines(), (std::vector<std::string>{"AS C 12500 0 0", "NE B 0 -2000 0"}));
-  const records::StoredLine stored{report_.areas.For(kStoredBudgetFile).data()};
+  const records::StoredLine stored{report_.areas.For(kStoredBudgetFile)};
   ASSERT_EQ(data::ReadByKey(kStoredBudgetFile, 0, Code(6) + "NE", 0), 0);
   EXPECT_EQ(stored.Amount(), 100);
   ASSERT_EQ(data::ReadByKey(kStoredBudgetFile, 0, Code(8) + "AS", 0), 0);
@@ -352,7 +353,7 @@ TEST_F(BudgetTest, UpdateWithoutCopiesPrintsNothingAndABadSlotChangesNothing) {
   CollectOwnerIssues(report_);
   BuildWorkingBudget(report_);
   RecordedPasses listing;
-  const records::Owner owner{report_.areas.For(kOwnersFile).data()};
+  const records::Owner owner{report_.areas.For(kOwnersFile)};
   auto slots = [&](int s) {
     std::vector<std::pair<int, int>> out;
     for (std::int16_t st = data::ReadByKey(kOwnersFile, 0, Code(7), 1); st == 0 && owner.PropertyCode() == Code(7);
@@ -454,7 +455,7 @@ TEST_F(BudgetTest, ReceiptSlotsAreUpdatedInTheLastPassOnly) {
   report_.parameters.DistributionCopies = 2;
   report_.parameters.UpdatePeriodicity = 4;
   report_.parameters.UpdateSlot = 2;
-  const records::Owner owner{report_.areas.For(kOwnersFile).data()};
+  const records::Owner owner{report_.areas.For(kOwnersFile)};
   auto slots = [&] {
     std::vector<std::pair<int, int>> out;
     for (std::int16_t s = data::ReadByKey(kOwnersFile, 0, Code(7), 1); s == 0 && owner.PropertyCode() == Code(7);
@@ -481,6 +482,95 @@ TEST_F(BudgetTest, ReceiptSlotsAreUpdatedInTheLastPassOnly) {
   // 333 over 12 months left: 28 a month, 83 a quarter.
   EXPECT_EQ(slotsAtCopy[1], (std::vector<std::pair<int, int>>{{4, 28}, {4, 83}, {4, 28}}));
   EXPECT_EQ(slots(), slotsAtCopy[1]);
+}
+
+TEST_F(BudgetTest, AReceiptUpdateIsCountedAndARunThatWritesNoDataLeavesTheOwners) {
+  Property(7, 1, 12, 0, "", {{2, {3, "ESCALA"}}});
+  Concept("NE", "NETEJA");
+  Payment(Date(2024, 3, 1), "NE", 1000, 'N', 2);
+  Owner(1, {{2, 1}}, 1);  // monthly receipts: 28
+  Owner(2, {{2, 1}}, 3);  // quarterly: 83
+  Owner(3, {{2, 1}}, 1);
+  ComputePeriods(report_);
+  CollectOwnerIssues(report_);
+  BuildWorkingBudget(report_);
+  const records::Owner owner{report_.areas.For(kOwnersFile)};
+  auto slots = [&] {
+    std::vector<std::pair<int, int>> out;
+    for (std::int16_t s = data::ReadByKey(kOwnersFile, 0, Code(7), 1); s == 0 && owner.PropertyCode() == Code(7);
+         s = data::StepRecords(kOwnersFile, 1))
+      out.emplace_back(owner.SlotPeriodicity(2), owner.SlotAmount(2));
+    return out;
+  };
+  const std::vector<std::pair<int, int>> before = slots();
+  report_.parameters.DistributionCopies = 1;
+  report_.parameters.UpdatePeriodicity = 4;
+  report_.parameters.UpdateSlot = 2;
+  RecordedPasses listing;
+
+  // A dry run: the same listing, the update counted, nobody rewritten.
+  report_.WriteData = false;
+  ASSERT_TRUE(DistributeBudget(report_, listing).ok());
+  EXPECT_EQ(slots(), before);
+  ASSERT_EQ(listing.passes.size(), 1u);
+  EXPECT_EQ(listing.passes[0].owners.size(), 3u);
+  const ReceiptUpdate counted = report_.receipts;
+  EXPECT_TRUE(counted.Made);
+  EXPECT_EQ(counted.Owners, 3);
+  EXPECT_EQ(counted.Slot, 2);
+  EXPECT_EQ(counted.Periodicity, 4);
+  EXPECT_EQ(counted.Total, 28 + 83 + 28);
+
+  report_.WriteData = true;
+  ASSERT_TRUE(DistributeBudget(report_, listing).ok());
+  EXPECT_EQ(slots(), (std::vector<std::pair<int, int>>{{4, 28}, {4, 83}, {4, 28}}));
+  EXPECT_EQ(report_.receipts.Owners, 3);
+  EXPECT_EQ(report_.receipts.Total, counted.Total);
+
+  // A slot that is none changes no owner; no update, no count.
+  report_.parameters.UpdateSlot = 9;
+  ASSERT_TRUE(DistributeBudget(report_, listing).ok());
+  EXPECT_TRUE(report_.receipts.Made);
+  EXPECT_EQ(report_.receipts.Owners, 0);
+  EXPECT_EQ(report_.receipts.Total, 0);
+  report_.parameters.UpdatePeriodicity = 0;
+  ASSERT_TRUE(DistributeBudget(report_, listing).ok());
+  EXPECT_FALSE(report_.receipts.Made);
+}
+
+TEST_F(BudgetTest, TheFiguresOfADistributionKeepEveryOwnerAndWriteNothing) {
+  Property(7, 1, 12, 0, "", {{2, {4, "ESCALA"}}});
+  Concept("NE", "NETEJA");
+  Payment(Date(2024, 3, 1), "NE", 1000, 'N', 2);
+  Owner(1, {{1, 250000}, {2, 1}});
+  Owner(2, {{1, 750000}, {2, 3}});
+  Collection(2, Date(2025, 3, 1), 100);
+  ComputePeriods(report_);
+  CollectOwnerIssues(report_);
+  BuildWorkingBudget(report_);
+  // Options that would print nothing and update the receipts: the figures
+  // are one pass all the same, and no owner changes.
+  report_.parameters.DistributionCopies = 0;
+  report_.parameters.UpdatePeriodicity = 1;
+  report_.parameters.UpdateSlot = 2;
+  DistributionPass figures;
+  ASSERT_TRUE(ComputeDistribution(report_, figures).ok());
+  ASSERT_EQ(figures.owners.size(), 2u);
+  const OwnerShares& second = figures.owners[1];
+  EXPECT_EQ(second.OwnerKey, testing::OwnerKey(7, 2));
+  EXPECT_EQ(second.OwnerNumber, 2);
+  EXPECT_EQ(second.Department, "1r 2a     ");
+  EXPECT_EQ(second.Coefficient[1], 750000);
+  EXPECT_EQ(second.Coefficient[2], 3);
+  EXPECT_EQ(second.MonthsLeft, 9);
+  EXPECT_EQ(second.Share[2], 750);
+  EXPECT_EQ(figures.totals.ColumnBudget[2], 1000);
+  EXPECT_EQ(figures.totals.OwnersTotal, 1000);
+  EXPECT_FALSE(report_.receipts.Made);
+  for (int n = 1; n <= 2; ++n) {
+    ASSERT_EQ(data::ReadByKey(kOwnersFile, 0, testing::OwnerKey(7, n), 0), 0);
+    EXPECT_EQ(records::Owner{report_.areas.For(kOwnersFile)}.SlotPeriodicity(2), 0) << n;
+  }
 }
 
 
@@ -518,7 +608,7 @@ class BudgetFailureTest : public BudgetTest {
   // The receipt slot 2 of every owner of property 7, as "periodicity:amount".
   std::vector<std::string> SlotsTwo() {
     std::vector<std::string> out;
-    const records::Owner owner{report_.areas.For(kOwnersFile).data()};
+    const records::Owner owner{report_.areas.For(kOwnersFile)};
     for (std::int16_t s = data::ReadByKey(kOwnersFile, 0, Code(7), 1); s == 0 && owner.PropertyCode() == Code(7);
          s = data::StepRecords(kOwnersFile, 1))
       out.push_back(std::to_string(owner.SlotPeriodicity(2)) + ":" + std::to_string(owner.SlotAmount(2)));
@@ -574,7 +664,7 @@ TEST_F(BudgetFailureTest, AReadThatFailsAnywhereInTheBuildStopsItNamingTheFile) 
 }
 
 TEST_F(BudgetFailureTest, AWalkTellsItsEndFromAFailure) {
-  const records::Owner owner{report_.areas.For(kOwnersFile).data()};
+  const records::Owner owner{report_.areas.For(kOwnersFile)};
   const auto walk = [&](std::int16_t failWith) {
     data::testing::FailingRecordManager manager;
     if (failWith != 0) manager.Fail(kOwnersFile, kGetNext, 2, failWith);

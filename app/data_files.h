@@ -7,6 +7,8 @@
 #include <span>
 #include <string_view>
 
+#include "records/layouts.h"
+
 namespace app {
 
 inline constexpr std::int16_t kConceptsFile = 501;
@@ -46,7 +48,9 @@ class RecordAreas {
  private:
   static std::size_t IndexOf(std::int16_t fileId);  // kDataFiles.size() for none
 
-  std::array<std::array<char, 1024>, kDataFiles.size()> areas_{};
+  static constexpr std::size_t kAreaSize = 1024;
+  static_assert(kAreaSize >= records::kLargestRecord);
+  std::array<std::array<char, kAreaSize>, kDataFiles.size()> areas_{};
 };
 
 // Opens the eight data files in their order, each with its record area (a

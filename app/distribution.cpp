@@ -59,75 +59,125 @@ StepResult UpdateFailed(const std::string& why) {
 
 }  // namespace
 
-StepResult DistributeBudget(Report& report, DistributionSink& listing) {
+namespace {
+
+// What one pass does besides computing.
+struct PassMode {
+  bool updateReceipts = false;  // the owners get the new instalment (the last pass of an update)
+  bool keepOwners = false;      // every owner's line is kept for a listing or the figures
+};
+
+// One pass over the working budget's `lines` and the property's owners:
+// the column budgets, each owner's shares and instalments, the sums, and,
+// when asked, the new instalment in every owner's receipt slot, all owners
+// in one transaction (counted in `report.receipts`; written only when the
+// report writes data).
+StepResult RunPass(Report& report, const std::vector<records::WorkingLine>& lines, PassMode mode,
+                   DistributionPass& result) {
   const BudgetState& b = report.budget;
   const ReportParameters& p = report.parameters;
-  const DistributionPasses passes = PassesFor(p.DistributionCopies, p.UpdatePeriodicity, b.OwnerCount);
-  WorkingFile& working = report.working;
-  const std::vector<records::WorkingLine> lines = working.Lines();
-  if (working.Failed()) return StepResult::Failed(working.Failure());
-  const records::Owner owner{report.areas.For(kOwnersFile).data()};
-
-  for (int pass = 1; pass <= passes.count; ++pass) {
-    const bool last = pass == passes.count;
-    const bool update = p.UpdatePeriodicity != 0 && last;
-    DistributionPass result;
-    DistributionTotals& totals = result.totals;
-    for (const records::WorkingLine& line : lines) {
-      const std::size_t k = kColumnLetters.find(line.column);
-      if (line.column == ' ' || k == std::string_view::npos) continue;
-      AddAmount(totals.ColumnBudget[k + 1], line.budget);
-      AddAmount(totals.BudgetTotal, line.budget);
+  const records::Owner owner{report.areas.For(kOwnersFile)};
+  const bool write = mode.updateReceipts && report.WriteData;
+  DistributionTotals& totals = result.totals;
+  for (const records::WorkingLine& line : lines) {
+    const std::size_t k = kColumnLetters.find(line.column);
+    if (line.column == ' ' || k == std::string_view::npos) continue;
+    AddAmount(totals.ColumnBudget[k + 1], line.budget);
+    AddAmount(totals.BudgetTotal, line.budget);
+  }
+  ReceiptUpdate update;
+  update.Slot = p.UpdateSlot;
+  update.Periodicity = p.UpdatePeriodicity;
+  if (StepResult locked = LockOwners(p.PropertyCode); !locked.ok()) return locked;
+  CleanUp release([] { data::ReleaseLock("PropietH"); });
+  // The receipt slots of all owners change together or not at all: the
+  // transaction must begin, every rewrite succeed and the end be kept;
+  // anything else abandons every change of the pass.
+  std::optional<data::Transaction> transaction;
+  if (write) {
+    transaction.emplace();
+    if (const std::int16_t status = transaction->BeginStatus(); status != 0)
+      return UpdateFailed(data::FailureText(kOwnersFile, status));
+  }
+  data::KeyWalk owners(kOwnersFile, 0, p.PropertyCode, [&] { return owner.PropertyCode() == p.PropertyCode; });
+  for (; owners.Valid(); owners.Next()) {
+    const std::int16_t n = records::OwnerNumber(owner.Key());
+    std::int32_t issued = 0;
+    std::int16_t monthsLeft = 0;
+    if (n >= 1 && n <= kMaxOwnerNumber) {
+      issued = b.OwnerIssued[static_cast<std::size_t>(n)];
+      monthsLeft = b.OwnerMonthsLeft[static_cast<std::size_t>(n)];
+    } else if (const auto other = b.OtherOwnerIssues.find(owner.Key()); other != b.OtherOwnerIssues.end()) {
+      issued = other->second.first;
+      monthsLeft = other->second.second;
     }
-    if (StepResult locked = LockOwners(p.PropertyCode); !locked.ok()) return locked;
-    CleanUp release([] { data::ReleaseLock("PropietH"); });
-    // The receipt slots of all owners change together or not at all: the
-    // transaction must begin, every rewrite succeed and the end be kept;
-    // anything else abandons every change of the pass.
-    std::optional<data::Transaction> transaction;
-    if (update) {
-      transaction.emplace();
-      if (const std::int16_t status = transaction->BeginStatus(); status != 0)
-        return UpdateFailed(data::FailureText(kOwnersFile, status));
-    }
-    data::KeyWalk owners(kOwnersFile, 0, p.PropertyCode, [&] { return owner.PropertyCode() == p.PropertyCode; });
-    for (; owners.Valid(); owners.Next()) {
-      const std::int16_t n = records::OwnerNumber(owner.Key());
-      std::int32_t issued = 0;
-      std::int16_t monthsLeft = 0;
-      if (n >= 1 && n <= kMaxOwnerNumber) {
-        issued = b.OwnerIssued[static_cast<std::size_t>(n)];
-        monthsLeft = b.OwnerMonthsLeft[static_cast<std::size_t>(n)];
-      } else if (const auto other = b.OtherOwnerIssues.find(owner.Key()); other != b.OtherOwnerIssues.end()) {
-        issued = other->second.first;
-        monthsLeft = other->second.second;
+    std::array<std::int32_t, kColumns + 1> coefficients{};
+    for (int k = 1; k <= kColumns; ++k) coefficients[static_cast<std::size_t>(k)] = owner.Coefficient(k);
+    OwnerShares o = ShareOut(totals.ColumnBudget, b.ColumnTotal, coefficients, issued, monthsLeft);
+    o.OwnerNumber = n;
+    if (mode.updateReceipts) {
+      const std::int32_t amount = owner.SlotPeriodicity(1) == 1 ? o.Monthly : o.Quarterly;
+      if (p.UpdateSlot >= owner.kSlotAmountFirst && p.UpdateSlot <= owner.kSlotAmountLast) {
+        owner.SetSlotPeriodicity(p.UpdateSlot, p.UpdatePeriodicity);
+        owner.SetSlotAmount(p.UpdateSlot, amount);
+        ++update.Owners;
+        update.Total += amount;
       }
-      std::array<std::int32_t, kColumns + 1> coefficients{};
-      for (int k = 1; k <= kColumns; ++k) coefficients[static_cast<std::size_t>(k)] = owner.Coefficient(k);
-      OwnerShares o = ShareOut(totals.ColumnBudget, b.ColumnTotal, coefficients, issued, monthsLeft);
-      o.OwnerNumber = n;
-      o.Department = owner.Department();
-      if (update) {
-        const std::int32_t amount = owner.SlotPeriodicity(1) == 1 ? o.Monthly : o.Quarterly;
-        if (p.UpdateSlot >= 1 && p.UpdateSlot <= 8) owner.SetSlot(p.UpdateSlot, p.UpdatePeriodicity, amount);
+      if (write) {
         if (const std::int16_t status = data::UpdateRecord(kOwnersFile); status != 0)
           return UpdateFailed(data::FailureText(kOwnersFile, status));
       }
-      for (std::size_t k = 1; k <= kColumns; ++k) AddAmount(totals.ColumnOwnerSum[k], o.Share[k]);
-      AddAmount(totals.OwnersTotal, o.OwnerTotal);
-      if (passes.printing) result.owners.push_back(std::move(o));
     }
-    // Owners left unread would be missing from the listing and its totals,
-    // and their receipts would keep the old instalment.
-    if (owners.Failed()) return update ? UpdateFailed(owners.FailureText()) : StepResult::Failed(owners.FailureText());
-    if (transaction) {
-      if (const std::int16_t status = transaction->Commit(); status != 0)
-        return UpdateFailed(data::FailureText(kOwnersFile, status));
+    for (std::size_t k = 1; k <= kColumns; ++k) AddAmount(totals.ColumnOwnerSum[k], o.Share[k]);
+    AddAmount(totals.OwnersTotal, o.OwnerTotal);
+    if (mode.keepOwners) {
+      o.OwnerKey = owner.Key();
+      o.Name = owner.Name();
+      o.Department = owner.Department();
+      o.Coefficient = coefficients;
+      o.MonthsLeft = monthsLeft;
+      result.owners.push_back(std::move(o));
     }
-    release.RunNow();
+  }
+  // Owners left unread would be missing from the listing and its totals,
+  // and their receipts would keep the old instalment.
+  if (owners.Failed())
+    return mode.updateReceipts ? UpdateFailed(owners.FailureText()) : StepResult::Failed(owners.FailureText());
+  if (transaction) {
+    if (const std::int16_t status = transaction->Commit(); status != 0)
+      return UpdateFailed(data::FailureText(kOwnersFile, status));
+  }
+  if (mode.updateReceipts) {
+    update.Made = true;
+    report.receipts = update;
+  }
+  return {};
+}
+
+}  // namespace
+
+StepResult DistributeBudget(Report& report, DistributionSink& listing) {
+  const ReportParameters& p = report.parameters;
+  const DistributionPasses passes = PassesFor(p.DistributionCopies, p.UpdatePeriodicity, report.budget.OwnerCount);
+  report.receipts = ReceiptUpdate{};
+  WorkingFile& working = report.working;
+  const std::vector<records::WorkingLine> lines = working.Lines();
+  if (working.Failed()) return StepResult::Failed(working.Failure());
+  for (int pass = 1; pass <= passes.count; ++pass) {
+    const PassMode mode{p.UpdatePeriodicity != 0 && pass == passes.count, passes.printing};
+    DistributionPass result;
+    if (StepResult r = RunPass(report, lines, mode, result); !r.ok()) return r;
     if (passes.printing) listing.PassComputed(result);
   }
   return {};
+}
+
+StepResult ComputeDistribution(Report& report, DistributionPass& pass) {
+  pass = DistributionPass{};
+  WorkingFile& working = report.working;
+  const std::vector<records::WorkingLine> lines = working.Lines();
+  if (working.Failed()) return StepResult::Failed(working.Failure());
+  return RunPass(report, lines, PassMode{false, true}, pass);
 }
 
 }  // namespace app

@@ -14,10 +14,14 @@
 
 namespace app {
 
-// One owner's line of the distribution.
+// One owner's line of the distribution, with what it was worked out from.
 struct OwnerShares {
   std::int16_t OwnerNumber = 0;
+  std::string OwnerKey;    // packed, 4 bytes
+  std::string Name;        // 34 characters as stored
   std::string Department;  // 10 characters as stored
+  std::array<std::int32_t, kColumns + 1> Coefficient{};
+  std::int16_t MonthsLeft = 0;
   std::array<std::int32_t, kColumns + 1> Share{};
   std::int32_t OwnerTotal = 0;
   std::int32_t Issued = 0;
@@ -64,9 +68,17 @@ OwnerShares ShareOut(const std::array<std::int32_t, kColumns + 1>& columnBudget,
 // Runs every pass over the working budget and the property's owners,
 // updating the receipt slots in the last pass, all owners in one
 // transaction, and hands each printing pass to `listing` once it is
-// complete. Fails when an owner cannot be read (the listing would miss
-// owners) and when the update cannot be made whole: then no owner's receipt
-// has changed, the message says so, and the failed pass reaches no listing.
+// complete. What the update did goes to `report.receipts`; with
+// `report.WriteData` false the instalments are worked out and counted but
+// no owner is rewritten. Fails when an owner cannot be read (the listing
+// would miss owners) and when the update cannot be made whole: then no
+// owner's receipt has changed, the message says so, and the failed pass
+// reaches no listing.
 StepResult DistributeBudget(Report& report, DistributionSink& listing);
+
+// One pass as a printed copy would compute it, every owner kept, nothing
+// written and nothing printed: the figures the checks and the exports
+// work from.
+StepResult ComputeDistribution(Report& report, DistributionPass& pass);
 
 }  // namespace app

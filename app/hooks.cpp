@@ -4,6 +4,7 @@
 #include <array>
 #include <optional>
 
+#include "app/data_checks.h"
 #include "app/records.h"
 #include "app/screen_checks.h"
 #include "base/strings.h"
@@ -59,11 +60,11 @@ bool ModuleHooks::ReadReceiptType(std::int16_t number) {
 }
 
 std::string ModuleHooks::ReceiptDescription() const {
-  return records::ReceiptType{report_.areas.For(kReceiptTypesFile).data()}.Description();
+  return records::ReceiptType{report_.areas.For(kReceiptTypesFile)}.Description();
 }
 
 std::string ModuleHooks::PropertyName() const {
-  return records::Property{report_.areas.For(kPropertiesFile).data()}.Name();
+  return records::Property{report_.areas.For(kPropertiesFile)}.Name();
 }
 
 void ShowRefusal(const std::string& text) {
@@ -201,10 +202,10 @@ void ModuleHooks::PaintScreen(int screen) {
 console::HookAnswer ModuleHooks::ApplyLookup(int list, int screen, int& field) {
   std::string text;
   if (list == 1) {
-    const std::string code = format::UnpackDigits(records::Property{report_.areas.For(kPropertiesFile).data()}.Code());
+    const std::string code = format::UnpackDigits(records::Property{report_.areas.For(kPropertiesFile)}.Code());
     text = code.size() >= 3 ? code.substr(code.size() - 3) : code;
   } else if (list == 2) {
-    text = format::PlainNumberText(records::ReceiptType{report_.areas.For(kReceiptTypesFile).data()}.Number());
+    text = format::PlainNumberText(records::ReceiptType{report_.areas.For(kReceiptTypesFile)}.Number());
   } else {
     return console::HookAnswer::kAccept;
   }
@@ -228,12 +229,12 @@ console::HookAnswer ModuleHooks::PrepareList(int list, std::string& startKey, st
 
 std::string ModuleHooks::FormatListLine(int list) {
   if (list == 1) {
-    const std::string code = format::UnpackDigits(records::Property{report_.areas.For(kPropertiesFile).data()}.Code());
+    const std::string code = format::UnpackDigits(records::Property{report_.areas.For(kPropertiesFile)}.Code());
     return (code.size() >= 3 ? code.substr(code.size() - 3) : code) + "  " + PropertyName();
   }
   if (list == 2) {
     std::string number =
-        format::PlainNumberText(records::ReceiptType{report_.areas.For(kReceiptTypesFile).data()}.Number());
+        format::PlainNumberText(records::ReceiptType{report_.areas.For(kReceiptTypesFile)}.Number());
     if (number.size() < 2) number.insert(0, 2 - number.size(), ' ');
     return number + "  " + ReceiptDescription();
   }
@@ -292,7 +293,7 @@ bool ModuleHooks::AcceptPrintOptions() {
   p.UpdatePeriodicity = options.UpdatePeriodicity;
   p.UpdateSlot = options.UpdateSlot;
   std::optional<std::int16_t> kind;
-  if (ReadReceiptType(p.UpdateSlot)) kind = records::ReceiptType{report_.areas.For(kReceiptTypesFile).data()}.Kind();
+  if (ReadReceiptType(p.UpdateSlot)) kind = records::ReceiptType{report_.areas.For(kReceiptTypesFile)}.Kind();
   switch (JudgeReceiptConcept(kind)) {
     case ReceiptConceptVerdict::kUnknown:
       ShowRefusal(config::CatalogText("NO EXISTEIX EL CONCEPTE ") + format::PlainNumberText(p.UpdateSlot));
@@ -304,6 +305,11 @@ bool ModuleHooks::AcceptPrintOptions() {
     case ReceiptConceptVerdict::kConfirmPrinting:
       break;
   }
+  // Data that would send the budget out wrong is shown before the
+  // confirmation; the operator may print all the same. Owners or a working
+  // budget that cannot be read are left to the printing, which says so.
+  DataFindings findings;
+  if (CheckReportData(report_, findings).ok() && !findings.Empty()) ShowRefusal(FindingsForOperator(findings));
   return Ask(4, "");
 }
 

@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <limits>
 #include <map>
 
+#include "app/records.h"
 #include "config/session.h"
 #include "data/files.h"
 #include "data/notice.h"
@@ -71,7 +73,7 @@ class HooksTest : public ::testing::Test {
       writes[{row, column}] = std::string(text);
     };
     console::Forms().ui.EditField = [this](std::int16_t&, std::int16_t&, std::int16_t&, std::string& text,
-                                           std::int16_t&, std::int16_t& key) {
+                                           std::int16_t&, console::Input& key) {
       if (answers.empty()) {
         key = kEsc;
         return;
@@ -336,16 +338,14 @@ TEST_F(HooksTest, ListRangesAndLines) {
   EXPECT_EQ(hooks.PrepareList(1, start, end), console::HookAnswer::kAccept);
   EXPECT_TRUE(start.empty() && end.empty());
 
-  const std::span<char> property = report.areas.For(kPropertiesFile);
-  std::fill(property.begin(), property.end(), ' ');
-  const std::string code = format::PackCode("12");
-  std::copy(code.begin(), code.end(), property.begin());
-  const std::string name = "GARCIA*JOAN";
-  std::copy(name.begin(), name.end(), property.begin() + 6);
+  const records::Property property{report.areas.For(kPropertiesFile)};
+  std::ranges::fill(property.Bytes(), ' ');
+  property.SetCode(format::PackCode("12"));
+  property.SetName("GARCIA*JOAN");
   EXPECT_EQ(hooks.FormatListLine(1), "012  GARCIA*JOAN" + std::string(19, ' '));
-  const std::span<char> receiptType = report.areas.For(kReceiptTypesFile);
-  std::fill(receiptType.begin(), receiptType.end(), ' ');
-  receiptType[0] = 3;
+  const records::ReceiptType receiptType{report.areas.For(kReceiptTypesFile)};
+  std::ranges::fill(receiptType.Bytes(), ' ');
+  receiptType.SetNumber(3);
   EXPECT_EQ(hooks.FormatListLine(2).substr(0, 6), " 3  " + std::string("  "));
 
   // The chosen property goes through the field check like a typed code.

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "app/batch.h"
 #include "app/install.h"
 #include "app/module.h"
 #include "app/report.h"
@@ -21,7 +22,13 @@ namespace {
 
 constexpr const char* kUsage =
     "Usage: repquota\n"
+    "       repquota batch [OPTION]... [CODES]...\n"
     "Budget and distribution of expenses of a property, on the text console.\n"
+    "\n"
+    "\"repquota batch\" prepares the budgets of many properties at once, without\n"
+    "a terminal, with the options of the screens on the command line or in an\n"
+    "INI file; its listings go to print files and PDF documents, its figures to\n"
+    "CSV files, and a summary to standard output (\"repquota batch --help\").\n"
     "\n"
     "The screen is 80 columns by 25 rows. A larger terminal shows it in its\n"
     "middle. A terminal of 24 rows (80 x 24) is asked to grow to 25; when it\n"
@@ -45,7 +52,8 @@ constexpr const char* kUsage =
     "\n"
     "  KITDB       a PostgreSQL connection string (libpq), for example\n"
     "              \"host=server dbname=kit\": the data files are tables on that server\n"
-    "              instead of SQLite files under KITROOT (unset or empty: files)\n"
+    "              instead of SQLite files under KITROOT (unset or empty: files);\n"
+    "              the program locks are kept there too instead of in KITROOT/LOCKS\n"
     "  KITDB_SCHEMA  with KITDB: the schema of this suite root's files (default kit)\n"
     "\n"
     "Leave the first screen with Esc to end the program.\n"
@@ -61,6 +69,7 @@ constexpr const char* kUsage =
     "  2    wrong arguments\n"
     "  3    the key script (KIT_KEYS) ran out; the screen is dumped first\n"
     "  128+N  ended by signal N (SIGHUP 129, SIGINT 130, SIGTERM 143)\n"
+    "(\"repquota batch --help\" gives the statuses of the batch.)\n"
     "However it ends, the budget lock is released and the working file\n"
     "(PressupH.tmp) and window stack file (WinPush.tmp) are removed.\n";
 
@@ -95,6 +104,7 @@ std::unique_ptr<platform::Terminal> OpenTerminal(std::string& error) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 1 && std::strcmp(argv[1], "batch") == 0) return app::BatchMain({argv + 2, argv + argc});
   if (argc > 1) {
     const bool help = std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0;
     std::fputs(kUsage, help ? stdout : stderr);

@@ -71,10 +71,11 @@ void PrintChannel::WriteRecord(std::string_view line) {
   if (pending_.size() >= kFlushBytes) FlushPending();
 }
 
-bool PrintChannel::Open(std::string_view device) {
+bool PrintChannel::Open(std::string_view device, const std::string& hostPath) {
   Close();
   *this = PrintChannel{};
-  const std::string path = PrintFilePath();
+  path_ = hostPath.empty() ? PrintFilePath() : hostPath;
+  const std::string& path = path_;
   platform::FileStatus status;
   file_ = platform::OpenFile(path, platform::kOpenCreate | platform::kOpenTruncate, status);
   if (!file_) {
@@ -101,7 +102,7 @@ void PrintChannel::Discard() {
   file_.reset();
   pageLength_ = lineCount_ = columnCount_ = 0;
   // What was printed so far is not the listing the operator asked for.
-  platform::CurrentFileSystem().Remove(PrintFilePath());
+  platform::CurrentFileSystem().Remove(path_.empty() ? PrintFilePath() : path_);
 }
 
 void PrintChannel::SetPageLength(std::int16_t lines) {

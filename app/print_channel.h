@@ -1,5 +1,6 @@
 // The print channel: everything the module prints goes, line by line, into
-// the print file TempDir + "kitprint.tmp", which the print program reads.
+// the print file TempDir + "kitprint.tmp" (or, in a batch, a print file of
+// each property's own), which the print program reads.
 //
 // Lines (CR LF ended): "DEVICE" + device name; "PAGE" + page length;
 // "JUS" + justification code; "*" + free command; and text lines
@@ -20,8 +21,9 @@ class PrintChannel {
  public:
   // OpenPrintChannel: creates (or empties) the print file and writes the
   // device line. False when the file cannot be made. The file goes through
-  // the file-system seam.
-  bool Open(std::string_view device);
+  // the file-system seam. `hostPath` names another print file than
+  // TempDir + "kitprint.tmp".
+  bool Open(std::string_view device, const std::string& hostPath = {});
   // ClosePrintChannel.
   void Close();
   // Closes the channel and removes the print file: after a failed report,
@@ -55,6 +57,7 @@ class PrintChannel {
   std::int16_t lineCount_ = 0;
   std::int16_t columnCount_ = 0;
   std::unique_ptr<platform::File> file_;
+  std::string path_;     // the host path of the print file
   std::string pending_;  // lines gathered for one large write
   std::uint64_t written_ = 0;
   // A print file that could not be made or written completely; the run

@@ -35,6 +35,18 @@ struct FeeSettings {
   std::array<float, 2> WithholdingRate{};  // [Ret0] / [Ret1] Honoraris
 };
 
+// What the receipt update of a run did: every owner read was given the new
+// instalment in slot `Slot` (none when the slot is not 1 to 8). In a run
+// that writes no data (a dry run) the same figures say what it would have
+// done.
+struct ReceiptUpdate {
+  bool Made = false;  // the options asked for it and the pass ran to its end
+  int Owners = 0;     // owners whose slot got the new instalment
+  std::int16_t Slot = 0;
+  std::int16_t Periodicity = 0;
+  std::int64_t Total = 0;  // the new instalments added up, in cents
+};
+
 // Where a listing copy has got to.
 struct ListingState {
   std::int16_t PageNo = 0;
@@ -61,6 +73,11 @@ struct Report {
   std::array<std::string, 9> administrator;
   ListingState listing;
   PrintChannel channel;
+  // What the last distribution did to the owners' receipt slots.
+  ReceiptUpdate receipts;
+  // False for a dry run: everything is worked out and printed, and no data
+  // file is written.
+  bool WriteData = true;
 };
 
 }  // namespace app

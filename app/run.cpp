@@ -9,7 +9,9 @@
 #include "console/form_input.h"
 #include "data/locks.h"
 #include "base/cp850.h"
+#include "data/notice.h"
 #include "format/dates.h"
+#include "format/masks.h"
 #include "platform/file_system.h"
 #include "platform/host_path.h"
 #include "platform/system.h"
@@ -56,6 +58,25 @@ int RunPrintProgram(ReportScreen& screen) {
 
 namespace {
 
+// What a receipt update did, for the operator: how many owners got the new
+// instalment, in which slot, and the new instalments added up.
+std::string ReceiptUpdateText(const ReceiptUpdate& update) {
+  std::string total = format::FormatAmount("ZZZ,ZZZ,ZZ9", static_cast<double>(update.Total));
+  total.erase(0, total.find_first_not_of(' '));
+  return config::CatalogText("REBUTS ACTUALITZATS") + ": " + std::to_string(update.Owners) +
+         config::CatalogText(" PROPIETARIS, CONCEPTE ") + std::to_string(update.Slot) +
+         config::CatalogText(", SUMA DE LES QUOTES ") + total;
+}
+
+// A message the operator reads and lets go with a key.
+void ShowNote(const std::string& text) {
+  data::Notice& notice = data::CurrentNotice();
+  notice.Show(text, 12);
+  notice.DiscardKeys();
+  notice.WaitKey();
+  notice.Hide();
+}
+
 // The print file as made: a refusal naming it when it could not be made or
 // written completely.
 void ClosePrintChannel(PrintChannel& channel) {
@@ -72,6 +93,7 @@ void ClosePrintChannel(PrintChannel& channel) {
 // working file closed and removed and the budget lock released, in that
 // order.
 StepResult RunBudget(Report& report, ReportScreen& screen) {
+  report.receipts = ReceiptUpdate{};
   CleanUp lock([] { data::ReleaseLock("PressupH"); });
   CleanUp working([&report] {
     report.working.Close();
@@ -132,6 +154,9 @@ StepResult RunBudget(Report& report, ReportScreen& screen) {
   ClosePrintChannel(report.channel);
   working.RunNow();
   lock.RunNow();
+  // Told once the property is free for other workstations, before the
+  // listing takes the screen.
+  if (report.receipts.Made) ShowNote(ReceiptUpdateText(report.receipts));
   RunPrintProgram(screen);
   return {};
 }

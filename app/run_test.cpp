@@ -129,7 +129,7 @@ class RunReportTest : public SuiteRootFixture {
     console::Forms().forms = std::move(forms.forms);
     console::Forms().hooks = &hooks_;
     console::Forms().ui.EditField = [this](std::int16_t&, std::int16_t&, std::int16_t&, std::string& text,
-                                           std::int16_t&, std::int16_t& key) {
+                                           std::int16_t&, console::Input& key) {
       if (script.empty()) {
         if (endSessionWhenDone) throw platform::SessionEnded{3, "key script ended"};
         key = kEsc;  // a runaway loop ends instead of hanging the test
@@ -152,7 +152,8 @@ class RunReportTest : public SuiteRootFixture {
     Stored("CA", 'B', 110000, 0, 0);
     Payment(Date(2024, 3, 1), "CA", 2000, 'N', 2);
     Payment(Date(2024, 4, 1), "CB", 900, 'N', 1);
-    for (int n = 1; n <= 3; ++n) Owner(n, {{1, 300000}, {2, 1}});
+    // Column A shares out its million exactly, column B its total of 3.
+    for (int n = 1; n <= 3; ++n) Owner(n, {{1, n == 1 ? 333334 : 333333}, {2, 1}});
     ReceiptType(1, "QUOTA ORDINARIA", 0);
     ReceiptType(2, "FONS DE RESERVA", 0);
     ReceiptType(3, "DERRAMA", 1);
@@ -163,16 +164,17 @@ class RunReportTest : public SuiteRootFixture {
   }
 
   void ReceiptType(int number, const char* description, std::int16_t kind) {
-    Insert(kReceiptTypesFile, [&](char* r) {
-      r[0] = static_cast<char>(number);
-      PutText(r + 1, 20, description);
-      PutInt16(r + 21, kind);
+    Insert(kReceiptTypesFile, [&](std::span<char> area) {
+      const records::ReceiptType r{area};
+      r.SetNumber(number);
+      r.SetDescription(description);
+      r.SetKind(kind);
     });
   }
   // Receipt slot 2 of every owner of property 7, as "periodicity:amount".
   std::vector<std::string> SlotsTwo() {
     std::vector<std::string> out;
-    const records::Owner owner{report_.areas.For(kOwnersFile).data()};
+    const records::Owner owner{report_.areas.For(kOwnersFile)};
     for (std::int16_t s = data::ReadByKey(kOwnersFile, 0, Code(7), 1); s == 0 && owner.PropertyCode() == Code(7);
          s = data::StepRecords(kOwnersFile, 1))
       out.push_back(std::to_string(owner.SlotPeriodicity(2)) + ":" + std::to_string(owner.SlotAmount(2)));
@@ -383,6 +385,66 @@ TEST_F(RunReportTest, APrintProgramThatCannotStartIsNamedAndThePrintFileKept) {
   platform::ScopedSystem scoped(printProgram);
   EXPECT_EQ(RunPrintProgram(screen), 1);
   EXPECT_TRUE(notice.shown.empty());
+}
+
+TEST_F(RunReportTest, DataThatWouldSendTheBudgetOutWrongIsShownBeforeTheConfirmation) {
+  PrintProgramDouble printProgram([this] { return Look(); });
+  platform::ScopedSystem scoped(printProgram);
+  RecordingNotice notice([this] { return Look(); });
+  data::ScopedNotice scopedNotice(notice);
+  std::vector<std::size_t> stepsLeft;  // of the script, when a message came
+  notice.onShow = [&] { stepsLeft.push_back(script.size()); };
+  const std::vector<Step> printAndLeave = {{"1", kDown}, {"1", kCtrlB}, {"S", kEnter}, {"", kEsc}};
+
+  // Coefficients that add up: straight to the confirmation.
+  Script({Property7(), {{"", kCtrlB}}, printAndLeave});
+  EXPECT_TRUE(RunReport(report_, screen));
+  EXPECT_TRUE(notice.shown.empty());
+  ASSERT_EQ(printProgram.runs.size(), 1u);
+
+  // A fourth owner takes column A past its million, and has no coefficient
+  // in B: the warning names the column, its total and the owners' sum,
+  // before screen 4 asks; the operator prints all the same.
+  Owner(4, {{1, 100000}});
+  Script({Property7(), {{"", kCtrlB}}, printAndLeave});
+  EXPECT_TRUE(RunReport(report_, screen));
+  EXPECT_EQ(overruns, 0);
+  ASSERT_EQ(notice.shown.size(), 1u);
+  EXPECT_NE(notice.shown[0].find("REVISEU LES DADES ABANS D'IMPRIMIR:"), std::string::npos) << notice.shown[0];
+  EXPECT_NE(notice.shown[0].find("COLUMNA A: TOTAL 1000000, SUMA DELS COEFICIENTS 1100000"), std::string::npos)
+      << notice.shown[0];
+  EXPECT_EQ(notice.shown[0].find("COLUMNA B"), std::string::npos) << notice.shown[0];
+  EXPECT_EQ(stepsLeft, std::vector<std::size_t>{2});  // screen 4's "S" and Esc still to come
+  ASSERT_EQ(printProgram.runs.size(), 2u);
+  EXPECT_NE(printProgram.printFiles[1].find(" 1 ,004, 0 "), std::string::npos);
+}
+
+TEST_F(RunReportTest, AReceiptUpdateIsToldOnceThePropertyIsFreeAndBeforeThePrintProgram) {
+  PrintProgramDouble printProgram([this] { return Look(); });
+  platform::ScopedSystem scoped(printProgram);
+  RecordingNotice notice([this] { return Look(); });
+  data::ScopedNotice scopedNotice(notice);
+  std::vector<std::size_t> printRuns;  // when a message came
+  notice.onShow = [&] { printRuns.push_back(printProgram.runs.size()); };
+  Script({Property7(), {{"", kCtrlB}}, {{"1", kDown}, {"1", kDown}, {"4", kDown}, {"2", kCtrlB}, {"S", kEnter}},
+          {{"", kEsc}}});
+  EXPECT_TRUE(RunReport(report_, screen));
+  // Every owner: 1033 for the year (300 of column A, 733 of B), 86 a month.
+  EXPECT_EQ(SlotsTwo(), (std::vector<std::string>{"4:86", "4:86", "4:86"}));
+  ASSERT_EQ(notice.shown.size(), 1u);
+  EXPECT_EQ(notice.shown[0], "REBUTS ACTUALITZATS: 3 PROPIETARIS, CONCEPTE 2, SUMA DE LES QUOTES 2'58");
+  EXPECT_FALSE(notice.leftBehind[0].workingFile);
+  EXPECT_FALSE(notice.leftBehind[0].budgetLock);
+  EXPECT_EQ(printRuns, std::vector<std::size_t>{0});
+  EXPECT_EQ(printProgram.runs.size(), 1u);
+
+  // A run that prints without updating says nothing of receipts.
+  notice.shown.clear();
+  Script({Property7(), {{"", kCtrlB}}, {{"1", kDown}, {"1", kDown}, {"0", kDown}, {"2", kCtrlB}, {"S", kEnter}},
+          {{"", kEsc}}});
+  EXPECT_TRUE(RunReport(report_, screen));
+  EXPECT_TRUE(notice.shown.empty());
+  EXPECT_EQ(printProgram.runs.size(), 2u);
 }
 
 TEST_F(RunReportTest, StartDefaults) {

@@ -27,10 +27,6 @@
 
 namespace app::testing {
 
-using records::PutInt16;
-using records::PutInt32;
-using records::PutText;
-
 inline std::string Date(int y, int m, int d) { return format::PackDate(y, m, d); }
 inline std::string Code(int property) { return format::PackDigits(format::ZeroPad(property, 4)); }
 inline std::string OwnerKey(int property, int owner) {
@@ -65,70 +61,86 @@ class SuiteRootFixture : public ::testing::Test {
     config::ResetSession();
   }
 
-  // Writes `bytes` over the start of a zeroed record area and inserts it.
-  void Insert(std::int16_t file, const std::function<void(char*)>& fill) {
+  // Lets `fill` write a zeroed record area and inserts it.
+  void Insert(std::int16_t file, const std::function<void(std::span<char>)>& fill) {
     std::span<char> area = report_.areas.For(file);
     std::fill(area.begin(), area.end(), '\0');
-    fill(area.data());
+    fill(area);
     ASSERT_EQ(data::InsertRecord(file), 0) << file;
   }
   void Property(int code, std::int16_t firstMonth, std::int16_t months, std::int32_t fee, const char* taxId,
                 std::map<int, std::pair<std::int32_t, std::string>> columns = {}) {
-    Insert(kPropertiesFile, [&](char* r) {
-      PutText(r, 2, Code(code));
-      PutText(r + 6, 30, "PROVENÇA, 12 *C.P.");
-      PutInt16(r + 106, firstMonth);
-      PutInt16(r + 108, months);
-      PutInt32(r + 110, fee);
-      PutText(r + 368, 17, taxId);
+    Insert(kPropertiesFile, [&](std::span<char> area) {
+      const records::Property r{area};
+      r.SetCode(Code(code));
+      r.SetName("PROVENÇA, 12 *C.P.");
+      r.SetFirstMonth(firstMonth);
+      r.SetPeriodMonths(months);
+      r.SetFeePerOwnerMonth(fee);
+      r.SetTaxId(taxId);
       for (const auto& [k, c] : columns) {
-        PutInt32(r + 164 + 34 * (k - 2), c.first);
-        PutText(r + 168 + 34 * (k - 2), 30, c.second);
+        r.SetColumnTotal(k, c.first);
+        r.SetColumnName(k, c.second);
       }
     });
   }
   void Owner(int number, std::map<int, std::int32_t> coefficients, std::int16_t slot1 = 1) {
-    Insert(kOwnersFile, [&](char* r) {
-      PutText(r, 4, OwnerKey(7, number));
-      PutText(r + 38, 10, "1r " + std::to_string(number) + "a");
-      for (const auto& [k, c] : coefficients) PutInt32(r + 211 + 4 * (k - 1), c);
-      PutInt16(r + 240, slot1);
+    Insert(kOwnersFile, [&](std::span<char> area) {
+      const records::Owner r{area};
+      r.SetKey(OwnerKey(7, number));
+      r.SetDepartment("1r " + std::to_string(number) + "a");
+      for (const auto& [k, c] : coefficients) r.SetCoefficient(k, c);
+      r.SetSlotPeriodicity(1, slot1);
     });
   }
   void Collection(int owner, const std::string& date, std::int32_t amount) {
-    Insert(kCollectionsFile, [&](char* r) {
-      PutText(r, 4, OwnerKey(7, owner));
-      PutText(r + 4, 4, date);
-      PutInt32(r + 13, amount);
+    Insert(kCollectionsFile, [&](std::span<char> area) {
+      const records::Collection r{area};
+      r.SetOwnerKey(OwnerKey(7, owner));
+      r.SetDate(date);
+      r.SetAmount(amount);
     });
   }
   void Concept(const char* code, const char* description) {
-    Insert(kConceptsFile, [&](char* r) {
-      PutText(r, 2, code);
-      PutText(r + 2, 25, description);
+    Insert(kConceptsFile, [&](std::span<char> area) {
+      const records::Concept r{area};
+      r.SetCode(code);
+      r.SetDescription(description);
     });
   }
   void Payment(const std::string& date, const char* conceptCode, std::int32_t amount, char kind, int column) {
-    Insert(kPaymentsFile, [&](char* r) {
-      PutText(r, 2, Code(7));
-      PutText(r + 2, 4, date);
-      PutText(r + 8, 2, conceptCode);
-      PutInt32(r + 35, amount);
-      r[39] = kind;
-      PutText(r + 40, 2, format::PackDigits(format::ZeroPad(column, 4)).substr(0, 2));
+    Insert(kPaymentsFile, [&](std::span<char> area) {
+      const records::Payment r{area};
+      r.SetPropertyCode(Code(7));
+      r.SetDate(date);
+      r.SetConcept(conceptCode);
+      r.SetAmount(amount);
+      r.SetKind(kind);
+      r.SetColumnNumber(format::PackDigits(format::ZeroPad(column, 4)).substr(0, 2));
+    });
+  }
+  // A stored budget line of `property`.
+  void Stored(int property, const char* conceptCode, char column, std::int32_t percent, std::int32_t amount,
+              std::int32_t budget) {
+    Insert(kStoredBudgetFile, [&](std::span<char> area) {
+      const records::StoredLine r{area};
+      r.SetPropertyCode(Code(property));
+      r.SetConcept(conceptCode);
+      r.SetColumn(column);
+      r.SetPercent(percent);
+      r.SetAmount(amount);
+      r.SetBudget(budget);
     });
   }
   void Stored(const char* conceptCode, char column, std::int32_t percent, std::int32_t amount, std::int32_t budget) {
-    Insert(kStoredBudgetFile, [&](char* r) {
-      records::StoredLine{r}.Set(Code(7), conceptCode, column, percent, amount, budget);
-    });
+    Stored(7, conceptCode, column, percent, amount, budget);
   }
   void WriteVora(const std::string& text) { std::ofstream(std::filesystem::path(root_.path()) / "Vora.ini") << text; }
 
   // The stored lines of property 7 as "code column percent amount budget".
   std::vector<std::string> StoredLines() {
     std::vector<std::string> out;
-    const records::StoredLine line{report_.areas.For(kStoredBudgetFile).data()};
+    const records::StoredLine line{report_.areas.For(kStoredBudgetFile)};
     for (std::int16_t s = data::ReadByKey(kStoredBudgetFile, 0, Code(7), 1); s == 0 && line.PropertyCode() == Code(7);
          s = data::StepRecords(kStoredBudgetFile, 1))
       out.push_back(line.Concept() + " " + line.Column() + " " + std::to_string(line.Percent()) + " " +

@@ -25,7 +25,7 @@
 #include "app/data_files.h"
 #include "app/distribution.h"
 #include "app/listings.h"
-#include "app/records.h"
+#include "records/layouts.h"
 #include "app/report.h"
 #include "config/session.h"
 #include "config/test_files.h"
@@ -39,9 +39,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-using app::records::PutInt16;
-using app::records::PutInt32;
-using app::records::PutText;
 
 constexpr int kProperty = 7;
 constexpr int kOwners = 999;
@@ -65,10 +62,10 @@ app::Report& TheReport() {
   return report;
 }
 
-void Insert(std::int16_t file, const std::function<void(char*)>& fill) {
+void Insert(std::int16_t file, const std::function<void(std::span<char>)>& fill) {
   std::span<char> area = TheReport().areas.For(file);
   std::fill(area.begin(), area.end(), '\0');
-  fill(area.data());
+  fill(area);
   if (const std::int16_t status = data::InsertRecord(file); status != 0) {
     std::fprintf(stderr, "insert into file %d failed with status %d\n", file, status);
     std::exit(1);
@@ -152,54 +149,62 @@ class SuiteRoot {
  private:
   void Fill() {
     data::BeginTransaction();
-    Insert(app::kPropertiesFile, [](char* r) {
-      PutText(r, 2, Code(kProperty));
-      PutText(r + 6, 30, "PROVENCA, 12 *C.P.");
-      PutInt16(r + 106, 1);
-      PutInt16(r + 108, 12);
-      PutInt32(r + 110, 650);
-      PutText(r + 368, 17, "ESH08123456");
+    Insert(app::kPropertiesFile, [](std::span<char> area) {
+      const records::Property r{area};
+      r.SetCode(Code(kProperty));
+      r.SetName("PROVENCA, 12 *C.P.");
+      r.SetFirstMonth(1);
+      r.SetPeriodMonths(12);
+      r.SetFeePerOwnerMonth(650);
+      r.SetTaxId("ESH08123456");
       for (int k = 2; k <= app::kColumns; ++k) {
         std::int32_t total = 0;
         for (int n = 1; n <= kOwners; ++n) total += Coefficient(n, k);
-        PutInt32(r + 164 + 34 * (k - 2), total);
-        PutText(r + 168 + 34 * (k - 2), 30, std::string("COLUMNA ") + app::kColumnLetters[static_cast<std::size_t>(k - 1)]);
+        r.SetColumnTotal(k, total);
+        r.SetColumnName(k, std::string("COLUMNA ") + app::kColumnLetters[static_cast<std::size_t>(k - 1)]);
       }
     });
     for (int n = 1; n <= kOwners; ++n) {
-      Insert(app::kOwnersFile, [n](char* r) {
-        PutText(r, 4, OwnerKey(n));
-        PutText(r + 38, 10, std::to_string(n / 4 + 1) + "r " + std::to_string(n % 4 + 1) + "a");
-        for (int k = 1; k <= app::kColumns; ++k) PutInt32(r + 211 + 4 * (k - 1), Coefficient(n, k));
-        PutInt16(r + 240, static_cast<std::int16_t>(n % 2 == 0 ? 1 : 3));
+      Insert(app::kOwnersFile, [n](std::span<char> area) {
+        const records::Owner r{area};
+        r.SetKey(OwnerKey(n));
+        r.SetDepartment(std::to_string(n / 4 + 1) + "r " + std::to_string(n % 4 + 1) + "a");
+        for (int k = 1; k <= app::kColumns; ++k) r.SetCoefficient(k, Coefficient(n, k));
+        r.SetSlotPeriodicity(1, static_cast<std::int16_t>(n % 2 == 0 ? 1 : 3));
       });
     }
     for (int i = 0; i < kConcepts; ++i) {
-      Insert(app::kConceptsFile, [i](char* r) {
-        PutText(r, 2, ConceptCode(i));
-        PutText(r + 2, 25, "CONCEPTE " + format::ZeroPad(i + 1, 3));
+      Insert(app::kConceptsFile, [i](std::span<char> area) {
+        const records::Concept r{area};
+        r.SetCode(ConceptCode(i));
+        r.SetDescription("CONCEPTE " + format::ZeroPad(i + 1, 3));
       });
     }
-    Insert(app::kConceptColumnsFile, [](char* r) {
-      PutText(r, 2, Code(kProperty));
-      std::string list;
-      for (int i = 0; i < kConcepts; ++i)
-        list += ConceptCode(i) + app::kColumnLetters[static_cast<std::size_t>(ConceptColumn(i) - 1)];
-      PutText(r + 2, 600, list);
+    Insert(app::kConceptColumnsFile, [](std::span<char> area) {
+      const records::ConceptColumns r{area};
+      r.SetPropertyCode(Code(kProperty));
+      for (int i = 0; i < kConcepts; ++i) {
+        r.SetEntryConcept(i + 1, ConceptCode(i));
+        r.SetEntryColumn(i + 1, app::kColumnLetters[static_cast<std::size_t>(ConceptColumn(i) - 1)]);
+      }
     });
     // Stored variations for two concepts in three: a percentage or an amount.
     for (int i = 0; i < kConcepts; ++i) {
       if (i % 3 == 2) continue;
-      Insert(app::kStoredBudgetFile, [i](char* r) {
-        app::records::StoredLine{r}.Set(Code(kProperty), ConceptCode(i),
-                                        app::kColumnLetters[static_cast<std::size_t>(ConceptColumn(i) - 1)],
-                                        i % 3 == 0 ? 105000 + 1000 * (i % 10) : 0, i % 3 == 1 ? 5000 * (i % 7) : 0, 0);
+      Insert(app::kStoredBudgetFile, [i](std::span<char> area) {
+        const records::StoredLine r{area};
+        r.SetPropertyCode(Code(kProperty));
+        r.SetConcept(ConceptCode(i));
+        r.SetColumn(app::kColumnLetters[static_cast<std::size_t>(ConceptColumn(i) - 1)]);
+        r.SetPercent(i % 3 == 0 ? 105000 + 1000 * (i % 10) : 0);
+        r.SetAmount(i % 3 == 1 ? 5000 * (i % 7) : 0);
+        r.SetBudget(0);
       });
     }
     // Payments of 2024: most to a concept in its column, some to a column's
     // miscellaneous line, some particular.
     for (int i = 0; i < kPayments; ++i) {
-      Insert(app::kPaymentsFile, [i](char* r) {
+      Insert(app::kPaymentsFile, [i](std::span<char> area) {
         const int expense = i % kConcepts;
         int column = ConceptColumn(expense);
         std::string conceptCode = ConceptCode(expense);
@@ -212,24 +217,26 @@ class SuiteRoot {
           kind = 'S';
           column = 0;
         }
-        PutText(r, 2, Code(kProperty));
-        PutText(r + 2, 4, format::PackDate(2024, i % 12 + 1, i % 28 + 1));
-        PutText(r + 8, 2, conceptCode);
-        PutText(r + 10, 25, "FACTURA " + std::to_string(i + 1));
-        PutInt32(r + 35, 1000 + (i * 7919) % 90000);
-        r[39] = kind;
-        PutText(r + 40, 2, format::PackDigits(format::ZeroPad(column, 4)).substr(0, 2));
+        const records::Payment r{area};
+        r.SetPropertyCode(Code(kProperty));
+        r.SetDate(format::PackDate(2024, i % 12 + 1, i % 28 + 1));
+        r.SetConcept(conceptCode);
+        r.SetDescription("FACTURA " + std::to_string(i + 1));
+        r.SetAmount(1000 + (i * 7919) % 90000);
+        r.SetKind(kind);
+        r.SetColumnNumber(format::PackDigits(format::ZeroPad(column, 4)).substr(0, 2));
       });
     }
     // Collections of 2025: every owner in turn, on the 1st and the 15th
     // from January on, so owners stop at different months.
     for (int i = 0; i < kCollections; ++i) {
-      Insert(app::kCollectionsFile, [i](char* r) {
+      Insert(app::kCollectionsFile, [i](std::span<char> area) {
         const int owner = i % kOwners + 1;
         const int round = i / kOwners;
-        PutText(r, 4, OwnerKey(owner));
-        PutText(r + 4, 4, format::PackDate(2025, round / 2 + 1, round % 2 == 0 ? 1 : 15));
-        PutInt32(r + 13, 4000 + owner * 3);
+        const records::Collection r{area};
+        r.SetOwnerKey(OwnerKey(owner));
+        r.SetDate(format::PackDate(2025, round / 2 + 1, round % 2 == 0 ? 1 : 15));
+        r.SetAmount(4000 + owner * 3);
       });
     }
     if (const std::int16_t status = data::EndTransaction(); status != 0) {

@@ -260,14 +260,14 @@ BrowseCache::Producer RecordProducer(std::function<bool()> next, std::function<s
 
 ReadingWatch::ReadingWatch() : lastLook_(platform::MonotonicMs()) {}
 
-bool ReadingWatch::Stop(std::deque<std::int16_t>& kept) {
+bool ReadingWatch::Stop(std::deque<KeyCode>& kept) {
   const std::int64_t now = platform::MonotonicMs();
   if (now - lastLook_ < kKeyLookMs) return false;
   lastLook_ = now;
-  std::int16_t key = 0, button = 0, row = 0, column = 0;
-  ReadKey(key, button, row, column);
-  if (key == 27) return true;
-  if (key != 0) kept.push_back(key);
+  // Clicks are not kept: the lines they point at are not drawn yet.
+  const Input in = ReadInput();
+  if (in.key == keys::kEsc) return true;
+  if (in.key != 0) kept.push_back(in.key);
   return false;
 }
 
@@ -294,7 +294,7 @@ void BrowseList(std::int16_t& list, std::int16_t& result) {
   if (filter != 0) {
     std::int16_t screen = filter, previous = 0, next = 0, key = 0;
     FormInput(screen, previous, next, key);
-    if (key == 27) {
+    if (key == keys::kEsc) {
       result = -1;
       return;
     }
@@ -316,7 +316,7 @@ void BrowseList(std::int16_t& list, std::int16_t& result) {
 
   bool started = false;
   ReadingWatch watch;
-  std::deque<std::int16_t> typedAhead;
+  std::deque<KeyCode> typedAhead;
   std::string endImage;
   BrowseCache::Producer producer;
   if (fileId != 0) {
@@ -352,39 +352,40 @@ void BrowseList(std::int16_t& list, std::int16_t& result) {
   };
   drawHeading();
   drawPage();
-  std::int16_t key = 0;
+  Input in;
   for (bool open = true; open;) {
     SetStyle("+u");
     WriteAt(pager.Cursor(), 1, pager.Shown(pager.Cursor()));
     SetStyle("-");
     if (typedAhead.empty()) {
-      key = WaitKey();
+      in = WaitInput();
     } else {
-      key = typedAhead.front();
+      in = typedAhead.front();
       typedAhead.pop_front();
     }
     WriteAt(pager.Cursor(), 1, pager.Shown(pager.Cursor()));
-    switch (static_cast<std::uint16_t>(key)) {
-      case 0x4b00:
-      case 0x4d00:
-        if (key == 0x4b00 ? pager.Left() : pager.Right()) {
+    // A click, like any key the list has no use for, leaves it unchosen.
+    switch (in.key) {
+      case keys::kLeft:
+      case keys::kRight:
+        if (in.key == keys::kLeft ? pager.Left() : pager.Right()) {
           drawHeading();
           drawPage();
         }
         break;
-      case 0x4800:
+      case keys::kUp:
         if (pager.Up()) drawPage();
         break;
-      case 0x5000:
+      case keys::kDown:
         if (pager.Down()) drawPage();
         break;
-      case 0x4900:
+      case keys::kPgUp:
         if (pager.PageUp()) drawPage();
         break;
-      case 0x5100:
+      case keys::kPgDn:
         if (pager.PageDown()) drawPage();
         break;
-      case 13: {
+      case keys::kEnter: {
         const BrowseRow& row = pager.PageRow(pager.Cursor());
         if (fileId == 0) {
           ChosenPosition() = row.record;
@@ -404,7 +405,7 @@ void BrowseList(std::int16_t& list, std::int16_t& result) {
     }
   }
   cache.Discard();
-  if (key == 0x3e00 && subList != 0) {
+  if (in.key == keys::kF4 && subList != 0) {
     std::int16_t inner = subList;
     BrowseList(inner, result);
     if (result == 0 && forms.hooks) {

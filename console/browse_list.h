@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "console/input.h"
 #include "platform/file_system.h"
 
 namespace console {
@@ -110,7 +111,7 @@ BrowseCache::Producer RecordProducer(std::function<bool()> next, std::function<s
 class ReadingWatch {
  public:
   ReadingWatch();
-  bool Stop(std::deque<std::int16_t>& kept);
+  bool Stop(std::deque<KeyCode>& kept);
 
  private:
   std::int64_t lastLook_;

@@ -89,7 +89,8 @@ std::string Calculator() {
   std::string result;
   for (bool open = true; open;) {
     DrawDisplay(state);
-    switch (CalcHandleKey(state, WaitKey())) {
+    // Clicks mean nothing to the calculator.
+    switch (CalcHandleKey(state, WaitInput().key)) {
       case CalcAction::None:
       case CalcAction::Display:
         break;

@@ -5,8 +5,11 @@
 #include <vector>
 
 #include "format/masks.h"
+#include "platform/key_codes.h"
 
 namespace console {
+
+using namespace platform::keys;
 namespace {
 
 // A value the 16-digit display cannot hold: it shows as "!" and is never
@@ -104,7 +107,7 @@ CalcAction CalcHandleKey(CalcState& s, std::int16_t key) {
       }
       s.entering = true;
       return CalcAction::Display;
-    case 8:
+    case kBackspace:
       if (!s.point) {
         s.CalcEntry = std::trunc(s.CalcEntry / 10);
       } else if (--s.decimals < 0) {
@@ -122,7 +125,7 @@ CalcAction CalcHandleKey(CalcState& s, std::int16_t key) {
     case '+': case '-': case '*': case '/':
       OperatorStep(s, static_cast<char>(k));
       return CalcAction::Tape;
-    case '=': case 13:
+    case '=': case kEnter:
       if (!s.entering) return CalcAction::None;
       s.lastKey = "=";
       OperatorStep(s, '=');
@@ -159,15 +162,15 @@ CalcAction CalcHandleKey(CalcState& s, std::int16_t key) {
       }
       s.TapeTop = 23;
       return CalcAction::Reopen;
-    case 0x4b00: case 0x7300:
+    case kLeft: case kCtrlLeft:
       s.CalcColumn = s.CalcColumn <= 1 ? kCalcLastColumn : static_cast<std::int16_t>(s.CalcColumn - 1);
       return CalcAction::Move;
-    case 0x4d00: case 0x7400:
+    case kRight: case kCtrlRight:
       s.CalcColumn = s.CalcColumn >= kCalcLastColumn ? 1 : static_cast<std::int16_t>(s.CalcColumn + 1);
       return CalcAction::Move;
-    case 'F': case 0x2100:
+    case 'F': case kAltF:
       return CalcAction::Finish;
-    case 27:
+    case kEsc:
       return CalcAction::Cancel;
     default:
       return CalcAction::None;

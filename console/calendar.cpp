@@ -75,7 +75,7 @@ std::string CalendarPopup() {
   std::string result;
   for (bool open = true; open;) {
     ShowDay(pos, true);
-    const std::int16_t key = WaitKey();
+    const KeyCode key = WaitInput().key;  // clicks mean nothing to the calendar
     ShowDay(pos, false);
     switch (CalendarHandleKey(pos, key)) {
       case CalendarAction::None:

@@ -1,9 +1,12 @@
 #include "console/calendar_model.h"
 
 #include "format/dates.h"
+#include "platform/key_codes.h"
 #include "platform/system.h"
 
 namespace console {
+
+using namespace platform::keys;
 namespace {
 
 bool Leap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
@@ -47,21 +50,21 @@ CalendarPos CalendarStart(std::string_view packedWorkDate) {
 CalendarAction CalendarHandleKey(CalendarPos& pos, std::int16_t key) {
   const CalendarPos before = pos;
   int y = pos.year, m = pos.month, d = pos.day;
-  switch (static_cast<std::uint16_t>(key)) {
-    case 0x4d00: ++d; break;
-    case 0x4b00: --d; break;
-    case 0x5000: d += 7; break;
-    case 0x4800: d -= 7; break;
-    case 0x5100:
-    case 0x4900:
-      m += key == 0x5100 ? 3 : -3;
+  switch (key) {
+    case kRight: ++d; break;
+    case kLeft: --d; break;
+    case kDown: d += 7; break;
+    case kUp: d -= 7; break;
+    case kPgDn:
+    case kPgUp:
+      m += key == kPgDn ? 3 : -3;
       if (m < 1) { m += 12; --y; }
       if (m > 12) { m -= 12; ++y; }
       break;
-    case 0x4700: m = 1; break;
-    case 0x4f00: m = 12; break;
-    case 'F': case 'f': case 0x2100: return CalendarAction::Finish;
-    case 27: return CalendarAction::Cancel;
+    case kHome: m = 1; break;
+    case kEnd: m = 12; break;
+    case 'F': case 'f': case kAltF: return CalendarAction::Finish;
+    case kEsc: return CalendarAction::Cancel;
     default: return CalendarAction::None;
   }
   if (d < 1) {
@@ -70,7 +73,7 @@ CalendarAction CalendarHandleKey(CalendarPos& pos, std::int16_t key) {
   }
   const int length = MonthLength(static_cast<std::int16_t>(y), static_cast<std::int16_t>(m));
   if (d > length) {
-    if (key == 0x5100 || key == 0x4900) {
+    if (key == kPgDn || key == kPgUp) {
       d = length;
     } else {
       d -= length;

@@ -20,13 +20,9 @@ void ConsoleNotice::DiscardKeys() {
   KeyReader().TypeAhead.clear();
 }
 
-void ConsoleNotice::WaitKey() { console::WaitKey(); }
+void ConsoleNotice::WaitKey() { WaitInput(); }
 
-int ConsoleNotice::PollKey() {
-  std::int16_t key = 0, button = 0, row = 0, column = 0;
-  ReadKey(key, button, row, column);
-  return key;
-}
+int ConsoleNotice::PollKey() { return ReadInput().key; }
 
 void ConsoleNotice::EndProcess(int exitCode) {
   // The message was shown: main only has to let everything go and end.

@@ -78,11 +78,12 @@ TEST_F(DataNoticesTest, FormUiCallsTheConsole) {
   term.Key(0x5000);  // not an exit key: ignored
   term.Keys("si");
   term.Key(0x0d);
-  std::int16_t row = 2, column = 2, width = 0, position = 1, key = 0;
+  std::int16_t row = 2, column = 2, width = 0, position = 1;
+  Input ending;
   std::string text = "   ";
-  ui.EditField(row, column, width, text, position, key);
+  ui.EditField(row, column, width, text, position, ending);
   EXPECT_EQ(text, "si ");
-  EXPECT_EQ(key, 0x0d);
+  EXPECT_EQ(ending, Input(0x0d));
   ui.SetKeyOptions("-", "");
   ui.Beep();
   EXPECT_EQ(term.beeps, 1);

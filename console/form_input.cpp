@@ -1,6 +1,7 @@
 #include "console/form_input.h"
 
 #include <cstdlib>
+#include <optional>
 
 #include "base/strings.h"
 
@@ -147,11 +148,10 @@ class ScreenRun {
     std::int16_t row = f.Row(), column = inputColumn, width = f.ShownWidth();
     std::int16_t position = 1;
     if (f.Flags() & kFieldCursorAtEnd) position = static_cast<std::int16_t>(base::TrimRight(text).size() + 1);
-    if (st_.ui.EditField) {
-      st_.ui.EditField(row, column, width, text, position, key_);
-    } else {
-      key_ = kEsc;  // nothing to edit with: leave as the operator would
-    }
+    Input ending = kEsc;  // nothing to edit with: leave as the operator would
+    if (st_.ui.EditField) st_.ui.EditField(row, column, width, text, position, ending);
+    key_ = ending.key;
+    click_ = ending.click;
     st_.lastEdited = {text, screen_, static_cast<std::int16_t>(j)};
 
     if (key_ == kF1) {
@@ -269,21 +269,18 @@ class ScreenRun {
         }
         return false;
       case 0:
+        // A click on the screen moves to the field under it.
+        if (click_) MoveTo(*click_);
         return false;
       default:
-        if (key_ < 0) {
-          Click();
-          return false;
-        }
         return true;
     }
   }
 
-  void Click() {
-    const int code = -static_cast<int>(key_);
+  void MoveTo(const Click& click) {
     const auto& g = Screen().geometry;
-    const int r = code % 100 - g[0];
-    const int c = code / 100 - g[1];
+    const int r = click.row - g[0];
+    const int c = click.column - g[1];
     for (int j = 1; j <= FieldCount(); ++j) {
       const FormField& f = Field(j);
       if (DisplayOnly(f)) continue;
@@ -306,6 +303,7 @@ class ScreenRun {
   std::int16_t& previousPage_;
   std::int16_t& nextPage_;
   std::int16_t key_ = 0;
+  std::optional<Click> click_;  // the click that ended the last edit, if one did
   std::int16_t field_ = 0;
   int first_ = 1;
   int last_ = 0;

@@ -13,25 +13,12 @@
 #include <string_view>
 
 #include "console/form_file.h"
+#include "console/input.h"
 
 namespace console {
 
-// Key codes the form input acts on.
-namespace form_keys {
-inline constexpr std::int16_t kCtrlB = 2;
-inline constexpr std::int16_t kEnter = 0x0d;
-inline constexpr std::int16_t kEsc = 0x1b;
-inline constexpr std::int16_t kF1 = 0x3b00;
-inline constexpr std::int16_t kF2 = 0x3c00;
-inline constexpr std::int16_t kF4 = 0x3e00;
-inline constexpr std::int16_t kF5 = 0x3f00;
-inline constexpr std::int16_t kF9 = 0x4300;
-inline constexpr std::int16_t kUp = 0x4800;
-inline constexpr std::int16_t kPgUp = 0x4900;
-inline constexpr std::int16_t kEnd = 0x4f00;
-inline constexpr std::int16_t kDown = 0x5000;
-inline constexpr std::int16_t kPgDn = 0x5100;
-}  // namespace form_keys
+// The key codes, under the name the module's screens have always used.
+namespace form_keys = platform::keys;
 
 // What a hook answers: go on (the value, the choice, the screen is
 // accepted) or not (the operator stays where he is).
@@ -46,10 +33,10 @@ class FormHooks {
   virtual ~FormHooks() = default;
   // Draws the captions and values of `screen`, once, after its window opened.
   virtual void PaintScreen(int screen) = 0;
-  // The edit of `field` ended with `key` (any key but Esc). Stores the
-  // accepted text into the field; kRefuse has the operator edit the same
-  // field again. May change the text, move to another field, change the
-  // key and the fields' flags.
+  // The edit of `field` ended with `key` (any key but Esc; 0 when a click
+  // ended it). Stores the accepted text into the field; kRefuse has the
+  // operator edit the same field again. May change the text, move to
+  // another field, change the key and the fields' flags.
   virtual HookAnswer ValidateField(int screen, std::string& text, int& field, std::int16_t& key) = 0;
   // Shows the stored value of `field` again (after an edit left with Esc).
   virtual void ShowField(int screen, int field) = 0;
@@ -77,7 +64,7 @@ struct FormUi {
   std::function<void(std::string_view commands, std::string_view keyList)> SetKeyOptions;
   std::function<void(std::string_view options)> SetFieldOptions;
   std::function<void(std::int16_t& row, std::int16_t& column, std::int16_t& width, std::string& text,
-                     std::int16_t& position, std::int16_t& key)>
+                     std::int16_t& position, Input& ending)>
       EditField;
   std::function<void(std::int16_t row, std::int16_t column, std::string_view text)> WriteAt;
   std::function<void()> Beep;

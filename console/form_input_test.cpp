@@ -31,7 +31,7 @@ constexpr std::string_view kForms =
 
 struct Step {
   std::string typed;  // empty: leave the text as it is
-  std::int16_t key;
+  Input ending;       // the key or click that ends the edit
 };
 
 class FormInputTest : public ::testing::Test {
@@ -44,17 +44,17 @@ class FormInputTest : public ::testing::Test {
     st.forms = r.forms;
     st.hooks = &hooks;
     st.ui.EditField = [this](std::int16_t& row, std::int16_t& column, std::int16_t&, std::string& text,
-                             std::int16_t& position, std::int16_t& key) {
+                             std::int16_t& position, Input& ending) {
       edits.push_back({screenOf(row), row, column, text, position});
       if (script.empty()) {
-        key = kEsc;  // a runaway loop ends instead of hanging the test
+        ending = kEsc;  // a runaway loop ends instead of hanging the test
         ++overruns;
         return;
       }
       Step s = script.front();
       script.pop_front();
       if (!s.typed.empty()) text = FitValue(s.typed, text.size());
-      key = s.key;
+      ending = s.ending;
     };
     st.ui.SetKeyOptions = [this](std::string_view c, std::string_view) { keyOptions.emplace_back(c); };
     st.ui.Beep = [this] { ++beeps; };
@@ -112,10 +112,13 @@ TEST_F(FormInputTest, Navigation) {
       {"display-only fields are skipped both ways", 1, false, false,
        {{"", kDown}, {"", kUp}, {"", kEsc}}, {1, 3, 1}, kEsc},
       {"key 0 stays on the field", 2, false, false, {{"", 0}, {"", kEsc}}, {5, 5}, kEsc},
-      {"a click picks the field under it", 2, false, false, {{"", static_cast<std::int16_t>(-(4 * 100 + 6))}, {"", kEsc}, {"", kEsc}},
+      {"a click picks the field under it", 2, false, false, {{"", Input::ClickAt(6, 4)}, {"", kEsc}, {"", kEsc}},
        {5, 6, 5}, kEsc},
-      {"a click on a caption-less spot stays", 2, false, false, {{"", static_cast<std::int16_t>(-(40 * 100 + 6))}, {"", kEsc}},
-       {5, 5}, kEsc},
+      {"a click on a caption-less spot stays", 2, false, false, {{"", Input::ClickAt(6, 40)}, {"", kEsc}}, {5, 5},
+       kEsc},
+      // F11 and the keys above it are negative 16-bit codes: they are keys
+      // all the same, not clicks.
+      {"F11 leaves the screen like any key it has no use for", 2, false, false, {{"", kF11}}, {5}, kF11},
   };
   for (const NavCase& c : cases) {
     edits.clear();
@@ -319,9 +322,9 @@ TEST(FormInputField, CursorAtEndAndTrailingCellsBlanked) {
     writes.push_back({{row, column}, std::string(text)});
   };
   Forms().ui.EditField = [&](std::int16_t&, std::int16_t&, std::int16_t&, std::string& text, std::int16_t& position,
-                             std::int16_t& key) {
+                             Input& ending) {
     positions.push_back(position);
-    key = ++edits < 3 ? form_keys::kEnter : form_keys::kEsc;
+    ending = ++edits < 3 ? form_keys::kEnter : form_keys::kEsc;
     if (edits == 1) text = FitValue("abc", 6);
   };
   RunForm(1);

@@ -151,18 +151,18 @@ void ShowHelp(std::string_view topic) {
   DrawFrame(2);
   viewer.ShowPage(1);
   while (true) {
-    const std::int16_t key = WaitKey();
-    if (key == 0x1b) break;
-    switch (static_cast<std::uint16_t>(key)) {
-      case 0x3b00:
+    const KeyCode key = WaitInput().key;  // clicks scroll nothing
+    if (key == keys::kEsc) break;
+    switch (key) {
+      case keys::kF1:
         if (topic != "TOOLSMNU") ShowHelp("TOOLSMNU");
         break;
-      case 0x5000: viewer.LineDown(); break;
-      case 0x4800: viewer.LineUp(); break;
-      case 0x5100: viewer.PageDown(); break;
-      case 0x4900: viewer.PageUp(); break;
-      case 0x4700: viewer.Home(); break;
-      case 0x4f00: viewer.End(); break;
+      case keys::kDown: viewer.LineDown(); break;
+      case keys::kUp: viewer.LineUp(); break;
+      case keys::kPgDn: viewer.PageDown(); break;
+      case keys::kPgUp: viewer.PageUp(); break;
+      case keys::kHome: viewer.Home(); break;
+      case keys::kEnd: viewer.End(); break;
       default: break;
     }
   }

@@ -21,20 +21,44 @@ std::optional<platform::InputEvent>& Held() {
   return held;
 }
 
-int KeypadDigit(std::uint16_t key) {
+int KeypadDigit(KeyCode key) {
+  // Num Lock off: the keypad's digits arrive as the keys printed beside them.
   switch (key) {
-    case 0x5200: return 0;
-    case 0x4f00: return 1;
-    case 0x5000: return 2;
-    case 0x5100: return 3;
-    case 0x4b00: return 4;
-    case 0x4c00: return 5;
-    case 0x4d00: return 6;
-    case 0x4700: return 7;
-    case 0x4800: return 8;
-    case 0x4900: return 9;
+    case keys::kIns: return 0;
+    case keys::kEnd: return 1;
+    case keys::kDown: return 2;
+    case keys::kPgDn: return 3;
+    case keys::kLeft: return 4;
+    case keys::kCentre: return 5;
+    case keys::kRight: return 6;
+    case keys::kHome: return 7;
+    case keys::kUp: return 8;
+    case keys::kPgUp: return 9;
     default: return -1;
   }
+}
+
+// The PC code of a key with the modifiers held: Alt before Ctrl before
+// Shift, as the classic keyboard reports them.
+KeyCode Normalised(KeyCode code, std::uint8_t modifiers) {
+  using namespace keys;
+  const bool f11f12 = code == kF11 || code == kF12;
+  int shift = 0;  // what the modifier adds to the key's code
+  if (code == kAltE) return kEuro;
+  if ((modifiers & (platform::kRightAlt | platform::kLeftAlt)) != 0) {
+    if (IsF1ToF10(code)) shift = kAltF1 - kF1;
+    if (f11f12) shift = kAltF11 - kF11;
+  } else if ((modifiers & (platform::kRightCtrl | platform::kLeftCtrl)) != 0) {
+    if (IsF1ToF10(code)) shift = kCtrlF1 - kF1;
+    if (f11f12) shift = kCtrlF11 - kF11;
+    if (code == kHome) return kCtrlHome;
+    if (code == kRight) return kCtrlRight;
+    if (code == kLeft) return kCtrlLeft;
+  } else if ((modifiers & platform::kShift) != 0) {
+    if (IsF1ToF10(code)) shift = kShiftF1 - kF1;
+    if (f11f12) shift = kShiftF11 - kF11;
+  }
+  return static_cast<KeyCode>(static_cast<std::uint16_t>(code + shift));
 }
 
 platform::InputEvent NextEvent(int timeoutMs) {
@@ -54,14 +78,12 @@ platform::InputEvent NextEvent(int timeoutMs) {
   return term.Poll(timeoutMs);
 }
 
-void ReadKeyWithin(int timeoutMs, std::int16_t& key, std::int16_t& button, std::int16_t& mouseRow,
-                   std::int16_t& mouseColumn) {
+Input ReadWithin(int timeoutMs) {
   KeyReaderState& s = KeyReader();
-  key = button = mouseRow = mouseColumn = 0;
   if (!s.TypeAhead.empty()) {
-    key = static_cast<std::int16_t>(static_cast<unsigned char>(s.TypeAhead.front()));
+    const auto key = static_cast<KeyCode>(static_cast<unsigned char>(s.TypeAhead.front()));
     s.TypeAhead.erase(0, 1);
-    return;
+    return key;
   }
   platform::Terminal& term = platform::CurrentTerminal();
   if (s.mouseState == 0) s.mouseState = term.MouseButtons() == 0 ? 3 : 2;
@@ -74,7 +96,7 @@ void ReadKeyWithin(int timeoutMs, std::int16_t& key, std::int16_t& button, std::
   // Alt held while digits are typed on the keypad composes a character code.
   std::string digits;
   while (e.kind == platform::InputEvent::Kind::kKey && (e.modifiers & platform::kLeftAlt) != 0) {
-    const int digit = KeypadDigit(e.key);
+    const int digit = KeypadDigit(static_cast<KeyCode>(e.key));
     if (digit < 0) break;
     digits.push_back(static_cast<char>('0' + digit));
     // Input that stops arriving means Alt was let go.
@@ -89,30 +111,11 @@ void ReadKeyWithin(int timeoutMs, std::int16_t& key, std::int16_t& button, std::
     e.key = static_cast<std::uint16_t>(value);
   }
 
+  Input in;
   if (e.kind == platform::InputEvent::Kind::kKey) {
-    int code = e.key;
-    const bool function = code >= 0x3b00 && code <= 0x4400 && (code & 0xFF) == 0;
-    const bool f11f12 = code == 0x8500 || code == 0x8600;
-    if (code == 0x1200) {
-      code = 213;
-    } else if ((e.modifiers & (platform::kRightAlt | platform::kLeftAlt)) != 0) {
-      if (function) code += 0x2d00;
-      if (f11f12) code += 0x600;
-    } else if ((e.modifiers & (platform::kRightCtrl | platform::kLeftCtrl)) != 0) {
-      if (function) code += 0x2300;
-      if (f11f12) code += 0x400;
-      if (code == 0x4700) code = 0x7700;
-      if (code == 0x4d00) code = 0x7400;
-      if (code == 0x4b00) code = 0x7300;
-    } else if ((e.modifiers & platform::kShift) != 0) {
-      if (function) code += 0x1900;
-      if (f11f12) code += 0x200;
-    }
-    key = static_cast<std::int16_t>(static_cast<std::uint16_t>(code));
+    in = Normalised(static_cast<KeyCode>(e.key), e.modifiers);
   } else if (e.kind == platform::InputEvent::Kind::kMouse && s.mouseState == 1 && e.buttons != 0) {
-    button = e.buttons;
-    mouseRow = static_cast<std::int16_t>(e.row);
-    mouseColumn = static_cast<std::int16_t>(e.column);
+    in = Input::ClickAt(e.row, e.column, e.buttons);
   }
 
   const auto runHotKey = [&](bool& open, const std::function<std::string()>& popUp) {
@@ -122,13 +125,14 @@ void ReadKeyWithin(int timeoutMs, std::int16_t& key, std::int16_t& button, std::
     open = false;
     s.TypeAhead += result;
   };
-  if (key == 0x2d00) runHotKey(s.calculatorOpen, Hot().Calculator);
-  if (key == 0x2e00) runHotKey(s.calendarOpen, Hot().Calendar);
+  if (in.key == keys::kAltX) runHotKey(s.calculatorOpen, Hot().Calculator);
+  if (in.key == keys::kAltC) runHotKey(s.calendarOpen, Hot().Calendar);
 
-  if (s.mouseState == 1 && (key > 0 || button > 0)) {
+  if (s.mouseState == 1 && (in.key > 0 || in.IsClick())) {
     term.EnableMouse(false);
     s.mouseState = 2;
   }
+  return in;
 }
 
 }  // namespace
@@ -148,28 +152,13 @@ void ResetKeyReader() {
   Held().reset();
 }
 
-void ReadKey(std::int16_t& key, std::int16_t& button, std::int16_t& mouseRow, std::int16_t& mouseColumn) {
-  ReadKeyWithin(0, key, button, mouseRow, mouseColumn);
-}
+Input ReadInput() { return ReadWithin(0); }
 
-namespace detail {
-void WaitKeyDetailed(std::int16_t& key, std::int16_t& button, std::int16_t& row, std::int16_t& column) {
-  do {
-    ReadKeyWithin(kWaitSliceMs, key, button, row, column);
-  } while (key == 0 && button == 0);
-}
-}  // namespace detail
-
-void WaitKey(std::int16_t& key) {
-  std::int16_t button = 0, row = 0, column = 0;
-  detail::WaitKeyDetailed(key, button, row, column);
-  if (button != 0) key = static_cast<std::int16_t>(static_cast<std::uint16_t>((256 * column + 64 * button + row) & 0xFFFF));
-}
-
-std::int16_t WaitKey() {
-  std::int16_t key = 0;
-  WaitKey(key);
-  return key;
+Input WaitInput() {
+  for (;;) {
+    Input in = ReadWithin(kWaitSliceMs);
+    if (!in.Empty()) return in;
+  }
 }
 
 }  // namespace console

@@ -3,8 +3,9 @@
 // mouse clicks, and the calculator and calendar hot keys.
 #pragma once
 
-#include <cstdint>
 #include <string>
+
+#include "console/input.h"
 
 namespace console {
 
@@ -19,17 +20,10 @@ struct KeyReaderState {
 KeyReaderState& KeyReader();
 void ResetKeyReader();
 
-// Polls once without waiting; all four are 0 when nothing happened.
-void ReadKey(std::int16_t& key, std::int16_t& button, std::int16_t& mouseRow, std::int16_t& mouseColumn);
+// Polls once without waiting: a key, a click, or nothing (Empty()).
+Input ReadInput();
 
-// Waits for a key or a click; a click comes back as the low 16 bits of
-// 256 x column + 64 x button + row.
-void WaitKey(std::int16_t& key);
-std::int16_t WaitKey();
-
-namespace detail {
-// Waits like WaitKey but keeps the click's button and cell apart.
-void WaitKeyDetailed(std::int16_t& key, std::int16_t& button, std::int16_t& row, std::int16_t& column);
-}  // namespace detail
+// Waits for a key or a click.
+Input WaitInput();
 
 }  // namespace console

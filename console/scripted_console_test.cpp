@@ -35,11 +35,11 @@ class ScriptedConsoleTest : public testing::ConsoleTest {
     return line;
   }
   int Edit(std::string& text, int position, int width = 0) {
-    std::int16_t row = 3, column = 5, w = static_cast<std::int16_t>(width), p = static_cast<std::int16_t>(position),
-                 key = 0;
-    EditField(row, column, w, text, p, key);
+    std::int16_t row = 3, column = 5, w = static_cast<std::int16_t>(width), p = static_cast<std::int16_t>(position);
+    Input ending;
+    EditField(row, column, w, text, p, ending);
     lastPosition = p;
-    return static_cast<std::uint16_t>(key);
+    return static_cast<std::uint16_t>(ending.key);
   }
   int lastPosition = 0;
 

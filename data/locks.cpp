@@ -15,6 +15,7 @@
 #include "base/little_endian.h"
 #include "base/strings.h"
 #include "config/session.h"
+#include "data/lock_wait.h"
 #include "data/locks_store.h"
 #include "data/notice.h"
 #include "base/cp850.h"
@@ -23,7 +24,6 @@
 namespace data {
 namespace {
 
-constexpr int kEsc = 27;
 using lock_record::kNameSize;
 
 bool LanguageIs(const char* code) { return config::Session().Language == code; }
@@ -87,7 +87,8 @@ std::string ReasonText(const platform::FileStatus& status) {
 }
 
 std::string FailureText(const LockStoreFailure& failure, bool escOffered) {
-  return UnreachableText() + failure.path + " (" + ReasonText(failure.status) + "). " + PleaseWaitText() +
+  const std::string reason = failure.reason.empty() ? ReasonText(failure.status) : failure.reason;
+  return UnreachableText() + failure.path + " (" + reason + "). " + PleaseWaitText() +
          (escOffered ? EscText() : std::string()) + ".";
 }
 
@@ -132,7 +133,7 @@ Attempt TryLock(std::string_view name, const LockRequest& request) {
   std::vector<std::string> records;
   if (platform::FileStatus s = table->ReadRecords(records); !s.ok()) {
     a.outcome = Attempt::kFailed;
-    a.failure = {table->Path(), s};
+    a.failure = {table->Path(), s, table->FailureReason()};
     return a;
   }
   const std::int64_t clock = ClockNow();
@@ -145,6 +146,7 @@ Attempt TryLock(std::string_view name, const LockRequest& request) {
     a.outcome = Attempt::kBlocked;
     const std::string& r = records[*scan.conflict];
     a.holder = LockHolderText(r, table->OperatorOf(*scan.conflict, r));
+    table->Close();
     return a;
   }
   const std::string record = NewLockRecord(owner, request, clock);
@@ -152,13 +154,15 @@ Attempt TryLock(std::string_view name, const LockRequest& request) {
     // Another process holds that record after all (it took it without
     // writing it yet): wait as for any holder.
     a.outcome = (s.error == EAGAIN || s.error == EACCES) ? Attempt::kBlocked : Attempt::kFailed;
-    a.failure = {table->Path(), s};
+    a.failure = {table->Path(), s, table->FailureReason()};
     return a;
   }
-  if (platform::FileStatus s = table->WriteRecord(scan.target, record); !s.ok()) {
+  platform::FileStatus s = table->WriteRecord(scan.target, record);
+  if (s.ok()) s = table->Close();
+  if (!s.ok()) {
     table->Unhold(scan.target);
     a.outcome = Attempt::kFailed;
-    a.failure = {table->Path(), s};
+    a.failure = {table->Path(), s, table->FailureReason()};
   }
   return a;
 }
@@ -258,35 +262,42 @@ int AcquireLock(std::string_view name, std::string_view type, std::string_view l
   LockIdentity();
   const LockRequest request{type.empty() ? ' ' : base::AsciiUpper(type.front()), lower, upper};
   const std::string fileName(base::TrimRight(name));
-  const char mode = base::AsciiUpper(Locks().LockWaitMode);
   Notice& notice = CurrentNotice();
-  std::string shown;  // the message on screen; empty before the first wait
-  bool held = false;
+  LockWait wait(base::AsciiUpper(Locks().LockWaitMode));
+  // Carries out a step of the wait; true when the wait is over.
+  const auto carryOut = [&](const LockWaitStep& step) {
+    if (step.hide) notice.Hide();
+    if (!step.show.empty()) notice.Show(step.show, 24);
+    if (step.discardKeys) notice.DiscardKeys();
+    return step.done;
+  };
   for (;;) {
     const Attempt attempt = TryLock(fileName, request);
-    held = attempt.outcome == Attempt::kHeld;
-    if (held || mode == 'S') break;
-    // A holder ends some time; a file out of reach may stay so until
-    // someone mends it, so that wait can always be left with Esc.
-    const bool unreachable = attempt.outcome == Attempt::kFailed;
-    const bool escOffered = mode == 'P' || unreachable;
-    const std::string text =
-        unreachable ? FailureText(attempt.failure, escOffered)
-                    : WaitText() + (escOffered ? EscText() : std::string()) + "." +
-                          (attempt.holder.empty() ? std::string() : " " + attempt.holder);
-    if (text != shown) {
-      // A new holder, or the file came out of reach: say what holds the
-      // wait now.
-      if (!shown.empty()) notice.Hide();
-      notice.Show(text, 24);
-      if (shown.empty() && escOffered) notice.DiscardKeys();
-      shown = text;
+    const LockAttempt outcome = attempt.outcome == Attempt::kHeld      ? LockAttempt::kHeld
+                                : attempt.outcome == Attempt::kBlocked ? LockAttempt::kBlocked
+                                                                       : LockAttempt::kUnreachable;
+    // Why the lock was not taken, for callers that do not wait (a batch
+    // passing over a property says who holds it).
+    std::string& refusal = Locks().LastRefusal;
+    if (outcome == LockAttempt::kHeld)
+      refusal.clear();
+    else if (outcome == LockAttempt::kUnreachable)
+      refusal = UnreachableText() + attempt.failure.path + " (" + ReasonText(attempt.failure.status) + ")";
+    else
+      refusal = attempt.holder;
+    std::string message;
+    if (outcome == LockAttempt::kUnreachable) {
+      message = FailureText(attempt.failure, wait.EscOffered(outcome));
+    } else if (outcome == LockAttempt::kBlocked) {
+      message = WaitText() + (wait.EscOffered(outcome) ? EscText() : std::string()) + "." +
+                (attempt.holder.empty() ? std::string() : " " + attempt.holder);
     }
+    const LockWaitStep step = wait.Attempted(outcome, message);
+    if (carryOut(step)) break;
     platform::Pause(RandomPause(1000));
-    if (escOffered && notice.PollKey() == kEsc) break;
+    if (step.pollKey && carryOut(wait.KeyPolled(notice.PollKey()))) break;
   }
-  if (!shown.empty()) notice.Hide();
-  return held ? 0 : -1;
+  return wait.Held() ? 0 : -1;
 }
 
 std::string LockKeyText(std::string_view key) {
@@ -325,6 +336,7 @@ int ReleaseLock(std::string_view name) {
   // when the blanks cannot be written.
   table->WriteRecord(*mine, records[*mine]);
   table->Unhold(*mine);
+  table->Close();
   return 0;
 }
 

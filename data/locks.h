@@ -1,7 +1,9 @@
 // Program locks: long pieces of work (editing one property's budget) are
 // protected by records in shared lock files RootDir + "LOCKS\" + name +
-// ".lck". A lock names the whole file ("F") or a range of keys ("K"); it is
-// taken under the workstation's identity (kept in TempDir + "LOCKS.TMP").
+// ".lck", or, when KITDB puts the data on a server, in the same records on
+// that server (locks_store.h). A lock names the whole file ("F") or a range
+// of keys ("K"); it is taken under the workstation's identity (kept in
+// TempDir + "LOCKS.TMP").
 //
 // A running process re-enters its own locks; every other process, even one
 // of the same identity, waits. A lock whose holder ended without releasing
@@ -25,6 +27,11 @@ struct LockState {
   std::string LockOwnerName;      // 15 bytes, blank padded
   // "P": wait, Esc gives up; "S": do not wait; anything else: wait.
   char LockWaitMode = ' ';
+  // Why the last AcquireLock came back without its lock: the holder's line
+  // of the wait message (LockHolderText), or the lock file that could not
+  // be reached and why; empty after one that got its lock. For a caller
+  // that does not wait (mode "S") and tells someone later.
+  std::string LastRefusal;
 };
 LockState& Locks();
 // Forgets the identity, the wait mode and the locks this process holds,

@@ -1,6 +1,7 @@
 // Where program locks are kept. The lock rules (locks_scan.h) and the waits
-// (locks.h) see a lock only through this seam, so that another store (a
-// database table instead of files) can take the place of the lock files.
+// (locks.h) see a lock only through this seam: lock files under the suite
+// root, or a table on the PostgreSQL server named by KITDB when the data
+// files live there too (locks_server_store.cpp).
 //
 // The file store keeps each lock as RootDir + "LOCKS\" + name + ".lck". A
 // process that holds a record also holds an operating-system lock on that
@@ -21,14 +22,18 @@
 
 namespace data {
 
-// What could not be reached: the host path of the file or folder, and why.
+// What could not be reached: the host path of the file or folder (or the
+// server's table), and why.
 struct LockStoreFailure {
   std::string path;
   platform::FileStatus status;
+  // The store's own words for the reason, when the status's do not say it
+  // (the server's message); empty otherwise.
+  std::string reason = {};
 };
 
 // One lock's records, open for one scan and its writes; no other program
-// works on the same lock until the table is destroyed.
+// works on the same lock until the table is closed or destroyed.
 class LockTable {
  public:
   virtual ~LockTable() = default;
@@ -40,13 +45,21 @@ class LockTable {
   // The operator who took record `index` (whose record is `record`), when the
   // store knows; empty otherwise.
   virtual std::string OperatorOf(std::size_t index, const std::string& record) = 0;
-  // This process now holds record `index`, written as `record`, for
-  // `operatorName`: it keeps the record's operating-system lock until
-  // Unhold. An error means another process holds it after all.
+  // This process now holds record `index`, written as `record` (a store
+  // may write it here already), for `operatorName`: it keeps the record's
+  // operating-system lock (or the server's lock) until Unhold. An error
+  // means another process holds it after all.
   virtual platform::FileStatus Hold(std::size_t index, const std::string& record, std::string_view operatorName) = 0;
   virtual void Unhold(std::size_t index) = 0;
+  // Ends the scan: the writes take effect for every program. An error
+  // means that none of them did (a table destroyed without Close keeps
+  // none of its writes where the store can undo them).
+  virtual platform::FileStatus Close() = 0;
   // The host path, for messages.
   virtual const std::string& Path() const = 0;
+  // The store's own words for the last failure, when its status's words do
+  // not say it; empty otherwise.
+  virtual std::string FailureReason() const { return {}; }
 };
 
 class LockStore {
@@ -63,7 +76,11 @@ class LockStore {
 
 // The lock files under RootDir + "LOCKS".
 LockStore& FileLockStore();
-// The store in use (the file store unless another was installed).
+// The table "kit_locks" on the server named by KITDB, in the suite root's
+// schema (KITDB_SCHEMA).
+LockStore& ServerLockStore();
+// The store in use: the one installed with SetLockStore, else the server's
+// when KITDB is set, else the lock files.
 LockStore& CurrentLockStore();
 // Installs `store` (nullptr: the file store) and returns the previous one.
 LockStore* SetLockStore(LockStore* store);

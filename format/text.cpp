@@ -79,8 +79,9 @@ const FoldTable& CaseFoldTable() {
 void SetAccentFold(bool on) { accentFold = on; }
 bool AccentFold() { return accentFold; }
 
-std::string FoldText(std::string_view text) {
-  const FoldTable& table = accentFold ? KeyFoldTable() : CaseFoldTable();
+std::string FoldText(std::string_view text) { return FoldText(text, accentFold ? KeyFoldTable() : CaseFoldTable()); }
+
+std::string FoldText(std::string_view text, const FoldTable& table) {
   std::string out(text);
   for (char& c : out) {
     const int code = static_cast<unsigned char>(c);

@@ -23,13 +23,14 @@ const FoldTable& KeyFoldTable();
 const FoldTable& CaseFoldTable();
 
 // Chooses the key fold table (true) or the case fold table (false, the
-// default) for FoldText. The field editor sets it only while it searches a
-// list.
+// default) for FoldText without a table.
 void SetAccentFold(bool on);
 bool AccentFold();
 
 // Every code from 64 to 237 replaced through the chosen table.
 std::string FoldText(std::string_view text);
+// The same through `table`, whatever was chosen.
+std::string FoldText(std::string_view text, const FoldTable& table);
 
 // "GARCIA PUIG*JOAN" -> "JOAN GARCIA PUIG"; "ARTAGNAN*D'" -> "D'ARTAGNAN".
 // A name without "*", or starting with it, comes back without surrounding

@@ -1,8 +1,8 @@
-// CSV import: the first byte picks one of the module's data files, the rest
-// is the CSV text. Every record read from CSV comes back the same through
-// its own CSV line; and any record bytes at all (taken from the input) come
-// back through CSV as they were, but for trailing zero bytes of texts, which
-// CSV writes as blanks.
+// CSV import: the first byte picks one of the data files (in the order of
+// kitdata::Layouts(), by base name), the rest is the CSV text. Every record
+// read from CSV comes back the same through its own CSV line; and any record
+// bytes at all (taken from the input) come back through CSV as they were, but
+// for trailing zero bytes of texts, which CSV writes as blanks.
 #include <cstddef>
 #include <cstdint>
 #include <string>

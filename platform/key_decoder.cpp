@@ -4,6 +4,7 @@
 #include <string>
 
 #include "base/cp850.h"
+#include "platform/key_codes.h"
 
 namespace platform {
 namespace {
@@ -47,6 +48,17 @@ constexpr std::array<std::uint8_t, 26> kLetterScan = {
     0x1e, 0x30, 0x2e, 0x20, 0x12, 0x21, 0x22, 0x23, 0x17, 0x24, 0x25, 0x26, 0x32,
     0x31, 0x18, 0x19, 0x10, 0x13, 0x1f, 0x14, 0x16, 0x2f, 0x11, 0x2d, 0x15, 0x2c};
 
+// Scan codes of the keys whose character Alt turns into a key of its own.
+struct AltScan {
+  int character;
+  std::uint8_t scan;
+};
+constexpr std::array<AltScan, 15> kAltScan = {{
+    {keys::kEnter, 0x1c}, {keys::kBackspace, 0x0e}, {keys::kTab, 0xa5}, {keys::kEsc, 0x01},
+    {'-', 0x82}, {'=', 0x83}, {'[', 0x1a}, {']', 0x1b}, {';', 0x27}, {'\'', 0x28},
+    {'`', 0x29}, {'\\', 0x2b}, {',', 0x33}, {'.', 0x34}, {'/', 0x35},
+}};
+
 // The keypad key of each digit, which Alt+digits compose into a character.
 constexpr std::array<std::uint8_t, 10> kKeypadScan = {0x52, 0x4f, 0x50, 0x51, 0x4b,
                                                       0x4c, 0x4d, 0x47, 0x48, 0x49};
@@ -69,8 +81,8 @@ std::uint8_t PcModifiers(int xterm) {
 
 // A character typed on its own: its code page 850 byte.
 InputEvent CharacterEvent(char32_t cp) {
-  if (cp == 127) return KeyEvent(8);  // most terminals send DEL for Backspace
-  if (cp == 0) return KeyEvent(0x0300);  // Ctrl+Space / Ctrl+2
+  if (cp == 127) return KeyEvent(keys::kBackspace);  // most terminals send DEL for Backspace
+  if (cp == 0) return KeyEvent(keys::kCtrl2);  // Ctrl+Space / Ctrl+2
   auto b = base::UnicodeToCp850(cp);
   if (!b) return InputEvent{};
   return KeyEvent(*b);
@@ -224,7 +236,7 @@ DecodedBytes DecodeSequence(std::string_view bytes, bool moreMayCome) {
       return {e, used};
     }
     switch (final) {
-      case 'M': return {KeyEvent(13), used};
+      case 'M': return {KeyEvent(keys::kEnter), used};
       case 'j': return {KeyEvent('*'), used};
       case 'k': return {KeyEvent('+'), used};
       case 'm': return {KeyEvent('-'), used};
@@ -238,7 +250,7 @@ DecodedBytes DecodeSequence(std::string_view bytes, bool moreMayCome) {
     if (auto k = TildeKey(params[0])) return {NamedKeyEvent(*k, mods), used};
     return {InputEvent{}, used};
   }
-  if (final == 'Z') return {KeyEvent(0x0f00, kShift), used};
+  if (final == 'Z') return {KeyEvent(keys::kShiftTab, kShift), used};
   if (auto k = FinalKey(final)) return {NamedKeyEvent(*k, mods), used};
   return {InputEvent{}, used};
 }
@@ -299,9 +311,9 @@ std::optional<InputEvent> DecodeKeyName(std::string_view name) {
   }
   for (const PlainName& p : kPlainNames)
     if (p.name == name) return NamedKeyEvent(p.key, p.modifiers);
-  if (name == "KEY_BTAB") return KeyEvent(0x0f00, kShift);
-  if (name == "KEY_BACKSPACE") return KeyEvent(8);
-  if (name == "KEY_ENTER") return KeyEvent(13);
+  if (name == "KEY_BTAB") return KeyEvent(keys::kShiftTab, kShift);
+  if (name == "KEY_BACKSPACE") return KeyEvent(keys::kBackspace);
+  if (name == "KEY_ENTER") return KeyEvent(keys::kEnter);
   if (name == "KEY_PREVIOUS") return NamedKeyEvent(NamedKey::kPgUp, 0);
   if (name == "KEY_NEXT") return NamedKeyEvent(NamedKey::kPgDn, 0);
   // Extended capabilities: stem + 2..8, the digit being 1 + xterm modifiers.
@@ -322,7 +334,7 @@ InputEvent WithAlt(const InputEvent& event) {
         InputEvent e = KeyEvent(c.alt << 8, static_cast<std::uint8_t>(event.modifiers | kLeftAlt));
         return e;
       }
-    if (key == 0x0f00) return KeyEvent(0xa500, kLeftAlt | kShift);
+    if (key == keys::kShiftTab) return KeyEvent(keys::kAltTab, kLeftAlt | kShift);
     InputEvent e = event;
     e.modifiers |= kLeftAlt;
     return e;
@@ -336,24 +348,8 @@ InputEvent WithAlt(const InputEvent& event) {
     e.keypad = true;
     return e;
   }
-  switch (key) {
-    case 13: return KeyEvent(0x1c00, kLeftAlt);
-    case 8: return KeyEvent(0x0e00, kLeftAlt);
-    case 9: return KeyEvent(0xa500, kLeftAlt);
-    case 27: return KeyEvent(0x0100, kLeftAlt);
-    case '-': return KeyEvent(0x8200, kLeftAlt);
-    case '=': return KeyEvent(0x8300, kLeftAlt);
-    case '[': return KeyEvent(0x1a00, kLeftAlt);
-    case ']': return KeyEvent(0x1b00, kLeftAlt);
-    case ';': return KeyEvent(0x2700, kLeftAlt);
-    case '\'': return KeyEvent(0x2800, kLeftAlt);
-    case '`': return KeyEvent(0x2900, kLeftAlt);
-    case '\\': return KeyEvent(0x2b00, kLeftAlt);
-    case ',': return KeyEvent(0x3300, kLeftAlt);
-    case '.': return KeyEvent(0x3400, kLeftAlt);
-    case '/': return KeyEvent(0x3500, kLeftAlt);
-    default: break;
-  }
+  for (const AltScan& a : kAltScan)
+    if (key == a.character) return KeyEvent(a.scan << 8, kLeftAlt);
   if (key >= 1 && key <= 26)  // Ctrl+Alt+letter
     return KeyEvent(kLetterScan[static_cast<std::size_t>(key - 1)] << 8, kLeftAlt | kLeftCtrl);
   InputEvent e = event;

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "base/cp850.h"
+#include "platform/key_codes.h"
 #include "platform/key_decoder.h"
 
 namespace platform {
@@ -41,11 +42,11 @@ std::optional<NamedKey> FindNamed(std::string_view name) {
 }
 
 std::optional<InputEvent> PlainKey(std::string_view name) {
-  if (name == "Enter") return Key(13);
-  if (name == "Esc") return Key(27);
-  if (name == "Tab") return Key(9);
-  if (name == "ShiftTab") return Key(0x0f00, kShift);
-  if (name == "Backspace") return Key(8);
+  if (name == "Enter") return Key(keys::kEnter);
+  if (name == "Esc") return Key(keys::kEsc);
+  if (name == "Tab") return Key(keys::kTab);
+  if (name == "ShiftTab") return Key(keys::kShiftTab, kShift);
+  if (name == "Backspace") return Key(keys::kBackspace);
   if (auto k = FindNamed(name)) return NamedKeyEvent(*k, 0);
   return std::nullopt;
 }

@@ -4,7 +4,8 @@
 // 16 x background, colours 0-15 in PC numbering: 1 blue, 4 red). Rows and
 // columns count from 1. Keys arrive as PC key codes: a character key gives
 // its code page 850 byte, a key without a character 256 x its PC scan code
-// (F1 0x3b00, Alt+X 0x2d00, Ctrl+Left 0x7300, Shift+F1 0x5400 ...).
+// (F1 0x3b00, Alt+X 0x2d00, Ctrl+Left 0x7300, Shift+F1 0x5400 ...; named in
+// key_codes.h). A mouse click is an event of its own, never a key code.
 //
 // Back ends: CursesTerminal (a real terminal, through ncursesw) and
 // ScriptedTerminal (keys from a key script, screen dumps to a file).

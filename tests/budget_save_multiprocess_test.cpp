@@ -45,7 +45,7 @@ void FillWorking(std::int32_t mark) {
 // The marks of the stored lines of the property, one per line.
 std::vector<std::int32_t> StoredMarks() {
   std::vector<std::int32_t> marks;
-  const app::records::StoredLine line{report.areas.For(app::kStoredBudgetFile).data()};
+  const app::records::StoredLine line{report.areas.For(app::kStoredBudgetFile)};
   const std::string code = report.parameters.PropertyCode;
   for (std::int16_t s = data::ReadByKey(app::kStoredBudgetFile, 0, code, 1); s == 0 && line.PropertyCode() == code;
        s = data::StepRecords(app::kStoredBudgetFile, 1))

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -236,6 +237,14 @@ RunningProgram SuiteRoot::StartRepquota(const std::string& script, const std::st
   return StartProgram({KIT_REPQUOTA}, Environment(keys, dump, workstation));
 }
 
+ProgramResult SuiteRoot::RunBatch(const std::vector<std::string>& args, const std::string& workstation) const {
+  std::vector<std::string> argv{KIT_REPQUOTA, "batch"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::map<std::string, std::string> environment = Environment("", "", workstation);
+  environment["KITEXE"] = std::string(KIT_KITPRINT_DIR) + "/";
+  return RunProgram(argv, environment);
+}
+
 std::vector<std::string> SuiteRoot::Screens(const std::string& name) const {
   return SplitScreens(ReadFile(dir_ / (name + ".screens")));
 }
@@ -278,5 +287,121 @@ std::vector<std::string> SplitScreens(const std::string& dump) {
 }
 
 std::string Utf8(const std::string& cp850) { return base::Cp850ToUtf8(cp850, false); }
+
+// The text of a screen with the frames and line breaks of message boxes
+// taken out, so that a message reads as one line wherever it was wrapped.
+std::string Flat(const std::string& screen) {
+  std::string flat;
+  bool blank = true;
+  for (std::size_t i = 0; i < screen.size();) {
+    const auto c = static_cast<unsigned char>(screen[i]);
+    const std::size_t length = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+    const std::string ch = screen.substr(i, length);
+    i += length;
+    // Box-drawing characters (U+2500 to U+257F) count as blanks.
+    const bool frame = length == 3 && static_cast<unsigned char>(ch[0]) == 0xE2 &&
+                       static_cast<unsigned char>(ch[1]) >= 0x94 && static_cast<unsigned char>(ch[1]) <= 0x95;
+    if (ch == " " || ch == "\n" || frame) {
+      if (!blank) flat += ' ';
+      blank = true;
+    } else {
+      flat += ch;
+      blank = false;
+    }
+  }
+  return flat;
+}
+
+HeldRepquota::HeldRepquota(const SuiteRoot& root, const std::string& script, const std::string& name,
+                           const std::string& workstation)
+    : hold_(root.Dir() / (name + ".hold")) {
+  fs::create_directories(hold_);
+  const fs::path launcher = hold_ / "help.sh";
+  WriteFile(launcher,
+            "#!/bin/sh\n"
+            "echo $$ > \"" + (hold_ / "pid").string() + ".new\"\n"
+            "mv \"" + (hold_ / "pid").string() + ".new\" \"" + (hold_ / "pid").string() + "\"\n"
+            "exec cat \"" + (hold_ / "release").string() + "\" > /dev/null\n");
+  fs::permissions(launcher, fs::perms::owner_all);
+  ::mkfifo((hold_ / "release").c_str(), 0600);
+  const fs::path keys = root.Dir() / (name + ".keys");
+  WriteFile(keys, script);
+  std::map<std::string, std::string> env = root.Environment(keys, root.Dir() / (name + ".screens"), workstation);
+  env["WINDIR"] = "C:\\WINDOWS";
+  env["COMSPEC"] = launcher.string();
+  std::vector<std::string> entries;
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string entry = *e;
+    if (!env.contains(entry.substr(0, entry.find('=')))) entries.push_back(entry);
+  }
+  for (const auto& [k, v] : env) entries.push_back(k + "=" + v);
+  std::vector<char*> envp;
+  for (std::string& s : entries) envp.push_back(s.data());
+  envp.push_back(nullptr);
+  std::string program = KIT_REPQUOTA;
+  char* argv[] = {program.data(), nullptr};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, (hold_ / "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv, envp.data()) != 0) pid_ = -1;
+  posix_spawn_file_actions_destroy(&actions);
+}
+
+HeldRepquota::~HeldRepquota() {
+  if (pid_ > 0) Kill();
+  LetHelpGo();
+}
+
+bool HeldRepquota::AwaitHelp() {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!fs::exists(hold_ / "pid")) {
+    if (pid_ <= 0 || ::waitpid(pid_, &status_, WNOHANG) == pid_) {
+      pid_ = -1;
+      return false;
+    }
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+int HeldRepquota::Kill() {
+  if (pid_ > 0) ::kill(pid_, SIGKILL);
+  return Wait();
+}
+
+int HeldRepquota::Finish() {
+  LetHelpGo();
+  return Wait();
+}
+
+std::string HeldRepquota::StandardError() const { return ReadFile(hold_ / "stderr"); }
+
+int HeldRepquota::Wait() {
+  if (pid_ > 0) {
+    ::waitpid(pid_, &status_, 0);
+    pid_ = -1;
+  }
+  return WIFEXITED(status_) ? WEXITSTATUS(status_) : 128 + WTERMSIG(status_);
+}
+
+void HeldRepquota::LetHelpGo() {
+  if (!fs::exists(hold_ / "pid")) return;
+  // Opening the pipe for writing and closing it ends the launcher's wait;
+  // the launcher may not have opened its end yet.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  for (;;) {
+    const int fd = ::open((hold_ / "release").c_str(), O_WRONLY | O_NONBLOCK);
+    if (fd >= 0) {
+      ::close(fd);
+      break;
+    }
+    if (std::chrono::steady_clock::now() > deadline) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  fs::remove(hold_ / "pid");
+}
 
 }  // namespace e2e

@@ -3,6 +3,8 @@
 // script, and the screens it dumped.
 #pragma once
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -100,6 +102,10 @@ class SuiteRoot {
   // from Screens(name).
   RunningProgram StartRepquota(const std::string& script, const std::string& name = "run",
                                const std::string& workstation = "TMP") const;
+  // Runs "repquota batch ARGS" on this root from the workstation whose
+  // temporary directory is ROOT/<workstation>, with the real print program
+  // in KITEXE (for the PDF documents).
+  ProgramResult RunBatch(const std::vector<std::string>& args, const std::string& workstation = "TMP") const;
   // The screens a run called `name` has dumped so far.
   std::vector<std::string> Screens(const std::string& name) const;
   // Waits until that run has dumped `count` whole screens; false after
@@ -114,6 +120,40 @@ class SuiteRoot {
   std::filesystem::path dir_;
   std::string language_, workDate_;
 };
+
+// A repquota kept running where a test wants it: its key script ends with
+// F1, and the help launcher it then starts and waits for (the command
+// interpreter of the windowed environment) is a script that waits until the
+// test lets it go. Another workstation on the budget of a property, say.
+class HeldRepquota {
+ public:
+  HeldRepquota(const SuiteRoot& root, const std::string& script, const std::string& name,
+               const std::string& workstation);
+  ~HeldRepquota();
+  HeldRepquota(const HeldRepquota&) = delete;
+  HeldRepquota& operator=(const HeldRepquota&) = delete;
+
+  pid_t pid() const { return pid_; }
+  // Waits until the program has reached F1 (its help launcher has started).
+  bool AwaitHelp();
+  // Kills the program as a power cut would; its help launcher goes on.
+  int Kill();
+  // Ends the help, and the program then ends its script.
+  int Finish();
+  std::string StandardError() const;
+
+ private:
+  int Wait();
+  void LetHelpGo();
+
+  std::filesystem::path hold_;
+  pid_t pid_ = -1;
+  int status_ = 0;
+};
+
+// The text of a screen with the frames and line breaks of message boxes
+// taken out, so that a message reads as one line wherever it was wrapped.
+std::string Flat(const std::string& screen);
 
 // The screens of a dump file, each as its lines (25 unless the scripted
 // terminal was given another size) joined by "\n".

@@ -55,14 +55,15 @@ void OpenRoot(const fs::path& root) {
 }
 
 void AddOwners() {
-  const app::records::Owner owner{report.areas.For(app::kOwnersFile).data()};
+  const app::records::Owner owner{report.areas.For(app::kOwnersFile)};
   ASSERT_EQ(data::BeginTransaction(), 0);
   for (int n = 1; n <= kOwners; ++n) {
     std::span<char> area = report.areas.For(app::kOwnersFile);
     std::fill(area.begin(), area.end(), '\0');
-    app::records::PutText(owner.r, 4, format::PackDigits("0001" + format::ZeroPad(n, 4)));
-    app::records::PutInt32(owner.r + 211 + 4, 1);  // coefficient 1 in column B
-    owner.SetSlot(1, 1, 0);                         // monthly receipts
+    owner.SetKey(format::PackDigits("0001" + format::ZeroPad(n, 4)));
+    owner.SetCoefficient(2, 1);      // coefficient 1 in column B
+    owner.SetSlotPeriodicity(1, 1);  // monthly receipts
+    owner.SetSlotAmount(1, 0);
     ASSERT_EQ(data::InsertRecord(app::kOwnersFile), 0);
   }
   ASSERT_EQ(data::EndTransaction(), 0);
@@ -88,7 +89,7 @@ void PrepareDistribution() {
 // The periodicity every owner's slot holds (0: never updated), or -1 when
 // the owners disagree or an amount is not the one written with it.
 int SlotState() {
-  const app::records::Owner owner{report.areas.For(app::kOwnersFile).data()};
+  const app::records::Owner owner{report.areas.For(app::kOwnersFile)};
   std::set<std::pair<int, int>> seen;
   int owners = 0;
   std::int16_t s = data::ReadByKey(app::kOwnersFile, 0, Code(), 1);

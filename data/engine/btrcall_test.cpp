@@ -321,6 +321,28 @@ TEST_F(Engine, AbortedTransactionsLeaveNothingAndEndedOnesEverything) {
   EXPECT_EQ(BTRCALL(kEndTransaction, nullptr, nullptr, &len, nullptr, 0, 0), kInvalidOperation);
 }
 
+// A program may find a file missing inside its transaction, make it and
+// write to it there: the miss does not spoil the transaction.
+TEST_F(Engine, AFileMadeInsideATransactionIsWrittenWithIt) {
+  File f(Path("t.dat"), TwoKeys());
+  std::uint32_t len = 0;
+  ASSERT_EQ(BTRCALL(kBeginTransaction, nullptr, nullptr, &len, nullptr, 0, 0), kOk);
+  ASSERT_EQ(f.Insert(Rec("01", "aa")), kOk);
+  unsigned char block[128] = {};
+  std::string key = Path("new.dat");
+  char owner[5] = {};
+  len = 5;
+  EXPECT_EQ(BTRCALL(kOpen, block, owner, &len, key.data(), static_cast<std::uint8_t>(key.size()), 0), kFileNotFound);
+  File made(Path("new.dat"), TwoKeys());
+  ASSERT_EQ(made.created, kOk);
+  ASSERT_EQ(made.opened, kOk);
+  ASSERT_EQ(made.Insert(Rec("07", "bb")), kOk);
+  ASSERT_EQ(f.Insert(Rec("02", "aa")), kOk);
+  ASSERT_EQ(BTRCALL(kEndTransaction, nullptr, nullptr, &len, nullptr, 0, 0), kOk);
+  EXPECT_EQ(f.Walk(0), "01 02 ");
+  EXPECT_EQ(made.Walk(0), "07 ");
+}
+
 TEST_F(Engine, ALockedRecordRefusesOtherHandlesUntilReleased) {
   File a(Path("l.dat"), TwoKeys());
   ASSERT_EQ(a.Insert(Rec("01", "aa")), kOk);

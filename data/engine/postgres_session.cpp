@@ -7,6 +7,7 @@
 
 #include <chrono>
 
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 
@@ -36,9 +37,16 @@ constexpr Default kClientDefaults[] = {
 
 void IgnoreNotice(void*, const char*) {}
 
-// Set in a child after fork: the connection it inherited is the parent's.
-bool g_forked = false;
-void ForkedChild() { g_forked = true; }
+// Counted in a child after fork: the connections it inherited are the
+// parent's.
+std::uint64_t g_forks = 0;
+void ForkedChild() { ++g_forks; }
+void WatchForks() {
+  static const bool watching = [] { return ::pthread_atfork(nullptr, nullptr, ForkedChild) == 0; }();
+  (void)watching;
+}
+
+constexpr const char* kDefaultSchema = "kit";
 
 // How long notices may wait before a walk looks for them.
 constexpr std::int64_t kNoticeLookInterval = 100'000;  // nanoseconds
@@ -49,6 +57,21 @@ std::int64_t SteadyNanoseconds() {
 }
 
 }  // namespace
+
+std::string SchemaName() {
+  const char* given = std::getenv("KITDB_SCHEMA");
+  std::string name = given && *given ? given : kDefaultSchema;
+  if (name.size() > 63) return {};
+  for (char c : name)
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_') return {};
+  return name;
+}
+
+std::string Quote(const std::string& identifier) {
+  std::string q = "\"";
+  for (char c : identifier) q += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return q + "\"";
+}
 
 Params& Params::Bytes(const std::string& bytes) {
   values_.push_back(bytes.data());
@@ -76,6 +99,17 @@ std::int64_t Int8At(const PGresult* r, int row, int col) {
   return static_cast<std::int64_t>(be64toh(be));
 }
 
+std::int32_t Int4At(const PGresult* r, int row, int col) {
+  if (PQgetisnull(r, row, col) || PQgetlength(r, row, col) != 4) return 0;
+  std::uint32_t be;
+  std::memcpy(&be, PQgetvalue(r, row, col), 4);
+  return static_cast<std::int32_t>(be32toh(be));
+}
+
+std::string BytesAt(const PGresult* r, int row, int col) {
+  return std::string(PQgetvalue(r, row, col), static_cast<std::size_t>(PQgetlength(r, row, col)));
+}
+
 bool BoolAt(const PGresult* r, int row, int col) {
   return !PQgetisnull(r, row, col) && PQgetlength(r, row, col) == 1 && PQgetvalue(r, row, col)[0] != 0;
 }
@@ -97,20 +131,43 @@ bool Failed(const PGresult* r) {
   return s != PGRES_TUPLES_OK && s != PGRES_COMMAND_OK;
 }
 
+Session::Session(bool listen) : listen_(listen), forks_(g_forks) {}
+
 Session& Session::Get() {
-  static Session session = [] {
-    ::pthread_atfork(nullptr, nullptr, ForkedChild);
-    return Session();
-  }();
-  if (g_forked) {
-    g_forked = false;
-    if (session.conn_) session.Abandon();
+  WatchForks();
+  static Session session(true);
+  return session.AfterFork();
+}
+
+Session& Session::ForProgramLocks() {
+  WatchForks();
+  // Other programs' commits are no business of the locks.
+  static Session session(false);
+  return session.AfterFork();
+}
+
+Session& Session::AfterFork() {
+  if (forks_ != g_forks) {
+    forks_ = g_forks;
+    if (conn_) Abandon();
   }
-  return session;
+  return *this;
 }
 
 Session::~Session() {
-  if (conn_ && !g_forked) PQfinish(conn_);
+  if (conn_ && forks_ == g_forks) PQfinish(conn_);
+}
+
+void Session::Close() {
+  AfterFork();
+  if (!conn_) return;
+  PQfinish(conn_);
+  conn_ = nullptr;
+  prepared_.clear();
+  own_.clear();
+  foreign_.clear();
+  ++generation_;
+  transactionWanted_ = transactionOpen_ = transactionLost_ = false;
 }
 
 // A child after fork shares the parent's socket: it must neither talk over
@@ -136,6 +193,7 @@ void Session::Drop() {
 }
 
 bool Session::Connect(std::string& error) {
+  if (conn_) return true;
   const char* conninfo = std::getenv("KITDB");
   char* parseError = nullptr;
   PQconninfoOption* options = PQconninfoParse(conninfo ? conninfo : "", &parseError);
@@ -192,6 +250,7 @@ bool Session::Connect(std::string& error) {
   PQsetNoticeProcessor(conn_, IgnoreNotice, nullptr);
   backendPid_ = PQbackendPID(conn_);
   ++generation_;
+  if (!listen_) return true;
   Result listen(PQexec(conn_, (std::string("LISTEN ") + kChangeChannel).c_str()));
   ++roundTrips_;
   if (Failed(listen.get())) {

@@ -1,6 +1,8 @@
-// The one connection a process keeps to the PostgreSQL server named by
-// KITDB: statements sent together in one round trip, the transaction that
-// spans every file, and the notices of other programs' commits.
+// The connections a process keeps to the PostgreSQL server named by KITDB:
+// one for the data files (statements sent together in one round trip, the
+// transaction that spans every file, the notices of other programs'
+// commits), and one for the program locks, so that a lock taken or given
+// back never becomes part of a data transaction, nor is undone with it.
 #pragma once
 
 #include <libpq-fe.h>
@@ -17,6 +19,21 @@ namespace recordmanager::pg {
 
 // The channel every data table's trigger notifies, with the table's oid.
 inline constexpr const char* kChangeChannel = "kit_changes";
+
+// Tables of a root's schema besides the data files': the catalogue of
+// creation records and the program locks.
+inline constexpr const char* kCatalogueTable = "kit_files";
+inline constexpr const char* kLockTable = "kit_locks";
+
+// Serialises the making of a root's schema and tables between workstations
+// (a transaction-level advisory lock).
+inline constexpr std::int64_t kCreateLockKey = 0x6b69745f63726561;  // "kit_crea"
+
+// The schema of the suite root's tables: KITDB_SCHEMA, "kit" when unset;
+// empty when it is not a plain name (letters, digits and _).
+std::string SchemaName();
+// An identifier in double quotes.
+std::string Quote(const std::string& identifier);
 
 // Parameters of one statement, all in binary form.
 class Params {
@@ -48,6 +65,8 @@ struct Statement {
 
 inline constexpr Oid kByteaType = 17;
 inline constexpr Oid kInt8Type = 20;
+inline constexpr Oid kInt4Type = 23;
+inline constexpr Oid kTextType = 25;
 
 struct Command {
   const Statement* statement;
@@ -61,6 +80,8 @@ using Result = std::unique_ptr<PGresult, ResultDeleter>;
 
 // Reading binary results.
 std::int64_t Int8At(const PGresult* r, int row, int col);
+std::int32_t Int4At(const PGresult* r, int row, int col);
+std::string BytesAt(const PGresult* r, int row, int col);
 bool BoolAt(const PGresult* r, int row, int col);
 std::string SqlState(const PGresult* r);
 std::string ErrorText(const PGresult* r);
@@ -68,9 +89,20 @@ bool Failed(const PGresult* r);
 
 class Session {
  public:
-  // This process's session (a child after fork starts its own).
+  // This process's session for the data files (a child after fork starts
+  // its own).
   static Session& Get();
+  // Its session for the program locks, likewise.
+  static Session& ForProgramLocks();
   ~Session();
+
+  // Connects when not connected; false, with `error`, when the server
+  // cannot be reached.
+  bool Connect(std::string& error);
+  // The server process of the connection (0 when not connected).
+  int BackendPid() const { return conn_ ? backendPid_ : 0; }
+  // Ends the connection, and with it the session's advisory locks.
+  void Close();
 
   // Sends `commands` in one round trip and gives one result per command
   // (after a failed one, the rest come back as aborted). When a transaction
@@ -101,12 +133,15 @@ class Session {
   std::int64_t RoundTrips() const { return roundTrips_; }
 
  private:
-  Session() = default;
-  bool Connect(std::string& error);
+  explicit Session(bool listen);
+  // A child after fork leaves its parent's connection alone.
+  Session& AfterFork();
   void Drop();
   void Abandon();
   void ReadNotices();
 
+  bool listen_;
+  std::uint64_t forks_;  // the forks counted when this process last used it
   PGconn* conn_ = nullptr;
   std::int64_t lastLook_ = 0;  // steady clock, nanoseconds
   int backendPid_ = 0;

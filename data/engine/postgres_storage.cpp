@@ -21,6 +21,8 @@
 // a round trip.
 #include <endian.h>
 
+#include <algorithm>
+
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -42,26 +44,10 @@ using pg::Result;
 using pg::Session;
 using pg::Statement;
 
-constexpr const char* kDefaultSchema = "kit";
-constexpr const char* kCatalogue = "kit_files";
-// Serialises the creation of files (and of the schema) between workstations.
-constexpr std::int64_t kCreateLockKey = 0x6b69745f63726561;  // "kit_crea"
-
-std::string Quote(const std::string& identifier) {
-  std::string q = "\"";
-  for (char c : identifier) q += c == '"' ? std::string("\"\"") : std::string(1, c);
-  return q + "\"";
-}
-
-// KITDB_SCHEMA, or the default; empty when it is not a plain name.
-std::string SchemaName() {
-  const char* given = std::getenv("KITDB_SCHEMA");
-  std::string name = given && *given ? given : kDefaultSchema;
-  if (name.size() > 63) return {};
-  for (char c : name)
-    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_') return {};
-  return name;
-}
+constexpr const char* kCatalogue = pg::kCatalogueTable;
+using pg::kCreateLockKey;
+using pg::Quote;
+using pg::SchemaName;
 
 // The table of a data file: its name without the directory, lower-cased,
 // bytes other than printable ASCII written %XX. Empty when that is too long
@@ -80,7 +66,7 @@ std::string TableName(const std::string& path) {
       name += hex;
     }
   }
-  if (name.empty() || name.size() > 63 || name == kCatalogue) return {};
+  if (name.empty() || name.size() > 63 || name == kCatalogue || name == pg::kLockTable) return {};
   return name;
 }
 
@@ -549,9 +535,28 @@ std::int16_t PgStore::Open(const std::string& path, std::unique_ptr<StoredFile>&
   const Statement count{"", "SELECT count(*) FROM " + table};
   Params params;
   params.Bytes(name).Bytes(table);
+  Session& session = Session::Get();
+  // Inside the program's transaction a file that is not there must not
+  // spoil the transaction: its statements run under a savepoint.
+  const bool inside = session.TransactionWanted();
+  static const Statement kSave{"", "SAVEPOINT kit_open"}, kRelease{"", "RELEASE SAVEPOINT kit_open"},
+      kUndo{"", "ROLLBACK TO SAVEPOINT kit_open"};
+  std::vector<Command> commands;
+  if (inside) commands.push_back({&kSave, nullptr});
+  commands.push_back({&entry, &params});
+  commands.push_back({&count, nullptr});
+  if (inside) commands.push_back({&kRelease, nullptr});
   std::vector<Result> results;
   std::string error;
-  if (!Session::Get().Exchange({{&entry, &params}, {&count, nullptr}}, results, error)) return Report(name, error);
+  if (!session.Exchange(commands, results, error)) return Report(name, error);
+  if (inside) {
+    const bool failed = std::any_of(results.begin(), results.end(), [](const Result& r) { return pg::Failed(r.get()); });
+    if (failed && !pg::Failed(results[0].get())) {
+      std::vector<Result> undone;
+      if (!session.Exchange({{&kUndo, nullptr}, {&kRelease, nullptr}}, undone, error)) return Report(name, error);
+    }
+    results.erase(results.begin());
+  }
   const PGresult* found = results[0].get();
   if (pg::Failed(found)) {
     const std::string state = pg::SqlState(found);
@@ -579,6 +584,8 @@ Storage& PostgresStorage() {
   return store;
 }
 
-std::int64_t ServerRoundTrips() { return pg::Session::Get().RoundTrips(); }
+std::int64_t ServerRoundTrips() {
+  return pg::Session::Get().RoundTrips() + pg::Session::ForProgramLocks().RoundTrips();
+}
 
 }  // namespace recordmanager

@@ -1,6 +1,7 @@
 // Several processes, each with its own session directory (so its own lock
 // identity) unless a test says otherwise, taking and releasing program locks
-// on one suite root. Processes tell each other where they are through pipes.
+// on one suite root (lock files, or the server's table when KITDB is set).
+// Processes tell each other where they are through pipes.
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -8,16 +9,18 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <deque>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "config/session.h"
 #include "data/locks.h"
 #include "data/notice.h"
+#include "data/testing/lock_records.h"
 #include "platform/system.h"
 
 namespace data {
@@ -124,9 +127,19 @@ class ProgramLocksAcrossProcesses : public ::testing::Test {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
   }
 
-  std::string ReadLockFile(const std::string& name) {
-    std::ifstream in(root_ / "LOCKS" / (name + ".lck"), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+  std::string ReadLockRecords(const std::string& name) { return locktest::LockRecords(name); }
+
+  // LockKey in mode "S" once the holder that held the key has ended: on
+  // files at once, on the server as soon as the server has ended the
+  // holder's session, a moment after its connection dropped.
+  int LockKeyOnceItsHolderIsGone(const std::string& name, const std::string& key) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    int taken = LockKey(name, key);
+    while (taken != 0 && locktest::LocksOnServer() && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      taken = LockKey(name, key);
+    }
+    return taken;
   }
 
   fs::path root_;
@@ -152,7 +165,7 @@ TEST_F(ProgramLocksAcrossProcesses, OnePropertyIsNeverHeldByTwoProcesses) {
   for (int i = 0; i < 3; ++i) pids.push_back(Start(i, worker));
   for (pid_t pid : pids) EXPECT_EQ(WaitFor(pid), 0);
   // Every lock was given back.
-  const std::string bytes = ReadLockFile("PressupH");
+  const std::string bytes = ReadLockRecords("PressupH");
   ASSERT_FALSE(bytes.empty());
   ASSERT_EQ(bytes.size() % kLockRecordSize, 0u);
   for (std::size_t at = 0; at < bytes.size(); at += kLockRecordSize) EXPECT_EQ(bytes[at + 34], ' ');
@@ -193,14 +206,14 @@ TEST_F(ProgramLocksAcrossProcesses, AKilledHolderFreesItsLockAtOnce) {
 
   ::kill(holder, SIGKILL);
   EXPECT_EQ(WaitFor(holder), 100 + SIGKILL);
-  // Its record is still in the file, younger than half an hour ...
-  const std::string before = ReadLockFile("PressupH");
+  // Its record is still there, younger than half an hour ...
+  const std::string before = ReadLockRecords("PressupH");
   ASSERT_EQ(before.size(), kLockRecordSize);
   ASSERT_EQ(before[34], 'K');
   // ... and yet the next operator gets the property at once.
-  EXPECT_EQ(LockKey("PressupH", "\x81\x85"), 0);
+  EXPECT_EQ(LockKeyOnceItsHolderIsGone("PressupH", "\x81\x85"), 0);
   LockIdentity();
-  EXPECT_EQ(ReadLockFile("PressupH").substr(15, 11),
+  EXPECT_EQ(ReadLockRecords("PressupH").substr(15, 11),
             (std::to_string(Locks().LockOwnerId) + std::string(11, ' ')).substr(0, 11));
 }
 
@@ -224,7 +237,7 @@ TEST_F(ProgramLocksAcrossProcesses, TheWaitNamesTheHoldersOperatorComputerAndSin
   ScopedNotice scoped(notice);
   Locks().LockWaitMode = 'P';
   EXPECT_EQ(LockKey("PressupH", "\x81\x85"), -1);
-  const std::string record = ReadLockFile("PressupH").substr(0, kLockRecordSize);
+  const std::string record = ReadLockRecords("PressupH").substr(0, kLockRecordSize);
   done.Tell();
   EXPECT_EQ(WaitFor(holder), 0);
 
@@ -251,7 +264,7 @@ TEST_F(ProgramLocksAcrossProcesses, TwoRunningProcessesOfOneIdentityConflict) {
   config::Session().TempDir = SessionDir("shared");
   LockIdentity();
   const std::string identity = std::to_string(Locks().LockOwnerId);
-  ASSERT_EQ(ReadLockFile("PressupH").substr(15, identity.size()), identity);
+  ASSERT_EQ(ReadLockRecords("PressupH").substr(15, identity.size()), identity);
   Locks().LockWaitMode = 'S';
   EXPECT_EQ(LockKey("PressupH", "\x81\x85"), -1) << "two programs of one workstation edit one budget";
   EXPECT_EQ(ReleaseLock("PressupH"), -1);
@@ -259,7 +272,7 @@ TEST_F(ProgramLocksAcrossProcesses, TwoRunningProcessesOfOneIdentityConflict) {
   ASSERT_TRUE(renewed.Await());
   EXPECT_EQ(WaitFor(first), 0);
   // Its holder has ended: the lock passes on.
-  EXPECT_EQ(LockKey("PressupH", "\x81\x85"), 0);
+  EXPECT_EQ(LockKeyOnceItsHolderIsGone("PressupH", "\x81\x85"), 0);
 }
 
 TEST_F(ProgramLocksAcrossProcesses, ASecondProgramOnATemporaryFolderIsRefused) {

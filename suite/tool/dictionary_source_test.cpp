@@ -13,9 +13,9 @@
 #include "config/session.h"
 #include "config/test_files.h"
 #include "data/btrcall.h"
-#include "data/dictionary.h"
 #include "data/files.h"
 #include "data/notice.h"
+#include "records/layouts.h"
 
 namespace suite {
 namespace {
@@ -165,41 +165,26 @@ struct ExpectedFile {
   std::int32_t record;
   std::int32_t keyLength;
   std::vector<Seg> segments;  // key 0, the only key
+  std::int32_t generatedRecord, generatedKeyLength;  // what the views were made with
 };
 
-// What the record layouts need: the record lengths of data/dictionary.h
-// (each past the last field read or written), key 0 with its segments in the
-// order the reads build their key values, duplicates where one key value
-// may repeat (several receipts or payments on one date).
+// What data files already made hold, and what the module's reads need: the
+// record lengths, key 0 with its segments in the order the reads build their
+// key values, duplicates where one key value may repeat (several receipts or
+// payments on one date).
 const std::vector<ExpectedFile>& ModuleFiles() {
-  namespace d = data::dictionary;
+  using namespace records;
   static const std::vector<ExpectedFile> files{
-      {"TDespesa", d::kTDespesaRecord, d::kTDespesaKey, {{1, 2, 0}}},
-      {"THRebut", d::kTHRebutRecord, d::kTHRebutKey, {{1, 1, 0}}},
-      {"FinquesH", d::kFinquesHRecord, d::kFinquesHKey, {{1, 2, 0}}},
-      {"FinDespH", d::kFinDespHRecord, d::kFinDespHKey, {{1, 2, 0}}},
-      {"PropietH", d::kPropietHRecord, d::kPropietHKey, {{1, 4, 0}}},
-      {"PagamH", d::kPagamHRecord, d::kPagamHKey, {{1, 2, 0x11}, {3, 4, 0x01}}},
-      {"CobramH", d::kCobramHRecord, d::kCobramHKey, {{1, 4, 0x11}, {5, 4, 0x01}}},
-      {"PressupH", d::kPressupHRecord, d::kPressupHKey, {{1, 2, 0x10}, {3, 2, 0}}},
+      {"TDespesa", 40, 2, {{1, 2, 0}}, ConceptLayout::kRecordLength, ConceptLayout::kKeyLength},
+      {"THRebut", 32, 1, {{1, 1, 0}}, ReceiptTypeLayout::kRecordLength, ReceiptTypeLayout::kKeyLength},
+      {"FinquesH", 400, 2, {{1, 2, 0}}, PropertyLayout::kRecordLength, PropertyLayout::kKeyLength},
+      {"FinDespH", 602, 2, {{1, 2, 0}}, ConceptColumnsLayout::kRecordLength, ConceptColumnsLayout::kKeyLength},
+      {"PropietH", 300, 4, {{1, 4, 0}}, OwnerLayout::kRecordLength, OwnerLayout::kKeyLength},
+      {"PagamH", 50, 6, {{1, 2, 0x11}, {3, 4, 0x01}}, PaymentLayout::kRecordLength, PaymentLayout::kKeyLength},
+      {"CobramH", 24, 8, {{1, 4, 0x11}, {5, 4, 0x01}}, CollectionLayout::kRecordLength, CollectionLayout::kKeyLength},
+      {"PressupH", 20, 4, {{1, 2, 0x10}, {3, 2, 0}}, StoredLineLayout::kRecordLength, StoredLineLayout::kKeyLength},
   };
   return files;
-}
-
-TEST(RecordLayouts, RecordLengthsHoldEveryField) {
-  namespace d = data::dictionary;
-  // One past the last byte of the last field of each layout.
-  EXPECT_GE(d::kTDespesaRecord, 2 + 25);
-  EXPECT_GE(d::kTHRebutRecord, 21 + 2);
-  EXPECT_GE(d::kFinquesHRecord, 368 + 17);
-  EXPECT_GE(d::kFinquesHRecord, 168 + 34 * 5 + 30);
-  EXPECT_GE(d::kFinDespHRecord, 2 + 200 * 3);
-  EXPECT_GE(d::kPropietHRecord, 242 + 7 * 7 + 4);
-  EXPECT_LE(211 + 4 * 7, 240);  // coefficients end before the receipt slots
-  EXPECT_GE(d::kCobramHRecord, 13 + 4);
-  EXPECT_GE(d::kPagamHRecord, 40 + 2);
-  EXPECT_GE(d::kPressupHRecord, 13 + 4);
-  for (const ExpectedFile& f : ModuleFiles()) EXPECT_LE(f.record, d::kLargestRecord) << f.name;
 }
 
 class InstalledDictionaries : public ::testing::Test {
@@ -267,6 +252,8 @@ TEST_F(InstalledDictionaries, CreateEachFileWithTheLayoutStatReturns) {
     const data::KeyInfoResult info = data::KeyInfo(id, 0);
     EXPECT_EQ(info.RecordLength, f.record) << f.name;
     EXPECT_EQ(info.KeyLength, f.keyLength) << f.name;
+    EXPECT_EQ(f.generatedRecord, f.record) << f.name;
+    EXPECT_EQ(f.generatedKeyLength, f.keyLength) << f.name;
     EXPECT_EQ(data::KeyInfo(id, 1).KeyLength, 0) << f.name;  // one key each
 
     const std::string stat = Stat(id);

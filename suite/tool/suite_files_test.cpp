@@ -96,7 +96,11 @@ TEST_F(SuiteFiles, EveryCaptionAndHeadingHasItsTranslations) {
   for (const console::FormItem& item : result.forms.items)
     EXPECT_TRUE(keys.count(item.text)) << base::Cp850ToUtf8(item.text);
   for (const char* key : {"LLEGINT PRESSUPOST", "FINCA INEXISTENT", "NO EXISTEIX EL CONCEPTE ", "EL CONCEPTE ",
-                          "SEGONS COEFICIENT GENERAL", "TOTAL PRESSUPOST", "AJUST", " I "})
+                          "SEGONS COEFICIENT GENERAL", "TOTAL PRESSUPOST", "AJUST", " I ",
+                          // The checks of the data before printing, the receipt update.
+                          "REVISEU LES DADES ABANS D'IMPRIMIR:", "COLUMNA ", ": TOTAL ", ", SUMA DELS COEFICIENTS ",
+                          "PROPIETARIS SENSE COEFICIENT", "PROPIETARIS SENSE MESOS PER GIRAR", " SENSE PROPIETARIS",
+                          "REBUTS ACTUALITZATS", " PROPIETARIS, CONCEPTE ", ", SUMA DE LES QUOTES "})
     EXPECT_TRUE(keys.count(key)) << key;
   EXPECT_TRUE(keys.count(std::string(" NO ÉS DE TIPUS PROVISIÓ DE FONS"_cp)));
   EXPECT_TRUE(keys.count(std::string("PÀGINA "_cp)));

@@ -11,19 +11,17 @@
 #include <string_view>
 #include <vector>
 
+#include "records/layouts.h"
+
 namespace kitdata {
 
-enum class FieldKind {
-  Text,     // fixed width, blank padded, CP850 (UTF-8 in CSV)
-  Packed,   // digits two to a byte (codes, owner keys), all digits in CSV
-  Number,   // packed digits read as a number ("1" rather than "0001")
-  Date,     // packed date, YYYY-MM-DD in CSV, empty for the zero date
-  Byte,     // one unsigned byte
-  Int16,    // little-endian signed
-  Int32,    // little-endian signed
-  Amount,   // little-endian signed cents, euros with two decimals in CSV
-};
+// How a field is kept in CSV: Text in UTF-8 (CP850 in the record); Packed as
+// all its digits; Number as the number the packed digits hold ("1" rather
+// than "0001"); Date as YYYY-MM-DD, empty for the zero date; Byte, Int16 and
+// Int32 as integers; Amount as euros with two decimals.
+using FieldKind = records::FieldKind;
 
+// A CSV column: the field table of the data file's dictionary source.
 struct Field {
   std::string name;
   std::int32_t offset = 0;  // from 0
@@ -31,28 +29,22 @@ struct Field {
   FieldKind kind = FieldKind::Text;
 };
 
-struct KeySegment {
-  std::int32_t offset = 0;  // from 0
-  std::int32_t length = 0;
-  bool duplicates = false;
-};
-
 struct FileLayout {
-  std::string base;          // "PropietH"
-  std::int16_t id = 0;       // the module's file identifier
-  std::int32_t recordLength = 0;  // used when no dictionary is installed
-  std::vector<KeySegment> key0;
+  std::string base;  // "PropietH"
+  std::int32_t recordLength = 0;
+  std::string creation;  // its dictionary's creation record, for when none is installed
   std::vector<Field> fields;
 };
 
-// The eight files in the module's opening order.
+// The eight data files by base name, as their dictionary sources describe them.
 const std::vector<FileLayout>& Layouts();
 // The layout of a base name, any case; nullptr when unknown.
 const FileLayout* FindLayout(std::string_view base);
 // The base name of a data file path ("ROOT/DADES/PropietH.dat" -> "PropietH").
 std::string BaseName(std::string_view dataFile);
 
-// The creation record of a layout (the data buffer of create).
+// The creation record of a layout (the data buffer of create), as its
+// dictionary holds it.
 std::string CreationRecord(const FileLayout& layout);
 
 // How records are added to a data file.
@@ -140,5 +132,16 @@ std::string SuiteDir();
 std::string InitRoot(const std::string& root, int workDate, std::string& lines);
 // Fills a root with demo records dated around `today` (YYYYMMDD).
 std::string FillDemo(const std::string& root, int today);
+
+// A data file MigrateRoot copied, and how many records it had.
+struct MigratedFile {
+  std::string source;
+  std::int64_t records = 0;
+};
+// Copies every data file of ROOT/DADES (SQLite files, *.dat) into the
+// server named by KITDB, schema KITDB_SCHEMA, in one transaction: every
+// file or none. A server file that already holds records is refused unless
+// `replace`, which deletes them first; one of another layout is refused.
+std::string MigrateRoot(const std::string& root, bool replace, std::vector<MigratedFile>& copied);
 
 }  // namespace kitdata

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <map>
 #include <sys/wait.h>
 
 #include "config/test_files.h"
@@ -56,10 +58,77 @@ TEST(Layouts, FieldsLieInsideTheirRecordsAndDoNotOverlap) {
       }
     }
   }
-  EXPECT_EQ(FindLayout("propieth")->id, 513);
+  EXPECT_EQ(FindLayout("propieth")->base, "PropietH");
   EXPECT_EQ(FindLayout("Nothing"), nullptr);
   EXPECT_EQ(BaseName("ROOT/DADES/PropietH.dat"), "PropietH");
   EXPECT_EQ(BaseName("ROOT\\DADES\\PagamH"), "PagamH");
+}
+
+// The CSV columns are what CSV files already written rely on.
+TEST(Layouts, CsvColumnsKeepTheirNames) {
+  const std::map<std::string, std::string> headers{
+      {"TDespesa", "concept,description"},
+      {"THRebut", "number,description,kind"},
+      {"FinquesH",
+       "property,name,first_month,period_months,fee,rate_index,total_b,name_b,total_c,name_c,total_d,name_d,total_e,"
+       "name_e,total_f,name_f,total_g,name_g,tax_id"},
+      {"FinDespH", "property,columns"},
+      {"PropietH",
+       "owner,name,department,coef_a,coef_b,coef_c,coef_d,coef_e,coef_f,coef_g,slot1_period,slot1_amount,"
+       "slot2_period,slot2_amount,slot3_period,slot3_amount,slot4_period,slot4_amount,slot5_period,slot5_amount,"
+       "slot6_period,slot6_amount,slot7_period,slot7_amount,slot8_period,slot8_amount"},
+      {"PagamH", "property,date,concept,description,amount,kind,column"},
+      {"CobramH", "owner,date,amount"},
+      {"PressupH", "property,concept,column,percent_thousandths,amount,budget"},
+  };
+  ASSERT_EQ(Layouts().size(), headers.size());
+  for (const FileLayout& l : Layouts()) {
+    std::string header;
+    for (const Field& f : l.fields) header += (header.empty() ? "" : ",") + f.name;
+    EXPECT_EQ(header, headers.at(l.base)) << l.base;
+  }
+}
+
+// A CSV text for a field that fills it: no blank, zero or default left.
+std::string FullText(const Field& f) {
+  const auto n = static_cast<std::size_t>(f.length);
+  switch (f.kind) {
+    case FieldKind::Text: {
+      std::string text = "Ç";  // one byte in the record
+      for (std::size_t i = 1; i < n; ++i) text += static_cast<char>('A' + (i + n) % 26);
+      return text;
+    }
+    case FieldKind::Packed: {
+      std::string digits;
+      for (std::size_t i = 0; i < 2 * n; ++i) digits += static_cast<char>('0' + (i + n) % 10);
+      return digits;
+    }
+    case FieldKind::Number: return std::string(2 * n, '7');
+    case FieldKind::Date: return "2024-02-29";
+    case FieldKind::Byte: return "200";
+    case FieldKind::Int16: return "-12345";
+    case FieldKind::Int32: return "-123456789";
+    case FieldKind::Amount: return "-1234567.89";
+  }
+  return {};
+}
+
+TEST(Csv, EveryFieldOfEveryFileTravelsThroughExportAndImport) {
+  ScratchDir from, to;
+  const std::string fromRoot = DataRoot(from), toRoot = DataRoot(to);
+  for (const FileLayout& l : Layouts()) {
+    SCOPED_TRACE(l.base);
+    std::string record(static_cast<std::size_t>(l.recordLength), ' ');
+    for (const Field& f : l.fields) ASSERT_EQ(SetField(f, FullText(f), record), "") << f.name;
+    for (const Field& f : l.fields) EXPECT_EQ(FieldText(f, record), FullText(f)) << f.name;
+    ASSERT_EQ(PutRaw(fromRoot + "/DADES/" + l.base, record).error, "");
+    std::string csv;
+    ASSERT_EQ(ExportCsv(fromRoot + "/DADES/" + l.base, csv), "");
+    ASSERT_EQ(ImportCsv(toRoot + "/DADES/" + l.base, csv).error, "");
+    std::string raw;
+    ASSERT_EQ(GetRaw(toRoot + "/DADES/" + l.base, raw), "");
+    EXPECT_EQ(raw, record);
+  }
 }
 
 TEST(Fields, CsvTextsConvertBothWays) {
@@ -84,14 +153,17 @@ TEST(Fields, CsvTextsConvertBothWays) {
     EXPECT_EQ(FieldText(f, record), c.text) << c.field;
   }
   // Stored forms the module reads.
-  std::string record(20, ' ');
+  auto bytes = [](const std::string& record, const Field& f) {
+    return record.substr(static_cast<std::size_t>(f.offset), static_cast<std::size_t>(f.length));
+  };
+  std::string record(static_cast<std::size_t>(FindLayout("PressupH")->recordLength), ' ');
   ASSERT_EQ(SetField(FieldOf("PressupH", "property"), "1", record), "");
-  EXPECT_EQ(record.substr(0, 2), format::PackDigits("0001"));
+  EXPECT_EQ(bytes(record, FieldOf("PressupH", "property")), format::PackDigits("0001"));
   ASSERT_EQ(SetField(FieldOf("PressupH", "budget"), "12.5", record), "");
-  EXPECT_EQ(std::string(record.substr(13, 4)), std::string("\xE2\x04\0\0", 4));  // 1250 cents
-  std::string cobram(24, ' ');
+  EXPECT_EQ(bytes(record, FieldOf("PressupH", "budget")), std::string("\xE2\x04\0\0", 4));  // 1250 cents
+  std::string cobram(static_cast<std::size_t>(FindLayout("CobramH")->recordLength), ' ');
   ASSERT_EQ(SetField(FieldOf("CobramH", "date"), "2027-01-01", cobram), "");
-  EXPECT_EQ(cobram.substr(4, 4), format::PackDate(2027, 1, 1));
+  EXPECT_EQ(bytes(cobram, FieldOf("CobramH", "date")), format::PackDate(2027, 1, 1));
 }
 
 TEST(Fields, BadCsvTextsAreRefusedAndLeaveTheRecordAlone) {
@@ -130,10 +202,11 @@ TEST(Fields, TrailingZeroBytesOfATextArePadding) {
   const Field& columns = FieldOf("FinDespH", "columns");
   std::string record(static_cast<std::size_t>(FindLayout("FinDespH")->recordLength), ' ');
   ASSERT_EQ(SetField(columns, std::string("HOANEB\0\0", 8), record), "");
-  EXPECT_EQ(record.substr(2, 8), "HOANEB  ");
+  const auto at = static_cast<std::size_t>(columns.offset);
+  EXPECT_EQ(record.substr(at, 8), "HOANEB  ");
   EXPECT_EQ(FieldText(columns, record), "HOANEB");
   ASSERT_EQ(SetField(columns, std::string("A\0B\0 \0", 6), record), "");
-  EXPECT_EQ(record.substr(2, 6), std::string("A\0B   ", 6));
+  EXPECT_EQ(record.substr(at, 6), std::string("A\0B   ", 6));
 }
 
 TEST(Csv, SplitsQuotedFieldsAndCountsLines) {
@@ -194,7 +267,7 @@ TEST(Raw, MissingFilesAreMadeFromTheInstalledDictionary) {
   std::string dictionary = std::string(1, static_cast<char>(creation.size())) + '\0' + creation;
   std::ofstream(dir / "ddf/PressupH.xdf", std::ios::binary) << dictionary;
   std::string record = BudgetRecord("1", "NE", "5.00") + "tail";
-  EXPECT_NE(PutRaw(root + "/DADES/PressupH", record.substr(0, 20)).error, "");
+  EXPECT_NE(PutRaw(root + "/DADES/PressupH", record.substr(0, static_cast<std::size_t>(FindLayout("PressupH")->recordLength))).error, "");
   EXPECT_FALSE(fs::exists(dir / "DADES/PressupH.dat"));
   ASSERT_EQ(PutRaw(root + "/DADES/PressupH", record).error, "");
   std::string raw;

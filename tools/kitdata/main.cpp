@@ -21,6 +21,8 @@ constexpr const char* kUsage =
     "       kitdata export DATAFILE         write the records as CSV to standard output\n"
     "       kitdata import [--allow-duplicates] DATAFILE CSVFILE\n"
     "                                       insert the records of a CSV file\n"
+    "       kitdata migrate ROOT [--replace]\n"
+    "                                       copy every data file of ROOT into the server named by KITDB\n"
     "DATAFILE is a data file as the module names it, for example ROOT/DADES/PropietH.\n";
 
 constexpr const char* kDetails =
@@ -38,7 +40,16 @@ constexpr const char* kDetails =
     "\n"
     "With KITDB set to a PostgreSQL connection string (libpq, for example \"host=server\n"
     "dbname=kit\") the data files are tables on that server, in the schema KITDB_SCHEMA\n"
-    "(default kit), instead of SQLite files under ROOT.\n";
+    "(default kit), instead of SQLite files under ROOT.\n"
+    "\n"
+    "migrate reads the SQLite files ROOT/DADES/*.dat (whatever KITDB says) and copies their\n"
+    "records into the server named by KITDB, schema KITDB_SCHEMA, one table per file made\n"
+    "from the file's own layout, and prints how many records each file had. It is one\n"
+    "transaction: when any file cannot be read or copied, the server keeps none of it. A\n"
+    "file that already holds records on the server is refused, unless --replace, which\n"
+    "deletes them first; one of another layout is always refused. The records get new\n"
+    "positions on the server (positions are never carried over); records with equal keys\n"
+    "keep their order. Run it while no program uses the server's files of that root.\n";
 
 int Usage() {
   std::fputs(kUsage, stderr);
@@ -160,6 +171,14 @@ int main(int argc, char** argv) {
     std::string csv;
     if (!ReadInput(args[2], csv, error)) return Fail(error);
     return Added(kitdata::ImportCsv(args[1], csv, options), args[1]);
+  }
+  if (command == "migrate" && (args.size() == 2 || (args.size() == 3 && args[2] == "--replace"))) {
+    std::vector<kitdata::MigratedFile> copied;
+    error = kitdata::MigrateRoot(args[1], args.size() == 3, copied);
+    if (!error.empty()) return Fail(error);
+    for (const kitdata::MigratedFile& f : copied)
+      std::printf("%s: %lld records\n", f.source.c_str(), static_cast<long long>(f.records));
+    return std::fflush(stdout) == 0 ? 0 : Fail("standard output: write failed");
   }
   return Usage();
 }

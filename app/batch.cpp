@@ -1,0 +1,418 @@
+#include "app/batch.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <optional>
+
+#include "app/budget.h"
+#include "app/budget_amounts.h"
+#include "app/clean_up.h"
+#include "app/data_checks.h"
+#include "app/distribution.h"
+#include "app/figures_csv.h"
+#include "app/listings.h"
+#include "app/module.h"
+#include "app/records.h"
+#include "app/screen_checks.h"
+#include "base/strings.h"
+#include "config/session.h"
+#include "data/files.h"
+#include "data/key_walk.h"
+#include "data/locks.h"
+#include "data/notice.h"
+#include "base/cp850.h"
+#include "format/numbers.h"
+#include "format/text.h"
+#include "platform/file_system.h"
+#include "platform/host_path.h"
+#include "platform/session_end.h"
+#include "platform/signals.h"
+#include "platform/system.h"
+
+namespace app {
+namespace {
+
+using Result = PropertyOutcome::Result;
+
+
+std::string Utf8(const std::string& cp850) { return base::Cp850ToUtf8(cp850); }
+
+// The code as the screens and the listings show it: its last three digits
+// ("001"), or all four when the first is not 0.
+std::string ShownCode(const std::string& packed) {
+  std::string digits = format::UnpackDigits(packed);
+  while (digits.size() > 3 && digits.front() == '0') digits.erase(0, 1);
+  return digits;
+}
+
+// Standard error, with the progress line cleared before anything is said.
+class BatchLog {
+ public:
+  BatchLog() : progress_(::isatty(STDERR_FILENO) == 1) {}
+
+  void Say(const std::string& utf8) {
+    Clear();
+    std::fprintf(stderr, "repquota batch: %s\n", utf8.c_str());
+    std::fflush(stderr);
+  }
+  // "[2/50] 002 C.P. GRAN DE GRÀCIA, 88" over the previous one; only on a
+  // terminal.
+  void Progress(std::size_t index, std::size_t count, const std::string& code, const std::string& name) {
+    if (!progress_) return;
+    std::string line = "[" + std::to_string(index + 1) + "/" + std::to_string(count) + "] " + code + " " + name;
+    if (line.size() > 79) line.resize(79);
+    std::fprintf(stderr, "\r\033[K%s", Utf8(line).c_str());
+    std::fflush(stderr);
+    shown_ = true;
+  }
+  void Clear() {
+    if (!shown_) return;
+    std::fputs("\r\033[K", stderr);
+    std::fflush(stderr);
+    shown_ = false;
+  }
+
+ private:
+  bool progress_;
+  bool shown_ = false;
+};
+
+// The data layer's notices (a record or a lock waited for, a data file
+// that cannot be opened) on standard error: nobody is at a keyboard.
+class BatchNotice final : public data::Notice {
+ public:
+  explicit BatchNotice(BatchLog& log) : log_(log) {}
+  void Show(const std::string& text, int) override { log_.Say(Utf8(text)); }
+  void Hide() override {}
+  void Beep() override {}
+  void DiscardKeys() override {}
+  void WaitKey() override {}
+  int PollKey() override { return 0; }
+  void EndProcess(int exitCode) override { throw platform::SessionEnded{exitCode, ""}; }
+
+ private:
+  BatchLog& log_;
+};
+
+void DeleteWorkingFile() {
+  platform::CurrentFileSystem().RemoveAll(platform::HostPathOrRaw(WorkingFile::SuitePath()));
+}
+
+// The budget lock of a property, waited for at most `seconds`: the lock
+// is tried without waiting, again every half second until the time is up.
+// `holder` then says who holds it.
+bool TakeBudgetLock(const std::string& code, int seconds, std::string& holder, BatchLog& log,
+                    const std::string& shownCode) {
+  data::LockState& locks = data::Locks();
+  const char mode = locks.LockWaitMode;
+  locks.LockWaitMode = 'S';
+  CleanUp restore([&locks, mode] { locks.LockWaitMode = mode; });
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  bool told = false;
+  for (;;) {
+    if (data::LockKey("PressupH", code) == 0) return true;
+    holder = locks.LastRefusal;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    if (!told)
+      log.Say(shownCode + ": waiting up to " + std::to_string(seconds) + " s for its budget, in use elsewhere" +
+              (holder.empty() ? std::string() : ": " + Utf8(holder)));
+    told = true;
+    platform::Pause(500);
+  }
+}
+
+// The properties asked for, in code order: packed code, and whether it
+// exists. Codes of a range that no property has are left out; a single
+// code asked for that none has is kept, to be reported.
+std::map<std::string, bool> SelectProperties(const Report& report, const std::vector<CodeRange>& ranges,
+                                             std::string& failure) {
+  std::map<std::string, bool> selected;
+  const records::Property property{report.areas.For(kPropertiesFile)};
+  auto walk = [&](const std::string& from, const std::string& to) {
+    data::KeyWalk properties(kPropertiesFile, 0, from, [&] { return to.empty() || property.Code() <= to; });
+    for (; properties.Valid(); properties.Next()) selected[property.Code()] = true;
+    if (properties.Failed()) failure = properties.FailureText();
+  };
+  if (ranges.empty()) walk(std::string(2, '\0'), "");
+  for (const CodeRange& r : ranges) {
+    const std::string first = format::PackCode(std::to_string(r.first));
+    if (r.first == r.last) {
+      const std::int16_t status = data::ReadByKey(kPropertiesFile, 0, first, 0);
+      if (status != 0 && !data::EndsWalk(status)) failure = data::FailureText(kPropertiesFile, status);
+      selected.try_emplace(first, status == 0);
+    } else {
+      walk(first, format::PackCode(std::to_string(r.last)));
+    }
+  }
+  return selected;
+}
+
+class PropertyRun {
+ public:
+  PropertyRun(Report& report, const BatchOptions& options, BatchLog& log) : r_(report), options_(options), log_(log) {}
+
+  // One property's report, from its budget lock to its PDF document.
+  void Run(PropertyOutcome& o);
+
+ private:
+  void Fail(PropertyOutcome& o, const std::string& utf8) {
+    o.result = Result::kFailed;
+    o.reason = utf8;
+  }
+  std::string WriteFigures(const PropertyOutcome& o, const DistributionPass& pass,
+                           const std::vector<records::WorkingLine>& lines);
+  std::string MakePdf(const std::string& code, const std::string& printFile);
+
+  Report& r_;
+  const BatchOptions& options_;
+  BatchLog& log_;
+};
+
+std::string PropertyRun::WriteFigures(const PropertyOutcome& o, const DistributionPass& pass,
+                                      const std::vector<records::WorkingLine>& lines) {
+  for (const auto& [suffix, csv] : {std::pair{"-distribution.csv", DistributionCsv(pass)},
+                                    std::pair{"-budget.csv", BudgetCsv(lines)}}) {
+    const std::string path = options_.csvDir + "/" + o.code + suffix;
+    if (const platform::FileStatus status = platform::WriteWholeFile(path, csv); !status.ok())
+      return "the figures " + path + " cannot be written: " + status.Describe();
+  }
+  return {};
+}
+
+std::string PropertyRun::MakePdf(const std::string& code, const std::string& printFile) {
+  const std::string pdf = options_.pdfDir + "/" + code + ".pdf";
+  // The print program is started as the dialogue starts it, from ExeDir.
+  const std::string suitePath = config::Session().ExeDir + "KITPRINT";
+  const int status = platform::RunAndWait(platform::HostPathOrRaw(suitePath), {"-o", pdf, printFile});
+  if (status == -1) return "the print program " + suitePath + " cannot be started; the listings are in " + printFile;
+  if (status != 0)
+    return "the print program ended with status " + std::to_string(status) + " and " + pdf +
+           " may not be whole; the listings are in " + printFile;
+  return {};
+}
+
+void PropertyRun::Run(PropertyOutcome& o) {
+  const std::string& code = r_.parameters.PropertyCode;
+  r_.receipts = ReceiptUpdate{};
+  std::string holder;
+  if (!TakeBudgetLock(code, options_.lockWaitSeconds, holder, log_, o.code)) {
+    o.result = Result::kSkipped;
+    o.reason = "its budget is in use on another workstation" + (holder.empty() ? std::string() : ": " + Utf8(holder));
+    return;
+  }
+  // However the property's run ends, its working file goes and its lock
+  // is let go, in that order, as in the dialogue.
+  CleanUp lock([] { data::ReleaseLock("PressupH"); });
+  CleanUp working([this] {
+    r_.working.Close();
+    DeleteWorkingFile();
+  });
+
+  DeleteWorkingFile();
+  StepResult result = r_.working.Open() ? StepResult{} : StepResult::Failed(r_.working.Failure());
+  if (result.ok()) result = BuildBudget(r_);
+  DistributionPass figures;
+  if (result.ok()) result = ComputeDistribution(r_, figures);
+  const std::vector<records::WorkingLine> lines = result.ok() ? r_.working.Lines() : std::vector<records::WorkingLine>{};
+  if (result.ok() && r_.working.Failed()) result = StepResult::Failed(r_.working.Failure());
+  if (!result.ok()) return Fail(o, Utf8(result.failure()));
+
+  o.figures = true;
+  o.owners = r_.budget.OwnerCount;
+  o.budgetTotal = figures.totals.BudgetTotal;
+  o.adjustment = RoundedAmount(static_cast<double>(figures.totals.BudgetTotal) - figures.totals.OwnersTotal);
+  o.findings = CheckData(CheckInputOf(r_.budget, figures, lines));
+
+  const std::string printFile = options_.outDir + "/" + o.code + ".prn";
+  if (!r_.channel.Open(config::Session().OutputDest, printFile))
+    return Fail(o, "the print file " + printFile + " cannot be made: " + r_.channel.Failure());
+  CleanUp discard([this] { r_.channel.Discard(); });
+  if (r_.WriteData) result = SaveStoredBudget(r_);
+  if (result.ok()) result = PrintReport(r_);
+  o.receipts = r_.receipts;
+  if (!result.ok()) return Fail(o, Utf8(result.failure()));
+  discard.Dismiss();
+  r_.channel.Close();
+  if (r_.channel.Failed())
+    return Fail(o, "the print file " + printFile + " could not be written: " + r_.channel.Failure());
+
+  if (!options_.csvDir.empty()) {
+    if (const std::string problem = WriteFigures(o, figures, lines); !problem.empty()) return Fail(o, problem);
+  }
+  working.RunNow();
+  lock.RunNow();
+  if (!options_.pdfDir.empty()) {
+    if (const std::string problem = MakePdf(o.code, printFile); !problem.empty()) return Fail(o, problem);
+  }
+  o.result = Result::kDone;
+}
+
+}  // namespace
+
+std::string CheckReceiptConcept(Report& report) {
+  if (report.parameters.UpdatePeriodicity == 0) return {};
+  const std::int16_t slot = report.parameters.UpdateSlot;
+  std::optional<std::int16_t> kind;
+  const records::ReceiptType type{report.areas.For(kReceiptTypesFile)};
+  if (slot >= 0 && slot <= 255 && data::ReadByKey(kReceiptTypesFile, 0, std::string(1, static_cast<char>(slot)), 0) == 0)
+    kind = type.Kind();
+  switch (JudgeReceiptConcept(kind)) {
+    case ReceiptConceptVerdict::kUnknown:
+      return "there is no receipt concept " + std::to_string(slot);
+    case ReceiptConceptVerdict::kNotAFundsProvision:
+      return "the receipt concept " + std::to_string(slot) + " (" + Utf8(std::string(base::TrimRight(type.Description()))) +
+             ") is not of the funds-provision kind";
+    case ReceiptConceptVerdict::kConfirmPrinting:
+      break;
+  }
+  return {};
+}
+
+namespace {
+
+// Runs the batch with its log at hand.
+std::string RunBatchLogged(Report& report, const BatchOptions& options, std::vector<PropertyOutcome>& outcomes,
+                           const BatchProgress& progress, BatchLog& log) {
+  const ReportParameters base = ParametersFrom(options.screens, config::Session().WorkDate, platform::Now().year);
+  report.parameters = base;
+  report.WriteData = !options.dryRun;
+  if (std::string problem = CheckReceiptConcept(report); !problem.empty()) return problem;
+  std::string failure;
+  const std::map<std::string, bool> selected = SelectProperties(report, options.properties, failure);
+  if (!failure.empty()) return Utf8(failure);
+
+  PropertyRun run(report, options, log);
+  std::size_t index = 0;
+  for (const auto& [code, exists] : selected) {
+    platform::EndSessionIfTerminated();
+    PropertyOutcome o;
+    o.code = ShownCode(code);
+    report.parameters = base;
+    report.parameters.PropertyCode = code;
+    const std::int16_t status = exists ? data::ReadByKey(kPropertiesFile, 0, code, 0) : data::kStatusKeyNotFound;
+    if (status == 0) {
+      o.name = base::TrimRight(format::NameInReadingOrder(records::Property{report.areas.For(kPropertiesFile)}.Name()));
+      if (progress) progress(index, selected.size(), o.code, o.name);
+      run.Run(o);
+    } else if (data::EndsWalk(status)) {
+      o.result = Result::kMissing;
+    } else {
+      o.result = Result::kFailed;
+      o.reason = Utf8(data::FailureText(kPropertiesFile, status));
+    }
+    if (o.result == Result::kSkipped || o.result == Result::kFailed)
+      log.Say(o.code + (o.result == Result::kSkipped ? " passed over: " : " failed: ") + o.reason);
+    outcomes.push_back(std::move(o));
+    ++index;
+  }
+  return {};
+}
+
+// The folders the results go to, made when missing.
+std::string MakeFolders(const BatchOptions& options) {
+  for (const std::string* dir : {&options.outDir, &options.pdfDir, &options.csvDir}) {
+    if (dir->empty()) continue;
+    std::error_code ec;
+    std::filesystem::create_directories(*dir, ec);
+    if (ec || !std::filesystem::is_directory(*dir, ec))
+      return "the folder " + *dir + " cannot be made: " + (ec ? ec.message() : std::string("a file is in the way"));
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string RunBatch(Report& report, const BatchOptions& options, std::vector<PropertyOutcome>& outcomes,
+                     const BatchProgress& progress) {
+  BatchLog log;
+  return RunBatchLogged(report, options, outcomes, progress, log);
+}
+
+int BatchMain(const std::vector<std::string>& args) {
+  std::error_code ec;
+  const std::string startDir = std::filesystem::current_path(ec).string();
+  const BatchArguments parsed = ParseBatchArguments(args, startDir);
+  if (parsed.help) {
+    std::fputs(kBatchUsage, stdout);
+    return 0;
+  }
+  if (!parsed.error.empty()) {
+    std::fprintf(stderr, "repquota batch: %s\n(repquota batch --help tells the options)\n", parsed.error.c_str());
+    return 2;
+  }
+  const BatchOptions& options = parsed.options;
+  // Nothing is read from the terminal; the print program started for the
+  // PDF documents must not wait there for a key either.
+  if (std::freopen("/dev/null", "r", stdin) == nullptr) {
+    // A batch without standard input reads nothing anyway.
+  }
+  platform::InstallTerminationSignals();
+
+  BatchLog log;
+  BatchNotice notice(log);
+  data::ScopedNotice installed(notice);
+  Report report;
+  std::vector<PropertyOutcome> outcomes;
+  int status = 0;
+  bool ran = false;
+  try {
+    config::LoadSession();
+    const config::SessionSettings& session = config::Session();
+    if (std::string problem = CheckScreenOptions(options.screens); !problem.empty()) {
+      log.Say(problem);
+      return 2;
+    }
+    if (session.RootDir.empty()) {
+      log.Say("KITROOT is not set (it names the suite root, for example KITROOT=/srv/kit/)");
+      return 1;
+    }
+    if (::chdir(platform::HostPathOrRaw(session.RootDir).c_str()) != 0) {
+      log.Say("the suite root " + session.RootDir + " (KITROOT) cannot be entered");
+      return 1;
+    }
+    // The working budget file lives in the temporary folder, as in the
+    // dialogue: one program at a time there.
+    if (const data::TempFolderClaim claim = data::ClaimTempFolder(); !claim.claimed) {
+      log.Say(claim.detail);
+      return 1;
+    }
+    if (std::string problem = MakeFolders(options); !problem.empty()) {
+      log.Say(problem);
+      return 1;
+    }
+    CleanUp closeFiles([] { data::ResetDataFiles(); });
+    OpenModuleFiles(report.areas);
+    report.fees = ReadFeeSettings();
+    report.parameters = ParametersFrom(options.screens, session.WorkDate, platform::Now().year);
+    if (std::string problem = CheckReceiptConcept(report); !problem.empty()) {
+      log.Say(problem);
+      return 2;
+    }
+    ran = true;
+    const std::string problem =
+        RunBatchLogged(report, options, outcomes, [&log](std::size_t i, std::size_t n, const std::string& code,
+                                                         const std::string& name) { log.Progress(i, n, code, name); },
+                       log);
+    log.Clear();
+    if (!problem.empty()) {
+      log.Say(problem);
+      return 1;
+    }
+    status = BatchExitStatus(outcomes);
+  } catch (const platform::SessionEnded& end) {
+    log.Clear();
+    if (!end.reason.empty()) log.Say(end.reason);
+    status = end.exitStatus;
+  }
+  if (ran) {
+    std::fputs(BatchSummary(outcomes, options.dryRun).c_str(), stdout);
+    std::fflush(stdout);
+  }
+  return status;
+}
+
+}  // namespace app

@@ -1,0 +1,74 @@
+// The command line of "repquota batch": which properties, the options of
+// the parameter and print screens (from the command line or a small INI
+// file), where the print files, PDF documents and figures go, how long a
+// budget held by another workstation is waited for, and whether data files
+// are written at all.
+#pragma once
+
+#include <array>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/report.h"
+
+namespace app {
+
+// Property codes first to last (one code: first == last).
+struct CodeRange {
+  int first = 0;
+  int last = 0;
+  bool operator==(const CodeRange&) const = default;
+};
+
+// The screens' options as their fields would hold them, typed.
+struct ScreenOptions {
+  std::string date;                       // screen 1 field 1; empty: the working date
+  std::array<std::string, 5> presets{};   // screen 1 fields 3 to 7 (F5 to F9)
+  std::string distributionCopies = "1";  // screen 3 field 1: a number or "P"
+  std::string budgetCopies = "1";        // screen 3 field 2
+  std::string periodicity = "0";         // screen 3 field 3: 0 leaves the receipts alone
+  std::string receiptConcept = "1";           // screen 3 field 4: the receipt slot
+  bool operator==(const ScreenOptions&) const = default;
+};
+
+struct BatchOptions {
+  std::vector<CodeRange> properties;  // empty: every property
+  ScreenOptions screens;
+  std::string outDir;   // print files <code>.prn; absolute
+  std::string pdfDir;   // empty: no PDF documents
+  std::string csvDir;   // empty: no figures
+  int lockWaitSeconds = 10;
+  bool dryRun = false;
+};
+
+struct BatchArguments {
+  BatchOptions options;
+  bool help = false;
+  std::string error;  // what is wrong with the arguments (or the options file)
+};
+
+// The arguments after "batch". Relative paths are taken from `startDir`
+// (the directory repquota was started in). An options file (--options) is
+// read at once, its section [batch] giving what the command line leaves
+// out.
+BatchArguments ParseBatchArguments(const std::vector<std::string>& args, const std::string& startDir);
+
+// The selection "1", "3-7", "1,4,10-12" as ranges; empty with `error` set
+// when it is not one.
+std::vector<CodeRange> ParsePropertySelection(std::string_view text, std::string& error);
+
+// Whether the screens' options are what their fields accept (the same
+// checks as typing them), in the session's date settings: an empty text
+// when they are, otherwise what is wrong, naming the option.
+std::string CheckScreenOptions(const ScreenOptions& options);
+
+// The report's parameters from the options, as screens 1 and 3 set them
+// (the date left empty becomes `workDate`, a packed date; a two-digit
+// year is read against `thisYear`).
+ReportParameters ParametersFrom(const ScreenOptions& options, const std::string& workDate, int thisYear);
+
+// The text of `--help` for the batch.
+extern const char* const kBatchUsage;
+
+}  // namespace app

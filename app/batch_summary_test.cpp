@@ -1,0 +1,96 @@
+#include "app/batch_summary.h"
+
+#include <gtest/gtest.h>
+
+#include "base/cp850.h"
+
+namespace app {
+namespace {
+
+using Result = PropertyOutcome::Result;
+
+PropertyOutcome Done(const char* code, const std::string& name, int owners, std::int32_t total,
+                     std::int32_t adjustment) {
+  PropertyOutcome o;
+  o.code = code;
+  o.name = name;
+  o.figures = true;
+  o.owners = owners;
+  o.budgetTotal = total;
+  o.adjustment = adjustment;
+  return o;
+}
+
+TEST(BatchSummary, ARowPerPropertyThenTheChecksThenTheCounts) {
+  std::vector<PropertyOutcome> outcomes;
+  outcomes.push_back(Done("001", "COMUNITAT PROP. MALLORCA, 245", 8, 642860, 2));
+  outcomes.back().receipts = {true, 8, 1, 1, 123456};
+  PropertyOutcome held;
+  held.code = "002";
+  held.name = "C.P. GRAN DE GRÀCIA, 88"_cp;
+  held.result = Result::kSkipped;
+  held.reason = "its budget is in use on another workstation: OCUPAT PER JOAN";
+  outcomes.push_back(held);
+  outcomes.push_back(Done("003", "C.P. SANT PERE, 12 AMB UN NOM MOLT LLARG", 3, 76320, -9091));
+  outcomes.back().result = Result::kDone;
+  outcomes.back().findings.columns = {{1, 1000000, 1100000}};
+  outcomes.back().findings.ownersWithoutMonths = {2, 3};
+  outcomes.back().findings.unpaidColumns = {UnpaidColumn{'D', {"PORTER", std::string("ASSEGURANÇA"_cp)}}};
+  PropertyOutcome missing;
+  missing.code = "007";
+  missing.result = Result::kMissing;
+  outcomes.push_back(missing);
+  PropertyOutcome failed = Done("009", "C.P. X", 2, 100, 0);
+  failed.result = Result::kFailed;
+  failed.reason = "NO S'HA POGUT DESAR EL PRESSUPOST";
+  outcomes.push_back(failed);
+
+  EXPECT_EQ(BatchSummary(outcomes, false),
+            "code  name                           owners  budget total  adjustment  receipts updated         result\n"
+            "----- ------------------------------ ------ ------------- -----------  ------------------------ ------\n"
+            "001   COMUNITAT PROP. MALLORCA, 245       8       6428.60        0.02  8 in slot 1: 1234.56     done\n"
+            "002   C.P. GRAN DE GRÀCIA, 88             -             -           -  -                        "
+            "skipped: its budget is in use on another workstation: OCUPAT PER JOAN\n"
+            "003   C.P. SANT PERE, 12 AMB UN NOM       3        763.20      -90.91  -                        "
+            "done, see the checks\n"
+            "007                                       -             -           -  -                        "
+            "no such property\n"
+            "009   C.P. X                              2          1.00        0.00  -                        "
+            "failed: NO S'HA POGUT DESAR EL PRESSUPOST\n"
+            "\n"
+            "Checks:\n"
+            "  003   column A: total 1000000, the owners' coefficients add up to 1100000\n"
+            "  003   owners with no months left to issue: 002, 003\n"
+            "  003   column D has no owners; its lines: PORTER, ASSEGURANÇA\n"
+            "\n"
+            "5 properties: 2 done, 1 skipped, 2 failed.\n");
+  EXPECT_EQ(BatchSummary({}, true).substr(BatchSummary({}, true).rfind("\n\n")),
+            "\n\n0 properties: 0 done, 0 skipped, 0 failed. Dry run: no data file was written.\n");
+}
+
+TEST(BatchSummary, TheExitStatusSaysWhetherEveryPropertyWentWell) {
+  PropertyOutcome done = Done("001", "A", 1, 0, 0);
+  PropertyOutcome checked = done;
+  checked.findings.ownersWithoutCoefficient = {4};
+  PropertyOutcome skipped;
+  skipped.result = Result::kSkipped;
+  PropertyOutcome failed;
+  failed.result = Result::kFailed;
+  PropertyOutcome missing;
+  missing.result = Result::kMissing;
+  const struct {
+    std::vector<PropertyOutcome> outcomes;
+    int status;
+  } cases[] = {
+      {{}, 0},
+      {{done, done}, 0},
+      {{done, checked}, kBatchChecksFound},
+      {{done, skipped}, 1},
+      {{checked, failed}, 1},
+      {{missing}, 1},
+  };
+  for (const auto& c : cases) EXPECT_EQ(BatchExitStatus(c.outcomes), c.status) << c.outcomes.size();
+}
+
+}  // namespace
+}  // namespace app

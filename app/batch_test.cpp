@@ -1,0 +1,360 @@
+#include "app/batch.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "app/suite_root_fixture.h"
+#include "config/session.h"
+#include "data/failing_record_manager.h"
+#include "data/locks.h"
+#include "base/cp850.h"
+#include "platform/host_path.h"
+#include "platform/system.h"
+
+namespace app {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::Code;
+using testing::Date;
+using testing::OwnerKey;
+using Result = PropertyOutcome::Result;
+
+constexpr std::int16_t kIoError = 2;
+constexpr std::uint16_t kInsert = 2, kGetNext = 6;
+
+std::string ReadAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// The print program: what it was asked to do, and how it ends.
+class PrintProgramDouble : public platform::SystemWrapper {
+ public:
+  PrintProgramDouble() : platform::SystemWrapper(platform::RealSystem()) {}
+  int RunAndWait(const std::string& program, const std::vector<std::string>& args) override {
+    runs.push_back(program);
+    arguments.push_back(args);
+    return status;
+  }
+  std::vector<std::string> runs;
+  std::vector<std::vector<std::string>> arguments;
+  int status = 0;
+};
+
+// Properties 2, 5 and 9, four owners each (column A a quarter each, column
+// B 1 each of a total of 4), one concept paid in column B; receipt type 1 a
+// provision of funds, type 3 not.
+class BatchTest : public testing::SuiteRootFixture {
+ protected:
+  void SetUp() override {
+    SuiteRootFixture::SetUp();
+    config::Session().Language = "CAT";
+    config::Session().WorkDate = Date(2024, 11, 15);
+    config::Session().ExeDir = root_.path() + "/exe/";
+    out_ = fs::path(root_.path()) / "out";
+    fs::create_directories(out_);
+    Concept("NE", "NETEJA");
+    for (int code : {2, 5, 9}) AddProperty(code);
+    ReceiptType(1, "QUOTA ORDINARIA", 0);
+    ReceiptType(3, "DERRAMA", 1);
+    options_.outDir = out_.string();
+    options_.lockWaitSeconds = 0;
+    options_.screens.date = "15/11/2024";
+  }
+
+  void AddProperty(int code) {
+    Insert(kPropertiesFile, [&](std::span<char> area) {
+      const records::Property property{area};
+      property.SetCode(Code(code));
+      property.SetName("CARRER " + std::to_string(code) + " *C.P.");
+      property.SetFirstMonth(1);
+      property.SetPeriodMonths(12);
+      property.SetColumnTotal(2, 4);
+      property.SetColumnName(2, "ESCALA");
+    });
+    for (int n = 1; n <= 4; ++n)
+      Insert(kOwnersFile, [&](std::span<char> area) {
+        const records::Owner owner{area};
+        owner.SetKey(OwnerKey(code, n));
+        owner.SetName("VEI " + std::to_string(n) + " *ANNA");
+        owner.SetCoefficient(1, 250000);
+        owner.SetCoefficient(2, 1);
+        owner.SetSlotPeriodicity(1, 1);
+      });
+    Insert(kPaymentsFile, [&](std::span<char> area) {
+      const records::Payment payment{area};
+      payment.SetPropertyCode(Code(code));
+      payment.SetDate(Date(2024, 3, 1));
+      payment.SetConcept("NE");
+      payment.SetAmount(1200 * code);
+      payment.SetKind('N');
+      payment.SetColumnNumber(format::PackDigits("0002"));
+    });
+  }
+  void ReceiptType(int number, const char* description, std::int16_t kind) {
+    Insert(kReceiptTypesFile, [&](std::span<char> area) {
+      const records::ReceiptType type{area};
+      type.SetNumber(number);
+      type.SetDescription(description);
+      type.SetKind(kind);
+    });
+  }
+  // The stored budget lines of a property, as "code column budget".
+  std::vector<std::string> Stored(int code) {
+    std::vector<std::string> out;
+    const records::StoredLine line{report_.areas.For(kStoredBudgetFile)};
+    for (std::int16_t s = data::ReadByKey(kStoredBudgetFile, 0, Code(code), 1);
+         s == 0 && line.PropertyCode() == Code(code); s = data::StepRecords(kStoredBudgetFile, 1))
+      out.push_back(line.Concept() + " " + line.Column() + " " + std::to_string(line.Budget()));
+    return out;
+  }
+  // Receipt slot 1 of every owner of a property, as "periodicity:amount".
+  std::vector<std::string> Slots(int code) {
+    std::vector<std::string> out;
+    const records::Owner owner{report_.areas.For(kOwnersFile)};
+    for (std::int16_t s = data::ReadByKey(kOwnersFile, 0, Code(code), 1); s == 0 && owner.PropertyCode() == Code(code);
+         s = data::StepRecords(kOwnersFile, 1))
+      out.push_back(std::to_string(owner.SlotPeriodicity(1)) + ":" + std::to_string(owner.SlotAmount(1)));
+    return out;
+  }
+  std::vector<PropertyOutcome> Run() {
+    std::vector<PropertyOutcome> outcomes;
+    problem_ = RunBatch(report_, options_, outcomes, [this](std::size_t i, std::size_t n, const std::string& code,
+                                                            const std::string& name) {
+      progress_.push_back(std::to_string(i) + "/" + std::to_string(n) + " " + code + " " + name);
+    });
+    return outcomes;
+  }
+  // What the run left behind that it should not have.
+  void ExpectNothingLeft() {
+    EXPECT_FALSE(fs::exists(fs::path(root_.path()) / "PressupH.tmp"));
+    EXPECT_EQ(data::ReleaseLock("PressupH"), -1);
+    EXPECT_EQ(data::ReleaseLock("PropietH"), -1);
+  }
+
+  fs::path out_;
+  BatchOptions options_;
+  std::string problem_;
+  std::vector<std::string> progress_;
+};
+
+TEST_F(BatchTest, EveryPropertyInCodeOrderWithItsOwnPrintFile) {
+  const std::vector<PropertyOutcome> outcomes = Run();
+  EXPECT_EQ(problem_, "");
+  ASSERT_EQ(outcomes.size(), 3u);
+  const char* codes[] = {"002", "005", "009"};
+  for (std::size_t i = 0; i < 3; ++i) {
+    const PropertyOutcome& o = outcomes[i];
+    const int code = std::stoi(codes[i]);
+    EXPECT_EQ(o.code, codes[i]);
+    EXPECT_EQ(o.name, "C.P. CARRER " + std::to_string(code));
+    EXPECT_EQ(o.result, Result::kDone) << o.reason;
+    EXPECT_TRUE(o.figures);
+    EXPECT_EQ(o.owners, 4);
+    EXPECT_EQ(o.budgetTotal, 1200 * code);
+    EXPECT_EQ(o.adjustment, 0);
+    EXPECT_FALSE(o.receipts.Made);
+    EXPECT_TRUE(o.findings.Empty());
+    const std::string printed = ReadAll(out_ / (std::string(codes[i]) + ".prn"));
+    EXPECT_EQ(printed.rfind("DEVICE\r\nPAGE 66 \r\n", 0), 0u);
+    EXPECT_NE(printed.find("PROPIETARIS " + std::string(codes[i]) + " - C.P. CARRER"), std::string::npos);
+    EXPECT_NE(printed.find("TOTAL PRESSUPOST"), std::string::npos);
+    // Saved as the dialogue saves it.
+    EXPECT_EQ(Stored(code), std::vector<std::string>{"NE B " + std::to_string(1200 * code)});
+  }
+  EXPECT_EQ(progress_, (std::vector<std::string>{"0/3 002 C.P. CARRER 2", "1/3 005 C.P. CARRER 5",
+                                                 "2/3 009 C.P. CARRER 9"}));
+  ExpectNothingLeft();
+}
+
+TEST_F(BatchTest, ASelectionPassesOverCodesOfARangeButReportsASingleCodeNoPropertyHas) {
+  options_.properties = {{9, 9}, {1, 5}, {7, 7}, {5, 5}};
+  const std::vector<PropertyOutcome> outcomes = Run();
+  ASSERT_EQ(outcomes.size(), 4u);
+  EXPECT_EQ(outcomes[0].code, "002");
+  EXPECT_EQ(outcomes[1].code, "005");
+  EXPECT_EQ(outcomes[2].code, "007");
+  EXPECT_EQ(outcomes[2].result, Result::kMissing);
+  EXPECT_FALSE(outcomes[2].figures);
+  EXPECT_EQ(outcomes[3].code, "009");
+  EXPECT_FALSE(fs::exists(out_ / "007.prn"));
+  EXPECT_EQ(BatchExitStatus(outcomes), 1);
+}
+
+TEST_F(BatchTest, ADryRunPrintsWhatARealRunPrintsAndWritesNoDataFile) {
+  options_.properties = {{5, 5}};
+  options_.screens.periodicity = "1";
+  options_.dryRun = true;
+  std::vector<PropertyOutcome> outcomes = Run();
+  ASSERT_EQ(outcomes.size(), 1u);
+  ASSERT_EQ(outcomes[0].result, Result::kDone) << outcomes[0].reason;
+  // The update is worked out and counted: 6000 a year in column B, a
+  // quarter each, 125 a month.
+  EXPECT_TRUE(outcomes[0].receipts.Made);
+  EXPECT_EQ(outcomes[0].receipts.Owners, 4);
+  EXPECT_EQ(outcomes[0].receipts.Slot, 1);
+  EXPECT_EQ(outcomes[0].receipts.Total, 500);
+  EXPECT_TRUE(Stored(5).empty());
+  EXPECT_EQ(Slots(5), (std::vector<std::string>{"1:0", "1:0", "1:0", "1:0"}));
+  const std::string dry = ReadAll(out_ / "005.prn");
+  ExpectNothingLeft();
+
+  options_.dryRun = false;
+  report_.WriteData = true;
+  outcomes = Run();
+  ASSERT_EQ(outcomes[0].result, Result::kDone) << outcomes[0].reason;
+  EXPECT_EQ(outcomes[0].receipts.Total, 500);
+  EXPECT_EQ(Stored(5), std::vector<std::string>{"NE B 6000"});
+  EXPECT_EQ(Slots(5), (std::vector<std::string>{"1:125", "1:125", "1:125", "1:125"}));
+  EXPECT_EQ(ReadAll(out_ / "005.prn"), dry);
+}
+
+TEST_F(BatchTest, APropertyThatFailsIsReportedAndTheNextGoesOn) {
+  data::testing::FailingRecordManager failing;
+  // Property 2's owners cannot all be read; property 5's budget cannot be
+  // saved, after its print file was begun.
+  failing.Fail(kOwnersFile, kGetNext, 1, kIoError);
+  failing.Fail(kStoredBudgetFile, kInsert, 1, kIoError);
+  const std::vector<PropertyOutcome> outcomes = Run();
+  ASSERT_EQ(outcomes.size(), 3u);
+  EXPECT_EQ(outcomes[0].result, Result::kFailed);
+  EXPECT_NE(outcomes[0].reason.find("NO ES POT ACCEDIR AL FITXER DADES\\PropietH"), std::string::npos)
+      << outcomes[0].reason;
+  EXPECT_FALSE(outcomes[0].figures);
+  EXPECT_EQ(outcomes[1].result, Result::kFailed);
+  EXPECT_NE(outcomes[1].reason.find("NO S'HA POGUT DESAR EL PRESSUPOST"), std::string::npos) << outcomes[1].reason;
+  EXPECT_TRUE(outcomes[1].figures);
+  EXPECT_EQ(outcomes[2].result, Result::kDone) << outcomes[2].reason;
+  // No print file of a property that failed; the stored budgets as they were.
+  EXPECT_FALSE(fs::exists(out_ / "002.prn"));
+  EXPECT_FALSE(fs::exists(out_ / "005.prn"));
+  EXPECT_TRUE(fs::exists(out_ / "009.prn"));
+  EXPECT_TRUE(Stored(5).empty());
+  EXPECT_EQ(BatchExitStatus(outcomes), 1);
+  ExpectNothingLeft();
+}
+
+TEST_F(BatchTest, AnUpdateNeedsAReceiptConceptOfTheFundsProvisionKind) {
+  const struct {
+    const char* periodicity;
+    const char* slot;
+    const char* problem;
+  } cases[] = {
+      {"1", "3", "the receipt concept 3 (DERRAMA) is not of the funds-provision kind"},
+      {"1", "2", "there is no receipt concept 2"},
+      {"1", "1", ""},
+      {"0", "3", ""},  // no update: the concept is not used
+  };
+  for (const auto& c : cases) {
+    options_.properties = {{2, 2}};
+    options_.screens.periodicity = c.periodicity;
+    options_.screens.receiptConcept = c.slot;
+    const std::vector<PropertyOutcome> outcomes = Run();
+    EXPECT_EQ(problem_, c.problem) << c.slot;
+    EXPECT_EQ(outcomes.size(), std::string(c.problem).empty() ? 1u : 0u) << c.slot;
+  }
+}
+
+TEST_F(BatchTest, FiguresAndPdfDocumentsPerProperty) {
+  PrintProgramDouble printProgram;
+  platform::ScopedSystem scoped(printProgram);
+  options_.properties = {{2, 5}};
+  options_.csvDir = (fs::path(root_.path()) / "csv").string();
+  options_.pdfDir = (fs::path(root_.path()) / "pdf").string();
+  fs::create_directories(options_.csvDir);
+  std::vector<PropertyOutcome> outcomes = Run();
+  ASSERT_EQ(outcomes.size(), 2u);
+  EXPECT_EQ(outcomes[1].result, Result::kDone) << outcomes[1].reason;
+  const std::string distribution = ReadAll(fs::path(options_.csvDir) / "005-distribution.csv");
+  EXPECT_EQ(distribution.rfind("owner,name,department,share_a", 0), 0u);
+  EXPECT_NE(distribution.find("\r\n00050004,ANNA VEI 4,,0.00,15.00,"), std::string::npos) << distribution;
+  const std::string budget = ReadAll(fs::path(options_.csvDir) / "005-budget.csv");
+  EXPECT_NE(budget.find("\r\nNE,NETEJA,B,60.00,0.00,60.00\r\n"), std::string::npos) << budget;
+  // The print program of ExeDir, once per property, on its print file.
+  ASSERT_EQ(printProgram.runs.size(), 2u);
+  EXPECT_EQ(printProgram.runs[1], platform::HostPathOrRaw(config::Session().ExeDir + "KITPRINT"));
+  EXPECT_EQ(printProgram.arguments[1],
+            (std::vector<std::string>{"-o", options_.pdfDir + "/005.pdf", (out_ / "005.prn").string()}));
+
+  // A print program that fails, or cannot start, fails the property; the
+  // print file stays for a later print.
+  for (int status : {1, -1}) {
+    printProgram.status = status;
+    outcomes = Run();
+    ASSERT_EQ(outcomes.size(), 2u);
+    EXPECT_EQ(outcomes[0].result, Result::kFailed);
+    EXPECT_NE(outcomes[0].reason.find(status == 1 ? "ended with status 1" : "cannot be started"), std::string::npos)
+        << outcomes[0].reason;
+    EXPECT_NE(outcomes[0].reason.find((out_ / "002.prn").string()), std::string::npos) << outcomes[0].reason;
+    EXPECT_TRUE(fs::exists(out_ / "002.prn"));
+  }
+
+  // Figures that cannot be written fail the property, naming the file.
+  options_.pdfDir.clear();
+  fs::remove_all(options_.csvDir);
+  outcomes = Run();
+  EXPECT_EQ(outcomes[0].result, Result::kFailed);
+  EXPECT_NE(outcomes[0].reason.find("the figures " + options_.csvDir + "/002-distribution.csv cannot be written"),
+            std::string::npos)
+      << outcomes[0].reason;
+  ExpectNothingLeft();
+}
+
+TEST_F(BatchTest, ABudgetHeldElsewhereIsWaitedForAWhileThenPassedOverNamingItsHolder) {
+  // Another process of the workstation holds property 5's budget.
+  int ready[2], release[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  ASSERT_EQ(::pipe(release), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // Only the parent may end this process's wait.
+    ::close(release[1]);
+    ::close(ready[0]);
+    data::ResetLocks();
+    const char held = data::LockKey("PressupH", Code(5)) == 0 ? 'y' : 'n';
+    if (::write(ready[1], &held, 1) != 1) ::_exit(2);
+    char done = 0;
+    while (::read(release[0], &done, 1) < 0) {
+    }
+    ::_exit(0);
+  }
+  ::close(release[0]);
+  ::close(ready[1]);
+  char held = 0;
+  ASSERT_EQ(::read(ready[0], &held, 1), 1);
+  ::close(ready[0]);
+  ASSERT_EQ(held, 'y');
+
+  options_.lockWaitSeconds = 1;
+  const auto start = std::chrono::steady_clock::now();
+  const std::vector<PropertyOutcome> outcomes = Run();
+  const auto waited = std::chrono::steady_clock::now() - start;
+  ::close(release[1]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+
+  ASSERT_EQ(outcomes.size(), 3u);
+  EXPECT_EQ(outcomes[0].result, Result::kDone);
+  EXPECT_EQ(outcomes[1].result, Result::kSkipped);
+  EXPECT_NE(outcomes[1].reason.find("its budget is in use on another workstation: OCUPAT PER"), std::string::npos)
+      << outcomes[1].reason;
+  EXPECT_FALSE(outcomes[1].figures);
+  EXPECT_EQ(outcomes[2].result, Result::kDone);
+  EXPECT_FALSE(fs::exists(out_ / "005.prn"));
+  EXPECT_GE(waited, std::chrono::seconds(1));
+  EXPECT_LT(waited, std::chrono::seconds(10));
+  ExpectNothingLeft();
+}
+
+}  // namespace
+}  // namespace app
