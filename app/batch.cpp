@@ -18,12 +18,13 @@
 #include "app/module.h"
 #include "app/records.h"
 #include "app/screen_checks.h"
+#include "base/strings.h"
 #include "config/session.h"
 #include "data/files.h"
 #include "data/key_walk.h"
 #include "data/locks.h"
 #include "data/notice.h"
-#include "format/cp850.h"
+#include "base/cp850.h"
 #include "format/numbers.h"
 #include "format/text.h"
 #include "platform/file_system.h"
@@ -37,12 +38,8 @@ namespace {
 
 using Result = PropertyOutcome::Result;
 
-std::string TrimRight(std::string text) {
-  text.erase(text.find_last_not_of(' ') + 1);
-  return text;
-}
 
-std::string Utf8(const std::string& cp850) { return format::Cp850ToUtf8(cp850); }
+std::string Utf8(const std::string& cp850) { return base::Cp850ToUtf8(cp850); }
 
 // The code as the screens and the listings show it: its last three digits
 // ("001"), or all four when the first is not 0.
@@ -267,7 +264,7 @@ std::string CheckReceiptConcept(Report& report) {
     case ReceiptConceptVerdict::kUnknown:
       return "there is no receipt concept " + std::to_string(slot);
     case ReceiptConceptVerdict::kNotAFundsProvision:
-      return "the receipt concept " + std::to_string(slot) + " (" + Utf8(TrimRight(type.Description())) +
+      return "the receipt concept " + std::to_string(slot) + " (" + Utf8(std::string(base::TrimRight(type.Description()))) +
              ") is not of the funds-provision kind";
     case ReceiptConceptVerdict::kConfirmPrinting:
       break;
@@ -280,7 +277,7 @@ namespace {
 // Runs the batch with its log at hand.
 std::string RunBatchLogged(Report& report, const BatchOptions& options, std::vector<PropertyOutcome>& outcomes,
                            const BatchProgress& progress, BatchLog& log) {
-  const ReportParameters base = ParametersFrom(options.screens, config::Session().WorkDate);
+  const ReportParameters base = ParametersFrom(options.screens, config::Session().WorkDate, platform::Now().year);
   report.parameters = base;
   report.WriteData = !options.dryRun;
   if (std::string problem = CheckReceiptConcept(report); !problem.empty()) return problem;
@@ -298,7 +295,7 @@ std::string RunBatchLogged(Report& report, const BatchOptions& options, std::vec
     report.parameters.PropertyCode = code;
     const std::int16_t status = exists ? data::ReadByKey(kPropertiesFile, 0, code, 0) : data::kStatusKeyNotFound;
     if (status == 0) {
-      o.name = TrimRight(format::NameInReadingOrder(records::Property{report.areas.For(kPropertiesFile)}.Name()));
+      o.name = base::TrimRight(format::NameInReadingOrder(records::Property{report.areas.For(kPropertiesFile)}.Name()));
       if (progress) progress(index, selected.size(), o.code, o.name);
       run.Run(o);
     } else if (data::EndsWalk(status)) {
@@ -390,7 +387,7 @@ int BatchMain(const std::vector<std::string>& args) {
     CleanUp closeFiles([] { data::ResetDataFiles(); });
     OpenModuleFiles(report.areas);
     report.fees = ReadFeeSettings();
-    report.parameters = ParametersFrom(options.screens, session.WorkDate);
+    report.parameters = ParametersFrom(options.screens, session.WorkDate, platform::Now().year);
     if (std::string problem = CheckReceiptConcept(report); !problem.empty()) {
       log.Say(problem);
       return 2;

@@ -6,8 +6,9 @@
 #include <optional>
 
 #include "app/screen_checks.h"
+#include "base/strings.h"
 #include "config/ini.h"
-#include "format/cp850.h"
+#include "base/cp850.h"
 #include "format/dates.h"
 #include "platform/file_system.h"
 
@@ -80,11 +81,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Trim(std::string_view text) {
-  const std::size_t first = text.find_first_not_of(" \t");
-  if (first == std::string_view::npos) return {};
-  return std::string(text.substr(first, text.find_last_not_of(" \t") - first + 1));
-}
 
 std::optional<int> WholeNumber(std::string_view text) {
   int value = 0;
@@ -122,7 +118,7 @@ std::vector<CodeRange> ParsePropertySelection(std::string_view text, std::string
   std::size_t start = 0;
   for (;;) {
     const std::size_t comma = text.find(',', start);
-    const std::string item = Trim(text.substr(start, comma == std::string_view::npos ? comma : comma - start));
+    const std::string item(base::Trim(text.substr(start, comma == std::string_view::npos ? comma : comma - start)));
     const std::size_t dash = item.find('-');
     const std::optional<int> first = WholeNumber(item.substr(0, dash));
     const std::optional<int> last = dash == std::string::npos ? first : WholeNumber(item.substr(dash + 1));
@@ -199,7 +195,7 @@ BatchArguments ParseBatchArguments(const std::vector<std::string>& args, const s
     const platform::ReadResult file = platform::ReadWholeFile(optionsFile);
     if (!file.ok()) return fail("the options file " + optionsFile + " cannot be read: " + file.status.Describe());
     for (std::string_view name : kScreenOptionNames) {
-      const std::string value = Trim(config::IniValueFromBytes(file.bytes, "batch", name));
+      const std::string value(base::Trim(config::IniValueFromBytes(file.bytes, "batch", name), " \t"));
       // The file's texts are UTF-8, like everything typed on the command line.
       if (!value.empty()) *ScreenOption(o.screens, name) = value;
     }
@@ -234,7 +230,7 @@ std::string CheckScreenOptions(const ScreenOptions& options) {
     if (c.text.empty() && c.type != field_types::kCopies && c.type != field_types::kNumber &&
         c.type != field_types::kReceiptConcept)
       continue;
-    const std::string text = format::Utf8ToCp850(c.text);
+    const std::string text = base::Utf8ToCp850(c.text);
     FieldEdit edit;
     edit.type = c.type;
     edit.text = text;
@@ -246,11 +242,11 @@ std::string CheckScreenOptions(const ScreenOptions& options) {
   return {};
 }
 
-ReportParameters ParametersFrom(const ScreenOptions& options, const std::string& workDate) {
-  const std::string date = options.date.empty() ? format::ShortDateText(workDate) : format::Utf8ToCp850(options.date);
+ReportParameters ParametersFrom(const ScreenOptions& options, const std::string& workDate, int thisYear) {
+  const std::string date = options.date.empty() ? format::ShortDateText(workDate, thisYear) : base::Utf8ToCp850(options.date);
   std::array<std::string, 7> first{date, "", "", "", "", "", ""};
-  for (std::size_t i = 0; i < options.presets.size(); ++i) first[2 + i] = format::Utf8ToCp850(options.presets[i]);
-  const ParameterChoice choice = ReadParameterScreen(first);
+  for (std::size_t i = 0; i < options.presets.size(); ++i) first[2 + i] = base::Utf8ToCp850(options.presets[i]);
+  const ParameterChoice choice = ReadParameterScreen(first, thisYear);
   const PrintOptions print =
       ReadPrintOptionsScreen({options.distributionCopies, options.budgetCopies, options.periodicity, options.receiptConcept});
   ReportParameters p;

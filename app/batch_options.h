@@ -64,8 +64,9 @@ std::vector<CodeRange> ParsePropertySelection(std::string_view text, std::string
 std::string CheckScreenOptions(const ScreenOptions& options);
 
 // The report's parameters from the options, as screens 1 and 3 set them
-// (the date left empty becomes `workDate`, a packed date).
-ReportParameters ParametersFrom(const ScreenOptions& options, const std::string& workDate);
+// (the date left empty becomes `workDate`, a packed date; a two-digit
+// year is read against `thisYear`).
+ReportParameters ParametersFrom(const ScreenOptions& options, const std::string& workDate, int thisYear);
 
 // The text of `--help` for the batch.
 extern const char* const kBatchUsage;

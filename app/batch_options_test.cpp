@@ -168,7 +168,7 @@ TEST_F(ScreenOptionsTest, TheParametersAreWhatTheScreensWouldSet) {
   o.budgetCopies = "2";
   o.periodicity = "1";
   o.receiptConcept = "3";
-  ReportParameters p = ParametersFrom(o, format::PackDate(2024, 11, 15));
+  ReportParameters p = ParametersFrom(o, format::PackDate(2024, 11, 15), 2024);
   EXPECT_EQ(p.ReportDate, format::PackDate(2024, 11, 15));  // the working date
   EXPECT_EQ(p.ReportOptions[0], "103%");
   EXPECT_EQ(p.DistributionCopies, -1);
@@ -176,7 +176,10 @@ TEST_F(ScreenOptionsTest, TheParametersAreWhatTheScreensWouldSet) {
   EXPECT_EQ(p.UpdatePeriodicity, 1);
   EXPECT_EQ(p.UpdateSlot, 3);
   o.date = "1/3/2025";
-  p = ParametersFrom(o, format::PackDate(2024, 11, 15));
+  p = ParametersFrom(o, format::PackDate(2024, 11, 15), 2024);
+  EXPECT_EQ(p.ReportDate, format::PackDate(2025, 3, 1));
+  o.date = "1/3/25";  // two digits: the century of the year given
+  p = ParametersFrom(o, format::PackDate(2024, 11, 15), 2024);
   EXPECT_EQ(p.ReportDate, format::PackDate(2025, 3, 1));
 }
 

@@ -1,7 +1,7 @@
 #include "app/batch_summary.h"
 
 #include "app/figures_csv.h"
-#include "format/cp850.h"
+#include "base/cp850.h"
 #include "format/numbers.h"
 
 namespace app {
@@ -83,7 +83,7 @@ std::string BatchSummary(const std::vector<PropertyOutcome>& outcomes, bool dryR
                  const std::string& result) {
     std::string line = Left(code, 5) + " " + Left(name, 30) + " " + Right(owners, 6) + " " + Right(total, 13) + " " +
                        Right(adjustment, 11) + "  " + Left(receipts, 24) + " ";
-    line = format::Cp850ToUtf8(line) + result;
+    line = base::Cp850ToUtf8(line) + result;
     line.erase(line.find_last_not_of(' ') + 1);
     text += line + "\n";
   };
@@ -101,7 +101,7 @@ std::string BatchSummary(const std::vector<PropertyOutcome>& outcomes, bool dryR
     for (const std::string& line : FindingLines(o.findings)) {
       if (!anyFinding) text += "\nChecks:\n";
       anyFinding = true;
-      text += format::Cp850ToUtf8("  " + Left(o.code, 5) + " " + Printable(line)) + "\n";
+      text += base::Cp850ToUtf8("  " + Left(o.code, 5) + " " + Printable(line)) + "\n";
     }
   }
   text += "\n" + std::to_string(outcomes.size()) + (outcomes.size() == 1 ? " property: " : " properties: ") +

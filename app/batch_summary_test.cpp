@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "format/cp850.h"
+#include "base/cp850.h"
 
 namespace app {
 namespace {

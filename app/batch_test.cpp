@@ -13,7 +13,7 @@
 #include "config/session.h"
 #include "data/failing_record_manager.h"
 #include "data/locks.h"
-#include "format/cp850.h"
+#include "base/cp850.h"
 #include "platform/host_path.h"
 #include "platform/system.h"
 

@@ -13,16 +13,18 @@
 #include "app/administrator.h"
 #include "app/clean_up.h"
 #include "app/records.h"
+#include "base/strings.h"
 #include "config/catalog.h"
 #include "console/form_input.h"
 #include "data/files.h"
 #include "data/key_walk.h"
 #include "data/locks.h"
 #include "data/transaction.h"
-#include "format/cp850.h"
+#include "base/cp850.h"
 #include "format/dates.h"
 #include "format/numbers.h"
 #include "format/text.h"
+#include "platform/system.h"
 
 namespace app {
 namespace {
@@ -30,11 +32,6 @@ namespace {
 using records::WorkingLine;
 
 std::int32_t Rounded(double value) { return RoundedAmount(value); }
-
-std::string TrimRight(std::string text) {
-  text.erase(text.find_last_not_of(' ') + 1);
-  return text;
-}
 
 StepResult ReadFailed(std::int16_t fileId, std::int16_t status) {
   return StepResult::Failed(data::FailureText(fileId, status));
@@ -82,8 +79,12 @@ StepResult ComputePeriods(Report& report) {
   b.PeriodMonths = months;
   const int month = p.ReportDate.size() >= 3 ? static_cast<unsigned char>(p.ReportDate[2]) - 128 : 1;
   const int elapsed = (month - first + 12) % months;
-  const std::string shifted = format::ShortDateText(format::AddToDate(p.ReportDate, -elapsed, "M"));
-  b.PeriodStart = format::ParseDateText("01" + (shifted.size() > 2 ? shifted.substr(2) : std::string()));
+  // The start of the period goes through its short text, as the suite
+  // computes it: two-digit years are read around this year.
+  const int thisYear = platform::Now().year;
+  const std::string shifted = format::ShortDateText(format::AddToDate(p.ReportDate, -elapsed, "M"), thisYear);
+  b.PeriodStart =
+      format::ParseDateText("01" + (shifted.size() > 2 ? shifted.substr(2) : std::string()), thisYear);
   b.PeriodEnd = format::AddToDate(format::AddToDate(b.PeriodStart, months, "M"), -1, "D");
   b.NextStart = format::AddToDate(b.PeriodEnd, 1, "D");
   b.NextEnd = format::AddToDate(format::AddToDate(b.NextStart, months, "M"), -1, "D");
@@ -93,7 +94,7 @@ StepResult ComputePeriods(Report& report) {
     b.ColumnName[static_cast<std::size_t>(k)] = property.ColumnName(k);
     b.ColumnTotal[static_cast<std::size_t>(k)] = property.ColumnTotal(k);
   }
-  b.PropertyName = TrimRight(format::NameInReadingOrder(property.Name()));
+  b.PropertyName = std::string(base::TrimRight(format::NameInReadingOrder(property.Name())));
   b.PropertyTaxId = property.TaxId();
   return {};
 }

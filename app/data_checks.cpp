@@ -2,6 +2,7 @@
 
 #include <map>
 
+#include "base/strings.h"
 #include "config/catalog.h"
 #include "format/numbers.h"
 #include "format/text.h"
@@ -9,10 +10,6 @@
 namespace app {
 namespace {
 
-std::string TrimRight(std::string text) {
-  text.erase(text.find_last_not_of(' ') + 1);
-  return text;
-}
 
 // The column number of a letter, 0 for a blank or anything else.
 int ColumnOf(char letter) {
@@ -72,7 +69,7 @@ DataFindings CheckData(const DataCheckInput& input) {
     if (k != 0 && paid[static_cast<std::size_t>(k)]) continue;
     UnpaidColumn& column = unpaid[line.column];
     column.column = line.column;
-    column.descriptions.push_back(TrimRight(line.description));
+    column.descriptions.push_back(std::string(base::TrimRight(line.description)));
   }
   for (auto& [letter, column] : unpaid) found.unpaidColumns.push_back(std::move(column));
   return found;

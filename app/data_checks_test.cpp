@@ -5,7 +5,7 @@
 #include "app/budget.h"
 #include "app/suite_root_fixture.h"
 #include "config/session.h"
-#include "format/cp850.h"
+#include "base/cp850.h"
 
 namespace app {
 namespace {

@@ -1,6 +1,7 @@
 #include "app/figures_csv.h"
 
-#include "format/cp850.h"
+#include "base/cp850.h"
+#include "base/strings.h"
 #include "format/numbers.h"
 #include "format/text.h"
 
@@ -9,10 +10,6 @@ namespace {
 
 constexpr std::string_view kEnd = "\r\n";
 
-std::string TrimRight(std::string text) {
-  text.erase(text.find_last_not_of(' ') + 1);
-  return text;
-}
 
 // Control bytes (a field never filled holds zeros) as blanks, as the
 // listings print them.
@@ -27,7 +24,7 @@ std::string Printable(std::string cp850) {
 // A text of the data files (code page 850) as a field, without its
 // trailing blanks.
 std::string TextField(const std::string& cp850) {
-  return CsvField(format::Cp850ToUtf8(TrimRight(Printable(cp850))));
+  return CsvField(base::Cp850ToUtf8(base::TrimRight(Printable(cp850))));
 }
 
 void AddRow(std::string& csv, const std::vector<std::string>& fields) {

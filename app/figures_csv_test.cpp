@@ -4,7 +4,7 @@
 
 #include <limits>
 
-#include "format/cp850.h"
+#include "base/cp850.h"
 #include "format/numbers.h"
 
 namespace app {

@@ -7,28 +7,24 @@
 #include "app/data_checks.h"
 #include "app/records.h"
 #include "app/screen_checks.h"
+#include "base/strings.h"
 #include "config/catalog.h"
 #include "config/session.h"
 #include "data/files.h"
 #include "data/locks.h"
 #include "data/notice.h"
-#include "format/cp850.h"
+#include "base/cp850.h"
 #include "format/dates.h"
 #include "format/masks.h"
 #include "format/numbers.h"
 #include "format/text.h"
+#include "platform/system.h"
 
 namespace app {
 namespace {
 
 using console::Forms;
 using namespace console::form_keys;
-
-std::string TrimRight(std::string_view text) {
-  std::size_t n = text.size();
-  while (n > 0 && text[n - 1] == ' ') --n;
-  return std::string(text.substr(0, n));
-}
 
 console::FormField& FieldOf(int screen, int field) { return Forms().forms.Field(screen, field); }
 bool HasField(int screen, int field) {
@@ -89,6 +85,7 @@ console::HookAnswer ModuleHooks::CheckAndStore(int screen, std::string& text, in
   edit.key = key;
   edit.stored = f.value;
   edit.workDate = config::Session().WorkDate;
+  edit.thisYear = platform::Now().year;
   edit.presets = report_.parameters.ReportOptions;
   // The budget line around a column letter (budget 3 fields on) or a
   // variation (column 2 fields back, spent 1 back, budget 1 on).
@@ -131,7 +128,7 @@ void ModuleHooks::ShowField(int screen, int field) {
   std::string shown;
   switch (f.ValueType()) {
     case field_types::kDate:
-      shown = format::LongDateText(format::ParseDateText(value), 2, "dma");
+      shown = format::LongDateText(format::ParseDateText(value, platform::Now().year), 2, "dma");
       break;
     case field_types::kVariation:
     case field_types::kLineVariation:
@@ -272,7 +269,7 @@ bool ModuleHooks::Ask(int screen, std::string_view preset) {
 bool ModuleHooks::AcceptParameters() {
   std::array<std::string, 7> fields;
   for (std::size_t j = 0; j < fields.size(); ++j) fields[j] = ValueOf(1, static_cast<int>(j + 1));
-  const ParameterChoice choice = ReadParameterScreen(fields);
+  const ParameterChoice choice = ReadParameterScreen(fields, platform::Now().year);
   ReportParameters& p = report_.parameters;
   p.ReportDate = choice.ReportDate;
   p.PropertyCode = choice.PropertyCode;
@@ -302,7 +299,7 @@ bool ModuleHooks::AcceptPrintOptions() {
       ShowRefusal(config::CatalogText("NO EXISTEIX EL CONCEPTE ") + format::PlainNumberText(p.UpdateSlot));
       return false;
     case ReceiptConceptVerdict::kNotAFundsProvision:
-      ShowRefusal(config::CatalogText("EL CONCEPTE ") + TrimRight(ReceiptDescription()) +
+      ShowRefusal(config::CatalogText("EL CONCEPTE ") + std::string(base::TrimRight(ReceiptDescription())) +
                   config::CatalogText(" NO ÉS DE TIPUS PROVISIÓ DE FONS"_cp));
       return false;
     case ReceiptConceptVerdict::kConfirmPrinting:

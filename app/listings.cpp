@@ -5,8 +5,9 @@
 
 #include "app/administrator.h"
 #include "app/records.h"
+#include "base/strings.h"
 #include "config/catalog.h"
-#include "format/cp850.h"
+#include "base/cp850.h"
 #include "format/dates.h"
 #include "format/masks.h"
 #include "format/numbers.h"
@@ -18,11 +19,6 @@ namespace {
 constexpr std::int16_t kPageLength = 66;
 
 std::string Cat(std::string_view key) { return config::CatalogText(key); }
-
-std::string TrimRight(std::string text) {
-  text.erase(text.find_last_not_of(' ') + 1);
-  return text;
-}
 
 // Titles are centred on column 48.
 std::int16_t Centred(std::size_t length) {
@@ -228,7 +224,7 @@ void Printer::BudgetTotal() {
   out_.PrintLine(86, Amount("ZZ,ZZZ,ZZ9", l_.ListingTotal), 1);
   out_.PrintLine(39, std::string(57, '='), 2);
   const std::string closing =
-      TrimRight(r_.administrator[8]) + ", " + format::LongDateText(r_.parameters.ReportDate, 2, "dma");
+      std::string(base::TrimRight(r_.administrator[8])) + ", " + format::LongDateText(r_.parameters.ReportDate, 2, "dma");
   out_.SetJustification("D");
   out_.PrintLine(static_cast<std::int16_t>(96 - static_cast<int>(closing.size())), closing, 1);
 }

@@ -14,7 +14,7 @@
 #include "app/report.h"
 #include "config/session.h"
 #include "config/test_files.h"
-#include "format/cp850.h"
+#include "base/cp850.h"
 #include "format/dates.h"
 #include "format/masks.h"
 #include "format/numbers.h"
@@ -72,7 +72,7 @@ class ListingsFixture : public ::testing::Test {
     std::vector<std::string> lines;
     for (std::string line; std::getline(in, line);) {
       if (!line.empty() && line.back() == '\r') line.pop_back();
-      lines.push_back(format::Cp850ToUtf8(line));
+      lines.push_back(base::Cp850ToUtf8(line));
     }
     return lines;
   }

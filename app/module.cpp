@@ -16,7 +16,7 @@
 #include "data/files.h"
 #include "data/locks.h"
 #include "data/notice.h"
-#include "format/cp850.h"
+#include "base/cp850.h"
 #include "format/numbers.h"
 #include "platform/host_path.h"
 

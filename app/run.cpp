@@ -8,8 +8,8 @@
 #include "config/session.h"
 #include "console/form_input.h"
 #include "data/locks.h"
+#include "base/cp850.h"
 #include "data/notice.h"
-#include "format/cp850.h"
 #include "format/dates.h"
 #include "format/masks.h"
 #include "platform/file_system.h"
@@ -39,7 +39,7 @@ void DeleteWorkingFile() {
 }  // namespace
 
 void SetStartDefaults() {
-  SetIfPresent(1, 1, format::ShortDateText(config::Session().WorkDate));
+  SetIfPresent(1, 1, format::ShortDateText(config::Session().WorkDate, platform::Now().year));
   SetIfPresent(3, 4, "1");
 }
 

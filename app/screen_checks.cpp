@@ -19,7 +19,7 @@ using namespace console::form_keys;
 
 // The format library's checks answer "is the text faulty?".
 bool IsValidNumber(std::string_view text, std::string_view allowed) { return !format::CheckNumberText(text, allowed); }
-bool IsValidDate(std::string_view text) { return !format::CheckDateText(text); }
+bool IsValidDate(std::string_view text, int thisYear) { return !format::CheckDateText(text, thisYear); }
 
 bool IsBlank(std::string_view text) { return text.find_first_not_of(' ') == std::string_view::npos; }
 
@@ -106,8 +106,9 @@ FieldDecision CheckField(const FieldEdit& edit) {
   namespace t = field_types;
   switch (edit.type) {
     case t::kDate: {
-      const std::string text = IsBlank(edit.text) ? format::ShortDateText(edit.workDate) : edit.text;
-      return IsValidDate(text) ? Accept(text, edit.key) : Refuse(edit.key);
+      const std::string text =
+          IsBlank(edit.text) ? format::ShortDateText(edit.workDate, edit.thisYear) : edit.text;
+      return IsValidDate(text, edit.thisYear) ? Accept(text, edit.key) : Refuse(edit.key);
     }
     case t::kNumber:
       return IsValidNumber(edit.text, "") ? Accept(edit.text, edit.key) : Refuse(edit.key);
@@ -140,9 +141,9 @@ ScreenCheck ScreenCheckFor(int screen, std::int16_t key) {
   return ScreenCheck::kLetItEnd;
 }
 
-ParameterChoice ReadParameterScreen(const std::array<std::string, 7>& fields) {
+ParameterChoice ReadParameterScreen(const std::array<std::string, 7>& fields, int thisYear) {
   ParameterChoice c;
-  c.ReportDate = format::ParseDateText(fields[0]);
+  c.ReportDate = format::ParseDateText(fields[0], thisYear);
   c.PropertyCode = format::PackCode(fields[1]);
   for (std::size_t i = 0; i < c.ReportOptions.size(); ++i) c.ReportOptions[i] = fields[2 + i];
   return c;

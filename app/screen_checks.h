@@ -51,6 +51,7 @@ struct FieldEdit {
   std::int16_t key = 0;  // the key that ended the edit
   std::string stored;    // the field's value before the edit (its width too)
   std::string workDate;  // packed: what a blank date becomes
+  int thisYear = 0;      // today's: two-digit years are read around it
   std::array<std::string, 5> presets{};  // the variations F5 to F9 put in
   // For a column letter or a variation of screen 2, when the page has the
   // line's other fields and its total.
@@ -86,7 +87,8 @@ struct ParameterChoice {
   std::string PropertyCode;  // packed code
   std::array<std::string, 5> ReportOptions{};
 };
-ParameterChoice ReadParameterScreen(const std::array<std::string, 7>& fields);
+// Two-digit years of the date are read around `thisYear`, today's.
+ParameterChoice ReadParameterScreen(const std::array<std::string, 7>& fields, int thisYear);
 
 // Screen 3's fields 1 to 4.
 struct PrintOptions {

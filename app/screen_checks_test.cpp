@@ -26,6 +26,7 @@ FieldEdit Edit(int type, std::string_view typed, std::string_view stored, std::i
   e.text.resize(std::max(e.text.size(), e.stored.size()), ' ');
   e.key = key;
   e.workDate = format::PackDate(2026, 3, 5);
+  e.thisYear = 2026;
   return e;
 }
 
@@ -170,7 +171,7 @@ TEST(ScreenCheckTest, WhatEndingEachScreenCallsFor) {
 }
 
 TEST(ScreenCheckTest, TheParameterScreenSetsDatePropertyAndPresets) {
-  const ParameterChoice c = ReadParameterScreen({"01/03/26  ", "7   ", "5%      ", "-200    ", "", "", "1"});
+  const ParameterChoice c = ReadParameterScreen({"01/03/26  ", "7   ", "5%      ", "-200    ", "", "", "1"}, 2026);
   EXPECT_EQ(c.ReportDate, format::PackDate(2026, 3, 1));
   EXPECT_EQ(c.PropertyCode, format::PackCode("7"));
   EXPECT_EQ(c.ReportOptions, (std::array<std::string, 5>{"5%      ", "-200    ", "", "", "1"}));

@@ -8,7 +8,7 @@
 
 #include "config/session.h"
 #include "config/test_files.h"
-#include "format/cp850.h"
+#include "base/cp850.h"
 
 namespace config {
 namespace {

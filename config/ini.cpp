@@ -2,7 +2,8 @@
 
 #include <optional>
 
-#include "format/cp850.h"
+#include "base/cp850.h"
+#include "base/strings.h"
 #include "platform/file_system.h"
 #include "platform/host_path.h"
 
@@ -10,17 +11,6 @@ namespace config {
 namespace {
 
 constexpr char kEndOfFile = 26;  // Ctrl-Z
-
-std::string_view TrimBlanks(std::string_view s) {
-  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
-  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-  return s;
-}
-
-std::string_view TrimTrailingBlanks(std::string_view s) {
-  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-  return s;
-}
 
 bool SameName(std::string_view a, std::string_view b) { return IniUpper(a) == IniUpper(b); }
 
@@ -54,8 +44,8 @@ std::string IniUpper(std::string_view text) {
 
 std::string IniValueFromBytes(std::string_view bytes, std::string_view section, std::string_view key) {
   if (auto eof = bytes.find(kEndOfFile); eof != std::string_view::npos) bytes = bytes.substr(0, eof);
-  const std::string_view wantedSection = TrimBlanks(section);
-  const std::string_view wantedKey = TrimBlanks(key);
+  const std::string_view wantedSection = base::Trim(section);
+  const std::string_view wantedKey = base::Trim(key);
 
   std::string value;
   bool inside = false;
@@ -65,20 +55,20 @@ std::string IniValueFromBytes(std::string_view bytes, std::string_view section, 
     // A ";" starts a comment, even inside quotes.
     if (auto semicolon = line.find(';'); semicolon != std::string_view::npos) line = line.substr(0, semicolon);
     while (!line.empty() && line.front() == ' ') line.remove_prefix(1);
-    if (TrimTrailingBlanks(line).empty()) continue;
+    if (base::TrimRight(line).empty()) continue;
 
     if (!inside) {
       if (line.front() != '[') continue;
       std::string_view name = line.substr(1);
       if (auto close = name.find(']'); close != std::string_view::npos) name = name.substr(0, close);
-      inside = SameName(TrimBlanks(name), wantedSection);
+      inside = SameName(base::Trim(name), wantedSection);
       continue;
     }
     // Only the first section of that name is searched.
     if (line.front() == '[') break;
     const std::size_t equals = line.find('=');
     if (equals == std::string_view::npos) continue;
-    if (SameName(TrimTrailingBlanks(line.substr(0, equals)), wantedKey)) {
+    if (SameName(base::TrimRight(line.substr(0, equals)), wantedKey)) {
       value = line.substr(equals + 1);
       break;
     }

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "config/test_files.h"
-#include "format/cp850.h"
+#include "base/cp850.h"
 
 namespace config {
 namespace {

@@ -5,6 +5,8 @@
 #include <deque>
 #include <limits>
 
+#include "base/little_endian.h"
+#include "base/strings.h"
 #include "config/session.h"
 #include "console/form_input.h"
 #include "console/key_options.h"
@@ -20,21 +22,6 @@ namespace {
 
 // How long records are read before the keyboard is looked at.
 constexpr std::int64_t kKeyLookMs = 200;
-
-void PutInt32(std::string& out, std::int32_t v) {
-  const auto u = static_cast<std::uint32_t>(v);
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((u >> (8 * i)) & 0xFF));
-}
-
-std::int32_t GetInt32(const unsigned char* p) {
-  return static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-                                   static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-std::string TrimRight(std::string text) {
-  while (!text.empty() && text.back() == ' ') text.pop_back();
-  return text;
-}
 
 }  // namespace
 
@@ -118,11 +105,10 @@ void BrowseCache::MoveToMemory() {
 
 std::int32_t BrowseCache::Append(std::int32_t record, std::string_view text) {
   std::string bytes;
-  PutInt32(bytes, last_);
-  PutInt32(bytes, record);
+  base::AppendLe<std::int32_t>(bytes, last_);
+  base::AppendLe<std::int32_t>(bytes, record);
   const auto n = static_cast<std::uint16_t>(std::min<std::size_t>(text.size(), 0xFFFF));
-  bytes.push_back(static_cast<char>(n & 0xFF));
-  bytes.push_back(static_cast<char>(n >> 8));
+  base::AppendLe<std::uint16_t>(bytes, n);
   bytes.append(text.substr(0, n));
   WriteAt(end_, bytes);
   last_ = end_;
@@ -144,12 +130,12 @@ bool BrowseCache::Row(std::int32_t position, BrowseRow& row) {
   if (position >= end_) return false;
   unsigned char header[10];
   if (!ReadAt(position, reinterpret_cast<char*>(header), 10)) return false;
-  const std::size_t n = static_cast<std::size_t>(header[8] | header[9] << 8);
+  const std::size_t n = base::ReadLe<std::uint16_t>(header + 8);
   // A row must end inside the cache (a damaged kept cache may say otherwise).
   if (static_cast<std::size_t>(end_ - position) < 10 + n) return false;
   row.position = position;
-  row.previous = GetInt32(header);
-  row.record = GetInt32(header + 4);
+  row.previous = base::ReadLe<std::int32_t>(header);
+  row.record = base::ReadLe<std::int32_t>(header + 4);
   row.text.assign(n, ' ');
   if (n > 0 && !ReadAt(position + 10, row.text.data(), n)) return false;
   return true;
@@ -262,7 +248,7 @@ BrowseCache::Producer RecordProducer(std::function<bool()> next, std::function<s
   return [next = std::move(next), format = std::move(format), position = std::move(position)](
              std::int32_t& record, std::string& text) {
     while (next()) {
-      text = TrimRight(format());
+      text = std::string(base::TrimRight(format()));
       if (!text.empty()) {
         record = position();
         return true;

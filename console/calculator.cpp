@@ -11,7 +11,7 @@
 #include "console/key_reader.h"
 #include "console/screen.h"
 #include "console/window_stack.h"
-#include "format/cp850.h"
+#include "base/cp850.h"
 #include "platform/file_system.h"
 #include "platform/host_path.h"
 #include "platform/terminal.h"
@@ -43,7 +43,7 @@ std::string Line(std::string_view left, std::string_view fill, std::string_view 
   std::string line(left);
   for (int i = 0; i < 24; ++i) line += fill;
   line += right;
-  return format::Utf8ToCp850(line);
+  return base::Utf8ToCp850(line);
 }
 
 // Screen row and the window's own column 0 to WriteAt coordinates.
@@ -52,12 +52,12 @@ void Put(std::int16_t screenRow, std::string_view text) {
 }
 
 void DrawDisplay(const CalcState& s) {
-  Put(24, format::Utf8ToCp850("│") + CalcNumberText(s.CalcEntry, s.point, s.decimals) + "  " +
-              format::Utf8ToCp850("│"));
+  Put(24, base::Utf8ToCp850("│") + CalcNumberText(s.CalcEntry, s.point, s.decimals) + "  " +
+              base::Utf8ToCp850("│"));
 }
 
 void DrawTape(const CalcState& s) {
-  const std::string bar = format::Utf8ToCp850("│");
+  const std::string bar = base::Utf8ToCp850("│");
   for (std::int16_t i = s.TapeTop; i <= kTapeSlots; ++i) {
     const TapeSlot& slot = s.tape[static_cast<std::size_t>(i - 1)];
     Put(i, bar + CalcNumberText(slot.value, slot.point, slot.decimals) + " " + std::string(1, slot.op) + bar);

@@ -10,7 +10,7 @@
 #include "console/hot_keys.h"
 #include "console/snap_terminal.h"
 #include "console/test_terminal.h"
-#include "format/cp850.h"
+#include "base/cp850.h"
 #include "format/dates.h"
 #include "platform/system.h"
 
@@ -21,7 +21,7 @@ using testing::ConsoleTest;
 using testing::StyleAttribute;
 using testing::SnapTerminal;
 
-std::string Cp(std::string_view utf8) { return format::Utf8ToCp850(utf8); }
+std::string Cp(std::string_view utf8) { return base::Utf8ToCp850(utf8); }
 std::string Rule(std::string_view left, std::string_view right) {
   std::string line(left);
   for (int i = 0; i < 24; ++i) line += "─";

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "base/strings.h"
 #include "console/key_options.h"
 #include "format/text.h"
 
@@ -19,12 +20,6 @@ std::size_t TrimmedLength(const std::string& text) {
   return last == std::string::npos ? 0 : last + 1;
 }
 
-std::string Trim(std::string_view text) {
-  const std::size_t first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  const std::size_t last = text.find_last_not_of(' ');
-  return std::string(text.substr(first, last - first + 1));
-}
 
 // The option's value as the field holds it: cut or blank padded.
 void ShowOption(FieldEditState& state, const FieldEditSetup& setup, std::size_t option) {
@@ -224,7 +219,7 @@ Step TextKey(FieldEditState& state, const FieldEditSetup& setup, KeyCode key, st
       return {};
     case kCtrlC: {
       Step s;
-      s.copied = Trim(text);
+      s.copied = base::Trim(text);
       return s;
     }
     case kCtrlV: {
@@ -235,7 +230,7 @@ Step TextKey(FieldEditState& state, const FieldEditSetup& setup, KeyCode key, st
         if (b <= 31 || b == 127 || b == 255) continue;
         clip.push_back(c);
       }
-      clip = Trim(clip);
+      clip = std::string(base::Trim(clip));
       for (std::size_t i = 0; i < clip.size() && at + i < text.size(); ++i) text[at + i] = clip[i];
       return Redrawn();
     }

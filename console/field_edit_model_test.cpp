@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "console/key_options.h"
-#include "format/cp850.h"
+#include "base/cp850.h"
 
 namespace console {
 namespace {
@@ -191,7 +191,7 @@ TEST(FieldEditModel, Clicks) {
 }
 
 TEST(FieldEditModel, OptionFields) {
-  const std::string si = "S" + format::Utf8ToCp850("í");
+  const std::string si = "S" + base::Utf8ToCp850("í");
   const std::string options = "|S," + si + "|N,No|T,Tots";
   const Row rows[] = {
       {"the text's option is shown", "N", 1, {}, {"N", 1, {}}},
@@ -232,7 +232,7 @@ TEST(FieldEditModel, OptionFieldClicks) {
 
 TEST(FieldEditModel, OptionSearchFoldsAccentsOnlyWhenAsked) {
   FieldEditSetup setup;
-  setup.options = ParseFieldOptions("|A,Altres|E," + format::Utf8ToCp850("És") + "|X,extra");
+  setup.options = ParseFieldOptions("|A,Altres|E," + base::Utf8ToCp850("És") + "|X,extra");
   FieldEditState state = StartFieldEdit("A", 1, false, setup);
   ApplyFieldInput(state, setup, 'e');
   EXPECT_EQ(state.text, "E") << "accents folded: e finds És";

@@ -4,7 +4,7 @@
 #include "console/key_options.h"
 #include "console/key_reader.h"
 #include "console/screen.h"
-#include "format/cp850.h"
+#include "base/cp850.h"
 #include "platform/terminal.h"
 
 namespace console {
@@ -30,7 +30,7 @@ class FieldView {
   // The pointers either side of an option field, in the caller's colour.
   void Pointers(bool shown) {
     const auto pointer = [&](char32_t glyph) {
-      return shown ? std::string(1, static_cast<char>(*format::UnicodeToCp850(glyph))) : std::string(" ");
+      return shown ? std::string(1, static_cast<char>(*base::UnicodeToCp850(glyph))) : std::string(" ");
     };
     WriteAt(row_, static_cast<std::int16_t>(column_ - 1), pointer(U'\u25C4'));
     WriteAt(row_, static_cast<std::int16_t>(column_ + shownWidth_), pointer(U'\u25BA'));

@@ -1,7 +1,7 @@
 #include "console/field_editor.h"
 
 #include "console/test_terminal.h"
-#include "format/cp850.h"
+#include "base/cp850.h"
 #include "console/window_stack.h"
 
 namespace console {
@@ -266,7 +266,7 @@ TEST_F(FieldEditorTest, HiddenFieldShowsMaskCharacters) {
 }
 
 TEST_F(FieldEditorTest, OptionField) {
-  const std::string si = "S" + format::Utf8ToCp850("í");
+  const std::string si = "S" + base::Utf8ToCp850("í");
   SetFieldOptions("|S," + si + "|N,No|T,Tots");
   term.Key(kEsc);
   Result r = Edit("X", 1, 0, 3, 5);

@@ -3,18 +3,14 @@
 #include <cstdlib>
 #include <optional>
 
+#include "base/strings.h"
+
 namespace console {
 namespace {
 
 using namespace form_keys;
 
 bool DisplayOnly(const FormField& f) { return (f.Flags() & kFieldDisplayOnly) != 0; }
-
-std::string TrimRight(std::string_view text) {
-  std::size_t n = text.size();
-  while (n > 0 && text[n - 1] == ' ') --n;
-  return std::string(text.substr(0, n));
-}
 
 bool AllBlank(std::string_view text) { return text.find_first_not_of(' ') == std::string_view::npos; }
 
@@ -151,7 +147,7 @@ class ScreenRun {
     Call(st_.ui.SetFieldOptions, f.options);
     std::int16_t row = f.Row(), column = inputColumn, width = f.ShownWidth();
     std::int16_t position = 1;
-    if (f.Flags() & kFieldCursorAtEnd) position = static_cast<std::int16_t>(TrimRight(text).size() + 1);
+    if (f.Flags() & kFieldCursorAtEnd) position = static_cast<std::int16_t>(base::TrimRight(text).size() + 1);
     Input ending = kEsc;  // nothing to edit with: leave as the operator would
     if (st_.ui.EditField) st_.ui.EditField(row, column, width, text, position, ending);
     key_ = ending.key;
@@ -159,7 +155,7 @@ class ScreenRun {
     st_.lastEdited = {text, screen_, static_cast<std::int16_t>(j)};
 
     if (key_ == kF1) {
-      if (!st_.helpTopic.empty() && !AllBlank(st_.helpTopic)) Call(st_.ui.ShowHelp, TrimRight(st_.helpTopic));
+      if (!st_.helpTopic.empty() && !AllBlank(st_.helpTopic)) Call(st_.ui.ShowHelp, std::string(base::TrimRight(st_.helpTopic)));
       key_ = 0;
       return false;
     }

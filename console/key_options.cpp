@@ -2,6 +2,8 @@
 
 #include <cctype>
 
+#include "base/little_endian.h"
+
 namespace console {
 
 KeyOptionState& KeyOptions() {
@@ -12,8 +14,9 @@ KeyOptionState& KeyOptions() {
 void ResetKeyOptions() { KeyOptions() = KeyOptionState{}; }
 
 std::string KeyImage(std::int16_t key) {
-  const auto v = static_cast<std::uint16_t>(key);
-  return std::string{static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)};
+  std::string image(2, '\0');
+  base::WriteLe<std::int16_t>(image, 0, key);
+  return image;
 }
 
 std::size_t FindKeyCode(std::string_view codes, std::int16_t key) {

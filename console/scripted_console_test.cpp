@@ -7,7 +7,7 @@
 #include "console/messages.h"
 #include "console/test_terminal.h"
 #include "console/window_stack.h"
-#include "format/cp850.h"
+#include "base/cp850.h"
 #include "platform/key_script.h"
 #include "platform/scripted_terminal.h"
 

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "base/little_endian.h"
 #include "config/session.h"
 #include "console/screen.h"
 #include "platform/file_system.h"
@@ -69,16 +70,9 @@ void DropStack(const std::string& path) {
   platform::CurrentFileSystem().Remove(path);
 }
 
-std::uint32_t GetU32(std::string_view b) {
-  return static_cast<std::uint32_t>(static_cast<unsigned char>(b[0])) |
-         static_cast<std::uint32_t>(static_cast<unsigned char>(b[1])) << 8 |
-         static_cast<std::uint32_t>(static_cast<unsigned char>(b[2])) << 16 |
-         static_cast<std::uint32_t>(static_cast<unsigned char>(b[3])) << 24;
-}
-
 void PutU32(std::string& b, std::uint32_t v) {
   if (b.size() < 4) b.resize(4, '\0');
-  for (int i = 0; i < 4; ++i) b[static_cast<std::size_t>(i)] = static_cast<char>((v >> (8 * i)) & 0xFF);
+  base::WriteLe<std::uint32_t>(b, 0, v);
 }
 
 // A decimal number of exactly `count` digits at byte `at`, or -1.
@@ -102,7 +96,7 @@ StackTop ReadStackTop(std::string_view bytes, SavedArea& area) {
   if (bytes.size() <= 3) return StackTop::kNoStack;
   // Every check below guards against a record cut short or overwritten by a
   // run that died half way: such a stack cannot be trusted.
-  const std::size_t free = GetU32(bytes);
+  const std::size_t free = base::ReadLe<std::uint32_t>(bytes, 0);
   if (free < 5 || free > bytes.size() + 1) return StackTop::kDamaged;
   if (free < 6) return StackTop::kEmpty;
   const std::size_t end = free - 1;  // bytes before the free position
@@ -147,7 +141,7 @@ void PushWindow(std::int16_t top, std::int16_t left, std::int16_t bottom, std::i
   const std::string path = WindowStackPath();
   std::string bytes = LoadStack(path);
   std::size_t free = 5;
-  if (bytes.size() > 3) free = GetU32(bytes);
+  if (bytes.size() > 3) free = base::ReadLe<std::uint32_t>(bytes, 0);
   // A start pointer that cannot be right (a damaged file) starts the stack afresh.
   if (free < 5 || free > bytes.size() + 1) {
     bytes.clear();

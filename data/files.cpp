@@ -6,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+#include "base/little_endian.h"
 #include "config/session.h"
 #include "data/btrcall.h"
 #include "data/notice.h"
@@ -130,8 +131,7 @@ SplitName Split(std::string_view name) {
 std::optional<std::string> ReadDictionary(const std::string& suitePath) {
   const platform::ReadResult read = platform::ReadWholeFile(platform::HostPathOrRaw(suitePath));
   if (!read.ok() || read.bytes.size() < 2) return std::nullopt;
-  const auto length = static_cast<std::int16_t>(static_cast<unsigned char>(read.bytes[0]) |
-                                                (static_cast<unsigned char>(read.bytes[1]) << 8));
+  const auto length = base::ReadLe<std::int16_t>(read.bytes, 0);
   if (length <= 0 || static_cast<std::size_t>(length) > kBufferSize) return std::nullopt;
   if (read.bytes.size() - 2 < static_cast<std::size_t>(length)) return std::nullopt;
   return read.bytes.substr(2, static_cast<std::size_t>(length));
@@ -420,9 +420,9 @@ std::int32_t RecordPosition(std::int16_t fileId, std::int32_t position) {
     char key[kKeyBufferSize] = {};
     std::int16_t status = Call(kOpGetPosition, s.PositionBlock.data(), buffer.data(), &length, key, 0, 0);
     if (status != 0) return 0;
-    return static_cast<std::int32_t>(ReadLe32(buffer.data()));
+    return base::ReadLe<std::int32_t>(buffer.data());
   }
-  WriteLe32(buffer.data(), static_cast<std::uint32_t>(position));
+  base::WriteLe<std::int32_t>(buffer.data(), position);
   std::array<char, kKeyBufferSize> key{};
   std::uint32_t length = kBufferSize;
   std::int16_t status = ToStatus(Call(kOpGetDirect, s.PositionBlock.data(), buffer.data(), &length,

@@ -11,6 +11,7 @@
 #include <map>
 #include <optional>
 
+#include "base/little_endian.h"
 #include "config/session.h"
 #include "config/test_files.h"
 #include "data/notice.h"
@@ -35,24 +36,19 @@ struct SegmentSpec {
   std::uint16_t flags;
 };
 
-void PutLe16(std::string& s, std::size_t at, int v) {
-  s[at] = static_cast<char>(v & 0xFF);
-  s[at + 1] = static_cast<char>((v >> 8) & 0xFF);
-}
-
 // A creation record in the stat layout (the fake answers stat with it).
 std::string CreationRecord(int recordLength, const std::vector<std::vector<SegmentSpec>>& keys,
                            std::string table = {}) {
   std::string r(16, '\0');
-  PutLe16(r, 0, recordLength);
-  PutLe16(r, 2, 512);
-  PutLe16(r, 4, static_cast<int>(keys.size()));
+  base::WriteLe<std::uint16_t>(r, 0, recordLength);
+  base::WriteLe<std::uint16_t>(r, 2, 512);
+  base::WriteLe<std::uint16_t>(r, 4, keys.size());
   for (const auto& key : keys) {
     for (std::size_t i = 0; i < key.size(); ++i) {
       std::string seg(16, '\0');
-      PutLe16(seg, 0, key[i].position);
-      PutLe16(seg, 2, key[i].length);
-      PutLe16(seg, 4, key[i].flags | (i + 1 < key.size() ? kSegmentContinues : 0));
+      base::WriteLe<std::uint16_t>(seg, 0, key[i].position);
+      base::WriteLe<std::uint16_t>(seg, 2, key[i].length);
+      base::WriteLe<std::uint16_t>(seg, 4, key[i].flags | (i + 1 < key.size() ? kSegmentContinues : 0));
       r += seg;
     }
   }
@@ -89,8 +85,8 @@ struct Fake {
     std::size_t at = 16;
     for (int k = 0; k < keys; ++k) {
       for (;;) {
-        SegmentSpec s{ReadLe16(f.stat.data() + at), ReadLe16(f.stat.data() + at + 2),
-                      ReadLe16(f.stat.data() + at + 4)};
+        SegmentSpec s{base::ReadLe<std::uint16_t>(f.stat, at), base::ReadLe<std::uint16_t>(f.stat, at + 2),
+                      base::ReadLe<std::uint16_t>(f.stat, at + 4)};
         at += 16;
         if (k == keyNumber) out.push_back(s);
         if (!(s.flags & kSegmentContinues)) break;
@@ -134,8 +130,8 @@ std::int16_t FakeEntry(std::uint16_t operation, void* positionBlock, void* dataB
     std::string path(key, keyLength);
     if (!fk.files.count(path)) return 12;
     fk.handles.push_back(path);
-    WriteLe32(block, static_cast<std::uint32_t>(fk.handles.size()));
-    WriteLe32(block + 4, 0);
+    base::WriteLe<std::uint32_t>(block, fk.handles.size());
+    base::WriteLe<std::uint32_t>(block + 4, 0);
     return 0;
   }
   if (op == 14) {
@@ -149,11 +145,11 @@ std::int16_t FakeEntry(std::uint16_t operation, void* positionBlock, void* dataB
     fk.handles.clear();
     return 0;
   }
-  std::uint32_t handle = ReadLe32(block);
+  std::uint32_t handle = base::ReadLe<std::uint32_t>(block);
   if (handle == 0 || handle > fk.handles.size()) return 3;
   FakeFile& f = fk.files[fk.handles[handle - 1]];
-  auto setCurrent = [&](std::int32_t pos) { WriteLe32(block + 4, static_cast<std::uint32_t>(pos)); };
-  auto current = [&] { return static_cast<std::int32_t>(ReadLe32(block + 4)); };
+  auto setCurrent = [&](std::int32_t pos) { base::WriteLe<std::uint32_t>(block + 4, pos); };
+  auto current = [&] { return base::ReadLe<std::int32_t>(block + 4); };
   auto give = [&](std::int32_t pos) -> std::int16_t {
     const std::string& row = f.rows.at(pos);
     std::copy(row.begin(), row.end(), data);
@@ -224,11 +220,11 @@ std::int16_t FakeEntry(std::uint16_t operation, void* positionBlock, void* dataB
     }
     case 22:
       if (!f.rows.count(current())) return 8;
-      WriteLe32(data, static_cast<std::uint32_t>(current()));
+      base::WriteLe<std::uint32_t>(data, current());
       *dataLength = 4;
       return 0;
     case 23: {
-      auto pos = static_cast<std::int32_t>(ReadLe32(data));
+      auto pos = base::ReadLe<std::int32_t>(data);
       if (!f.rows.count(pos)) return 43;
       return give(pos);
     }
@@ -289,7 +285,7 @@ class FilesTest : public ::testing::Test {
   void WriteDictionary(const std::string& base, const std::string& creation) {
     std::ofstream out(dir_ / "ddf" / (base + ".xdf"), std::ios::binary);
     std::string len(2, '\0');
-    PutLe16(len, 0, static_cast<int>(creation.size()));
+    base::WriteLe<std::uint16_t>(len, 0, creation.size());
     out << len << creation << "trailing bytes are ignored";
   }
 
@@ -721,8 +717,7 @@ TEST_F(FilesTest, SkippedKeysWithZeroBytesKeepTheirLength) {
   OpenExisting(501, "DADES/Z.dat", CreationRecord(6, {{{1, 4, kSegmentBinary}}}), area);
   for (int n : {1, 2, 3, 4}) {
     std::string row(6, '\0');
-    row[0] = static_cast<char>(n & 0xFF);
-    row[1] = static_cast<char>(n >> 8);
+    base::WriteLe<std::uint16_t>(row, 0, n);
     row[5] = 'r';
     std::copy(row.begin(), row.end(), area);
     ASSERT_EQ(InsertRecord(501), 0);
@@ -789,7 +784,7 @@ TEST(StatLayout, ShortOrGarbledResultsNeverReadPastTheEnd) {
   EXPECT_EQ(KeyLength(KeySegments(stat, 0)), 3);
   EXPECT_TRUE(CollatingTable(stat).empty());
   std::string many(20, '\0');
-  PutLe16(many, 4, 1000);
+  base::WriteLe<std::uint16_t>(many, 4, 1000);
   EXPECT_TRUE(KeySegments(many, 5).empty());
   EXPECT_EQ(StatRecordLength("x"), 0);
 }

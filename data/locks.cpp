@@ -12,30 +12,19 @@
 #include <memory>
 #include <vector>
 
+#include "base/little_endian.h"
+#include "base/strings.h"
 #include "config/session.h"
 #include "data/lock_wait.h"
 #include "data/locks_store.h"
 #include "data/notice.h"
-#include "format/cp850.h"
+#include "base/cp850.h"
 #include "platform/host_path.h"
 
 namespace data {
 namespace {
 
 using lock_record::kNameSize;
-
-std::string_view TrimRight(std::string_view s) {
-  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-  return s;
-}
-
-std::string_view Trim(std::string_view s) {
-  s = TrimRight(s);
-  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
-  return s;
-}
-
-char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
 
 bool LanguageIs(const char* code) { return config::Session().Language == code; }
 
@@ -161,7 +150,7 @@ Attempt TryLock(std::string_view name, const LockRequest& request) {
     return a;
   }
   const std::string record = NewLockRecord(owner, request, clock);
-  if (platform::FileStatus s = table->Hold(scan.target, record, Trim(config::Session().Operator)); !s.ok()) {
+  if (platform::FileStatus s = table->Hold(scan.target, record, base::Trim(config::Session().Operator)); !s.ok()) {
     // Another process holds that record after all (it took it without
     // writing it yet): wait as for any holder.
     a.outcome = (s.error == EAGAIN || s.error == EACCES) ? Attempt::kBlocked : Attempt::kFailed;
@@ -213,10 +202,10 @@ std::string LockHolderText(const std::string& record, std::string_view operatorN
   if (LanguageIs("SPA")) w = {"OCUPADO POR ", "ORDENADOR ", "OCUPADO POR EL ORDENADOR ", "DESDE "};
   if (LanguageIs("GLG")) w = {"OCUPADO POR ", "ORDENADOR ", "OCUPADO POLO ORDENADOR ", "DESDE "};
   if (LanguageIs("OCI")) w = {"OCUPAT PER ", "ORDENADOR ", "OCUPAT PER ETH ORDENADOR ", "DEMPÚS "_cp};
-  std::string computer(Trim(std::string_view(record).substr(kName, kNameSize)));
+  std::string computer(base::Trim(std::string_view(record).substr(kName, kNameSize)));
   // A holder whose computer had no name is known by its identity.
-  if (computer.empty()) computer = std::string(Trim(std::string_view(record).substr(kId, kIdSize)));
-  const std::string_view op = Trim(operatorName);
+  if (computer.empty()) computer = std::string(base::Trim(std::string_view(record).substr(kId, kIdSize)));
+  const std::string_view op = base::Trim(operatorName);
   std::string text = op.empty() ? std::string(w.byComputer) + computer
                                 : std::string(w.by) + std::string(op) + ", " + std::string(w.computer) + computer;
   const std::int64_t since = LockFieldNumber(std::string_view(record).substr(kTime, kTimeSize));
@@ -236,11 +225,7 @@ void LockIdentity() {
     if (::pread(fd, bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes))
       std::fill(std::begin(bytes), std::end(bytes), '\0');
   }
-  auto id = static_cast<std::int32_t>(
-      static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[0])) |
-      static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[1])) << 8 |
-      static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[2])) << 16 |
-      static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[3])) << 24);
+  auto id = base::ReadLe<std::int32_t>(bytes);
   if (id != 0) {
     state.LockOwnerId = id;
     state.LockOwnerName.assign(bytes + 4, kNameSize);
@@ -275,10 +260,10 @@ void LockIdentity() {
 int AcquireLock(std::string_view name, std::string_view type, std::string_view lower,
                 std::string_view upper) {
   LockIdentity();
-  const LockRequest request{type.empty() ? ' ' : Upper(type.front()), lower, upper};
-  const std::string fileName(TrimRight(name));
+  const LockRequest request{type.empty() ? ' ' : base::AsciiUpper(type.front()), lower, upper};
+  const std::string fileName(base::TrimRight(name));
   Notice& notice = CurrentNotice();
-  LockWait wait(Upper(Locks().LockWaitMode));
+  LockWait wait(base::AsciiUpper(Locks().LockWaitMode));
   // Carries out a step of the wait; true when the wait is over.
   const auto carryOut = [&](const LockWaitStep& step) {
     if (step.hide) notice.Hide();
@@ -339,7 +324,7 @@ int ReleaseLock(std::string_view name) {
   // The same file AcquireLock uses: suite names ignore case, and the host
   // path resolves them to the one file.
   LockStoreFailure failure;
-  std::unique_ptr<LockTable> table = CurrentLockStore().Open(Trim(name), false, failure);
+  std::unique_ptr<LockTable> table = CurrentLockStore().Open(base::Trim(name), false, failure);
   if (!table) return -1;
   std::vector<std::string> records;
   if (!table->ReadRecords(records).ok()) return -1;

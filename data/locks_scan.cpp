@@ -2,31 +2,22 @@
 
 #include <algorithm>
 
+#include "base/strings.h"
+
 namespace data {
 namespace {
 
 using namespace lock_record;
-
-std::string_view TrimRight(std::string_view s) {
-  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-  return s;
-}
-
-std::string_view Trim(std::string_view s) {
-  s = TrimRight(s);
-  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
-  return s;
-}
 
 bool SameName(std::string_view record, const LockOwner& owner) {
   return record.substr(kName, kNameSize) == PadLockField(owner.name, kNameSize);
 }
 
 bool SameId(std::string_view record, const LockOwner& owner) {
-  return Trim(record.substr(kId, kIdSize)) == std::to_string(owner.id);
+  return base::Trim(record.substr(kId, kIdSize)) == std::to_string(owner.id);
 }
 
-bool HasHolderId(std::string_view record) { return !Trim(record.substr(kId, kIdSize)).empty(); }
+bool HasHolderId(std::string_view record) { return !base::Trim(record.substr(kId, kIdSize)).empty(); }
 
 bool InUse(std::string_view record) { return record[kType] != ' ' || HasHolderId(record); }
 

@@ -9,7 +9,7 @@
 
 #include "config/session.h"
 #include "data/locks.h"
-#include "format/cp850.h"
+#include "base/cp850.h"
 #include "platform/file_system.h"
 #include "platform/host_path.h"
 

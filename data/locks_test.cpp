@@ -19,8 +19,8 @@
 #include "data/locks_scan.h"
 #include "data/locks_store.h"
 #include "data/notice.h"
+#include "base/cp850.h"
 #include "data/testing/lock_records.h"
-#include "format/cp850.h"
 #include "platform/file_system.h"
 
 namespace data {

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/little_endian.h"
+
 namespace data {
 
 inline constexpr std::uint16_t kSegmentBinary = 0x04;
@@ -20,19 +22,8 @@ struct KeySegment {
   std::uint16_t Flags = 0;
 };
 
-inline std::uint16_t ReadLe16(const char* p) {
-  return static_cast<std::uint16_t>(static_cast<unsigned char>(p[0]) |
-                                    (static_cast<unsigned char>(p[1]) << 8));
-}
-inline std::uint32_t ReadLe32(const char* p) {
-  return static_cast<std::uint32_t>(ReadLe16(p)) | (static_cast<std::uint32_t>(ReadLe16(p + 2)) << 16);
-}
-inline void WriteLe32(char* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
-}
-
 inline std::int32_t StatField(std::string_view stat, std::size_t offset) {
-  return stat.size() >= offset + 2 ? ReadLe16(stat.data() + offset) : 0;
+  return stat.size() >= offset + 2 ? base::ReadLe<std::uint16_t>(stat.data() + offset) : 0;
 }
 inline std::int32_t StatRecordLength(std::string_view stat) { return StatField(stat, 0); }
 inline std::int32_t StatPageSize(std::string_view stat) { return StatField(stat, 2); }
@@ -57,7 +48,7 @@ inline StatKeys WalkKeys(std::string_view stat) {
         r.complete = false;
         return r;
       }
-      KeySegment seg{ReadLe16(stat.data() + offset + 2), ReadLe16(stat.data() + offset + 4)};
+      KeySegment seg{base::ReadLe<std::uint16_t>(stat.data() + offset + 2), base::ReadLe<std::uint16_t>(stat.data() + offset + 4)};
       r.segments.push_back(seg);
       offset += 16;
       if (!(seg.Flags & kSegmentContinues)) break;

@@ -6,9 +6,9 @@
 #include <limits>
 #include <optional>
 
-#include "format/cp850.h"
+#include "base/cp850.h"
+#include "base/strings.h"
 #include "format/user_settings.h"
-#include "platform/system.h"
 
 namespace format {
 namespace {
@@ -124,12 +124,6 @@ std::optional<std::int16_t> FieldNumber(std::string_view text) {
   return static_cast<std::int16_t>(n);
 }
 
-std::string_view Trim(std::string_view t) {
-  while (!t.empty() && t.front() == ' ') t.remove_prefix(1);
-  while (!t.empty() && t.back() == ' ') t.remove_suffix(1);
-  return t;
-}
-
 struct Typed {
   std::int16_t day = 0, month = 0, year = 0;
   bool full = false;
@@ -165,19 +159,17 @@ std::optional<Typed> ReadTyped(std::string_view text) {
     t.day = *d;
     t.month = *m;
     t.year = *y;
-    t.full = Trim(rest).size() > 3;
+    t.full = base::Trim(rest).size() > 3;
   } else if (field == 3) {
     auto y = FieldNumber(acc);
     if (!y) return std::nullopt;
     t.year = *y;
-    t.full = Trim(acc).size() > 3;
+    t.full = base::Trim(acc).size() > 3;
   } else {
     return std::nullopt;
   }
   return t;
 }
-
-int CurrentYear() { return platform::Now().year; }
 
 const std::array<std::string_view, 4> kMonthTables = {
     "enero     febrero   marzo     abril     mayo      junio     julio     agosto    septiembreoctubre   noviembre diciembre "_cp,
@@ -409,7 +401,7 @@ std::string LongDateText(std::string_view date, std::int16_t style, std::string_
   return built;
 }
 
-std::string ShortDateText(std::string_view date) {
+std::string ShortDateText(std::string_view date, int thisYear) {
   if (date.size() < 2) return {};
   int day = PairValue(static_cast<unsigned char>(date[date.size() - 1]));
   int month = PairValue(static_cast<unsigned char>(date[date.size() - 2]));
@@ -417,19 +409,19 @@ std::string ShortDateText(std::string_view date) {
   for (std::size_t i = 0; i + 2 < date.size() && i < 8; ++i)
     year = year * 100 + PairValue(static_cast<unsigned char>(date[i]));
   if (day == 0 && month == 0) return {};
-  const int now = CurrentYear();
+  const int now = thisYear;
   std::string text = TwoDigits(day) + TwoDigits(month);
   if (now - 50 <= year && year <= now + 49) return text + TwoDigits(year % 100);
   return text + FourDigits(year % 10000);
 }
 
-std::string ParseDateText(std::string_view text) {
+std::string ParseDateText(std::string_view text, int thisYear) {
   auto typed = ReadTyped(text);
   // A day or month of three digits has no packed form.
   if (!typed || typed->day > 99 || typed->month > 99) return ZeroDate();
   std::int64_t year = typed->year;
   if (typed->day > 0 && typed->month > 0 && !typed->full) {
-    const std::int64_t now = CurrentYear();
+    const std::int64_t now = thisYear;
     year += 100 * (now / 100);
     if (year - now > 49) year -= 100;
     else if (now - year > 50) year += 100;
@@ -438,12 +430,12 @@ std::string ParseDateText(std::string_view text) {
   return PackDate(year * 10000 + typed->month * 100 + typed->day);
 }
 
-bool CheckDateText(std::string_view text) {
+bool CheckDateText(std::string_view text, int thisYear) {
   auto typed = ReadTyped(text);
   if (!typed) return true;
   std::int64_t year = typed->year;
   if (year < 100 && !typed->full) {
-    const std::int64_t now = CurrentYear();
+    const std::int64_t now = thisYear;
     year += 100 * (now / 100);
     if (year - now > 50) year -= 100;
     else if (now - year > 50) year += 100;

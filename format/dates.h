@@ -39,15 +39,19 @@ std::int16_t DayOfWeek(std::string_view date);
 // ("dma", "ma"); they are shown in the user's DateOrder. Styles 0 and 1 have
 // a fixed width.
 std::string LongDateText(std::string_view date, std::int16_t style, std::string_view parts);
+// The next three read and write two-digit years around `thisYear`, the year
+// of today's date: the caller reads the clock (platform::Now().year), so
+// that this library never does.
+//
 // "DDMMYY" when the year is within -50..+49 of this year, else "DDMMYYYY";
 // empty for a date without day and month.
-std::string ShortDateText(std::string_view date);
+std::string ShortDateText(std::string_view date, int thisYear);
 // A typed date ("5/4/24", "050476", "5-4-2024") as a packed date; the zero
 // date when it cannot be read. Two-digit years land within -50..+49 of this
 // year. Day and month are not range-checked.
-std::string ParseDateText(std::string_view text);
+std::string ParseDateText(std::string_view text, int thisYear);
 // True when the typed text is not a valid date.
-bool CheckDateText(std::string_view text);
+bool CheckDateText(std::string_view text, int thisYear);
 
 // The user's date separator (default '/') and order of the parts, three of
 // "D", "M", "A" (default "DMA"); read once from the user settings.

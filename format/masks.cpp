@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "base/strings.h"
 #include "format/user_settings.h"
 
 namespace format {
@@ -47,8 +48,6 @@ Currency& Cur() {
   static Currency c;
   return c;
 }
-
-char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - ('a' - 'A')) : c; }
 
 bool IsOneOf(char c, std::string_view set) { return set.find(c) != std::string_view::npos; }
 
@@ -245,15 +244,15 @@ std::string FormatWithMask(std::string_view mask, double value) {
   return out;
 }
 
-std::string FormatAmount(std::string_view spec, double cents) {
-  const std::size_t n = spec.size();
+std::string FormatAmount(std::string_view picture, double cents) {
+  const std::size_t n = picture.size();
   int decimals = 0;
   bool seenPoint = false, unitsShow = cents != 0, group = false;
   char fillLetter = 'Z';
   enum class Sign { kNone, kLeading, kTrailing } sign = Sign::kNone;
   char signChar = '\0';
   for (std::size_t i = 0; i < n; ++i) {
-    const char c = spec[i];
+    const char c = picture[i];
     if (c == '.') {
       seenPoint = true;
       ++decimals;
@@ -305,13 +304,13 @@ std::string FormatAmount(std::string_view spec, double cents) {
 
 void SetCurrency(std::string_view letters) {
   Currency& c = Cur();
-  const char first = letters.empty() ? '\0' : Upper(letters[0]);
+  const char first = letters.empty() ? '\0' : base::AsciiUpper(letters[0]);
   std::size_t comma = letters.find(',');
   if (comma != std::string_view::npos) {
     char letter = '\0';
     for (char ch : letters.substr(comma + 1))
       if (ch != ' ') {
-        letter = Upper(ch);
+        letter = base::AsciiUpper(ch);
         break;
       }
     if (first == 'A') {

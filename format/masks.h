@@ -17,11 +17,11 @@ namespace format {
 std::string FormatWithMask(std::string_view mask, double value);
 
 // An amount of whole cents of euro printed in the shown currency through a
-// short format such as " ZZ,ZZZ,ZZ9" ("9" shows the units digit, ","
+// short picture such as " ZZ,ZZZ,ZZ9" ("9" shows the units digit, ","
 // groups thousands, "Z"/"*" choose the fill, a leading or trailing "-"/"+"
 // asks for a sign, "." and "9"s after it add decimals). Euros get two
-// decimals of their own; the result is as long as the format.
-std::string FormatAmount(std::string_view spec, double cents);
+// decimals of their own; the result is as long as the picture.
+std::string FormatAmount(std::string_view picture, double cents);
 
 // "a,E" makes E the base and shown currency; "x,P" (any first letter but
 // "a") sets the alternative currency; "p" shows the alternative currency

@@ -36,7 +36,7 @@ class MasksTest : public ::testing::Test {
 
 TEST_F(MasksTest, FormatAmountExamples) {
   struct Case {
-    const char* spec;
+    const char* picture;
     double cents;
     bool pesetas;
     const char* expected;
@@ -55,7 +55,7 @@ TEST_F(MasksTest, FormatAmountExamples) {
     SetCurrency(c.pesetas ? "x,P" : "x,");
     SetCurrency(c.pesetas ? "p" : "");
     EXPECT_EQ(ShownCurrency(), c.pesetas ? 'P' : 'E');
-    EXPECT_EQ(FormatAmount(c.spec, c.cents), c.expected) << c.spec << " " << c.cents;
+    EXPECT_EQ(FormatAmount(c.picture, c.cents), c.expected) << c.picture << " " << c.cents;
   }
 }
 

@@ -7,18 +7,14 @@
 #include <cstdlib>
 #include <vector>
 
+#include "base/strings.h"
+
 namespace format {
 namespace {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 int DigitValue(char c) { return IsDigit(c) ? c - '0' : 0; }
-
-std::string_view TrimBlanks(std::string_view s) {
-  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
-  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-  return s;
-}
 
 // The decimal digits of a non-negative whole number held in a double; the
 // empty text for 0, as the number texts print nothing for it.
@@ -67,13 +63,11 @@ std::string FitLeft(std::string s, std::size_t width, char fill) {
   return std::string(width - s.size(), fill) + s;
 }
 
-char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
-
-bool HasLetter(std::string_view spec, char upper) {
-  return std::any_of(spec.begin(), spec.end(), [upper](char c) { return Upper(c) == upper; });
+bool HasLetter(std::string_view picture, char upper) {
+  return std::any_of(picture.begin(), picture.end(), [upper](char c) { return base::AsciiUpper(c) == upper; });
 }
 
-// Widths beyond any printed field; they only keep silly specifications from
+// Widths beyond any printed field; they only keep absurd pictures from
 // asking for gigabytes.
 constexpr int kMaxWidth = 1000;
 constexpr int kMaxDecimals = 300;
@@ -82,7 +76,7 @@ constexpr int kMaxDecimals = 300;
 
 std::string PackDigits(std::string_view digits) {
   const std::size_t n = digits.size();
-  std::string text = FitLeft(std::string(TrimBlanks(digits)), n, '0');
+  std::string text = FitLeft(std::string(base::Trim(digits)), n, '0');
   std::replace(text.begin(), text.end(), ' ', '0');
   std::string packed;
   packed.reserve((n + 1) / 2);
@@ -111,14 +105,14 @@ std::string ZeroPad(double value, std::int16_t width) {
   return FitLeft(PlainNumberText(std::fabs(value)), static_cast<std::size_t>(width), '0');
 }
 
-std::string NumberText(double value, std::string_view spec) {
+std::string NumberText(double value, std::string_view picture) {
   if (std::isnan(value)) value = 0;
-  // The format: digits before the point give the width, digits
+  // The picture: digits before the point give the width, digits
   // after it the decimals; letters may stand anywhere.
   int width = 0;
   int decimals = 0;
   bool hasPoint = false;
-  for (char c : spec) {
+  for (char c : picture) {
     if (c == '.') {
       hasPoint = true;
     } else if (IsDigit(c)) {
@@ -128,11 +122,11 @@ std::string NumberText(double value, std::string_view spec) {
   }
   width = std::min(width, kMaxWidth);
   decimals = std::min(decimals, kMaxDecimals);
-  const bool noPoint = HasLetter(spec, 'V');
-  const bool zeroBeforePoint = HasLetter(spec, 'Z');
-  const bool plusSign = HasLetter(spec, 'S');
-  const bool letterN = HasLetter(spec, 'N');
-  const bool letterM = HasLetter(spec, 'M');
+  const bool noPoint = HasLetter(picture, 'V');
+  const bool zeroBeforePoint = HasLetter(picture, 'Z');
+  const bool plusSign = HasLetter(picture, 'S');
+  const bool letterN = HasLetter(picture, 'N');
+  const bool letterM = HasLetter(picture, 'M');
 
   const bool negative = value < 0;
   const double magnitude = std::fabs(value);
@@ -241,7 +235,7 @@ std::string PackCode(std::string_view text) {
     groups.push_back(text.substr(start, dot - start));
     start = dot + 1;
   }
-  if (TrimBlanks(groups.back()).empty()) groups.pop_back();
+  if (base::Trim(groups.back()).empty()) groups.pop_back();
 
   std::string digits;
   for (std::string_view group : groups) {

@@ -25,12 +25,12 @@ std::string UnpackDigits(std::string_view packed);
 // left to exactly `width` characters (empty for a width below 1).
 std::string ZeroPad(double value, std::int16_t width);
 
-// A number as text after a format such as "4.2", ".1", "3.2V" or
+// A number as text after a picture such as "4.2", ".1", "3.2V" or
 // "4.2S": integer width and decimals, and the letters V (no point), Z (a
 // "0" before an empty integer part), S (a "+" for values >= 0), N ("N"
 // instead of "-"), M ("N" for negatives, a blank for the rest).
-std::string NumberText(double value, std::string_view spec);
-// NumberText with an empty format: "1234", "-5", ".5", "" for 0.
+std::string NumberText(double value, std::string_view picture);
+// NumberText with an empty picture: "1234", "-5", ".5", "" for 0.
 std::string PlainNumberText(double value);
 
 // The numeric reading of a typed text: blanks anywhere are ignored, then an

@@ -59,10 +59,10 @@ TEST(ZeroPad, PadsAndCutsOnTheLeft) {
   EXPECT_EQ(ZeroPad(1e20, 4), "0000");
 }
 
-TEST(NumberText, FollowsTheSpecification) {
+TEST(NumberText, WidthDecimalsAndLetters) {
   struct Case {
     double value;
-    const char* spec;
+    const char* picture;
     const char* text;
   } cases[] = {
       {12.3, "4.2", "0012.30"},  {-12.3, "4.2", "-012.30"}, {12.3, "4.2S", "+012.30"},
@@ -73,7 +73,7 @@ TEST(NumberText, FollowsTheSpecification) {
       {-7, "3", "-07"},          {7, "3S", "+07"},          {0, "4.2", "0000.00"},
       {-0.5, ".1", "-.5"},       {3, "S", "+3"},            {-3, "M", "N3"},
   };
-  for (const auto& c : cases) EXPECT_EQ(NumberText(c.value, c.spec), c.text) << c.value << " '" << c.spec << "'";
+  for (const auto& c : cases) EXPECT_EQ(NumberText(c.value, c.picture), c.text) << c.value << " '" << c.picture << "'";
 }
 
 TEST(PlainNumberText, WholeNumbersAndFractions) {

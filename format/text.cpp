@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <vector>
 
-#include "format/cp850.h"
+#include "base/cp850.h"
+#include "base/strings.h"
 
 namespace format {
 namespace {
@@ -39,14 +40,6 @@ std::string& Stack() {
 }
 
 bool IsControl(char c) { return static_cast<unsigned char>(c) < 32; }
-
-std::string_view TrimBlanks(std::string_view s) {
-  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
-  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-  return s;
-}
-
-char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
 
 // Inserts blanks into the gaps between words, one per gap from left to
 // right and round again, until the line is `width` long.
@@ -99,11 +92,11 @@ std::string FoldText(std::string_view text, const FoldTable& table) {
 
 std::string NameInReadingOrder(std::string_view storedName) {
   const std::size_t star = storedName.find('*');
-  if (star == std::string_view::npos || star == 0) return std::string(TrimBlanks(storedName));
-  const std::string_view trimmedWhole = TrimBlanks(storedName);
-  std::string out(TrimBlanks(storedName.substr(star + 1)));
+  if (star == std::string_view::npos || star == 0) return std::string(base::Trim(storedName));
+  const std::string_view trimmedWhole = base::Trim(storedName);
+  std::string out(base::Trim(storedName.substr(star + 1)));
   if (trimmedWhole.empty() || trimmedWhole.back() != '\'') out += ' ';
-  out += TrimBlanks(storedName.substr(0, star));
+  out += base::Trim(storedName.substr(0, star));
   return out;
 }
 
@@ -170,7 +163,7 @@ void WrapText(std::string& text, std::int16_t indent, std::int16_t width, std::s
   const int maxIndent = std::max(0, w - 1);
   const int firstIndent = std::min(indent > 0 ? static_cast<int>(indent) : 0, maxIndent);
   const int nextIndent = std::min(indent < 0 ? -static_cast<int>(indent) : 0, maxIndent);
-  const char how = alignment.empty() ? '\0' : Upper(alignment.front());
+  const char how = alignment.empty() ? '\0' : base::AsciiUpper(alignment.front());
 
   std::string out;
   std::size_t s = 0;

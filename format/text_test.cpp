@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "format/cp850.h"
+#include "base/cp850.h"
 
 namespace format {
 namespace {

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "base/little_endian.h"
 #include "data/btrcall.h"
 #include "fuzz/fuzz_check.h"
 
@@ -87,7 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
   std::vector<char> creation = in.Bytes(std::min<std::size_t>(creationLength, 1536));
   const std::size_t recordLength =
       creation.size() >= 2
-          ? (static_cast<unsigned char>(creation[0]) | static_cast<unsigned char>(creation[1]) << 8)
+          ? base::ReadLe<std::uint16_t>(creation.data())
           : 0;
   RemoveFiles();
   std::vector<char> block(128, '\0');

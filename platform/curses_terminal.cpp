@@ -22,7 +22,7 @@
 #include <string_view>
 #include <vector>
 
-#include "format/cp850.h"
+#include "base/cp850.h"
 #include "platform/key_decoder.h"
 #include "platform/session_end.h"
 #include "platform/signals.h"
@@ -100,24 +100,6 @@ void RemoveExitHandlers() {
 bool LocaleIsUtf8() {
   const char* codeset = nl_langinfo(CODESET);
   return codeset && (std::strcmp(codeset, "UTF-8") == 0 || std::strcmp(codeset, "utf8") == 0);
-}
-
-void AppendUtf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xc0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3f));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xe0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3f));
-    out += static_cast<char>(0x80 | (cp & 0x3f));
-  } else {
-    out += static_cast<char>(0xf0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3f));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3f));
-    out += static_cast<char>(0x80 | (cp & 0x3f));
-  }
 }
 
 std::string Base64(std::string_view bytes) {
@@ -311,7 +293,7 @@ class CursesTerminal final : public Terminal {
         TakeCursesKey(static_cast<int>(ch));
         continue;
       }
-      AppendUtf8(pending_, static_cast<char32_t>(ch));
+      base::AppendUtf8(pending_, static_cast<char32_t>(ch));
     }
   }
 
@@ -357,8 +339,7 @@ class CursesTerminal final : public Terminal {
     // Also hand the text to the terminal's own clipboard (OSC 52), where
     // the terminal takes it; the others ignore the sequence.
     if (suspended_) return;
-    std::string utf8;
-    for (char c : cp850) AppendUtf8(utf8, format::Cp850ToUnicode(static_cast<std::uint8_t>(c)));
+    const std::string utf8 = base::Cp850ToUtf8(cp850, /*glyphs=*/true);
     Flush();
     std::fputs(("\x1b]52;c;" + Base64(utf8) + "\x07").c_str(), out_);
     std::fflush(out_);
@@ -385,7 +366,7 @@ class CursesTerminal final : public Terminal {
       if (r == KEY_CODE_YES) {
         TakeCursesKey(static_cast<int>(ch));
       } else if (r != ERR) {
-        AppendUtf8(pending_, static_cast<char32_t>(ch));  // typed meanwhile: kept
+        base::AppendUtf8(pending_, static_cast<char32_t>(ch));  // typed meanwhile: kept
       }
     }
     if (rows_ != oldRows || columns_ != oldColumns) {
@@ -468,7 +449,7 @@ class CursesTerminal final : public Terminal {
   void Draw(int row, int column) {
     if (suspended_) return;
     const Cell& cell = cells_[Index(row, column)];
-    wchar_t text[2] = {static_cast<wchar_t>(format::Cp850ToUnicode(cell.ch)), 0};
+    wchar_t text[2] = {static_cast<wchar_t>(base::Cp850ToUnicode(cell.ch)), 0};
     if (cell.ch == 0) text[0] = L' ';
     attr_t attrs = A_NORMAL;
     short pair = 0;

@@ -3,7 +3,7 @@
 #include <array>
 #include <string>
 
-#include "format/cp850.h"
+#include "base/cp850.h"
 #include "platform/key_codes.h"
 
 namespace platform {
@@ -83,7 +83,7 @@ std::uint8_t PcModifiers(int xterm) {
 InputEvent CharacterEvent(char32_t cp) {
   if (cp == 127) return KeyEvent(keys::kBackspace);  // most terminals send DEL for Backspace
   if (cp == 0) return KeyEvent(keys::kCtrl2);  // Ctrl+Space / Ctrl+2
-  auto b = format::UnicodeToCp850(cp);
+  auto b = base::UnicodeToCp850(cp);
   if (!b) return InputEvent{};
   return KeyEvent(*b);
 }

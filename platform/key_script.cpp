@@ -5,7 +5,7 @@
 #include <charconv>
 #include <optional>
 
-#include "format/cp850.h"
+#include "base/cp850.h"
 #include "platform/key_codes.h"
 #include "platform/key_decoder.h"
 
@@ -181,8 +181,8 @@ KeyScript ParseKeyScript(std::string_view text) {
       i = close + 1;
       continue;
     }
-    const auto decoded = format::detail::DecodeUtf8(text.data(), i, text.size());
-    const auto byte = format::UnicodeToCp850(decoded.cp);
+    const auto decoded = base::DecodeUtf8(text, i);
+    const auto byte = base::UnicodeToCp850(decoded.cp);
     if (!byte || *byte == 0)
       return fail("\"" + std::string(text.substr(i, decoded.length)) + "\" has no code page 850 key");
     script.steps.push_back({ScriptStep::Kind::kEvent, Key(*byte)});

@@ -15,7 +15,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "format/cp850.h"
+#include "base/cp850.h"
 #include "platform/curses_terminal.h"
 #include "platform/fixed_screen.h"
 

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <thread>
 
-#include "format/cp850.h"
+#include "base/cp850.h"
 #include "platform/file_system.h"
 #include "platform/session_end.h"
 #include "platform/signals.h"
@@ -17,19 +17,6 @@ namespace {
 // Polls that find no key, without waiting, before a program that only ever
 // polls (a loop waiting for something that cannot come) counts as waiting.
 constexpr int kIdlePollLimit = 100000;
-
-void AppendUtf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
 
 }  // namespace
 
@@ -116,7 +103,7 @@ std::string ScriptedTerminal::ScreenText() const {
     for (int c = 1; c <= columns_; ++c) {
       const std::uint8_t ch = ReadCell(r, c).ch;
       // A zero byte shows as a blank, as on the console.
-      AppendUtf8(line, ch == 0 ? U' ' : format::Cp850ToUnicode(ch));
+      base::AppendUtf8(line, ch == 0 ? U' ' : base::Cp850ToUnicode(ch));
     }
     line.erase(line.find_last_not_of(' ') + 1);
     text += line;

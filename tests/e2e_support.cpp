@@ -17,19 +17,15 @@
 
 #include <gtest/gtest.h>
 
-#include "format/cp850.h"
+#include "base/cp850.h"
+#include "platform/file_system.h"
 
 extern char** environ;
 
 namespace e2e {
 namespace fs = std::filesystem;
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
+std::string ReadFile(const fs::path& path) { return platform::RealFileSystem().ReadWholeFile(path).bytes; }
 
 namespace {
 
@@ -290,6 +286,8 @@ std::vector<std::string> SplitScreens(const std::string& dump) {
   return screens;
 }
 
+std::string Utf8(const std::string& cp850) { return base::Cp850ToUtf8(cp850, false); }
+
 // The text of a screen with the frames and line breaks of message boxes
 // taken out, so that a message reads as one line wherever it was wrapped.
 std::string Flat(const std::string& screen) {
@@ -405,7 +403,5 @@ void HeldRepquota::LetHelpGo() {
   }
   fs::remove(hold_ / "pid");
 }
-
-std::string Utf8(const std::string& cp850) { return format::Cp850ToUtf8(cp850, false); }
 
 }  // namespace e2e

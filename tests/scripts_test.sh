@@ -71,5 +71,21 @@ if grep -qE '^ *Test +#[0-9]+: .*/[0-9]+$' <<<"$names"; then
   fail "table tests named by number only: $(grep -m 3 -E '/[0-9]+$' <<<"$names")"
 fi
 
+# --- test labels ---------------------------------------------------------------
+# Every test carries a label (the sanitizer run selects by label), and every
+# case of a multi-process program is labelled "multiprocess".
+labels=$(ctest --test-dir "$build_dir" --show-only=json-v1 2>/dev/null | python3 -c '
+import json, sys
+for test in json.load(sys.stdin)["tests"]:
+    labels = [p["value"] for p in test.get("properties", []) if p["name"] == "LABELS"]
+    labels = labels[0] if labels else []
+    program = " ".join(test.get("command", [])[:1])
+    if not labels:
+        print("without a label:", test["name"])
+    elif "multiprocess_tests" in program and "multiprocess" not in labels:
+        print("multi-process case without the label:", test["name"], labels)
+')
+[[ -z "$labels" ]] || fail "test labels: $(head -5 <<<"$labels")"
+
 ((failures == 0)) && echo "scripts: all checks passed"
 ((failures == 0))

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "base/little_endian.h"
 #include "data/btrcall.h"
 #include "data/engine/record_manager.h"
 
@@ -23,26 +24,21 @@ bool OnServer() {
   return server && *server;
 }
 
-void Put16(std::string& s, std::size_t at, int v) {
-  s[at] = static_cast<char>(v & 0xFF);
-  s[at + 1] = static_cast<char>((v >> 8) & 0xFF);
-}
-
 struct Seg {
   int pos, len, flags;
 };
 
 std::string Creation(int recordLength, const std::vector<std::vector<Seg>>& keys, const std::string& table = "") {
   std::string c(16, '\0');
-  Put16(c, 0, recordLength);
-  Put16(c, 2, 512);
-  Put16(c, 4, static_cast<int>(keys.size()));
+  base::WriteLe<std::uint16_t>(c, 0, recordLength);
+  base::WriteLe<std::uint16_t>(c, 2, 512);
+  base::WriteLe<std::uint16_t>(c, 4, static_cast<int>(keys.size()));
   for (const auto& key : keys)
     for (std::size_t i = 0; i < key.size(); ++i) {
       std::string s(16, '\0');
-      Put16(s, 0, key[i].pos);
-      Put16(s, 2, key[i].len);
-      Put16(s, 4, key[i].flags | (i + 1 < key.size() ? kSegNextFollows : 0));
+      base::WriteLe<std::uint16_t>(s, 0, key[i].pos);
+      base::WriteLe<std::uint16_t>(s, 2, key[i].len);
+      base::WriteLe<std::uint16_t>(s, 4, key[i].flags | (i + 1 < key.size() ? kSegNextFollows : 0));
       c += s;
     }
   if (!table.empty()) c += std::string("\xAC") + "UPPER   " + table;
@@ -290,12 +286,12 @@ TEST_F(Engine, BinarySegmentsOrderLittleEndianIntegersAndCollatingSequencesFold)
   File f(Path("b.dat"), Creation(20, {{{1, 2, kSegBinary | kSegDuplicates}}}));
   for (int v : {300, 2, 256, 1}) {
     std::string r(20, '.');
-    Put16(r, 0, v);
+    base::WriteLe<std::uint16_t>(r, 0, v);
     ASSERT_EQ(f.Insert(r), kOk);
   }
   std::string order, r(20, ' ');
   for (std::int16_t s = f.Call(kGetFirst, 0, &r); s == 0; s = f.Call(kGetNext, 0, &r))
-    order += std::to_string((unsigned char)r[0] | ((unsigned char)r[1] << 8)) + " ";
+    order += std::to_string(base::ReadLe<std::uint16_t>(r, 0)) + " ";
   EXPECT_EQ(order, "1 2 256 300 ");
 
   std::string upper(256, '\0');

@@ -2,14 +2,11 @@
 
 #include <algorithm>
 
+#include "base/little_endian.h"
 #include "data/engine/record_manager.h"
 
 namespace recordmanager {
 namespace {
-
-int Le16(std::string_view b, std::size_t at) {
-  return static_cast<unsigned char>(b[at]) | (static_cast<unsigned char>(b[at + 1]) << 8);
-}
 
 std::string Part(std::string_view source, std::size_t at, std::size_t length) {
   std::string part(length, '\0');
@@ -33,9 +30,9 @@ void Transform(const FileDefinition& def, const Segment& seg, std::string& part)
 std::int16_t ParseCreationRecord(std::string_view bytes, FileDefinition& def) {
   def = FileDefinition{};
   if (bytes.size() < 16) return kBadKeyCount;
-  def.recordLength = Le16(bytes, 0);
-  def.pageSize = Le16(bytes, 2);
-  int keys = Le16(bytes, 4);
+  def.recordLength = base::ReadLe<std::uint16_t>(bytes, 0);
+  def.pageSize = base::ReadLe<std::uint16_t>(bytes, 2);
+  int keys = base::ReadLe<std::uint16_t>(bytes, 4);
   if (def.recordLength == 0) return kBadRecordLength;
   if (def.pageSize == 0 || def.pageSize > 8192) return kBadPageSize;
   if (keys == 0 || keys > 24) return kBadKeyCount;
@@ -45,7 +42,8 @@ std::int16_t ParseCreationRecord(std::string_view bytes, FileDefinition& def) {
     KeyDefinition key;
     for (;;) {
       if (at + 16 > bytes.size() || key.segments.size() >= 24) return kBadKeyCount;
-      Segment seg{Le16(bytes, at), Le16(bytes, at + 2), static_cast<std::uint16_t>(Le16(bytes, at + 4))};
+      Segment seg{base::ReadLe<std::uint16_t>(bytes, at), base::ReadLe<std::uint16_t>(bytes, at + 2),
+                  base::ReadLe<std::uint16_t>(bytes, at + 4)};
       at += 16;
       if (seg.length == 0) return kBadSegment;
       if (seg.position < 1 || seg.position + seg.length - 1 > def.recordLength) return kBadRecordLength;

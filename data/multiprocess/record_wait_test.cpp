@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "base/little_endian.h"
 #include "config/session.h"
 #include "data/files.h"
 #include "data/notice.h"
@@ -21,21 +22,16 @@ namespace {
 
 namespace fs = std::filesystem;
 
-void PutLe16(std::string& s, std::size_t at, int v) {
-  s[at] = static_cast<char>(v & 0xFF);
-  s[at + 1] = static_cast<char>((v >> 8) & 0xFF);
-}
-
 // Records of 20 bytes with a unique 6-byte key at the start.
 std::string Dictionary() {
   std::string creation(32, '\0');
-  PutLe16(creation, 0, 20);
-  PutLe16(creation, 2, 512);
-  PutLe16(creation, 4, 1);
-  PutLe16(creation, 16, 1);  // position
-  PutLe16(creation, 18, 6);  // length
+  base::WriteLe<std::uint16_t>(creation, 0, 20);
+  base::WriteLe<std::uint16_t>(creation, 2, 512);
+  base::WriteLe<std::uint16_t>(creation, 4, 1);
+  base::WriteLe<std::uint16_t>(creation, 16, 1);  // position
+  base::WriteLe<std::uint16_t>(creation, 18, 6);  // length
   std::string file(2, '\0');
-  PutLe16(file, 0, static_cast<int>(creation.size()));
+  base::WriteLe<std::uint16_t>(file, 0, static_cast<int>(creation.size()));
   return file + creation;
 }
 

@@ -2,32 +2,26 @@
 // against the 80 x 25 screen the module runs on.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <set>
 
 #include "config/catalog.h"
 #include "console/form_file.h"
 #include "console/key_options.h"
-#include "format/cp850.h"
+#include "base/cp850.h"
+#include "platform/file_system.h"
 
 namespace {
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 const std::string kSuite = KIT_SUITE_DIR;
 
 class SuiteFiles : public ::testing::Test {
  protected:
   void SetUp() override {
-    const std::string bytes = Slurp(kSuite + "/FORMS/REPQUOTA.JPN");
+    const std::string bytes = platform::ReadWholeFile(kSuite + "/FORMS/REPQUOTA.JPN").bytes;
     ASSERT_FALSE(bytes.empty());
     result = console::ParseFormFile(bytes);
     ASSERT_TRUE(result.ok()) << result.error;
-    catalog = config::ParseCatalog(Slurp(kSuite + "/LOCALE/REPQUOTA.LNG"));
+    catalog = config::ParseCatalog(platform::ReadWholeFile(kSuite + "/LOCALE/REPQUOTA.LNG").bytes);
     for (const auto& entry : catalog) keys.insert(entry.key);
   }
   console::FormFileResult result;
@@ -97,10 +91,10 @@ TEST_F(SuiteFiles, EveryCaptionAndHeadingHasItsTranslations) {
   for (const console::FormScreen& sc : result.forms.screens)
     for (const console::FormField& field : sc.fields)
       if (!field.caption.empty()) {
-        EXPECT_TRUE(keys.count(field.caption)) << format::Cp850ToUtf8(field.caption);
+        EXPECT_TRUE(keys.count(field.caption)) << base::Cp850ToUtf8(field.caption);
       }
   for (const console::FormItem& item : result.forms.items)
-    EXPECT_TRUE(keys.count(item.text)) << format::Cp850ToUtf8(item.text);
+    EXPECT_TRUE(keys.count(item.text)) << base::Cp850ToUtf8(item.text);
   for (const char* key : {"LLEGINT PRESSUPOST", "FINCA INEXISTENT", "NO EXISTEIX EL CONCEPTE ", "EL CONCEPTE ",
                           "SEGONS COEFICIENT GENERAL", "TOTAL PRESSUPOST", "AJUST", " I ",
                           // The checks of the data before printing, the receipt update.
@@ -111,19 +105,19 @@ TEST_F(SuiteFiles, EveryCaptionAndHeadingHasItsTranslations) {
   EXPECT_TRUE(keys.count(std::string(" NO ÉS DE TIPUS PROVISIÓ DE FONS"_cp)));
   EXPECT_TRUE(keys.count(std::string("PÀGINA "_cp)));
   for (const config::CatalogEntry& e : catalog) {
-    EXPECT_FALSE(e.galician.empty() || e.aranese.empty() || e.spanish.empty()) << format::Cp850ToUtf8(e.key);
+    EXPECT_FALSE(e.galician.empty() || e.aranese.empty() || e.spanish.empty()) << base::Cp850ToUtf8(e.key);
     // A translated caption keeps the input area where the form file puts it.
     if (e.key.size() >= 2 && e.key.substr(e.key.size() - 2) == ": ") {
-      EXPECT_EQ(e.galician.size(), e.key.size()) << format::Cp850ToUtf8(e.galician);
-      EXPECT_EQ(e.aranese.size(), e.key.size()) << format::Cp850ToUtf8(e.aranese);
-      EXPECT_EQ(e.spanish.size(), e.key.size()) << format::Cp850ToUtf8(e.spanish);
+      EXPECT_EQ(e.galician.size(), e.key.size()) << base::Cp850ToUtf8(e.galician);
+      EXPECT_EQ(e.aranese.size(), e.key.size()) << base::Cp850ToUtf8(e.aranese);
+      EXPECT_EQ(e.spanish.size(), e.key.size()) << base::Cp850ToUtf8(e.spanish);
     }
   }
 }
 
 TEST_F(SuiteFiles, HelpFilesAreWholeRecords) {
   for (const char* name : {"/AJUDA/REPQUOTA.HLP", "/AJUDA/TOOLSMNU.HLP"}) {
-    const std::string bytes = Slurp(kSuite + name);
+    const std::string bytes = platform::ReadWholeFile(kSuite + name).bytes;
     EXPECT_GT(bytes.size(), 800u) << name;
     EXPECT_EQ(bytes.size() % 80, 0u) << name;
     EXPECT_EQ(bytes.find('\n'), std::string::npos) << name;
@@ -133,7 +127,7 @@ TEST_F(SuiteFiles, HelpFilesAreWholeRecords) {
       std::string line = bytes.substr(at, 80);
       std::erase_if(line, [](char c) { return c == '\x1e' || c == '\x1f' || c == '\x10'; });
       line.erase(line.find_last_not_of(' ') + 1);
-      EXPECT_LE(line.size(), 76u) << name << " line " << at / 80 + 1 << ": " << format::Cp850ToUtf8(line);
+      EXPECT_LE(line.size(), 76u) << name << " line " << at / 80 + 1 << ": " << base::Cp850ToUtf8(line);
     }
   }
 }
@@ -142,12 +136,12 @@ TEST_F(SuiteFiles, HelpFilesAreWholeRecords) {
 TEST_F(SuiteFiles, HelpDescribesTheKeysAsTheyAre) {
   std::string help;
   for (const char* name : {"/AJUDA/REPQUOTA.HLP", "/AJUDA/TOOLSMNU.HLP"}) {
-    const std::string bytes = Slurp(kSuite + name);
+    const std::string bytes = platform::ReadWholeFile(kSuite + name).bytes;
     // One record per line, so that phrases are looked for line by line.
     for (std::size_t at = 0; at + 80 <= bytes.size(); at += 80) {
       std::string line = bytes.substr(at, 80);
       std::erase_if(line, [](char c) { return c == '\x1e' || c == '\x1f' || c == '\x10'; });
-      help += format::Cp850ToUtf8(line) + "\n";
+      help += base::Cp850ToUtf8(line) + "\n";
     }
   }
   // A percentage is the budget as a share of what was spent; an amount is

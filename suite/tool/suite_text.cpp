@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "format/cp850.h"
+#include "base/cp850.h"
 #include "platform/file_system.h"
 
 namespace {
@@ -34,8 +34,8 @@ std::vector<std::string> Lines(const std::string& text) {
 
 // A character the code page lacks would silently become "?": refuse it.
 bool ToCp850(const std::string& utf8, std::string& out, const char* path, std::size_t lineNo) {
-  out = format::Utf8ToCp850(utf8);
-  if (format::Cp850ToUtf8(out) != utf8) {
+  out = base::Utf8ToCp850(utf8);
+  if (base::Cp850ToUtf8(out) != utf8) {
     std::cerr << path << ":" << lineNo << ": character without a code page 850 byte\n";
     return false;
   }

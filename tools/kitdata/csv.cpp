@@ -5,7 +5,7 @@
 #include <charconv>
 #include <cstdio>
 
-#include "format/cp850.h"
+#include "base/cp850.h"
 #include "format/dates.h"
 #include "format/numbers.h"
 #include "tools/kitdata/kitdata.h"
@@ -134,7 +134,7 @@ std::string FieldText(const Field& field, std::string_view record) {
     case FieldKind::Text: {
       std::string t(bytes);
       while (!t.empty() && (t.back() == ' ' || t.back() == '\0')) t.pop_back();
-      return format::Cp850ToUtf8(t);
+      return base::Cp850ToUtf8(t);
     }
     case FieldKind::Packed:
       if (!IsPackedDigits(bytes)) return RawText(bytes);
@@ -177,8 +177,8 @@ std::string SetField(const Field& field, std::string_view text, std::string& rec
   if (at + n > record.size()) return field.name + ": beyond the record";
   switch (field.kind) {
     case FieldKind::Text: {
-      std::string t = format::Utf8ToCp850(text);
-      if (format::Cp850ToUtf8(t) != text) return field.name + ": characters outside code page 850";
+      std::string t = base::Utf8ToCp850(text);
+      if (base::Cp850ToUtf8(t) != text) return field.name + ": characters outside code page 850";
       // Trailing zero bytes pad a text as blanks do: export leaves both out,
       // and import stores both as blanks.
       while (!t.empty() && (t.back() == '\0' || t.back() == ' ')) t.pop_back();

@@ -16,17 +16,13 @@
 #include "data/files.h"
 #include "format/dates.h"
 #include "format/numbers.h"
+#include "platform/file_system.h"
 
 namespace kitdata {
 namespace {
 
 namespace fs = std::filesystem;
 using config::testing::ScratchDir;
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 const Field& FieldOf(std::string_view base, std::string_view name) {
   for (const Field& f : FindLayout(base)->fields)
@@ -311,9 +307,9 @@ TEST_F(Demo, RootHoldsTheSuiteFilesAndSettings) {
   for (const char* f : {"FORMS/REPQUOTA.JPN", "LOCALE/REPQUOTA.LNG", "Vora.ini", "TMP/Sessio.ini", "TMP/VoraTerm.ini"})
     EXPECT_TRUE(fs::exists(dir_ / f)) << f;
   EXPECT_TRUE(fs::is_directory(dir_ / "LOCKS"));
-  std::string term = Slurp(dir_ / "TMP/VoraTerm.ini");
+  std::string term = platform::ReadWholeFile(dir_ / "TMP/VoraTerm.ini").bytes;
   EXPECT_NE(term.find("Data=20261208\r\n"), std::string::npos);
-  std::string vora = Slurp(dir_ / "Vora.ini");
+  std::string vora = platform::ReadWholeFile(dir_ / "Vora.ini").bytes;
   EXPECT_NE(vora.find("[Administrador]\r\nLinia1=FINQUES"), std::string::npos) << vora;
   EXPECT_NE(vora.find("\r\nNIF=ES38123456Z\r\n"), std::string::npos) << vora;
   EXPECT_NE(vora.find("ADMINISTRACI\xE0"), std::string::npos) << "code page 850 Ó";
@@ -321,7 +317,7 @@ TEST_F(Demo, RootHoldsTheSuiteFilesAndSettings) {
   std::ofstream(dir_ / "Vora.ini", std::ios::app) << "Membret=EDITED\r\n";
   std::string lines;
   ASSERT_EQ(InitRoot(dir_.path(), 20270101, lines), "");
-  EXPECT_NE(Slurp(dir_ / "Vora.ini").find("EDITED"), std::string::npos);
+  EXPECT_NE(platform::ReadWholeFile(dir_ / "Vora.ini").bytes.find("EDITED"), std::string::npos);
 }
 
 TEST_F(Demo, TheModuleOpensTheFilesAndWalksTheFirstProperty) {
@@ -564,7 +560,7 @@ TEST(Program, UsageErrorsExitTwoAndFailuresNonZero) {
   ASSERT_EQ(RunTool("init " + dir.path() + "/root"), 0);
   ASSERT_EQ(RunTool("demo " + dir.path() + "/root 2026-03-15"), 0);
   ASSERT_EQ(RunTool("get " + dir.path() + "/root/DADES/PropietH " + dir.path() + "/owners.raw"), 0);
-  std::string raw = Slurp(dir / "owners.raw");
+  std::string raw = platform::ReadWholeFile(dir / "owners.raw").bytes;
   EXPECT_EQ(raw.size() % static_cast<std::size_t>(FindLayout("PropietH")->recordLength), 0u);
   EXPECT_EQ(raw.size() / static_cast<std::size_t>(FindLayout("PropietH")->recordLength), 14u);
 }
@@ -577,7 +573,8 @@ struct ToolRun {
 ToolRun RunToolOutput(const ScratchDir& dir, const std::string& args) {
   const std::string out = dir / "tool.out", err = dir / "tool.err";
   const int status = std::system((std::string(KITDATA_EXE) + " " + args + " >" + out + " 2>" + err).c_str());
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(out), Slurp(err)};
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, platform::ReadWholeFile(out).bytes,
+          platform::ReadWholeFile(err).bytes};
 }
 
 TEST(Program, ImportSaysHowManyRecordsItAddedAndRefusesTheSameFileTwice) {

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <unistd.h>
 
-#include "format/cp850.h"
+#include "base/cp850.h"
 #include "format/dates.h"
 #include "format/numbers.h"
 #include "platform/file_system.h"
@@ -35,7 +35,7 @@ constexpr const char* kDemoAdministrator =
 // CP850 with CR LF, as the INI files are written.
 std::string IniBytes(const std::string& utf8Lines) {
   std::string text;
-  for (char c : format::Utf8ToCp850(utf8Lines)) {
+  for (char c : base::Utf8ToCp850(utf8Lines)) {
     if (c == '\n') text += '\r';
     text += c;
   }

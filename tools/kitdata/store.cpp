@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <unordered_map>
 
+#include "base/little_endian.h"
 #include "data/btrcall.h"
 #include "platform/file_system.h"
 #include "platform/host_path.h"
@@ -37,10 +38,7 @@ std::string ReadDictionary(const std::string& dictionary, std::string& creation)
   if (read.status.error == ENOENT) return {};
   if (!read.ok()) return dictionary + ": " + read.status.Describe();
   const std::string& bytes = read.bytes;
-  const int length = bytes.size() < 2
-                         ? 0
-                         : static_cast<std::int16_t>(static_cast<unsigned char>(bytes[0]) |
-                                                     (static_cast<unsigned char>(bytes[1]) << 8));
+  const int length = bytes.size() < 2 ? 0 : base::ReadLe<std::int16_t>(bytes, 0);
   if (length <= 0 || bytes.size() - 2 < static_cast<std::size_t>(length))
     return dictionary + ": not a dictionary (no creation record of the length it gives)";
   creation = bytes.substr(2, static_cast<std::size_t>(length));
@@ -67,7 +65,7 @@ std::string CreationFor(std::string_view dataFile, std::string& error) {
 
 std::int32_t CreationRecordLength(std::string_view creation) {
   if (creation.size() < 2) return 0;
-  return static_cast<unsigned char>(creation[0]) | (static_cast<unsigned char>(creation[1]) << 8);
+  return base::ReadLe<std::uint16_t>(creation, 0);
 }
 
 }  // namespace
@@ -116,7 +114,7 @@ std::optional<DataFile> DataFile::Open(std::string_view dataFile, bool create, s
     error = f.path_ + ": no file statistics (" + StatusText(status) + ")";
     return std::nullopt;
   }
-  f.recordLength_ = static_cast<unsigned char>(stat[0]) | (static_cast<unsigned char>(stat[1]) << 8);
+  f.recordLength_ = base::ReadLe<std::uint16_t>(stat, 0);
   if (f.recordLength_ <= 0) {
     error = f.path_ + ": record length 0";
     return std::nullopt;

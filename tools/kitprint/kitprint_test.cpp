@@ -9,7 +9,7 @@
 
 #include "config/catalog.h"
 #include "config/session.h"
-#include "format/cp850.h"
+#include "base/cp850.h"
 #include "tools/kitprint/outputs.h"
 #include "tools/kitprint/page_layout.h"
 #include "tools/kitprint/print_file.h"
@@ -127,8 +127,8 @@ TEST(OperatorTexts, FollowTheSessionLanguage) {
   };
   for (const Case& c : cases) {
     config::Session().Language = c.language;
-    EXPECT_EQ(format::Cp850ToUtf8(PagerStatus(2, 5)).rfind(c.status, 0), 0u) << c.language;
-    EXPECT_EQ(format::Cp850ToUtf8(SavedNotice("/x/a.pdf")), c.saved) << c.language;
+    EXPECT_EQ(base::Cp850ToUtf8(PagerStatus(2, 5)).rfind(c.status, 0), 0u) << c.language;
+    EXPECT_EQ(base::Cp850ToUtf8(SavedNotice("/x/a.pdf")), c.saved) << c.language;
     EXPECT_FALSE(PressAKey().empty());
   }
   config::ResetSession();

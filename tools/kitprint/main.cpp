@@ -11,7 +11,7 @@
 #include <string>
 
 #include "config/session.h"
-#include "format/cp850.h"
+#include "base/cp850.h"
 #include "platform/file_system.h"
 #include "platform/host_path.h"
 #include "tools/kitprint/outputs.h"
@@ -72,8 +72,8 @@ bool Interactive() { return isatty(STDIN_FILENO) && isatty(STDOUT_FILENO); }
 void ShowSavedFile(const std::string& path) {
   std::error_code ec;
   const std::string shown = std::filesystem::absolute(path, ec).string();
-  std::printf("\n%s\n%s\n", format::Cp850ToUtf8(kitprint::SavedNotice(ec ? path : shown)).c_str(),
-              format::Cp850ToUtf8(kitprint::PressAKey()).c_str());
+  std::printf("\n%s\n%s\n", base::Cp850ToUtf8(kitprint::SavedNotice(ec ? path : shown)).c_str(),
+              base::Cp850ToUtf8(kitprint::PressAKey()).c_str());
   std::fflush(stdout);
   termios saved{};
   const bool raw = tcgetattr(STDIN_FILENO, &saved) == 0;

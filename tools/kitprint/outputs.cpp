@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "format/cp850.h"
+#include "base/cp850.h"
 
 namespace kitprint {
 namespace {
@@ -33,7 +33,7 @@ char ToWinAnsi(char32_t cp) {
 std::string WinAnsiLine(const std::string& cp850) {
   std::string out;
   out.reserve(cp850.size());
-  for (char c : cp850) out += ToWinAnsi(format::Cp850ToUnicode(static_cast<std::uint8_t>(c)));
+  for (char c : cp850) out += ToWinAnsi(base::Cp850ToUnicode(static_cast<std::uint8_t>(c)));
   return out;
 }
 
@@ -45,7 +45,7 @@ std::string PagesAsText(const std::vector<Page>& pages) {
   std::string out;
   for (const auto& page : pages) {
     for (const auto& line : page.lines) {
-      out += format::Cp850ToUtf8(line);
+      out += base::Cp850ToUtf8(line);
       out += '\n';
     }
     out += '\f';

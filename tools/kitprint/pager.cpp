@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <string>
 
-#include "format/cp850.h"
+#include "base/cp850.h"
 #include "tools/kitprint/outputs.h"
 #include "tools/kitprint/texts.h"
 
@@ -32,11 +32,11 @@ void ShowInPager(const std::vector<Page>& pages) {
       const std::string& line = page.lines[n];
       if (static_cast<std::size_t>(left) >= line.size()) continue;
       std::string part = line.substr(static_cast<std::size_t>(left), static_cast<std::size_t>(cols));
-      mvaddstr(r, 0, format::Cp850ToUtf8(part).c_str());
+      mvaddstr(r, 0, base::Cp850ToUtf8(part).c_str());
     }
     // Cut in code page 850, one byte a character, so no character is split.
     const std::string status =
-        format::Cp850ToUtf8(PagerStatus(index + 1, pages.size()).substr(0, static_cast<std::size_t>(cols)));
+        base::Cp850ToUtf8(PagerStatus(index + 1, pages.size()).substr(0, static_cast<std::size_t>(cols)));
     attron(A_REVERSE);
     mvaddstr(LINES - 1, 0, status.c_str());
     attroff(A_REVERSE);

@@ -4,18 +4,14 @@
 #include <charconv>
 #include <optional>
 
+#include "base/strings.h"
+
 namespace kitprint {
 namespace {
 
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
-
 // A number as the module prints it: blanks around, an optional minus.
 std::optional<int> ParseNumber(std::string_view s) {
-  s = Trim(s);
+  s = base::Trim(s, " \t");
   if (s.empty()) return std::nullopt;
   int value = 0;
   auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
@@ -43,12 +39,12 @@ PrintFile ParsePrintFile(std::string_view bytes) {
     pos = end + 1;
     ++lineNumber;
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    if (Trim(line).empty()) continue;
+    if (base::Trim(line, " \t").empty()) continue;
 
     auto problem = [&](std::string message) { file.problems.push_back({lineNumber, std::move(message)}); };
 
     if (StartsWith(line, "DEVICE")) {
-      std::string name(Trim(line.substr(6)));
+      std::string name(base::Trim(line.substr(6), " \t"));
       if (!file.hasDevice) {
         file.hasDevice = true;
         file.device = name;

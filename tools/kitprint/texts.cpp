@@ -1,7 +1,7 @@
 #include "tools/kitprint/texts.h"
 
 #include "config/catalog.h"
-#include "format/cp850.h"
+#include "base/cp850.h"
 
 namespace kitprint {
 namespace {
@@ -19,7 +19,7 @@ std::string PagerStatus(std::size_t page, std::size_t pages) {
 }
 
 std::string SavedNotice(const std::string& path) {
-  return Text("El llistat s'ha desat a "_cp) + format::Utf8ToCp850(path);
+  return Text("El llistat s'ha desat a "_cp) + base::Utf8ToCp850(path);
 }
 
 std::string PressAKey() { return Text("Premeu una tecla per tornar al programa."_cp); }

@@ -1,8 +1,8 @@
-#include "format/cp850.h"
+#include "base/cp850.h"
 
 #include <gtest/gtest.h>
 
-namespace format {
+namespace base {
 namespace {
 
 TEST(Cp850, LiteralsBecomeCodePageBytesAtCompileTime) {
@@ -31,4 +31,4 @@ TEST(Cp850, ControlBytesShowAsPcGlyphsOnlyWhenAsked) {
 }
 
 }  // namespace
-}  // namespace format
+}  // namespace base

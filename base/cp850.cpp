@@ -1,6 +1,6 @@
-#include "format/cp850.h"
+#include "base/cp850.h"
 
-namespace format {
+namespace base {
 
 void AppendUtf8(std::string& out, char32_t cp) {
   if (cp < 0x80) {
@@ -45,4 +45,4 @@ std::string Cp850ToUtf8(std::string_view cp850, bool glyphs) {
   return out;
 }
 
-}  // namespace format
+}  // namespace base

@@ -12,10 +12,10 @@
 #include <string>
 #include <string_view>
 
-namespace format {
+namespace base {
 
 inline constexpr std::array<char32_t, 256> kCp850ToUnicode = {
-#include "format/cp850_table.inc"
+#include "base/cp850_table.inc"
 };
 
 // The code point a byte shows as on screen (bytes 1-31 and 127 as PC glyphs).
@@ -91,12 +91,18 @@ struct Cp850Literal {
 
 }  // namespace detail
 
+// The code point starting at byte `at` of the UTF-8 `text`, and the bytes it
+// takes (a sequence cut short by the end of the text takes what is left).
+constexpr detail::Decoded DecodeUtf8(std::string_view text, std::size_t at) {
+  return detail::DecodeUtf8(text.data(), at, text.size());
+}
+
 // "texts with accents"_cp: the code page 850 bytes of a UTF-8 literal.
 template <detail::Utf8Literal L>
 constexpr std::string_view operator""_cp() {
   return {detail::Cp850Literal<L>::value.data.data(), detail::Cp850Literal<L>::value.size};
 }
 
-}  // namespace format
+}  // namespace base
 
-using format::operator""_cp;
+using base::operator""_cp;
