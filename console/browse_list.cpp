@@ -11,9 +11,11 @@
 #include "console/form_input.h"
 #include "console/key_options.h"
 #include "console/key_reader.h"
+#include "console/messages.h"
 #include "console/screen.h"
 #include "console/window_stack.h"
 #include "data/files.h"
+#include "data/key_walk.h"
 #include "platform/host_path.h"
 #include "platform/system.h"
 
@@ -318,6 +320,8 @@ void BrowseList(std::int16_t& list, std::int16_t& result) {
   ReadingWatch watch;
   std::deque<KeyCode> typedAhead;
   std::string endImage;
+  std::int16_t readFailure = 0;
+  bool failureTold = false;
   BrowseCache::Producer producer;
   if (fileId != 0) {
     const auto next = [&]() {
@@ -330,6 +334,9 @@ void BrowseList(std::int16_t& list, std::int16_t& result) {
       } else {
         status = data::StepRecords(fileId, 1);
       }
+      // The list ends here either way; a failed read must be told, or the
+      // operator takes a part of the records for all of them.
+      if (status != 0 && !data::EndsWalk(status)) readFailure = status;
       return status == 0 && data::CurrentKeyImage(fileId).substr(0, endImage.size()) <= endImage;
     };
     const auto format = [&]() { return forms.hooks ? forms.hooks->FormatListLine(list) : std::string(); };
@@ -357,6 +364,12 @@ void BrowseList(std::int16_t& list, std::int16_t& result) {
     SetStyle("+u");
     WriteAt(pager.Cursor(), 1, pager.Shown(pager.Cursor()));
     SetStyle("-");
+    if (readFailure != 0 && !failureTold) {
+      failureTold = true;
+      ShowMessage(24, data::FailureText(fileId, readFailure));
+      WaitInput();
+      PopWindow();
+    }
     if (typedAhead.empty()) {
       in = WaitInput();
     } else {

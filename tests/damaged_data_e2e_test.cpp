@@ -61,5 +61,28 @@ TEST(DamagedData, AnOwnersPageThatCannotBeReadStopsTheReportAndKeepsTheStoredBud
   EXPECT_FALSE(std::filesystem::exists(root.TempDir() / "PressupH.tmp"));
 }
 
+TEST(DamagedData, APropertiesPageThatCannotBeReadIsToldInTheLookUpList) {
+  if (DataOnServer()) GTEST_SKIP() << "damages a data file of the embedded storage";
+  SuiteRoot root("CAT", "15112024");
+  root.Kitdata({"demo", root.Dir().string(), "2024-11-15"});
+  // Properties enough for the properties file to span several pages.
+  const std::string properties = root.Export("FinquesH");
+  std::string csv = properties.substr(0, properties.find('\n') + 1);
+  for (int n = 10; n <= 70; ++n)
+    csv += "00" + std::to_string(n) + ",FINCA " + std::to_string(n) + " *C.P.,1,12,6.50,0,0,,0,,0,,0,,0,,0,,\n";
+  root.Import("FinquesH", csv);
+  ASSERT_TRUE(DamagePageHolding(root.Dir() / "DADES" / "FinquesH.dat", "FINCA 40 *C.P."));
+
+  // F4 on the property: the list reads on until the damaged page.
+  std::vector<std::string> screens;
+  const ProgramResult r = root.RunRepquota("{Down}{F4}{Snap}{Enter}{Snap}{Esc}{Esc}{Esc}", screens);
+  ASSERT_EQ(screens.size(), 2u) << r.standardError;
+  EXPECT_THAT(screens[0], HasSubstr("NO ES POT ACCEDIR AL FITXER DADES\\FinquesH (2)"));
+  // The message goes with a key; the list of what could be read stays.
+  EXPECT_THAT(screens[1], Not(HasSubstr("NO ES POT ACCEDIR")));
+  EXPECT_THAT(screens[1], HasSubstr("001  MALLORCA, 245"));
+  EXPECT_EQ(r.exitStatus, 0) << r.standardError;
+}
+
 }  // namespace
 }  // namespace e2e
