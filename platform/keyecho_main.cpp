@@ -18,6 +18,7 @@
 #include "base/cp850.h"
 #include "platform/curses_terminal.h"
 #include "platform/fixed_screen.h"
+#include "platform/session_end.h"
 
 namespace {
 
@@ -48,6 +49,24 @@ void DrawScreen(platform::Terminal& t) {
 
 }  // namespace
 
+// Reports every key and click until the stop key.
+void EchoKeys(platform::Terminal& terminal, std::FILE* report, unsigned long stopKey, unsigned long throwKey) {
+  for (;;) {
+    platform::InputEvent e = terminal.Poll(1000);
+    if (e.kind == platform::InputEvent::Kind::kMouse) {
+      std::fprintf(report, "mouse %d %d\n", e.row, e.column);
+    } else if (e.kind == platform::InputEvent::Kind::kKey) {
+      std::fprintf(report, "key %x %x\n", e.key, e.modifiers);
+      std::fflush(report);
+      if (e.key == stopKey) return;
+      if (e.key == throwKey) throw std::runtime_error("keyecho: the throw key was pressed");
+    } else {
+      continue;
+    }
+    std::fflush(report);
+  }
+}
+
 int main(int argc, char** argv) {
   if (argc != 3 && argc != 4) {
     std::fprintf(stderr, "usage: keyecho REPORT STOPKEY [THROWKEY]\n");
@@ -74,19 +93,16 @@ int main(int argc, char** argv) {
   DrawScreen(*terminal);
   std::fprintf(report, "ready %ld\n", static_cast<long>(getpid()));
   std::fflush(report);
-  for (;;) {
-    platform::InputEvent e = terminal->Poll(1000);
-    if (e.kind == platform::InputEvent::Kind::kMouse) {
-      std::fprintf(report, "mouse %d %d\n", e.row, e.column);
-    } else if (e.kind == platform::InputEvent::Kind::kKey) {
-      std::fprintf(report, "key %x %x\n", e.key, e.modifiers);
-      std::fflush(report);
-      if (e.key == stopKey) break;
-      if (e.key == throwKey) throw std::runtime_error("keyecho: the throw key was pressed");
-    } else {
-      continue;
-    }
-    std::fflush(report);
+  try {
+    EchoKeys(*terminal, report, stopKey, throwKey);
+  } catch (const platform::SessionEnded& ended) {
+    // The terminal went away (hang-up, input lost): the screen back and the
+    // reason said, as the module does.
+    terminal.reset();
+    std::fprintf(report, "ended: %s\n", ended.reason.c_str());
+    std::fclose(report);
+    if (!ended.reason.empty()) std::fprintf(stderr, "keyecho: %s\n", ended.reason.c_str());
+    return ended.exitStatus;
   }
   terminal.reset();
   std::fputs("end\n", report);
