@@ -9,6 +9,7 @@
 #include "app/saved_file.h"
 #include "config/catalog.h"
 #include "config/ini.h"
+#include "config/built_in_texts.h"
 #include "config/session.h"
 #include "console/form_file.h"
 #include "console/form_input.h"
@@ -16,7 +17,6 @@
 #include "data/files.h"
 #include "data/locks.h"
 #include "data/notice.h"
-#include "base/cp850.h"
 #include "format/numbers.h"
 #include "platform/host_path.h"
 
@@ -31,14 +31,9 @@ float Rate(std::string_view section) {
 // The operator's message for a form file the module cannot use, in the
 // session's language; the technical detail goes to standard error.
 std::string FormFileMessage(const std::string& path, bool missing) {
-  const std::string& language = config::Session().Language;
-  auto text = [&](std::string_view head, std::string_view unreadable, std::string_view damaged) {
-    return std::string(head) + path + std::string(missing ? unreadable : damaged);
-  };
-  if (language == "SPA") return text("EL FICHERO DE PANTALLAS ", " NO SE PUEDE LEER", " ESTÁ DAÑADO"_cp);
-  if (language == "GLG") return text("O FICHEIRO DE PANTALLAS ", " NON SE PODE LER", " ESTÁ DANADO"_cp);
-  if (language == "OCI") return text("ETH FICHÈR DE PANTALHES "_cp, " NON SE POT LÉGER"_cp, " ESTÀ MALMÉS"_cp);
-  return text("EL FITXER DE PANTALLES ", " NO ES POT LLEGIR", " ESTÀ MALMÈS"_cp);
+  using config::InSessionLanguage;
+  return std::string(InSessionLanguage(config::texts::kFormFile)) + path +
+         std::string(InSessionLanguage(missing ? config::texts::kCannotBeRead : config::texts::kIsDamaged));
 }
 
 }  // namespace

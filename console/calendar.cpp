@@ -1,6 +1,7 @@
 #include <cstdio>
 #include <string>
 
+#include "config/built_in_texts.h"
 #include "config/session.h"
 #include "console/calculator.h"
 #include "console/calendar_model.h"
@@ -33,7 +34,7 @@ void BuildDisplay(const CalendarPos& pos) {
   std::snprintf(year, sizeof year, " %4d ", pos.year);
   SetStyle("n");
   WriteAt(0, Centre(6), year);
-  WriteAt(1, 1, WeekdayHeader(config::Session().Language));
+  WriteAt(1, 1, std::string(config::InSessionLanguage(config::texts::kWeekdays)));
   const std::int16_t first = FirstShownMonth(pos.month);
   for (std::int16_t k = 0; k < 3; ++k) {
     const std::int16_t month = static_cast<std::int16_t>(first + k);

@@ -32,11 +32,6 @@ std::int16_t MonthLength(std::int16_t year, std::int16_t month) {
 
 std::int16_t FirstShownMonth(std::int16_t month) { return static_cast<std::int16_t>((month - 1) / 3 * 3 + 1); }
 
-std::string WeekdayHeader(std::string_view language) {
-  if (language.substr(0, 3) == "SPA" || language.substr(0, 3) == "GLG") return " L  M  X  J  V  S  D";
-  if (language.substr(0, 3) == "OCI") return "DL DT DC DJ DD DS DG";
-  return "DL DT DC DJ DV DS DG";
-}
 
 CalendarPos CalendarStart(std::string_view packedWorkDate) {
   const std::int32_t n = packedWorkDate.size() == 4 ? format::DateNumber(packedWorkDate) : 0;

@@ -22,8 +22,6 @@ CalendarPos CalendarStart(std::string_view packedWorkDate);
 std::int16_t MonthLength(std::int16_t year, std::int16_t month);
 // 1, 4, 7 or 10.
 std::int16_t FirstShownMonth(std::int16_t month);
-// The weekday header by session language.
-std::string WeekdayHeader(std::string_view language);
 
 enum class CalendarAction { None, Moved, Rebuild, Finish, Cancel };
 CalendarAction CalendarHandleKey(CalendarPos& pos, std::int16_t key);

@@ -65,14 +65,6 @@ TEST(CalendarModel, QuarterAndLengths) {
   EXPECT_EQ(MonthLength(2023, 9), 30);
 }
 
-TEST(CalendarModel, WeekdayHeaders) {
-  EXPECT_EQ(WeekdayHeader("SPA"), " L  M  X  J  V  S  D");
-  EXPECT_EQ(WeekdayHeader("GLG"), " L  M  X  J  V  S  D");
-  EXPECT_EQ(WeekdayHeader("OCI"), "DL DT DC DJ DD DS DG");
-  EXPECT_EQ(WeekdayHeader("CAT"), "DL DT DC DJ DV DS DG");
-  EXPECT_EQ(WeekdayHeader("   "), "DL DT DC DJ DV DS DG");
-}
-
 TEST(CalendarModel, DayCells) {
   // April 2024 starts on a Monday; 5 April is a Friday in the first week.
   EXPECT_EQ(DayCell(Pos(2024, 4, 5), 4).row, 3);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/little_endian.h"
+#include "config/built_in_texts.h"
 #include "config/session.h"
 #include "data/btrcall.h"
 #include "data/notice.h"
@@ -68,22 +69,9 @@ std::size_t AreaBytes(const FileSlot& s) {
   return std::min(static_cast<std::size_t>(s.RecordLength), s.RecordArea.size());
 }
 
-bool LanguageIs(const char* code) { return config::Session().Language == code; }
+std::string OpenFailureText() { return std::string(config::InSessionLanguage(config::texts::kFileUnreachable)); }
 
-std::string OpenFailureText() {
-  if (LanguageIs("SPA")) return "NO SE PUEDE ACCEDER AL FICHERO ";
-  if (LanguageIs("GLG")) return "NOM SE PODE ACEDER AO FICHEIRO ";
-  // Aranese texts carry Windows-1252 bytes and are shown as they are.
-  if (LanguageIs("OCI")) return "NON SE P\xD2T ACCEDIR ATH FICH\xC8R ";
-  return "NO ES POT ACCEDIR AL FITXER ";
-}
-
-std::string RecordWaitText() {
-  if (LanguageIs("SPA")) return "FICHERO BLOQUEADO. ESPERE UN MOMENTO.";
-  if (LanguageIs("GLG")) return "FICHEIRO BLOQUEADO. ESPERE UM MOMENTO.";
-  if (LanguageIs("OCI")) return "FICH\xC8R BLOQUEJAT. ESPERATZ UN MOMENT.";
-  return "FITXER BLOQUEJAT. ESPEREU UN MOMENT.";
-}
+std::string RecordWaitText() { return std::string(config::InSessionLanguage(config::texts::kFileLocked)) + "."; }
 
 // Shows the fatal message, resets every file and ends the process.
 std::int16_t FailOpen(std::string_view shownName, std::int16_t status) {

@@ -14,11 +14,11 @@
 
 #include "base/little_endian.h"
 #include "base/strings.h"
+#include "config/built_in_texts.h"
 #include "config/session.h"
 #include "data/lock_wait.h"
 #include "data/locks_store.h"
 #include "data/notice.h"
-#include "base/cp850.h"
 #include "platform/host_path.h"
 
 namespace data {
@@ -26,37 +26,13 @@ namespace {
 
 using lock_record::kNameSize;
 
-bool LanguageIs(const char* code) { return config::Session().Language == code; }
+using config::InSessionLanguage;
+namespace texts = config::texts;
 
-std::string WaitText() {
-  if (LanguageIs("SPA")) return "FICHERO BLOQUEADO. ESPERE UN MOMENTO";
-  if (LanguageIs("GLG")) return "FICHEIRO BLOQUEADO. ESPERE UM MOMENTO";
-  // Aranese texts carry Windows-1252 bytes and are shown as they are.
-  if (LanguageIs("OCI")) return "FICH\xC8R BLOQUEJAT. ESPERATZ UN MOMENT";
-  return "FITXER BLOQUEJAT. ESPEREU UN MOMENT";
-}
-
-std::string EscText() {
-  if (LanguageIs("SPA")) return " O PULSE [ESC] PARA SALIR";
-  if (LanguageIs("GLG")) return " OU PULSE [ESC] PARA SAIR";
-  if (LanguageIs("OCI")) return " O POSSATZ [ESC] ENT\xC0 G\xC8SSER";
-  return " O POLSEU [ESC] PER A EIXIR";
-}
-
-// The data layer's words for a file that cannot be reached, then the wait.
-std::string UnreachableText() {
-  if (LanguageIs("SPA")) return "NO SE PUEDE ACCEDER AL FICHERO ";
-  if (LanguageIs("GLG")) return "NOM SE PODE ACEDER AO FICHEIRO ";
-  if (LanguageIs("OCI")) return "NON SE P\xD2T ACCEDIR ATH FICH\xC8R ";
-  return "NO ES POT ACCEDIR AL FITXER ";
-}
-
-std::string PleaseWaitText() {
-  if (LanguageIs("SPA")) return "ESPERE UN MOMENTO";
-  if (LanguageIs("GLG")) return "ESPERE UM MOMENTO";
-  if (LanguageIs("OCI")) return "ESPERATZ UN MOMENT";
-  return "ESPEREU UN MOMENT";
-}
+std::string WaitText() { return std::string(InSessionLanguage(texts::kFileLocked)); }
+std::string EscText() { return std::string(InSessionLanguage(texts::kOrPressEsc)); }
+std::string UnreachableText() { return std::string(InSessionLanguage(texts::kFileUnreachable)); }
+std::string PleaseWaitText() { return std::string(InSessionLanguage(texts::kPleaseWait)); }
 
 // Why a file cannot be reached, in the operator's words where the cause is
 // one an administrator mends (permissions, a folder or file in the way, a
@@ -64,25 +40,15 @@ std::string PleaseWaitText() {
 std::string ReasonText(const platform::FileStatus& status) {
   struct Reason {
     int error;
-    std::string_view cat, spa, glg, oci;
+    const config::Translations& text;
   };
   static constexpr Reason kReasons[] = {
-      {EACCES, "PERMÍS DENEGAT"_cp, "PERMISO DENEGADO", "PERMISO DENEGADO", "PERMÍS REFUSAT"_cp},
-      {EPERM, "PERMÍS DENEGAT"_cp, "PERMISO DENEGADO", "PERMISO DENEGADO", "PERMÍS REFUSAT"_cp},
-      {EISDIR, "ÉS UNA CARPETA"_cp, "ES UNA CARPETA", "É UN CARTAFOL"_cp, "EI UN DOSSIÈR"_cp},
-      {ENOTDIR, "NO ÉS UNA CARPETA"_cp, "NO ES UNA CARPETA", "NON É UN CARTAFOL"_cp, "NON EI UN DOSSIÈR"_cp},
-      {EROFS, "DISC NOMÉS DE LECTURA"_cp, "DISCO DE SOLO LECTURA", "DISCO SÓ DE LECTURA"_cp,
-       "DISC SONQUE DE LECTURA"},
-      {ENOSPC, "DISC PLE", "DISCO LLENO", "DISCO CHEO", "DISC PLEN"},
-      {EDQUOT, "DISC PLE", "DISCO LLENO", "DISCO CHEO", "DISC PLEN"},
+      {EACCES, texts::kPermissionDenied}, {EPERM, texts::kPermissionDenied}, {EISDIR, texts::kIsAFolder},
+      {ENOTDIR, texts::kIsNotAFolder},    {EROFS, texts::kReadOnlyDisk},      {ENOSPC, texts::kDiskFull},
+      {EDQUOT, texts::kDiskFull},
   };
-  for (const Reason& r : kReasons) {
-    if (r.error != status.error) continue;
-    if (LanguageIs("SPA")) return std::string(r.spa);
-    if (LanguageIs("GLG")) return std::string(r.glg);
-    if (LanguageIs("OCI")) return std::string(r.oci);
-    return std::string(r.cat);
-  }
+  for (const Reason& r : kReasons)
+    if (r.error == status.error) return std::string(InSessionLanguage(r.text));
   return "ERROR " + std::to_string(status.error) + ": " + status.Describe();
 }
 
@@ -195,21 +161,15 @@ std::int64_t LockClock(const platform::LocalTime& now) {
 
 std::string LockHolderText(const std::string& record, std::string_view operatorName) {
   using namespace lock_record;
-  struct Words {
-    std::string_view by, computer, byComputer, since;
-  };
-  Words w{"OCUPAT PER ", "ORDINADOR ", "OCUPAT PER L'ORDINADOR ", "DES DE "};
-  if (LanguageIs("SPA")) w = {"OCUPADO POR ", "ORDENADOR ", "OCUPADO POR EL ORDENADOR ", "DESDE "};
-  if (LanguageIs("GLG")) w = {"OCUPADO POR ", "ORDENADOR ", "OCUPADO POLO ORDENADOR ", "DESDE "};
-  if (LanguageIs("OCI")) w = {"OCUPAT PER ", "ORDENADOR ", "OCUPAT PER ETH ORDENADOR ", "DEMPÚS "_cp};
   std::string computer(base::Trim(std::string_view(record).substr(kName, kNameSize)));
   // A holder whose computer had no name is known by its identity.
   if (computer.empty()) computer = std::string(base::Trim(std::string_view(record).substr(kId, kIdSize)));
   const std::string_view op = base::Trim(operatorName);
-  std::string text = op.empty() ? std::string(w.byComputer) + computer
-                                : std::string(w.by) + std::string(op) + ", " + std::string(w.computer) + computer;
+  std::string text = op.empty() ? std::string(InSessionLanguage(texts::kHeldByComputer)) + computer
+                                : std::string(InSessionLanguage(texts::kHeldBy)) + std::string(op) + ", " +
+                                      std::string(InSessionLanguage(texts::kComputer)) + computer;
   const std::int64_t since = LockFieldNumber(std::string_view(record).substr(kTime, kTimeSize));
-  return text + ", " + std::string(w.since) + ClockText(since) + ".";
+  return text + ", " + std::string(InSessionLanguage(texts::kSince)) + ClockText(since) + ".";
 }
 
 void LockIdentity() {

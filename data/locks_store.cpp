@@ -68,18 +68,6 @@ std::unique_ptr<platform::File> OpenShared(const std::string& path, const std::s
   return nullptr;
 }
 
-platform::FileStatus MakeSharedFolder(const std::string& folder, const std::string& groupOf) {
-  const bool existed = platform::PathExists(folder);
-  platform::FileStatus status = platform::CurrentFileSystem().MakeDirectory(folder, kSharedFolderMode & 0777);
-  if (status.ok() && !existed) {
-    ShareGroupOf(-1, folder, groupOf);
-    if (::chmod(folder.c_str(), kSharedFolderMode) != 0) {
-      // As above: the folder is usable with the mode it got.
-    }
-  }
-  return status;
-}
-
 struct flock RecordRange(short type, std::size_t index) {
   struct flock fl {};
   fl.l_type = type;
@@ -187,7 +175,7 @@ class FileStore final : public LockStore {
       if (status.error == ENOENT && !create) return nullptr;
       if (status.error == ENOENT && tries < 2) {
         // The first lock of a new suite root makes the folder.
-        status = MakeSharedFolder(folder, rootPath);
+        status = MakeLockFolder(folder, rootPath);
         if (status.ok()) continue;
         failure = {folder, status};
         return nullptr;
@@ -304,6 +292,18 @@ void FileTable::Unhold(std::size_t index) { store_.Drop(device_, inode_, index);
 LockStore* g_store = nullptr;
 
 }  // namespace
+
+platform::FileStatus MakeLockFolder(const std::string& folder, const std::string& groupOf) {
+  const bool existed = platform::PathExists(folder);
+  platform::FileStatus status = platform::CurrentFileSystem().MakeDirectory(folder, kSharedFolderMode & 0777);
+  if (status.ok() && !existed) {
+    ShareGroupOf(-1, folder, groupOf);
+    if (::chmod(folder.c_str(), kSharedFolderMode) != 0) {
+      // A file system without modes: the folder is usable as it is.
+    }
+  }
+  return status;
+}
 
 LockStore& FileLockStore() {
   static FileStore store;

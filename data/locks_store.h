@@ -76,6 +76,11 @@ class LockStore {
 
 // The lock files under RootDir + "LOCKS".
 LockStore& FileLockStore();
+// Makes the folder of the lock files (a host path) unless it exists: shared
+// by the suite's group (02770, whatever the umask) and in the group of
+// `groupOf`, the suite root, which the files made in it then take on. A
+// folder already there is left as it is.
+platform::FileStatus MakeLockFolder(const std::string& folder, const std::string& groupOf);
 // The table "kit_locks" on the server named by KITDB, in the suite root's
 // schema (KITDB_SCHEMA).
 LockStore& ServerLockStore();

@@ -7,9 +7,9 @@
 #include <memory>
 #include <string>
 
+#include "config/built_in_texts.h"
 #include "config/session.h"
 #include "data/locks.h"
-#include "base/cp850.h"
 #include "platform/file_system.h"
 #include "platform/host_path.h"
 
@@ -32,17 +32,10 @@ std::string HolderProcess(platform::File& file) {
 }
 
 std::string InUseText(const std::string& folder, const std::string& process) {
-  const std::string& language = config::Session().Language;
-  auto text = [&](std::string_view head, std::string_view processWord, std::string_view tail) {
-    std::string t(head);
-    if (!process.empty()) t += "(" + std::string(processWord) + process + ") ";
-    return t + std::string(tail) + folder;
-  };
-  if (language == "SPA")
-    return text("OTRO PROGRAMA ", "PROCESO ", "YA ESTÁ USANDO LA CARPETA TEMPORAL "_cp);
-  if (language == "GLG") return text("OUTRO PROGRAMA ", "PROCESO ", "XA ESTÁ A USAR O CARTAFOL TEMPORAL "_cp);
-  if (language == "OCI") return text("UN AUTE PROGRAMA ", "PROCÈS "_cp, "JA UTILIZE ETH DOSSIÈR TEMPORAU "_cp);
-  return text("UN ALTRE PROGRAMA ", "PROCÉS "_cp, "JA FA SERVIR LA CARPETA TEMPORAL ");
+  using config::InSessionLanguage;
+  std::string text(InSessionLanguage(config::texts::kAnotherProgram));
+  if (!process.empty()) text += "(" + std::string(InSessionLanguage(config::texts::kProcess)) + process + ") ";
+  return text + std::string(InSessionLanguage(config::texts::kUsesTheTempFolder)) + folder;
 }
 
 }  // namespace

@@ -325,8 +325,4 @@ void SetCurrency(std::string_view letters) {
   else c.shown = c.base;
 }
 
-char BaseCurrency() { return Cur().base; }
-char AltCurrency() { return Cur().alt; }
-char ShownCurrency() { return Cur().shown; }
-
 }  // namespace format

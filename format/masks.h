@@ -26,11 +26,8 @@ std::string FormatAmount(std::string_view picture, double cents);
 // "a,E" makes E the base and shown currency; "x,P" (any first letter but
 // "a") sets the alternative currency; "p" shows the alternative currency
 // (the base one when none is set); anything else shows the base currency.
+// FormatAmount shows pesetas when the shown currency is "P", euros otherwise.
 void SetCurrency(std::string_view letters);
-// The letters in force ('\0' when never set). 'P' is pesetas, others euros.
-char BaseCurrency();
-char AltCurrency();
-char ShownCurrency();
 
 // The peseta rate as the suite keeps it: single precision.
 constexpr float kPesetaRate = 166.386f;

@@ -29,16 +29,6 @@ FoldTable BuildCaseFoldTable() {
   return t;
 }
 
-bool accentFold = false;
-
-// Each entry: its bytes, then its length as a 2-byte little-endian signed
-// integer. A text too long for that is followed by its length in 4 bytes
-// and the marker -1.
-std::string& Stack() {
-  static std::string stack;
-  return stack;
-}
-
 bool IsControl(char c) { return static_cast<unsigned char>(c) < 32; }
 
 // Inserts blanks into the gaps between words, one per gap from left to
@@ -76,10 +66,7 @@ const FoldTable& CaseFoldTable() {
   return table;
 }
 
-void SetAccentFold(bool on) { accentFold = on; }
-bool AccentFold() { return accentFold; }
-
-std::string FoldText(std::string_view text) { return FoldText(text, accentFold ? KeyFoldTable() : CaseFoldTable()); }
+std::string FoldText(std::string_view text) { return FoldText(text, CaseFoldTable()); }
 
 std::string FoldText(std::string_view text, const FoldTable& table) {
   std::string out(text);
@@ -106,54 +93,6 @@ bool IsAllChar(std::string_view text, std::int16_t code) {
   const char c = static_cast<char>(code);
   return std::all_of(text.begin(), text.end(), [c](char t) { return t == c; });
 }
-
-void PushText(std::string_view text) {
-  std::string& stack = Stack();
-  stack.append(text);
-  if (text.size() <= 0x7FFF) {
-    const auto n = static_cast<std::uint16_t>(text.size());
-    stack += static_cast<char>(n & 0xFF);
-    stack += static_cast<char>(n >> 8);
-  } else {
-    const auto n = static_cast<std::uint32_t>(text.size());
-    for (int i = 0; i < 4; ++i) stack += static_cast<char>((n >> (8 * i)) & 0xFF);
-    stack += '\xFF';
-    stack += '\xFF';
-  }
-}
-
-std::string PopText() {
-  std::string& stack = Stack();
-  auto byteAt = [&stack](std::size_t i) { return static_cast<std::uint32_t>(static_cast<unsigned char>(stack[i])); };
-  // Popping what was never pushed used to read before the stack: it now
-  // gives the empty text.
-  if (stack.size() < 2) {
-    stack.clear();
-    return {};
-  }
-  const std::size_t end = stack.size();
-  const auto marker = static_cast<std::int16_t>(static_cast<std::uint16_t>(byteAt(end - 2) | byteAt(end - 1) << 8));
-  std::size_t header = 2;
-  std::size_t n = 0;
-  if (marker >= 0) {
-    n = static_cast<std::size_t>(marker);
-  } else if (marker == -1 && end >= 6) {
-    header = 6;
-    n = byteAt(end - 6) | byteAt(end - 5) << 8 | byteAt(end - 4) << 16 | byteAt(end - 3) << 24;
-  } else {
-    stack.clear();
-    return {};
-  }
-  if (n > end - header) {
-    stack.clear();
-    return {};
-  }
-  std::string text = stack.substr(end - header - n, n);
-  stack.resize(end - header - n);
-  return text;
-}
-
-void ClearTextStack() { Stack().clear(); }
 
 void WrapText(std::string& text, std::int16_t indent, std::int16_t width, std::string_view alignment) {
   const std::size_t n = text.size();

@@ -1,6 +1,6 @@
 // Text operations shared by the report and the console widgets: upper-case
-// folding of code page 850 text, person names in reading order, a stack of
-// texts, and a paragraph formatter.
+// folding of code page 850 text, person names in reading order and a
+// paragraph formatter.
 #pragma once
 
 #include <array>
@@ -22,14 +22,9 @@ const FoldTable& KeyFoldTable();
 // Capitals with their accents kept; everything else unchanged.
 const FoldTable& CaseFoldTable();
 
-// Chooses the key fold table (true) or the case fold table (false, the
-// default) for FoldText without a table.
-void SetAccentFold(bool on);
-bool AccentFold();
-
-// Every code from 64 to 237 replaced through the chosen table.
+// Every code from 64 to 237 replaced through the case fold table.
 std::string FoldText(std::string_view text);
-// The same through `table`, whatever was chosen.
+// The same through `table`.
 std::string FoldText(std::string_view text, const FoldTable& table);
 
 // "GARCIA PUIG*JOAN" -> "JOAN GARCIA PUIG"; "ARTAGNAN*D'" -> "D'ARTAGNAN".
@@ -39,13 +34,6 @@ std::string NameInReadingOrder(std::string_view storedName);
 
 // True when every byte of `text` has the code `code` (also for an empty text).
 bool IsAllChar(std::string_view text, std::int16_t code);
-
-// A last-in-first-out stack of texts, process-wide. Popping more than was
-// pushed gives the empty text.
-void PushText(std::string_view text);
-std::string PopText();
-// Empties the stack (tests, a new run).
-void ClearTextStack();
 
 // Cuts `text` into lines of `width` characters and replaces it with the
 // lines joined. A positive `indent` indents the first line, a negative one

@@ -9,14 +9,7 @@
 namespace format {
 namespace {
 
-class FoldTextTest : public ::testing::Test {
- protected:
-  void TearDown() override { SetAccentFold(false); }
-};
-
-TEST_F(FoldTextTest, CaseFoldKeepsAccents) {
-  SetAccentFold(false);
-  EXPECT_FALSE(AccentFold());
+TEST(FoldText, CaseFoldKeepsAccents) {
   EXPECT_EQ(FoldText("Pérez i Muñoz"_cp), "PÉREZ I MUÑOZ"_cp);
   EXPECT_EQ(FoldText("abc xyz 0123456789 @_[]{}"), "ABC XYZ 0123456789 @_[]{}");
   EXPECT_EQ(FoldText("çüéâäàåêëèïîìæôöòûùáíóúñãðõý"_cp), "ÇÜÉÂÄÀÅÊËÈÏÎÌÆÔÖÒÛÙÁÍÓÚÑÃÐÕÝ"_cp);
@@ -25,11 +18,9 @@ TEST_F(FoldTextTest, CaseFoldKeepsAccents) {
   EXPECT_EQ(FoldText("ÇÜÉÑ€"_cp), "ÇÜÉÑ€"_cp);
 }
 
-TEST_F(FoldTextTest, KeyFoldRemovesAccentsAndBlanksTheRest) {
-  SetAccentFold(true);
-  EXPECT_TRUE(AccentFold());
-  EXPECT_EQ(FoldText("Pérez i Muñoz"_cp), "PEREZ I MUNOZ");
-  EXPECT_EQ(FoldText("a@b_c 09"), "A B C 09");
+TEST(FoldText, KeyFoldRemovesAccentsAndBlanksTheRest) {
+  EXPECT_EQ(FoldText("Pérez i Muñoz"_cp, KeyFoldTable()), "PEREZ I MUNOZ");
+  EXPECT_EQ(FoldText("a@b_c 09", KeyFoldTable()), "A B C 09");
   struct Row {
     std::string_view letters;
     char folded;
@@ -49,24 +40,21 @@ TEST_F(FoldTextTest, KeyFoldRemovesAccentsAndBlanksTheRest) {
   };
   for (const auto& row : rows)
     for (char c : row.letters)
-      EXPECT_EQ(FoldText(std::string(1, c)), std::string(1, row.folded))
+      EXPECT_EQ(FoldText(std::string(1, c), KeyFoldTable()), std::string(1, row.folded))
           << "code " << static_cast<int>(static_cast<unsigned char>(c));
 }
 
-TEST_F(FoldTextTest, CodesOutsideTheTablesNeverChange) {
+TEST(FoldText, CodesOutsideTheTablesNeverChange) {
   std::string outside;
   for (int c = 0; c < kFoldFirst; ++c) outside += static_cast<char>(c);
   for (int c = kFoldLast + 1; c < 256; ++c) outside += static_cast<char>(c);
-  for (bool mode : {false, true}) {
-    SetAccentFold(mode);
-    EXPECT_EQ(FoldText(outside), outside);
-  }
+  EXPECT_EQ(FoldText(outside), outside);
+  EXPECT_EQ(FoldText(outside, KeyFoldTable()), outside);
 }
 
-TEST_F(FoldTextTest, KeyFoldNeverYieldsLowerCaseOrAccents) {
-  SetAccentFold(true);
+TEST(FoldText, KeyFoldNeverYieldsLowerCaseOrAccents) {
   for (int c = kFoldFirst; c <= kFoldLast; ++c) {
-    char f = FoldText(std::string(1, static_cast<char>(c)))[0];
+    char f = FoldText(std::string(1, static_cast<char>(c)), KeyFoldTable())[0];
     EXPECT_TRUE(f == ' ' || (f >= 'A' && f <= 'Z')) << "code " << c;
   }
 }
@@ -100,43 +88,6 @@ TEST(IsAllChar, OneRepeatedCharacter) {
   EXPECT_TRUE(IsAllChar("ÍÍ"_cp, 214));
   EXPECT_FALSE(IsAllChar(",,", 300));  // 300 is no byte, not 300 mod 256
   EXPECT_FALSE(IsAllChar("\xFF", -1));
-}
-
-class TextStackTest : public ::testing::Test {
- protected:
-  void SetUp() override { ClearTextStack(); }
-  void TearDown() override { ClearTextStack(); }
-};
-
-TEST_F(TextStackTest, LastInFirstOut) {
-  PushText("A");
-  PushText("BC");
-  EXPECT_EQ(PopText(), "BC");
-  EXPECT_EQ(PopText(), "A");
-}
-
-TEST_F(TextStackTest, KeepsEmptyBinaryAndLongTexts) {
-  const std::string binary("\0\x01\xFF\xFE", 4);
-  const std::string longText(70000, 'x');
-  const std::string limit(0x7FFF, 'y');
-  PushText("");
-  PushText(binary);
-  PushText(longText);
-  PushText(limit);
-  PushText("z");
-  EXPECT_EQ(PopText(), "z");
-  EXPECT_EQ(PopText(), limit);
-  EXPECT_EQ(PopText(), longText);
-  EXPECT_EQ(PopText(), binary);
-  EXPECT_EQ(PopText(), "");
-  EXPECT_EQ(PopText(), "");  // nothing left
-}
-
-TEST_F(TextStackTest, PoppingAnEmptyStackGivesTheEmptyText) {
-  EXPECT_EQ(PopText(), "");
-  EXPECT_EQ(PopText(), "");
-  PushText("after");
-  EXPECT_EQ(PopText(), "after");
 }
 
 TEST(WrapText, AlignmentsAndIndents) {

@@ -1,6 +1,7 @@
 #include "tools/kitdata/kitdata.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <array>
 #include <set>
@@ -307,6 +308,10 @@ TEST_F(Demo, RootHoldsTheSuiteFilesAndSettings) {
   for (const char* f : {"FORMS/REPQUOTA.JPN", "LOCALE/REPQUOTA.LNG", "Vora.ini", "TMP/Sessio.ini", "TMP/VoraTerm.ini"})
     EXPECT_TRUE(fs::exists(dir_ / f)) << f;
   EXPECT_TRUE(fs::is_directory(dir_ / "LOCKS"));
+  // Shared by the suite's group, as the module makes it, whatever the umask.
+  struct stat locks {};
+  ASSERT_EQ(::stat((dir_ / "LOCKS").c_str(), &locks), 0);
+  EXPECT_EQ(locks.st_mode & 07777, 02770u);
   std::string term = platform::ReadWholeFile(dir_ / "TMP/VoraTerm.ini").bytes;
   EXPECT_NE(term.find("Data=20261208\r\n"), std::string::npos);
   std::string vora = platform::ReadWholeFile(dir_ / "Vora.ini").bytes;

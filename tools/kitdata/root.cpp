@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "base/cp850.h"
+#include "data/locks_store.h"
 #include "format/dates.h"
 #include "format/numbers.h"
 #include "platform/file_system.h"
@@ -206,10 +207,13 @@ std::string InitRoot(const std::string& rootText, int workDate, std::string& lin
     return "suite files not found in \"" + suite.string() + "\" (build target suite_files, or set KIT_SUITE_DIR)";
   fs::path root = fs::absolute(rootText, ec);
   if (ec) return rootText + ": " + ec.message();
-  for (const char* dir : {"DADES", "LOCKS", "TMP"}) {
+  for (const char* dir : {"DADES", "TMP"}) {
     fs::create_directories(root / dir, ec);
     if (ec) return (root / dir).string() + ": " + ec.message();
   }
+  // The program locks' folder as the module makes it: shared by the group.
+  if (const platform::FileStatus s = data::MakeLockFolder((root / "LOCKS").string(), root.string()); !s.ok())
+    return (root / "LOCKS").string() + ": " + s.Describe();
   for (const char* dir : {"FORMS", "LOCALE", "ddf", "AJUDA"}) {
     if (!fs::is_directory(suite / dir, ec)) continue;
     fs::copy(suite / dir, root / dir, fs::copy_options::recursive | fs::copy_options::overwrite_existing, ec);

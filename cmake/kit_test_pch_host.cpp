@@ -1,0 +1,1 @@
+// The target that builds the precompiled header the test executables share.
