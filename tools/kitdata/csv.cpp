@@ -4,6 +4,9 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
+#include <functional>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "base/cp850.h"
 #include "format/dates.h"
@@ -258,59 +261,11 @@ std::string SetField(const Field& field, std::string_view text, std::string& rec
 std::string ParseCsv(std::string_view text, std::vector<std::vector<std::string>>& rows, std::vector<int>& lines) {
   rows.clear();
   lines.clear();
-  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
-  std::vector<std::string> row;
-  std::string field;
-  bool quoted = false, wasQuoted = false, any = false;
-  int line = 1, rowLine = 1;
-  auto endRow = [&]() {
-    if (any || !field.empty() || wasQuoted || !row.empty()) {
-      row.push_back(field);
-      rows.push_back(row);
-      lines.push_back(rowLine);
-    }
-    row.clear();
-    field.clear();
-    any = wasQuoted = false;
-  };
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char c = text[i];
-    if (quoted) {
-      if (c == '"') {
-        if (i + 1 < text.size() && text[i + 1] == '"') {
-          field += '"';
-          ++i;
-        } else {
-          quoted = false;
-        }
-      } else {
-        if (c == '\n') ++line;
-        field += c;
-      }
-      continue;
-    }
-    if (c == '"') {
-      if (!field.empty()) return "line " + std::to_string(line) + ": quote inside an unquoted field";
-      quoted = wasQuoted = true;
-      any = true;
-    } else if (c == ',') {
-      row.push_back(field);
-      field.clear();
-      wasQuoted = false;
-      any = true;
-    } else if (c == '\r' || c == '\n') {
-      if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-      endRow();
-      ++line;
-      rowLine = line;
-    } else {
-      if (wasQuoted) return "line " + std::to_string(line) + ": text after a closing quote";
-      field += c;
-      any = true;
-    }
-  }
-  if (quoted) return "line " + std::to_string(rowLine) + ": quote not closed";
-  endRow();
+  CsvRowParser parser([&](std::vector<std::string>& fields, int line) {
+    rows.push_back(fields);
+    lines.push_back(line);
+  });
+  if (!parser.Feed(text) || !parser.Finish()) return parser.Error();
   return {};
 }
 
@@ -337,71 +292,134 @@ std::string ExportCsv(std::string_view dataFile, std::string& csv) {
   return {};
 }
 
+namespace {
+
+// The column of each field of `layout` in a CSV header (-1: left out).
+std::string HeaderColumns(const FileLayout& layout, const std::vector<std::string>& header, std::vector<int>& column) {
+  column.assign(layout.fields.size(), -1);
+  for (std::size_t c = 0; c < header.size(); ++c) {
+    bool known = false;
+    for (std::size_t f = 0; f < layout.fields.size(); ++f) {
+      if (header[c] != layout.fields[f].name) continue;
+      if (column[f] >= 0) return "CSV line 1: field " + header[c] + " named twice";
+      column[f] = static_cast<int>(c);
+      known = true;
+    }
+    if (!known) return "CSV line 1: unknown field \"" + header[c] + "\"";
+  }
+  return {};
+}
+
+// One pass over CSV text: the header, then every row as a record of
+// `recordLength` bytes, given to `each` with the line it comes from until
+// `each` returns false. Rows that make no record are described in
+// `problems`, a line each. The result is what stops everything: the text
+// cannot be read or is malformed, or its header is wrong.
+std::string EachCsvRecord(const FileLayout& layout, CsvInput& input, std::int32_t recordLength,
+                          const std::function<bool(const std::string& record, int line)>& each,
+                          std::string& problems) {
+  problems.clear();
+  bool haveHeader = false, more = true;
+  std::size_t headerFields = 0;
+  std::string headerError;
+  std::vector<int> column;
+  std::string record;
+  CsvRowParser parser([&](std::vector<std::string>& fields, int line) {
+    if (!haveHeader) {
+      haveHeader = true;
+      headerFields = fields.size();
+      headerError = HeaderColumns(layout, fields, column);
+      return;
+    }
+    if (!headerError.empty() || !more) return;
+    if (fields.size() != headerFields) {
+      problems += "CSV line " + std::to_string(line) + ": " + std::to_string(fields.size()) +
+                  " fields, the header has " + std::to_string(headerFields) + "\n";
+      return;
+    }
+    // Fields left out of the header take their empty value: blanks, zero, no date.
+    record.assign(static_cast<std::size_t>(std::max(recordLength, 0)), ' ');
+    for (std::size_t f = 0; f < layout.fields.size(); ++f) {
+      const Field& field = layout.fields[f];
+      const bool digits = field.kind == FieldKind::Packed || field.kind == FieldKind::Number;
+      const std::string_view empty = digits ? "0" : "";
+      const std::string error =
+          SetField(field, column[f] < 0 ? empty : std::string_view(fields[static_cast<std::size_t>(column[f])]), record);
+      if (!error.empty()) {
+        problems += "CSV line " + std::to_string(line) + ": " + error + "\n";
+        return;
+      }
+    }
+    more = each(record, line);
+  });
+  const std::string readError = input.Read([&](std::string_view block) { return parser.Feed(block) && more; });
+  if (!readError.empty()) return readError;
+  if (!parser.Error().empty() || (more && !parser.Finish())) return "CSV " + parser.Error();
+  if (!haveHeader) return "CSV: no header line";
+  if (!headerError.empty()) return headerError;
+  if (!problems.empty()) problems.pop_back();
+  return {};
+}
+
+std::uint64_t IdentityHash(std::string_view identity) { return std::hash<std::string_view>{}(identity); }
+
+std::string CsvWhere(int line) { return "CSV line " + std::to_string(line); }
+
+}  // namespace
+
 std::string CsvRecords(const FileLayout& layout, std::string_view csvText, std::int32_t recordLength,
                        std::vector<std::string>& records, std::vector<std::string>& where) {
   records.clear();
   where.clear();
-  std::vector<std::vector<std::string>> rows;
-  std::vector<int> lines;
-  std::string error = ParseCsv(csvText, rows, lines);
-  if (!error.empty()) return "CSV " + error;
-  if (rows.empty()) return "CSV: no header line";
-  // The header names the columns; every field of the layout must be there once.
-  std::vector<int> column(layout.fields.size(), -1);
-  for (std::size_t c = 0; c < rows[0].size(); ++c) {
-    bool known = false;
-    for (std::size_t f = 0; f < layout.fields.size(); ++f) {
-      if (rows[0][c] != layout.fields[f].name) continue;
-      if (column[f] >= 0) return "CSV line 1: field " + rows[0][c] + " named twice";
-      column[f] = static_cast<int>(c);
-      known = true;
-    }
-    if (!known) return "CSV line 1: unknown field \"" + rows[0][c] + "\"";
-  }
-  // Fields left out of the header take their empty value: blanks, zero, no date.
+  CsvText input(csvText);
   std::string problems;
-  for (std::size_t r = 1; r < rows.size(); ++r) {
-    std::string line = "CSV line " + std::to_string(lines[r]);
-    if (rows[r].size() != rows[0].size()) {
-      problems += line + ": " + std::to_string(rows[r].size()) + " fields, the header has " +
-                  std::to_string(rows[0].size()) + "\n";
-      continue;
-    }
-    std::string record(static_cast<std::size_t>(std::max(recordLength, 0)), ' ');
-    std::string rowError;
-    for (std::size_t f = 0; f < layout.fields.size() && rowError.empty(); ++f) {
-      const Field& field = layout.fields[f];
-      bool digits = field.kind == FieldKind::Packed || field.kind == FieldKind::Number;
-      std::string empty = digits ? "0" : "";
-      rowError = SetField(field, column[f] < 0 ? empty : rows[r][static_cast<std::size_t>(column[f])], record);
-    }
-    if (!rowError.empty()) {
-      problems += line + ": " + rowError + "\n";
-      continue;
-    }
-    records.push_back(record);
-    where.push_back(line);
-  }
-  if (!problems.empty()) problems.pop_back();
-  return problems;
+  const std::string error = EachCsvRecord(
+      layout, input, recordLength,
+      [&](const std::string& record, int line) {
+        records.push_back(record);
+        where.push_back(CsvWhere(line));
+        return true;
+      },
+      problems);
+  return error.empty() ? problems : error;
 }
 
 AddResult ImportCsv(std::string_view dataFile, const std::string& csvText, const AddOptions& options) {
+  CsvText input(csvText);
+  return ImportCsv(dataFile, input, options);
+}
+
+AddResult ImportCsv(std::string_view dataFile, CsvInput& csv, const AddOptions& options,
+                    const ImportProgress& progress) {
   AddResult result;
   const FileLayout* layout = FindLayout(BaseName(dataFile));
   if (layout == nullptr) {
     result.error = std::string(dataFile) + ": not one of the module's data files";
     return result;
   }
-  // Every row is checked before the file is created or touched.
+  auto tell = [&](std::string_view stage, std::size_t done, std::size_t total) {
+    if (progress) progress(stage, done, total);
+  };
+  // Every row is checked before the file is created or touched. What makes
+  // two records the same is their CSV line: a line says everything CSV can
+  // say of a record. Only the lines' hashes are kept.
   std::int32_t length = layout->recordLength;
   {
     std::string ignored;
     if (auto existing = DataFile::Open(dataFile, false, ignored)) length = existing->RecordLength();
   }
-  std::vector<std::string> records;
-  std::vector<std::string> where;
-  std::string error = CsvRecords(*layout, csvText, length, records, where);
+  std::vector<std::uint64_t> hashes;
+  std::size_t count = 0;
+  std::string problems;
+  std::string error = EachCsvRecord(
+      *layout, csv, length,
+      [&](const std::string& record, int) {
+        if (!options.allowDuplicates) hashes.push_back(IdentityHash(CsvLine(*layout, record)));
+        tell("checking", ++count, 0);
+        return true;
+      },
+      problems);
+  if (error.empty()) error = problems;
   if (!error.empty()) {
     result.error = error + "; nothing inserted";
     return result;
@@ -420,11 +438,101 @@ AddResult ImportCsv(std::string_view dataFile, const std::string& csvText, const
                    " bytes cannot hold field " + layout->fields.back().name + "; nothing inserted";
     return result;
   }
-  for (auto& r : records) r.resize(static_cast<std::size_t>(file->RecordLength()), ' ');
-  // A CSV line says everything CSV can say of a record: two records with the
-  // same line are the same record.
-  return file->Add(
-      records, where, [layout](std::string_view r) { return CsvLine(*layout, r); }, options);
+  const auto fileLength = static_cast<std::size_t>(file->RecordLength());
+  // A text changed between two readings would insert what was not checked.
+  const std::string changed = "CSV: the file changed while it was being imported; nothing inserted";
+
+  if (!options.allowDuplicates) {
+    // The records of the file are read through a handle of their own, so
+    // that the inserts do not keep the read's position up to date.
+    auto reader = DataFile::Open(dataFile, false, error);
+    if (!reader) {
+      result.error = error + "; nothing inserted";
+      return result;
+    }
+    const std::size_t fresh = hashes.size();
+    error = reader->ReadEach([&](std::string_view r) { hashes.push_back(IdentityHash(CsvLine(*layout, r))); });
+    if (!error.empty()) {
+      result.error = error + "; nothing inserted";
+      return result;
+    }
+    // Hashes met twice may be records met twice: those alone are compared in full.
+    std::sort(hashes.begin(), hashes.end());
+    std::unordered_set<std::uint64_t> suspects;
+    for (std::size_t i = 1; i < hashes.size(); ++i)
+      if (hashes[i] == hashes[i - 1]) suspects.insert(hashes[i]);
+    hashes.clear();
+    hashes.shrink_to_fit();
+    if (!suspects.empty()) {
+      // Each suspect's line and where it was first met: -1 in the file.
+      std::unordered_map<std::string, int> seen;
+      error = reader->ReadEach([&](std::string_view r) {
+        std::string identity = CsvLine(*layout, r);
+        if (suspects.count(IdentityHash(identity)) != 0) seen.emplace(std::move(identity), -1);
+      });
+      if (!error.empty()) {
+        result.error = error + "; nothing inserted";
+        return result;
+      }
+      std::string repeated;
+      std::size_t again = 0;
+      error = EachCsvRecord(
+          *layout, csv, length,
+          [&](const std::string& record, int line) {
+            ++again;
+            std::string identity = CsvLine(*layout, record);
+            if (suspects.count(IdentityHash(identity)) == 0) return true;
+            const auto [first, isNew] = seen.emplace(std::move(identity), line);
+            if (!isNew)
+              repeated += CsvWhere(line) + ": the same record is " +
+                          (first->second < 0 ? "already in " + result.path : "also " + CsvWhere(first->second)) +
+                          "\n";
+            return true;
+          },
+          problems);
+      if (!error.empty() || !problems.empty() || again != fresh) {
+        result.error = error.empty() ? changed : error + "; nothing inserted";
+        return result;
+      }
+      if (!repeated.empty()) {
+        result.error = repeated + "nothing inserted (--allow-duplicates inserts repeated records all the same)";
+        return result;
+      }
+    }
+  }
+
+  error = file->BeginInserts();
+  if (!error.empty()) {
+    result.error = error;
+    return result;
+  }
+  std::size_t inserted = 0;
+  std::string insertError;
+  std::string sized;
+  error = EachCsvRecord(
+      *layout, csv, length,
+      [&](const std::string& record, int line) {
+        sized.assign(record);
+        sized.resize(fileLength, ' ');
+        insertError = file->Insert(sized, CsvWhere(line));
+        if (!insertError.empty()) return false;
+        tell("adding", ++inserted, count);
+        return true;
+      },
+      problems);
+  if (!insertError.empty()) {
+    result.error = insertError;
+    return result;
+  }
+  if (!error.empty() || !problems.empty() || inserted != count) {
+    // Nothing may stay of a text that is not the one checked.
+    file->AbortInserts();
+    result.error = error.empty() ? changed : error + "; nothing inserted";
+    return result;
+  }
+  result.error = file->CommitInserts();
+  if (result.error.empty()) result.added = inserted;
+  return result;
 }
 
 }  // namespace kitdata
