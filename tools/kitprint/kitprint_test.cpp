@@ -293,6 +293,22 @@ TEST_F(KitprintProgram, TrickyFileGivesTheTextItAlwaysGave) {
   EXPECT_EQ(info.find("rror"), std::string::npos) << info;
 }
 
+// Thousands of pages: each one found where it belongs in the document.
+TEST_F(KitprintProgram, PdfOfThousandsOfPagesHasEachPageInItsPlace) {
+  if (std::system("command -v pdfinfo >/dev/null 2>&1") != 0) GTEST_SKIP() << "pdfinfo is not installed";
+  std::string bytes = "DEVICE\r\n";
+  for (int page = 1; page <= 2500; ++page) bytes += "PAGE 1 \r\n 1 ,SHEET " + std::to_string(page) + ", 1 \r\n";
+  ASSERT_TRUE(platform::WriteWholeFile(dir_ + "/kitprint.tmp", bytes).ok());
+  const std::string pdf = dir_ + "/many.pdf";
+  ASSERT_EQ(std::system((std::string(KITPRINT_EXE) + " -o " + pdf + " " + dir_ + "/kitprint.tmp 2>/dev/null").c_str()), 0);
+  const std::string info = RunCapture("pdfinfo " + pdf + " 2>&1");
+  EXPECT_NE(info.find("Pages:           2500\n"), std::string::npos) << info;
+  EXPECT_EQ(info.find("rror"), std::string::npos) << info;
+  for (int page : {1, 1024, 1025, 2049, 2500})
+    EXPECT_EQ(RunCapture("pdftotext -f " + std::to_string(page) + " -l " + std::to_string(page) + " " + pdf + " -"),
+              "SHEET " + std::to_string(page) + "\n\n\f");
+}
+
 TEST_F(KitprintProgram, WritesPdfWhoseTextHoldsTheLines) {
   if (std::system("command -v pdftotext >/dev/null 2>&1") != 0) GTEST_SKIP() << "pdftotext is not installed";
   WritePrintFile(dir_ + "/out.pdf");

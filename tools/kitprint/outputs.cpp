@@ -130,9 +130,15 @@ class PdfOutput : public PageOutput {
       y -= leading;
     }
     content_ += "ET\n";
+    // Pages hang from nodes of at most kPagesPerNode pages under the root:
+    // readers and printers need not take arrays of tens of thousands.
+    if (pages_ % kPagesPerNode == 0) {
+      nodes_.push_back(Reserve());
+      nodeFirstPage_.push_back(offsets_.size());
+    }
     const std::size_t pageObject = offsets_.size();
     BeginObject(pageObject);
-    Write("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] /Resources << /ProcSet [/PDF /Text] /Font << /F1 " +
+    Write("<< /Type /Page /Parent " + std::to_string(nodes_.back()) + " 0 R /MediaBox [0 0 595 842] /Resources << /ProcSet [/PDF /Text] /Font << /F1 " +
           std::to_string(kFont) + " 0 R >> >> /Contents " + std::to_string(pageObject + 1) + " 0 R >>\nendobj\n");
     BeginObject(pageObject + 1);
     Write("<< /Length " + std::to_string(content_.size()) + " >>\nstream\n");
@@ -145,15 +151,18 @@ class PdfOutput : public PageOutput {
   bool Finish() override {
     BeginObject(kPages);
     Write("<< /Type /Pages /Count " + std::to_string(pages_) + " /Kids [");
+    for (std::size_t node : nodes_) Write(" " + std::to_string(node) + " 0 R");
+    Write(" ] >>\nendobj\n");
     std::string kids;
-    for (std::size_t i = 0; i < pages_; ++i) {
-      kids += (i % 8 == 0 ? "\n" : " ") + std::to_string(kFirstPage + 2 * i) + " 0 R";
-      if (kids.size() > 65536) {
-        Write(kids);
-        kids.clear();
-      }
+    for (std::size_t n = 0; n < nodes_.size(); ++n) {
+      const std::size_t count = std::min(kPagesPerNode, pages_ - n * kPagesPerNode);
+      BeginObject(nodes_[n]);
+      kids = "<< /Type /Pages /Parent " + std::to_string(kPages) + " 0 R /Count " + std::to_string(count) +
+             " /Kids [";
+      for (std::size_t i = 0; i < count; ++i)
+        kids += (i % 8 == 0 ? "\n" : " ") + std::to_string(nodeFirstPage_[n] + 2 * i) + " 0 R";
+      Write(kids + " ]\n>>\nendobj\n");
     }
-    Write(kids + " ]\n>>\nendobj\n");
     const std::uint64_t xref = written_;
     Write("xref\n0 " + std::to_string(offsets_.size()) + "\n0000000000 65535 f \n");
     char entry[32];
@@ -172,6 +181,13 @@ class PdfOutput : public PageOutput {
 
  private:
   static constexpr std::size_t kCatalog = 1, kPages = 2, kFont = 3, kFirstPage = 4;
+  static constexpr std::size_t kPagesPerNode = 1024;
+
+  // An object number whose object is written later.
+  std::size_t Reserve() {
+    offsets_.push_back(0);
+    return offsets_.size() - 1;
+  }
 
   void BeginObject(std::size_t number) {
     if (offsets_.size() <= number) offsets_.resize(number + 1, 0);
@@ -193,6 +209,8 @@ class PdfOutput : public PageOutput {
   std::vector<std::uint64_t> offsets_ = std::vector<std::uint64_t>(kFirstPage, 0);
   std::uint64_t written_ = 0;
   std::size_t pages_ = 0;
+  std::vector<std::size_t> nodes_;          // the page tree's nodes under the root
+  std::vector<std::size_t> nodeFirstPage_;  // the first page object of each
   bool failed_ = false;
   std::string content_;
 };
