@@ -38,6 +38,8 @@ constexpr const char* kDetails =
     "records identical to one already in the file or to an earlier one of the same input (raw:\n"
     "the same bytes; CSV: the same line as kitdata export writes it), naming each one: adding a\n"
     "file twice would count its payments or collections twice. --allow-duplicates adds them.\n"
+    "import reads the CSV file a block at a time, so its size does not matter; when standard\n"
+    "error is a terminal, an import that takes more than a second shows how far it got there.\n"
     "Exit status: 0 done, 1 failure, 2 usage error.\n"
     "KIT_SUITE_DIR overrides where init finds the installed suite files.\n"
     "\n"

@@ -48,8 +48,10 @@ const char kUsage[] =
     "LOCALE/KITPRINT.LNG under KITROOT).\n"
     "\n"
     "Lines of the print file that cannot be understood are reported on standard\n"
-    "error; everything else is printed. Exit status: 0 printed, 1 failure,\n"
-    "2 usage error.\n";
+    "error; everything else is printed. The file is read page by page, so its\n"
+    "size does not matter; when standard error is a terminal, a listing that\n"
+    "takes more than a second shows how far it got there. Exit status:\n"
+    "0 printed, 1 failure, 2 usage error.\n";
 
 bool EndsWithIgnoringCase(const std::string& s, const std::string& suffix) {
   if (s.size() < suffix.size()) return false;
