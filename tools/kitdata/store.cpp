@@ -202,8 +202,12 @@ AddResult DataFile::Add(const std::vector<std::string>& records, const std::vect
   AddResult result;
   result.path = path_;
   if (!options.allowDuplicates) {
+    // Read through a handle of its own: a handle that has walked the whole
+    // file keeps what it read up to date on each of its own inserts, which
+    // grows with the file on every insert.
     std::vector<std::string> existing;
-    result.error = ReadAll(existing);
+    auto reader = DataFile::Open(path_, false, result.error);
+    if (reader) result.error = reader->ReadAll(existing);
     if (!result.error.empty()) {
       result.error += "; nothing inserted";
       return result;
