@@ -4,9 +4,8 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
+#include <deque>
 #include <functional>
-#include <unordered_map>
-#include <unordered_set>
 
 #include "base/cp850.h"
 #include "format/dates.h"
@@ -361,7 +360,20 @@ std::string EachCsvRecord(const FileLayout& layout, CsvInput& input, std::int32_
   return {};
 }
 
-std::uint64_t IdentityHash(std::string_view identity) { return std::hash<std::string_view>{}(identity); }
+// A record as its CSV line, kept as two independent 64-bit hashes of the
+// line (a chance of about 1 in 10^28 that two lines of 200 000 records
+// share both), and where it was met: a CSV line, or -1 in the file.
+struct Fingerprint {
+  std::uint64_t first = 0, second = 0;
+  std::int32_t line = -1;
+  auto operator<=>(const Fingerprint&) const = default;
+};
+
+Fingerprint FingerprintOf(std::string_view identity, int line) {
+  std::uint64_t fnv = 14695981039346656037ull;  // FNV-1a
+  for (char c : identity) fnv = (fnv ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+  return {std::hash<std::string_view>{}(identity), fnv, line};
+}
 
 std::string CsvWhere(int line) { return "CSV line " + std::to_string(line); }
 
@@ -390,7 +402,7 @@ AddResult ImportCsv(std::string_view dataFile, const std::string& csvText, const
 }
 
 AddResult ImportCsv(std::string_view dataFile, CsvInput& csv, const AddOptions& options,
-                    const ImportProgress& progress) {
+                    const ImportProgress& progress, const std::function<void(const std::string&)>& refused) {
   AddResult result;
   const FileLayout* layout = FindLayout(BaseName(dataFile));
   if (layout == nullptr) {
@@ -402,19 +414,21 @@ AddResult ImportCsv(std::string_view dataFile, CsvInput& csv, const AddOptions& 
   };
   // Every row is checked before the file is created or touched. What makes
   // two records the same is their CSV line: a line says everything CSV can
-  // say of a record. Only the lines' hashes are kept.
+  // say of a record. Only the lines' fingerprints are kept.
   std::int32_t length = layout->recordLength;
   {
     std::string ignored;
     if (auto existing = DataFile::Open(dataFile, false, ignored)) length = existing->RecordLength();
   }
-  std::vector<std::uint64_t> hashes;
+  // A deque grows without copying: no moment with the old and the new
+  // storage both held.
+  std::deque<Fingerprint> seen;
   std::size_t count = 0;
   std::string problems;
   std::string error = EachCsvRecord(
       *layout, csv, length,
-      [&](const std::string& record, int) {
-        if (!options.allowDuplicates) hashes.push_back(IdentityHash(CsvLine(*layout, record)));
+      [&](const std::string& record, int line) {
+        if (!options.allowDuplicates) seen.push_back(FingerprintOf(CsvLine(*layout, record), line));
         tell("checking", ++count, 0);
         return true;
       },
@@ -424,82 +438,75 @@ AddResult ImportCsv(std::string_view dataFile, CsvInput& csv, const AddOptions& 
     result.error = error + "; nothing inserted";
     return result;
   }
-  auto file = DataFile::Open(dataFile, true, error);
-  if (!file) {
-    result.error = error;
-    return result;
+  // The file is made when missing and checked, then read for repeated
+  // records, then written, each through a handle of its own and one at a
+  // time: a handle that has walked the whole file would keep that walk up
+  // to date on each of its inserts.
+  std::size_t fileLength = 0;
+  {
+    auto made = DataFile::Open(dataFile, true, error);
+    if (!made) {
+      result.error = error;
+      return result;
+    }
+    result.path = made->Path();
+    // A dictionary may give the new file another length than the built-in one.
+    std::int32_t end = 0;
+    for (const auto& f : layout->fields) end = std::max(end, f.offset + f.length);
+    if (made->RecordLength() < end) {
+      result.error = made->Path() + ": records of " + std::to_string(made->RecordLength()) +
+                     " bytes cannot hold field " + layout->fields.back().name + "; nothing inserted";
+      return result;
+    }
+    fileLength = static_cast<std::size_t>(made->RecordLength());
   }
-  result.path = file->Path();
-  // A dictionary may give the new file another length than the built-in one.
-  std::int32_t end = 0;
-  for (const auto& f : layout->fields) end = std::max(end, f.offset + f.length);
-  if (file->RecordLength() < end) {
-    result.error = file->Path() + ": records of " + std::to_string(file->RecordLength()) +
-                   " bytes cannot hold field " + layout->fields.back().name + "; nothing inserted";
-    return result;
-  }
-  const auto fileLength = static_cast<std::size_t>(file->RecordLength());
-  // A text changed between two readings would insert what was not checked.
-  const std::string changed = "CSV: the file changed while it was being imported; nothing inserted";
 
   if (!options.allowDuplicates) {
-    // The records of the file are read through a handle of their own, so
-    // that the inserts do not keep the read's position up to date.
-    auto reader = DataFile::Open(dataFile, false, error);
-    if (!reader) {
-      result.error = error + "; nothing inserted";
-      return result;
-    }
-    const std::size_t fresh = hashes.size();
-    error = reader->ReadEach([&](std::string_view r) { hashes.push_back(IdentityHash(CsvLine(*layout, r))); });
-    if (!error.empty()) {
-      result.error = error + "; nothing inserted";
-      return result;
-    }
-    // Hashes met twice may be records met twice: those alone are compared in full.
-    std::sort(hashes.begin(), hashes.end());
-    std::unordered_set<std::uint64_t> suspects;
-    for (std::size_t i = 1; i < hashes.size(); ++i)
-      if (hashes[i] == hashes[i - 1]) suspects.insert(hashes[i]);
-    hashes.clear();
-    hashes.shrink_to_fit();
-    if (!suspects.empty()) {
-      // Each suspect's line and where it was first met: -1 in the file.
-      std::unordered_map<std::string, int> seen;
-      error = reader->ReadEach([&](std::string_view r) {
-        std::string identity = CsvLine(*layout, r);
-        if (suspects.count(IdentityHash(identity)) != 0) seen.emplace(std::move(identity), -1);
-      });
+    {
+      auto reader = DataFile::Open(dataFile, false, error);
+      if (reader) error = reader->ReadEach([&](std::string_view r) { seen.push_back(FingerprintOf(CsvLine(*layout, r), -1)); });
       if (!error.empty()) {
         result.error = error + "; nothing inserted";
         return result;
       }
-      std::string repeated;
-      std::size_t again = 0;
-      error = EachCsvRecord(
-          *layout, csv, length,
-          [&](const std::string& record, int line) {
-            ++again;
-            std::string identity = CsvLine(*layout, record);
-            if (suspects.count(IdentityHash(identity)) == 0) return true;
-            const auto [first, isNew] = seen.emplace(std::move(identity), line);
-            if (!isNew)
-              repeated += CsvWhere(line) + ": the same record is " +
-                          (first->second < 0 ? "already in " + result.path : "also " + CsvWhere(first->second)) +
-                          "\n";
-            return true;
-          },
-          problems);
-      if (!error.empty() || !problems.empty() || again != fresh) {
-        result.error = error.empty() ? changed : error + "; nothing inserted";
-        return result;
+    }
+    // Equal records side by side, the first met (the file, then the lowest
+    // line) first: every later one is a repeat of it.
+    std::sort(seen.begin(), seen.end());
+    std::vector<std::pair<std::int32_t, std::int32_t>> repeats;  // line, the line first met (-1: the file)
+    for (std::size_t i = 1, first = 0; i < seen.size(); ++i) {
+      if (seen[i].first != seen[first].first || seen[i].second != seen[first].second) {
+        first = i;
+        continue;
       }
-      if (!repeated.empty()) {
-        result.error = repeated + "nothing inserted (--allow-duplicates inserts repeated records all the same)";
-        return result;
+      // Records repeated within the file are the file's business.
+      if (seen[i].line >= 0) repeats.emplace_back(seen[i].line, seen[first].line);
+    }
+    seen = {};
+    if (!repeats.empty()) {
+      std::sort(repeats.begin(), repeats.end());
+      std::string collected;
+      for (const auto& [line, first] : repeats) {
+        const std::string said = CsvWhere(line) + ": the same record is " +
+                                 (first < 0 ? "already in " + result.path : "also " + CsvWhere(first));
+        if (refused) refused(said);
+        else collected += said + "\n";
       }
+      result.error = collected + "nothing inserted (--allow-duplicates inserts repeated records all the same)";
+      return result;
     }
   }
+  auto file = DataFile::Open(dataFile, false, error);
+  if (!file) {
+    result.error = error + "; nothing inserted";
+    return result;
+  }
+  if (static_cast<std::size_t>(file->RecordLength()) != fileLength) {
+    result.error = file->Path() + ": record length changed; nothing inserted";
+    return result;
+  }
+  // A text changed since it was checked would insert what was not checked.
+  const std::string changed = "CSV: the file changed while it was being imported; nothing inserted";
 
   error = file->BeginInserts();
   if (!error.empty()) {

@@ -180,10 +180,14 @@ using ImportProgress = std::function<void(std::string_view stage, std::size_t do
 // CSV with a header line of the layout's field names.
 std::string ExportCsv(std::string_view dataFile, std::string& csv);
 AddResult ImportCsv(std::string_view dataFile, const std::string& csv, const AddOptions& options = {});
-// Reads the CSV three times at most (check, repeated records, insert) and
-// holds one record at a time, whatever its size.
+// Reads the CSV twice (a check, then the inserts) and holds one record at
+// a time, whatever its size, and 24 bytes for each record of the CSV and
+// of the file to tell repeated ones. Each repeated record refused goes to
+// `refused` when given (one line each, so that thousands need not be held),
+// else into the error text.
 AddResult ImportCsv(std::string_view dataFile, CsvInput& csv, const AddOptions& options = {},
-                    const ImportProgress& progress = {});
+                    const ImportProgress& progress = {},
+                    const std::function<void(const std::string& line)>& refused = {});
 // The records of CSV text for `layout`, `recordLength` bytes each, and the
 // line each comes from ("CSV line 3"). An error text names every refused
 // line; `records` is then incomplete.

@@ -197,6 +197,10 @@ int main(int argc, char** argv) {
           std::string text = std::string(stage) + " records " + std::to_string(done);
           if (total > 0) text += "/" + std::to_string(total);
           progress.Show(text);
+        },
+        [&](const std::string& refusal) {
+          progress.Clear();
+          Fail(refusal);
         });
     progress.Clear();
     return Added(result, args[1]);
