@@ -605,6 +605,26 @@ TEST_F(Demo, ACsvFileIsImportedAsItsTextAndOnlyTheTextCheckedIsInserted) {
   }
 }
 
+// Each repeat is named once, with the first of its kind: the file's record
+// before any line, the lowest line before later ones; records the file
+// itself holds twice are not the import's business.
+TEST_F(Demo, EveryRepeatIsNamedWithTheFirstOfItsKindInLineOrder) {
+  const std::string header = "owner,date,amount\n";
+  const std::string a = "00010009,2032-01-01,1.00\n", b = "00010009,2032-02-01,2.00\n";
+  ASSERT_EQ(ImportCsv(File("CobramH"), header + a + a, AddOptions{.allowDuplicates = true}).added, 2u);
+  std::vector<std::string> refusals;
+  const std::string text = header + b + a + b + b + "00010009,2032-03-01,3.00\n";
+  CsvText csv(text);
+  AddResult result =
+      ImportCsv(File("CobramH"), csv, {}, {}, [&](const std::string& line) { refusals.push_back(line); });
+  const std::string file = dir_.path() + "/DADES/CobramH.dat";
+  EXPECT_EQ(refusals, (std::vector<std::string>{"CSV line 3: the same record is already in " + file,
+                                                 "CSV line 4: the same record is also CSV line 2",
+                                                 "CSV line 5: the same record is also CSV line 2"}));
+  EXPECT_EQ(result.error, "nothing inserted (--allow-duplicates inserts repeated records all the same)");
+  EXPECT_EQ(result.added, 0u);
+}
+
 TEST(Csv, StoredBytesThatAreNoCodeOrDateComeBackUnchanged) {
   ScratchDir from, to;
   const std::string source = DataRoot(from) + "/DADES/CobramH", target = DataRoot(to) + "/DADES/CobramH";
