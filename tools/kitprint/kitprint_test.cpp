@@ -326,6 +326,14 @@ TEST_F(KitprintProgram, ScreenDeviceWritesTextWhenNotATerminal) {
   EXPECT_EQ(out.substr(0, 11), "CORRESPONEN");
 }
 
+// A listing that could not be written is a failure, not a success.
+TEST_F(KitprintProgram, AScreenListingThatCannotBeWrittenFails) {
+  WritePrintFile("PANTALLA");
+  const std::string out = RunCapture("/bin/sh -c '" + std::string(KITPRINT_EXE) + " " + dir_ +
+                                     "/kitprint.tmp </dev/null 2>&1 >/dev/full; echo status=$?'");
+  EXPECT_EQ(out, "kitprint: cannot write standard output\nstatus=1\n");
+}
+
 TEST_F(KitprintProgram, OutputChosenOnTheCommandLine) {
   WritePrintFile("PANTALLA");
   const std::string exe = KITPRINT_EXE;
