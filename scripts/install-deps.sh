@@ -2,7 +2,7 @@
 # Installs the Debian packages the build and the tests need, when missing.
 set -euo pipefail
 packages=(cmake ninja-build g++ clang pkg-config libsqlite3-dev libncurses-dev
-          libgtest-dev libgmock-dev libbenchmark-dev libhpdf-dev poppler-utils tmux sqlite3
+          libgtest-dev libgmock-dev libbenchmark-dev poppler-utils tmux sqlite3
           libpq-dev postgresql-15)
 missing=()
 for p in "${packages[@]}"; do

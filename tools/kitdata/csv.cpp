@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
+#include <deque>
+#include <functional>
 
 #include "base/cp850.h"
 #include "format/dates.h"
@@ -258,59 +260,11 @@ std::string SetField(const Field& field, std::string_view text, std::string& rec
 std::string ParseCsv(std::string_view text, std::vector<std::vector<std::string>>& rows, std::vector<int>& lines) {
   rows.clear();
   lines.clear();
-  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
-  std::vector<std::string> row;
-  std::string field;
-  bool quoted = false, wasQuoted = false, any = false;
-  int line = 1, rowLine = 1;
-  auto endRow = [&]() {
-    if (any || !field.empty() || wasQuoted || !row.empty()) {
-      row.push_back(field);
-      rows.push_back(row);
-      lines.push_back(rowLine);
-    }
-    row.clear();
-    field.clear();
-    any = wasQuoted = false;
-  };
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char c = text[i];
-    if (quoted) {
-      if (c == '"') {
-        if (i + 1 < text.size() && text[i + 1] == '"') {
-          field += '"';
-          ++i;
-        } else {
-          quoted = false;
-        }
-      } else {
-        if (c == '\n') ++line;
-        field += c;
-      }
-      continue;
-    }
-    if (c == '"') {
-      if (!field.empty()) return "line " + std::to_string(line) + ": quote inside an unquoted field";
-      quoted = wasQuoted = true;
-      any = true;
-    } else if (c == ',') {
-      row.push_back(field);
-      field.clear();
-      wasQuoted = false;
-      any = true;
-    } else if (c == '\r' || c == '\n') {
-      if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-      endRow();
-      ++line;
-      rowLine = line;
-    } else {
-      if (wasQuoted) return "line " + std::to_string(line) + ": text after a closing quote";
-      field += c;
-      any = true;
-    }
-  }
-  if (quoted) return "line " + std::to_string(rowLine) + ": quote not closed";
-  endRow();
+  CsvRowParser parser([&](std::vector<std::string>& fields, int line) {
+    rows.push_back(fields);
+    lines.push_back(line);
+  });
+  if (!parser.Feed(text) || !parser.Finish()) return parser.Error();
   return {};
 }
 
@@ -337,94 +291,255 @@ std::string ExportCsv(std::string_view dataFile, std::string& csv) {
   return {};
 }
 
+namespace {
+
+// The column of each field of `layout` in a CSV header (-1: left out).
+std::string HeaderColumns(const FileLayout& layout, const std::vector<std::string>& header, std::vector<int>& column) {
+  column.assign(layout.fields.size(), -1);
+  for (std::size_t c = 0; c < header.size(); ++c) {
+    bool known = false;
+    for (std::size_t f = 0; f < layout.fields.size(); ++f) {
+      if (header[c] != layout.fields[f].name) continue;
+      if (column[f] >= 0) return "CSV line 1: field " + header[c] + " named twice";
+      column[f] = static_cast<int>(c);
+      known = true;
+    }
+    if (!known) return "CSV line 1: unknown field \"" + header[c] + "\"";
+  }
+  return {};
+}
+
+// One pass over CSV text: the header, then every row as a record of
+// `recordLength` bytes, given to `each` with the line it comes from until
+// `each` returns false. Rows that make no record are described in
+// `problems`, a line each. The result is what stops everything: the text
+// cannot be read or is malformed, or its header is wrong.
+std::string EachCsvRecord(const FileLayout& layout, CsvInput& input, std::int32_t recordLength,
+                          const std::function<bool(const std::string& record, int line)>& each,
+                          std::string& problems) {
+  problems.clear();
+  bool haveHeader = false, more = true;
+  std::size_t headerFields = 0;
+  std::string headerError;
+  std::vector<int> column;
+  std::string record;
+  CsvRowParser parser([&](std::vector<std::string>& fields, int line) {
+    if (!haveHeader) {
+      haveHeader = true;
+      headerFields = fields.size();
+      headerError = HeaderColumns(layout, fields, column);
+      return;
+    }
+    if (!headerError.empty() || !more) return;
+    if (fields.size() != headerFields) {
+      problems += "CSV line " + std::to_string(line) + ": " + std::to_string(fields.size()) +
+                  " fields, the header has " + std::to_string(headerFields) + "\n";
+      return;
+    }
+    // Fields left out of the header take their empty value: blanks, zero, no date.
+    record.assign(static_cast<std::size_t>(std::max(recordLength, 0)), ' ');
+    for (std::size_t f = 0; f < layout.fields.size(); ++f) {
+      const Field& field = layout.fields[f];
+      const bool digits = field.kind == FieldKind::Packed || field.kind == FieldKind::Number;
+      const std::string_view empty = digits ? "0" : "";
+      const std::string error =
+          SetField(field, column[f] < 0 ? empty : std::string_view(fields[static_cast<std::size_t>(column[f])]), record);
+      if (!error.empty()) {
+        problems += "CSV line " + std::to_string(line) + ": " + error + "\n";
+        return;
+      }
+    }
+    more = each(record, line);
+  });
+  const std::string readError = input.Read([&](std::string_view block) { return parser.Feed(block) && more; });
+  if (!readError.empty()) return readError;
+  if (!parser.Error().empty() || (more && !parser.Finish())) return "CSV " + parser.Error();
+  if (!haveHeader) return "CSV: no header line";
+  if (!headerError.empty()) return headerError;
+  if (!problems.empty()) problems.pop_back();
+  return {};
+}
+
+// A record as its CSV line, kept as two independent 64-bit hashes of the
+// line (a chance of about 1 in 10^28 that two lines of 200 000 records
+// share both), and where it was met: a CSV line, or -1 in the file.
+struct Fingerprint {
+  std::uint64_t first = 0, second = 0;
+  std::int32_t line = -1;
+  auto operator<=>(const Fingerprint&) const = default;
+};
+
+Fingerprint FingerprintOf(std::string_view identity, int line) {
+  std::uint64_t fnv = 14695981039346656037ull;  // FNV-1a
+  for (char c : identity) fnv = (fnv ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+  return {std::hash<std::string_view>{}(identity), fnv, line};
+}
+
+std::string CsvWhere(int line) { return "CSV line " + std::to_string(line); }
+
+}  // namespace
+
 std::string CsvRecords(const FileLayout& layout, std::string_view csvText, std::int32_t recordLength,
                        std::vector<std::string>& records, std::vector<std::string>& where) {
   records.clear();
   where.clear();
-  std::vector<std::vector<std::string>> rows;
-  std::vector<int> lines;
-  std::string error = ParseCsv(csvText, rows, lines);
-  if (!error.empty()) return "CSV " + error;
-  if (rows.empty()) return "CSV: no header line";
-  // The header names the columns; every field of the layout must be there once.
-  std::vector<int> column(layout.fields.size(), -1);
-  for (std::size_t c = 0; c < rows[0].size(); ++c) {
-    bool known = false;
-    for (std::size_t f = 0; f < layout.fields.size(); ++f) {
-      if (rows[0][c] != layout.fields[f].name) continue;
-      if (column[f] >= 0) return "CSV line 1: field " + rows[0][c] + " named twice";
-      column[f] = static_cast<int>(c);
-      known = true;
-    }
-    if (!known) return "CSV line 1: unknown field \"" + rows[0][c] + "\"";
-  }
-  // Fields left out of the header take their empty value: blanks, zero, no date.
+  CsvText input(csvText);
   std::string problems;
-  for (std::size_t r = 1; r < rows.size(); ++r) {
-    std::string line = "CSV line " + std::to_string(lines[r]);
-    if (rows[r].size() != rows[0].size()) {
-      problems += line + ": " + std::to_string(rows[r].size()) + " fields, the header has " +
-                  std::to_string(rows[0].size()) + "\n";
-      continue;
-    }
-    std::string record(static_cast<std::size_t>(std::max(recordLength, 0)), ' ');
-    std::string rowError;
-    for (std::size_t f = 0; f < layout.fields.size() && rowError.empty(); ++f) {
-      const Field& field = layout.fields[f];
-      bool digits = field.kind == FieldKind::Packed || field.kind == FieldKind::Number;
-      std::string empty = digits ? "0" : "";
-      rowError = SetField(field, column[f] < 0 ? empty : rows[r][static_cast<std::size_t>(column[f])], record);
-    }
-    if (!rowError.empty()) {
-      problems += line + ": " + rowError + "\n";
-      continue;
-    }
-    records.push_back(record);
-    where.push_back(line);
-  }
-  if (!problems.empty()) problems.pop_back();
-  return problems;
+  const std::string error = EachCsvRecord(
+      layout, input, recordLength,
+      [&](const std::string& record, int line) {
+        records.push_back(record);
+        where.push_back(CsvWhere(line));
+        return true;
+      },
+      problems);
+  return error.empty() ? problems : error;
 }
 
 AddResult ImportCsv(std::string_view dataFile, const std::string& csvText, const AddOptions& options) {
+  CsvText input(csvText);
+  return ImportCsv(dataFile, input, options);
+}
+
+AddResult ImportCsv(std::string_view dataFile, CsvInput& csv, const AddOptions& options,
+                    const ImportProgress& progress, const std::function<void(const std::string&)>& refused) {
   AddResult result;
   const FileLayout* layout = FindLayout(BaseName(dataFile));
   if (layout == nullptr) {
     result.error = std::string(dataFile) + ": not one of the module's data files";
     return result;
   }
-  // Every row is checked before the file is created or touched.
+  auto tell = [&](std::string_view stage, std::size_t done, std::size_t total) {
+    if (progress) progress(stage, done, total);
+  };
+  // Every row is checked before the file is created or touched. What makes
+  // two records the same is their CSV line: a line says everything CSV can
+  // say of a record. Only the lines' fingerprints are kept.
   std::int32_t length = layout->recordLength;
   {
     std::string ignored;
     if (auto existing = DataFile::Open(dataFile, false, ignored)) length = existing->RecordLength();
   }
-  std::vector<std::string> records;
-  std::vector<std::string> where;
-  std::string error = CsvRecords(*layout, csvText, length, records, where);
+  // A deque grows without copying: no moment with the old and the new
+  // storage both held.
+  std::deque<Fingerprint> seen;
+  std::size_t count = 0;
+  std::string problems;
+  std::string error = EachCsvRecord(
+      *layout, csv, length,
+      [&](const std::string& record, int line) {
+        if (!options.allowDuplicates) seen.push_back(FingerprintOf(CsvLine(*layout, record), line));
+        tell("checking", ++count, 0);
+        return true;
+      },
+      problems);
+  if (error.empty()) error = problems;
   if (!error.empty()) {
     result.error = error + "; nothing inserted";
     return result;
   }
-  auto file = DataFile::Open(dataFile, true, error);
+  // The file is made when missing and checked, then read for repeated
+  // records, then written, each through a handle of its own and one at a
+  // time: a handle that has walked the whole file would keep that walk up
+  // to date on each of its inserts.
+  std::size_t fileLength = 0;
+  {
+    auto made = DataFile::Open(dataFile, true, error);
+    if (!made) {
+      result.error = error;
+      return result;
+    }
+    result.path = made->Path();
+    // A dictionary may give the new file another length than the built-in one.
+    std::int32_t end = 0;
+    for (const auto& f : layout->fields) end = std::max(end, f.offset + f.length);
+    if (made->RecordLength() < end) {
+      result.error = made->Path() + ": records of " + std::to_string(made->RecordLength()) +
+                     " bytes cannot hold field " + layout->fields.back().name + "; nothing inserted";
+      return result;
+    }
+    fileLength = static_cast<std::size_t>(made->RecordLength());
+  }
+
+  if (!options.allowDuplicates) {
+    {
+      auto reader = DataFile::Open(dataFile, false, error);
+      if (reader) error = reader->ReadEach([&](std::string_view r) { seen.push_back(FingerprintOf(CsvLine(*layout, r), -1)); });
+      if (!error.empty()) {
+        result.error = error + "; nothing inserted";
+        return result;
+      }
+    }
+    // Equal records side by side, the first met (the file, then the lowest
+    // line) first: every later one is a repeat of it.
+    std::sort(seen.begin(), seen.end());
+    std::vector<std::pair<std::int32_t, std::int32_t>> repeats;  // line, the line first met (-1: the file)
+    for (std::size_t i = 1, first = 0; i < seen.size(); ++i) {
+      if (seen[i].first != seen[first].first || seen[i].second != seen[first].second) {
+        first = i;
+        continue;
+      }
+      // Records repeated within the file are the file's business.
+      if (seen[i].line >= 0) repeats.emplace_back(seen[i].line, seen[first].line);
+    }
+    seen = {};
+    if (!repeats.empty()) {
+      std::sort(repeats.begin(), repeats.end());
+      std::string collected;
+      for (const auto& [line, first] : repeats) {
+        const std::string said = CsvWhere(line) + ": the same record is " +
+                                 (first < 0 ? "already in " + result.path : "also " + CsvWhere(first));
+        if (refused) refused(said);
+        else collected += said + "\n";
+      }
+      result.error = collected + "nothing inserted (--allow-duplicates inserts repeated records all the same)";
+      return result;
+    }
+  }
+  auto file = DataFile::Open(dataFile, false, error);
   if (!file) {
+    result.error = error + "; nothing inserted";
+    return result;
+  }
+  if (static_cast<std::size_t>(file->RecordLength()) != fileLength) {
+    result.error = file->Path() + ": record length changed; nothing inserted";
+    return result;
+  }
+  // A text changed since it was checked would insert what was not checked.
+  const std::string changed = "CSV: the file changed while it was being imported; nothing inserted";
+
+  error = file->BeginInserts();
+  if (!error.empty()) {
     result.error = error;
     return result;
   }
-  result.path = file->Path();
-  // A dictionary may give the new file another length than the built-in one.
-  std::int32_t end = 0;
-  for (const auto& f : layout->fields) end = std::max(end, f.offset + f.length);
-  if (file->RecordLength() < end) {
-    result.error = file->Path() + ": records of " + std::to_string(file->RecordLength()) +
-                   " bytes cannot hold field " + layout->fields.back().name + "; nothing inserted";
+  std::size_t inserted = 0;
+  std::string insertError;
+  std::string sized;
+  error = EachCsvRecord(
+      *layout, csv, length,
+      [&](const std::string& record, int line) {
+        sized.assign(record);
+        sized.resize(fileLength, ' ');
+        insertError = file->Insert(sized, CsvWhere(line));
+        if (!insertError.empty()) return false;
+        tell("adding", ++inserted, count);
+        return true;
+      },
+      problems);
+  if (!insertError.empty()) {
+    result.error = insertError;
     return result;
   }
-  for (auto& r : records) r.resize(static_cast<std::size_t>(file->RecordLength()), ' ');
-  // A CSV line says everything CSV can say of a record: two records with the
-  // same line are the same record.
-  return file->Add(
-      records, where, [layout](std::string_view r) { return CsvLine(*layout, r); }, options);
+  if (!error.empty() || !problems.empty() || inserted != count) {
+    // Nothing may stay of a text that is not the one checked.
+    file->AbortInserts();
+    result.error = error.empty() ? changed : error + "; nothing inserted";
+    return result;
+  }
+  result.error = file->CommitInserts();
+  if (result.error.empty()) result.added = inserted;
+  return result;
 }
 
 }  // namespace kitdata

@@ -83,10 +83,19 @@ class DataFile {
   const std::string& Path() const { return path_; }
   // Every record in key 0 order.
   std::string ReadAll(std::vector<std::string>& records) const;
+  // Gives every record to `each` in key 0 order, one at a time.
+  std::string ReadEach(const std::function<void(std::string_view record)>& each) const;
   // Inserts all records in one transaction: on any refusal none stays.
   // `where(i)` names record i in the message.
   std::string InsertAll(const std::vector<std::string>& records,
                         const std::vector<std::string>& where) ;
+  // One insert transaction at a time: Begin, Insert each record, Commit.
+  // An Insert that fails ends the transaction with nothing inserted and
+  // says so, naming the record by `what`.
+  std::string BeginInserts();
+  std::string Insert(std::string_view record, const std::string& what);
+  std::string CommitInserts();
+  void AbortInserts();
   // InsertAll, after refusing records that repeat one already in the file
   // or an earlier one of `records` (unless allowed): such refusals name
   // every repeated record by `where`, and nothing is inserted.
@@ -98,6 +107,8 @@ class DataFile {
   std::string path_;
   std::int32_t recordLength_ = 0;
   mutable std::string positionBlock_ = std::string(128, '\0');
+  std::string insertBuffer_;
+  std::string insertKey_ = std::string(255, '\0');
   bool open_ = false;
 };
 
@@ -105,9 +116,78 @@ class DataFile {
 AddResult PutRaw(std::string_view dataFile, const std::string& rawBytes, const AddOptions& options = {});
 std::string GetRaw(std::string_view dataFile, std::string& rawBytes);
 
+// CSV text that can be read more than once, a block at a time.
+class CsvInput {
+ public:
+  virtual ~CsvInput() = default;
+  // Gives `block` the text from the start, block by block; an error text
+  // naming the input and the reason when it cannot be read.
+  // `block` returns false to stop reading.
+  virtual std::string Read(const std::function<bool(std::string_view block)>& block) = 0;
+};
+// CSV text in memory.
+class CsvText : public CsvInput {
+ public:
+  explicit CsvText(std::string_view text) : text_(text) {}
+  std::string Read(const std::function<bool(std::string_view)>& block) override;
+
+ private:
+  std::string_view text_;
+};
+// A CSV file, read a block at a time so that its size does not matter.
+class CsvFile : public CsvInput {
+ public:
+  explicit CsvFile(std::string path) : path_(std::move(path)) {}
+  std::string Read(const std::function<bool(std::string_view)>& block) override;
+
+ private:
+  std::string path_;
+};
+
+// Splits CSV text given block by block into rows of fields ("" quoting),
+// each with the line it starts on (from 1). Blank lines give no row.
+class CsvRowParser {
+ public:
+  using RowSink = std::function<void(std::vector<std::string>& fields, int line)>;
+  explicit CsvRowParser(RowSink sink) : sink_(std::move(sink)) {}
+  // False once the text is malformed (an open quote, text after a closing
+  // quote); Error() then says where.
+  bool Feed(std::string_view block);
+  // After the last block.
+  bool Finish();
+  const std::string& Error() const { return error_; }
+
+ private:
+  bool Take(std::string_view block);
+  void EndRow();
+
+  RowSink sink_;
+  std::string error_;
+  std::string head_;  // the first bytes, until a byte order mark can be told
+  bool headDone_ = false;
+  std::vector<std::string> row_;
+  std::string field_;
+  bool quoted_ = false, wasQuoted_ = false, any_ = false;
+  bool quoteInQuotes_ = false;  // a quote met inside quotes: doubled or closing
+  bool afterCr_ = false;        // a line ended by CR: a LF right after belongs to it
+  int line_ = 1, rowLine_ = 1;
+};
+
+// How far an import got: `stage` "checking" (total 0: not known yet) or
+// "adding", for a progress line.
+using ImportProgress = std::function<void(std::string_view stage, std::size_t done, std::size_t total)>;
+
 // CSV with a header line of the layout's field names.
 std::string ExportCsv(std::string_view dataFile, std::string& csv);
 AddResult ImportCsv(std::string_view dataFile, const std::string& csv, const AddOptions& options = {});
+// Reads the CSV twice (a check, then the inserts) and holds one record at
+// a time, whatever its size, and 24 bytes for each record of the CSV and
+// of the file to tell repeated ones. Each repeated record refused goes to
+// `refused` when given (one line each, so that thousands need not be held),
+// else into the error text.
+AddResult ImportCsv(std::string_view dataFile, CsvInput& csv, const AddOptions& options = {},
+                    const ImportProgress& progress = {},
+                    const std::function<void(const std::string& line)>& refused = {});
 // The records of CSV text for `layout`, `recordLength` bytes each, and the
 // line each comes from ("CSV line 3"). An error text names every refused
 // line; `records` is then incomplete.

@@ -223,6 +223,48 @@ TEST(Csv, SplitsQuotedFieldsAndCountsLines) {
   EXPECT_NE(ParseCsv("a,b\n\"x\"y,1\n", rows, lines), "");
 }
 
+// A file is read a block at a time: the rows must not depend on where the
+// blocks end (inside a byte order mark, a CR LF, a doubled quote, a quoted
+// line end), and neither must the place of an error.
+TEST(Csv, RowsDoNotDependOnWhereTheBlocksEnd) {
+  const std::string texts[] = {
+      "\xEF\xBB\xBF" "a,b\r\n\"x,1\",\"say \"\"hi\"\"\"\r\n\r\n\"two\r\nlines\",\n\n,\rlast,\"\"",
+      "a,b\n\"closed at the end\"",
+      "\xEF\xBB",
+      "a,b\n\"open,1\n",
+      "a,b\nx,1\nx\"y,1\n",
+      "a,b\n\"x\"y,1\n",
+  };
+  for (const std::string& text : texts) {
+    std::vector<std::vector<std::string>> whole;
+    std::vector<int> wholeLines;
+    const std::string wholeError = ParseCsv(text, whole, wholeLines);
+    for (std::size_t block : {1u, 2u, 3u, 5u}) {
+      std::vector<std::vector<std::string>> rows;
+      std::vector<int> lines;
+      CsvRowParser parser([&](std::vector<std::string>& fields, int line) {
+        rows.push_back(fields);
+        lines.push_back(line);
+      });
+      bool ok = true;
+      for (std::size_t at = 0; ok && at < text.size(); at += block)
+        ok = parser.Feed(std::string_view(text).substr(at, block));
+      if (ok) ok = parser.Finish();
+      EXPECT_EQ(parser.Error(), wholeError) << text << " in blocks of " << block;
+      EXPECT_EQ(ok, wholeError.empty());
+      if (!ok) continue;
+      EXPECT_EQ(rows, whole) << text << " in blocks of " << block;
+      EXPECT_EQ(lines, wholeLines) << text << " in blocks of " << block;
+    }
+  }
+  std::vector<std::vector<std::string>> rows;
+  std::vector<int> lines;
+  ASSERT_EQ(ParseCsv(texts[0], rows, lines), "");
+  EXPECT_EQ(rows, (std::vector<std::vector<std::string>>{
+                      {"a", "b"}, {"x,1", "say \"hi\""}, {"two\r\nlines", ""}, {"", ""}, {"last", ""}}));
+  EXPECT_EQ(lines, (std::vector<int>{1, 2, 4, 7, 8}));
+}
+
 TEST(Raw, PutThenGetGivesTheSameBytesInKeyOrder) {
   ScratchDir dir;
   std::string file = DataRoot(dir) + "/DADES/PressupH";
@@ -510,6 +552,82 @@ TEST_F(Demo, AddingTheSameRecordsTwiceIsRefusedUnlessAllowed) {
   EXPECT_NE(rawAgain.error.find("record 1 (byte 0): the same record is already in"), std::string::npos)
       << rawAgain.error;
   EXPECT_EQ(rawAgain.added, 0u);
+}
+
+// CSV text that is one text on the first reading and another afterwards,
+// as a file rewritten while it is imported.
+class ChangingCsv : public CsvInput {
+ public:
+  ChangingCsv(std::string first, std::string later) : first_(std::move(first)), later_(std::move(later)) {}
+  std::string Read(const std::function<bool(std::string_view)>& block) override {
+    block(reads_++ == 0 ? first_ : later_);
+    return {};
+  }
+  int reads_ = 0;
+
+ private:
+  std::string first_, later_;
+};
+
+TEST_F(Demo, ACsvFileIsImportedAsItsTextAndOnlyTheTextCheckedIsInserted) {
+  // The exported records, imported from a file into an empty file of a
+  // second root, come back as they were; progress ends at every record added.
+  std::string csv;
+  ASSERT_EQ(ExportCsv(File("PagamH"), csv), "");
+  ScratchDir other;
+  const std::string target = DataRoot(other) + "/DADES/PagamH";
+  ASSERT_TRUE(platform::WriteWholeFile(other.path() + "/pay.csv", csv).ok());
+  CsvFile file(other.path() + "/pay.csv");
+  std::size_t lastDone = 0, lastTotal = 0;
+  AddResult result = ImportCsv(target, file, {}, [&](std::string_view stage, std::size_t done, std::size_t total) {
+    if (stage == "adding") lastDone = done, lastTotal = total;
+  });
+  ASSERT_EQ(result.error, "");
+  EXPECT_EQ(result.added, Records("PagamH").size());
+  EXPECT_EQ(lastDone, result.added);
+  EXPECT_EQ(lastTotal, result.added);
+  std::string back;
+  ASSERT_EQ(ExportCsv(target, back), "");
+  EXPECT_EQ(back, csv);
+  // A file that cannot be read is named with the reason, and nothing is made.
+  CsvFile missing(other.path() + "/none.csv");
+  EXPECT_EQ(ImportCsv(other.path() + "/DADES/CobramH", missing).error,
+            other.path() + "/none.csv: No such file or directory; nothing inserted");
+  EXPECT_FALSE(fs::exists(other.path() + "/DADES/CobramH.dat"));
+
+  // Text that changes after it was checked (a line more, a line broken)
+  // inserts nothing.
+  const std::size_t before = Records("CobramH").size();
+  const std::string good = "owner,date,amount\n00010009,2031-01-01,1.00\n";
+  for (const std::string& later : {good + "00010009,2031-02-01,1.00\n", good + "00010009,2031-02-30,1.00\n",
+                                   std::string("owner,date,amount\n")}) {
+    ChangingCsv changing(good, later);
+    AddResult changed = ImportCsv(File("CobramH"), changing);
+    EXPECT_NE(changed.error.find("nothing inserted"), std::string::npos) << changed.error;
+    EXPECT_EQ(changed.added, 0u);
+    EXPECT_EQ(Records("CobramH").size(), before);
+    EXPECT_GE(changing.reads_, 2);
+  }
+}
+
+// Each repeat is named once, with the first of its kind: the file's record
+// before any line, the lowest line before later ones; records the file
+// itself holds twice are not the import's business.
+TEST_F(Demo, EveryRepeatIsNamedWithTheFirstOfItsKindInLineOrder) {
+  const std::string header = "owner,date,amount\n";
+  const std::string a = "00010009,2032-01-01,1.00\n", b = "00010009,2032-02-01,2.00\n";
+  ASSERT_EQ(ImportCsv(File("CobramH"), header + a + a, AddOptions{.allowDuplicates = true}).added, 2u);
+  std::vector<std::string> refusals;
+  const std::string text = header + b + a + b + b + "00010009,2032-03-01,3.00\n";
+  CsvText csv(text);
+  AddResult result =
+      ImportCsv(File("CobramH"), csv, {}, {}, [&](const std::string& line) { refusals.push_back(line); });
+  const std::string file = dir_.path() + "/DADES/CobramH.dat";
+  EXPECT_EQ(refusals, (std::vector<std::string>{"CSV line 3: the same record is already in " + file,
+                                                 "CSV line 4: the same record is also CSV line 2",
+                                                 "CSV line 5: the same record is also CSV line 2"}));
+  EXPECT_EQ(result.error, "nothing inserted (--allow-duplicates inserts repeated records all the same)");
+  EXPECT_EQ(result.added, 0u);
 }
 
 TEST(Csv, StoredBytesThatAreNoCodeOrDateComeBackUnchanged) {

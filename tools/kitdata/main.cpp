@@ -1,10 +1,13 @@
 // kitdata: makes suite roots, fills them with demo data, and moves records
 // in and out of the data files as raw bytes or CSV.
 #include <cstdio>
+#include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "platform/file_system.h"
+#include "platform/progress_line.h"
 #include "platform/system.h"
 #include "tools/kitdata/kitdata.h"
 
@@ -35,6 +38,8 @@ constexpr const char* kDetails =
     "records identical to one already in the file or to an earlier one of the same input (raw:\n"
     "the same bytes; CSV: the same line as kitdata export writes it), naming each one: adding a\n"
     "file twice would count its payments or collections twice. --allow-duplicates adds them.\n"
+    "import reads the CSV file a block at a time, so its size does not matter; when standard\n"
+    "error is a terminal, an import that takes more than a second shows how far it got there.\n"
     "Exit status: 0 done, 1 failure, 2 usage error.\n"
     "KIT_SUITE_DIR overrides where init finds the installed suite files.\n"
     "\n"
@@ -70,6 +75,19 @@ bool ReadInput(const std::string& path, std::string& bytes, std::string& error) 
   }
   bytes = std::move(read.bytes);
   return true;
+}
+
+// Whether an input file can be read at all (not missing, not a folder);
+// false with a message naming it and the reason.
+bool Readable(const std::string& path, std::string& error) {
+  platform::FileStatus status;
+  std::unique_ptr<platform::File> file = platform::OpenFile(path, platform::kOpenRead, status);
+  char first = 0;
+  std::size_t got = 0;
+  if (file) status = file->ReadAt(0, std::span<char>(&first, 1), got);
+  if (status.ok()) return true;
+  error = path + ": " + status.Describe();
+  return false;
 }
 
 // Every line of a failure, then how many records went in (none).
@@ -168,9 +186,24 @@ int main(int argc, char** argv) {
     return std::fflush(stdout) == 0 ? 0 : Fail("standard output: write failed");
   }
   if (command == "import" && args.size() == 3) {
-    std::string csv;
-    if (!ReadInput(args[2], csv, error)) return Fail(error);
-    return Added(kitdata::ImportCsv(args[1], csv, options), args[1]);
+    // The file is read block by block, so its size does not matter; on a
+    // terminal a long import shows how far it got.
+    if (!Readable(args[2], error)) return Fail(error);
+    kitdata::CsvFile csv(args[2]);
+    platform::ProgressLine progress;
+    const kitdata::AddResult result =
+        kitdata::ImportCsv(args[1], csv, options, [&](std::string_view stage, std::size_t done, std::size_t total) {
+          if (!progress.Due()) return;
+          std::string text = std::string(stage) + " records " + std::to_string(done);
+          if (total > 0) text += "/" + std::to_string(total);
+          progress.Show(text);
+        },
+        [&](const std::string& refusal) {
+          progress.Clear();
+          Fail(refusal);
+        });
+    progress.Clear();
+    return Added(result, args[1]);
   }
   if (command == "migrate" && (args.size() == 2 || (args.size() == 3 && args[2] == "--replace"))) {
     std::vector<kitdata::MigratedFile> copied;

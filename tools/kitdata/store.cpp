@@ -2,6 +2,7 @@
 // tool must report a failure and go on (or exit non-zero), never stop the way
 // the module's file layer does.
 #include <cerrno>
+#include <algorithm>
 #include <filesystem>
 #include <unordered_map>
 
@@ -138,40 +139,62 @@ DataFile::~DataFile() {
 
 std::string DataFile::ReadAll(std::vector<std::string>& records) const {
   records.clear();
+  return ReadEach([&](std::string_view record) { records.emplace_back(record); });
+}
+
+std::string DataFile::ReadEach(const std::function<void(std::string_view record)>& each) const {
   std::string buffer(static_cast<std::size_t>(recordLength_), '\0');
   std::string key(255, '\0');
   std::uint16_t op = kGetFirst;
-  for (;;) {
+  for (std::size_t count = 0;; ++count) {
     std::uint32_t len = static_cast<std::uint32_t>(recordLength_);
     std::int16_t status = BTRCALL(op, positionBlock_.data(), buffer.data(), &len, key.data(), 255, 0);
     if (status == kEndOfFile) return {};
     if (status != 0)
-      return path_ + ": reading record " + std::to_string(records.size() + 1) + " failed (" +
-             StatusText(status) + ")";
-    records.push_back(buffer.substr(0, len));
+      return path_ + ": reading record " + std::to_string(count + 1) + " failed (" + StatusText(status) + ")";
+    each(std::string_view(buffer.data(), std::min<std::size_t>(len, buffer.size())));
     op = kGetNext;
   }
 }
 
-std::string DataFile::InsertAll(const std::vector<std::string>& records, const std::vector<std::string>& where) {
+std::string DataFile::BeginInserts() {
   std::uint32_t none = 0;
   std::int16_t status = BTRCALL(kBegin, positionBlock_.data(), nullptr, &none, nullptr, 0, 0);
   if (status != 0) return path_ + ": cannot begin a transaction (" + StatusText(status) + ")";
-  for (std::size_t i = 0; i < records.size(); ++i) {
-    std::string buffer = records[i];
-    std::string key(255, '\0');
-    std::uint32_t len = static_cast<std::uint32_t>(buffer.size());
-    status = BTRCALL(kInsert, positionBlock_.data(), buffer.data(), &len, key.data(), 255, 0);
-    if (status != 0) {
-      BTRCALL(kAbort, positionBlock_.data(), nullptr, &none, nullptr, 0, 0);
-      std::string what = i < where.size() ? where[i] : "record " + std::to_string(i + 1);
-      return path_ + ": " + what + (status == kDuplicateKey ? ": duplicate key" : ": not inserted") + " (" +
-             StatusText(status) + "); nothing inserted";
-    }
-  }
-  status = BTRCALL(kEnd, positionBlock_.data(), nullptr, &none, nullptr, 0, 0);
+  return {};
+}
+
+std::string DataFile::Insert(std::string_view record, const std::string& what) {
+  insertBuffer_.assign(record);
+  std::uint32_t len = static_cast<std::uint32_t>(insertBuffer_.size());
+  const std::int16_t status =
+      BTRCALL(kInsert, positionBlock_.data(), insertBuffer_.data(), &len, insertKey_.data(), 255, 0);
+  if (status == 0) return {};
+  AbortInserts();
+  return path_ + ": " + what + (status == kDuplicateKey ? ": duplicate key" : ": not inserted") + " (" +
+         StatusText(status) + "); nothing inserted";
+}
+
+void DataFile::AbortInserts() {
+  std::uint32_t none = 0;
+  BTRCALL(kAbort, positionBlock_.data(), nullptr, &none, nullptr, 0, 0);
+}
+
+std::string DataFile::CommitInserts() {
+  std::uint32_t none = 0;
+  std::int16_t status = BTRCALL(kEnd, positionBlock_.data(), nullptr, &none, nullptr, 0, 0);
   if (status != 0) return path_ + ": cannot commit (" + StatusText(status) + "); nothing inserted";
   return {};
+}
+
+std::string DataFile::InsertAll(const std::vector<std::string>& records, const std::vector<std::string>& where) {
+  std::string error = BeginInserts();
+  if (!error.empty()) return error;
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    error = Insert(records[i], i < where.size() ? where[i] : "record " + std::to_string(i + 1));
+    if (!error.empty()) return error;
+  }
+  return CommitInserts();
 }
 
 AddResult DataFile::Add(const std::vector<std::string>& records, const std::vector<std::string>& where,
@@ -179,8 +202,12 @@ AddResult DataFile::Add(const std::vector<std::string>& records, const std::vect
   AddResult result;
   result.path = path_;
   if (!options.allowDuplicates) {
+    // Read through a handle of its own: a handle that has walked the whole
+    // file keeps what it read up to date on each of its own inserts, which
+    // grows with the file on every insert.
     std::vector<std::string> existing;
-    result.error = ReadAll(existing);
+    auto reader = DataFile::Open(path_, false, result.error);
+    if (reader) result.error = reader->ReadAll(existing);
     if (!result.error.empty()) {
       result.error += "; nothing inserted";
       return result;

@@ -4,14 +4,18 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 #include "config/catalog.h"
+#include "platform/file_system.h"
 #include "config/session.h"
 #include "base/cp850.h"
 #include "tools/kitprint/outputs.h"
 #include "tools/kitprint/page_layout.h"
+#include "tools/kitprint/page_stream.h"
 #include "tools/kitprint/print_file.h"
 #include "tools/kitprint/texts.h"
 
@@ -140,6 +144,92 @@ TEST(TextOutput, Utf8PagesEndedByFormFeeds) {
   EXPECT_EQ(PagesAsText(LayOutPages(f)), "PÀGINA\n\f ──\n\f");
 }
 
+// A print file with every kind of trouble: lines before the first page
+// line, pages that overflow, unbounded pages, control bytes, commas in
+// texts, bad and unknown lines, a device line late or missing, LF-only line
+// ends, blank lines, a line longer than a read block, and a last line
+// without a line end.
+std::string TrickyPrintFile(unsigned seed, bool withDevice, bool withLongLine) {
+  std::minstd_rand random(seed);
+  auto pick = [&](std::initializer_list<std::string_view> choices) {
+    return std::string(choices.begin()[random() % choices.size()]);
+  };
+  auto text = [&]() {
+    static const std::string alphabet = std::string("ABC abc019.,'-<>\x80\x90\xb7\xc4\xcd\xba\t\x01\x1b\x7f\xff") + '\0';
+    std::string t(random() % 5 == 0 ? 0 : random() % 130, ' ');
+    for (char& c : t) c = alphabet[random() % alphabet.size()];
+    return t;
+  };
+  std::string lines;
+  auto line = [&](const std::string& l) { lines += l + (random() % 9 == 0 ? "\n" : "\r\n"); };
+  line(" 5 ,BEFORE ANY PAGE LINE, 1 ");
+  line("*q");
+  if (withDevice) line("DEVICEPANTALLA");
+  for (int block = 0; block < 400; ++block) {
+    switch (random() % 12) {
+      case 0: line("PAGE " + pick({"0 ", "1 ", "2 ", "3 ", "66 ", "x", "10000"})); break;
+      case 1: line(pick({"*q", "*@e", "*X", "JUSD", "JUSN 84 \\.\\"})); break;
+      case 2: line(pick({"GARBAGE", "", "   ", " 1 ,x, z ", " 1000 ,wide, 1 ", "DEVICElater.txt"})); break;
+      default: break;
+    }
+    for (auto n = random() % 12; n > 0; --n)
+      line(" " + pick({"0", "0", "1", "5", "40", "126"}) + " ," + text() + ", " +
+           pick({"0", "0", "1", "1", "2", "9", "999"}) + " ");
+  }
+  if (withLongLine) line(" 1 ," + std::string(300 * 1024, 'L') + ", 1 ");
+  line("PAGE 0 ");
+  for (int i = 0; i < 25; ++i) line(" 1 ,LONG, 999 ");
+  return lines + " 2 ,LAST LINE WITHOUT A LINE END, 1 ";
+}
+
+bool SamePages(const Page& a, const Page& b) {
+  return a.lines == b.lines && a.condensed == b.condensed && a.length == b.length;
+}
+
+// The pages streamed from the file, and any one page read through the
+// index, are those of the whole file read at once, and so are the problems.
+TEST(StreamedPages, AreThoseOfTheWholeFile) {
+  char tmpl[] = "/tmp/kitprintstreamXXXXXX";
+  const std::string dir = mkdtemp(tmpl);
+  const std::string path = dir + "/kitprint.tmp";
+  for (unsigned seed = 1; seed <= 6; ++seed) {
+    const std::string bytes = TrickyPrintFile(seed, seed % 3 != 0, seed % 2 == 0);
+    ASSERT_TRUE(platform::WriteWholeFile(path, bytes).ok());
+    const PrintFile whole = ParsePrintFile(bytes);
+    const std::vector<Page> expected = LayOutPages(whole);
+    ASSERT_GT(expected.size(), 20u);
+
+    platform::FileStatus status;
+    auto file = platform::OpenFile(path, platform::kOpenRead, status);
+    ASSERT_TRUE(file) << status.Describe();
+    PrintFileIndex index;
+    std::vector<PrintFileProblem> problems;
+    ASSERT_TRUE(IndexPrintFile(*file, index, [&](const PrintFileProblem& p) { problems.push_back(p); }).ok());
+    EXPECT_EQ(index.hasDevice, whole.hasDevice) << seed;
+    EXPECT_EQ(index.device, whole.device) << seed;
+    ASSERT_EQ(problems.size(), whole.problems.size()) << seed;
+    for (std::size_t i = 0; i < problems.size(); ++i) {
+      EXPECT_EQ(problems[i].lineNumber, whole.problems[i].lineNumber) << seed;
+      EXPECT_EQ(problems[i].message, whole.problems[i].message) << seed;
+    }
+    ASSERT_EQ(index.pages.size(), expected.size()) << seed;
+
+    std::size_t streamed = 0;
+    ASSERT_TRUE(StreamPages(*file, std::nullopt, [&](Page&& page) {
+                  EXPECT_TRUE(streamed < expected.size() && SamePages(page, expected[streamed]))
+                      << "seed " << seed << ", page " << streamed;
+                  ++streamed;
+                  return true;
+                }).ok());
+    EXPECT_EQ(streamed, expected.size());
+
+    const IndexedPages pages(*file, index);
+    for (std::size_t i = expected.size(); i-- > 0;)
+      EXPECT_TRUE(SamePages(pages.At(i), expected[i])) << "seed " << seed << ", page " << i;
+  }
+  std::filesystem::remove_all(dir);
+}
+
 std::string RunCapture(const std::string& cmd) {
   std::string out;
   FILE* p = popen(cmd.c_str(), "r");
@@ -178,6 +268,47 @@ TEST_F(KitprintProgram, WritesTextFileNamedByTheDevice) {
             "    TOTAL           1.234'56\n\fsecond page\n\f");
 }
 
+// A print file full of awkward lines gives, page for page and byte for
+// byte, the text and the reports the program gave when it read the whole
+// file into memory.
+TEST_F(KitprintProgram, TrickyFileGivesTheTextItAlwaysGave) {
+  const std::string data = KITPRINT_TESTDATA;
+  const std::string out = dir_ + "/tricky.txt";
+  const std::string said = RunCapture(std::string(KITPRINT_EXE) + " -o " + out + " " + data + "/tricky.prn 2>&1");
+  const platform::ReadResult text = platform::ReadWholeFile(out);
+  const platform::ReadResult expected = platform::ReadWholeFile(data + "/tricky.txt");
+  ASSERT_TRUE(text.ok() && expected.ok());
+  EXPECT_TRUE(text.bytes == expected.bytes);
+  std::string expectedSaid = platform::ReadWholeFile(data + "/tricky.err").bytes;
+  for (std::size_t at; (at = expectedSaid.find("PRINTFILE")) != std::string::npos;)
+    expectedSaid.replace(at, 9, data + "/tricky.prn");
+  expectedSaid.replace(expectedSaid.find("OUTPUT"), 6, out);
+  EXPECT_EQ(said, expectedSaid);
+  // The PDF has the same pages, and a reader finds nothing wrong with it.
+  if (std::system("command -v pdfinfo >/dev/null 2>&1") != 0) GTEST_SKIP() << "pdfinfo is not installed";
+  const std::string pdf = dir_ + "/tricky.pdf";
+  ASSERT_EQ(std::system((std::string(KITPRINT_EXE) + " -o " + pdf + " " + data + "/tricky.prn 2>/dev/null").c_str()), 0);
+  const std::string info = RunCapture("pdfinfo " + pdf + " 2>&1");
+  EXPECT_NE(info.find("Pages:           92\n"), std::string::npos) << info;
+  EXPECT_EQ(info.find("rror"), std::string::npos) << info;
+}
+
+// Thousands of pages: each one found where it belongs in the document.
+TEST_F(KitprintProgram, PdfOfThousandsOfPagesHasEachPageInItsPlace) {
+  if (std::system("command -v pdfinfo >/dev/null 2>&1") != 0) GTEST_SKIP() << "pdfinfo is not installed";
+  std::string bytes = "DEVICE\r\n";
+  for (int page = 1; page <= 2500; ++page) bytes += "PAGE 1 \r\n 1 ,SHEET " + std::to_string(page) + ", 1 \r\n";
+  ASSERT_TRUE(platform::WriteWholeFile(dir_ + "/kitprint.tmp", bytes).ok());
+  const std::string pdf = dir_ + "/many.pdf";
+  ASSERT_EQ(std::system((std::string(KITPRINT_EXE) + " -o " + pdf + " " + dir_ + "/kitprint.tmp 2>/dev/null").c_str()), 0);
+  const std::string info = RunCapture("pdfinfo " + pdf + " 2>&1");
+  EXPECT_NE(info.find("Pages:           2500\n"), std::string::npos) << info;
+  EXPECT_EQ(info.find("rror"), std::string::npos) << info;
+  for (int page : {1, 1024, 1025, 2049, 2500})
+    EXPECT_EQ(RunCapture("pdftotext -f " + std::to_string(page) + " -l " + std::to_string(page) + " " + pdf + " -"),
+              "SHEET " + std::to_string(page) + "\n\n\f");
+}
+
 TEST_F(KitprintProgram, WritesPdfWhoseTextHoldsTheLines) {
   if (std::system("command -v pdftotext >/dev/null 2>&1") != 0) GTEST_SKIP() << "pdftotext is not installed";
   WritePrintFile(dir_ + "/out.pdf");
@@ -193,6 +324,14 @@ TEST_F(KitprintProgram, ScreenDeviceWritesTextWhenNotATerminal) {
   WritePrintFile("PANTALLA");
   std::string out = RunCapture(std::string(KITPRINT_EXE) + " " + dir_ + "/kitprint.tmp </dev/null");
   EXPECT_EQ(out.substr(0, 11), "CORRESPONEN");
+}
+
+// A listing that could not be written is a failure, not a success.
+TEST_F(KitprintProgram, AScreenListingThatCannotBeWrittenFails) {
+  WritePrintFile("PANTALLA");
+  const std::string out = RunCapture("/bin/sh -c '" + std::string(KITPRINT_EXE) + " " + dir_ +
+                                     "/kitprint.tmp </dev/null 2>&1 >/dev/full; echo status=$?'");
+  EXPECT_EQ(out, "kitprint: cannot write standard output\nstatus=1\n");
 }
 
 TEST_F(KitprintProgram, OutputChosenOnTheCommandLine) {

@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
+#include <memory>
 #include <iostream>
 #include <string>
 
@@ -14,9 +14,9 @@
 #include "base/cp850.h"
 #include "platform/file_system.h"
 #include "platform/host_path.h"
+#include "platform/progress_line.h"
 #include "tools/kitprint/outputs.h"
-#include "tools/kitprint/page_layout.h"
-#include "tools/kitprint/print_file.h"
+#include "tools/kitprint/page_stream.h"
 #include "tools/kitprint/texts.h"
 
 namespace {
@@ -48,8 +48,10 @@ const char kUsage[] =
     "LOCALE/KITPRINT.LNG under KITROOT).\n"
     "\n"
     "Lines of the print file that cannot be understood are reported on standard\n"
-    "error; everything else is printed. Exit status: 0 printed, 1 failure,\n"
-    "2 usage error.\n";
+    "error; everything else is printed. The file is read page by page, so its\n"
+    "size does not matter; when standard error is a terminal, a listing that\n"
+    "takes more than a second shows how far it got there. Exit status:\n"
+    "0 printed, 1 failure, 2 usage error.\n";
 
 bool EndsWithIgnoringCase(const std::string& s, const std::string& suffix) {
   if (s.size() < suffix.size()) return false;
@@ -128,43 +130,71 @@ int main(int argc, char** argv) {
   // The session gives the language, the suite root and the temporary directory.
   config::LoadSession();
   if (printFile.empty()) printFile = platform::HostPathOrRaw(config::Session().TempDir + "kitprint.tmp");
+  // On a terminal, a long listing shows how far it got.
+  platform::ProgressLine progress;
 
-  const platform::ReadResult read = platform::ReadWholeFile(printFile);
-  if (!read.ok()) {
-    std::fprintf(stderr, "kitprint: %s: %s\n", printFile.c_str(), read.status.Describe().c_str());
+  platform::FileStatus status;
+  std::unique_ptr<platform::File> in = platform::OpenFile(printFile, platform::kOpenRead, status);
+  auto readFailed = [&](const platform::FileStatus& failure) {
+    progress.Clear();
+    std::fprintf(stderr, "kitprint: %s: %s\n", printFile.c_str(), failure.Describe().c_str());
     return 1;
-  }
-  kitprint::PrintFile file = kitprint::ParsePrintFile(read.bytes);
-  for (const auto& p : file.problems)
-    std::fprintf(stderr, "kitprint: %s, line %d: %s\n", printFile.c_str(), p.lineNumber, p.message.c_str());
-  std::vector<kitprint::Page> pages = kitprint::LayOutPages(file);
+  };
+  if (!in) return readFailed(status);
+  std::uint64_t size = 0;
+  in->Size(size);
 
-  const std::string& device = output.empty() ? file.device : output;
+  // First the whole file once: its problems, its device and where each page
+  // begins; then the pages one at a time to where they go.
+  kitprint::PrintFileIndex index;
+  status = kitprint::IndexPrintFile(
+      *in, index,
+      [&](const kitprint::PrintFileProblem& p) {
+        progress.Clear();
+        std::fprintf(stderr, "kitprint: %s, line %d: %s\n", printFile.c_str(), p.lineNumber, p.message.c_str());
+      },
+      [&](std::uint64_t done) {
+        if (progress.Due() && size > 0) progress.Show("reading " + std::to_string(done * 100 / size) + "%");
+      });
+  if (!status.ok()) return readFailed(status);
+  const std::size_t pageCount = index.pages.size();
+
+  const std::string& device = output.empty() ? index.device : output;
   std::string error;
-  bool ok = true;
   std::string written;  // the document written, when one was
+  std::unique_ptr<kitprint::PageOutput> out;
   if (device.empty() || device == "PANTALLA") {
     if (Interactive()) {
-      kitprint::ShowInPager(pages);
-    } else {
-      std::string text = kitprint::PagesAsText(pages);
-      std::fwrite(text.data(), 1, text.size(), stdout);
+      progress.Clear();
+      kitprint::ShowInPager(kitprint::IndexedPages(*in, index));
+      return 0;
     }
+    out = kitprint::TextToStream(stdout, "standard output");
   } else if (device == "PDF" || EndsWithIgnoringCase(device, ".pdf")) {
-    std::string path = device == "PDF" ? DirectoryOf(printFile) + "kitprint.pdf" : device;
-    ok = kitprint::WritePdf(pages, path, error);
-    if (ok) written = path;
+    written = device == "PDF" ? DirectoryOf(printFile) + "kitprint.pdf" : device;
+    out = kitprint::PdfToFile(written);
+    if (!out) error = "cannot write the PDF document " + written;
   } else if (EndsWithIgnoringCase(device, ".txt")) {
-    std::ofstream out(device, std::ios::binary | std::ios::trunc);
-    std::string text = kitprint::PagesAsText(pages);
-    out << text;
-    out.close();
-    ok = static_cast<bool>(out);
-    if (ok) written = device;
-    else error = "cannot write " + device;
+    written = device;
+    out = kitprint::TextToFile(written);
+    if (!out) error = "cannot write " + device;
   } else {
-    ok = kitprint::SendToPrinter(pages, device, error);
+    out = kitprint::TextToPrinter(device, error);
   }
+  bool ok = out != nullptr;
+  std::size_t done = 0;
+  if (ok) {
+    status = kitprint::StreamPages(*in, std::nullopt, [&](kitprint::Page&& page) {
+      if (!out->Add(page)) return ok = false;
+      ++done;
+      if (progress.Due()) progress.Show("page " + std::to_string(done) + "/" + std::to_string(pageCount));
+      return true;
+    });
+    if (!status.ok()) return readFailed(status);
+    if (ok) ok = out->Finish();
+    if (!ok) error = out->Error();
+  }
+  progress.Clear();
   if (!ok) {
     std::fprintf(stderr, "kitprint: %s\n", error.c_str());
     return 1;
@@ -173,7 +203,7 @@ int main(int argc, char** argv) {
     if (Interactive())
       ShowSavedFile(written);
     else
-      std::fprintf(stderr, "kitprint: %zu pages written to %s\n", pages.size(), written.c_str());
+      std::fprintf(stderr, "kitprint: %zu pages written to %s\n", pageCount, written.c_str());
   }
   return 0;
 }

@@ -1,17 +1,49 @@
 #include "tools/kitprint/outputs.h"
 
-#include <hpdf.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
+#include <cstdint>
 #include <cstdlib>
-#include <fstream>
 
 #include "base/cp850.h"
 
 namespace kitprint {
 namespace {
+
+class TextOutput : public PageOutput {
+ public:
+  // `owned`: the stream is closed by Finish.
+  TextOutput(std::FILE* stream, std::string name, bool owned)
+      : stream_(stream), name_(std::move(name)), owned_(owned) {}
+  ~TextOutput() override {
+    if (owned_ && stream_) std::fclose(stream_);
+  }
+  bool Add(const Page& page) override {
+    text_.clear();
+    AppendPageText(page, text_);
+    if (std::fwrite(text_.data(), 1, text_.size(), stream_) != text_.size()) return Failed();
+    return true;
+  }
+  bool Finish() override {
+    bool ok = std::fflush(stream_) == 0 && !std::ferror(stream_);
+    if (owned_) {
+      ok = std::fclose(stream_) == 0 && ok;
+      stream_ = nullptr;
+    }
+    return ok || Failed();
+  }
+
+ private:
+  bool Failed() {
+    error_ = "cannot write " + name_;
+    return false;
+  }
+  std::FILE* stream_;
+  std::string name_;
+  bool owned_;
+  std::string text_;
+};
 
 // The Windows-1252 byte of a code point for the PDF's standard Courier
 // font; box-drawing lines become ASCII lines.
@@ -30,92 +62,238 @@ char ToWinAnsi(char32_t cp) {
   return '?';
 }
 
-std::string WinAnsiLine(const std::string& cp850) {
-  std::string out;
-  out.reserve(cp850.size());
-  for (char c : cp850) out += ToWinAnsi(base::Cp850ToUnicode(static_cast<std::uint8_t>(c)));
-  return out;
-}
-
-void PdfErrorHandler(HPDF_STATUS, HPDF_STATUS, void* userData) { *static_cast<bool*>(userData) = true; }
-
-}  // namespace
-
-std::string PagesAsText(const std::vector<Page>& pages) {
-  std::string out;
-  for (const auto& page : pages) {
-    for (const auto& line : page.lines) {
-      out += base::Cp850ToUtf8(line);
-      out += '\n';
+// A PDF literal string of a code page 850 line in WinAnsi bytes.
+void AppendPdfString(const std::string& cp850, std::string& out) {
+  out += '(';
+  for (char c : cp850) {
+    const char b = ToWinAnsi(base::Cp850ToUnicode(static_cast<std::uint8_t>(c)));
+    const auto u = static_cast<unsigned char>(b);
+    if (b == '(' || b == ')' || b == '\\') {
+      out += '\\';
+      out += b;
+    } else if (u < 32 || u >= 127) {
+      const char octal[] = {'\\', static_cast<char>('0' + (u >> 6)), static_cast<char>('0' + ((u >> 3) & 7)),
+                            static_cast<char>('0' + (u & 7))};
+      out.append(octal, 4);
+    } else {
+      out += b;
     }
-    out += '\f';
   }
-  return out;
+  out += ')';
 }
 
-bool WritePdf(const std::vector<Page>& pages, const std::string& path, std::string& error) {
-  bool failed = false;
-  HPDF_Doc pdf = HPDF_New(PdfErrorHandler, &failed);
-  if (!pdf) {
-    error = "cannot start a PDF document";
-    return false;
+// A number for a PDF content stream: at most five decimals, no trailing zeros.
+std::string PdfNumber(float value) {
+  char buf[48];
+  int n = std::snprintf(buf, sizeof buf, "%.5f", static_cast<double>(value));
+  std::string s(buf, static_cast<std::size_t>(std::max(n, 0)));
+  while (!s.empty() && s.back() == '0') s.pop_back();
+  if (!s.empty() && s.back() == '.') s.pop_back();
+  return s == "-0" ? "0" : s;
+}
+
+// A PDF document written page by page: each page and its contents are
+// written when the page comes, the page tree and the cross-reference table
+// at the end. The standard Courier font needs nothing embedded.
+class PdfOutput : public PageOutput {
+ public:
+  PdfOutput(std::FILE* stream, std::string path) : stream_(stream), path_(std::move(path)) {
+    Write("%PDF-1.4\n%\xE2\xE3\xCF\xD3\n");
+    BeginObject(kCatalog);
+    Write("<< /Type /Catalog /Pages 2 0 R >>\nendobj\n");
+    BeginObject(kFont);
+    Write("<< /Type /Font /Subtype /Type1 /BaseFont /Courier /Encoding /WinAnsiEncoding >>\nendobj\n");
   }
-  HPDF_Font font = HPDF_GetFont(pdf, "Courier", "WinAnsiEncoding");
-  const float width = 595.0f, height = 842.0f, margin = 28.0f;  // A4 portrait
-  for (const auto& page : pages) {
-    HPDF_Page p = HPDF_AddPage(pdf);
-    HPDF_Page_SetWidth(p, width);
-    HPDF_Page_SetHeight(p, height);
+  ~PdfOutput() override {
+    if (stream_) std::fclose(stream_);
+  }
+
+  bool Add(const Page& page) override {
+    constexpr float width = 595.0f, height = 842.0f, margin = 28.0f;  // A4 portrait
     std::size_t columns = page.condensed ? 136 : 96;
     for (const auto& l : page.lines) columns = std::max(columns, l.size());
-    int rows = std::max<int>(page.length > 0 ? page.length : 66, static_cast<int>(page.lines.size()));
+    const int rows = std::max<int>(page.length > 0 ? page.length : 66, static_cast<int>(page.lines.size()));
     // Courier is 0.6 em wide: the widest line fills the width at most.
-    float size = std::min(11.0f, (width - 2 * margin) / (0.6f * static_cast<float>(columns)));
-    float leading = std::min(size * 1.25f, (height - 2 * margin) / static_cast<float>(rows));
-    HPDF_Page_SetFontAndSize(p, font, size);
-    HPDF_Page_BeginText(p);
-    float y = height - margin - size;
+    const float size = std::min(11.0f, (width - 2 * margin) / (0.6f * static_cast<float>(columns)));
+    const float leading = std::min(size * 1.25f, (height - 2 * margin) / static_cast<float>(rows));
+    content_ = "/F1 " + PdfNumber(size) + " Tf\nBT\n";
+    // Each line moves from the last one written, as Td does.
+    float x = 0, y = height - margin - size, lastY = 0;
     for (const auto& line : page.lines) {
-      if (!line.empty()) HPDF_Page_TextOut(p, margin, y, WinAnsiLine(line).c_str());
+      if (!line.empty()) {
+        content_ += PdfNumber(margin - x) + " " + PdfNumber(y - lastY) + " Td\n";
+        AppendPdfString(line, content_);
+        content_ += " Tj\n";
+        x = margin;
+        lastY = y;
+      }
       y -= leading;
     }
-    HPDF_Page_EndText(p);
+    content_ += "ET\n";
+    // Pages hang from nodes of at most kPagesPerNode pages under the root:
+    // readers and printers need not take arrays of tens of thousands.
+    if (pages_ % kPagesPerNode == 0) {
+      nodes_.push_back(Reserve());
+      nodeFirstPage_.push_back(offsets_.size());
+    }
+    const std::size_t pageObject = offsets_.size();
+    BeginObject(pageObject);
+    Write("<< /Type /Page /Parent " + std::to_string(nodes_.back()) + " 0 R /MediaBox [0 0 595 842] /Resources << /ProcSet [/PDF /Text] /Font << /F1 " +
+          std::to_string(kFont) + " 0 R >> >> /Contents " + std::to_string(pageObject + 1) + " 0 R >>\nendobj\n");
+    BeginObject(pageObject + 1);
+    Write("<< /Length " + std::to_string(content_.size()) + " >>\nstream\n");
+    Write(content_);
+    Write("endstream\nendobj\n");
+    ++pages_;
+    return Check();
   }
-  if (!failed) HPDF_SaveToFile(pdf, path.c_str());
-  HPDF_Free(pdf);
-  if (failed) error = "cannot write the PDF document " + path;
-  return !failed;
-}
 
-bool SendToPrinter(const std::vector<Page>& pages, const std::string& queue, std::string& error) {
-  if (system("command -v lp >/dev/null 2>&1") != 0) {
-    error = "printing is not available on this machine (no lp command); printer queue \"" + queue + "\"";
-    return false;
+  bool Finish() override {
+    BeginObject(kPages);
+    Write("<< /Type /Pages /Count " + std::to_string(pages_) + " /Kids [");
+    for (std::size_t node : nodes_) Write(" " + std::to_string(node) + " 0 R");
+    Write(" ] >>\nendobj\n");
+    std::string kids;
+    for (std::size_t n = 0; n < nodes_.size(); ++n) {
+      const std::size_t count = std::min(kPagesPerNode, pages_ - n * kPagesPerNode);
+      BeginObject(nodes_[n]);
+      kids = "<< /Type /Pages /Parent " + std::to_string(kPages) + " 0 R /Count " + std::to_string(count) +
+             " /Kids [";
+      for (std::size_t i = 0; i < count; ++i)
+        kids += (i % 8 == 0 ? "\n" : " ") + std::to_string(nodeFirstPage_[n] + 2 * i) + " 0 R";
+      Write(kids + " ]\n>>\nendobj\n");
+    }
+    const std::uint64_t xref = written_;
+    Write("xref\n0 " + std::to_string(offsets_.size()) + "\n0000000000 65535 f \n");
+    char entry[32];
+    for (std::size_t i = 1; i < offsets_.size(); ++i) {
+      std::snprintf(entry, sizeof entry, "%010llu 00000 n \n", static_cast<unsigned long long>(offsets_[i]));
+      Write(entry);
+    }
+    Write("trailer\n<< /Size " + std::to_string(offsets_.size()) + " /Root 1 0 R >>\nstartxref\n" +
+          std::to_string(xref) + "\n%%EOF\n");
+    bool ok = Check() && std::fflush(stream_) == 0;
+    ok = std::fclose(stream_) == 0 && ok;
+    stream_ = nullptr;
+    if (!ok) SetError();
+    return ok;
   }
-  char tmpl[] = "/tmp/kitprintXXXXXX";
-  int fd = mkstemp(tmpl);
-  if (fd < 0) {
-    error = "cannot write a temporary file for the printer";
-    return false;
+
+ private:
+  static constexpr std::size_t kCatalog = 1, kPages = 2, kFont = 3, kFirstPage = 4;
+  static constexpr std::size_t kPagesPerNode = 1024;
+
+  // An object number whose object is written later.
+  std::size_t Reserve() {
+    offsets_.push_back(0);
+    return offsets_.size() - 1;
   }
-  std::string text = PagesAsText(pages);
-  bool ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-  close(fd);
-  if (ok) {
-    std::string quoted = queue;
+
+  void BeginObject(std::size_t number) {
+    if (offsets_.size() <= number) offsets_.resize(number + 1, 0);
+    offsets_[number] = written_;
+    Write(std::to_string(number) + " 0 obj\n");
+  }
+  void Write(std::string_view bytes) {
+    if (std::fwrite(bytes.data(), 1, bytes.size(), stream_) != bytes.size()) failed_ = true;
+    written_ += bytes.size();
+  }
+  bool Check() {
+    if (failed_ || std::ferror(stream_)) SetError();
+    return error_.empty();
+  }
+  void SetError() { error_ = "cannot write the PDF document " + path_; }
+
+  std::FILE* stream_;
+  std::string path_;
+  std::vector<std::uint64_t> offsets_ = std::vector<std::uint64_t>(kFirstPage, 0);
+  std::uint64_t written_ = 0;
+  std::size_t pages_ = 0;
+  std::vector<std::size_t> nodes_;          // the page tree's nodes under the root
+  std::vector<std::size_t> nodeFirstPage_;  // the first page object of each
+  bool failed_ = false;
+  std::string content_;
+};
+
+// Text for lp in a temporary file, handed over at the end.
+class PrinterOutput : public PageOutput {
+ public:
+  PrinterOutput(std::string queue, std::FILE* stream, std::string path)
+      : queue_(std::move(queue)), path_(std::move(path)), text_(stream, path_, true) {}
+  ~PrinterOutput() override { unlink(path_.c_str()); }
+  bool Add(const Page& page) override { return text_.Add(page) || TemporaryFailed(); }
+  bool Finish() override {
+    if (!text_.Finish()) return TemporaryFailed();
     std::string safe;
-    for (char c : quoted) {
+    for (char c : queue_) {
       if (c == '\'') safe += "'\\''";
       else safe += c;
     }
-    std::string cmd = "lp -s -d '" + safe + "' '" + tmpl + "'";
-    ok = system(cmd.c_str()) == 0;
-    if (!ok) error = "the printer queue \"" + queue + "\" did not accept the listing";
-  } else {
-    error = "cannot write a temporary file for the printer";
+    std::string cmd = "lp -s -d '" + safe + "' '" + path_ + "'";
+    if (system(cmd.c_str()) == 0) return true;
+    error_ = "the printer queue \"" + queue_ + "\" did not accept the listing";
+    return false;
   }
-  unlink(tmpl);
-  return ok;
+
+ private:
+  bool TemporaryFailed() {
+    error_ = "cannot write a temporary file for the printer";
+    return false;
+  }
+  std::string queue_;
+  std::string path_;
+  TextOutput text_;
+};
+
+}  // namespace
+
+void AppendPageText(const Page& page, std::string& out) {
+  for (const auto& line : page.lines) {
+    out += base::Cp850ToUtf8(line);
+    out += '\n';
+  }
+  out += '\f';
+}
+
+std::string PagesAsText(const std::vector<Page>& pages) {
+  std::string out;
+  for (const auto& page : pages) AppendPageText(page, out);
+  return out;
+}
+
+std::unique_ptr<PageOutput> TextToStream(std::FILE* stream, std::string name) {
+  return std::make_unique<TextOutput>(stream, std::move(name), false);
+}
+
+std::unique_ptr<PageOutput> TextToFile(const std::string& path) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) return nullptr;
+  return std::make_unique<TextOutput>(f, path, true);
+}
+
+std::unique_ptr<PageOutput> PdfToFile(const std::string& path) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) return nullptr;
+  return std::make_unique<PdfOutput>(f, path);
+}
+
+std::unique_ptr<PageOutput> TextToPrinter(const std::string& queue, std::string& error) {
+  if (system("command -v lp >/dev/null 2>&1") != 0) {
+    error = "printing is not available on this machine (no lp command); printer queue \"" + queue + "\"";
+    return nullptr;
+  }
+  char tmpl[] = "/tmp/kitprintXXXXXX";
+  const int fd = mkstemp(tmpl);
+  std::FILE* stream = fd < 0 ? nullptr : fdopen(fd, "wb");
+  if (stream == nullptr) {
+    if (fd >= 0) {
+      close(fd);
+      unlink(tmpl);
+    }
+    error = "cannot write a temporary file for the printer";
+    return nullptr;
+  }
+  return std::make_unique<PrinterOutput>(queue, stream, tmpl);
 }
 
 }  // namespace kitprint

@@ -1,6 +1,10 @@
 // Where the pages go: a text file, a PDF document, a printer queue, the screen.
+// Each output takes the pages one at a time, so a listing of any length
+// costs the memory of one page.
 #pragma once
 
+#include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -8,16 +12,38 @@
 
 namespace kitprint {
 
+class IndexedPages;
+
+// A page as UTF-8 text ended by a form feed, appended to `out`.
+void AppendPageText(const Page& page, std::string& out);
 // UTF-8 text, each page ended by a form feed.
 std::string PagesAsText(const std::vector<Page>& pages);
 
-// Writes the pages as a PDF document; false with `error` set on failure.
-bool WritePdf(const std::vector<Page>& pages, const std::string& path, std::string& error);
+// Receives the pages of a listing one by one.
+class PageOutput {
+ public:
+  virtual ~PageOutput() = default;
+  // False with `Error()` set on failure; the output is then abandoned.
+  virtual bool Add(const Page& page) = 0;
+  // Completes the output after the last page.
+  virtual bool Finish() = 0;
+  const std::string& Error() const { return error_; }
 
-// Sends the pages as text to the printer queue `queue` through lp.
-bool SendToPrinter(const std::vector<Page>& pages, const std::string& queue, std::string& error);
+ protected:
+  std::string error_;
+};
+
+// UTF-8 text to an open stream (standard output), not closed at the end.
+std::unique_ptr<PageOutput> TextToStream(std::FILE* stream, std::string name);
+// UTF-8 text to a file created or emptied at `path`.
+std::unique_ptr<PageOutput> TextToFile(const std::string& path);
+// A PDF document at `path`.
+std::unique_ptr<PageOutput> PdfToFile(const std::string& path);
+// Text for the printer queue `queue`, handed to lp when finished; nullptr
+// with `error` set when printing is not available.
+std::unique_ptr<PageOutput> TextToPrinter(const std::string& queue, std::string& error);
 
 // Shows the pages on the terminal, page by page, until Esc or q.
-void ShowInPager(const std::vector<Page>& pages);
+void ShowInPager(const IndexedPages& pages);
 
 }  // namespace kitprint

@@ -8,12 +8,13 @@
 
 #include "base/cp850.h"
 #include "tools/kitprint/outputs.h"
+#include "tools/kitprint/page_stream.h"
 #include "tools/kitprint/texts.h"
 
 namespace kitprint {
 
-void ShowInPager(const std::vector<Page>& pages) {
-  if (pages.empty()) return;
+void ShowInPager(const IndexedPages& pages) {
+  if (pages.Count() == 0) return;
   std::setlocale(LC_ALL, "");
   initscr();
   raw();
@@ -22,8 +23,14 @@ void ShowInPager(const std::vector<Page>& pages) {
   curs_set(0);
   std::size_t index = 0;
   int top = 0, left = 0;
+  // Only the page on the screen is held; another is read when it is shown.
+  Page page = pages.At(index);
+  std::size_t shown = index;
   for (;;) {
-    const Page& page = pages[index];
+    if (index != shown) {
+      page = pages.At(index);
+      shown = index;
+    }
     int rows = LINES - 1, cols = COLS;
     erase();
     for (int r = 0; r < rows; ++r) {
@@ -36,7 +43,7 @@ void ShowInPager(const std::vector<Page>& pages) {
     }
     // Cut in code page 850, one byte a character, so no character is split.
     const std::string status =
-        base::Cp850ToUtf8(PagerStatus(index + 1, pages.size()).substr(0, static_cast<std::size_t>(cols)));
+        base::Cp850ToUtf8(PagerStatus(index + 1, pages.Count()).substr(0, static_cast<std::size_t>(cols)));
     attron(A_REVERSE);
     mvaddstr(LINES - 1, 0, status.c_str());
     attroff(A_REVERSE);
@@ -49,7 +56,7 @@ void ShowInPager(const std::vector<Page>& pages) {
         return;
       case KEY_NPAGE: case ' ':
         if (top < maxTop) top = std::min(maxTop, top + rows);
-        else if (index + 1 < pages.size()) { ++index; top = 0; }
+        else if (index + 1 < pages.Count()) { ++index; top = 0; }
         break;
       case KEY_PPAGE: case 'b':
         if (top > 0) top = std::max(0, top - rows);
@@ -60,7 +67,7 @@ void ShowInPager(const std::vector<Page>& pages) {
       case KEY_RIGHT: left += 8; break;
       case KEY_LEFT: left = std::max(0, left - 8); break;
       case KEY_HOME: index = 0; top = 0; left = 0; break;
-      case KEY_END: index = pages.size() - 1; top = 0; break;
+      case KEY_END: index = pages.Count() - 1; top = 0; break;
       default: break;
     }
   }

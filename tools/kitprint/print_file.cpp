@@ -28,6 +28,46 @@ constexpr int kMaxColumnOrAdvance = 999;
 
 }  // namespace
 
+ParsedLine ParsePrintLine(std::string_view line) {
+  ParsedLine parsed;
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  if (base::Trim(line, " \t").empty()) return parsed;
+  auto problem = [&](std::string message) {
+    parsed.kind = ParsedLine::Kind::kProblem;
+    parsed.problem = std::move(message);
+    return std::move(parsed);
+  };
+  auto item = [&](PrintItem value) {
+    parsed.kind = ParsedLine::Kind::kItem;
+    parsed.item = std::move(value);
+    return std::move(parsed);
+  };
+
+  if (StartsWith(line, "DEVICE")) return item(DeviceLine{std::string(base::Trim(line.substr(6), " \t"))});
+  if (StartsWith(line, "PAGE")) {
+    auto n = ParseNumber(line.substr(4));
+    if (!n || *n < 0) return problem("bad page length");
+    if (*n > kMaxPageLength) return problem("page length beyond " + std::to_string(kMaxPageLength));
+    return item(PageLine{*n});
+  }
+  if (StartsWith(line, "JUS")) return item(JustifyLine{std::string(line.substr(3))});
+  if (line.front() == '*') return item(CommandLine{std::string(line.substr(1))});
+  std::size_t first = line.find(',');
+  std::size_t last = line.rfind(',');
+  if (first == std::string_view::npos || first == last) return problem("unknown line");
+  auto column = ParseNumber(line.substr(0, first));
+  auto advance = ParseNumber(line.substr(last + 1));
+  if (!column || !advance || *column < 0 || *advance < 0) return problem("bad column or advance");
+  if (*column > kMaxColumnOrAdvance || *advance > kMaxColumnOrAdvance)
+    return problem("column or advance beyond " + std::to_string(kMaxColumnOrAdvance));
+  std::string text(line.substr(first + 1, last - first - 1));
+  for (char& c : text) {
+    auto b = static_cast<unsigned char>(c);
+    if (b < 32 || b == 127 || b == 255) c = ' ';
+  }
+  return item(TextLine{*column, std::move(text), *advance});
+}
+
 PrintFile ParsePrintFile(std::string_view bytes) {
   PrintFile file;
   int lineNumber = 0;
@@ -38,56 +78,18 @@ PrintFile ParsePrintFile(std::string_view bytes) {
     std::string_view line = bytes.substr(pos, end - pos);
     pos = end + 1;
     ++lineNumber;
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    if (base::Trim(line, " \t").empty()) continue;
-
-    auto problem = [&](std::string message) { file.problems.push_back({lineNumber, std::move(message)}); };
-
-    if (StartsWith(line, "DEVICE")) {
-      std::string name(base::Trim(line.substr(6), " \t"));
-      if (!file.hasDevice) {
+    ParsedLine parsed = ParsePrintLine(line);
+    if (parsed.kind == ParsedLine::Kind::kProblem) {
+      file.problems.push_back({lineNumber, std::move(parsed.problem)});
+    } else if (parsed.kind == ParsedLine::Kind::kItem) {
+      if (const auto* device = std::get_if<DeviceLine>(&parsed.item); device && !file.hasDevice) {
         file.hasDevice = true;
-        file.device = name;
+        file.device = device->name;
       }
-      file.items.push_back(DeviceLine{name});
-    } else if (StartsWith(line, "PAGE")) {
-      auto n = ParseNumber(line.substr(4));
-      if (!n || *n < 0)
-        problem("bad page length");
-      else if (*n > kMaxPageLength)
-        problem("page length beyond " + std::to_string(kMaxPageLength));
-      else
-        file.items.push_back(PageLine{*n});
-    } else if (StartsWith(line, "JUS")) {
-      file.items.push_back(JustifyLine{std::string(line.substr(3))});
-    } else if (line.front() == '*') {
-      file.items.push_back(CommandLine{std::string(line.substr(1))});
-    } else {
-      std::size_t first = line.find(',');
-      std::size_t last = line.rfind(',');
-      if (first == std::string_view::npos || first == last) {
-        problem("unknown line");
-        continue;
-      }
-      auto column = ParseNumber(line.substr(0, first));
-      auto advance = ParseNumber(line.substr(last + 1));
-      if (!column || !advance || *column < 0 || *advance < 0) {
-        problem("bad column or advance");
-        continue;
-      }
-      if (*column > kMaxColumnOrAdvance || *advance > kMaxColumnOrAdvance) {
-        problem("column or advance beyond " + std::to_string(kMaxColumnOrAdvance));
-        continue;
-      }
-      std::string text(line.substr(first + 1, last - first - 1));
-      for (char& c : text) {
-        auto b = static_cast<unsigned char>(c);
-        if (b < 32 || b == 127 || b == 255) c = ' ';
-      }
-      file.items.push_back(TextLine{*column, std::move(text), *advance});
+      file.items.push_back(std::move(parsed.item));
     }
   }
-  if (!file.hasDevice) file.problems.push_back({1, "no device line: shown on the screen"});
+  if (!file.hasDevice) file.problems.push_back({1, kNoDeviceProblem});
   return file;
 }
 

@@ -48,6 +48,17 @@ struct PrintFile {
   std::string device;  // the first device line's name, blanks trimmed
 };
 
+// One line of a print file, without its line end.
+struct ParsedLine {
+  enum class Kind { kBlank, kItem, kProblem } kind = Kind::kBlank;
+  PrintItem item;
+  std::string problem;  // for kProblem
+};
+ParsedLine ParsePrintLine(std::string_view line);
+
+// The problem reported when a print file has no device line.
+inline constexpr const char* kNoDeviceProblem = "no device line: shown on the screen";
+
 // Reads the bytes of a print file. Lines that cannot be understood are left
 // out and reported in `problems`; everything else is kept.
 PrintFile ParsePrintFile(std::string_view bytes);
