@@ -146,12 +146,21 @@ void OursInsertInTransaction(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * 1000);
 }
 
-// SQLite used directly.
+// SQLite used directly, with the connection settings the record manager
+// uses (no mutexes, the same page cache and mapping, full sync).
+
+sqlite3* OpenLikeOurs(const std::string& path, int mode) {
+  sqlite3* db = nullptr;
+  sqlite3_open_v2(path.c_str(), &db, mode | SQLITE_OPEN_NOMUTEX, nullptr);
+  sqlite3_busy_timeout(db, 3000);
+  sqlite3_exec(db, "PRAGMA synchronous=FULL; PRAGMA cache_size=-8192; PRAGMA mmap_size=268435456;", nullptr, nullptr,
+               nullptr);
+  return db;
+}
 
 void SqliteGetEqual(benchmark::State& state) {
   auto& f = Data();
-  sqlite3* db;
-  sqlite3_open_v2(f.path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+  sqlite3* db = OpenLikeOurs(f.path, SQLITE_OPEN_READONLY);
   sqlite3_stmt* st;
   sqlite3_prepare_v2(db, "SELECT data FROM records WHERE k0 = ?1", -1, &st, nullptr);
   std::mt19937 rng(1);
@@ -169,8 +178,7 @@ void SqliteGetEqual(benchmark::State& state) {
 
 void SqliteWalk(benchmark::State& state, const char* sql) {
   auto& f = Data();
-  sqlite3* db;
-  sqlite3_open_v2(f.path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+  sqlite3* db = OpenLikeOurs(f.path, SQLITE_OPEN_READONLY);
   sqlite3_stmt* st;
   sqlite3_prepare_v2(db, sql, -1, &st, nullptr);
   std::int64_t rows = 0;
@@ -188,9 +196,7 @@ void SqliteWalk(benchmark::State& state, const char* sql) {
 
 void SqliteInsertInTransaction(benchmark::State& state) {
   auto& f = Data();
-  sqlite3* db;
-  sqlite3_open_v2(f.path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
-  sqlite3_exec(db, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
+  sqlite3* db = OpenLikeOurs(f.path, SQLITE_OPEN_READWRITE);
   sqlite3_stmt* st;
   sqlite3_prepare_v2(db, "INSERT INTO records(data, k0, s0) VALUES(?1, ?2, 0)", -1, &st, nullptr);
   int next = 0;
@@ -284,15 +290,25 @@ void RawInsertInTransaction(benchmark::State& s) {
   OnServer() ? ServerInsertInTransaction(s) : SqliteInsertInTransaction(s);
 }
 
-// Real time: on a server most of the time is spent waiting for it.
-BENCHMARK(OursGetEqual)->UseRealTime();
-BENCHMARK(RawGetEqual)->UseRealTime();
-BENCHMARK(OursGetNext)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(RawGetNext)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(OursGetPrevious)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(RawGetPrevious)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(OursInsertInTransaction)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(RawInsertInTransaction)->Unit(benchmark::kMillisecond)->UseRealTime();
+// On a server most of the time is spent waiting for it: real time. On
+// files the processor time of this process, so that a busy machine does not
+// blur the comparison (the rates are items per CPU second).
+void Register(const char* name, void (*fn)(benchmark::State&), bool walk) {
+  benchmark::internal::Benchmark* b = benchmark::RegisterBenchmark(name, fn);
+  if (walk) b->Unit(benchmark::kMillisecond);
+  if (OnServer()) b->UseRealTime();
+}
+
+void RegisterAll() {
+  Register("OursGetEqual", OursGetEqual, false);
+  Register("RawGetEqual", RawGetEqual, false);
+  Register("OursGetNext", OursGetNext, true);
+  Register("RawGetNext", RawGetNext, true);
+  Register("OursGetPrevious", OursGetPrevious, true);
+  Register("RawGetPrevious", RawGetPrevious, true);
+  Register("OursInsertInTransaction", OursInsertInTransaction, true);
+  Register("RawInsertInTransaction", RawInsertInTransaction, true);
+}
 
 // Keeps each benchmark's rate for the closing table.
 class RateReporter : public benchmark::ConsoleReporter {
@@ -307,7 +323,7 @@ class RateReporter : public benchmark::ConsoleReporter {
     ConsoleReporter::ReportRuns(runs);
   }
   void PrintRatios() const {
-    std::printf("\n%s: items per second, ours / raw\n", OnServer() ? "PostgreSQL server" : "SQLite files");
+    std::printf("\n%s: items per second, ours / raw\n", OnServer() ? "PostgreSQL server (real time)" : "SQLite files (CPU time)");
     for (const char* op : {"GetEqual", "GetNext", "GetPrevious", "InsertInTransaction"}) {
       auto ours = rates_.find(std::string("Ours") + op), raw = rates_.find(std::string("Raw") + op);
       if (ours == rates_.end() || raw == rates_.end() || raw->second <= 0) continue;
@@ -324,6 +340,7 @@ class RateReporter : public benchmark::ConsoleReporter {
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  RegisterAll();
   RateReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   reporter.PrintRatios();
