@@ -30,9 +30,11 @@ constexpr char kBlockMagic[4] = {'K', 'R', 'M', '1'};
 // kFirstReadAhead records, enough for the short walks of a report (an
 // owner's collections) in one read; a walk that keeps using up what was
 // read doubles it, up to kMostReadAhead records or kMostReadAheadBytes per
-// open. A get equal reads one record.
+// open. A get equal reads one record. The most is kept small: beyond a few
+// hundred records a read costs little more per record, while what a walk
+// reads past the end of its range (another property's records) is wasted.
 constexpr int kFirstReadAhead = 16;
-constexpr int kMostReadAhead = 1024;
+constexpr int kMostReadAhead = 256;
 constexpr int kMostReadAheadBytes = 256 * 1024;
 
 struct Handle {
