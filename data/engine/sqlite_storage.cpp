@@ -147,7 +147,13 @@ class SqliteFile final : public StoredFile {
   // Writes the ordering number drawn in this write transaction back to the
   // file, before its commit.
   int SaveSeq();
-  void ForgetSeq() { seqKnown_ = seqDrawn_ = false; }
+  void ForgetSeq() {
+    seqKnown_ = seqDrawn_ = false;
+    writeVersion_ = -1;
+  }
+  // The data version inside the write transaction under way: nobody else
+  // can commit while it lasts, so it is asked for once.
+  std::int64_t WriteVersion();
   int Finish(const char* sql);
   std::int16_t WriteFailed(int rc);
   bool LockedByAnother(std::int64_t pos);
@@ -170,6 +176,7 @@ class SqliteFile final : public StoredFile {
   // under way: read once from the file, written back before the commit.
   std::int64_t seq_ = 0;
   bool seqKnown_ = false, seqDrawn_ = false;
+  std::int64_t writeVersion_ = -1;
   // The record count and the mark it was counted at.
   std::int64_t count_ = 0;
   ChangeMark countMark_;
@@ -425,15 +432,19 @@ std::int16_t SqliteFile::WriteFailed(int rc) {
   return Error(rc);
 }
 
+std::int64_t SqliteFile::WriteVersion() {
+  if (writeVersion_ < 0) writeVersion_ = DataVersion();
+  return writeVersion_;
+}
+
 void SqliteFile::CheckKeep(ChangeMark* keep, std::int64_t& version) {
   if (!keep || !keep->valid) return;
   // Inside the write transaction nobody else can commit any more.
-  if (ChangedSince(*keep)) {
-    keep->valid = false;
-    return;
-  }
-  version = DataVersion();
-  if (version < 0) keep->valid = false;
+  version = WriteVersion();
+  const bool changed = keep->words[6] == kVersionMark
+                           ? version < 0 || static_cast<std::uint64_t>(version) != keep->words[0]
+                           : ChangedSince(*keep);
+  if (changed || version < 0) keep->valid = false;
 }
 
 void SqliteFile::Kept(ChangeMark* keep, std::int64_t version) {
