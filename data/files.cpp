@@ -149,10 +149,11 @@ std::int16_t CallCreate(const std::string& path, const std::string& creation) {
   return status;
 }
 
-// The stat result of an open slot; nothing when the call fails. The second
-// call sends a buffer that starts with page-size zero bytes.
-std::optional<std::string> Stat(FileSlot& s) {
-  std::string buffer(kBufferSize, ' ');
+// The stat result of an open slot; nothing when the call fails. `pageSize`
+// zero bytes start the buffer sent.
+std::optional<std::string> Stat(FileSlot& s, std::size_t pageSize = 0) {
+  std::string buffer(std::min(pageSize, kBufferSize), '\0');
+  buffer.resize(kBufferSize, ' ');
   std::string key(255, ' ');
   std::uint32_t length = kBufferSize;
   std::int16_t status =
@@ -161,18 +162,27 @@ std::optional<std::string> Stat(FileSlot& s) {
   return buffer;
 }
 
-std::optional<std::string> FullStat(FileSlot& s) {
+// Learns the slot's layout: a first stat for the record length and the
+// number of keys, a second one, sent with page-size zero bytes, for the key
+// specifications. The record length stays known when only the second fails.
+void LearnLayout(FileSlot& s) {
+  s.Layout = FileLayout{};
   auto first = Stat(s);
-  if (!first) return std::nullopt;
-  std::size_t pageSize = std::min<std::size_t>(StatPageSize(*first), kBufferSize);
-  std::string buffer(pageSize, '\0');
-  buffer.resize(kBufferSize, ' ');
-  std::string key(255, ' ');
-  std::uint32_t length = kBufferSize;
-  std::int16_t status =
-      Call(kOpStat, s.PositionBlock.data(), buffer.data(), &length, key.data(), 255, 0);
-  if (status != 0) return std::nullopt;
-  return buffer;
+  if (!first) return;
+  s.Layout.RecordLength = StatRecordLength(*first);
+  const std::int32_t keys = StatKeyCount(*first);
+  if (keys > 0) {
+    auto full = Stat(s, static_cast<std::size_t>(StatPageSize(*first)));
+    if (!full) return;
+    for (std::int32_t k = 0; k < keys; ++k) s.Layout.Keys.push_back(KeySegments(*full, k));
+    s.Layout.CollatingTable = std::string(CollatingTable(*full));
+  }
+  s.Layout.Known = true;
+}
+
+const FileLayout& Layout(FileSlot& s) {
+  if (!s.Layout.Known) LearnLayout(s);
+  return s.Layout;
 }
 
 void AppendChangeLog(std::int16_t fileId, std::uint16_t op, std::int16_t status) {
@@ -276,14 +286,10 @@ KeyInfoResult KeyInfo(std::int16_t fileId, std::int16_t keyNumber) {
   KeyInfoResult r;
   int slot = OpenSlot(fileId);
   if (slot == 0) return r;
-  FileSlot& s = FileTable()[static_cast<std::size_t>(slot)];
-  auto first = Stat(s);
-  if (!first) return r;
-  r.RecordLength = StatRecordLength(*first);
-  if (keyNumber < 0 || keyNumber >= StatKeyCount(*first)) return r;
-  auto full = FullStat(s);
-  if (!full) return r;
-  r.KeyLength = KeyLength(KeySegments(*full, keyNumber));
+  const FileLayout& layout = Layout(FileTable()[static_cast<std::size_t>(slot)]);
+  r.RecordLength = layout.RecordLength;
+  if (keyNumber < 0 || static_cast<std::size_t>(keyNumber) >= layout.Keys.size()) return r;
+  r.KeyLength = KeyLength(layout.Keys[static_cast<std::size_t>(keyNumber)]);
   return r;
 }
 
@@ -334,12 +340,15 @@ std::int16_t RecordCall(int slot, std::uint16_t& operation) {
 
   int attempt = 0;
   std::int16_t status;
-  std::vector<char> buffer(std::max(kBufferSize, bytes));
+  // One buffer for every call of the process (one thread): no allocation
+  // per read.
+  static std::vector<char> buffer;
+  buffer.resize(std::max(kBufferSize, bytes));
   std::array<char, kKeyBufferSize> key{};
   for (;;) {
     if (attempt == 1) CurrentNotice().Show(RecordWaitText(), 24);
-    std::fill(buffer.begin(), buffer.end(), ' ');
     std::copy_n(s.RecordArea.begin(), bytes, buffer.begin());
+    std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(bytes), buffer.end(), ' ');
     key.fill(filler);
     std::copy_n(s.KeyValue.begin(), keyLength, key.begin());
     auto length = static_cast<std::uint32_t>(s.RecordLength > 0 ? s.RecordLength : 0);
@@ -495,11 +504,11 @@ std::string KeyImage(std::string_view keyValue, std::int16_t fileId) {
   int slot = OpenSlot(fileId);
   if (slot == 0) return value;
   FileSlot& s = FileTable()[static_cast<std::size_t>(slot)];
-  auto stat = FullStat(s);
-  if (!stat) return value;
-  std::string_view table = CollatingTable(*stat);
+  const FileLayout& layout = Layout(s);
+  if (!layout.Known || s.KeyNumber < 0 || static_cast<std::size_t>(s.KeyNumber) >= layout.Keys.size()) return value;
+  std::string_view table = layout.CollatingTable;
   std::size_t offset = 0;  // from 0 here
-  for (const KeySegment& seg : KeySegments(*stat, s.KeyNumber)) {
+  for (const KeySegment& seg : layout.Keys[static_cast<std::size_t>(s.KeyNumber)]) {
     std::size_t length = static_cast<std::size_t>(seg.Length);
     if (seg.Flags & kSegmentBinary) {
       if (value.size() < offset + length) value.resize(offset + length, '\0');

@@ -14,6 +14,9 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "data/stat_layout.h"
 
 namespace data {
 
@@ -31,6 +34,16 @@ inline constexpr std::int16_t kLockNone = 0;
 inline constexpr std::int16_t kLockWait = 1;
 inline constexpr std::int16_t kLockNoWait = 2;
 
+// A file's record length and keys as its stat result gives them, learnt once
+// when the file is opened: they do not change while it is open, and asking
+// the record manager again on every read would count the whole file.
+struct FileLayout {
+  bool Known = false;
+  std::int32_t RecordLength = 0;
+  std::vector<std::vector<KeySegment>> Keys;  // the segments of each key
+  std::string CollatingTable;                 // 256 bytes, or empty
+};
+
 struct FileSlot {
   std::int16_t FileId = 0;  // 0: free
   std::string FileName;     // as the caller passed it to OpenDataFile
@@ -40,6 +53,7 @@ struct FileSlot {
   std::int16_t KeyNumber = 0;
   std::string KeyValue;
   std::int16_t LockMode = kLockNone;
+  FileLayout Layout;
 };
 
 // Slots 1 to 40; slot 0 is the scratch position block of create and reset.
@@ -69,6 +83,8 @@ int FindSlot(std::int16_t fileId);
 // ends the session (the notice's EndProcess).
 std::int16_t OpenDataFile(std::int16_t fileId, std::string_view fileName, std::span<char> recordArea);
 
+// Answered from the layout learnt at the open; the record manager is asked
+// only while that layout could not be read.
 struct KeyInfoResult {
   std::int32_t KeyLength = 0;     // 0 when the key does not exist
   std::int32_t RecordLength = 0;  // 0 when the file is not open

@@ -520,6 +520,43 @@ TEST_F(RecordsTest, ReadByKeyPadsOrCutsTheValueToTheKey) {
   EXPECT_EQ(ReadByKey(501, 0, "ZZ", 0), 4);
 }
 
+// The layout of a file is learnt when it is opened: reads by key, key
+// images and key lengths do not ask the record manager for it again (a
+// stat counts every record of the file).
+TEST_F(RecordsTest, ReadsByKeyUseTheLayoutLearntAtTheOpen) {
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_EQ(ReadByKey(501, 0, "BBBBB", 0), 0);
+    ASSERT_EQ(StepRecords(501, 1), 0);
+    ASSERT_EQ(ReadByKey(501, 0, "A", 1), 0);
+  }
+  EXPECT_EQ(KeyInfo(501, 0).KeyLength, 5);
+  EXPECT_EQ(KeyInfo(501, 0).RecordLength, 10);
+  EXPECT_EQ(KeyInfo(501, 1).KeyLength, 0);
+  EXPECT_EQ(CurrentKeyImage(501), "AAAAA");
+  const auto stats = std::count_if(fake_.calls.begin(), fake_.calls.end(), [](const CallRecord& c) { return c.op == 15; });
+  EXPECT_EQ(stats, 0);
+  EXPECT_EQ(ReadByKey(501, 1, "A", 1), kStatusNoSuchKey);
+}
+
+// A layout that could not be read at the open is asked for again, and
+// kept once it is had.
+TEST_F(FilesTest, ALayoutNotReadAtTheOpenIsAskedForAgain) {
+  bool statFails = true;
+  fake_.intercept = [&](std::uint16_t op) -> std::optional<std::int16_t> {
+    if (op == 15 && statFails) return 2;
+    return std::nullopt;
+  };
+  char area[10];
+  OpenExisting(501, "DADES/A.dat", kTenByKey5, area);
+  EXPECT_EQ(ReadByKey(501, 0, "AAAAA", 0), kStatusNoSuchKey);
+  statFails = false;
+  fake_.calls.clear();
+  EXPECT_EQ(KeyInfo(501, 0).KeyLength, 5);
+  EXPECT_EQ(KeyInfo(501, 0).RecordLength, 10);
+  const auto stats = std::count_if(fake_.calls.begin(), fake_.calls.end(), [](const CallRecord& c) { return c.op == 15; });
+  EXPECT_EQ(stats, 2);
+}
+
 TEST_F(RecordsTest, ReadByKeyWithUnknownKeyLeavesEverythingAlone) {
   ASSERT_EQ(ReadByKey(501, 0, "BBBBB", 0), 0);
   EXPECT_EQ(ReadByKey(501, 3, "CCCCC", 0), kStatusNoSuchKey);

@@ -26,11 +26,15 @@ namespace {
 
 constexpr char kBlockMagic[4] = {'K', 'R', 'M', '1'};
 
-// Read-ahead sizes: a walk starts with kReadAhead records and doubles them
-// while it keeps using up what was read, up to kMostReadAhead records or
-// kMostReadAheadBytes per open.
-constexpr int kReadAhead = 32;
-constexpr int kMostReadAhead = 1024;
+// Read-ahead sizes: a walk, or a search that may start one, reads
+// kFirstReadAhead records, enough for the short walks of a report (an
+// owner's collections) in one read; a walk that keeps using up what was
+// read doubles it, up to kMostReadAhead records or kMostReadAheadBytes per
+// open. A get equal reads one record. The most is kept small: beyond a few
+// hundred records a read costs little more per record, while what a walk
+// reads past the end of its range (another property's records) is wasted.
+constexpr int kFirstReadAhead = 16;
+constexpr int kMostReadAhead = 256;
 constexpr int kMostReadAheadBytes = 256 * 1024;
 
 struct Handle {
@@ -43,6 +47,11 @@ struct Handle {
   std::int64_t pos = 0;  // 0 after a delete: no current record
   std::int64_t lockedPos = 0;
   ReadWindow window;
+  // Where the cursor's record lies in the window, when it was taken from
+  // it: a walk goes on from there without searching.
+  bool inWindow = false;
+  std::uint64_t windowGeneration = 0;
+  std::size_t windowIndex = 0;
 
   const FileDefinition& Def() const { return file->Definition(); }
   bool ValidKey(int k) const { return k >= 0 && k < static_cast<int>(Def().keys.size()); }
@@ -130,6 +139,7 @@ void ReturnRecord(const Row& row, Handle& h, int key, void* data, std::uint32_t*
 }
 
 void SetCursor(Handle& h, int key, const Row& row) {
+  h.inWindow = false;
   h.positioned = true;
   h.key = key;
   h.image = row.image;
@@ -166,15 +176,19 @@ std::int16_t FillWindow(Handle& h, int key, const Cut& from, bool forward, int l
 
 // The most records one read-ahead of this file takes.
 int MostReadAhead(const Handle& h) {
-  return std::max(kReadAhead, std::min(kMostReadAhead, kMostReadAheadBytes / std::max(1, h.Def().recordLength)));
+  return std::max(kFirstReadAhead,
+                  std::min(kMostReadAhead, kMostReadAheadBytes / std::max(1, h.Def().recordLength)));
 }
 
 // Finds the record a search from `from` reaches: from the window when it
-// knows, otherwise from the storage. A walk (next, previous) or a search
-// that starts inside the window reads ahead; a search elsewhere reads one
-// record. Returns 0 with `row` set, or 0 with `row` null when there is no
-// such record, or an error status.
-std::int16_t Search(Handle& h, int key, const Cut& from, bool forward, bool walk, const Row*& row) {
+// knows, otherwise from the storage. A search that goes on from the window
+// (starts inside it, or right after a walk used it up) reads ahead more
+// than the window did; any other reads kFirstReadAhead records when
+// `readAhead` (a walk, or a search that may start one), else one. Returns 0
+// with `row` set, or 0 with `row` null when there is no such record, or an
+// error status.
+std::int16_t Search(Handle& h, int key, const Cut& from, bool forward, bool readAhead, const Row*& row,
+                    std::size_t& index) {
   row = nullptr;
   ReadWindow& w = h.window;
   const bool good = WindowGood(h, key);
@@ -182,18 +196,22 @@ std::int16_t Search(Handle& h, int key, const Cut& from, bool forward, bool walk
     const ReadWindow::Answer answer = w.Search(from, forward);
     if (answer.outcome == ReadWindow::Outcome::kRecord) {
       row = answer.row;
+      index = answer.index;
       return kOk;
     }
     if (answer.outcome == ReadWindow::Outcome::kNone) return kOk;
   }
   int limit = 1;
-  if (good && w.Covers(from))
-    limit = w.Limit() < kReadAhead ? kReadAhead : std::min(2 * w.Limit(), MostReadAhead(h));
-  else if (walk)
-    limit = kReadAhead;
+  if (good && (w.Covers(from) || (readAhead && w.UsedUpBefore(from, forward))))
+    limit = std::clamp(2 * w.Limit(), kFirstReadAhead, MostReadAhead(h));
+  else if (readAhead)
+    limit = kFirstReadAhead;
   if (std::int16_t status = FillWindow(h, key, from, forward, limit); status != kOk) return status;
   const ReadWindow::Answer answer = w.Search(from, forward);
-  if (answer.outcome == ReadWindow::Outcome::kRecord) row = answer.row;
+  if (answer.outcome == ReadWindow::Outcome::kRecord) {
+    row = answer.row;
+    index = answer.index;
+  }
   return kOk;
 }
 
@@ -266,6 +284,18 @@ std::int16_t Get(Handle& h, int op, bool lock, void* data, std::uint32_t* length
   if (op == kGetDirect) return GetDirect(h, lock, data, length, keyBuffer, key);
   if (!h.ValidKey(key)) return kInvalidKeyNumber;
   const bool walk = op == kGetNext || op == kGetPrevious;
+  if (walk && !lock && h.inWindow && h.key == key && WindowGood(h, key)) {
+    std::size_t index = h.windowIndex;
+    if (const Row* next = h.window.Neighbour(h.windowGeneration, index, op == kGetNext)) {
+      std::int16_t status = kOk;
+      SetCursor(h, key, *next);
+      h.inWindow = true;
+      h.windowGeneration = h.window.Generation();
+      h.windowIndex = index;
+      ReturnRecord(*next, h, key, data, length, keyBuffer, status);
+      return status;
+    }
+  }
   if (walk) {
     if (!h.positioned) return kNoCurrentRecord;
     if (h.key != key) {
@@ -283,7 +313,9 @@ std::int16_t Get(Handle& h, int op, bool lock, void* data, std::uint32_t* length
     image = ImageFromKeyValue(h.Def(), key,
                               std::string_view(static_cast<const char*>(keyBuffer), keyBuffer ? keyLength : 0));
   const Row* found = nullptr;
-  if (std::int16_t status = Search(h, key, SearchFrom(op, h, image), Forward(op), walk, found); status != kOk)
+  std::size_t index = 0;
+  if (std::int16_t status = Search(h, key, SearchFrom(op, h, image), Forward(op), op != kGetEqual, found, index);
+      status != kOk)
     return status;
   if (found && op == kGetEqual && found->image != image) found = nullptr;
   if (!found) return op == kGetEqual ? kKeyNotFound : kEndOfFile;
@@ -300,6 +332,9 @@ std::int16_t Get(Handle& h, int op, bool lock, void* data, std::uint32_t* length
     return status;
   }
   SetCursor(h, key, *found);
+  h.inWindow = true;
+  h.windowGeneration = h.window.Generation();
+  h.windowIndex = index;
   ReturnRecord(*found, h, key, data, length, keyBuffer, status);
   return status;
 }

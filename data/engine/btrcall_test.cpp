@@ -130,6 +130,25 @@ TEST_F(Engine, CreateOpenStatAndTheStatusesAroundThem) {
   EXPECT_EQ(stat.substr(16), expected.substr(16));
   std::string shortBuf(10, ' ');
   EXPECT_EQ(f.Call(kStat, 0, &shortBuf), kBufferTooShort);
+  // On files the count follows every change, whoever makes it, also when
+  // asked twice in a row (the server keeps the count it took at the open,
+  // moved by that open's own writes).
+  File second(Path("a.dat"), TwoKeys());
+  ASSERT_EQ(second.Insert(Rec("02", "yy")), kOk);
+  std::string found(20, ' ');
+  if (!OnServer()) {
+    ASSERT_EQ(f.Call(kStat, 0, &stat), kOk);
+    EXPECT_EQ(stat[6], 2);
+    ASSERT_EQ(f.Call(kStat, 0, &stat), kOk);
+    EXPECT_EQ(stat[6], 2);
+    ASSERT_EQ(f.Call(kGetEqual, 0, &found, "02"), kOk);
+    ASSERT_EQ(f.Call(kDelete, 0), kOk);
+    ASSERT_EQ(second.Call(kStat, 0, &stat), kOk);
+    EXPECT_EQ(stat[6], 1);
+  } else {
+    ASSERT_EQ(second.Call(kGetEqual, 0, &found, "02"), kOk);
+    ASSERT_EQ(second.Call(kDelete, 0), kOk);
+  }
 
   // Another program may have created the file a moment before: what it
   // made is what this one wanted, so that is no failure. A different file
@@ -469,6 +488,43 @@ TEST_F(LongWalk, ChangesByAnotherHandleDeepInAWalkAreSeen) {
   EXPECT_EQ(std::count(seen.begin(), seen.end(), LongRec(1500).substr(0, 6)), 0);
   EXPECT_EQ(std::count(seen.begin(), seen.end(), LongRec(1999).substr(0, 6)), 1);
   EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+}
+
+// This open's own writes among the records it read ahead: the walk takes
+// them as the file has them, both ways and along a key with duplicates.
+TEST_F(LongWalk, OwnWritesAmongTheRecordsReadAheadAreWalkedAsTheFileHasThem) {
+  File a(Path("l.dat"), Layout());
+  Fill(a);
+  std::string r(20, ' ');
+  ASSERT_EQ(a.Call(kGetEqual, 0, &r, "1000"), kOk);
+  for (int i = 0; i < 5; ++i) ASSERT_EQ(a.Call(kGetNext, 0, &r), kOk);
+  ASSERT_EQ(r.substr(0, 4), "1010");
+  ASSERT_EQ(a.Call(kDelete, 0), kOk);
+  ASSERT_EQ(a.Call(kGetNext, 0, &r), kOk);
+  EXPECT_EQ(r.substr(0, 4), "1012");
+  ASSERT_EQ(a.Insert(LongRec(1013)), kOk);
+  ASSERT_EQ(a.Call(kGetNext, 0, &r), kOk);
+  EXPECT_EQ(r.substr(0, 4), "1014");
+  std::string seen;
+  for (int i = 0; i < 4; ++i) {
+    ASSERT_EQ(a.Call(kGetPrevious, 0, &r), kOk);
+    seen += r.substr(0, 4) + " ";
+  }
+  EXPECT_EQ(seen, "1013 1012 1008 1006 ");
+  // Key 1 (duplicates): a record inserted into the group being walked goes
+  // to its end, beyond what was read ahead.
+  ASSERT_EQ(a.Call(kGetEqual, 1, &r, "a00"), kOk);
+  ASSERT_EQ(r.substr(0, 6), "0000.a");
+  ASSERT_EQ(a.Call(kGetNext, 1, &r), kOk);
+  ASSERT_EQ(r.substr(0, 6), "0006.a");
+  std::string added = LongRec(3);
+  ASSERT_EQ(a.Call(kInsert, 1, &added), kOk);
+  ASSERT_EQ(a.Call(kGetNext, 1, &r), kOk);
+  EXPECT_EQ(r.substr(0, 6), "0102.a");
+  ASSERT_EQ(a.Call(kGetPrevious, 1, &r), kOk);
+  EXPECT_EQ(r.substr(0, 6), "0003.a");
+  ASSERT_EQ(a.Call(kGetPrevious, 1, &r), kOk);
+  EXPECT_EQ(r.substr(0, 6), "0096.a");
 }
 
 // An update that would give a unique key a value another record has is

@@ -45,6 +45,7 @@ void ReadWindow::Fill(int key, const Cut& from, bool forward, int limit) {
   std::swap(rows_, incoming_);
   incoming_.Clear();
   filled_ = true;
+  ++generation_;
   key_ = key;
   limit_ = limit;
   const std::size_t n = rows_.Size();
@@ -93,11 +94,27 @@ ReadWindow::Answer ReadWindow::Search(const Cut& from, bool forward) const {
   }
   lastSplit_ = split;
   if (forward) {
-    if (split < rows_.Size()) return {Outcome::kRecord, &rows_[split]};
+    if (split < rows_.Size()) return {Outcome::kRecord, &rows_[split], split};
     return {high_.kind == Cut::kTop ? Outcome::kNone : Outcome::kUnknown, nullptr};
   }
-  if (split > 0) return {Outcome::kRecord, &rows_[split - 1]};
+  if (split > 0) return {Outcome::kRecord, &rows_[split - 1], split - 1};
   return {low_.kind == Cut::kBottom ? Outcome::kNone : Outcome::kUnknown, nullptr};
+}
+
+const Row* ReadWindow::Neighbour(std::uint64_t generation, std::size_t& index, bool forward) const {
+  if (!filled_ || generation != generation_ || index >= rows_.Size()) return nullptr;
+  if (forward ? index + 1 >= rows_.Size() : index == 0) return nullptr;
+  index = forward ? index + 1 : index - 1;
+  // As a search would leave it: the row taken lies right after the split
+  // (forward) or right before it.
+  lastSplit_ = forward ? index : index + 1;
+  return &rows_[index];
+}
+
+bool ReadWindow::UsedUpBefore(const Cut& from, bool forward) const {
+  if (!filled_ || rows_.Size() == 0) return false;
+  if (forward) return lastSplit_ + 1 >= rows_.Size() && CompareCuts(high_, from) < 0;
+  return lastSplit_ <= 1 && CompareCuts(from, low_) < 0;
 }
 
 const Row* ReadWindow::AtPosition(std::int64_t pos) const {
@@ -108,6 +125,7 @@ const Row* ReadWindow::AtPosition(std::int64_t pos) const {
 }
 
 void ReadWindow::Remove(std::int64_t pos) {
+  ++generation_;
   for (std::size_t i = 0; i < rows_.Size(); ++i)
     if (rows_[i].pos == pos) {
       rows_.Erase(i);
@@ -116,6 +134,7 @@ void ReadWindow::Remove(std::int64_t pos) {
 }
 
 void ReadWindow::Put(Row row) {
+  ++generation_;
   if (!filled_ || !low_.Below(row.image, row.seq) || high_.Below(row.image, row.seq)) return;
   std::size_t at = 0;
   while (at < rows_.Size()) {

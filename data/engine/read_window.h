@@ -17,10 +17,21 @@ class ReadWindow {
   struct Answer {
     Outcome outcome = Outcome::kUnknown;
     const Row* row = nullptr;
+    std::size_t index = 0;  // of `row` among the window's rows
   };
 
   bool Empty() const { return !filled_; }
-  void Clear() { filled_ = false; }
+  void Clear() {
+    filled_ = false;
+    ++generation_;
+  }
+  // Goes up whenever the rows change (a fill, a clear, this program's own
+  // write): an index into the rows holds only within one generation.
+  std::uint64_t Generation() const { return generation_; }
+  // The row next to row `index` of generation `generation`, in the walk's
+  // direction, when the window holds it; `index` then becomes its index. A
+  // walk through the window takes its records in turn without searching.
+  const Row* Neighbour(std::uint64_t generation, std::size_t& index, bool forward) const;
   int Key() const { return key_; }
   // How many records the search that filled it asked for.
   int Limit() const { return limit_; }
@@ -35,6 +46,10 @@ class ReadWindow {
   bool Covers(const Cut& cut) const;
   // The first record above `from` (forward) or the last below it.
   Answer Search(const Cut& from, bool forward) const;
+  // Whether the last search answered with the window's last record in
+  // `forward`'s direction and `from` lies beyond the window that way: a
+  // reader going on through the file.
+  bool UsedUpBefore(const Cut& from, bool forward) const;
   // The record at a position, when the window holds it.
   const Row* AtPosition(std::int64_t pos) const;
 
@@ -51,6 +66,7 @@ class ReadWindow {
   bool SplitsAt(const Cut& from, std::size_t p) const;
 
   bool filled_ = false;
+  std::uint64_t generation_ = 0;
   mutable std::size_t lastSplit_ = 0;
   int key_ = 0;
   int limit_ = 0;

@@ -33,7 +33,8 @@ void BindBlob(sqlite3_stmt* st, int index, const std::string& bytes) {
   if (bytes.empty())
     sqlite3_bind_zeroblob(st, index, 0);  // a null pointer would bind NULL
   else
-    sqlite3_bind_blob(st, index, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
+    // The caller's bytes outlive the step: no copy.
+    sqlite3_bind_blob(st, index, bytes.data(), static_cast<int>(bytes.size()), SQLITE_STATIC);
 }
 
 void AssignBlob(sqlite3_stmt* st, int col, std::string& out) {
@@ -101,9 +102,15 @@ SqliteStore& Store() {
 
 // Which statement of a key's set.
 enum Query : std::size_t {
-  kUpAll, kUpFrom, kUpAbove, kUpSameGroup, kUpBeyond,
-  kDownAll, kDownBelow, kDownUpTo, kDownSameGroup, kDownBeneath,
+  kUpAll, kUpFrom, kUpAbove, kUpAfter,
+  kDownAll, kDownBelow, kDownUpTo, kDownAtOrBefore,
   kAtPosition, kQueryCount
+};
+
+// Statements of a file that do not depend on a key.
+enum FileQuery : std::size_t {
+  kInsertRecord, kOldImages, kUpdateRecord, kDeleteRecord, kCountRecords, kDataVersion, kReadSeq, kWriteSeq,
+  kBegin, kCommit, kRollback, kFileQueryCount
 };
 
 class SqliteFile final : public StoredFile {
@@ -131,12 +138,25 @@ class SqliteFile final : public StoredFile {
  private:
   sqlite3_stmt* Prepare(const std::string& sql);
   sqlite3_stmt* Statement(int key, Query which);
+  sqlite3_stmt* Statement(FileQuery which);
+  std::string StatementText(FileQuery which) const;
   std::int16_t Error(int rc) { return LogError(path_, db_, rc); }
   std::int16_t BeginWrite();
   std::int16_t EndWrite(std::int16_t status);
   std::int64_t NextSeq(int& rc);
+  // Writes the ordering number drawn in this write transaction back to the
+  // file, before its commit.
+  int SaveSeq();
+  void ForgetSeq() {
+    seqKnown_ = seqDrawn_ = false;
+    writeVersion_ = -1;
+  }
+  // The data version inside the write transaction under way: nobody else
+  // can commit while it lasts, so it is asked for once.
+  std::int64_t WriteVersion();
+  int Finish(const char* sql);
+  std::int16_t WriteFailed(int rc);
   bool LockedByAnother(std::int64_t pos);
-  bool Exists(int key, const std::string& image, int& rc);
   // Adds what `st` steps to to `rows`, until they are `limit` rows.
   int StepRows(sqlite3_stmt* st, int limit, RowBuffer& rows);
   std::int64_t DataVersion();
@@ -152,8 +172,17 @@ class SqliteFile final : public StoredFile {
   FileDefinition def_;
   int lockFd_ = -1;
   bool inTransaction_ = false;
-  std::map<std::string, sqlite3_stmt*> statements_;
+  // The ordering number as of the last one drawn in the write transaction
+  // under way: read once from the file, written back before the commit.
+  std::int64_t seq_ = 0;
+  bool seqKnown_ = false, seqDrawn_ = false;
+  std::int64_t writeVersion_ = -1;
+  // The record count and the mark it was counted at.
+  std::int64_t count_ = 0;
+  ChangeMark countMark_;
+  std::vector<sqlite3_stmt*> prepared_;  // every statement, to finalize
   std::vector<std::array<sqlite3_stmt*, kQueryCount>> keyStatements_;
+  std::array<sqlite3_stmt*, kFileQueryCount> fileStatements_{};
   // The header of the log's shared index, mapped by SQLite, as of the last
   // mark; null when there is none (then PRAGMA data_version tells changes).
   const volatile unsigned char* walHeader_ = nullptr;
@@ -171,17 +200,60 @@ SqliteFile::~SqliteFile() {
     sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
     Store().Leave(this);
   }
-  for (auto& [sql, st] : statements_) sqlite3_finalize(st);
+  for (sqlite3_stmt* st : prepared_) sqlite3_finalize(st);
   if (db_) sqlite3_close_v2(db_);
   if (lockFd_ >= 0) ::close(lockFd_);
 }
 
+// Statements are made once per open file and kept: a call binds, steps and
+// resets one, and builds no SQL.
 sqlite3_stmt* SqliteFile::Prepare(const std::string& sql) {
-  auto it = statements_.find(sql);
-  if (it != statements_.end()) return it->second;
   sqlite3_stmt* st = nullptr;
-  if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) return nullptr;
-  statements_[sql] = st;
+  if (sqlite3_prepare_v3(db_, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &st, nullptr) != SQLITE_OK) return nullptr;
+  prepared_.push_back(st);
+  return st;
+}
+
+std::string SqliteFile::StatementText(FileQuery which) const {
+  const std::size_t keys = def_.keys.size();
+  std::string sql;
+  switch (which) {
+    case kInsertRecord: {
+      std::string values = "?1";
+      sql = "INSERT INTO records(data";
+      for (std::size_t k = 0; k < keys; ++k) {
+        sql += ", " + K(static_cast<int>(k)) + ", " + S(static_cast<int>(k));
+        values += ", ?" + std::to_string(2 + 2 * k) + ", ?" + std::to_string(3 + 2 * k);
+      }
+      return sql + ") VALUES(" + values + ")";
+    }
+    case kOldImages:
+      sql = "SELECT ";
+      for (std::size_t k = 0; k < keys; ++k)
+        sql += (k ? ", " : "") + K(static_cast<int>(k)) + ", " + S(static_cast<int>(k));
+      return sql + " FROM records WHERE pos = ?1";
+    case kUpdateRecord:
+      sql = "UPDATE records SET data = ?1";
+      for (std::size_t k = 0; k < keys; ++k)
+        sql += ", " + K(static_cast<int>(k)) + " = ?" + std::to_string(2 + 2 * k) + ", " + S(static_cast<int>(k)) +
+               " = ?" + std::to_string(3 + 2 * k);
+      return sql + " WHERE pos = ?" + std::to_string(2 + 2 * keys);
+    case kDeleteRecord: return "DELETE FROM records WHERE pos = ?1";
+    case kCountRecords: return "SELECT count(*) FROM records";
+    case kDataVersion: return "PRAGMA data_version";
+    case kReadSeq: return "SELECT value FROM meta WHERE name = 'seq'";
+    case kWriteSeq: return "UPDATE meta SET value = ?1 WHERE name = 'seq'";
+    case kBegin: return "BEGIN IMMEDIATE";
+    case kCommit: return "COMMIT";
+    case kRollback: return "ROLLBACK";
+    case kFileQueryCount: break;
+  }
+  return {};
+}
+
+sqlite3_stmt* SqliteFile::Statement(FileQuery which) {
+  sqlite3_stmt*& st = fileStatements_[which];
+  if (!st) st = Prepare(StatementText(which));
   return st;
 }
 
@@ -197,17 +269,13 @@ sqlite3_stmt* SqliteFile::Statement(int key, Query which) {
     case kUpAll: sql = select + up + " LIMIT ?3"; break;
     case kUpFrom: sql = select + " WHERE " + k + " >= ?1" + up + " LIMIT ?3"; break;
     case kUpAbove: sql = select + " WHERE " + k + " > ?1" + up + " LIMIT ?3"; break;
-    // Two seeks rather than a row-value comparison, so that both use the
-    // (image, seq) index.
-    case kUpSameGroup: sql = select + " WHERE " + k + " = ?1 AND " + s + " > ?2 ORDER BY " + s + " LIMIT ?3"; break;
-    case kUpBeyond: sql = select + " WHERE " + k + " > ?1" + up + " LIMIT ?3"; break;
+    // A row value against the (image, seq) index is one seek, also inside
+    // a long group of equal images.
+    case kUpAfter: sql = select + " WHERE (" + k + ", " + s + ") > (?1, ?2)" + up + " LIMIT ?3"; break;
     case kDownAll: sql = select + down + " LIMIT ?3"; break;
     case kDownBelow: sql = select + " WHERE " + k + " < ?1" + down + " LIMIT ?3"; break;
     case kDownUpTo: sql = select + " WHERE " + k + " <= ?1" + down + " LIMIT ?3"; break;
-    case kDownSameGroup:
-      sql = select + " WHERE " + k + " = ?1 AND " + s + " <= ?2 ORDER BY " + s + " DESC LIMIT ?3";
-      break;
-    case kDownBeneath: sql = select + " WHERE " + k + " < ?1" + down + " LIMIT ?3"; break;
+    case kDownAtOrBefore: sql = select + " WHERE (" + k + ", " + s + ") <= (?1, ?2)" + down + " LIMIT ?3"; break;
     case kAtPosition: sql = select + " WHERE pos = ?2"; break;
     case kQueryCount: return nullptr;
   }
@@ -232,25 +300,22 @@ int SqliteFile::StepRows(sqlite3_stmt* st, int limit, RowBuffer& rows) {
 
 std::int16_t SqliteFile::Find(int key, const Cut& from, bool forward, int limit, RowBuffer& rows) {
   const int wanted = static_cast<int>(rows.Size()) + limit;
-  if (from.kind == (forward ? Cut::kTop : Cut::kBottom)) return kOk;
-  std::array<Query, 2> queries{kQueryCount, kQueryCount};
+  if (from.kind == (forward ? Cut::kTop : Cut::kBottom) || limit <= 0) return kOk;
+  Query q;
   if (from.kind != Cut::kAfter)
-    queries[0] = forward ? kUpAll : kDownAll;
+    q = forward ? kUpAll : kDownAll;
   else if (from.seq == kSeqBelowAll)
-    queries[0] = forward ? kUpFrom : kDownBelow;
+    q = forward ? kUpFrom : kDownBelow;
   else if (from.seq == kSeqAboveAll)
-    queries[0] = forward ? kUpAbove : kDownUpTo;
+    q = forward ? kUpAbove : kDownUpTo;
   else
-    queries = forward ? std::array{kUpSameGroup, kUpBeyond} : std::array{kDownSameGroup, kDownBeneath};
-  for (Query q : queries) {
-    if (q == kQueryCount || static_cast<int>(rows.Size()) >= wanted) break;
-    sqlite3_stmt* st = Statement(key, q);
-    if (!st) return Error(sqlite3_errcode(db_));
-    if (from.kind == Cut::kAfter) BindBlob(st, 1, from.image);
-    if (q == kUpSameGroup || q == kDownSameGroup) sqlite3_bind_int64(st, 2, from.seq);
-    sqlite3_bind_int(st, 3, wanted - static_cast<int>(rows.Size()));
-    if (int rc = StepRows(st, wanted, rows); rc != SQLITE_OK) return Error(rc);
-  }
+    q = forward ? kUpAfter : kDownAtOrBefore;
+  sqlite3_stmt* st = Statement(key, q);
+  if (!st) return Error(sqlite3_errcode(db_));
+  if (from.kind == Cut::kAfter) BindBlob(st, 1, from.image);
+  if (q == kUpAfter || q == kDownAtOrBefore) sqlite3_bind_int64(st, 2, from.seq);
+  sqlite3_bind_int(st, 3, limit);
+  if (int rc = StepRows(st, wanted, rows); rc != SQLITE_OK) return Error(rc);
   return kOk;
 }
 
@@ -267,8 +332,9 @@ std::int16_t SqliteFile::ReadAt(int key, std::int64_t pos, std::optional<Row>& r
 
 std::int16_t SqliteFile::BeginWrite() {
   if (inTransaction_) return kOk;
-  int rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+  int rc = Finish("BEGIN IMMEDIATE");
   if (rc != SQLITE_OK) return Error(rc);
+  ForgetSeq();
   if (Store().InTransaction()) {
     inTransaction_ = true;
     Store().Enlist(this);
@@ -276,11 +342,23 @@ std::int16_t SqliteFile::BeginWrite() {
   return kOk;
 }
 
+// BEGIN, COMMIT and ROLLBACK through statements kept like every other.
+int SqliteFile::Finish(const char* sql) {
+  const FileQuery which = sql[0] == 'B' ? kBegin : sql[0] == 'C' ? kCommit : kRollback;
+  sqlite3_stmt* st = Statement(which);
+  if (!st) return sqlite3_errcode(db_);
+  int rc = sqlite3_step(st);
+  sqlite3_reset(st);
+  return rc == SQLITE_DONE || rc == SQLITE_ROW ? SQLITE_OK : rc;
+}
+
 std::int16_t SqliteFile::EndWrite(std::int16_t status) {
   if (inTransaction_) return status;
-  int rc = sqlite3_exec(db_, status == kOk ? "COMMIT" : "ROLLBACK", nullptr, nullptr, nullptr);
+  int rc = status == kOk ? SaveSeq() : SQLITE_OK;
+  if (rc == SQLITE_OK) rc = Finish(status == kOk ? "COMMIT" : "ROLLBACK");
+  ForgetSeq();
   if (status == kOk && rc != SQLITE_OK) {
-    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    Finish("ROLLBACK");
     return Error(rc);
   }
   return status;
@@ -288,28 +366,51 @@ std::int16_t SqliteFile::EndWrite(std::int16_t status) {
 
 std::int16_t SqliteFile::EndTransaction(bool commit) {
   inTransaction_ = false;
-  int rc = sqlite3_exec(db_, commit ? "COMMIT" : "ROLLBACK", nullptr, nullptr, nullptr);
+  int rc = commit ? SaveSeq() : SQLITE_OK;
+  if (rc == SQLITE_OK) rc = Finish(commit ? "COMMIT" : "ROLLBACK");
+  ForgetSeq();
   if (rc != SQLITE_OK) {
-    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    Finish("ROLLBACK");
     return Error(rc);
   }
   return kOk;
 }
 
+// Ordering numbers are never given twice in a file: they come from one
+// counter kept in the file. The write transaction holds the file's write
+// lock, so the counter is read once in it and written back once before its
+// commit, rather than once per record.
 std::int64_t SqliteFile::NextSeq(int& rc) {
-  sqlite3_stmt* st = Prepare("UPDATE meta SET value = value + 1 WHERE name = 'seq' RETURNING value");
-  if (!st) {
-    rc = sqlite3_errcode(db_);
-    return 0;
+  rc = SQLITE_OK;
+  if (!seqKnown_) {
+    sqlite3_stmt* st = Statement(kReadSeq);
+    if (!st) {
+      rc = sqlite3_errcode(db_);
+      return 0;
+    }
+    rc = sqlite3_step(st);
+    if (rc == SQLITE_ROW) {
+      seq_ = sqlite3_column_int64(st, 0);
+      rc = SQLITE_OK;
+    }
+    sqlite3_reset(st);
+    if (rc != SQLITE_OK) return 0;
+    seqKnown_ = true;
   }
-  std::int64_t v = 0;
-  rc = sqlite3_step(st);
-  if (rc == SQLITE_ROW) {
-    v = sqlite3_column_int64(st, 0);
-    rc = SQLITE_OK;
-  }
+  seqDrawn_ = true;
+  return ++seq_;
+}
+
+int SqliteFile::SaveSeq() {
+  if (!seqDrawn_) return SQLITE_OK;
+  sqlite3_stmt* st = Statement(kWriteSeq);
+  if (!st) return sqlite3_errcode(db_);
+  sqlite3_bind_int64(st, 1, seq_);
+  int rc = sqlite3_step(st);
   sqlite3_reset(st);
-  return v;
+  if (rc != SQLITE_DONE) return rc;
+  seqDrawn_ = false;
+  return SQLITE_OK;
 }
 
 bool SqliteFile::LockedByAnother(std::int64_t pos) {
@@ -323,30 +424,27 @@ bool SqliteFile::LockedByAnother(std::int64_t pos) {
   return fl.l_type != F_UNLCK;
 }
 
-bool SqliteFile::Exists(int key, const std::string& image, int& rc) {
-  sqlite3_stmt* st = Prepare("SELECT 1 FROM records WHERE " + K(key) + " = ?1 LIMIT 1");
-  if (!st) {
-    rc = sqlite3_errcode(db_);
-    return false;
-  }
-  BindBlob(st, 1, image);
-  rc = sqlite3_step(st);
-  const bool found = rc == SQLITE_ROW;
-  rc = rc == SQLITE_ROW || rc == SQLITE_DONE ? SQLITE_OK : rc;
-  sqlite3_reset(st);
-  sqlite3_clear_bindings(st);
-  return found;
+// A write refused by a unique index is a duplicate key; the index is the
+// only check, so no search for the key comes before the write.
+std::int16_t SqliteFile::WriteFailed(int rc) {
+  const int extended = sqlite3_extended_errcode(db_);
+  if (extended == SQLITE_CONSTRAINT_UNIQUE || extended == SQLITE_CONSTRAINT_PRIMARYKEY) return kDuplicateKey;
+  return Error(rc);
+}
+
+std::int64_t SqliteFile::WriteVersion() {
+  if (writeVersion_ < 0) writeVersion_ = DataVersion();
+  return writeVersion_;
 }
 
 void SqliteFile::CheckKeep(ChangeMark* keep, std::int64_t& version) {
   if (!keep || !keep->valid) return;
   // Inside the write transaction nobody else can commit any more.
-  if (ChangedSince(*keep)) {
-    keep->valid = false;
-    return;
-  }
-  version = DataVersion();
-  if (version < 0) keep->valid = false;
+  version = WriteVersion();
+  const bool changed = keep->words[6] == kVersionMark
+                           ? version < 0 || static_cast<std::uint64_t>(version) != keep->words[0]
+                           : ChangedSince(*keep);
+  if (changed || version < 0) keep->valid = false;
 }
 
 void SqliteFile::Kept(ChangeMark* keep, std::int64_t version) {
@@ -367,22 +465,9 @@ std::int16_t SqliteFile::Insert(const std::string& record, const std::vector<std
   std::int64_t version = 0;
   CheckKeep(keep, version);
   int rc = SQLITE_OK;
-  for (std::size_t k = 0; k < def_.keys.size(); ++k) {
-    if (def_.keys[k].duplicates) continue;
-    const bool dup = Exists(static_cast<int>(k), images[k], rc);
-    if (rc != SQLITE_OK) return EndWrite(Error(rc));
-    if (dup) return EndWrite(kDuplicateKey);
-  }
   const std::int64_t seq = NextSeq(rc);
   if (rc != SQLITE_OK) return EndWrite(Error(rc));
-  std::string sql = "INSERT INTO records(data";
-  std::string values = "?1";
-  for (std::size_t k = 0; k < def_.keys.size(); ++k) {
-    sql += ", " + K(static_cast<int>(k)) + ", " + S(static_cast<int>(k));
-    values += ", ?" + std::to_string(2 + 2 * k) + ", ?" + std::to_string(3 + 2 * k);
-  }
-  sql += ") VALUES(" + values + ")";
-  sqlite3_stmt* st = Prepare(sql);
+  sqlite3_stmt* st = Statement(kInsertRecord);
   if (!st) return EndWrite(Error(sqlite3_errcode(db_)));
   BindBlob(st, 1, record);
   for (std::size_t k = 0; k < images.size(); ++k) {
@@ -390,8 +475,9 @@ std::int16_t SqliteFile::Insert(const std::string& record, const std::vector<std
     sqlite3_bind_int64(st, static_cast<int>(3 + 2 * k), seq);
   }
   rc = sqlite3_step(st);
+  const std::int16_t failed = rc == SQLITE_DONE ? static_cast<std::int16_t>(kOk) : WriteFailed(rc);
   sqlite3_reset(st);
-  if (rc != SQLITE_DONE) return EndWrite(rc == SQLITE_CONSTRAINT ? static_cast<std::int16_t>(kDuplicateKey) : Error(rc));
+  if (failed != kOk) return EndWrite(failed);
   pos = sqlite3_last_insert_rowid(db_);
   status = EndWrite(kOk);
   if (status != kOk) return status;
@@ -411,44 +497,40 @@ std::int16_t SqliteFile::Update(std::int64_t pos, const std::string& record, con
   std::int64_t version = 0;
   CheckKeep(keep, version);
   int rc = SQLITE_OK;
-  std::string select = "SELECT ";
-  for (std::size_t k = 0; k < def_.keys.size(); ++k)
-    select += (k ? ", " : "") + K(static_cast<int>(k)) + ", " + S(static_cast<int>(k));
-  select += " FROM records WHERE pos = ?1";
-  sqlite3_stmt* st = Prepare(select);
+  sqlite3_stmt* st = Statement(kOldImages);
   if (!st) return EndWrite(Error(sqlite3_errcode(db_)));
   sqlite3_bind_int64(st, 1, pos);
-  std::vector<std::string> oldImages;
   std::vector<std::int64_t> newSeqs;
+  bool found = false;
+  std::int16_t refused = kOk;
   rc = sqlite3_step(st);
   if (rc == SQLITE_ROW) {
+    found = true;
+    newSeqs.resize(def_.keys.size());
     for (std::size_t k = 0; k < def_.keys.size(); ++k) {
-      oldImages.push_back(ColumnBlob(st, static_cast<int>(2 * k)));
-      newSeqs.push_back(sqlite3_column_int64(st, static_cast<int>(2 * k + 1)));
+      newSeqs[k] = sqlite3_column_int64(st, static_cast<int>(2 * k + 1));
+      const void* old = sqlite3_column_blob(st, static_cast<int>(2 * k));
+      const auto oldSize = static_cast<std::size_t>(sqlite3_column_bytes(st, static_cast<int>(2 * k)));
+      if (oldSize == images[k].size() && (oldSize == 0 || std::memcmp(old, images[k].data(), oldSize) == 0)) continue;
+      if (!def_.keys[k].modifiable) {
+        refused = kKeyNotModifiable;
+        break;
+      }
+      newSeqs[k] = 0;  // drawn below
     }
   }
   sqlite3_reset(st);
-  if (oldImages.empty()) return EndWrite(rc == SQLITE_DONE ? static_cast<std::int16_t>(kNoCurrentRecord) : Error(rc));
+  if (!found) return EndWrite(rc == SQLITE_DONE ? static_cast<std::int16_t>(kNoCurrentRecord) : Error(rc));
+  if (refused != kOk) return EndWrite(refused);
+  // A changed key goes to the end of its new group of equal keys.
   std::int64_t seq = 0;
-  for (std::size_t k = 0; k < def_.keys.size(); ++k) {
-    if (images[k] == oldImages[k]) continue;
-    if (!def_.keys[k].modifiable) return EndWrite(kKeyNotModifiable);
-    if (!def_.keys[k].duplicates) {
-      const bool dup = Exists(static_cast<int>(k), images[k], rc);
-      if (rc != SQLITE_OK) return EndWrite(Error(rc));
-      if (dup) return EndWrite(kDuplicateKey);
-    }
-    // A changed key goes to the end of its new group of equal keys.
+  for (std::int64_t& s : newSeqs) {
+    if (s != 0) continue;
     if (seq == 0) seq = NextSeq(rc);
     if (rc != SQLITE_OK) return EndWrite(Error(rc));
-    newSeqs[k] = seq;
+    s = seq;
   }
-  std::string sql = "UPDATE records SET data = ?1";
-  for (std::size_t k = 0; k < def_.keys.size(); ++k)
-    sql += ", " + K(static_cast<int>(k)) + " = ?" + std::to_string(2 + 2 * k) + ", " + S(static_cast<int>(k)) +
-           " = ?" + std::to_string(3 + 2 * k);
-  sql += " WHERE pos = ?" + std::to_string(2 + 2 * def_.keys.size());
-  st = Prepare(sql);
+  st = Statement(kUpdateRecord);
   if (!st) return EndWrite(Error(sqlite3_errcode(db_)));
   BindBlob(st, 1, record);
   for (std::size_t k = 0; k < images.size(); ++k) {
@@ -457,8 +539,9 @@ std::int16_t SqliteFile::Update(std::int64_t pos, const std::string& record, con
   }
   sqlite3_bind_int64(st, static_cast<int>(2 + 2 * def_.keys.size()), pos);
   rc = sqlite3_step(st);
+  const std::int16_t failed = rc == SQLITE_DONE ? static_cast<std::int16_t>(kOk) : WriteFailed(rc);
   sqlite3_reset(st);
-  if (rc != SQLITE_DONE) return EndWrite(Error(rc));
+  if (failed != kOk) return EndWrite(failed);
   status = EndWrite(kOk);
   if (status != kOk) return status;
   if (release) Unlock(release);
@@ -476,7 +559,7 @@ std::int16_t SqliteFile::Delete(std::int64_t pos, std::int64_t release, ChangeMa
   }
   std::int64_t version = 0;
   CheckKeep(keep, version);
-  sqlite3_stmt* st = Prepare("DELETE FROM records WHERE pos = ?1");
+  sqlite3_stmt* st = Statement(kDeleteRecord);
   if (!st) return EndWrite(Error(sqlite3_errcode(db_)));
   sqlite3_bind_int64(st, 1, pos);
   int rc = sqlite3_step(st);
@@ -500,17 +583,22 @@ void SqliteFile::Unlock(std::int64_t pos) {
   if (lockFd_ >= 0) LockByte(lockFd_, pos, F_UNLCK);
 }
 
+// Counted again only when the file changed since the last count: a stat
+// asked twice in a row counts once.
 std::int64_t SqliteFile::RecordCount() {
-  std::int64_t count = 0;
-  if (sqlite3_stmt* st = Prepare("SELECT count(*) FROM records")) {
-    if (sqlite3_step(st) == SQLITE_ROW) count = sqlite3_column_int64(st, 0);
-    sqlite3_reset(st);
-  }
-  return count;
+  if (countMark_.valid && !ChangedSince(countMark_)) return count_;
+  const ChangeMark mark = Mark();
+  sqlite3_stmt* st = Statement(kCountRecords);
+  if (!st) return 0;
+  const bool counted = sqlite3_step(st) == SQLITE_ROW;
+  count_ = counted ? sqlite3_column_int64(st, 0) : 0;
+  sqlite3_reset(st);
+  countMark_ = counted ? mark : ChangeMark{};
+  return count_;
 }
 
 std::int64_t SqliteFile::DataVersion() {
-  sqlite3_stmt* st = Prepare("PRAGMA data_version");
+  sqlite3_stmt* st = Statement(kDataVersion);
   if (!st) return -1;
   std::int64_t v = sqlite3_step(st) == SQLITE_ROW ? sqlite3_column_int64(st, 0) : -1;
   sqlite3_reset(st);
