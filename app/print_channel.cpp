@@ -134,9 +134,11 @@ void PrintChannel::PrintLine(std::int16_t column, std::string_view text, std::in
     pending_ += ',';
     const std::size_t textStart = pending_.size();
     pending_.append(text);
-    for (std::size_t i = textStart; i < pending_.size(); ++i) {
-      const auto b = static_cast<unsigned char>(pending_[i]);
-      if (b <= 31 || b == 127 || b == 255) pending_[i] = ' ';
+    // Control bytes, DEL and 255 become blanks; a loop without branches.
+    char* const cleaned = pending_.data() + textStart;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      const auto b = static_cast<unsigned char>(cleaned[i]);
+      cleaned[i] = (b <= 31 || b == 127 || b == 255) ? ' ' : cleaned[i];
     }
     pending_ += ',';
     AppendPrintedNumber(pending_, advance);
