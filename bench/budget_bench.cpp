@@ -26,6 +26,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -613,13 +614,30 @@ void PrintOwnerCopiesFigures() {
   std::printf("  CPU                     %9.2f ms (aim: at most 2000 ms: %s)\n", cpu, cpu <= 2000.0 ? "met" : "NOT MET");
 }
 
+// True unless --benchmark_filter leaves the copies for every owner out.
+bool OwnerCopiesAsked(int argc, char** argv) {
+  const std::string flag = "--benchmark_filter=";
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg.rfind(flag, 0) != 0) continue;
+    const std::string filter = arg.substr(flag.size());
+    try {
+      return filter.empty() || filter == "all" || std::regex_search("BM_OwnerCopies", std::regex(filter));
+    } catch (const std::regex_error&) {
+      return true;
+    }
+  }
+  return true;
+}
+
 int main(int argc, char** argv) {
   ServerSchema schema;
+  const bool ownerCopies = OwnerCopiesAsked(argc, argv);
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();
   PrintPhaseFigures();
-  if (!OnServer()) PrintOwnerCopiesFigures();
+  if (!OnServer() && ownerCopies) PrintOwnerCopiesFigures();
   benchmark::Shutdown();
   return 0;
 }
