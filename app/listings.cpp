@@ -1,6 +1,9 @@
 #include "app/listings.h"
 
 #include <cmath>
+#include <functional>
+#include <map>
+#include <memory>
 #include <string_view>
 
 #include "app/administrator.h"
@@ -18,8 +21,6 @@ namespace {
 
 constexpr std::int16_t kPageLength = 66;
 
-std::string Cat(std::string_view key) { return config::CatalogText(key); }
-
 // Titles are centred on column 48.
 std::int16_t Centred(std::size_t length) {
   return static_cast<std::int16_t>(48 - std::nearbyint(static_cast<double>(length) / 2));
@@ -30,12 +31,23 @@ std::string LastThreeDigits(std::string_view packed) {
   return digits.size() > 3 ? digits.substr(digits.size() - 3) : digits;
 }
 
-std::string Amount(std::string_view mask, std::int32_t cents) { return format::FormatAmount(mask, cents); }
+// The pictures of the printed amounts, page numbers and percentages, read
+// once.
+const format::AmountPicture kShare(" ZZ,ZZZ,ZZ9");
+const format::AmountPicture kAdjustment(" ZZ,ZZZ,ZZZ");
+const format::AmountPicture kBudgetAmount("ZZ,ZZZ,ZZ9");
+const format::AmountPicture kVariation("+ZZ,ZZZ,ZZ9");
+const format::MaskPicture kPageNumber("ZZZ9");
+const format::MaskPicture kPercentage("(+ZZ9.99%)");
+
+}  // namespace
 
 // The pages of both listings, printed from the report into its channel.
-class Printer {
+// Catalogue texts and titles are looked up once per listing, not once per
+// page: a copy for every owner prints tens of thousands of pages.
+class ListingPrinter {
  public:
-  explicit Printer(Report& report) : r_(report), out_(report.channel), l_(report.listing) {}
+  explicit ListingPrinter(Report& report) : r_(report), out_(report.channel), l_(report.listing) {}
 
   void OwnerLine(const OwnerShares& o);
   void DistributionTotals(const app::DistributionTotals& t);
@@ -52,17 +64,48 @@ class Printer {
   void DistributionPage();
   void BudgetPage();
   void ColumnHeading(std::size_t k);
+  const std::string& Cat(std::string_view key);
+  const std::string& Title(std::string_view titleKey);
+  // Prints `cents` through `picture` at the current column.
+  void PrintAmount(const format::AmountPicture& picture, std::int32_t cents, std::int16_t advance);
 
   Report& r_;
   PrintChannel& out_;
   ListingState& l_;
+  std::map<std::string, std::string, std::less<>> catalog_;
+  std::map<std::string, std::string, std::less<>> titles_;
+  std::string field_;  // the field being printed
 };
 
-void Printer::PageHeader() {
+const std::string& ListingPrinter::Cat(std::string_view key) {
+  auto it = catalog_.find(key);
+  if (it == catalog_.end()) it = catalog_.emplace(std::string(key), config::CatalogText(key)).first;
+  return it->second;
+}
+
+const std::string& ListingPrinter::Title(std::string_view titleKey) {
+  auto it = titles_.find(titleKey);
+  if (it == titles_.end()) {
+    const BudgetState& b = r_.budget;
+    std::string title = format::FoldText(Cat(titleKey) + format::LongDateText(b.NextStart, 2, "ma") + Cat(" I ") +
+                                         format::LongDateText(b.NextEnd, 2, "ma"));
+    it = titles_.emplace(std::string(titleKey), std::move(title)).first;
+  }
+  return it->second;
+}
+
+void ListingPrinter::PrintAmount(const format::AmountPicture& picture, std::int32_t cents, std::int16_t advance) {
+  field_.clear();
+  picture.AppendTo(field_, cents);
+  out_.PrintLine(Cur(), field_, advance);
+}
+
+void ListingPrinter::PageHeader() {
   ++l_.PageNo;
   out_.SetPageLength(kPageLength);
   out_.SendPrintCommand("@e");
-  const std::string pageLine = Cat("PÀGINA "_cp) + format::FormatWithMask("ZZZ9", l_.PageNo);
+  std::string pageLine = Cat("PÀGINA "_cp);
+  kPageNumber.AppendTo(pageLine, l_.PageNo);
   const bool letterhead = r_.fees.LetterheadSetting != "N";
   const auto& admin = r_.administrator;
   if (l_.PageNo == 1) {
@@ -90,10 +133,9 @@ void Printer::PageHeader() {
   }
 }
 
-void Printer::Titles(std::string_view titleKey) {
+void ListingPrinter::Titles(std::string_view titleKey) {
   const BudgetState& b = r_.budget;
-  const std::string title = format::FoldText(Cat(titleKey) + format::LongDateText(b.NextStart, 2, "ma") + Cat(" I ") +
-                                             format::LongDateText(b.NextEnd, 2, "ma"));
+  const std::string& title = Title(titleKey);
   out_.SetJustification("A");
   out_.PrintLine(Centred(title.size()), title, 1);
   const std::string second = Cat("CORRESPONENT A LA COMUNITAT DE PROPIETARIS ") +
@@ -104,7 +146,7 @@ void Printer::Titles(std::string_view titleKey) {
   out_.PrintLine(column, std::string(second.size(), '='), 2);
 }
 
-void Printer::DistributionHeadings() {
+void ListingPrinter::DistributionHeadings() {
   const BudgetState& b = r_.budget;
   if (l_.PageNo == 1) {
     bool right = false;
@@ -137,18 +179,18 @@ void Printer::DistributionHeadings() {
   out_.PrintLine(1, std::string(135, '-'), 1);
 }
 
-void Printer::DistributionPage() {
+void ListingPrinter::DistributionPage() {
   PageHeader();
   Titles("REPARTIMENT DE LES DESPESES PER AL PERÍODE COMPRÈS ENTRE "_cp);
   DistributionHeadings();
 }
 
-void Printer::BudgetPage() {
+void ListingPrinter::BudgetPage() {
   PageHeader();
   Titles("DESPESES PRESSUPOSTADES PER AL PERÍODE COMPRÈS ENTRE "_cp);
 }
 
-void Printer::ColumnHeading(std::size_t k) {
+void ListingPrinter::ColumnHeading(std::size_t k) {
   out_.PrintLine(1, "", 1);
   out_.SetJustification("A");
   const std::string heading = Cat("DESPESES < ") + kColumnLetters[k - 1] + " > " + r_.budget.ColumnName[k] + " :";
@@ -157,54 +199,52 @@ void Printer::ColumnHeading(std::size_t k) {
   l_.ColumnHeaderDone = true;
 }
 
-void Printer::OwnerLine(const OwnerShares& o) {
+void ListingPrinter::OwnerLine(const OwnerShares& o) {
   if (l_.PageNo == 0 || LineCount() > 60) DistributionPage();
-  out_.PrintLine(1, format::ZeroPad(o.OwnerNumber, 3), 0);
+  out_.PrintLine(1, format::ZeroPadWhole(o.OwnerNumber, 3), 0);
   out_.PrintLine(5, o.Department, 0);
   out_.SetJustification("D");
-  for (std::size_t k = 1; k <= kColumns; ++k) out_.PrintLine(Cur(), Amount(" ZZ,ZZZ,ZZ9", o.Share[k]), 0);
-  out_.PrintLine(Cur(), Amount(" ZZ,ZZZ,ZZ9", o.OwnerTotal), 0);
-  out_.PrintLine(Cur(), Amount(" ZZ,ZZZ,ZZ9", o.Issued), 0);
-  out_.PrintLine(Cur(), Amount(" ZZ,ZZZ,ZZ9", o.Monthly), 0);
-  out_.PrintLine(Cur(), Amount(" ZZ,ZZZ,ZZ9", o.Quarterly), 1);
+  for (std::size_t k = 1; k <= kColumns; ++k) PrintAmount(kShare, o.Share[k], 0);
+  PrintAmount(kShare, o.OwnerTotal, 0);
+  PrintAmount(kShare, o.Issued, 0);
+  PrintAmount(kShare, o.Monthly, 0);
+  PrintAmount(kShare, o.Quarterly, 1);
 }
 
-void Printer::DistributionTotals(const app::DistributionTotals& t) {
+void ListingPrinter::DistributionTotals(const app::DistributionTotals& t) {
   if (LineCount() > 57) DistributionPage();
   out_.PrintLine(5, Cat("AJUST"), 0);
   out_.SetJustification("D");
   out_.PrintLine(15, "", 0);
-  for (std::size_t k = 1; k <= kColumns; ++k)
-    out_.PrintLine(Cur(), Amount(" ZZ,ZZZ,ZZZ", t.ColumnBudget[k] - t.ColumnOwnerSum[k]), 0);
-  out_.PrintLine(Cur(), Amount(" ZZ,ZZZ,ZZZ", t.BudgetTotal - t.OwnersTotal), 1);
+  for (std::size_t k = 1; k <= kColumns; ++k) PrintAmount(kAdjustment, t.ColumnBudget[k] - t.ColumnOwnerSum[k], 0);
+  PrintAmount(kAdjustment, t.BudgetTotal - t.OwnersTotal, 1);
   out_.PrintLine(16, std::string(87, '-'), 1);
   out_.PrintLine(5, Cat("TOTAL"), 0);
   out_.SetJustification("D");
   out_.PrintLine(15, "", 0);
-  for (std::size_t k = 1; k <= kColumns; ++k) out_.PrintLine(Cur(), Amount(" ZZ,ZZZ,ZZ9", t.ColumnBudget[k]), 0);
-  out_.PrintLine(Cur(), Amount(" ZZ,ZZZ,ZZ9", t.BudgetTotal), 1);
+  for (std::size_t k = 1; k <= kColumns; ++k) PrintAmount(kShare, t.ColumnBudget[k], 0);
+  PrintAmount(kShare, t.BudgetTotal, 1);
   out_.PrintLine(5, std::string(98, '='), 1);
 }
 
-void Printer::BudgetLine(std::size_t k, const records::WorkingLine& line) {
+void ListingPrinter::BudgetLine(std::size_t k, const records::WorkingLine& line) {
   if (l_.PageNo == 0 || LineCount() > 60) BudgetPage();
   if (!l_.ColumnHeaderDone) ColumnHeading(k);
   out_.PrintLine(1, line.description, 0);
   out_.SetJustification("D");
-  out_.PrintLine(39, Amount("ZZ,ZZZ,ZZ9", line.spent), 0);
-  out_.PrintLine(50, Amount("+ZZ,ZZZ,ZZ9", line.budget - line.spent), 0);
+  out_.PrintLine(39, kBudgetAmount.Format(line.spent), 0);
+  out_.PrintLine(50, kVariation.Format(static_cast<std::int64_t>(line.budget) - line.spent), 0);
   if (line.spent == 0)
     out_.PrintLine(62, "( -- -- %)", 0);
   else
-    out_.PrintLine(62, format::FormatWithMask("(+ZZ9.99%)", (static_cast<double>(line.budget) / line.spent - 1) * 100),
-                   0);
+    out_.PrintLine(62, kPercentage.Format((static_cast<double>(line.budget) / line.spent - 1) * 100), 0);
   out_.PrintLine(73, "=", 0);
-  out_.PrintLine(75, Amount("ZZ,ZZZ,ZZ9", line.budget), 1);
+  out_.PrintLine(75, kBudgetAmount.Format(line.budget), 1);
   l_.ColumnSubtotal += line.budget;
   l_.ListingTotal += line.budget;
 }
 
-void Printer::ColumnSubtotal(std::size_t k) {
+void ListingPrinter::ColumnSubtotal(std::size_t k) {
   out_.PrintLine(75, "----------", 1);
   if (LineCount() > 59) {
     PageHeader();
@@ -213,15 +253,15 @@ void Printer::ColumnSubtotal(std::size_t k) {
   out_.SetJustification("N 84 \\.\\");
   out_.PrintLine(39, Cat("TOTAL DESPESES < ") + kColumnLetters[k - 1] + " > ", 0);
   out_.SetJustification("D");
-  out_.PrintLine(86, Amount("ZZ,ZZZ,ZZ9", l_.ColumnSubtotal), 1);
+  out_.PrintLine(86, kBudgetAmount.Format(l_.ColumnSubtotal), 1);
 }
 
-void Printer::BudgetTotal() {
+void ListingPrinter::BudgetTotal() {
   out_.PrintLine(86, "----------", 1);
   if (LineCount() > 57) PageHeader();
   out_.PrintLine(39, Cat("TOTAL PRESSUPOST"), 0);
   out_.SetJustification("D");
-  out_.PrintLine(86, Amount("ZZ,ZZZ,ZZ9", l_.ListingTotal), 1);
+  out_.PrintLine(86, kBudgetAmount.Format(l_.ListingTotal), 1);
   out_.PrintLine(39, std::string(57, '='), 2);
   const std::string closing =
       std::string(base::TrimRight(r_.administrator[8])) + ", " + format::LongDateText(r_.parameters.ReportDate, 2, "dma");
@@ -229,10 +269,13 @@ void Printer::BudgetTotal() {
   out_.PrintLine(static_cast<std::int16_t>(96 - static_cast<int>(closing.size())), closing, 1);
 }
 
-}  // namespace
+DistributionListing::DistributionListing(Report& report) : report_(report) {}
+
+DistributionListing::~DistributionListing() = default;
 
 void DistributionListing::PassComputed(const DistributionPass& pass) {
-  Printer printer(report_);
+  if (!printer_) printer_ = std::make_unique<ListingPrinter>(report_);
+  ListingPrinter& printer = *printer_;
   report_.listing.PageNo = 0;
   for (const OwnerShares& owner : pass.owners) printer.OwnerLine(owner);
   // No page begun, no totals under it.
@@ -246,7 +289,7 @@ StepResult PrintBudgetListing(Report& report) {
   WorkingFile& working = report.working;
   const std::vector<records::WorkingLine> lines = working.Lines();
   if (working.Failed()) return StepResult::Failed(working.Failure());
-  Printer printer(report);
+  ListingPrinter printer(report);
   ListingState& l = report.listing;
   for (int copy = 0; copy < count; ++copy) {
     l = ListingState{};
@@ -260,6 +303,11 @@ StepResult PrintBudgetListing(Report& report) {
     if (l.PageNo > 0) printer.BudgetTotal();
   }
   return {};
+}
+
+std::string PrintingMessage(const Report& report) {
+  return config::CatalogText("IMPRIMINT EL LLISTAT DE ") + std::to_string(report.budget.OwnerCount) +
+         config::CatalogText(" PROPIETARIS");
 }
 
 void PrepareListings(Report& report) { report.administrator = AdministratorData(); }

@@ -4,6 +4,9 @@
 // report's print channel.
 #pragma once
 
+#include <memory>
+#include <string>
+
 #include "app/distribution.h"
 #include "app/report.h"
 #include "app/step_result.h"
@@ -17,18 +20,27 @@ void PrepareListings(Report& report);
 // The distribution listing: one copy per pass the distribution hands it,
 // each from page 1, its owner lines and, when a page was begun, the
 // adjustment and total rows.
+class ListingPrinter;
 class DistributionListing final : public DistributionSink {
  public:
-  explicit DistributionListing(Report& report) : report_(report) {}
+  explicit DistributionListing(Report& report);
+  ~DistributionListing() override;
+  DistributionListing(const DistributionListing&) = delete;
+  DistributionListing& operator=(const DistributionListing&) = delete;
   void PassComputed(const DistributionPass& pass) override;
 
  private:
   Report& report_;
+  std::unique_ptr<ListingPrinter> printer_;  // kept over the copies
 };
 
 // Every copy of the budget listing; fails when the working budget cannot be
 // read back.
 StepResult PrintBudgetListing(Report& report);
+
+// The message shown while the report is saved and printed: a copy of the
+// distribution for every owner of a large property takes a while.
+std::string PrintingMessage(const Report& report);
 
 // Both listings, in the alternative currency: the distribution (with its
 // receipt update) and then the budget listing. Stops at the first failure.

@@ -223,5 +223,38 @@ TEST_F(ListingsTest, SpanishTexts) {
   EXPECT_THAT(lines, ::testing::Contains(" 115 , MENSUALES, 0 "));
 }
 
+// One listing prints every copy of a run: the texts it looked up for the
+// first copy serve the later ones, in the session's language.
+TEST_F(ListingsTest, LaterCopiesOfOneListingPrintLikeTheFirst) {
+  config::Session().Language = "SPA";
+  format::SetLanguage("SPA");
+  PrepareListings(report_);
+  DistributionPass pass;
+  pass.owners = {Owner()};
+  DistributionListing listing(report_);
+  listing.PassComputed(pass);
+  listing.PassComputed(pass);
+  const std::vector<std::string> lines = Lines();
+  ASSERT_EQ(lines.size() % 2, 1u);
+  const std::size_t copy = lines.size() / 2;
+  const std::vector<std::string> first(lines.begin() + 1, lines.begin() + 1 + static_cast<long>(copy));
+  const std::vector<std::string> second(lines.begin() + 1 + static_cast<long>(copy), lines.end());
+  EXPECT_EQ(first, second);
+  EXPECT_THAT(second, ::testing::Contains(" 85 ,PÁGINA    1, 1 "));
+  EXPECT_THAT(second, ::testing::Contains(" 115 , MENSUALES, 0 "));
+}
+
+TEST_F(ListingsTest, ThePrintingMessageCountsTheOwners) {
+  report_.budget.OwnerCount = 999;
+  const std::pair<const char*, const char*> expected[] = {{"CAT", "IMPRIMINT EL LLISTAT DE 999 PROPIETARIS"},
+                                                          {"GLG", "IMPRIMINDO A LISTAXE DE 999 PROPIETARIOS"},
+                                                          {"OCI", "IMPRIMINT ETH LISTAT DE 999 PROPRIETARIS"},
+                                                          {"SPA", "IMPRIMIENDO EL LISTADO DE 999 PROPIETARIOS"}};
+  for (const auto& [language, text] : expected) {
+    config::Session().Language = language;
+    EXPECT_EQ(PrintingMessage(report_), text) << language;
+  }
+}
+
 }  // namespace
 }  // namespace app

@@ -1,6 +1,7 @@
 #include "app/print_channel.h"
 
 #include <cctype>
+#include <charconv>
 #include <cstdlib>
 
 #include "config/session.h"
@@ -41,8 +42,11 @@ std::string NormalisedJustification(std::string_view code) {
 }
 
 // A number as the print file writes it: " 10 ", "-3 ".
-std::string PrintedNumber(long value) {
-  return (value < 0 ? "-" : " ") + std::to_string(std::labs(value)) + " ";
+void AppendPrintedNumber(std::string& out, int value) {
+  out += value < 0 ? '-' : ' ';
+  char digits[16];
+  out.append(digits, std::to_chars(digits, digits + sizeof digits, std::abs(value)).ptr);
+  out += ' ';
 }
 
 }  // namespace
@@ -106,7 +110,9 @@ void PrintChannel::Discard() {
 }
 
 void PrintChannel::SetPageLength(std::int16_t lines) {
-  WriteRecord("PAGE" + PrintedNumber(lines));
+  std::string line = "PAGE";
+  AppendPrintedNumber(line, lines);
+  WriteRecord(line);
   pageLength_ = lines;
   lineCount_ = 0;
   columnCount_ = 0;
@@ -120,14 +126,25 @@ std::string PrintChannel::SetJustification(std::string_view code) {
 
 void PrintChannel::SendPrintCommand(std::string_view text) { WriteRecord("*" + std::string(text)); }
 
-void PrintChannel::PrintLine(std::int16_t column, std::string_view shown, std::int16_t advance) {
-  std::string text(shown);
-  for (char& c : text) {
-    const auto b = static_cast<unsigned char>(c);
-    if (b <= 31 || b == 127 || b == 255) c = ' ';
-  }
+void PrintChannel::PrintLine(std::int16_t column, std::string_view text, std::int16_t advance) {
   if (lineCount_ >= pageLength_) SetPageLength(pageLength_);
-  WriteRecord(PrintedNumber(column) + "," + text + "," + PrintedNumber(advance));
+  if (file_) {
+    // Composed in place in the pending writes: column, cleaned text, advance.
+    AppendPrintedNumber(pending_, column);
+    pending_ += ',';
+    const std::size_t textStart = pending_.size();
+    pending_.append(text);
+    // Control bytes, DEL and 255 become blanks; a loop without branches.
+    char* const cleaned = pending_.data() + textStart;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      const auto b = static_cast<unsigned char>(cleaned[i]);
+      cleaned[i] = (b <= 31 || b == 127 || b == 255) ? ' ' : cleaned[i];
+    }
+    pending_ += ',';
+    AppendPrintedNumber(pending_, advance);
+    pending_.append("\r\n");
+    if (pending_.size() >= kFlushBytes) FlushPending();
+  }
   if (advance != 0) {
     lineCount_ = static_cast<std::int16_t>(lineCount_ + advance);
     columnCount_ = 0;

@@ -146,8 +146,11 @@ StepResult RunBudget(Report& report, ReportScreen& screen) {
   report.channel.Open(config::Session().OutputDest);
   CleanUp discard([&report] { report.channel.Discard(); });
   if (printRequested) {
+    screen.ShowMessage(PrintingMessage(report));
+    CleanUp message([&screen] { screen.PopWindow(); });
     result = SaveStoredBudget(report);
     if (result.ok()) result = PrintReport(report);
+    message.RunNow();
     if (!result.ok()) return result;
   }
   discard.Dismiss();

@@ -234,10 +234,12 @@ TEST_F(RunReportTest, ARunPagesSavesPrintsAndLetsEverythingGoBeforeThePrintProgr
     EXPECT_NE(printed.find(owner), std::string::npos) << owner;
   EXPECT_FALSE(printProgram.leftBehind[0].workingFile);
   EXPECT_FALSE(printProgram.leftBehind[0].budgetLock);
-  // The screen as it was: the page's field count, the message gone, the
-  // terminal back.
+  // The screen as it was: the page's field count, the messages gone (the
+  // reading one, then the printing one with the owner count), the terminal
+  // back.
   EXPECT_EQ(console::Forms().forms.Screen(2).fieldCount, pageFieldCount_);
-  EXPECT_EQ(screen.messages, std::vector<std::string>{"LLEGINT PRESSUPOST"});
+  EXPECT_EQ(screen.messages,
+            (std::vector<std::string>{"LLEGINT PRESSUPOST", "IMPRIMINT EL LLISTAT DE 3 PROPIETARIS"}));
   EXPECT_EQ(screen.windows, 0);
   EXPECT_FALSE(screen.suspended);
   EXPECT_EQ(screen.resumed, 1);

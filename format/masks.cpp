@@ -1,9 +1,10 @@
 #include "format/masks.h"
 
-#include <cmath>
 #include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <cstdio>
-#include <vector>
+#include <span>
 
 #include "base/strings.h"
 #include "format/user_settings.h"
@@ -51,12 +52,26 @@ Currency& Cur() {
 
 bool IsOneOf(char c, std::string_view set) { return set.find(c) != std::string_view::npos; }
 
-// The decimal digits of a non-negative whole number held in a double; empty for 0.
-std::string WholeDigits(double x) {
+// 10^n as std::pow gives it; the powers up to 10^22 are exact doubles.
+double PowerOfTen(long long n) {
+  static constexpr double kExact[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                      1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  if (n >= 0 && n <= 22) return kExact[n];
+  return std::pow(10.0, static_cast<double>(n));
+}
+
+// The decimal digits of a non-negative whole number held in a double; empty
+// for 0. `buffer` holds them.
+std::string_view WholeDigits(double x, std::span<char, 400> buffer) {
   if (x < 1) return {};
-  std::vector<char> buffer(400);
-  int n = std::snprintf(buffer.data(), buffer.size(), "%.0f", x);
-  return std::string(buffer.data(), static_cast<std::size_t>(n > 0 ? n : 0));
+  // Below 2^64 the number is an unsigned integer: the same digits without
+  // the C library's exact conversion of a double.
+  if (x < 18446744073709551616.0) {
+    const auto [end, ec] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), static_cast<std::uint64_t>(x));
+    return {buffer.data(), static_cast<std::size_t>(end - buffer.data())};
+  }
+  const int n = std::snprintf(buffer.data(), buffer.size(), "%.0f", x);
+  return {buffer.data(), static_cast<std::size_t>(std::clamp(n, 0, static_cast<int>(buffer.size()) - 1))};
 }
 
 enum class Fill { kNone, kBlank, kStar };
@@ -73,29 +88,45 @@ char ThousandsChar() {
   return Chars().thousands;
 }
 
-std::string FormatWithMask(std::string_view mask, double value) {
-  LoadCharacters();
-  const char decimalChar = Chars().decimal, thousandsChar = Chars().thousands;
-  const long long length = static_cast<long long>(mask.size());
-  std::string out(mask);
-  if (std::isinf(value)) return std::string(mask.size(), '!');
-  if (std::isnan(value)) value = 0;
-
-  long long D = 0, R = 0;
-  std::size_t point = mask.find('.');
+MaskPicture::MaskPicture(std::string_view mask) : mask_(mask) {
+  const std::size_t point = mask.find('.');
   if (point != std::string_view::npos) {
     for (std::size_t i = point + 1; i < mask.size(); ++i)
-      if (IsOneOf(mask[i], "9Zz*-+")) ++D;
-    for (std::size_t i = point + 1; i < mask.size() && IsOneOf(mask[i], "9Zz*"); ++i) ++R;
+      if (IsOneOf(mask[i], "9Zz*-+")) ++decimals_;
+    for (std::size_t i = point + 1; i < mask.size() && IsOneOf(mask[i], "9Zz*"); ++i) ++shownPlaces_;
   }
-  const bool isSigned = mask.find_first_of("-+") != std::string_view::npos;
-  bool neg = value < 0;
+  signed_ = mask.find_first_of("-+") != std::string_view::npos;
+}
 
-  double x = std::nearbyint(std::fabs(value) * std::pow(10.0, static_cast<double>(R)));
+std::string MaskPicture::Format(double value) const {
+  std::string out;
+  out.reserve(mask_.size());
+  AppendTo(out, value);
+  return out;
+}
+
+void MaskPicture::AppendTo(std::string& out, double value) const {
+  if (std::isinf(value)) return AppendOverflow(out);
+  if (std::isnan(value)) value = 0;
+  double x = std::nearbyint(std::fabs(value) * PowerOfTen(shownPlaces_));
   // Hundreds of decimal places overflow the scale: 0 stays 0, anything else cannot fit.
   if (std::isnan(x)) x = 0;
-  if (std::isinf(x)) return std::string(mask.size(), '!');
-  const std::string s = WholeDigits(x);
+  if (std::isinf(x)) return AppendOverflow(out);
+  char buffer[400];
+  AppendDigits(out, value < 0, WholeDigits(x, buffer));
+}
+
+void MaskPicture::AppendDigits(std::string& out, bool neg, std::string_view s) const {
+  LoadCharacters();
+  const char decimalChar = Chars().decimal, thousandsChar = Chars().thousands;
+  const std::string_view mask = mask_;
+  const long long length = static_cast<long long>(mask.size());
+  const long long R = shownPlaces_;
+  long long D = decimals_;
+  const bool isSigned = signed_;
+  const std::size_t base = out.size();
+  out.append(mask);
+
   const long long len = static_cast<long long>(s.size());
   long long j = len - R + D;
   const long long p = len - R + 1;
@@ -110,7 +141,7 @@ std::string FormatWithMask(std::string_view mask, double value) {
   Fill fill = Fill::kNone;
   bool exhausted = false;
   auto fillChar = [&] { return fill == Fill::kStar ? '*' : ' '; };
-  auto put = [&](long long k, char c) { out[static_cast<std::size_t>(k - 1)] = c; };
+  auto put = [&](long long k, char c) { out[base + static_cast<std::size_t>(k - 1)] = c; };
 
   long long k = length;
   for (; k >= 1 && j > 0; --k) {
@@ -167,8 +198,9 @@ std::string FormatWithMask(std::string_view mask, double value) {
   }
 
   if (j != 0 || (!isSigned && neg && k == 0)) {
+    out.resize(base);
     const long long intDigits = std::max(p - 1, 0LL);
-    if (length < intDigits + (neg ? 1 : 0)) return std::string(mask.size(), '!');
+    if (length < intDigits + (neg ? 1 : 0)) return AppendOverflow(out);
     std::string plain = neg ? "-" : "";
     plain += s.substr(0, static_cast<std::size_t>(intDigits));
     if (p <= len) {
@@ -177,8 +209,13 @@ std::string FormatWithMask(std::string_view mask, double value) {
       if (p < 1) plain.append(static_cast<std::size_t>(1 - p), '0');
       plain += s.substr(static_cast<std::size_t>(intDigits));
     }
-    if (static_cast<long long>(plain.size()) > length) return plain.substr(0, mask.size());
-    return std::string(mask.size() - plain.size(), ' ') + plain;
+    if (static_cast<long long>(plain.size()) > length) {
+      out.append(plain, 0, mask.size());
+      return;
+    }
+    out.append(mask.size() - plain.size(), ' ');
+    out.append(plain);
+    return;
   }
 
   for (; k >= 1; --k) {
@@ -200,7 +237,7 @@ std::string FormatWithMask(std::string_view mask, double value) {
         if (floatingMinus) {
           put(k, '-');
           neg = false;
-        } else if (k < length - D || x == 0) {
+        } else if (k < length - D || s.empty()) {
           put(k, ' ');
           fill = Fill::kBlank;
           exhausted = true;
@@ -241,13 +278,18 @@ std::string FormatWithMask(std::string_view mask, double value) {
         break;
     }
   }
-  return out;
 }
 
-std::string FormatAmount(std::string_view picture, double cents) {
+std::string FormatWithMask(std::string_view mask, double value) { return MaskPicture(mask).Format(value); }
+
+namespace {
+
+// The edit mask FormatAmount prints an amount through, in pesetas or in
+// euros, for a zero amount or any other.
+std::string AmountMask(std::string_view picture, bool pesetas, bool nonZero) {
   const std::size_t n = picture.size();
   int decimals = 0;
-  bool seenPoint = false, unitsShow = cents != 0, group = false;
+  bool seenPoint = false, unitsShow = nonZero, group = false;
   char fillLetter = 'Z';
   enum class Sign { kNone, kLeading, kTrailing } sign = Sign::kNone;
   char signChar = '\0';
@@ -278,13 +320,7 @@ std::string FormatAmount(std::string_view picture, double cents) {
     }
   }
 
-  double v;
-  if (Cur().shown == 'P') {
-    v = cents / 100 * static_cast<double>(kPesetaRate);
-  } else {
-    v = cents / 100;
-    decimals += seenPoint ? 2 : 3;
-  }
+  if (!pesetas) decimals += seenPoint ? 2 : 3;
   auto keepRight = [n](std::string& m) {
     if (m.size() > n) m.erase(0, m.size() - n);
   };
@@ -299,7 +335,59 @@ std::string FormatAmount(std::string_view picture, double cents) {
   } else if (sign == Sign::kLeading && !mask.empty()) {
     mask[0] = signChar;
   }
-  return FormatWithMask(mask, v);
+  return mask;
+}
+
+// The amount in the currency shown, as FormatAmount prints it.
+double ShownAmount(double cents, bool pesetas) {
+  return pesetas ? cents / 100 * static_cast<double>(kPesetaRate) : cents / 100;
+}
+
+// Amounts of euro cents whose digits, with the mask's places after the
+// cents as zeros, are exactly what the floating point path rounds to: below
+// 2^50 the double of cents / 100 * 10^places is within a quarter of it.
+constexpr std::uint64_t kExactUnits = std::uint64_t{1} << 50;
+
+}  // namespace
+
+std::string FormatAmount(std::string_view picture, double cents) {
+  const bool pesetas = Cur().shown == 'P';
+  return MaskPicture(AmountMask(picture, pesetas, cents != 0)).Format(ShownAmount(cents, pesetas));
+}
+
+AmountPicture::AmountPicture(std::string_view picture)
+    : masks_{{MaskPicture(AmountMask(picture, false, false)), MaskPicture(AmountMask(picture, false, true))},
+             {MaskPicture(AmountMask(picture, true, false)), MaskPicture(AmountMask(picture, true, true))}} {}
+
+std::string AmountPicture::Format(std::int64_t cents) const {
+  std::string out;
+  AppendTo(out, cents);
+  return out;
+}
+
+void AmountPicture::AppendTo(std::string& out, std::int64_t cents) const {
+  const bool pesetas = Cur().shown == 'P';
+  const MaskPicture& mask = MaskFor(pesetas, cents != 0);
+  // Euros shown with at least the cents: the digits of the cents, and
+  // zeros for any further places.
+  const long long extraPlaces = mask.shownPlaces_ - 2;
+  if (!pesetas && extraPlaces >= 0 && extraPlaces <= 8) {
+    const std::uint64_t magnitude =
+        cents < 0 ? std::uint64_t{0} - static_cast<std::uint64_t>(cents) : static_cast<std::uint64_t>(cents);
+    const auto scale = static_cast<std::uint64_t>(PowerOfTen(extraPlaces));
+    if (magnitude <= kExactUnits / scale) {
+      char digits[32];
+      std::size_t size = 0;
+      if (magnitude != 0) {
+        size = static_cast<std::size_t>(std::to_chars(digits, digits + 20, magnitude).ptr - digits);
+        std::fill_n(digits + size, extraPlaces, '0');
+        size += static_cast<std::size_t>(extraPlaces);
+      }
+      mask.AppendDigits(out, cents < 0, std::string_view(digits, size));
+      return;
+    }
+  }
+  mask.AppendTo(out, ShownAmount(static_cast<double>(cents), pesetas));
 }
 
 void SetCurrency(std::string_view letters) {

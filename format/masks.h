@@ -6,6 +6,7 @@
 // are whole cents of euro and can be shown in pesetas at 166.386.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -22,6 +23,45 @@ std::string FormatWithMask(std::string_view mask, double value);
 // asks for a sign, "." and "9"s after it add decimals). Euros get two
 // decimals of their own; the result is as long as the picture.
 std::string FormatAmount(std::string_view picture, double cents);
+
+// A mask read once for many values: Format(v) is FormatWithMask(mask, v).
+class MaskPicture {
+ public:
+  explicit MaskPicture(std::string_view mask);
+  std::string Format(double value) const;
+  // Appends the printed value to `out`, as long as the mask.
+  void AppendTo(std::string& out, double value) const;
+
+ private:
+  friend class AmountPicture;
+  // Prints the whole number of the last shown decimal's units whose
+  // digits are `digits` (empty for 0).
+  void AppendDigits(std::string& out, bool negative, std::string_view digits) const;
+  void AppendOverflow(std::string& out) const { out.append(mask_.size(), '!'); }
+
+  std::string mask_;
+  long long decimals_ = 0;    // sign and digit places after the point
+  long long shownPlaces_ = 0;  // digit places right after the point
+  bool signed_ = false;       // the mask holds a "-" or "+"
+};
+
+// A FormatAmount picture read once for many amounts: Format(c) is
+// FormatAmount(picture, c) in the currency shown at the time of the call.
+// Whole cents shown in euros are printed from their digits, without
+// floating point.
+class AmountPicture {
+ public:
+  explicit AmountPicture(std::string_view picture);
+  std::string Format(std::int64_t cents) const;
+  void AppendTo(std::string& out, std::int64_t cents) const;
+
+ private:
+  // The masks FormatAmount derives: [pesetas][amount is not zero].
+  const MaskPicture& MaskFor(bool pesetas, bool nonZero) const {
+    return masks_[pesetas ? 1 : 0][nonZero ? 1 : 0];
+  }
+  MaskPicture masks_[2][2];
+};
 
 // "a,E" makes E the base and shown currency; "x,P" (any first letter but
 // "a") sets the alternative currency; "p" shows the alternative currency

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "format/user_settings.h"
 
@@ -153,6 +155,62 @@ TEST_F(MasksTest, PesetaRateIsSinglePrecision) {
   SetCurrency("p");
   // 1e9 cents: the single-precision rate adds 0.0159 pesetas, rounded away.
   EXPECT_EQ(FormatAmount("ZZZ,ZZZ,ZZZ,ZZ9", 1e9), "  1.663.860.016");
+}
+
+// The prepared pictures print whole cents from their digits; the plain
+// functions go through floating point. Both must give the same bytes for
+// every picture, sign, size and setting, including the fields that
+// overflow and the amounts too large for the digit path.
+TEST_F(MasksTest, PreparedAmountPicturesPrintLikeFormatAmount) {
+  const std::string_view pictures[] = {
+      " ZZ,ZZZ,ZZ9", "ZZ,ZZZ,ZZ9", "+ZZ,ZZZ,ZZ9", " ZZ,ZZZ,ZZZ", "ZZZ,ZZZ,ZZ9", "ZZZ,ZZZ,ZZZ,ZZ9", "ZZ9.9",
+      "ZZ9.999",     "ZZZ9.99",    "**,**9",      "ZZZZ-",       "-ZZ9",        "Z9",              "9",
+      "Z",           "",           ".99",         "ZZ,ZZ9.99999999", "ZZ9.9999999999",
+      "Z,ZZZ,ZZZ,ZZZ,ZZZ,ZZZ,ZZZ,ZZ9"};
+  const std::int64_t limit = std::int64_t{1} << 50;
+  std::vector<std::int64_t> amounts = {0,          1,          4,           5,          49,         50,
+                                       51,         99,         100,         101,        150,        250,
+                                       999,        1000,       1001,        99999,      100000,     123456,
+                                       999999,     1000000,    99999999,    100000000,  999999999,  1000000000,
+                                       1234567890, 2147483647, 4294967296,  limit / 10 - 1, limit / 10,
+                                       limit / 10 + 1, limit - 1, limit, limit + 1, std::int64_t{1} << 53,
+                                       std::numeric_limits<std::int64_t>::max()};
+  const std::size_t positives = amounts.size();
+  for (std::size_t i = 0; i < positives; ++i) amounts.push_back(-amounts[i]);
+  amounts.push_back(std::numeric_limits<std::int64_t>::min());
+  const std::map<std::string, std::string> settings[] = {{}, {{"DecCaracter", ","}, {"MilCaracter", "."}}};
+  for (const auto& setting : settings) {
+    Use(setting);
+    for (const bool pesetas : {false, true}) {
+      SetCurrency(pesetas ? "x,P" : "x,");
+      SetCurrency("p");
+      for (const std::string_view picture : pictures) {
+        const AmountPicture prepared(picture);
+        for (const std::int64_t cents : amounts) {
+          const std::string expected = FormatAmount(picture, static_cast<double>(cents));
+          EXPECT_EQ(prepared.Format(cents), expected)
+              << "picture \"" << picture << "\" cents " << cents << (pesetas ? " in pesetas" : " in euros");
+          std::string appended = "x";
+          prepared.AppendTo(appended, cents);
+          EXPECT_EQ(appended, "x" + expected) << picture << " " << cents;
+        }
+      }
+    }
+  }
+}
+
+TEST_F(MasksTest, PreparedMasksPrintLikeFormatWithMask) {
+  const std::string_view masks[] = {"ZZZ9", "(+ZZ9.99%)", "+ZZ9.999 %", "ZZ,ZZ9.99-", "**,**9.99", "ZZ9.ZZ", "9", ""};
+  const double values[] = {0, 1, -1, 0.005, 2.5, -2.5, 9.995, 99.5, 999.999, 1234.5, -1234.5, 1e15, -1e300};
+  for (const std::string_view mask : masks) {
+    const MaskPicture prepared(mask);
+    for (const double value : values) {
+      EXPECT_EQ(prepared.Format(value), FormatWithMask(mask, value)) << mask << " " << value;
+      std::string appended = "x";
+      prepared.AppendTo(appended, value);
+      EXPECT_EQ(appended, "x" + FormatWithMask(mask, value)) << mask << " " << value;
+    }
+  }
 }
 
 }  // namespace

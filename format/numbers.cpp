@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cfloat>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -21,6 +22,10 @@ int DigitValue(char c) { return IsDigit(c) ? c - '0' : 0; }
 std::string WholeDigits(double x) {
   if (!(x >= 1)) return {};  // 0, negatives and NaN
   if (!std::isfinite(x)) x = DBL_MAX;
+  if (x < 18446744073709551616.0) {  // 2^64: an unsigned integer has the same digits
+    char digits[24];
+    return std::string(digits, std::to_chars(digits, digits + sizeof digits, static_cast<std::uint64_t>(x)).ptr);
+  }
   // A double below 1e309 has at most 309 integer digits.
   char buf[400];
   int n = std::snprintf(buf, sizeof buf, "%.0f", x);
@@ -103,6 +108,20 @@ std::string ZeroPad(double value, std::int16_t width) {
   if (width < 1) return {};
   if (std::isnan(value)) value = 0;
   return FitLeft(PlainNumberText(std::fabs(value)), static_cast<std::size_t>(width), '0');
+}
+
+std::string ZeroPadWhole(std::int64_t value, std::int16_t width) {
+  if (width < 1) return {};
+  const std::uint64_t magnitude =
+      value < 0 ? std::uint64_t{0} - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+  char digits[24];
+  std::size_t size = 0;
+  if (magnitude != 0) size = static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, magnitude).ptr - digits);
+  const auto w = static_cast<std::size_t>(width);
+  if (size >= w) return std::string(digits + (size - w), w);
+  std::string text(w - size, '0');
+  text.append(digits, size);
+  return text;
 }
 
 std::string NumberText(double value, std::string_view picture) {

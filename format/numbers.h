@@ -24,6 +24,8 @@ std::string UnpackDigits(std::string_view packed);
 // The value without its sign, padded with "0" on the left and cut on the
 // left to exactly `width` characters (empty for a width below 1).
 std::string ZeroPad(double value, std::int16_t width);
+// ZeroPad of a whole number, without floating point.
+std::string ZeroPadWhole(std::int64_t value, std::int16_t width);
 
 // A number as text after a picture such as "4.2", ".1", "3.2V" or
 // "4.2S": integer width and decimals, and the letters V (no point), Z (a

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <limits>
 #include <string>
 #include <vector>
@@ -57,6 +58,20 @@ TEST(ZeroPad, PadsAndCutsOnTheLeft) {
   EXPECT_EQ(ZeroPad(12, 0), "");
   EXPECT_EQ(ZeroPad(12, -3), "");
   EXPECT_EQ(ZeroPad(1e20, 4), "0000");
+}
+
+// The whole-number padding is the general one without floating point, up
+// to the numbers a double holds exactly.
+TEST(ZeroPad, WholeNumbersPadLikeTheGeneralPadding) {
+  const std::int64_t exact = std::int64_t{1} << 53;
+  const std::int64_t values[] = {0, 1, 7, 9, 10, 99, 100, 999, 1000, 2024, 32767, 65536, 999999999, exact - 1, exact};
+  const std::int16_t widths[] = {-3, 0, 1, 2, 3, 4, 8, 16, 17, 25};
+  for (const std::int64_t magnitude : values)
+    for (const std::int64_t value : {magnitude, -magnitude})
+      for (const std::int16_t width : widths)
+        EXPECT_EQ(ZeroPadWhole(value, width), ZeroPad(static_cast<double>(value), width)) << value << " " << width;
+  EXPECT_EQ(ZeroPadWhole(std::numeric_limits<std::int64_t>::min(), 20), "09223372036854775808");
+  EXPECT_EQ(ZeroPadWhole(std::numeric_limits<std::int64_t>::max(), 4), "5807");
 }
 
 TEST(NumberText, WidthDecimalsAndLetters) {

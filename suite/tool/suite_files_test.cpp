@@ -100,7 +100,9 @@ TEST_F(SuiteFiles, EveryCaptionAndHeadingHasItsTranslations) {
                           // The checks of the data before printing, the receipt update.
                           "REVISEU LES DADES ABANS D'IMPRIMIR:", "COLUMNA ", ": TOTAL ", ", SUMA DELS COEFICIENTS ",
                           "PROPIETARIS SENSE COEFICIENT", "PROPIETARIS SENSE MESOS PER GIRAR", " SENSE PROPIETARIS",
-                          "REBUTS ACTUALITZATS", " PROPIETARIS, CONCEPTE ", ", SUMA DE LES QUOTES "})
+                          "REBUTS ACTUALITZATS", " PROPIETARIS, CONCEPTE ", ", SUMA DE LES QUOTES ",
+                          // The message while printing.
+                          "IMPRIMINT EL LLISTAT DE ", " PROPIETARIS"})
     EXPECT_TRUE(keys.count(key)) << key;
   EXPECT_TRUE(keys.count(std::string(" NO ÉS DE TIPUS PROVISIÓ DE FONS"_cp)));
   EXPECT_TRUE(keys.count(std::string("PÀGINA "_cp)));
