@@ -235,7 +235,7 @@ StepResult BuildWorkingBudget(Report& report) {
   for (; payments.Valid(); payments.Next()) {
     const std::string conceptCode = payment.Concept();
     const char kind = payment.Kind();
-    const int column = static_cast<int>(format::NumberValue(format::UnpackDigits(payment.ColumnNumber())));
+    const int column = static_cast<int>(format::UnpackedValue(payment.ColumnNumber()));
     const std::string columnCode =
         column >= 0 && column <= kColumns ? std::string("\xFF") + " ABCDEFG"[column] : std::string();
     int i = first(conceptCode);
