@@ -176,6 +176,9 @@ StepResult BuildWorkingBudget(Report& report) {
   else if (!data::EndsWalk(status))
     return ReadFailed(kConceptColumnsFile, status);
 
+  // The lines go to the file in one write, and come back from it as it
+  // keeps them.
+  std::vector<WorkingLine> built;
   const records::Concept expense{report.areas.For(kConceptsFile)};
   data::KeyWalk concepts(kConceptsFile, 0, std::string(2, '\0'));
   for (; concepts.Valid(); concepts.Next()) {
@@ -187,7 +190,7 @@ StepResult BuildWorkingBudget(Report& report) {
       line.spent = b.FeeAmount;
     }
     line.column = ListedColumn(columnList, line.code, line.column);
-    file.Append(line);
+    built.push_back(std::move(line));
   }
   if (concepts.Failed()) return StepResult::Failed(concepts.FailureText());
   for (int k = 0; k < kColumns; ++k) {
@@ -195,14 +198,15 @@ StepResult BuildWorkingBudget(Report& report) {
     line.code = std::string("\xFF") + kColumnLetters[static_cast<std::size_t>(k)];
     line.description = config::CatalogText("DESPESES DIVERSES COLUMNA ") + kColumnLetters[static_cast<std::size_t>(k)];
     line.column = kColumnLetters[static_cast<std::size_t>(k)];
-    file.Append(line);
+    built.push_back(std::move(line));
   }
   {
     WorkingLine line;
     line.code = "\xFF\xFF";
     line.description = config::CatalogText("DESPESES DIVERSES PARTIC.");
-    file.Append(line);
+    built.push_back(std::move(line));
   }
+  file.Append(built);
 
   std::vector<WorkingLine> lines = file.Lines();
   if (file.Failed()) return StepResult::Failed(file.Failure());
@@ -235,7 +239,7 @@ StepResult BuildWorkingBudget(Report& report) {
   for (; payments.Valid(); payments.Next()) {
     const std::string conceptCode = payment.Concept();
     const char kind = payment.Kind();
-    const int column = static_cast<int>(format::NumberValue(format::UnpackDigits(payment.ColumnNumber())));
+    const int column = static_cast<int>(format::UnpackedValue(payment.ColumnNumber()));
     const std::string columnCode =
         column >= 0 && column <= kColumns ? std::string("\xFF") + " ABCDEFG"[column] : std::string();
     int i = first(conceptCode);
@@ -252,13 +256,12 @@ StepResult BuildWorkingBudget(Report& report) {
 
   b.TotalSpent = 0;
   b.TotalBudget = 0;
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    WorkingLine& line = lines[i];
+  for (WorkingLine& line : lines) {
     line.budget = LineBudget(line.spent, line.variation);
-    file.Write(static_cast<std::int32_t>(i + 1), line);
     if (static_cast<unsigned char>(line.column) > ' ') AddAmount(b.TotalBudget, line.budget);
     AddAmount(b.TotalSpent, line.spent);
   }
+  file.Write(1, lines);
   if (file.Failed()) return StepResult::Failed(file.Failure());
   return {};
 }

@@ -699,9 +699,10 @@ TEST_F(BudgetFailureTest, AWorkingFileThatCannotBeMadeWrittenOrReadBackLeavesThe
   EXPECT_NE(save.failure().find("NO S'HA POGUT DESAR EL PRESSUPOST"), std::string::npos) << save.failure();
   EXPECT_EQ(StoredLines(), before);
 
-  // A write that fails while the budget is built (the disk fills up).
+  // A write that fails while the budget is built (the disk fills up): the
+  // lines go out in one write.
   fs.openError = 0;
-  fs.failingWrite = 3;
+  fs.failingWrite = 1;
   ASSERT_TRUE(report_.working.Open());
   const StepResult build = BuildBudget(report_);
   EXPECT_EQ(build.failure(), "NO ES POT ESCRIURE EL FITXER DE TREBALL " + path + ": No space left on device");
@@ -715,7 +716,7 @@ TEST_F(BudgetFailureTest, AWorkingFileThatCannotBeMadeWrittenOrReadBackLeavesThe
   ASSERT_TRUE(report_.working.Open());
   ASSERT_TRUE(BuildBudget(report_).ok());
   fs.reads = 0;
-  fs.failingRead = 4;
+  fs.failingRead = 1;
   const StepResult saved = SaveStoredBudget(report_);
   EXPECT_NE(saved.failure().find("NO ES POT LLEGIR EL FITXER DE TREBALL " + path + ": Input/output error"),
             std::string::npos)

@@ -30,7 +30,10 @@ class WorkingFile {
   // False on a failure.
   bool Write(std::int32_t n, const records::WorkingLine& line);
   bool Append(const records::WorkingLine& line) { return Write(Count() + 1, line); }
-  // Every record in order (those read before a failure).
+  // Records n, n + 1, ... in one write; false on a failure.
+  bool Write(std::int32_t n, const std::vector<records::WorkingLine>& lines);
+  bool Append(const std::vector<records::WorkingLine>& lines) { return Write(Count() + 1, lines); }
+  // Every record in order, read in one piece (those before a failure).
   std::vector<records::WorkingLine> Lines();
 
   // The first failure since Open; empty while everything went well.

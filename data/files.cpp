@@ -1,6 +1,7 @@
 #include "data/files.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <optional>
@@ -185,12 +186,14 @@ const FileLayout& Layout(FileSlot& s) {
   return s.Layout;
 }
 
+// Opened for each line and closed again. The log is nearly always there
+// under its own name, so that name is tried first; only when it is missing
+// is the name resolved (another case of it may exist) and the file made.
+// A log that cannot be written loses its line and nothing else.
 void AppendChangeLog(std::int16_t fileId, std::uint16_t op, std::int16_t status) {
-  std::string line = ChangeLogLine(fileId, static_cast<std::int16_t>(op), status);
-  if (std::FILE* f = std::fopen(platform::HostPathOrRaw("db.log").c_str(), "ab")) {
-    std::fwrite(line.data(), 1, line.size(), f);
-    std::fclose(f);
-  }
+  const std::string line = ChangeLogLine(fileId, static_cast<std::int16_t>(op), status);
+  if (platform::AppendToFile("db.log", line, false).error == ENOENT)
+    platform::AppendToFile(platform::HostPathOrRaw("db.log"), line, true);
 }
 
 // The key returned by a direct call: as many bytes as the current key value.

@@ -639,6 +639,17 @@ TEST_F(RecordsTest, FailedUpdateReadsTheStoredRecordAgain) {
   EXPECT_EQ(Area(), "BBBBByyyyy");
 }
 
+TEST_F(RecordsTest, TheChangeLogIsFoundWhateverTheCaseOfItsName) {
+  std::ofstream(dir_ / "DB.LOG", std::ios::binary) << "old\r\n";
+  std::copy_n("EEEEE55555", 10, area_);
+  EXPECT_EQ(InsertRecord(501), 0);
+  EXPECT_EQ(UpdateRecord(501), 0);
+  EXPECT_FALSE(fs::exists(dir_ / "db.log"));
+  std::ifstream in(dir_ / "DB.LOG", std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}),
+            "old\r\n" + ChangeLogLine(501, 2, 0) + ChangeLogLine(501, 3, 0));
+}
+
 TEST_F(RecordsTest, DuplicateInsertIsLoggedAndZeroesTheKey) {
   std::copy_n("CCCCC99999", 10, area_);
   EXPECT_EQ(InsertRecord(501), 5);

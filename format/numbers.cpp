@@ -104,6 +104,15 @@ std::string UnpackDigits(std::string_view packed) {
   return digits;
 }
 
+double UnpackedValue(std::string_view packed) {
+  // Up to 14 digits the whole number is exact in a double; longer ones are
+  // read from their text, to round as strtod does.
+  if (packed.size() > 7) return NumberValue(UnpackDigits(packed));
+  std::uint64_t value = 0;
+  for (char c : packed) value = value * 100 + (static_cast<unsigned char>(c) & 0x7F) % 100;
+  return static_cast<double>(value);
+}
+
 std::string ZeroPad(double value, std::int16_t width) {
   if (width < 1) return {};
   if (std::isnan(value)) value = 0;

@@ -20,6 +20,9 @@ std::string PackDigits(std::string_view digits);
 
 // Two digits per byte: the byte's value with bit 7 cleared, last two digits.
 std::string UnpackDigits(std::string_view packed);
+// The number those digits make, NumberValue(UnpackDigits(packed)), without
+// making the text (a packed field read for every record of a walk).
+double UnpackedValue(std::string_view packed);
 
 // The value without its sign, padded with "0" on the left and cut on the
 // left to exactly `width` characters (empty for a width below 1).

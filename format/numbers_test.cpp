@@ -40,6 +40,17 @@ TEST(PackDigits, SortsLikeTheDigits) {
   for (std::size_t i = 1; i < digits.size(); ++i) EXPECT_LT(PackDigits(digits[i - 1]), PackDigits(digits[i]));
 }
 
+TEST(UnpackDigits, TheValueIsTheNumberTheDigitsMake) {
+  std::vector<std::string> cases = {"", std::string(1, '\0'), "A", Bytes({148, 152, 132, 133}),
+                                    Bytes({255, 255, 255, 255, 255, 255, 255}), Bytes({227, 227, 227, 227, 227, 227, 227}),
+                                    Bytes({227, 227, 227, 227, 227, 227, 227, 227, 227, 227, 227})};
+  for (int a = 0; a < 256; ++a)
+    for (int b : {0, 1, 99, 128, 137, 227, 255}) cases.push_back(Bytes({a, b}));
+  for (const std::string& packed : cases)
+    EXPECT_EQ(UnpackedValue(packed), NumberValue(UnpackDigits(packed))) << UnpackDigits(packed);
+  EXPECT_EQ(UnpackedValue(PackDigits("0007")), 7);
+}
+
 TEST(UnpackDigits, TwoDigitsPerByte) {
   EXPECT_EQ(UnpackDigits(Bytes({148, 152, 132, 133})), "20240405");
   EXPECT_EQ(UnpackDigits("A"), "65");  // a byte without bit 7

@@ -163,6 +163,28 @@ class PosixFileSystem final : public FileSystem {
     return std::make_unique<PosixFile>(fd);
   }
 
+  FileStatus AppendToFile(const std::string& path, std::string_view bytes, bool create) override {
+    int fd = -1;
+    do {
+      fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | (create ? O_CREAT : 0), 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return FileStatus::FromErrno();
+    FileStatus status;
+    // O_APPEND places every write at the end as it is made: one write, so
+    // that the bytes stay together.
+    for (std::size_t done = 0; done < bytes.size();) {
+      const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        status = n < 0 ? FileStatus::FromErrno() : FileStatus{ENOSPC};
+        break;
+      }
+      done += static_cast<std::size_t>(n);
+    }
+    if (::close(fd) != 0 && status.ok() && errno != EINTR) status = FileStatus::FromErrno();
+    return status;
+  }
+
   FileStatus Remove(const std::string& path) override {
     if (::unlink(path.c_str()) != 0 && errno != ENOENT) return FileStatus::FromErrno();
     return {};

@@ -73,6 +73,10 @@ class FileSystem {
   // nullptr with `status` set when the file cannot be opened.
   virtual std::unique_ptr<File> Open(const std::string& path, unsigned flags, FileStatus& status,
                                      mode_t mode = 0666) = 0;
+  // Adds `bytes` at the end of the file in one write, opening and closing it
+  // again: lines of several programs appending to one log never overwrite
+  // each other. A missing file is made only with `create` (else ENOENT).
+  virtual FileStatus AppendToFile(const std::string& path, std::string_view bytes, bool create) = 0;
   // A missing file is no error.
   virtual FileStatus Remove(const std::string& path) = 0;
   // A file, or a directory with everything in it; missing is no error.
@@ -95,6 +99,9 @@ class FileSystemWrapper : public FileSystem {
   }
   std::unique_ptr<File> Open(const std::string& path, unsigned flags, FileStatus& status, mode_t mode) override {
     return target_.Open(path, flags, status, mode);
+  }
+  FileStatus AppendToFile(const std::string& path, std::string_view bytes, bool create) override {
+    return target_.AppendToFile(path, bytes, create);
   }
   FileStatus Remove(const std::string& path) override { return target_.Remove(path); }
   FileStatus RemoveAll(const std::string& path) override { return target_.RemoveAll(path); }
@@ -148,6 +155,9 @@ class ScopedFileSystem {
 inline ReadResult ReadWholeFile(const std::string& path) { return CurrentFileSystem().ReadWholeFile(path); }
 inline FileStatus WriteWholeFile(const std::string& path, std::string_view bytes, bool sync = false) {
   return CurrentFileSystem().WriteWholeFile(path, bytes, sync, 0666);
+}
+inline FileStatus AppendToFile(const std::string& path, std::string_view bytes, bool create) {
+  return CurrentFileSystem().AppendToFile(path, bytes, create);
 }
 inline std::unique_ptr<File> OpenFile(const std::string& path, unsigned flags, FileStatus& status,
                                       mode_t mode = 0666) {

@@ -55,6 +55,20 @@ TEST_F(FileSystemTest, AFullDiskIsReportedByTheWriteItself) {
   EXPECT_EQ(RealFileSystem().WriteWholeFile("/dev/full", "x", false, 0666).error, ENOSPC);
 }
 
+TEST_F(FileSystemTest, AppendingAddsAtTheEndAndMakesTheFileOnlyWhenAsked) {
+  FileSystem& fs = RealFileSystem();
+  const std::string log = dir_ + "/log";
+  EXPECT_EQ(fs.AppendToFile(log, "one\r\n", false).error, ENOENT);
+  EXPECT_FALSE(std::filesystem::exists(log));
+  ASSERT_TRUE(fs.AppendToFile(log, "one\r\n", true).ok());
+  ASSERT_TRUE(fs.AppendToFile(log, "two\r\n", false).ok());
+  EXPECT_EQ(fs.ReadWholeFile(log).bytes, "one\r\ntwo\r\n");
+  EXPECT_EQ(fs.AppendToFile(dir_, "x", true).error, EISDIR);
+  if (std::filesystem::exists("/dev/full")) {
+    EXPECT_EQ(fs.AppendToFile("/dev/full", "x", false).error, ENOSPC);
+  }
+}
+
 TEST_F(FileSystemTest, FilesReadAndWriteAtOffsetsAndTellTheirSize) {
   FileStatus status;
   std::unique_ptr<File> f = RealFileSystem().Open(dir_ + "/r", kOpenCreate, status);

@@ -358,14 +358,18 @@ ChangeMark* KeepMark(Handle& h) {
 
 // After this open's own write: the window takes the record as written, or
 // goes when anything else may have changed.
-void WrittenIntoWindow(Handle& h, const ChangeMark* keep, std::int64_t oldPos, const Row* written) {
+void WrittenIntoWindow(Handle& h, const ChangeMark* keep, std::int64_t oldPos, Row* written) {
   ReadWindow& w = h.window;
   if (!keep || !keep->valid) {
     w.Clear();
     return;
   }
-  if (oldPos != 0) w.Remove(oldPos);
-  if (written) w.Put(*written);
+  if (oldPos != 0 && written)
+    w.Rewrite(oldPos, std::move(*written));
+  else if (oldPos != 0)
+    w.Remove(oldPos);
+  else if (written)
+    w.Put(std::move(*written));
 }
 
 void ReturnKey(const Handle& h, int key, const std::string& record, void* keyBuffer, std::uint8_t keyLength) {
@@ -388,7 +392,7 @@ std::int16_t Insert(Handle& h, const void* data, std::uint32_t* length, void* ke
     return status;
   }
   const int wk = h.window.Key();
-  const Row forWindow{pos, record, h.window.Empty() ? std::string() : images[static_cast<std::size_t>(wk)],
+  Row forWindow{pos, record, h.window.Empty() ? std::string() : images[static_cast<std::size_t>(wk)],
                       h.window.Empty() ? 0 : seqs[static_cast<std::size_t>(wk)]};
   WrittenIntoWindow(h, keep, 0, &forWindow);
   if (h.ValidKey(key)) {
@@ -415,7 +419,7 @@ std::int16_t Update(Handle& h, const void* data, std::uint32_t* length, void* ke
   }
   ForgetLock(h);
   const int wk = h.window.Key();
-  const Row forWindow{pos, record, h.window.Empty() ? std::string() : images[static_cast<std::size_t>(wk)],
+  Row forWindow{pos, record, h.window.Empty() ? std::string() : images[static_cast<std::size_t>(wk)],
                       h.window.Empty() ? 0 : seqs[static_cast<std::size_t>(wk)]};
   WrittenIntoWindow(h, keep, pos, &forWindow);
   const int ck = h.ValidKey(key) ? key : h.key;

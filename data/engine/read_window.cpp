@@ -133,6 +133,20 @@ void ReadWindow::Remove(std::int64_t pos) {
     }
 }
 
+void ReadWindow::Rewrite(std::int64_t pos, Row row) {
+  for (std::size_t i = 0; filled_ && i < rows_.Size(); ++i) {
+    Row& old = rows_[i];
+    if (old.pos != pos) continue;
+    if (old.seq == row.seq && old.image == row.image) {
+      old.data = std::move(row.data);
+      return;
+    }
+    break;
+  }
+  Remove(pos);
+  Put(std::move(row));
+}
+
 void ReadWindow::Put(Row row) {
   ++generation_;
   if (!filled_ || !low_.Below(row.image, row.seq) || high_.Below(row.image, row.seq)) return;

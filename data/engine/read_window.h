@@ -56,6 +56,10 @@ class ReadWindow {
   // This program's own writes, so that the window stays good.
   void Remove(std::int64_t pos);
   void Put(Row row);  // kept when it lies within the range
+  // The record at `pos` rewritten as `row`. One that keeps its place along
+  // the key (its image and seq) only takes the new bytes: the rows around
+  // it stay where they are, and so do a walk's indexes into them.
+  void Rewrite(std::int64_t pos, Row row);
 
   // The storage's note of the file when the window was read, and the
   // process's count of aborted transactions then.

@@ -101,6 +101,28 @@ TEST(ReadWindow, OwnWritesKeepItWhole) {
   EXPECT_EQ(w.AtPosition(9)->image, "e");
 }
 
+TEST(ReadWindow, ARewrittenRecordKeepsItsPlaceUnlessItsKeyMoved) {
+  ReadWindow w = Read(Above("a"), true, 10, kPlaces);
+  const std::uint64_t generation = w.Generation();
+  w.Rewrite(3, Row{3, "new bytes", "d", 7});
+  ASSERT_NE(w.AtPosition(3), nullptr);
+  EXPECT_EQ(w.AtPosition(3)->data, "new bytes");
+  // Rows stay where they were: a walk goes on from its index.
+  std::size_t index = 1;
+  const Row* next = w.Neighbour(generation, index, true);
+  ASSERT_NE(next, nullptr);
+  EXPECT_EQ(next->pos, 3);
+  EXPECT_EQ(Answer(w, Cut::After("d", 3), true), 3);
+  // A new image moves the record to its new place.
+  w.Rewrite(2, Row{2, "moved", "e", 9});
+  EXPECT_EQ(Answer(w, Above("b"), true), 3);
+  EXPECT_EQ(Answer(w, Cut::After("d", 7), true), 2);
+  EXPECT_EQ(Answer(w, Cut::After("e", 9), true), 4);
+  // Moved below the window: gone from it.
+  w.Rewrite(4, Row{4, "moved", "a", 10});
+  EXPECT_EQ(w.AtPosition(4), nullptr);
+}
+
 TEST(ReadWindow, CutsOrderLikeTheRecordsBetweenThem) {
   EXPECT_LT(CompareCuts(Cut::Bottom(), From("")), 0);
   EXPECT_LT(CompareCuts(From("a"), Cut::After("a", 1)), 0);

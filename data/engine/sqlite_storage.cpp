@@ -109,7 +109,7 @@ enum Query : std::size_t {
 
 // Statements of a file that do not depend on a key.
 enum FileQuery : std::size_t {
-  kInsertRecord, kOldImages, kUpdateRecord, kDeleteRecord, kCountRecords, kDataVersion, kReadSeq, kWriteSeq,
+  kInsertRecord, kOldImages, kUpdateRecord, kUpdateData, kDeleteRecord, kCountRecords, kDataVersion, kReadSeq, kWriteSeq,
   kBegin, kCommit, kRollback, kFileQueryCount
 };
 
@@ -238,6 +238,8 @@ std::string SqliteFile::StatementText(FileQuery which) const {
         sql += ", " + K(static_cast<int>(k)) + " = ?" + std::to_string(2 + 2 * k) + ", " + S(static_cast<int>(k)) +
                " = ?" + std::to_string(3 + 2 * k);
       return sql + " WHERE pos = ?" + std::to_string(2 + 2 * keys);
+    // An update that changes no key: its indexes stay as they are.
+    case kUpdateData: return "UPDATE records SET data = ?1 WHERE pos = ?2";
     case kDeleteRecord: return "DELETE FROM records WHERE pos = ?1";
     case kCountRecords: return "SELECT count(*) FROM records";
     case kDataVersion: return "PRAGMA data_version";
@@ -530,14 +532,21 @@ std::int16_t SqliteFile::Update(std::int64_t pos, const std::string& record, con
     if (rc != SQLITE_OK) return EndWrite(Error(rc));
     s = seq;
   }
-  st = Statement(kUpdateRecord);
-  if (!st) return EndWrite(Error(sqlite3_errcode(db_)));
-  BindBlob(st, 1, record);
-  for (std::size_t k = 0; k < images.size(); ++k) {
-    BindBlob(st, static_cast<int>(2 + 2 * k), images[k]);
-    sqlite3_bind_int64(st, static_cast<int>(3 + 2 * k), newSeqs[k]);
+  if (seq == 0) {
+    st = Statement(kUpdateData);
+    if (!st) return EndWrite(Error(sqlite3_errcode(db_)));
+    BindBlob(st, 1, record);
+    sqlite3_bind_int64(st, 2, pos);
+  } else {
+    st = Statement(kUpdateRecord);
+    if (!st) return EndWrite(Error(sqlite3_errcode(db_)));
+    BindBlob(st, 1, record);
+    for (std::size_t k = 0; k < images.size(); ++k) {
+      BindBlob(st, static_cast<int>(2 + 2 * k), images[k]);
+      sqlite3_bind_int64(st, static_cast<int>(3 + 2 * k), newSeqs[k]);
+    }
+    sqlite3_bind_int64(st, static_cast<int>(2 + 2 * def_.keys.size()), pos);
   }
-  sqlite3_bind_int64(st, static_cast<int>(2 + 2 * def_.keys.size()), pos);
   rc = sqlite3_step(st);
   const std::int16_t failed = rc == SQLITE_DONE ? static_cast<std::int16_t>(kOk) : WriteFailed(rc);
   sqlite3_reset(st);
