@@ -346,7 +346,9 @@ std::int16_t RecordCall(int slot, std::uint16_t& operation) {
   // One buffer for every call of the process (one thread): no allocation
   // per read.
   static std::vector<char> buffer;
-  buffer.resize(std::max(kBufferSize, bytes));
+  // The record manager may fill RecordLength bytes, whatever the area holds.
+  const std::size_t recordBytes = s.RecordLength > 0 ? static_cast<std::size_t>(s.RecordLength) : 0;
+  buffer.resize(std::max({kBufferSize, bytes, recordBytes}));
   std::array<char, kKeyBufferSize> key{};
   for (;;) {
     if (attempt == 1) CurrentNotice().Show(RecordWaitText(), 24);

@@ -538,6 +538,20 @@ TEST_F(RecordsTest, ReadsByKeyUseTheLayoutLearntAtTheOpen) {
   EXPECT_EQ(ReadByKey(501, 1, "A", 1), kStatusNoSuchKey);
 }
 
+// A record longer than the usual buffer, read into a shorter area: the
+// record manager may fill the whole record length, so the layer's buffer
+// must hold it; the area gets what fits.
+TEST_F(FilesTest, ARecordLongerThanTheUsualBufferIsReadIntoAShortArea) {
+  char area[10];
+  OpenExisting(501, "DADES/L.dat", CreationRecord(2000, {{{1, 5, 0}}}), area);
+  std::string row = "KEY01" + std::string(1995, 'x');
+  fake_.files["DADES/L.dat"].rows[1] = row;
+  fake_.files["DADES/L.dat"].nextPosition = 2;
+  ASSERT_EQ(ReadByKey(501, 0, "KEY01", 0), 0);
+  EXPECT_EQ(std::string(area, 10), row.substr(0, 10));
+  EXPECT_EQ(fake_.calls.back().dataLength, 2000u);
+}
+
 // A layout that could not be read at the open is asked for again, and
 // kept once it is had.
 TEST_F(FilesTest, ALayoutNotReadAtTheOpenIsAskedForAgain) {
