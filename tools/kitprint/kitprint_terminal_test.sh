@@ -52,6 +52,11 @@ run pager
 if wait_screen pager "PRIMERA"; then
   status=$(tm capture-pane -p -t pager | tail -n 1)
   [[ "$status" == " Página 1/2"* ]] || fail "pager status line: '$status'"
+  # tmux's End, which xterm's description lacks: the last page, not the end.
+  tm send-keys -t pager End
+  wait_screen pager "SEGUNDA" || fail "End did not show the last page: $(tm capture-pane -p -t pager)"
+  tm send-keys -t pager Home
+  wait_screen pager "PRIMERA" || fail "Home did not show the first page"
   tm send-keys -t pager q
   wait_screen pager "KITPRINT-ENDED" || fail "q did not leave the pager"
 else

@@ -12,6 +12,28 @@
 #include "tools/kitprint/texts.h"
 
 namespace kitprint {
+namespace {
+
+// A key after Esc that curses did not know: terminals whose description
+// lacks a sequence (tmux's End under TERM=xterm) send Esc and the rest at
+// once. A lone Esc leaves the pager; Home and End in their common spellings
+// are taken as such; any other sequence is read to its end and ignored.
+int ReadAfterEsc() {
+  std::string rest;
+  nodelay(stdscr, TRUE);
+  for (int c = getch(); c != ERR && rest.size() < 16; c = getch()) {
+    rest.push_back(static_cast<char>(c));
+    // CSI sequences end with a byte from @ to ~, SS3 ones after one letter.
+    if (rest.size() >= 2 && ((rest[0] == '[' && c >= '@' && c <= '~') || rest[0] == 'O')) break;
+  }
+  nodelay(stdscr, FALSE);
+  if (rest.empty()) return 27;
+  if (rest == "[4~" || rest == "[8~" || rest == "[F" || rest == "OF") return KEY_END;
+  if (rest == "[1~" || rest == "[7~" || rest == "[H" || rest == "OH") return KEY_HOME;
+  return ERR;
+}
+
+}  // namespace
 
 void ShowInPager(const IndexedPages& pages) {
   if (pages.Count() == 0) return;
@@ -49,6 +71,7 @@ void ShowInPager(const IndexedPages& pages) {
     attroff(A_REVERSE);
     refresh();
     int key = getch();
+    if (key == 27) key = ReadAfterEsc();
     int maxTop = std::max(0, static_cast<int>(page.lines.size()) - rows);
     switch (key) {
       case 27: case 'q': case 'Q':
