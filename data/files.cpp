@@ -165,7 +165,7 @@ std::optional<std::string> Stat(FileSlot& s, std::size_t pageSize = 0) {
 
 // Learns the slot's layout: a first stat for the record length and the
 // number of keys, a second one, sent with page-size zero bytes, for the key
-// specifications. The record length stays known when only the second fails.
+// segments. The record length stays known when only the second fails.
 void LearnLayout(FileSlot& s) {
   s.Layout = FileLayout{};
   auto first = Stat(s);
