@@ -69,8 +69,10 @@ constexpr Decoded DecodeUtf8(const char* s, std::size_t i, std::size_t n) {
   return {cp, len};
 }
 
-template <Utf8Literal L>
-struct Cp850Literal {
+// The bytes of a UTF-8 literal in a one-byte character set: `ToByte` gives
+// each code point's byte, or none, which stops the compilation.
+template <Utf8Literal L, auto ToByte>
+struct EncodedLiteral {
   static constexpr auto Convert() {
     struct Result {
       std::array<char, sizeof(L.bytes)> data{};
@@ -79,8 +81,8 @@ struct Cp850Literal {
     constexpr std::size_t n = sizeof(L.bytes) - 1;  // without the final zero
     for (std::size_t i = 0; i < n;) {
       auto d = DecodeUtf8(L.bytes, i, n);
-      auto b = UnicodeToCp850(d.cp);
-      if (!b) throw "character without a code page 850 byte";  // compile-time error
+      auto b = ToByte(d.cp);
+      if (!b) throw "character without a byte in the literal's character set";  // compile-time error
       r.data[r.size++] = static_cast<char>(*b);
       i += d.length;
     }
@@ -88,6 +90,9 @@ struct Cp850Literal {
   }
   static constexpr auto value = Convert();
 };
+
+template <Utf8Literal L>
+using Cp850Literal = EncodedLiteral<L, UnicodeToCp850>;
 
 }  // namespace detail
 
