@@ -6,7 +6,7 @@
 //
 // Creation record (the data buffer of create, what the dictionaries hold and
 // what stat returns), 16-bit little-endian unless said:
-//   file specification, 16 bytes: 0 record length, 2 page size, 4 number of
+//   file header, 16 bytes: 0 record length, 2 page size, 4 number of
 //     keys, 6 number of records (32-bit, stat only), 10 file flags;
 //   one 16-byte entry per key segment, in key order: 0 position in
 //     the record counted from 1, 2 length, 4 flags (kSeg*), 10 extended type;
