@@ -349,11 +349,14 @@ std::int16_t RecordCall(int slot, std::uint16_t& operation) {
   // The record manager may fill RecordLength bytes, whatever the area holds.
   const std::size_t recordBytes = s.RecordLength > 0 ? static_cast<std::size_t>(s.RecordLength) : 0;
   buffer.resize(std::max({kBufferSize, bytes, recordBytes}));
+  // What the call may see: the area, then blanks up to the record length.
+  const std::size_t seen = std::max(bytes, recordBytes);
   std::array<char, kKeyBufferSize> key{};
   for (;;) {
     if (attempt == 1) CurrentNotice().Show(RecordWaitText(), 24);
     std::copy_n(s.RecordArea.begin(), bytes, buffer.begin());
-    std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(bytes), buffer.end(), ' ');
+    std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(bytes), buffer.begin() + static_cast<std::ptrdiff_t>(seen),
+              ' ');
     key.fill(filler);
     std::copy_n(s.KeyValue.begin(), keyLength, key.begin());
     auto length = static_cast<std::uint32_t>(s.RecordLength > 0 ? s.RecordLength : 0);
