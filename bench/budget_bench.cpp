@@ -217,17 +217,26 @@ void DistributionPhase() {
   app::DistributionListing nothingPrinted(report);  // no copies: only the update
   app::DistributeBudget(report, nothingPrinted);
 }
-void ListingsPhase() {
-  // The receipts were updated by the distribution: print only.
+// Prints the listings with the copies given, nothing updated.
+void PrintOnly(std::int16_t distributionCopies, std::int16_t budgetCopies) {
   app::Report& report = TheReport();
-  report.parameters.DistributionCopies = 1;
-  report.parameters.BudgetCopies = 1;
+  report.parameters.DistributionCopies = distributionCopies;
+  report.parameters.BudgetCopies = budgetCopies;
   report.parameters.UpdatePeriodicity = 0;
   report.parameters.UpdateSlot = 0;
   report.channel.Open(config::Session().OutputDest);
   app::PrintReport(report);
   report.channel.Close();
   if (report.channel.Failed()) std::fprintf(stderr, "the print file could not be written\n");
+}
+void ListingsPhase() {
+  // The receipts were updated by the distribution: print only.
+  PrintOnly(1, 1);
+}
+
+std::uintmax_t PrintFileSize() {
+  std::error_code ec;
+  return fs::file_size(fs::path(config::Session().TempDir) / "kitprint.tmp", ec);
 }
 
 void BM_BuildBudget(benchmark::State& state) {
@@ -259,9 +268,7 @@ void BM_Listings(benchmark::State& state) {
   Root();
   BuildPhase();
   for (auto _ : state) ListingsPhase();
-  std::error_code ec;
-  state.counters["print_bytes"] =
-      static_cast<double>(fs::file_size(fs::path(config::Session().TempDir) / "kitprint.tmp", ec));
+  state.counters["print_bytes"] = static_cast<double>(PrintFileSize());
 }
 BENCHMARK(BM_Listings)->Unit(benchmark::kMillisecond);
 
@@ -277,22 +284,7 @@ BENCHMARK(BM_WholeReport)->Unit(benchmark::kMillisecond);
 
 // "P" copies: one copy of the distribution for every owner, nothing
 // updated.
-void OwnerCopiesPhase() {
-  app::Report& report = TheReport();
-  report.parameters.DistributionCopies = -1;
-  report.parameters.BudgetCopies = 0;
-  report.parameters.UpdatePeriodicity = 0;
-  report.parameters.UpdateSlot = 0;
-  report.channel.Open(config::Session().OutputDest);
-  app::PrintReport(report);
-  report.channel.Close();
-  if (report.channel.Failed()) std::fprintf(stderr, "the print file could not be written\n");
-}
-
-std::uintmax_t PrintFileSize() {
-  std::error_code ec;
-  return fs::file_size(fs::path(config::Session().TempDir) / "kitprint.tmp", ec);
-}
+void OwnerCopiesPhase() { PrintOnly(-1, 0); }
 
 void BM_OwnerCopies(benchmark::State& state) {
   if (OnServer()) {
