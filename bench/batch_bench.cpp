@@ -29,9 +29,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-using bench::ConceptCode;
-using bench::OwnerKey;
-using bench::PropertyCode;
 
 constexpr int kProperties = 50;
 constexpr int kOwners = 100;
@@ -71,13 +68,13 @@ class SuiteRoot {
     for (int i = 0; i < kConcepts; ++i)
       loader.Insert(app::kConceptsFile, [i](std::span<char> area) {
         const app::records::Concept expense{area};
-        expense.SetCode(i == 0 ? std::string("HO") : ConceptCode(i));
+        expense.SetCode(i == 0 ? std::string("HO") : bench::ConceptCode(i));
         expense.SetDescription("CONCEPTE " + format::ZeroPad(i + 1, 3));
       });
     for (int p = 1; p <= kProperties; ++p) {
       loader.Insert(app::kPropertiesFile, [p](std::span<char> area) {
         const app::records::Property property{area};
-        property.SetCode(PropertyCode(p));
+        property.SetCode(bench::PropertyCode(p));
         property.SetName("CARRER " + std::to_string(p) + " *C.P.");
         property.SetFirstMonth(1);
         property.SetPeriodMonths(12);
@@ -90,15 +87,15 @@ class SuiteRoot {
       });
       loader.Insert(app::kConceptColumnsFile, [p](std::span<char> area) {
         const app::records::ConceptColumns columns{area};
-        columns.SetPropertyCode(PropertyCode(p));
+        columns.SetPropertyCode(bench::PropertyCode(p));
         std::string list;
-        for (int i = 1; i < kConcepts; ++i) list += ConceptCode(i) + ConceptColumn(i);
+        for (int i = 1; i < kConcepts; ++i) list += bench::ConceptCode(i) + ConceptColumn(i);
         columns.SetList(list);
       });
       for (int n = 1; n <= kOwners; ++n) {
         loader.Insert(app::kOwnersFile, [p, n](std::span<char> area) {
           const app::records::Owner owner{area};
-          owner.SetKey(OwnerKey(p, n));
+          owner.SetKey(bench::OwnerKey(p, n));
           owner.SetName("VEI " + std::to_string(n) + " *ANNA");
           owner.SetDepartment(std::to_string(n / 4 + 1) + "r " + std::to_string(n % 4 + 1) + "a");
           owner.SetCoefficient(1, 1000000 / kOwners);
@@ -109,7 +106,7 @@ class SuiteRoot {
         for (int month = 1; month <= 4; ++month)
           loader.Insert(app::kCollectionsFile, [p, n, month](std::span<char> area) {
             const app::records::Collection collection{area};
-            collection.SetOwnerKey(OwnerKey(p, n));
+            collection.SetOwnerKey(bench::OwnerKey(p, n));
             collection.SetDate(format::PackDate(2025, month, 1));
             collection.SetAmount(4000 + n * 3);
           });
@@ -117,8 +114,8 @@ class SuiteRoot {
       for (int i = 1; i < kConcepts; i += 2)
         loader.Insert(app::kStoredBudgetFile, [p, i](std::span<char> area) {
           const app::records::StoredLine line{area};
-          line.SetPropertyCode(PropertyCode(p));
-          line.SetConcept(ConceptCode(i));
+          line.SetPropertyCode(bench::PropertyCode(p));
+          line.SetConcept(bench::ConceptCode(i));
           line.SetColumn(ConceptColumn(i));
           line.SetPercent(103000);
         });
@@ -126,9 +123,9 @@ class SuiteRoot {
         loader.Insert(app::kPaymentsFile, [p, i](std::span<char> area) {
           const int expense = 1 + i % (kConcepts - 1);
           const app::records::Payment payment{area};
-          payment.SetPropertyCode(PropertyCode(p));
+          payment.SetPropertyCode(bench::PropertyCode(p));
           payment.SetDate(format::PackDate(2024, i % 12 + 1, i % 28 + 1));
-          payment.SetConcept(ConceptCode(expense));
+          payment.SetConcept(bench::ConceptCode(expense));
           payment.SetAmount(1000 + (i * 7919 + p) % 90000);
           payment.SetKind('N');
           payment.SetColumnNumber(format::PackDigits(format::ZeroPad(1 + expense % 3, 4)));

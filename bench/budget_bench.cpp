@@ -47,10 +47,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-using bench::ConceptCode;
-using bench::CpuMilliseconds;
-using bench::OnServer;
-using bench::PropertyCode;
 
 constexpr int kProperty = 7;
 constexpr int kOwners = 999;
@@ -86,7 +82,7 @@ class SuiteRoot {
     app::Report& report = TheReport();
     report.fees.VatRate = {21.0F, 10.0F};
     app::OpenModuleFiles(report.areas);
-    report.parameters.PropertyCode = PropertyCode(kProperty);
+    report.parameters.PropertyCode = bench::PropertyCode(kProperty);
     report.parameters.ReportDate = format::PackDate(2024, 11, 15);
     Fill();
     // The distribution and the listings work on a built budget.
@@ -104,7 +100,7 @@ class SuiteRoot {
     bench::RecordLoader loader(TheReport().areas);
     loader.Insert(app::kPropertiesFile, [](std::span<char> area) {
       const records::Property r{area};
-      r.SetCode(PropertyCode(kProperty));
+      r.SetCode(bench::PropertyCode(kProperty));
       r.SetName("PROVENCA, 12 *C.P.");
       r.SetFirstMonth(1);
       r.SetPeriodMonths(12);
@@ -129,15 +125,15 @@ class SuiteRoot {
     for (int i = 0; i < kConcepts; ++i) {
       loader.Insert(app::kConceptsFile, [i](std::span<char> area) {
         const records::Concept r{area};
-        r.SetCode(ConceptCode(i));
+        r.SetCode(bench::ConceptCode(i));
         r.SetDescription("CONCEPTE " + format::ZeroPad(i + 1, 3));
       });
     }
     loader.Insert(app::kConceptColumnsFile, [](std::span<char> area) {
       const records::ConceptColumns r{area};
-      r.SetPropertyCode(PropertyCode(kProperty));
+      r.SetPropertyCode(bench::PropertyCode(kProperty));
       for (int i = 0; i < kConcepts; ++i) {
-        r.SetEntryConcept(i + 1, ConceptCode(i));
+        r.SetEntryConcept(i + 1, bench::ConceptCode(i));
         r.SetEntryColumn(i + 1, app::kColumnLetters[static_cast<std::size_t>(ConceptColumn(i) - 1)]);
       }
     });
@@ -146,8 +142,8 @@ class SuiteRoot {
       if (i % 3 == 2) continue;
       loader.Insert(app::kStoredBudgetFile, [i](std::span<char> area) {
         const records::StoredLine r{area};
-        r.SetPropertyCode(PropertyCode(kProperty));
-        r.SetConcept(ConceptCode(i));
+        r.SetPropertyCode(bench::PropertyCode(kProperty));
+        r.SetConcept(bench::ConceptCode(i));
         r.SetColumn(app::kColumnLetters[static_cast<std::size_t>(ConceptColumn(i) - 1)]);
         r.SetPercent(i % 3 == 0 ? 105000 + 1000 * (i % 10) : 0);
         r.SetAmount(i % 3 == 1 ? 5000 * (i % 7) : 0);
@@ -160,7 +156,7 @@ class SuiteRoot {
       loader.Insert(app::kPaymentsFile, [i](std::span<char> area) {
         const int expense = i % kConcepts;
         int column = ConceptColumn(expense);
-        std::string conceptCode = ConceptCode(expense);
+        std::string conceptCode = bench::ConceptCode(expense);
         char kind = 'N';
         if (i % 41 == 0) {
           conceptCode = "  ";
@@ -171,7 +167,7 @@ class SuiteRoot {
           column = 0;
         }
         const records::Payment r{area};
-        r.SetPropertyCode(PropertyCode(kProperty));
+        r.SetPropertyCode(bench::PropertyCode(kProperty));
         r.SetDate(format::PackDate(2024, i % 12 + 1, i % 28 + 1));
         r.SetConcept(conceptCode);
         r.SetDescription("FACTURA " + std::to_string(i + 1));
@@ -287,7 +283,7 @@ BENCHMARK(BM_WholeReport)->Unit(benchmark::kMillisecond);
 void OwnerCopiesPhase() { PrintOnly(-1, 0); }
 
 void BM_OwnerCopies(benchmark::State& state) {
-  if (OnServer()) {
+  if (bench::OnServer()) {
     state.SkipWithError("a million owner reads from a server: run on SQLite files");
     return;
   }
@@ -432,7 +428,7 @@ RawFloor& Floor() {
 }
 
 void BM_RawFloor(benchmark::State& state) {
-  if (OnServer()) {
+  if (bench::OnServer()) {
     state.SkipWithError("the raw floor reads SQLite files");
     return;
   }
@@ -447,9 +443,9 @@ BENCHMARK(BM_RawFloor)->Unit(benchmark::kMillisecond);
 double LeastCpu(const std::function<void()>& work, int runs) {
   double least = 1e300;
   for (int i = 0; i < runs; ++i) {
-    const double start = CpuMilliseconds();
+    const double start = bench::CpuMilliseconds();
     work();
-    least = std::min(least, CpuMilliseconds() - start);
+    least = std::min(least, bench::CpuMilliseconds() - start);
   }
   return least;
 }
@@ -473,7 +469,7 @@ void SavePhase() {
 }
 
 void PrintLine(const char* what, const Figures& f) {
-  if (OnServer())
+  if (bench::OnServer())
     std::printf("  %-22s %9.2f ms %7lld round trips\n", what, f.milliseconds, static_cast<long long>(f.roundTrips));
   else
     std::printf("  %-22s %9.2f ms\n", what, f.milliseconds);
@@ -494,7 +490,7 @@ void PrintPhaseFigures() {
   const Figures total{build.milliseconds + distribution.milliseconds + listings.milliseconds,
                       build.roundTrips + distribution.roundTrips + listings.roundTrips};
   std::printf("\nOne run on %s: %d owners, %d working lines, total budget %d cents\n",
-              OnServer() ? "the server named by KITDB" : "SQLite files", TheReport().budget.OwnerCount,
+              bench::OnServer() ? "the server named by KITDB" : "SQLite files", TheReport().budget.OwnerCount,
               TheReport().working.Count(), TheReport().budget.TotalBudget);
   PrintLine("building the budget", build);
   PrintLine("  periods", periods);
@@ -504,7 +500,7 @@ void PrintPhaseFigures() {
   PrintLine("distribution", distribution);
   PrintLine("both listings", listings);
   PrintLine("whole report", total);
-  if (OnServer()) {
+  if (bench::OnServer()) {
     const bool met = total.roundTrips <= 1200 && total.milliseconds < 1000.0;
     std::printf("  aim on a server: at most 1200 round trips and under 1000 ms: %s\n", met ? "met" : "NOT MET");
     PrintLine("report with the save", Figures{total.milliseconds + save.milliseconds, total.roundTrips + save.roundTrips});
@@ -563,7 +559,7 @@ int main(int argc, char** argv) {
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();
   PrintPhaseFigures();
-  if (!OnServer() && ownerCopies) PrintOwnerCopiesFigures();
+  if (!bench::OnServer() && ownerCopies) PrintOwnerCopiesFigures();
   benchmark::Shutdown();
   return 0;
 }

@@ -31,9 +31,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-using bench::CpuMilliseconds;
-using bench::OwnerKey;
-using bench::PropertyCode;
 
 constexpr int kProperty = 7;
 constexpr int kOwners = 999;
@@ -77,7 +74,7 @@ class Root {
     root_.Enter();
     report_ = std::make_unique<app::Report>();
     app::OpenModuleFiles(report_->areas);
-    report_->parameters.PropertyCode = PropertyCode(kProperty);
+    report_->parameters.PropertyCode = bench::PropertyCode(kProperty);
     report_->parameters.ReportDate = format::PackDate(2024, 11, 15);
     entered_ = true;
   }
@@ -86,20 +83,20 @@ class Root {
     bench::RecordLoader loader(report_->areas);
     loader.Insert(app::kPropertiesFile, [](std::span<char> area) {
       const records::Property r{area};
-      r.SetCode(PropertyCode(kProperty));
+      r.SetCode(bench::PropertyCode(kProperty));
       r.SetName("PROVENCA, 12");
       r.SetFirstMonth(1);
       r.SetPeriodMonths(12);
     });
     for (int n = 1; n <= kOwners; ++n)
       loader.Insert(app::kOwnersFile,
-                    [n](std::span<char> area) { records::Owner{area}.SetKey(OwnerKey(kProperty, n)); });
+                    [n](std::span<char> area) { records::Owner{area}.SetKey(bench::OwnerKey(kProperty, n)); });
     // Every owner in turn, on the 1st and the 15th of the months of 2025.
     for (int i = 0; i < kCollections; ++i) {
       loader.Insert(app::kCollectionsFile, [i](std::span<char> area) {
         const int owner = i % kOwners + 1, round = i / kOwners;
         const records::Collection r{area};
-        r.SetOwnerKey(OwnerKey(kProperty, owner));
+        r.SetOwnerKey(bench::OwnerKey(kProperty, owner));
         r.SetDate(format::PackDate(2025, round / 2 + 1, round % 2 == 0 ? 1 : 15));
         r.SetAmount(4000 + owner * 3);
       });
@@ -111,7 +108,7 @@ class Root {
           const int property = kForeignProperties[i % 2];
           const int owner = i / 2 % kOwners + 1, round = i / 2 / kOwners;
           const records::Collection r{area};
-          r.SetOwnerKey(OwnerKey(property, owner));
+          r.SetOwnerKey(bench::OwnerKey(property, owner));
           r.SetDate(format::PackDate(2024 + round / 140 % 2, round / 12 % 12 + 1, round % 12 + 1));
           r.SetAmount(3000 + owner);
         });
@@ -172,13 +169,13 @@ void PrintComparison() {
   for (int round = 0; round < kRounds; ++round) {
     for (int foreign = 0; foreign < 2; ++foreign) {
       Root& root = TheRoot(foreign != 0);
-      double start = CpuMilliseconds();
+      double start = bench::CpuMilliseconds();
       root.Enter();
-      open[foreign].push_back(CpuMilliseconds() - start);
+      open[foreign].push_back(bench::CpuMilliseconds() - start);
       ReadCollections(root);  // warms the caches as a run of the report would
-      start = CpuMilliseconds();
+      start = bench::CpuMilliseconds();
       for (int i = 0; i < 3; ++i) ReadCollections(root);
-      read[foreign].push_back((CpuMilliseconds() - start) / 3);
+      read[foreign].push_back((bench::CpuMilliseconds() - start) / 3);
       root.Leave();
     }
   }
