@@ -8,25 +8,23 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <functional>
 #include <string>
+#include <vector>
 
 #include "app/batch.h"
 #include "app/data_files.h"
 #include "app/module.h"
 #include "app/records.h"
 #include "app/report.h"
+#include "bench/record_keys.h"
+#include "bench/record_loader.h"
+#include "bench/scratch_suite_root.h"
 #include "config/session.h"
-#include "config/test_files.h"
 #include "data/files.h"
-#include "data/locks.h"
 #include "format/dates.h"
 #include "format/numbers.h"
-#include "format/user_settings.h"
 
 namespace {
 
@@ -37,11 +35,6 @@ constexpr int kOwners = 100;
 constexpr int kConcepts = 30;
 constexpr int kPayments = 120;
 
-std::string Code(int property) { return format::PackDigits(format::ZeroPad(property, 4)); }
-std::string OwnerKey(int property, int owner) {
-  return format::PackDigits(format::ZeroPad(property, 4) + format::ZeroPad(owner, 4));
-}
-std::string ConceptCode(int i) { return {static_cast<char>('A' + i / 26), static_cast<char>('A' + i % 26)}; }
 char ConceptColumn(int i) { return "ABC"[i % 3]; }
 
 app::Report& TheReport() {
@@ -49,40 +42,16 @@ app::Report& TheReport() {
   return report;
 }
 
-void Insert(std::int16_t file, const std::function<void(std::span<char>)>& fill) {
-  std::span<char> area = TheReport().areas.For(file);
-  std::fill(area.begin(), area.end(), '\0');
-  fill(area);
-  if (const std::int16_t status = data::InsertRecord(file); status != 0) {
-    std::fprintf(stderr, "insert into file %d failed with status %d\n", file, status);
-    std::exit(1);
-  }
-}
-
 // The suite root, built once, in a scratch directory that is also the
 // current directory while the benchmarks run.
 class SuiteRoot {
  public:
   SuiteRoot() {
-    const fs::path root(dir_.path());
-    fs::create_directories(root / "DADES");
-    fs::create_directories(root / "LOCKS");
-    fs::create_directories(root / "out");
-    fs::create_directories(root / "csv");
-    fs::copy(fs::path(KIT_SUITE_DIR) / "ddf", root / "ddf");
-    std::ofstream(root / "Vora.ini", std::ios::binary)
-        << "[Administrador]\r\nLinia1=FINQUES ROCA\r\nLinia2=C. MAJOR, 1\r\nLinia3=08001 BARCELONA\r\n"
-           "Linia4=TEL. 930 000 000\r\nNIF=ES 38.123.456-Z\r\nPoblacio=BARCELONA\r\n[Iva0]\r\nHonoraris=21\r\n";
-    previous_ = fs::current_path();
-    fs::current_path(root);
-    config::ResetSession();
-    config::Session().RootDir = dir_.path() + "/";
-    config::Session().TempDir = dir_.path() + "/";
-    config::Session().Language = "CAT";
+    fs::create_directories(root_.Folder("out"));
+    fs::create_directories(root_.Folder("csv"));
+    root_.WriteAdministratorSettings("[Iva0]\r\nHonoraris=21\r\n");
+    root_.Enter();
     config::Session().WorkDate = format::PackDate(2024, 11, 15);
-    format::SetLanguage("CAT");
-    data::ClearFileTable();
-    data::ResetLocks();
     app::OpenModuleFiles(TheReport().areas);
     TheReport().fees = app::ReadFeeSettings();
     Fill();
@@ -90,23 +59,22 @@ class SuiteRoot {
   ~SuiteRoot() {
     TheReport().working.Close();
     data::ResetDataFiles();
-    fs::current_path(previous_);
   }
-  std::string Folder(const char* name) const { return dir_.path() + "/" + name; }
+  std::string Folder(const char* name) const { return root_.Folder(name); }
 
  private:
   void Fill() {
-    data::BeginTransaction();
+    bench::RecordLoader loader(TheReport().areas);
     for (int i = 0; i < kConcepts; ++i)
-      Insert(app::kConceptsFile, [i](std::span<char> area) {
+      loader.Insert(app::kConceptsFile, [i](std::span<char> area) {
         const app::records::Concept expense{area};
-        expense.SetCode(i == 0 ? std::string("HO") : ConceptCode(i));
+        expense.SetCode(i == 0 ? std::string("HO") : bench::ConceptCode(i));
         expense.SetDescription("CONCEPTE " + format::ZeroPad(i + 1, 3));
       });
     for (int p = 1; p <= kProperties; ++p) {
-      Insert(app::kPropertiesFile, [p](std::span<char> area) {
+      loader.Insert(app::kPropertiesFile, [p](std::span<char> area) {
         const app::records::Property property{area};
-        property.SetCode(Code(p));
+        property.SetCode(bench::PropertyCode(p));
         property.SetName("CARRER " + std::to_string(p) + " *C.P.");
         property.SetFirstMonth(1);
         property.SetPeriodMonths(12);
@@ -117,17 +85,17 @@ class SuiteRoot {
         property.SetColumnTotal(3, kOwners / 2);  // column C: the lower half
         property.SetColumnName(3, "ASCENSOR");
       });
-      Insert(app::kConceptColumnsFile, [p](std::span<char> area) {
+      loader.Insert(app::kConceptColumnsFile, [p](std::span<char> area) {
         const app::records::ConceptColumns columns{area};
-        columns.SetPropertyCode(Code(p));
+        columns.SetPropertyCode(bench::PropertyCode(p));
         std::string list;
-        for (int i = 1; i < kConcepts; ++i) list += ConceptCode(i) + ConceptColumn(i);
+        for (int i = 1; i < kConcepts; ++i) list += bench::ConceptCode(i) + ConceptColumn(i);
         columns.SetList(list);
       });
       for (int n = 1; n <= kOwners; ++n) {
-        Insert(app::kOwnersFile, [p, n](std::span<char> area) {
+        loader.Insert(app::kOwnersFile, [p, n](std::span<char> area) {
           const app::records::Owner owner{area};
-          owner.SetKey(OwnerKey(p, n));
+          owner.SetKey(bench::OwnerKey(p, n));
           owner.SetName("VEI " + std::to_string(n) + " *ANNA");
           owner.SetDepartment(std::to_string(n / 4 + 1) + "r " + std::to_string(n % 4 + 1) + "a");
           owner.SetCoefficient(1, 1000000 / kOwners);
@@ -136,46 +104,42 @@ class SuiteRoot {
           owner.SetSlotPeriodicity(1, static_cast<std::int16_t>(n % 2 == 0 ? 1 : 3));
         });
         for (int month = 1; month <= 4; ++month)
-          Insert(app::kCollectionsFile, [p, n, month](std::span<char> area) {
+          loader.Insert(app::kCollectionsFile, [p, n, month](std::span<char> area) {
             const app::records::Collection collection{area};
-            collection.SetOwnerKey(OwnerKey(p, n));
+            collection.SetOwnerKey(bench::OwnerKey(p, n));
             collection.SetDate(format::PackDate(2025, month, 1));
             collection.SetAmount(4000 + n * 3);
           });
       }
       for (int i = 1; i < kConcepts; i += 2)
-        Insert(app::kStoredBudgetFile, [p, i](std::span<char> area) {
+        loader.Insert(app::kStoredBudgetFile, [p, i](std::span<char> area) {
           const app::records::StoredLine line{area};
-          line.SetPropertyCode(Code(p));
-          line.SetConcept(ConceptCode(i));
+          line.SetPropertyCode(bench::PropertyCode(p));
+          line.SetConcept(bench::ConceptCode(i));
           line.SetColumn(ConceptColumn(i));
           line.SetPercent(103000);
         });
       for (int i = 0; i < kPayments; ++i)
-        Insert(app::kPaymentsFile, [p, i](std::span<char> area) {
+        loader.Insert(app::kPaymentsFile, [p, i](std::span<char> area) {
           const int expense = 1 + i % (kConcepts - 1);
           const app::records::Payment payment{area};
-          payment.SetPropertyCode(Code(p));
+          payment.SetPropertyCode(bench::PropertyCode(p));
           payment.SetDate(format::PackDate(2024, i % 12 + 1, i % 28 + 1));
-          payment.SetConcept(ConceptCode(expense));
+          payment.SetConcept(bench::ConceptCode(expense));
           payment.SetAmount(1000 + (i * 7919 + p) % 90000);
           payment.SetKind('N');
           payment.SetColumnNumber(format::PackDigits(format::ZeroPad(1 + expense % 3, 4)));
         });
     }
-    Insert(app::kReceiptTypesFile, [](std::span<char> area) {
+    loader.Insert(app::kReceiptTypesFile, [](std::span<char> area) {
       const app::records::ReceiptType type{area};
       type.SetNumber(1);
       type.SetDescription("QUOTA ORDINARIA");
     });
-    if (const std::int16_t status = data::EndTransaction(); status != 0) {
-      std::fprintf(stderr, "ending the transaction failed with status %d\n", status);
-      std::exit(1);
-    }
+    loader.Commit();
   }
 
-  config::testing::ScratchDir dir_;
-  fs::path previous_;
+  bench::ScratchSuiteRoot root_;
 };
 
 SuiteRoot& Root() {

@@ -13,10 +13,7 @@
 // round trips to the server: a report should need at most 1 200 of them
 // and under a second on a local server.
 #include <benchmark/benchmark.h>
-#include <libpq-fe.h>
 #include <sqlite3.h>
-#include <time.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -34,16 +31,18 @@
 #include "app/data_files.h"
 #include "app/distribution.h"
 #include "app/listings.h"
-#include "records/layouts.h"
 #include "app/report.h"
+#include "bench/cpu_time.h"
+#include "bench/record_keys.h"
+#include "bench/record_loader.h"
+#include "bench/scratch_suite_root.h"
+#include "bench/server_schema.h"
 #include "config/session.h"
-#include "config/test_files.h"
 #include "data/engine/record_manager.h"
 #include "data/files.h"
-#include "data/locks.h"
 #include "format/dates.h"
 #include "format/numbers.h"
-#include "format/user_settings.h"
+#include "records/layouts.h"
 
 namespace {
 
@@ -55,13 +54,7 @@ constexpr int kConcepts = 200;
 constexpr int kPayments = 20000;
 constexpr int kCollections = 12000;
 
-std::string Code(int property) { return format::PackDigits(format::ZeroPad(property, 4)); }
-std::string OwnerKey(int owner) {
-  return format::PackDigits(format::ZeroPad(kProperty, 4) + format::ZeroPad(owner, 4));
-}
-std::string ConceptCode(int i) {
-  return {static_cast<char>('A' + i / 26), static_cast<char>('A' + i % 26)};
-}
+std::string OwnerKey(int owner) { return bench::OwnerKey(kProperty, owner); }
 // Concepts are spread over the seven columns in turn.
 int ConceptColumn(int i) { return i % app::kColumns + 1; }
 
@@ -69,16 +62,6 @@ int ConceptColumn(int i) { return i % app::kColumns + 1; }
 app::Report& TheReport() {
   static app::Report report;
   return report;
-}
-
-void Insert(std::int16_t file, const std::function<void(std::span<char>)>& fill) {
-  std::span<char> area = TheReport().areas.For(file);
-  std::fill(area.begin(), area.end(), '\0');
-  fill(area);
-  if (const std::int16_t status = data::InsertRecord(file); status != 0) {
-    std::fprintf(stderr, "insert into file %d failed with status %d\n", file, status);
-    std::exit(1);
-  }
 }
 
 // The coefficient of owner n in column k (1 = A); column A shares out
@@ -89,59 +72,17 @@ std::int32_t Coefficient(int n, int k) {
   return 500 + (n * 37 + k * 11) % 1000;
 }
 
-bool OnServer() {
-  const char* server = std::getenv("KITDB");
-  return server && *server;
-}
-
-// On a server: a schema of the benchmark's own, made by the record manager
-// on first use and dropped at the end.
-class ServerSchema {
- public:
-  ServerSchema() {
-    if (!OnServer()) return;
-    name_ = "budget_bench_" + std::to_string(::getpid());
-    ::setenv("KITDB_SCHEMA", name_.c_str(), 1);
-  }
-  ~ServerSchema() {
-    if (name_.empty()) return;
-    PGconn* conn = PQconnectdb(std::getenv("KITDB"));
-    PQsetNoticeProcessor(conn, [](void*, const char*) {}, nullptr);
-    if (PQstatus(conn) == CONNECTION_OK) PQclear(PQexec(conn, ("DROP SCHEMA " + name_ + " CASCADE").c_str()));
-    PQfinish(conn);
-  }
-  ServerSchema(const ServerSchema&) = delete;
-  ServerSchema& operator=(const ServerSchema&) = delete;
-
- private:
-  std::string name_;
-};
-
 // The suite root, built once, in a scratch directory that is also the
 // current directory while the benchmarks run.
 class SuiteRoot {
  public:
   SuiteRoot() {
-    const fs::path root(dir_.path());
-    fs::create_directories(root / "DADES");
-    fs::create_directories(root / "LOCKS");
-    fs::copy(fs::path(KIT_SUITE_DIR) / "ddf", root / "ddf");
-    std::ofstream(root / "Vora.ini", std::ios::binary)
-        << "[Administrador]\r\nLinia1=FINQUES ROCA\r\nLinia2=C. MAJOR, 1\r\nLinia3=08001 BARCELONA\r\n"
-           "Linia4=TEL. 930 000 000\r\nNIF=ES 38.123.456-Z\r\nPoblacio=BARCELONA\r\n";
-    previous_ = fs::current_path();
-    fs::current_path(root);
-    config::ResetSession();
-    config::Session().RootDir = dir_.path() + "/";
-    config::Session().TempDir = dir_.path() + "/";
-    config::Session().Language = "CAT";
-    format::SetLanguage("CAT");
-    data::ClearFileTable();
-    data::ResetLocks();
+    root_.WriteAdministratorSettings();
+    root_.Enter();
     app::Report& report = TheReport();
     report.fees.VatRate = {21.0F, 10.0F};
     app::OpenModuleFiles(report.areas);
-    report.parameters.PropertyCode = Code(kProperty);
+    report.parameters.PropertyCode = bench::PropertyCode(kProperty);
     report.parameters.ReportDate = format::PackDate(2024, 11, 15);
     Fill();
     // The distribution and the listings work on a built budget.
@@ -152,15 +93,14 @@ class SuiteRoot {
     TheReport().channel.Close();
     TheReport().working.Close();
     data::ResetDataFiles();
-    fs::current_path(previous_);
   }
 
  private:
   void Fill() {
-    data::BeginTransaction();
-    Insert(app::kPropertiesFile, [](std::span<char> area) {
+    bench::RecordLoader loader(TheReport().areas);
+    loader.Insert(app::kPropertiesFile, [](std::span<char> area) {
       const records::Property r{area};
-      r.SetCode(Code(kProperty));
+      r.SetCode(bench::PropertyCode(kProperty));
       r.SetName("PROVENCA, 12 *C.P.");
       r.SetFirstMonth(1);
       r.SetPeriodMonths(12);
@@ -174,7 +114,7 @@ class SuiteRoot {
       }
     });
     for (int n = 1; n <= kOwners; ++n) {
-      Insert(app::kOwnersFile, [n](std::span<char> area) {
+      loader.Insert(app::kOwnersFile, [n](std::span<char> area) {
         const records::Owner r{area};
         r.SetKey(OwnerKey(n));
         r.SetDepartment(std::to_string(n / 4 + 1) + "r " + std::to_string(n % 4 + 1) + "a");
@@ -183,27 +123,27 @@ class SuiteRoot {
       });
     }
     for (int i = 0; i < kConcepts; ++i) {
-      Insert(app::kConceptsFile, [i](std::span<char> area) {
+      loader.Insert(app::kConceptsFile, [i](std::span<char> area) {
         const records::Concept r{area};
-        r.SetCode(ConceptCode(i));
+        r.SetCode(bench::ConceptCode(i));
         r.SetDescription("CONCEPTE " + format::ZeroPad(i + 1, 3));
       });
     }
-    Insert(app::kConceptColumnsFile, [](std::span<char> area) {
+    loader.Insert(app::kConceptColumnsFile, [](std::span<char> area) {
       const records::ConceptColumns r{area};
-      r.SetPropertyCode(Code(kProperty));
+      r.SetPropertyCode(bench::PropertyCode(kProperty));
       for (int i = 0; i < kConcepts; ++i) {
-        r.SetEntryConcept(i + 1, ConceptCode(i));
+        r.SetEntryConcept(i + 1, bench::ConceptCode(i));
         r.SetEntryColumn(i + 1, app::kColumnLetters[static_cast<std::size_t>(ConceptColumn(i) - 1)]);
       }
     });
     // Stored variations for two concepts in three: a percentage or an amount.
     for (int i = 0; i < kConcepts; ++i) {
       if (i % 3 == 2) continue;
-      Insert(app::kStoredBudgetFile, [i](std::span<char> area) {
+      loader.Insert(app::kStoredBudgetFile, [i](std::span<char> area) {
         const records::StoredLine r{area};
-        r.SetPropertyCode(Code(kProperty));
-        r.SetConcept(ConceptCode(i));
+        r.SetPropertyCode(bench::PropertyCode(kProperty));
+        r.SetConcept(bench::ConceptCode(i));
         r.SetColumn(app::kColumnLetters[static_cast<std::size_t>(ConceptColumn(i) - 1)]);
         r.SetPercent(i % 3 == 0 ? 105000 + 1000 * (i % 10) : 0);
         r.SetAmount(i % 3 == 1 ? 5000 * (i % 7) : 0);
@@ -213,10 +153,10 @@ class SuiteRoot {
     // Payments of 2024: most to a concept in its column, some to a column's
     // miscellaneous line, some particular.
     for (int i = 0; i < kPayments; ++i) {
-      Insert(app::kPaymentsFile, [i](std::span<char> area) {
+      loader.Insert(app::kPaymentsFile, [i](std::span<char> area) {
         const int expense = i % kConcepts;
         int column = ConceptColumn(expense);
-        std::string conceptCode = ConceptCode(expense);
+        std::string conceptCode = bench::ConceptCode(expense);
         char kind = 'N';
         if (i % 41 == 0) {
           conceptCode = "  ";
@@ -227,7 +167,7 @@ class SuiteRoot {
           column = 0;
         }
         const records::Payment r{area};
-        r.SetPropertyCode(Code(kProperty));
+        r.SetPropertyCode(bench::PropertyCode(kProperty));
         r.SetDate(format::PackDate(2024, i % 12 + 1, i % 28 + 1));
         r.SetConcept(conceptCode);
         r.SetDescription("FACTURA " + std::to_string(i + 1));
@@ -239,7 +179,7 @@ class SuiteRoot {
     // Collections of 2025: every owner in turn, on the 1st and the 15th
     // from January on, so owners stop at different months.
     for (int i = 0; i < kCollections; ++i) {
-      Insert(app::kCollectionsFile, [i](std::span<char> area) {
+      loader.Insert(app::kCollectionsFile, [i](std::span<char> area) {
         const int owner = i % kOwners + 1;
         const int round = i / kOwners;
         const records::Collection r{area};
@@ -248,14 +188,10 @@ class SuiteRoot {
         r.SetAmount(4000 + owner * 3);
       });
     }
-    if (const std::int16_t status = data::EndTransaction(); status != 0) {
-      std::fprintf(stderr, "ending the transaction failed with status %d\n", status);
-      std::exit(1);
-    }
+    loader.Commit();
   }
 
-  config::testing::ScratchDir dir_;
-  fs::path previous_;
+  bench::ScratchSuiteRoot root_;
 };
 
 SuiteRoot& Root() {
@@ -277,17 +213,26 @@ void DistributionPhase() {
   app::DistributionListing nothingPrinted(report);  // no copies: only the update
   app::DistributeBudget(report, nothingPrinted);
 }
-void ListingsPhase() {
-  // The receipts were updated by the distribution: print only.
+// Prints the listings with the copies given, nothing updated.
+void PrintOnly(std::int16_t distributionCopies, std::int16_t budgetCopies) {
   app::Report& report = TheReport();
-  report.parameters.DistributionCopies = 1;
-  report.parameters.BudgetCopies = 1;
+  report.parameters.DistributionCopies = distributionCopies;
+  report.parameters.BudgetCopies = budgetCopies;
   report.parameters.UpdatePeriodicity = 0;
   report.parameters.UpdateSlot = 0;
   report.channel.Open(config::Session().OutputDest);
   app::PrintReport(report);
   report.channel.Close();
   if (report.channel.Failed()) std::fprintf(stderr, "the print file could not be written\n");
+}
+void ListingsPhase() {
+  // The receipts were updated by the distribution: print only.
+  PrintOnly(1, 1);
+}
+
+std::uintmax_t PrintFileSize() {
+  std::error_code ec;
+  return fs::file_size(fs::path(config::Session().TempDir) / "kitprint.tmp", ec);
 }
 
 void BM_BuildBudget(benchmark::State& state) {
@@ -319,9 +264,7 @@ void BM_Listings(benchmark::State& state) {
   Root();
   BuildPhase();
   for (auto _ : state) ListingsPhase();
-  std::error_code ec;
-  state.counters["print_bytes"] =
-      static_cast<double>(fs::file_size(fs::path(config::Session().TempDir) / "kitprint.tmp", ec));
+  state.counters["print_bytes"] = static_cast<double>(PrintFileSize());
 }
 BENCHMARK(BM_Listings)->Unit(benchmark::kMillisecond);
 
@@ -337,25 +280,10 @@ BENCHMARK(BM_WholeReport)->Unit(benchmark::kMillisecond);
 
 // "P" copies: one copy of the distribution for every owner, nothing
 // updated.
-void OwnerCopiesPhase() {
-  app::Report& report = TheReport();
-  report.parameters.DistributionCopies = -1;
-  report.parameters.BudgetCopies = 0;
-  report.parameters.UpdatePeriodicity = 0;
-  report.parameters.UpdateSlot = 0;
-  report.channel.Open(config::Session().OutputDest);
-  app::PrintReport(report);
-  report.channel.Close();
-  if (report.channel.Failed()) std::fprintf(stderr, "the print file could not be written\n");
-}
-
-std::uintmax_t PrintFileSize() {
-  std::error_code ec;
-  return fs::file_size(fs::path(config::Session().TempDir) / "kitprint.tmp", ec);
-}
+void OwnerCopiesPhase() { PrintOnly(-1, 0); }
 
 void BM_OwnerCopies(benchmark::State& state) {
-  if (OnServer()) {
+  if (bench::OnServer()) {
     state.SkipWithError("a million owner reads from a server: run on SQLite files");
     return;
   }
@@ -500,7 +428,7 @@ RawFloor& Floor() {
 }
 
 void BM_RawFloor(benchmark::State& state) {
-  if (OnServer()) {
+  if (bench::OnServer()) {
     state.SkipWithError("the raw floor reads SQLite files");
     return;
   }
@@ -511,19 +439,13 @@ void BM_RawFloor(benchmark::State& state) {
 }
 BENCHMARK(BM_RawFloor)->Unit(benchmark::kMillisecond);
 
-double CpuMilliseconds() {
-  timespec t{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
-}
-
 // The least CPU time of a few runs of `work`.
 double LeastCpu(const std::function<void()>& work, int runs) {
   double least = 1e300;
   for (int i = 0; i < runs; ++i) {
-    const double start = CpuMilliseconds();
+    const double start = bench::CpuMilliseconds();
     work();
-    least = std::min(least, CpuMilliseconds() - start);
+    least = std::min(least, bench::CpuMilliseconds() - start);
   }
   return least;
 }
@@ -547,7 +469,7 @@ void SavePhase() {
 }
 
 void PrintLine(const char* what, const Figures& f) {
-  if (OnServer())
+  if (bench::OnServer())
     std::printf("  %-22s %9.2f ms %7lld round trips\n", what, f.milliseconds, static_cast<long long>(f.roundTrips));
   else
     std::printf("  %-22s %9.2f ms\n", what, f.milliseconds);
@@ -568,7 +490,7 @@ void PrintPhaseFigures() {
   const Figures total{build.milliseconds + distribution.milliseconds + listings.milliseconds,
                       build.roundTrips + distribution.roundTrips + listings.roundTrips};
   std::printf("\nOne run on %s: %d owners, %d working lines, total budget %d cents\n",
-              OnServer() ? "the server named by KITDB" : "SQLite files", TheReport().budget.OwnerCount,
+              bench::OnServer() ? "the server named by KITDB" : "SQLite files", TheReport().budget.OwnerCount,
               TheReport().working.Count(), TheReport().budget.TotalBudget);
   PrintLine("building the budget", build);
   PrintLine("  periods", periods);
@@ -578,7 +500,7 @@ void PrintPhaseFigures() {
   PrintLine("distribution", distribution);
   PrintLine("both listings", listings);
   PrintLine("whole report", total);
-  if (OnServer()) {
+  if (bench::OnServer()) {
     const bool met = total.roundTrips <= 1200 && total.milliseconds < 1000.0;
     std::printf("  aim on a server: at most 1200 round trips and under 1000 ms: %s\n", met ? "met" : "NOT MET");
     PrintLine("report with the save", Figures{total.milliseconds + save.milliseconds, total.roundTrips + save.roundTrips});
@@ -631,13 +553,13 @@ bool OwnerCopiesAsked(int argc, char** argv) {
 }
 
 int main(int argc, char** argv) {
-  ServerSchema schema;
+  bench::ServerSchema schema("budget_bench");
   const bool ownerCopies = OwnerCopiesAsked(argc, argv);
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();
   PrintPhaseFigures();
-  if (!OnServer() && ownerCopies) PrintOwnerCopiesFigures();
+  if (!bench::OnServer() && ownerCopies) PrintOwnerCopiesFigures();
   benchmark::Shutdown();
   return 0;
 }

@@ -13,24 +13,19 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <filesystem>
-#include <fstream>
-#include <functional>
-#include <vector>
 #include <memory>
-#include <string>
+#include <vector>
 
 #include "app/budget.h"
 #include "app/data_files.h"
 #include "app/report.h"
-#include "config/session.h"
-#include "config/test_files.h"
+#include "bench/cpu_time.h"
+#include "bench/record_keys.h"
+#include "bench/record_loader.h"
+#include "bench/scratch_suite_root.h"
 #include "data/files.h"
-#include "data/locks.h"
 #include "format/dates.h"
-#include "format/numbers.h"
-#include "format/user_settings.h"
 #include "records/layouts.h"
 
 namespace {
@@ -44,19 +39,10 @@ constexpr int kForeignCollections = 300000;
 // Other properties: half sort before the property's code, half after it.
 constexpr int kForeignProperties[] = {3, 11};
 
-std::string Code(int property) { return format::PackDigits(format::ZeroPad(property, 4)); }
-std::string OwnerKey(int property, int owner) {
-  return format::PackDigits(format::ZeroPad(property, 4) + format::ZeroPad(owner, 4));
-}
-
 // One suite root and the report that reads it.
 class Root {
  public:
   explicit Root(bool foreign) {
-    const fs::path root(dir_.path());
-    fs::create_directories(root / "DADES");
-    fs::create_directories(root / "LOCKS");
-    fs::copy(fs::path(KIT_SUITE_DIR) / "ddf", root / "ddf");
     Open();
     Fill(foreign);
     Leave();
@@ -85,48 +71,32 @@ class Root {
 
  private:
   void Open() {
-    fs::current_path(dir_.path());
-    config::ResetSession();
-    config::Session().RootDir = dir_.path() + "/";
-    config::Session().TempDir = dir_.path() + "/";
-    config::Session().Language = "CAT";
-    format::SetLanguage("CAT");
-    data::ClearFileTable();
-    data::ResetLocks();
+    root_.Enter();
     report_ = std::make_unique<app::Report>();
     app::OpenModuleFiles(report_->areas);
-    report_->parameters.PropertyCode = Code(kProperty);
+    report_->parameters.PropertyCode = bench::PropertyCode(kProperty);
     report_->parameters.ReportDate = format::PackDate(2024, 11, 15);
     entered_ = true;
   }
 
-  void Insert(std::int16_t file, const std::function<void(std::span<char>)>& fill) {
-    std::span<char> area = report_->areas.For(file);
-    std::fill(area.begin(), area.end(), '\0');
-    fill(area);
-    if (const std::int16_t status = data::InsertRecord(file); status != 0) {
-      std::fprintf(stderr, "insert into file %d failed with status %d\n", file, status);
-      std::exit(1);
-    }
-  }
-
   void Fill(bool foreign) {
-    data::BeginTransaction();
-    Insert(app::kPropertiesFile, [](std::span<char> area) {
+    bench::RecordLoader loader(report_->areas);
+    loader.Insert(app::kPropertiesFile, [](std::span<char> area) {
       const records::Property r{area};
-      r.SetCode(Code(kProperty));
+      r.SetCode(bench::PropertyCode(kProperty));
       r.SetName("PROVENCA, 12");
       r.SetFirstMonth(1);
       r.SetPeriodMonths(12);
     });
     for (int n = 1; n <= kOwners; ++n)
-      Insert(app::kOwnersFile, [n](std::span<char> area) { records::Owner{area}.SetKey(OwnerKey(kProperty, n)); });
+      loader.Insert(app::kOwnersFile,
+                    [n](std::span<char> area) { records::Owner{area}.SetKey(bench::OwnerKey(kProperty, n)); });
     // Every owner in turn, on the 1st and the 15th of the months of 2025.
     for (int i = 0; i < kCollections; ++i) {
-      Insert(app::kCollectionsFile, [i](std::span<char> area) {
+      loader.Insert(app::kCollectionsFile, [i](std::span<char> area) {
         const int owner = i % kOwners + 1, round = i / kOwners;
         const records::Collection r{area};
-        r.SetOwnerKey(OwnerKey(kProperty, owner));
+        r.SetOwnerKey(bench::OwnerKey(kProperty, owner));
         r.SetDate(format::PackDate(2025, round / 2 + 1, round % 2 == 0 ? 1 : 15));
         r.SetAmount(4000 + owner * 3);
       });
@@ -134,23 +104,20 @@ class Root {
     if (foreign) {
       // The other properties' collections over 2024 and 2025.
       for (int i = 0; i < kForeignCollections; ++i) {
-        Insert(app::kCollectionsFile, [i](std::span<char> area) {
+        loader.Insert(app::kCollectionsFile, [i](std::span<char> area) {
           const int property = kForeignProperties[i % 2];
           const int owner = i / 2 % kOwners + 1, round = i / 2 / kOwners;
           const records::Collection r{area};
-          r.SetOwnerKey(OwnerKey(property, owner));
+          r.SetOwnerKey(bench::OwnerKey(property, owner));
           r.SetDate(format::PackDate(2024 + round / 140 % 2, round / 12 % 12 + 1, round % 12 + 1));
           r.SetAmount(3000 + owner);
         });
       }
     }
-    if (const std::int16_t status = data::EndTransaction(); status != 0) {
-      std::fprintf(stderr, "ending the transaction failed with status %d\n", status);
-      std::exit(1);
-    }
+    loader.Commit();
   }
 
-  config::testing::ScratchDir dir_;
+  bench::ScratchSuiteRoot root_;
   std::unique_ptr<app::Report> report_;
   bool entered_ = false;
 };
@@ -189,12 +156,6 @@ void BM_OpenFiles(benchmark::State& state) {
 }
 BENCHMARK(BM_OpenFiles)->Arg(0)->Arg(1)->ArgName("foreign")->Unit(benchmark::kMillisecond);
 
-double CpuMilliseconds() {
-  timespec t{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
-}
-
 double Median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
   return v.empty() ? 0 : v[v.size() / 2];
@@ -208,13 +169,13 @@ void PrintComparison() {
   for (int round = 0; round < kRounds; ++round) {
     for (int foreign = 0; foreign < 2; ++foreign) {
       Root& root = TheRoot(foreign != 0);
-      double start = CpuMilliseconds();
+      double start = bench::CpuMilliseconds();
       root.Enter();
-      open[foreign].push_back(CpuMilliseconds() - start);
+      open[foreign].push_back(bench::CpuMilliseconds() - start);
       ReadCollections(root);  // warms the caches as a run of the report would
-      start = CpuMilliseconds();
+      start = bench::CpuMilliseconds();
       for (int i = 0; i < 3; ++i) ReadCollections(root);
-      read[foreign].push_back((CpuMilliseconds() - start) / 3);
+      read[foreign].push_back((bench::CpuMilliseconds() - start) / 3);
       root.Leave();
     }
   }
