@@ -121,6 +121,7 @@ bool TakeBudgetLock(const std::string& code, int seconds, std::string& holder, B
       log.Say(shownCode + ": waiting up to " + std::to_string(seconds) + " s for its budget, in use elsewhere" +
               (holder.empty() ? std::string() : ": " + Utf8(holder)));
     told = true;
+    data::BeforeWaiting();
     platform::Pause(500);
   }
 }

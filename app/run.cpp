@@ -7,6 +7,7 @@
 #include "config/catalog.h"
 #include "config/session.h"
 #include "console/form_input.h"
+#include "data/files.h"
 #include "data/locks.h"
 #include "base/cp850.h"
 #include "data/notice.h"
@@ -47,6 +48,8 @@ int RunPrintProgram(ReportScreen& screen) {
   const std::string suitePath = config::Session().ExeDir + "KITPRINT";
   const std::string program = platform::HostPathOrRaw(suitePath);
   screen.SuspendTerminal();
+  // The operator may read the listings for a while.
+  data::BeforeWaiting();
   const int status = platform::RunAndWait(program, {});
   screen.ResumeTerminal();
   if (status == -1) {

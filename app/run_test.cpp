@@ -1,7 +1,9 @@
 #include "app/run.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
+#include <cstdlib>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -36,10 +38,26 @@ std::string ReadAll(const fs::path& path) {
 // A program lock this process still holds (it is let go by the look).
 bool BudgetLockHeld() { return data::ReleaseLock("PressupH") == 0; }
 
+// Whether the owners file still has a read of this process open: a log
+// written after it began cannot be emptied then. Only SQLite files keep one.
+bool OwnersReadOpen() {
+  const char* server = std::getenv("KITDB");
+  if (server && *server) return false;
+  const std::string path = config::Session().RootDir + "DADES/PropietH.dat";
+  sqlite3* db = nullptr;
+  bool open = true;
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK &&
+      sqlite3_exec(db, "UPDATE meta SET value = value WHERE name = 'format'", nullptr, nullptr, nullptr) == SQLITE_OK)
+    open = sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr) != SQLITE_OK;
+  sqlite3_close_v2(db);
+  return open;
+}
+
 // What the working file and the budget lock look like at a moment of the run.
 struct LeftBehind {
   bool workingFile = false;
   bool budgetLock = false;
+  bool ownersRead = false;
 };
 
 class ScreenDouble : public ReportScreen {
@@ -182,7 +200,7 @@ class RunReportTest : public SuiteRootFixture {
   }
   fs::path WorkingPath() const { return fs::path(root_.path()) / "PressupH.tmp"; }
   fs::path PrintPath() const { return fs::path(root_.path()) / "kitprint.tmp"; }
-  LeftBehind Look() const { return {fs::exists(WorkingPath()), BudgetLockHeld()}; }
+  LeftBehind Look() const { return {fs::exists(WorkingPath()), BudgetLockHeld(), OwnersReadOpen()}; }
 
   // Screen 1 for property 7.
   static std::vector<Step> Property7() { return {{"", kDown}, {"7", kCtrlB}}; }
@@ -234,6 +252,7 @@ TEST_F(RunReportTest, ARunPagesSavesPrintsAndLetsEverythingGoBeforeThePrintProgr
     EXPECT_NE(printed.find(owner), std::string::npos) << owner;
   EXPECT_FALSE(printProgram.leftBehind[0].workingFile);
   EXPECT_FALSE(printProgram.leftBehind[0].budgetLock);
+  EXPECT_FALSE(printProgram.leftBehind[0].ownersRead);
   // The screen as it was: the page's field count, the messages gone (the
   // reading one, then the printing one with the owner count), the terminal
   // back.

@@ -319,6 +319,9 @@ class RawFloor {
 
   // One report's worth; returns the records read.
   long Run() {
+    // As a program of its own: the report's files keep no read open whose
+    // locks would spare the floor its own.
+    recordmanager::Rest();
     rows_ = 0;
     Database properties("FinquesH"), concepts("TDespesa"), conceptColumns("FinDespH"), owners("PropietH"),
         collections("CobramH"), payments("PagamH"), stored("PressupH");

@@ -7,6 +7,7 @@
 #include "console/messages.h"
 #include "console/screen.h"
 #include "console/window_stack.h"
+#include "data/files.h"
 #include "platform/file_system.h"
 #include "platform/host_path.h"
 #include "platform/system.h"
@@ -138,6 +139,7 @@ void ShowHelp(std::string_view topic) {
     if (shell.empty()) return;  // no launcher: the screen stays as it is
     platform::Terminal& term = platform::CurrentTerminal();
     term.Suspend();
+    data::BeforeWaiting();
     platform::RunAndWait(shell, {"/C", "DOCRUN", "AJUDA\\" + std::string(topic) + ".HTM"});
     term.Resume();
     return;

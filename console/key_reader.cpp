@@ -4,6 +4,7 @@
 
 #include "console/hot_keys.h"
 #include "console/screen.h"
+#include "data/files.h"
 #include "platform/terminal.h"
 
 namespace console {
@@ -75,6 +76,7 @@ platform::InputEvent NextEvent(int timeoutMs) {
     term.SetFocusRows(window.Top, window.Bottom);
   else
     term.SetFocusRows(0, 0);
+  if (timeoutMs != 0) data::BeforeWaiting();
   return term.Poll(timeoutMs);
 }
 

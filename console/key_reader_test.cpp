@@ -1,6 +1,15 @@
 #include "console/key_reader.h"
 
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <string>
+
+#include "config/test_files.h"
 #include "console/test_terminal.h"
+#include "data/btrcall.h"
+#include "data/engine/record_manager.h"
 
 namespace console {
 namespace {
@@ -54,6 +63,45 @@ TEST_F(KeyReaderTest, AltKeypadDigitsComposeModulo256) {
   // Right Alt does not compose; a lone Alt+Home is still Home.
   term.Key(0x4f00, platform::kRightAlt, true);
   EXPECT_EQ(Read(), 0x4f00);
+}
+
+// Data files read before the program waits for a key keep nothing open
+// while it waits: a checkpoint can empty their log.
+TEST_F(KeyReaderTest, WaitingForAKeyLetsGoOfWhatTheDataFilesKeepOpen) {
+  using namespace recordmanager;
+  config::testing::ScratchDir dir;
+  std::string path = dir.path() + "/f.dat";
+  // 8-byte records, one unique key on their first two bytes.
+  std::string creation(32, '\0');
+  creation[0] = 8, creation[2] = 2, creation[4] = 1, creation[16] = 1, creation[18] = 2;
+  unsigned char reader[128] = {}, writer[128] = {};
+  std::uint32_t len = static_cast<std::uint32_t>(creation.size());
+  const auto key = static_cast<std::uint8_t>(path.size());
+  ASSERT_EQ(BTRCALL(kCreate, reader, creation.data(), &len, path.data(), key, -1), kOk);
+  ASSERT_EQ(BTRCALL(kOpen, reader, nullptr, &len, path.data(), key, 0), kOk);
+  ASSERT_EQ(BTRCALL(kOpen, writer, nullptr, &len, path.data(), key, 0), kOk);
+  std::string record = "10......", keyBuffer(2, '\0');
+  len = 8;
+  ASSERT_EQ(BTRCALL(kInsert, writer, record.data(), &len, keyBuffer.data(), 2, 0), kOk);
+  keyBuffer = "10";
+  ASSERT_EQ(BTRCALL(kGetEqual, reader, record.data(), &len, keyBuffer.data(), 2, 0), kOk);
+  record = "20......";
+  ASSERT_EQ(BTRCALL(kInsert, writer, record.data(), &len, keyBuffer.data(), 2, 0), kOk);
+
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+  const auto emptyLog = [&] {
+    sqlite3_exec(db, "SELECT count(*) FROM records", nullptr, nullptr, nullptr);
+    const int rc = sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+    struct stat log{};
+    return rc == SQLITE_OK && ::stat((path + "-wal").c_str(), &log) == 0 && log.st_size == 0;
+  };
+  EXPECT_FALSE(emptyLog()) << "the reader kept nothing open";
+  term.Keys("q");
+  EXPECT_EQ(static_cast<int>(WaitInput().key), 'q');
+  EXPECT_TRUE(emptyLog());
+  sqlite3_close_v2(db);
+  BTRCALL(kReset, nullptr, nullptr, &len, nullptr, 0, 0);
 }
 
 TEST_F(KeyReaderTest, TypeAheadComesFirst) {

@@ -11,6 +11,7 @@
 #include "config/built_in_texts.h"
 #include "config/session.h"
 #include "data/btrcall.h"
+#include "data/engine/record_manager.h"
 #include "data/notice.h"
 #include "data/stat_layout.h"
 #include "platform/file_system.h"
@@ -260,6 +261,7 @@ std::int16_t OpenDataFile(std::int16_t fileId, std::string_view fileName, std::s
   for (;;) {
     status = CallOpen(s, path);
     if (status == kStatusFileLocked) {
+      BeforeWaiting();
       platform::Pause(3000);
       continue;
     }
@@ -326,6 +328,8 @@ std::int16_t ResetDataFiles() {
   return status;
 }
 
+void BeforeWaiting() { recordmanager::Rest(); }
+
 std::int16_t RecordCall(int slot, std::uint16_t& operation) {
   if (slot < 1 || slot > kFileSlots) return kStatusNotOpen;
   FileSlot& s = FileTable()[static_cast<std::size_t>(slot)];
@@ -366,6 +370,7 @@ std::int16_t RecordCall(int slot, std::uint16_t& operation) {
     s.KeyValue.assign(key.data(), keyLength);
     if ((status == kStatusRecordLocked || status == kStatusFileLocked) && s.LockMode == kLockWait) {
       double ms = std::nearbyint(platform::RandomFraction() * 10000.0 + 1.0);
+      BeforeWaiting();
       platform::Pause(static_cast<int>(std::clamp(ms, 1.0, 10000.0)));
       attempt = std::min(attempt + 1, 2);
       continue;

@@ -100,6 +100,11 @@ std::int16_t AbortTransaction();
 // Closes every file of the process; on success empties the table.
 std::int16_t ResetDataFiles();
 
+// Called before the program waits for its operator or for a lock: the data
+// files let go of the read transactions they keep open between calls, so
+// that an idle program never holds back the upkeep of files others write.
+void BeforeWaiting();
+
 // The common call of the record operations: lock bias (the caller sees the
 // changed operation code), the wait on locked records in lock mode "A".
 std::int16_t RecordCall(int slot, std::uint16_t& operation);

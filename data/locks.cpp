@@ -16,6 +16,7 @@
 #include "base/strings.h"
 #include "config/built_in_texts.h"
 #include "config/session.h"
+#include "data/files.h"
 #include "data/lock_wait.h"
 #include "data/locks_store.h"
 #include "data/notice.h"
@@ -254,6 +255,7 @@ int AcquireLock(std::string_view name, std::string_view type, std::string_view l
     }
     const LockWaitStep step = wait.Attempted(outcome, message);
     if (carryOut(step)) break;
+    BeforeWaiting();
     platform::Pause(RandomPause(1000));
     if (step.pollKey && carryOut(wait.KeyPolled(notice.PollKey()))) break;
   }

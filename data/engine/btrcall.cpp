@@ -514,6 +514,11 @@ std::int16_t Reset() {
 }
 
 }  // namespace
+
+void Rest() {
+  for (Storage* s : AllStorages()) s->Rest();
+}
+
 }  // namespace recordmanager
 
 extern "C" std::int16_t BTRCALL(std::uint16_t operation, void* positionBlock, void* dataBuffer,

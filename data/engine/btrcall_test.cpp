@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -683,6 +685,52 @@ TEST_F(Engine, AnAbortedTransactionLeavesNothingInWhatWasReadAhead) {
   std::string stat(1536, ' ');
   ASSERT_EQ(f.Call(kStat, 0, &stat), kOk);
   EXPECT_EQ(stat[6], 20);
+}
+
+// A reader keeps its read transaction open between calls on SQLite files;
+// what others commit meanwhile is still read at once, and when the program
+// rests it lets go, so that a checkpoint can empty the log.
+TEST_F(Engine, AReaderSeesOthersCommitsAndLetsGoOfTheLogWhenTheProgramRests) {
+  if (OnServer()) GTEST_SKIP() << "the log belongs to SQLite files";
+  const std::string path = Path("r.dat");
+  File reader(path, TwoKeys()), writer(path, TwoKeys());
+  for (auto k : {"10", "20", "30"}) ASSERT_EQ(writer.Insert(Rec(k, "aa")), kOk);
+  std::string r(20, ' ');
+  ASSERT_EQ(reader.Call(kGetEqual, 0, &r, "20"), kOk);
+  std::string changed = Rec("20", "zz");
+  ASSERT_EQ(writer.Call(kGetEqual, 0, &r, "20"), kOk);
+  ASSERT_EQ(writer.Call(kUpdate, 0, &changed), kOk);
+  ASSERT_EQ(writer.Insert(Rec("25", "aa")), kOk);
+
+  // The log is emptied only when no reader is left in it.
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+  const auto emptyLog = [&] {
+    int frames = -1, copied = -1;
+    // A connection knows the file keeps a log once it has read it.
+    sqlite3_exec(db, "SELECT count(*) FROM records", nullptr, nullptr, nullptr);
+    const int rc = sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_TRUNCATE, &frames, &copied);
+    struct stat log{};
+    return rc == SQLITE_OK && ::stat((path + "-wal").c_str(), &log) == 0 && log.st_size == 0;
+  };
+  EXPECT_FALSE(emptyLog()) << "the reader kept nothing open";
+
+  // Everything committed since its last call reaches the reader.
+  r.assign(20, ' ');
+  ASSERT_EQ(reader.Call(kGetEqual, 0, &r, "20"), kOk);
+  EXPECT_EQ(r.substr(0, 4), "20zz");
+  ASSERT_EQ(reader.Call(kGetNext, 0, &r), kOk);
+  EXPECT_EQ(r.substr(0, 2), "25");
+  std::string stat(1536, ' ');
+  ASSERT_EQ(reader.Call(kStat, 0, &stat), kOk);
+  EXPECT_EQ(stat[6], 4);
+
+  Rest();
+  EXPECT_TRUE(emptyLog());
+  sqlite3_close_v2(db);
+  // And it reads on as before.
+  ASSERT_EQ(reader.Call(kGetNext, 0, &r), kOk);
+  EXPECT_EQ(r.substr(0, 2), "30");
 }
 
 }  // namespace

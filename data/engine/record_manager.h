@@ -64,6 +64,11 @@ enum Status : std::int16_t {
   kFileLocked = 85,
 };
 
+// Reads keep what they need between calls; this lets go of it. Called
+// before the program waits (for its operator, for a lock), so that nothing
+// it keeps holds back the files' upkeep while nobody here reads.
+void Rest();
+
 // Round trips to the server made so far by this process (0 on SQLite).
 std::int64_t ServerRoundTrips();
 

@@ -2,6 +2,14 @@
 // position (never reused) and, per key, the key image and the ordering
 // number; a lock file "<path>.rlk" beside the database for record locks
 // between programs.
+//
+// Reads outside a write keep one read transaction open from one call to the
+// next: beginning and ending one for every read would lock and unlock the
+// log's shared index each time, which costs more than many reads. It is
+// begun anew as soon as anybody has committed since it began (the log's
+// index header tells), ended before a write of this file, and let go of
+// before the program waits (Rest), since a read transaction left open would
+// keep checkpoints from emptying the log.
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -84,8 +92,11 @@ class SqliteStore final : public Storage {
   std::int16_t Commit() override;
   std::int16_t Rollback() override;
   void Reset() override { transaction_ = false; }
+  void Rest() override;
 
   bool InTransaction() const { return transaction_; }
+  void Track(SqliteFile* file) { open_.insert(file); }
+  void Forget(SqliteFile* file) { open_.erase(file); }
   void Enlist(SqliteFile* file) { enlisted_.insert(file); }
   void Leave(SqliteFile* file) { enlisted_.erase(file); }
 
@@ -93,6 +104,7 @@ class SqliteStore final : public Storage {
   std::int16_t Finish(bool commit);
   bool transaction_ = false;
   std::set<SqliteFile*> enlisted_;  // the files written in the transaction
+  std::set<SqliteFile*> open_;
 };
 
 SqliteStore& Store() {
@@ -110,11 +122,12 @@ enum Query : std::size_t {
 // Statements of a file that do not depend on a key.
 enum FileQuery : std::size_t {
   kInsertRecord, kOldImages, kUpdateRecord, kUpdateData, kDeleteRecord, kCountRecords, kDataVersion, kReadSeq, kWriteSeq,
-  kBegin, kCommit, kRollback, kFileQueryCount
+  kBegin, kBeginRead, kCommit, kRollback, kFileQueryCount
 };
 
 class SqliteFile final : public StoredFile {
  public:
+  SqliteFile() { Store().Track(this); }
   ~SqliteFile() override;
   std::int16_t OpenAt(const std::string& path);
 
@@ -134,8 +147,14 @@ class SqliteFile final : public StoredFile {
   bool ChangedSince(const ChangeMark& mark) override;
 
   std::int16_t EndTransaction(bool commit);
+  // Ends the read transaction kept open between calls, if any.
+  void EndRead();
 
  private:
+  // Before a read outside a write transaction: keeps one read transaction
+  // open between calls, begun anew once anybody has committed since it
+  // began, so that a read costs no file locking of its own.
+  void BeginRead();
   sqlite3_stmt* Prepare(const std::string& sql);
   sqlite3_stmt* Statement(int key, Query which);
   sqlite3_stmt* Statement(FileQuery which);
@@ -186,6 +205,9 @@ class SqliteFile final : public StoredFile {
   // The header of the log's shared index, mapped by SQLite, as of the last
   // mark; null when there is none (then PRAGMA data_version tells changes).
   const volatile unsigned char* walHeader_ = nullptr;
+  // The read transaction kept open, and the log header when it began.
+  bool reading_ = false;
+  ChangeMark readMark_;
 };
 
 // Marks come in two kinds: the log index header (a commit by anyone
@@ -196,6 +218,8 @@ constexpr std::uint64_t kHeaderMark = 1;
 constexpr std::uint64_t kVersionMark = 2;
 
 SqliteFile::~SqliteFile() {
+  Store().Forget(this);
+  EndRead();
   if (inTransaction_) {
     sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
     Store().Leave(this);
@@ -246,6 +270,7 @@ std::string SqliteFile::StatementText(FileQuery which) const {
     case kReadSeq: return "SELECT value FROM meta WHERE name = 'seq'";
     case kWriteSeq: return "UPDATE meta SET value = ?1 WHERE name = 'seq'";
     case kBegin: return "BEGIN IMMEDIATE";
+    case kBeginRead: return "BEGIN";
     case kCommit: return "COMMIT";
     case kRollback: return "ROLLBACK";
     case kFileQueryCount: break;
@@ -314,6 +339,7 @@ std::int16_t SqliteFile::Find(int key, const Cut& from, bool forward, int limit,
     q = forward ? kUpAfter : kDownAtOrBefore;
   sqlite3_stmt* st = Statement(key, q);
   if (!st) return Error(sqlite3_errcode(db_));
+  BeginRead();
   if (from.kind == Cut::kAfter) BindBlob(st, 1, from.image);
   if (q == kUpAfter || q == kDownAtOrBefore) sqlite3_bind_int64(st, 2, from.seq);
   sqlite3_bind_int(st, 3, limit);
@@ -325,6 +351,7 @@ std::int16_t SqliteFile::ReadAt(int key, std::int64_t pos, std::optional<Row>& r
   row.reset();
   sqlite3_stmt* st = Statement(key, kAtPosition);
   if (!st) return Error(sqlite3_errcode(db_));
+  BeginRead();
   sqlite3_bind_int64(st, 2, pos);
   RowBuffer rows;
   if (int rc = StepRows(st, 1, rows); rc != SQLITE_OK) return Error(rc);
@@ -332,8 +359,28 @@ std::int16_t SqliteFile::ReadAt(int key, std::int64_t pos, std::optional<Row>& r
   return kOk;
 }
 
+void SqliteFile::BeginRead() {
+  if (inTransaction_) return;
+  if (reading_) {
+    if (!ChangedSince(readMark_)) return;
+    EndRead();
+  }
+  // Taken before the transaction's first read: a commit in between only
+  // begins the next one sooner.
+  readMark_ = Mark();
+  if (readMark_.words[6] != kHeaderMark) return;
+  if (Finish("BEGIN") == SQLITE_OK) reading_ = true;
+}
+
+void SqliteFile::EndRead() {
+  if (!reading_) return;
+  reading_ = false;
+  Finish("COMMIT");
+}
+
 std::int16_t SqliteFile::BeginWrite() {
   if (inTransaction_) return kOk;
+  EndRead();
   int rc = Finish("BEGIN IMMEDIATE");
   if (rc != SQLITE_OK) return Error(rc);
   ForgetSeq();
@@ -346,7 +393,10 @@ std::int16_t SqliteFile::BeginWrite() {
 
 // BEGIN, COMMIT and ROLLBACK through statements kept like every other.
 int SqliteFile::Finish(const char* sql) {
-  const FileQuery which = sql[0] == 'B' ? kBegin : sql[0] == 'C' ? kCommit : kRollback;
+  const FileQuery which = std::strcmp(sql, "BEGIN") == 0 ? kBeginRead
+                          : sql[0] == 'B'                ? kBegin
+                          : sql[0] == 'C'                ? kCommit
+                                                         : kRollback;
   sqlite3_stmt* st = Statement(which);
   if (!st) return sqlite3_errcode(db_);
   int rc = sqlite3_step(st);
@@ -599,6 +649,7 @@ std::int64_t SqliteFile::RecordCount() {
   const ChangeMark mark = Mark();
   sqlite3_stmt* st = Statement(kCountRecords);
   if (!st) return 0;
+  BeginRead();
   const bool counted = sqlite3_step(st) == SQLITE_ROW;
   count_ = counted ? sqlite3_column_int64(st, 0) : 0;
   sqlite3_reset(st);
@@ -609,6 +660,8 @@ std::int64_t SqliteFile::RecordCount() {
 std::int64_t SqliteFile::DataVersion() {
   sqlite3_stmt* st = Statement(kDataVersion);
   if (!st) return -1;
+  // A read transaction kept open would answer as of its beginning.
+  if (reading_ && ChangedSince(readMark_)) EndRead();
   std::int64_t v = sqlite3_step(st) == SQLITE_ROW ? sqlite3_column_int64(st, 0) : -1;
   sqlite3_reset(st);
   return v;
@@ -815,6 +868,10 @@ std::int16_t SqliteStore::Finish(bool commit) {
 }
 
 std::int16_t SqliteStore::Commit() { return Finish(true); }
+
+void SqliteStore::Rest() {
+  for (SqliteFile* f : open_) f->EndRead();
+}
 std::int16_t SqliteStore::Rollback() { return Finish(false); }
 
 }  // namespace

@@ -134,6 +134,9 @@ class Storage {
   virtual std::int16_t Rollback() = 0;
   // Every file of the process has been closed.
   virtual void Reset() = 0;
+  // The program is about to wait (for its operator, for a lock): whatever a
+  // storage keeps between calls that holds others back is let go.
+  virtual void Rest() {}
 };
 
 // SQLite files: one database per data file at its host path.
