@@ -150,6 +150,10 @@ void ReadWindow::Rewrite(std::int64_t pos, Row row) {
 void ReadWindow::Put(Row row) {
   ++generation_;
   if (!filled_ || !low_.Below(row.image, row.seq) || high_.Below(row.image, row.seq)) return;
+  if (rows_.Size() >= kMostRows) {
+    Clear();
+    return;
+  }
   std::size_t at = 0;
   while (at < rows_.Size()) {
     const int c = rows_[at].image.compare(row.image);

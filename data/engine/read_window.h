@@ -55,7 +55,11 @@ class ReadWindow {
 
   // This program's own writes, so that the window stays good.
   void Remove(std::int64_t pos);
-  void Put(Row row);  // kept when it lies within the range
+  // Kept when it lies within the range. Each row put in makes the window
+  // larger and the next one's place costs a scan: past kMostRows the window
+  // is given up, and read again when next needed.
+  void Put(Row row);
+  static constexpr std::size_t kMostRows = 1024;
   // The record at `pos` rewritten as `row`. One that keeps its place along
   // the key (its image and seq) only takes the new bytes: the rows around
   // it stay where they are, and so do a walk's indexes into them.

@@ -101,6 +101,16 @@ TEST(ReadWindow, OwnWritesKeepItWhole) {
   EXPECT_EQ(w.AtPosition(9)->image, "e");
 }
 
+// A program inserting many records right after reading to the end of the
+// file would otherwise grow the window by a row each time, and pay for
+// finding each one's place among all of them.
+TEST(ReadWindow, ManyOwnInsertsGiveItUpRatherThanGrowItWithoutEnd) {
+  ReadWindow w = Read(Above("a"), true, 10, kPlaces);
+  for (int i = 0; i < 5000 && !w.Empty(); ++i) w.Put(Row{100 + i, "record", "g" + std::to_string(i), 1});
+  EXPECT_TRUE(w.Empty());
+  EXPECT_EQ(Answer(w, Above("f"), true), -1);
+}
+
 TEST(ReadWindow, ARewrittenRecordKeepsItsPlaceUnlessItsKeyMoved) {
   ReadWindow w = Read(Above("a"), true, 10, kPlaces);
   const std::uint64_t generation = w.Generation();
