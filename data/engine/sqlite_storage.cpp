@@ -361,6 +361,8 @@ std::int16_t SqliteFile::ReadAt(int key, std::int64_t pos, std::optional<Row>& r
 
 void SqliteFile::BeginRead() {
   if (inTransaction_) return;
+  // A read that failed may have ended the transaction with it.
+  if (reading_ && sqlite3_get_autocommit(db_)) reading_ = false;
   if (reading_) {
     if (!ChangedSince(readMark_)) return;
     EndRead();
