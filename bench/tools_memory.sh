@@ -2,7 +2,8 @@
 # Peak memory and time of the two tools on large inputs, with /usr/bin/time:
 #   kitprint: a print file of about 288 MiB (the pages of a real "one copy
 #             per owner" listing of the demo root, repeated) to text and to PDF;
-#   kitdata:  import of 200 000 payments from CSV into an empty file.
+#   kitdata:  import of 200 000 payments from CSV into an empty file, and
+#             their export back to CSV.
 # Not run by the tests: it takes a minute and about 1 GiB of disk.
 #
 # usage: bench/tools_memory.sh BUILD_DIR [BASELINE_BUILD_DIR]
@@ -54,4 +55,5 @@ for dir in "$build" ${baseline:+"$baseline"}; do
   rm -f "$work/big.txt" "$work/big.pdf"
   rm -rf "$work/import" && "$dir/tools/kitdata/kitdata" init "$work/import" >/dev/null
   measure "kitdata import 200000" "$dir/tools/kitdata/kitdata" import "$work/import/DADES/PagamH" "$work/pay.csv"
+  measure "kitdata export 200000" "$dir/tools/kitdata/kitdata" export "$work/import/DADES/PagamH"
 done

@@ -275,20 +275,29 @@ std::string CsvLine(const FileLayout& layout, std::string_view record) {
   return line;
 }
 
-std::string ExportCsv(std::string_view dataFile, std::string& csv) {
-  csv.clear();
+std::string ExportCsv(std::string_view dataFile, const std::function<bool(std::string_view line)>& write) {
   const FileLayout* layout = FindLayout(BaseName(dataFile));
   if (layout == nullptr) return std::string(dataFile) + ": not one of the module's data files";
   std::string error;
   auto file = DataFile::Open(dataFile, false, error);
   if (!file) return error;
-  std::vector<std::string> records;
-  error = file->ReadAll(records);
+  std::string line;
+  for (std::size_t i = 0; i < layout->fields.size(); ++i) line += (i ? "," : "") + layout->fields[i].name;
+  bool written = write(line + "\n");
+  error = file->ReadEach([&](std::string_view record) {
+    if (written) written = write(CsvLine(*layout, record) + "\n");
+  });
   if (!error.empty()) return error;
-  for (std::size_t i = 0; i < layout->fields.size(); ++i) csv += (i ? "," : "") + layout->fields[i].name;
-  csv += "\n";
-  for (const auto& r : records) csv += CsvLine(*layout, r) + "\n";
+  if (!written) return std::string(dataFile) + ": the CSV could not be written";
   return {};
+}
+
+std::string ExportCsv(std::string_view dataFile, std::string& csv) {
+  csv.clear();
+  return ExportCsv(dataFile, [&csv](std::string_view line) {
+    csv += line;
+    return true;
+  });
 }
 
 namespace {

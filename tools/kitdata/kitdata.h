@@ -177,7 +177,11 @@ class CsvRowParser {
 // "adding", for a progress line.
 using ImportProgress = std::function<void(std::string_view stage, std::size_t done, std::size_t total)>;
 
-// CSV with a header line of the layout's field names.
+// CSV with a header line of the layout's field names, handed to `write` a
+// line at a time as the records are read (one record is held at a time).
+// Stops at the first line `write` refuses; the error names the file.
+std::string ExportCsv(std::string_view dataFile, const std::function<bool(std::string_view line)>& write);
+// The same into one string.
 std::string ExportCsv(std::string_view dataFile, std::string& csv);
 AddResult ImportCsv(std::string_view dataFile, const std::string& csv, const AddOptions& options = {});
 // Reads the CSV twice (a check, then the inserts) and holds one record at

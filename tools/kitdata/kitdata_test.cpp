@@ -471,6 +471,31 @@ TEST_F(Demo, ExportThenImportGivesTheSameRecords) {
   }
 }
 
+// The export hands its lines on as it reads; output that cannot be written
+// stops it with an error rather than a CSV cut short without a word.
+TEST_F(Demo, AnExportStopsAtTheFirstLineThatCannotBeWritten) {
+  std::string whole;
+  ASSERT_EQ(ExportCsv(File("CobramH"), whole), "");
+  std::vector<std::string> lines;
+  const auto upTo = [&lines](std::size_t most) {
+    return [&lines, most](std::string_view line) {
+      if (lines.size() == most) return false;
+      lines.emplace_back(line);
+      return true;
+    };
+  };
+  ASSERT_EQ(ExportCsv(File("CobramH"), upTo(SIZE_MAX)), "");
+  std::string joined;
+  for (const std::string& l : lines) joined += l;
+  EXPECT_EQ(joined, whole);
+  ASSERT_GT(lines.size(), 3u);
+  lines.clear();
+  const std::string e = ExportCsv(File("CobramH"), upTo(3));
+  EXPECT_NE(e.find("CobramH"), std::string::npos) << e;
+  EXPECT_NE(e.find("could not be written"), std::string::npos) << e;
+  EXPECT_EQ(lines.size(), 3u);
+}
+
 TEST_F(Demo, RefusedCsvNamesTheLineAndInsertsNothing) {
   std::string csv;
   ASSERT_EQ(ExportCsv(File("CobramH"), csv), "");

@@ -179,10 +179,11 @@ int main(int argc, char** argv) {
     return written.ok() ? 0 : Fail(args[2] + ": " + written.Describe());
   }
   if (command == "export" && args.size() == 2) {
-    std::string csv;
-    error = kitdata::ExportCsv(args[1], csv);
+    // Written as it is read: a file of any size is exported in little memory.
+    error = kitdata::ExportCsv(args[1], [](std::string_view line) {
+      return std::fwrite(line.data(), 1, line.size(), stdout) == line.size();
+    });
     if (!error.empty()) return Fail(error);
-    std::fwrite(csv.data(), 1, csv.size(), stdout);
     return std::fflush(stdout) == 0 ? 0 : Fail("standard output: write failed");
   }
   if (command == "import" && args.size() == 3) {
