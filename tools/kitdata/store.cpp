@@ -280,11 +280,7 @@ std::string GetRaw(std::string_view dataFile, std::string& rawBytes) {
   std::string error;
   auto file = DataFile::Open(dataFile, false, error);
   if (!file) return error;
-  std::vector<std::string> records;
-  error = file->ReadAll(records);
-  if (!error.empty()) return error;
-  for (const auto& r : records) rawBytes += r;
-  return {};
+  return file->ReadEach([&rawBytes](std::string_view record) { rawBytes += record; });
 }
 
 }  // namespace kitdata
