@@ -147,6 +147,19 @@ void SetCursor(Handle& h, int key, const Row& row) {
   h.pos = row.pos;
 }
 
+// The cursor on row `index` of the window, and the record returned: the
+// next step of a walk goes on from there without searching.
+std::int16_t ReturnFromWindow(Handle& h, int key, const Row& row, std::size_t index, void* data,
+                              std::uint32_t* length, void* keyBuffer) {
+  SetCursor(h, key, row);
+  h.inWindow = true;
+  h.windowGeneration = h.window.Generation();
+  h.windowIndex = index;
+  std::int16_t status = kOk;
+  ReturnRecord(row, h, key, data, length, keyBuffer, status);
+  return status;
+}
+
 bool WindowGood(Handle& h, int key) {
   ReadWindow& w = h.window;
   if (w.Empty()) return false;
@@ -286,15 +299,8 @@ std::int16_t Get(Handle& h, int op, bool lock, void* data, std::uint32_t* length
   const bool walk = op == kGetNext || op == kGetPrevious;
   if (walk && !lock && h.inWindow && h.key == key && WindowGood(h, key)) {
     std::size_t index = h.windowIndex;
-    if (const Row* next = h.window.Neighbour(h.windowGeneration, index, op == kGetNext)) {
-      std::int16_t status = kOk;
-      SetCursor(h, key, *next);
-      h.inWindow = true;
-      h.windowGeneration = h.window.Generation();
-      h.windowIndex = index;
-      ReturnRecord(*next, h, key, data, length, keyBuffer, status);
-      return status;
-    }
+    if (const Row* next = h.window.Neighbour(h.windowGeneration, index, op == kGetNext))
+      return ReturnFromWindow(h, key, *next, index, data, length, keyBuffer);
   }
   if (walk) {
     if (!h.positioned) return kNoCurrentRecord;
@@ -319,10 +325,10 @@ std::int16_t Get(Handle& h, int op, bool lock, void* data, std::uint32_t* length
     return status;
   if (found && op == kGetEqual && found->image != image) found = nullptr;
   if (!found) return op == kGetEqual ? kKeyNotFound : kEndOfFile;
-  std::int16_t status = kOk;
   if (lock) {
     std::optional<Row> row = *found;
-    if ((status = LockRecord(h, key, row)) != kOk) return status;
+    std::int16_t status = LockRecord(h, key, row);
+    if (status != kOk) return status;
     if (!row) {
       ReleaseLock(h);
       return op == kGetEqual ? kKeyNotFound : kEndOfFile;
@@ -331,12 +337,7 @@ std::int16_t Get(Handle& h, int op, bool lock, void* data, std::uint32_t* length
     ReturnRecord(*row, h, key, data, length, keyBuffer, status);
     return status;
   }
-  SetCursor(h, key, *found);
-  h.inWindow = true;
-  h.windowGeneration = h.window.Generation();
-  h.windowIndex = index;
-  ReturnRecord(*found, h, key, data, length, keyBuffer, status);
-  return status;
+  return ReturnFromWindow(h, key, *found, index, data, length, keyBuffer);
 }
 
 std::vector<std::string> Images(const FileDefinition& def, const std::string& record) {
