@@ -1,7 +1,6 @@
 #include "app/run.h"
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <cstdlib>
 #include <deque>
@@ -13,6 +12,7 @@
 #include "app/suite_root_fixture.h"
 #include "console/form_file.h"
 #include "console/form_input.h"
+#include "data/engine/testing/sqlite_log.h"
 #include "data/failing_record_manager.h"
 #include "data/notice.h"
 #include "platform/session_end.h"
@@ -43,14 +43,7 @@ bool BudgetLockHeld() { return data::ReleaseLock("PressupH") == 0; }
 bool OwnersReadOpen() {
   const char* server = std::getenv("KITDB");
   if (server && *server) return false;
-  const std::string path = config::Session().RootDir + "DADES/PropietH.dat";
-  sqlite3* db = nullptr;
-  bool open = true;
-  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK &&
-      sqlite3_exec(db, "UPDATE meta SET value = value WHERE name = 'format'", nullptr, nullptr, nullptr) == SQLITE_OK)
-    open = sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr) != SQLITE_OK;
-  sqlite3_close_v2(db);
-  return open;
+  return !recordmanager::testing::LogCanBeEmptied(config::Session().RootDir + "DADES/PropietH.dat");
 }
 
 // What the working file and the budget lock look like at a moment of the run.

@@ -1,8 +1,5 @@
 #include "console/key_reader.h"
 
-#include <sqlite3.h>
-#include <sys/stat.h>
-
 #include <cstdint>
 #include <string>
 
@@ -10,6 +7,7 @@
 #include "console/test_terminal.h"
 #include "data/btrcall.h"
 #include "data/engine/record_manager.h"
+#include "data/engine/testing/sqlite_log.h"
 
 namespace console {
 namespace {
@@ -87,20 +85,10 @@ TEST_F(KeyReaderTest, WaitingForAKeyLetsGoOfWhatTheDataFilesKeepOpen) {
   ASSERT_EQ(BTRCALL(kGetEqual, reader, record.data(), &len, keyBuffer.data(), 2, 0), kOk);
   record = "20......";
   ASSERT_EQ(BTRCALL(kInsert, writer, record.data(), &len, keyBuffer.data(), 2, 0), kOk);
-
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
-  const auto emptyLog = [&] {
-    sqlite3_exec(db, "SELECT count(*) FROM records", nullptr, nullptr, nullptr);
-    const int rc = sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
-    struct stat log{};
-    return rc == SQLITE_OK && ::stat((path + "-wal").c_str(), &log) == 0 && log.st_size == 0;
-  };
-  EXPECT_FALSE(emptyLog()) << "the reader kept nothing open";
+  EXPECT_FALSE(recordmanager::testing::LogCanBeEmptied(path)) << "the reader kept nothing open";
   term.Keys("q");
   EXPECT_EQ(static_cast<int>(WaitInput().key), 'q');
-  EXPECT_TRUE(emptyLog());
-  sqlite3_close_v2(db);
+  EXPECT_TRUE(recordmanager::testing::LogCanBeEmptied(path));
   BTRCALL(kReset, nullptr, nullptr, &len, nullptr, 0, 0);
 }
 

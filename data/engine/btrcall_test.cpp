@@ -1,6 +1,4 @@
 #include <gtest/gtest.h>
-#include <sqlite3.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,6 +14,7 @@
 #include "base/little_endian.h"
 #include "data/btrcall.h"
 #include "data/engine/record_manager.h"
+#include "data/engine/testing/sqlite_log.h"
 
 namespace recordmanager {
 namespace {
@@ -701,19 +700,7 @@ TEST_F(Engine, AReaderSeesOthersCommitsAndLetsGoOfTheLogWhenTheProgramRests) {
   ASSERT_EQ(writer.Call(kGetEqual, 0, &r, "20"), kOk);
   ASSERT_EQ(writer.Call(kUpdate, 0, &changed), kOk);
   ASSERT_EQ(writer.Insert(Rec("25", "aa")), kOk);
-
-  // The log is emptied only when no reader is left in it.
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
-  const auto emptyLog = [&] {
-    int frames = -1, copied = -1;
-    // A connection knows the file keeps a log once it has read it.
-    sqlite3_exec(db, "SELECT count(*) FROM records", nullptr, nullptr, nullptr);
-    const int rc = sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_TRUNCATE, &frames, &copied);
-    struct stat log{};
-    return rc == SQLITE_OK && ::stat((path + "-wal").c_str(), &log) == 0 && log.st_size == 0;
-  };
-  EXPECT_FALSE(emptyLog()) << "the reader kept nothing open";
+  EXPECT_FALSE(testing::LogCanBeEmptied(path)) << "the reader kept nothing open";
 
   // Everything committed since its last call reaches the reader.
   r.assign(20, ' ');
@@ -726,8 +713,7 @@ TEST_F(Engine, AReaderSeesOthersCommitsAndLetsGoOfTheLogWhenTheProgramRests) {
   EXPECT_EQ(stat[6], 4);
 
   Rest();
-  EXPECT_TRUE(emptyLog());
-  sqlite3_close_v2(db);
+  EXPECT_TRUE(testing::LogCanBeEmptied(path));
   // And it reads on as before.
   ASSERT_EQ(reader.Call(kGetNext, 0, &r), kOk);
   EXPECT_EQ(r.substr(0, 2), "30");
