@@ -227,10 +227,15 @@ RecordManagerEntry SetRecordManager(RecordManagerEntry entry) {
 
 int FindSlot(std::int16_t fileId) {
   FileTableSlots& table = FileTable();
+  // Most calls ask for the file the last one found (a walk reads record
+  // after record): that slot is tried first. Opening refuses an identifier
+  // already open, so a slot holding it is the only, and lowest, one.
+  static int lastFound = 1;
   // Identifier 0 marks a free slot, so it is never open.
   if (fileId != 0) {
+    if (table[static_cast<std::size_t>(lastFound)].FileId == fileId) return lastFound;
     for (int i = 1; i <= kFileSlots; ++i)
-      if (table[static_cast<std::size_t>(i)].FileId == fileId) return i;
+      if (table[static_cast<std::size_t>(i)].FileId == fileId) return lastFound = i;
   }
   for (int i = kFileSlots; i >= 1; --i)
     if (table[static_cast<std::size_t>(i)].FileId == 0) return -i;

@@ -73,7 +73,8 @@ using RecordManagerEntry = std::int16_t (*)(std::uint16_t operation, void* posit
 // Installs `entry` (nullptr: the real BTRCALL) and returns the previous one.
 RecordManagerEntry SetRecordManager(RecordManagerEntry entry);
 
-// The slot holding `fileId` when it is open (the lowest such slot);
+// The slot holding `fileId` when it is open (opening refuses an open
+// identifier, so there is one at most);
 // otherwise minus the highest-numbered free slot; 0 when there is none.
 int FindSlot(std::int16_t fileId);
 

@@ -312,7 +312,7 @@ class FilesTest : public ::testing::Test {
 
 const std::string kTenByKey5 = CreationRecord(10, {{{1, 5, 0}}});
 
-TEST_F(FilesTest, FindSlotTakesTheHighestFreeSlotAndTheLowestHolder) {
+TEST_F(FilesTest, FindSlotTakesTheHighestFreeSlotAndTheHolder) {
   FileTableSlots& t = FileTable();
   EXPECT_EQ(FindSlot(501), -40);
   for (int i = 1; i <= kFileSlots; ++i) t[static_cast<std::size_t>(i)].FileId = static_cast<std::int16_t>(100 + i);
@@ -321,8 +321,17 @@ TEST_F(FilesTest, FindSlotTakesTheHighestFreeSlotAndTheLowestHolder) {
   t[3].FileId = 0;
   t[7].FileId = 0;
   EXPECT_EQ(FindSlot(999), -7);
+  // Closed and opened again in another slot: the slot found last is not
+  // taken for it any more, nor for the file that now holds it.
+  t[5].FileId = 0;
   t[9].FileId = 105;
+  EXPECT_EQ(FindSlot(105), 9);
+  t[9].FileId = 109;
+  t[5].FileId = 105;
+  EXPECT_EQ(FindSlot(109), 9);
   EXPECT_EQ(FindSlot(105), 5);
+  t[5].FileId = 0;
+  EXPECT_EQ(FindSlot(105), -7);
   // Identifier 0 marks free slots and is never "open".
   EXPECT_EQ(FindSlot(0), -7);
 }
