@@ -284,8 +284,9 @@ std::string ExportCsv(std::string_view dataFile, const std::function<bool(std::s
   std::string line;
   for (std::size_t i = 0; i < layout->fields.size(); ++i) line += (i ? "," : "") + layout->fields[i].name;
   bool written = write(line + "\n");
-  error = file->ReadEach([&](std::string_view record) {
-    if (written) written = write(CsvLine(*layout, record) + "\n");
+  // A line that cannot be written ends the export there.
+  if (written) error = file->ReadEach([&](std::string_view record) {
+    return written = write(CsvLine(*layout, record) + "\n");
   });
   if (!error.empty()) return error;
   if (!written) return std::string(dataFile) + ": the CSV could not be written";
@@ -473,7 +474,10 @@ AddResult ImportCsv(std::string_view dataFile, CsvInput& csv, const AddOptions& 
   if (!options.allowDuplicates) {
     {
       auto reader = DataFile::Open(dataFile, false, error);
-      if (reader) error = reader->ReadEach([&](std::string_view r) { seen.push_back(FingerprintOf(CsvLine(*layout, r), -1)); });
+      if (reader) error = reader->ReadEach([&](std::string_view r) {
+        seen.push_back(FingerprintOf(CsvLine(*layout, r), -1));
+        return true;
+      });
       if (!error.empty()) {
         result.error = error + "; nothing inserted";
         return result;

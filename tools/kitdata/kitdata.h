@@ -83,8 +83,9 @@ class DataFile {
   const std::string& Path() const { return path_; }
   // Every record in key 0 order.
   std::string ReadAll(std::vector<std::string>& records) const;
-  // Gives every record to `each` in key 0 order, one at a time.
-  std::string ReadEach(const std::function<void(std::string_view record)>& each) const;
+  // Gives every record to `each` in key 0 order, one at a time, until
+  // `each` answers false.
+  std::string ReadEach(const std::function<bool(std::string_view record)>& each) const;
   // Inserts all records in one transaction: on any refusal none stays.
   // `where(i)` names record i in the message.
   std::string InsertAll(const std::vector<std::string>& records,

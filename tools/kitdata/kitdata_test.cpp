@@ -494,6 +494,13 @@ TEST_F(Demo, AnExportStopsAtTheFirstLineThatCannotBeWritten) {
   EXPECT_NE(e.find("CobramH"), std::string::npos) << e;
   EXPECT_NE(e.find("could not be written"), std::string::npos) << e;
   EXPECT_EQ(lines.size(), 3u);
+  // Nor is the rest of the file read for nothing.
+  std::string error;
+  auto file = DataFile::Open(File("CobramH"), false, error);
+  ASSERT_TRUE(file) << error;
+  int asked = 0;
+  EXPECT_EQ(file->ReadEach([&asked](std::string_view) { return ++asked < 2; }), "");
+  EXPECT_EQ(asked, 2);
 }
 
 TEST_F(Demo, RefusedCsvNamesTheLineAndInsertsNothing) {

@@ -139,10 +139,13 @@ DataFile::~DataFile() {
 
 std::string DataFile::ReadAll(std::vector<std::string>& records) const {
   records.clear();
-  return ReadEach([&](std::string_view record) { records.emplace_back(record); });
+  return ReadEach([&](std::string_view record) {
+    records.emplace_back(record);
+    return true;
+  });
 }
 
-std::string DataFile::ReadEach(const std::function<void(std::string_view record)>& each) const {
+std::string DataFile::ReadEach(const std::function<bool(std::string_view record)>& each) const {
   std::string buffer(static_cast<std::size_t>(recordLength_), '\0');
   std::string key(255, '\0');
   std::uint16_t op = kGetFirst;
@@ -152,7 +155,7 @@ std::string DataFile::ReadEach(const std::function<void(std::string_view record)
     if (status == kEndOfFile) return {};
     if (status != 0)
       return path_ + ": reading record " + std::to_string(count + 1) + " failed (" + StatusText(status) + ")";
-    each(std::string_view(buffer.data(), std::min<std::size_t>(len, buffer.size())));
+    if (!each(std::string_view(buffer.data(), std::min<std::size_t>(len, buffer.size())))) return {};
     op = kGetNext;
   }
 }
@@ -280,7 +283,10 @@ std::string GetRaw(std::string_view dataFile, std::string& rawBytes) {
   std::string error;
   auto file = DataFile::Open(dataFile, false, error);
   if (!file) return error;
-  return file->ReadEach([&rawBytes](std::string_view record) { rawBytes += record; });
+  return file->ReadEach([&rawBytes](std::string_view record) {
+    rawBytes += record;
+    return true;
+  });
 }
 
 }  // namespace kitdata
