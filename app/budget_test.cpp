@@ -20,6 +20,7 @@
 #include "data/files.h"
 #include "data/locks.h"
 #include "data/notice.h"
+#include "data/testing/recorded_notice.h"
 #include "format/dates.h"
 #include "format/numbers.h"
 #include "platform/file_system.h"
@@ -605,15 +606,6 @@ class BudgetFailureTest : public BudgetTest {
     Payment(Date(2024, 7, 1), "AS", 1000, 'N', 1);
   }
 
-  // The receipt slot 2 of every owner of property 7, as "periodicity:amount".
-  std::vector<std::string> SlotsTwo() {
-    std::vector<std::string> out;
-    const records::Owner owner{report_.areas.For(kOwnersFile)};
-    for (std::int16_t s = data::ReadByKey(kOwnersFile, 0, Code(7), 1); s == 0 && owner.PropertyCode() == Code(7);
-         s = data::StepRecords(kOwnersFile, 1))
-      out.push_back(std::to_string(owner.SlotPeriodicity(2)) + ":" + std::to_string(owner.SlotAmount(2)));
-    return out;
-  }
   // A program lock still held by this workstation.
   bool HoldsLock(std::string_view name) { return data::ReleaseLock(name) == 0; }
 };
@@ -815,19 +807,6 @@ TEST_F(BudgetFailureTest, AnOwnerThatCannotBeReadStopsThePrintedDistribution) {
   EXPECT_EQ(listing.passes[0].owners.size(), 5u);
 }
 
-// The operator at the lock wait: gives up with Esc at once.
-class GivingUpOperator : public data::Notice {
- public:
-  void Show(const std::string& text, int) override { shown.push_back(text); }
-  void Hide() override {}
-  void Beep() override {}
-  void DiscardKeys() override {}
-  void WaitKey() override {}
-  int PollKey() override { return 27; }
-  void EndProcess(int) override {}
-  std::vector<std::string> shown;
-};
-
 // The owners' lock file out of reach (another user's file, say).
 class OwnersLockOutOfReach : public platform::FileSystemWrapper {
  public:
@@ -856,7 +835,7 @@ TEST_F(BudgetFailureTest, AnOwnersLockGivenUpAtAFileOutOfReachStopsThePassUnguar
   const std::vector<std::string> before = SlotsTwo();
   InstantPauses pauses;
   platform::ScopedSystem system(pauses);
-  GivingUpOperator operatorAtTheDesk;
+  data::testing::RecordedNotice operatorAtTheDesk(27);  // gives up with Esc at once
   data::ScopedNotice notice(operatorAtTheDesk);
   OwnersLockOutOfReach outOfReach;
   platform::ScopedFileSystem files(outOfReach);
