@@ -65,6 +65,18 @@ class BudgetTest : public testing::SuiteRootFixture {
     edit(line);
     report_.working.Write(number, line);
   }
+  // Property 7 with 10.00 of cleaning paid, to share in column B among three
+  // owners of coefficient 1: owners 1 and 3 on monthly receipts, owner 2 on
+  // quarterly ones; the working budget built.
+  void ThreeOwnersShareTenInColumnB() {
+    Property(7, 1, 12, 0, "", {{2, {3, "ESCALA"}}});
+    Concept("NE", "NETEJA");
+    Payment(Date(2024, 3, 1), "NE", 1000, 'N', 2);
+    Owner(1, {{2, 1}}, 1);
+    Owner(2, {{2, 1}}, 3);
+    Owner(3, {{2, 1}}, 1);
+    ASSERT_NO_FATAL_FAILURE(BuildTheWorkingBudget());
+  }
   // A distribution printed once: the one pass its listing was given.
   void DistributeOneCopy(DistributionPass& pass) {
     report_.parameters.DistributionCopies = 1;
@@ -355,30 +367,22 @@ TEST_F(BudgetTest, UpdateWithoutCopiesPrintsNothingAndABadSlotChangesNothing) {
   Collection(2, Date(2025, 1, 1), 300);  // 11 months left, three quarters
   ASSERT_NO_FATAL_FAILURE(BuildTheWorkingBudget());
   RecordedPasses listing;
-  const records::Owner owner{report_.areas.For(kOwnersFile)};
-  auto slots = [&](int s) {
-    std::vector<std::pair<int, int>> out;
-    for (std::int16_t st = data::ReadByKey(kOwnersFile, 0, Code(7), 1); st == 0 && owner.PropertyCode() == Code(7);
-         st = data::StepRecords(kOwnersFile, 1))
-      out.emplace_back(owner.SlotPeriodicity(s), owner.SlotAmount(s));
-    return out;
-  };
   report_.parameters.DistributionCopies = 0;
   report_.parameters.UpdatePeriodicity = 0;
   ASSERT_TRUE(DistributeBudget(report_, listing).ok());  // no pass at all
-  EXPECT_EQ(slots(8), (std::vector<std::pair<int, int>>{{0, 0}, {0, 0}}));
+  EXPECT_EQ(Slots(8), (std::vector<std::string>{"0:0", "0:0"}));
 
   report_.parameters.UpdatePeriodicity = 1;
   report_.parameters.UpdateSlot = 9;
   ASSERT_TRUE(DistributeBudget(report_, listing).ok());
-  EXPECT_EQ(slots(1), (std::vector<std::pair<int, int>>{{1, 0}, {3, 0}}));
-  EXPECT_EQ(slots(8), (std::vector<std::pair<int, int>>{{0, 0}, {0, 0}}));
+  EXPECT_EQ(Slots(1), (std::vector<std::string>{"1:0", "3:0"}));
+  EXPECT_EQ(Slots(8), (std::vector<std::string>{"0:0", "0:0"}));
 
   report_.parameters.UpdateSlot = 8;
   ASSERT_TRUE(DistributeBudget(report_, listing).ok());
   EXPECT_TRUE(listing.passes.empty());
   // Owner 1: 1200 over 12 months; owner 2: 900 left over 11 months, 3 quarters.
-  EXPECT_EQ(slots(8), (std::vector<std::pair<int, int>>{{1, 100}, {1, 300}}));
+  EXPECT_EQ(Slots(8), (std::vector<std::string>{"1:100", "1:300"}));
 }
 
 TEST(DistributionTest, SharesRoundHalfToEvenAndInstalmentsFollowTheMonthsLeft) {
@@ -445,28 +449,14 @@ TEST(DistributionTest, PassesByCopiesAndUpdate) {
 }
 
 TEST_F(BudgetTest, ReceiptSlotsAreUpdatedInTheLastPassOnly) {
-  Property(7, 1, 12, 0, "", {{2, {3, "ESCALA"}}});
-  Concept("NE", "NETEJA");
-  Payment(Date(2024, 3, 1), "NE", 1000, 'N', 2);
-  Owner(1, {{2, 1}}, 1);  // monthly receipts
-  Owner(2, {{2, 1}}, 3);  // quarterly
-  Owner(3, {{2, 1}}, 1);
-  ASSERT_NO_FATAL_FAILURE(BuildTheWorkingBudget());
+  ASSERT_NO_FATAL_FAILURE(ThreeOwnersShareTenInColumnB());
   report_.parameters.DistributionCopies = 2;
   report_.parameters.UpdatePeriodicity = 4;
   report_.parameters.UpdateSlot = 2;
-  const records::Owner owner{report_.areas.For(kOwnersFile)};
-  auto slots = [&] {
-    std::vector<std::pair<int, int>> out;
-    for (std::int16_t s = data::ReadByKey(kOwnersFile, 0, Code(7), 1); s == 0 && owner.PropertyCode() == Code(7);
-         s = data::StepRecords(kOwnersFile, 1))
-      out.emplace_back(owner.SlotPeriodicity(2), owner.SlotAmount(2));
-    return out;
-  };
   // What the owners' records hold as each copy reaches the listing.
   RecordedPasses listing;
-  std::vector<std::vector<std::pair<int, int>>> slotsAtCopy;
-  listing.onPass = [&] { slotsAtCopy.push_back(slots()); };
+  std::vector<std::vector<std::string>> slotsAtCopy;
+  listing.onPass = [&] { slotsAtCopy.push_back(SlotsTwo()); };
   ASSERT_TRUE(DistributeBudget(report_, listing).ok());
   ASSERT_EQ(listing.passes.size(), 2u);
   for (const DistributionPass& pass : listing.passes) {
@@ -478,29 +468,15 @@ TEST_F(BudgetTest, ReceiptSlotsAreUpdatedInTheLastPassOnly) {
   EXPECT_EQ(totals.ColumnOwnerSum[2], 999);
   EXPECT_EQ(totals.BudgetTotal - totals.OwnersTotal, 1);
   ASSERT_EQ(slotsAtCopy.size(), 2u);
-  EXPECT_EQ(slotsAtCopy[0], (std::vector<std::pair<int, int>>{{0, 0}, {0, 0}, {0, 0}}));  // not in the first pass
+  EXPECT_EQ(slotsAtCopy[0], (std::vector<std::string>{"0:0", "0:0", "0:0"}));  // not in the first pass
   // 333 over 12 months left: 28 a month, 83 a quarter.
-  EXPECT_EQ(slotsAtCopy[1], (std::vector<std::pair<int, int>>{{4, 28}, {4, 83}, {4, 28}}));
-  EXPECT_EQ(slots(), slotsAtCopy[1]);
+  EXPECT_EQ(slotsAtCopy[1], (std::vector<std::string>{"4:28", "4:83", "4:28"}));
+  EXPECT_EQ(SlotsTwo(), slotsAtCopy[1]);
 }
 
 TEST_F(BudgetTest, AReceiptUpdateIsCountedAndARunThatWritesNoDataLeavesTheOwners) {
-  Property(7, 1, 12, 0, "", {{2, {3, "ESCALA"}}});
-  Concept("NE", "NETEJA");
-  Payment(Date(2024, 3, 1), "NE", 1000, 'N', 2);
-  Owner(1, {{2, 1}}, 1);  // monthly receipts: 28
-  Owner(2, {{2, 1}}, 3);  // quarterly: 83
-  Owner(3, {{2, 1}}, 1);
-  ASSERT_NO_FATAL_FAILURE(BuildTheWorkingBudget());
-  const records::Owner owner{report_.areas.For(kOwnersFile)};
-  auto slots = [&] {
-    std::vector<std::pair<int, int>> out;
-    for (std::int16_t s = data::ReadByKey(kOwnersFile, 0, Code(7), 1); s == 0 && owner.PropertyCode() == Code(7);
-         s = data::StepRecords(kOwnersFile, 1))
-      out.emplace_back(owner.SlotPeriodicity(2), owner.SlotAmount(2));
-    return out;
-  };
-  const std::vector<std::pair<int, int>> before = slots();
+  ASSERT_NO_FATAL_FAILURE(ThreeOwnersShareTenInColumnB());
+  const std::vector<std::string> before = SlotsTwo();
   report_.parameters.DistributionCopies = 1;
   report_.parameters.UpdatePeriodicity = 4;
   report_.parameters.UpdateSlot = 2;
@@ -509,7 +485,7 @@ TEST_F(BudgetTest, AReceiptUpdateIsCountedAndARunThatWritesNoDataLeavesTheOwners
   // A dry run: the same listing, the update counted, nobody rewritten.
   report_.WriteData = false;
   ASSERT_TRUE(DistributeBudget(report_, listing).ok());
-  EXPECT_EQ(slots(), before);
+  EXPECT_EQ(SlotsTwo(), before);
   ASSERT_EQ(listing.passes.size(), 1u);
   EXPECT_EQ(listing.passes[0].owners.size(), 3u);
   const ReceiptUpdate counted = report_.receipts;
@@ -521,7 +497,7 @@ TEST_F(BudgetTest, AReceiptUpdateIsCountedAndARunThatWritesNoDataLeavesTheOwners
 
   report_.WriteData = true;
   ASSERT_TRUE(DistributeBudget(report_, listing).ok());
-  EXPECT_EQ(slots(), (std::vector<std::pair<int, int>>{{4, 28}, {4, 83}, {4, 28}}));
+  EXPECT_EQ(SlotsTwo(), (std::vector<std::string>{"4:28", "4:83", "4:28"}));
   EXPECT_EQ(report_.receipts.Owners, 3);
   EXPECT_EQ(report_.receipts.Total, counted.Total);
 
