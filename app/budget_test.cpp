@@ -20,6 +20,7 @@
 #include "data/files.h"
 #include "data/locks.h"
 #include "data/notice.h"
+#include "data/testing/recorded_notice.h"
 #include "format/dates.h"
 #include "format/numbers.h"
 #include "platform/file_system.h"
@@ -47,6 +48,42 @@ class BudgetTest : public testing::SuiteRootFixture {
   void SetUp() override {
     SuiteRootFixture::SetUp();
     ASSERT_TRUE(report_.working.Open());
+  }
+  // Screen 1's steps up to the working budget, each of which must succeed.
+  void BuildTheWorkingBudget() {
+    for (StepResult (*step)(Report&) : {ComputePeriods, CollectOwnerIssues, BuildWorkingBudget}) {
+      const StepResult result = step(report_);
+      ASSERT_TRUE(result.ok()) << result.failure();
+    }
+  }
+  // Working line `number`, which must hold concept `code`, as the operator
+  // changes it on screen 2.
+  void EditLine(int number, const std::string& code, const std::function<void(records::WorkingLine&)>& edit) {
+    records::WorkingLine line;
+    ASSERT_TRUE(report_.working.Read(number, line));
+    ASSERT_EQ(line.code, code);
+    edit(line);
+    report_.working.Write(number, line);
+  }
+  // Property 7 with 10.00 of cleaning paid, to share in column B among three
+  // owners of coefficient 1: owners 1 and 3 on monthly receipts, owner 2 on
+  // quarterly ones; the working budget built.
+  void ThreeOwnersShareTenInColumnB() {
+    Property(7, 1, 12, 0, "", {{2, {3, "ESCALA"}}});
+    Concept("NE", "NETEJA");
+    Payment(Date(2024, 3, 1), "NE", 1000, 'N', 2);
+    Owner(1, {{2, 1}}, 1);
+    Owner(2, {{2, 1}}, 3);
+    Owner(3, {{2, 1}}, 1);
+    ASSERT_NO_FATAL_FAILURE(BuildTheWorkingBudget());
+  }
+  // A distribution printed once: the one pass its listing was given.
+  void DistributeOneCopy(DistributionPass& pass) {
+    report_.parameters.DistributionCopies = 1;
+    RecordedPasses listing;
+    ASSERT_TRUE(DistributeBudget(report_, listing).ok());
+    ASSERT_EQ(listing.passes.size(), 1u);
+    pass = listing.passes[0];
   }
 };
 
@@ -142,9 +179,7 @@ TEST_F(BudgetTest, WorkingBudgetFromConceptsStoredLinesAndPayments) {
   Payment(Date(2024, 8, 1), "QQ", 700, 'N', 3);   // unlisted: miscellaneous of column C
   Payment(Date(2024, 9, 1), "QQ", 300, 'S', 0);   // particular
   Payment(Date(2025, 1, 2), "NE", 9999, 'N', 2);  // next period: ignored
-  ComputePeriods(report_);
-  CollectOwnerIssues(report_);
-  BuildWorkingBudget(report_);
+  ASSERT_NO_FATAL_FAILURE(BuildTheWorkingBudget());
 
   const records::WorkingLine ne = Line("NE");
   EXPECT_EQ(ne.column, 'B');
@@ -181,9 +216,7 @@ TEST_F(BudgetTest, LineBudgetFromPercentagesAndAmounts) {
 TEST_F(BudgetTest, AmountsStoredBackFromTheBudgetPageStopAtWhatARecordHolds) {
   Property(7, 1, 12, 0, "");
   Concept("NE", "NETEJA");
-  ComputePeriods(report_);
-  CollectOwnerIssues(report_);
-  ASSERT_TRUE(BuildWorkingBudget(report_).ok());
+  ASSERT_NO_FATAL_FAILURE(BuildTheWorkingBudget());
   // Screen 2 with its totals and one line, as the operator leaves it.
   console::ResetForms();
   console::Forms().forms.screens.resize(2);
@@ -209,9 +242,7 @@ TEST_F(BudgetTest, SavingReplacesTheStoredLinesWithoutEmptyOnes) {
   Stored("ZZ", 'A', 0, 500, 500);
   Stored("NE", 'B', 110000, 0, 0);
   Payment(Date(2024, 3, 1), "NE", 2000, 'N', 2);
-  ComputePeriods(report_);
-  CollectOwnerIssues(report_);
-  BuildWorkingBudget(report_);
+  ASSERT_NO_FATAL_FAILURE(BuildTheWorkingBudget());
   ASSERT_EQ(SaveStoredBudget(report_).failure(), "");
   // The old line of a vanished concept is gone; lines with nothing are not kept.
   EXPECT_EQ(StoredLines(), (std::vector<std::string>{"NE B 110000 0 2200"}));
@@ -225,21 +256,16 @@ TEST_F(BudgetTest, SavingLeavesOtherPropertiesAndKeepsEditedVariations) {
   Stored(8, "AS", 'C', 5000, 0, 7);
   Stored("AS", 'C', 0, 300, 300);
   Payment(Date(2024, 3, 1), "NE", 2000, 'N', 2);
-  ComputePeriods(report_);
-  CollectOwnerIssues(report_);
-  BuildWorkingBudget(report_);
+  ASSERT_NO_FATAL_FAILURE(BuildTheWorkingBudget());
   // The operator's edits as screen 2 leaves them in the working file.
-  records::WorkingLine line;
-  ASSERT_TRUE(report_.working.Read(1, line));
-  ASSERT_EQ(line.code, "AS");
-  line.variation = "12.5%";
-  line.budget = 0;
-  report_.working.Write(1, line);
-  ASSERT_TRUE(report_.working.Read(2, line));
-  ASSERT_EQ(line.code, "NE");
-  line.variation = "-2000";
-  line.budget = 0;
-  report_.working.Write(2, line);
+  ASSERT_NO_FATAL_FAILURE(EditLine(1, "AS", [](records::WorkingLine& line) {
+    line.variation = "12.5%";
+    line.budget = 0;
+  }));
+  ASSERT_NO_FATAL_FAILURE(EditLine(2, "NE", [](records::WorkingLine& line) {
+    line.variation = "-2000";
+    line.budget = 0;
+  }));
   ASSERT_EQ(SaveStoredBudget(report_).failure(), "");
   // A percentage alone or an amount alone keeps a line even with budget 0.
   EXPECT_EQ(StoredLines(), (std::vector<std::string>{"AS C 12500 0 0", "NE B 0 -2000 0"}));
@@ -275,12 +301,10 @@ TEST_F(BudgetTest, OwnerNumbersOutsideTheTablesAreCountedButNotStored) {
   Concept("NE", "NETEJA");
   Payment(Date(2024, 3, 1), "NE", 12000, 'N', 2);
   BuildWorkingBudget(report_);
-  report_.parameters.DistributionCopies = 1;
-  RecordedPasses listing;
-  ASSERT_TRUE(DistributeBudget(report_, listing).ok());
-  ASSERT_EQ(listing.passes.size(), 1u);
+  DistributionPass pass;
+  ASSERT_NO_FATAL_FAILURE(DistributeOneCopy(pass));
   std::vector<std::string> lines;
-  for (const OwnerShares& o : listing.passes[0].owners)
+  for (const OwnerShares& o : pass.owners)
     lines.push_back(std::to_string(o.OwnerNumber) + " " + std::to_string(o.OwnerTotal) + " " +
                     std::to_string(o.Issued) + " " + std::to_string(o.Monthly));
   // 6000 each; owner 0: 2000 left over 9 months, owner 1000: 1000 over 6.
@@ -297,20 +321,14 @@ TEST_F(BudgetTest, LinesWithoutAColumnAreNotDistributed) {
   Payment(Date(2024, 5, 1), "PI", 3000, 'N', 2);
   Owner(1, {{1, 500000}, {2, 1}});
   Owner(2, {{1, 500000}, {2, 3}});
-  ComputePeriods(report_);
-  CollectOwnerIssues(report_);
-  BuildWorkingBudget(report_);
-  records::WorkingLine line;
-  ASSERT_TRUE(report_.working.Read(3, line));
-  ASSERT_EQ(line.code, "PI");
-  line.column = 'H';  // typed over screen 2: no column of the property
-  report_.working.Write(3, line);
-  report_.parameters.DistributionCopies = 1;
-  RecordedPasses listing;
-  ASSERT_TRUE(DistributeBudget(report_, listing).ok());
-  ASSERT_EQ(listing.passes.size(), 1u);
-  const std::vector<OwnerShares>& owners = listing.passes[0].owners;
-  const DistributionTotals& totals = listing.passes[0].totals;
+  ASSERT_NO_FATAL_FAILURE(BuildTheWorkingBudget());
+  ASSERT_NO_FATAL_FAILURE(EditLine(3, "PI", [](records::WorkingLine& line) {
+    line.column = 'H';  // typed over screen 2: no column of the property
+  }));
+  DistributionPass pass;
+  ASSERT_NO_FATAL_FAILURE(DistributeOneCopy(pass));
+  const std::vector<OwnerShares>& owners = pass.owners;
+  const DistributionTotals& totals = pass.totals;
   EXPECT_EQ(totals.ColumnBudget, (std::array<std::int32_t, kColumns + 1>{0, 0, 1000, 0, 0, 0, 0, 0}));
   EXPECT_EQ(totals.BudgetTotal, 1000);
   ASSERT_EQ(owners.size(), 2U);
@@ -332,11 +350,9 @@ TEST_F(BudgetTest, ColumnSumsPastWhatARecordHoldsStopAtItsLimit) {
     line.budget = std::numeric_limits<std::int32_t>::max() - 10;
     report_.working.Append(line);
   }
-  report_.parameters.DistributionCopies = 1;
-  RecordedPasses listing;
-  ASSERT_TRUE(DistributeBudget(report_, listing).ok());
-  ASSERT_EQ(listing.passes.size(), 1u);
-  const DistributionTotals& totals = listing.passes[0].totals;
+  DistributionPass pass;
+  ASSERT_NO_FATAL_FAILURE(DistributeOneCopy(pass));
+  const DistributionTotals& totals = pass.totals;
   EXPECT_EQ(totals.ColumnBudget[2], std::numeric_limits<std::int32_t>::max());
   EXPECT_EQ(totals.BudgetTotal, std::numeric_limits<std::int32_t>::max());
   EXPECT_EQ(totals.ColumnOwnerSum[2], std::numeric_limits<std::int32_t>::max());
@@ -349,34 +365,24 @@ TEST_F(BudgetTest, UpdateWithoutCopiesPrintsNothingAndABadSlotChangesNothing) {
   Owner(1, {{2, 1}}, 1);
   Owner(2, {{2, 1}}, 3);
   Collection(2, Date(2025, 1, 1), 300);  // 11 months left, three quarters
-  ComputePeriods(report_);
-  CollectOwnerIssues(report_);
-  BuildWorkingBudget(report_);
+  ASSERT_NO_FATAL_FAILURE(BuildTheWorkingBudget());
   RecordedPasses listing;
-  const records::Owner owner{report_.areas.For(kOwnersFile)};
-  auto slots = [&](int s) {
-    std::vector<std::pair<int, int>> out;
-    for (std::int16_t st = data::ReadByKey(kOwnersFile, 0, Code(7), 1); st == 0 && owner.PropertyCode() == Code(7);
-         st = data::StepRecords(kOwnersFile, 1))
-      out.emplace_back(owner.SlotPeriodicity(s), owner.SlotAmount(s));
-    return out;
-  };
   report_.parameters.DistributionCopies = 0;
   report_.parameters.UpdatePeriodicity = 0;
   ASSERT_TRUE(DistributeBudget(report_, listing).ok());  // no pass at all
-  EXPECT_EQ(slots(8), (std::vector<std::pair<int, int>>{{0, 0}, {0, 0}}));
+  EXPECT_EQ(Slots(8), (std::vector<std::string>{"0:0", "0:0"}));
 
   report_.parameters.UpdatePeriodicity = 1;
   report_.parameters.UpdateSlot = 9;
   ASSERT_TRUE(DistributeBudget(report_, listing).ok());
-  EXPECT_EQ(slots(1), (std::vector<std::pair<int, int>>{{1, 0}, {3, 0}}));
-  EXPECT_EQ(slots(8), (std::vector<std::pair<int, int>>{{0, 0}, {0, 0}}));
+  EXPECT_EQ(Slots(1), (std::vector<std::string>{"1:0", "3:0"}));
+  EXPECT_EQ(Slots(8), (std::vector<std::string>{"0:0", "0:0"}));
 
   report_.parameters.UpdateSlot = 8;
   ASSERT_TRUE(DistributeBudget(report_, listing).ok());
   EXPECT_TRUE(listing.passes.empty());
   // Owner 1: 1200 over 12 months; owner 2: 900 left over 11 months, 3 quarters.
-  EXPECT_EQ(slots(8), (std::vector<std::pair<int, int>>{{1, 100}, {1, 300}}));
+  EXPECT_EQ(Slots(8), (std::vector<std::string>{"1:100", "1:300"}));
 }
 
 TEST(DistributionTest, SharesRoundHalfToEvenAndInstalmentsFollowTheMonthsLeft) {
@@ -443,30 +449,14 @@ TEST(DistributionTest, PassesByCopiesAndUpdate) {
 }
 
 TEST_F(BudgetTest, ReceiptSlotsAreUpdatedInTheLastPassOnly) {
-  Property(7, 1, 12, 0, "", {{2, {3, "ESCALA"}}});
-  Concept("NE", "NETEJA");
-  Payment(Date(2024, 3, 1), "NE", 1000, 'N', 2);
-  Owner(1, {{2, 1}}, 1);  // monthly receipts
-  Owner(2, {{2, 1}}, 3);  // quarterly
-  Owner(3, {{2, 1}}, 1);
-  ComputePeriods(report_);
-  CollectOwnerIssues(report_);
-  BuildWorkingBudget(report_);
+  ASSERT_NO_FATAL_FAILURE(ThreeOwnersShareTenInColumnB());
   report_.parameters.DistributionCopies = 2;
   report_.parameters.UpdatePeriodicity = 4;
   report_.parameters.UpdateSlot = 2;
-  const records::Owner owner{report_.areas.For(kOwnersFile)};
-  auto slots = [&] {
-    std::vector<std::pair<int, int>> out;
-    for (std::int16_t s = data::ReadByKey(kOwnersFile, 0, Code(7), 1); s == 0 && owner.PropertyCode() == Code(7);
-         s = data::StepRecords(kOwnersFile, 1))
-      out.emplace_back(owner.SlotPeriodicity(2), owner.SlotAmount(2));
-    return out;
-  };
   // What the owners' records hold as each copy reaches the listing.
   RecordedPasses listing;
-  std::vector<std::vector<std::pair<int, int>>> slotsAtCopy;
-  listing.onPass = [&] { slotsAtCopy.push_back(slots()); };
+  std::vector<std::vector<std::string>> slotsAtCopy;
+  listing.onPass = [&] { slotsAtCopy.push_back(SlotsTwo()); };
   ASSERT_TRUE(DistributeBudget(report_, listing).ok());
   ASSERT_EQ(listing.passes.size(), 2u);
   for (const DistributionPass& pass : listing.passes) {
@@ -478,31 +468,15 @@ TEST_F(BudgetTest, ReceiptSlotsAreUpdatedInTheLastPassOnly) {
   EXPECT_EQ(totals.ColumnOwnerSum[2], 999);
   EXPECT_EQ(totals.BudgetTotal - totals.OwnersTotal, 1);
   ASSERT_EQ(slotsAtCopy.size(), 2u);
-  EXPECT_EQ(slotsAtCopy[0], (std::vector<std::pair<int, int>>{{0, 0}, {0, 0}, {0, 0}}));  // not in the first pass
+  EXPECT_EQ(slotsAtCopy[0], (std::vector<std::string>{"0:0", "0:0", "0:0"}));  // not in the first pass
   // 333 over 12 months left: 28 a month, 83 a quarter.
-  EXPECT_EQ(slotsAtCopy[1], (std::vector<std::pair<int, int>>{{4, 28}, {4, 83}, {4, 28}}));
-  EXPECT_EQ(slots(), slotsAtCopy[1]);
+  EXPECT_EQ(slotsAtCopy[1], (std::vector<std::string>{"4:28", "4:83", "4:28"}));
+  EXPECT_EQ(SlotsTwo(), slotsAtCopy[1]);
 }
 
 TEST_F(BudgetTest, AReceiptUpdateIsCountedAndARunThatWritesNoDataLeavesTheOwners) {
-  Property(7, 1, 12, 0, "", {{2, {3, "ESCALA"}}});
-  Concept("NE", "NETEJA");
-  Payment(Date(2024, 3, 1), "NE", 1000, 'N', 2);
-  Owner(1, {{2, 1}}, 1);  // monthly receipts: 28
-  Owner(2, {{2, 1}}, 3);  // quarterly: 83
-  Owner(3, {{2, 1}}, 1);
-  ComputePeriods(report_);
-  CollectOwnerIssues(report_);
-  BuildWorkingBudget(report_);
-  const records::Owner owner{report_.areas.For(kOwnersFile)};
-  auto slots = [&] {
-    std::vector<std::pair<int, int>> out;
-    for (std::int16_t s = data::ReadByKey(kOwnersFile, 0, Code(7), 1); s == 0 && owner.PropertyCode() == Code(7);
-         s = data::StepRecords(kOwnersFile, 1))
-      out.emplace_back(owner.SlotPeriodicity(2), owner.SlotAmount(2));
-    return out;
-  };
-  const std::vector<std::pair<int, int>> before = slots();
+  ASSERT_NO_FATAL_FAILURE(ThreeOwnersShareTenInColumnB());
+  const std::vector<std::string> before = SlotsTwo();
   report_.parameters.DistributionCopies = 1;
   report_.parameters.UpdatePeriodicity = 4;
   report_.parameters.UpdateSlot = 2;
@@ -511,7 +485,7 @@ TEST_F(BudgetTest, AReceiptUpdateIsCountedAndARunThatWritesNoDataLeavesTheOwners
   // A dry run: the same listing, the update counted, nobody rewritten.
   report_.WriteData = false;
   ASSERT_TRUE(DistributeBudget(report_, listing).ok());
-  EXPECT_EQ(slots(), before);
+  EXPECT_EQ(SlotsTwo(), before);
   ASSERT_EQ(listing.passes.size(), 1u);
   EXPECT_EQ(listing.passes[0].owners.size(), 3u);
   const ReceiptUpdate counted = report_.receipts;
@@ -523,7 +497,7 @@ TEST_F(BudgetTest, AReceiptUpdateIsCountedAndARunThatWritesNoDataLeavesTheOwners
 
   report_.WriteData = true;
   ASSERT_TRUE(DistributeBudget(report_, listing).ok());
-  EXPECT_EQ(slots(), (std::vector<std::pair<int, int>>{{4, 28}, {4, 83}, {4, 28}}));
+  EXPECT_EQ(SlotsTwo(), (std::vector<std::string>{"4:28", "4:83", "4:28"}));
   EXPECT_EQ(report_.receipts.Owners, 3);
   EXPECT_EQ(report_.receipts.Total, counted.Total);
 
@@ -545,9 +519,7 @@ TEST_F(BudgetTest, TheFiguresOfADistributionKeepEveryOwnerAndWriteNothing) {
   Owner(1, {{1, 250000}, {2, 1}});
   Owner(2, {{1, 750000}, {2, 3}});
   Collection(2, Date(2025, 3, 1), 100);
-  ComputePeriods(report_);
-  CollectOwnerIssues(report_);
-  BuildWorkingBudget(report_);
+  ASSERT_NO_FATAL_FAILURE(BuildTheWorkingBudget());
   // Options that would print nothing and update the receipts: the figures
   // are one pass all the same, and no owner changes.
   report_.parameters.DistributionCopies = 0;
@@ -582,6 +554,13 @@ TEST_F(BudgetTest, TheFiguresOfADistributionKeepEveryOwnerAndWriteNothing) {
 constexpr std::int16_t kIoError = 2;
 constexpr std::uint16_t kGetEqual = 5, kGetNext = 6, kGetGreaterOrEqual = 9;
 
+// A record-manager call made to fail: the Nth `operation` on `file`.
+struct InjectedFailure {
+  std::int16_t file;
+  std::uint16_t operation;
+  int nth;
+};
+
 class BudgetFailureTest : public BudgetTest {
  protected:
   // A property with five owners, receipts issued, concepts, a stored budget
@@ -605,14 +584,15 @@ class BudgetFailureTest : public BudgetTest {
     Payment(Date(2024, 7, 1), "AS", 1000, 'N', 1);
   }
 
-  // The receipt slot 2 of every owner of property 7, as "periodicity:amount".
-  std::vector<std::string> SlotsTwo() {
-    std::vector<std::string> out;
-    const records::Owner owner{report_.areas.For(kOwnersFile)};
-    for (std::int16_t s = data::ReadByKey(kOwnersFile, 0, Code(7), 1); s == 0 && owner.PropertyCode() == Code(7);
-         s = data::StepRecords(kOwnersFile, 1))
-      out.push_back(std::to_string(owner.SlotPeriodicity(2)) + ":" + std::to_string(owner.SlotAmount(2)));
-    return out;
+  // A fresh, empty working file.
+  void ReopenWorkingFile() {
+    report_.working.Close();
+    ASSERT_TRUE(report_.working.Open());
+  }
+  // A fresh working file with the whole budget built in it.
+  void BuildAfresh() {
+    ReopenWorkingFile();
+    ASSERT_TRUE(BuildBudget(report_).ok());
   }
   // A program lock still held by this workstation.
   bool HoldsLock(std::string_view name) { return data::ReleaseLock(name) == 0; }
@@ -639,8 +619,7 @@ TEST_F(BudgetFailureTest, AReadThatFailsAnywhereInTheBuildStopsItNamingTheFile) 
       {kPaymentsFile, kGetNext, 2, "DADES\\PagamH"},
   };
   for (const auto& c : cases) {
-    report_.working.Close();
-    ASSERT_TRUE(report_.working.Open());
+    ASSERT_NO_FATAL_FAILURE(ReopenWorkingFile());
     data::testing::FailingRecordManager manager;
     manager.Fail(c.file, c.operation, c.nth, kIoError);
     const StepResult result = BuildBudget(report_);
@@ -655,8 +634,7 @@ TEST_F(BudgetFailureTest, AReadThatFailsAnywhereInTheBuildStopsItNamingTheFile) 
   quiet.Fail(kConceptColumnsFile, kGetEqual, 1, data::kStatusKeyNotFound);
   quiet.Fail(kPaymentsFile, kGetGreaterOrEqual, 1, data::kStatusEndOfFile);
   quiet.Fail(kStoredBudgetFile, kGetGreaterOrEqual, 1, data::kStatusEndOfFile);
-  report_.working.Close();
-  ASSERT_TRUE(report_.working.Open());
+  ASSERT_NO_FATAL_FAILURE(ReopenWorkingFile());
   const StepResult result = BuildBudget(report_);
   EXPECT_TRUE(result.ok()) << result.failure();
   EXPECT_EQ(report_.budget.OwnerCount, owners);
@@ -712,9 +690,7 @@ TEST_F(BudgetFailureTest, AWorkingFileThatCannotBeMadeWrittenOrReadBackLeavesThe
   // Built whole, then a read back fails while it is saved: nothing is
   // deleted, nothing half inserted.
   fs.failingWrite = 0;
-  report_.working.Close();
-  ASSERT_TRUE(report_.working.Open());
-  ASSERT_TRUE(BuildBudget(report_).ok());
+  ASSERT_NO_FATAL_FAILURE(BuildAfresh());
   fs.reads = 0;
   fs.failingRead = 1;
   const StepResult saved = SaveStoredBudget(report_);
@@ -725,9 +701,7 @@ TEST_F(BudgetFailureTest, AWorkingFileThatCannotBeMadeWrittenOrReadBackLeavesThe
 
   // An edit of screen 2 that cannot be written back is a failure too.
   fs.failingRead = 0;
-  report_.working.Close();
-  ASSERT_TRUE(report_.working.Open());
-  ASSERT_TRUE(BuildBudget(report_).ok());
+  ASSERT_NO_FATAL_FAILURE(BuildAfresh());
   fs.writes = 0;
   fs.failingWrite = 1;
   console::Forms().forms.screens.resize(2);
@@ -742,11 +716,7 @@ TEST_F(BudgetFailureTest, ASaveThatCannotBeMadeWholeKeepsTheOldBudget) {
   const std::vector<std::string> before = StoredLines();
   ASSERT_EQ(before.size(), 2u);
   constexpr std::uint16_t kInsert = 2, kDelete = 4, kBegin = 19, kEnd = 20;
-  const struct {
-    std::int16_t file;
-    std::uint16_t operation;
-    int nth;
-  } cases[] = {
+  const InjectedFailure cases[] = {
       {0, kBegin, 1, },                          // no transaction: nothing may be written
       {kStoredBudgetFile, kGetGreaterOrEqual, 2},  // the walk over the old lines
       {kStoredBudgetFile, kDelete, 2},
@@ -771,11 +741,7 @@ TEST_F(BudgetFailureTest, TheReceiptUpdateChangesEveryOwnerOrNone) {
   const std::vector<std::string> before = SlotsTwo();
   ASSERT_EQ(before, std::vector<std::string>(5, "0:0"));
   constexpr std::uint16_t kUpdate = 3, kBegin = 19, kEnd = 20;
-  const struct {
-    std::int16_t file;
-    std::uint16_t operation;
-    int nth;
-  } cases[] = {
+  const InjectedFailure cases[] = {
       {0, kBegin, 1},                   // without a transaction no owner is touched
       {kOwnersFile, kUpdate, 1},
       {kOwnersFile, kUpdate, 3},        // two owners rewritten before it
@@ -815,19 +781,6 @@ TEST_F(BudgetFailureTest, AnOwnerThatCannotBeReadStopsThePrintedDistribution) {
   EXPECT_EQ(listing.passes[0].owners.size(), 5u);
 }
 
-// The operator at the lock wait: gives up with Esc at once.
-class GivingUpOperator : public data::Notice {
- public:
-  void Show(const std::string& text, int) override { shown.push_back(text); }
-  void Hide() override {}
-  void Beep() override {}
-  void DiscardKeys() override {}
-  void WaitKey() override {}
-  int PollKey() override { return 27; }
-  void EndProcess(int) override {}
-  std::vector<std::string> shown;
-};
-
 // The owners' lock file out of reach (another user's file, say).
 class OwnersLockOutOfReach : public platform::FileSystemWrapper {
  public:
@@ -856,7 +809,7 @@ TEST_F(BudgetFailureTest, AnOwnersLockGivenUpAtAFileOutOfReachStopsThePassUnguar
   const std::vector<std::string> before = SlotsTwo();
   InstantPauses pauses;
   platform::ScopedSystem system(pauses);
-  GivingUpOperator operatorAtTheDesk;
+  data::testing::RecordedNotice operatorAtTheDesk(27);  // gives up with Esc at once
   data::ScopedNotice notice(operatorAtTheDesk);
   OwnersLockOutOfReach outOfReach;
   platform::ScopedFileSystem files(outOfReach);

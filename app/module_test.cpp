@@ -12,6 +12,7 @@
 #include "console/form_input.h"
 #include "data/locks.h"
 #include "data/notice.h"
+#include "data/testing/recorded_notice.h"
 #include "platform/system.h"
 
 namespace app {
@@ -25,18 +26,6 @@ class Environment : public platform::SystemWrapper {
     return it == vars.end() ? std::string() : it->second;
   }
   std::map<std::string, std::string> vars;
-};
-
-class SilentNotice : public data::Notice {
- public:
-  void Show(const std::string& text, int) override { shown.push_back(text); }
-  void Hide() override {}
-  void Beep() override {}
-  void DiscardKeys() override {}
-  void WaitKey() override {}
-  int PollKey() override { return 0; }
-  void EndProcess(int) override {}
-  std::vector<std::string> shown;
 };
 
 class ModuleTest : public ::testing::Test {
@@ -72,7 +61,7 @@ class ModuleTest : public ::testing::Test {
 
 TEST_F(ModuleTest, MissingOrDamagedFormFileStopsTheModuleWithItsName) {
   platform::ScopedSystem scoped(env_);
-  SilentNotice notice;
+  data::testing::RecordedNotice notice;
   data::ScopedNotice scopedNotice(notice);
   EXPECT_EQ(RunModule(report_, startProblem_), 1);
   ASSERT_EQ(notice.shown.size(), 1u);
@@ -89,7 +78,7 @@ TEST_F(ModuleTest, MissingOrDamagedFormFileStopsTheModuleWithItsName) {
 
 TEST_F(ModuleTest, ATemporaryFolderInUseStopsTheModuleAtStart) {
   platform::ScopedSystem scoped(env_);
-  SilentNotice notice;
+  data::testing::RecordedNotice notice;
   data::ScopedNotice scopedNotice(notice);
   // Another program of this workstation runs on the same folder.
   const int other = ::open((root_ / "tmp" / "Sessio.lck").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);

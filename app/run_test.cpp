@@ -15,6 +15,7 @@
 #include "data/engine/testing/sqlite_log.h"
 #include "data/failing_record_manager.h"
 #include "data/notice.h"
+#include "data/testing/recorded_notice.h"
 #include "platform/session_end.h"
 #include "platform/system.h"
 
@@ -95,21 +96,14 @@ class PrintProgramDouble : public platform::SystemWrapper {
 };
 
 // The operator's messages, and what the run had let go when each came.
-class RecordingNotice : public data::Notice {
+class RecordingNotice : public data::testing::RecordedNotice {
  public:
   explicit RecordingNotice(std::function<LeftBehind()> look) : look_(std::move(look)) {}
-  void Show(const std::string& text, int) override {
-    shown.push_back(text);
+  void Show(const std::string& text, int row) override {
+    RecordedNotice::Show(text, row);
     leftBehind.push_back(look_());
     if (onShow) onShow();
   }
-  void Hide() override {}
-  void Beep() override {}
-  void DiscardKeys() override {}
-  void WaitKey() override {}
-  int PollKey() override { return 0; }
-  void EndProcess(int) override {}
-  std::vector<std::string> shown;
   std::vector<LeftBehind> leftBehind;
   std::function<void()> onShow;
 
@@ -181,15 +175,6 @@ class RunReportTest : public SuiteRootFixture {
       r.SetDescription(description);
       r.SetKind(kind);
     });
-  }
-  // Receipt slot 2 of every owner of property 7, as "periodicity:amount".
-  std::vector<std::string> SlotsTwo() {
-    std::vector<std::string> out;
-    const records::Owner owner{report_.areas.For(kOwnersFile)};
-    for (std::int16_t s = data::ReadByKey(kOwnersFile, 0, Code(7), 1); s == 0 && owner.PropertyCode() == Code(7);
-         s = data::StepRecords(kOwnersFile, 1))
-      out.push_back(std::to_string(owner.SlotPeriodicity(2)) + ":" + std::to_string(owner.SlotAmount(2)));
-    return out;
   }
   fs::path WorkingPath() const { return fs::path(root_.path()) / "PressupH.tmp"; }
   fs::path PrintPath() const { return fs::path(root_.path()) / "kitprint.tmp"; }

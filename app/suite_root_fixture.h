@@ -147,6 +147,16 @@ class SuiteRootFixture : public ::testing::Test {
                     std::to_string(line.Amount()) + " " + std::to_string(line.Budget()));
     return out;
   }
+  // Receipt slot `slot` of every owner of property 7, as "periodicity:amount".
+  std::vector<std::string> Slots(int slot) {
+    std::vector<std::string> out;
+    const records::Owner owner{report_.areas.For(kOwnersFile)};
+    for (std::int16_t s = data::ReadByKey(kOwnersFile, 0, Code(7), 1); s == 0 && owner.PropertyCode() == Code(7);
+         s = data::StepRecords(kOwnersFile, 1))
+      out.push_back(std::to_string(owner.SlotPeriodicity(slot)) + ":" + std::to_string(owner.SlotAmount(slot)));
+    return out;
+  }
+  std::vector<std::string> SlotsTwo() { return Slots(2); }
   records::WorkingLine Line(const std::string& code) {
     for (const auto& l : report_.working.Lines())
       if (l.code == code) return l;

@@ -5,6 +5,8 @@
 
 #include <map>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "config/computer_name.h"
 #include "config/test_files.h"
@@ -31,6 +33,13 @@ class FakeSystem : public platform::SystemWrapper {
   std::map<std::string, std::string> env;
   std::string computerName;
 };
+
+// The five colour pairs as (foreground, background).
+std::vector<std::pair<int, int>> ColourPairs(const SessionSettings& s) {
+  std::vector<std::pair<int, int>> out;
+  for (const ColourPair& pair : s.ColourPairs) out.emplace_back(pair.foreground, pair.background);
+  return out;
+}
 
 class LoadSessionTest : public ::testing::Test {
  protected:
@@ -75,11 +84,7 @@ TEST_F(LoadSessionTest, ReadsTheSessionAndTerminalFiles) {
   EXPECT_EQ(s.Operator, "ANNA");
   EXPECT_EQ(s.OperatorType, 13);
   EXPECT_EQ(s.TerminalDir, "D:\\TERM\\");
-  const std::pair<int, int> pairs[] = {{14, 1}, {15, 2}, {0, 4}, {0, 5}, {0, 6}};
-  for (std::size_t i = 0; i < 5; ++i) {
-    EXPECT_EQ(s.ColourPairs[i].foreground, pairs[i].first) << i;
-    EXPECT_EQ(s.ColourPairs[i].background, pairs[i].second) << i;
-  }
+  EXPECT_EQ(ColourPairs(s), (std::vector<std::pair<int, int>>{{14, 1}, {15, 2}, {0, 4}, {0, 5}, {0, 6}}));
   EXPECT_EQ(s.WorkDate, "\x94\x98\x84\x85");
   EXPECT_EQ(s.OutputDest, "PANTALLA");
   EXPECT_EQ(s.Language, "SPA");
@@ -95,21 +100,13 @@ TEST_F(LoadSessionTest, DefaultsWhenNothingIsConfigured) {
   EXPECT_EQ(s.TerminalDir, "");
   EXPECT_EQ(s.WorkDate, "");
   EXPECT_EQ(s.Language, "   ");
-  const std::pair<int, int> pairs[] = {{15, 0}, {7, 0}, {0, 7}, {0, 7}, {0, 7}};
-  for (std::size_t i = 0; i < 5; ++i) {
-    EXPECT_EQ(s.ColourPairs[i].foreground, pairs[i].first) << i;
-    EXPECT_EQ(s.ColourPairs[i].background, pairs[i].second) << i;
-  }
+  EXPECT_EQ(ColourPairs(s), (std::vector<std::pair<int, int>>{{15, 0}, {7, 0}, {0, 7}, {0, 7}, {0, 7}}));
 }
 
 TEST_F(LoadSessionTest, ShortColourTextAndMissingSelection) {
   dir_.Write("tmp/VoraTerm.ini", "[Pantalla]\nCol0=1500\nCol1=01010101010101010101\n");
   const SessionSettings& s = Load();
-  const std::pair<int, int> pairs[] = {{15, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 0}};
-  for (std::size_t i = 0; i < 5; ++i) {
-    EXPECT_EQ(s.ColourPairs[i].foreground, pairs[i].first) << i;
-    EXPECT_EQ(s.ColourPairs[i].background, pairs[i].second) << i;
-  }
+  EXPECT_EQ(ColourPairs(s), (std::vector<std::pair<int, int>>{{15, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 0}}));
 }
 
 TEST_F(LoadSessionTest, QuotedTitleIsCutAtItsComment) {

@@ -42,7 +42,9 @@ TEST_F(WindowStackTest, RecordOfFourByThreeAreaIsFortyNineBytes) {
   PopWindow();
 }
 
-TEST_F(WindowStackTest, NestedPushAndPopRestoreEverythingAndLeaveNoFile) {
+// Two nested windows opened and closed restore the screen, the cursor and
+// the window state exactly.
+void NestedWindowsRestoreEverything(testing::TestTerminal& term) {
   term.Fill();
   const auto before = term.Cells();
   term.SetCursor(12, 34);
@@ -55,7 +57,7 @@ TEST_F(WindowStackTest, NestedPushAndPopRestoreEverythingAndLeaveNoFile) {
   term.SetCursor(8, 20);
   PushWindow(7, 20, 20, 70);
   DrawFrame(1);
-  EXPECT_EQ(PopupWindow().Level, 2);
+  EXPECT_EQ((PopupWindowState{2, 7, 20, 20, 70}), PopupWindow());
   PopWindow();
   EXPECT_EQ(term.Cells(), middle);
   EXPECT_EQ(term.CursorRow(), 8);
@@ -66,6 +68,10 @@ TEST_F(WindowStackTest, NestedPushAndPopRestoreEverythingAndLeaveNoFile) {
   EXPECT_EQ(term.CursorRow(), 12);
   EXPECT_EQ(term.CursorColumn(), 34);
   EXPECT_EQ(PopupWindowState{}, PopupWindow());
+}
+
+TEST_F(WindowStackTest, NestedPushAndPopRestoreEverythingAndLeaveNoFile) {
+  NestedWindowsRestoreEverything(term);
   EXPECT_FALSE(std::filesystem::exists(WindowStackPath()));
 }
 
@@ -138,29 +144,6 @@ TEST_F(WindowStackTest, DamagedStackFilesAreDroppedWithoutCrashing) {
   }
 }
 
-// Two nested windows opened and closed restore the screen, the cursor and
-// the window state exactly.
-void NestedWindowsRestoreEverything(testing::TestTerminal& term) {
-  term.Fill();
-  const auto before = term.Cells();
-  term.SetCursor(12, 34);
-  PushWindow(5, 10, 15, 60);
-  DrawFrame(2);
-  const auto middle = term.Cells();
-  term.SetCursor(8, 20);
-  PushWindow(7, 20, 20, 70);
-  DrawFrame(1);
-  EXPECT_EQ((PopupWindowState{2, 7, 20, 20, 70}), PopupWindow());
-  PopWindow();
-  EXPECT_EQ(term.Cells(), middle);
-  EXPECT_EQ(term.CursorRow(), 8);
-  EXPECT_EQ((PopupWindowState{1, 5, 10, 15, 60}), PopupWindow());
-  PopWindow();
-  EXPECT_EQ(term.Cells(), before);
-  EXPECT_EQ(term.CursorRow(), 12);
-  EXPECT_EQ(term.CursorColumn(), 34);
-  EXPECT_EQ(PopupWindowState{}, PopupWindow());
-}
 
 TEST_F(WindowStackTest, ADirectoryInPlaceOfTheStackFileKeepsTheStackInMemory) {
   std::filesystem::create_directories(WindowStackPath());

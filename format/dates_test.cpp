@@ -93,21 +93,25 @@ TEST_F(DatesTest, HugeCountsSaturateWithoutOverflow) {
 }
 
 TEST_F(DatesTest, DateDifferenceExamples) {
-  EXPECT_EQ(DateDifference(D(2024, 1, 1), D(2024, 3, 1), "D"), 60);
-  EXPECT_EQ(DateDifference(D(2024, 3, 1), D(2024, 1, 1), "D"), 60);
-  EXPECT_EQ(DateDifference(D(2024, 1, 1), D(2024, 3, 1), "M"), 2);
-  EXPECT_EQ(DateDifference(D(2000, 5, 10), D(2024, 5, 9), "A"), 23);
-  EXPECT_EQ(DateDifference(D(2000, 5, 10), D(2024, 5, 10), "a"), 24);
-  EXPECT_EQ(DateDifference(D(2024, 5, 9), D(2000, 5, 10), "A"), 23);
-  EXPECT_EQ(DateDifference(D(2000, 6, 1), D(2024, 5, 30), "A"), 23);
-  EXPECT_EQ(DateDifference(D(2024, 1, 31), D(2024, 2, 1), "m"), 1);
-  EXPECT_EQ(DateDifference(D(2024, 1, 31), D(2024, 2, 1), "?"), 0);
-  // The dropped days of 1582 are counted like any others.
-  EXPECT_EQ(DateDifference(D(1582, 10, 4), D(1582, 10, 15), "D"), 11);
-  // Julian leap years below 1582.
-  EXPECT_EQ(DateDifference(D(1500, 1, 1), D(1501, 1, 1), "D"), 366);
-  EXPECT_EQ(DateDifference(D(1700, 1, 1), D(1701, 1, 1), "D"), 365);
-  EXPECT_EQ(DateDifference(D(1, 1, 1), D(9999, 12, 31), "D"), 3652070);
+  struct Case {
+    std::string first, second;
+    const char* unit;
+    std::int32_t expected;
+  } cases[] = {
+      {D(2024, 1, 1), D(2024, 3, 1), "D", 60},    {D(2024, 3, 1), D(2024, 1, 1), "D", 60},
+      {D(2024, 1, 1), D(2024, 3, 1), "M", 2},     {D(2000, 5, 10), D(2024, 5, 9), "A", 23},
+      {D(2000, 5, 10), D(2024, 5, 10), "a", 24},  {D(2024, 5, 9), D(2000, 5, 10), "A", 23},
+      {D(2000, 6, 1), D(2024, 5, 30), "A", 23},   {D(2024, 1, 31), D(2024, 2, 1), "m", 1},
+      {D(2024, 1, 31), D(2024, 2, 1), "?", 0},
+      // The dropped days of 1582 are counted like any others.
+      {D(1582, 10, 4), D(1582, 10, 15), "D", 11},
+      // Julian leap years below 1582.
+      {D(1500, 1, 1), D(1501, 1, 1), "D", 366},   {D(1700, 1, 1), D(1701, 1, 1), "D", 365},
+      {D(1, 1, 1), D(9999, 12, 31), "D", 3652070},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(DateDifference(c.first, c.second, c.unit), c.expected)
+        << DateNumber(c.first) << " to " << DateNumber(c.second) << " in " << c.unit;
 }
 
 TEST_F(DatesTest, DayOfWeekExamples) {

@@ -35,8 +35,17 @@ class CursesTerminalTest : public ::testing::Test {
     if (in_) std::fclose(in_);
     if (out_) std::fclose(out_);
     if (writeFd_ >= 0) close(writeFd_);
+    in_ = out_ = nullptr;
+    writeFd_ = -1;
     unsetenv("LINES");
     unsetenv("COLUMNS");
+  }
+
+  // The terminal closed and opened again on `rows` x `columns`.
+  void Reopen(int rows, int columns) {
+    TearDown();
+    Open(rows, columns);
+    ASSERT_TRUE(terminal_) << error_;
   }
 
   void Open(int rows, int columns) {
@@ -109,11 +118,7 @@ TEST_F(CursesTerminalTest, RefusesASecondTerminal) {
 TEST_F(CursesTerminalTest, OpensAtAnySizeAndAsksToGrow) {
   // The size a program needs is the business of the screen placed on the
   // terminal (fixed_screen.h); the terminal opens as it is.
-  TearDown();
-  in_ = out_ = nullptr;
-  writeFd_ = -1;
-  Open(24, 80);
-  ASSERT_TRUE(terminal_) << error_;
+  ASSERT_NO_FATAL_FAILURE(Reopen(24, 80));
   EXPECT_EQ(terminal_->Rows(), 24);
   EXPECT_EQ(terminal_->Columns(), 80);
   EXPECT_TRUE(terminal_->RequestSize(24, 80));  // already that large: nothing asked
@@ -128,11 +133,7 @@ TEST_F(CursesTerminalTest, OpensAtAnySizeAndAsksToGrow) {
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].key, 'q');
 
-  TearDown();
-  in_ = out_ = nullptr;
-  writeFd_ = -1;
-  Open(30, 100);
-  ASSERT_TRUE(terminal_) << error_;
+  ASSERT_NO_FATAL_FAILURE(Reopen(30, 100));
   EXPECT_EQ(terminal_->Rows(), 30);
   EXPECT_EQ(terminal_->Columns(), 100);
 }

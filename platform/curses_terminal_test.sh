@@ -37,6 +37,17 @@ check() {  # check DESCRIPTION EXPECTED ACTUAL
   fi
 }
 
+holds() {  # holds FAILURE COMMAND...: a pass when COMMAND succeeds
+  local failure=$1
+  shift
+  if "$@"; then
+    passes=$((passes + 1))
+  else
+    failures=$((failures + 1))
+    echo "FAIL: $failure"
+  fi
+}
+
 # Waits until FILE has at least N lines (up to ~10 s).
 wait_lines() {
   local file=$1 n=$2 i
@@ -61,9 +72,20 @@ wait_screen() {
   return 1
 }
 
-start() {  # start SESSION WIDTH HEIGHT REPORT
+start() {  # start SESSION WIDTH HEIGHT REPORT [TERM [ARG...]]
   tm new-session -d -s "$1" -x "$2" -y "$3" \
-    "env TERM=xterm-256color LANG=C.UTF-8 '$keyecho' '$4' 11; sleep 30"
+    "env TERM=${5:-xterm-256color} LANG=C.UTF-8 '$keyecho' '$4' 11 ${*:6}; sleep 30"
+}
+
+# Starts keyecho as `start` does and waits for its screen; when the screen
+# does not come up that is a failure ("keyecho starts WHAT"), and false.
+start_shown() {  # start_shown WHAT SESSION WIDTH HEIGHT REPORT [TERM [ARG...]]
+  local what=$1
+  shift
+  start "$@"
+  wait_lines "$4" 1 && wait_screen "$1" "PÀGINA" && return 0
+  check "keyecho starts $what" "ready" "$(cat "$4" 2>/dev/null)"
+  return 1
 }
 
 # --- keys and screen ---------------------------------------------------------
@@ -76,12 +98,7 @@ fi
 
 screen=$(tm capture-pane -p -t keys)
 for text in "╔══════" "══════╗" "║ PÀGINA Ç àéíòú ñ € " "╚══════" "┌─┐ └─┘ │"; do
-  if grep -qF -- "$text" <<<"$screen"; then
-    passes=$((passes + 1))
-  else
-    failures=$((failures + 1))
-    echo "FAIL: the screen does not show '$text'"
-  fi
+  holds "the screen does not show '$text'" grep -qF -- "$text" <<<"$screen"
 done
 row3=$(sed -n 3p <<<"$screen")
 check "frame position" "         ╔" "${row3:0:10}"
@@ -110,17 +127,12 @@ colour_check "bright yellow on red (16 colours)" "$(sed -n 7p <<<"$coloured")" \
   $'\e[93m' $'\e[41m' "┌─┐"
 
 # With 8 colours bright foregrounds are bold.
-report8="$work/eight.txt"
-tm new-session -d -s eight -x 80 -y 25 \
-  "env TERM=xterm LANG=C.UTF-8 '$keyecho' '$report8' 11; sleep 30"
-if wait_lines "$report8" 1 && wait_screen eight "PÀGINA"; then
+if start_shown "with 8 colours" eight 80 25 "$work/eight.txt" xterm; then
   coloured=$(tm capture-pane -p -e -t eight)
   colour_check "bold white on blue (8 colours)" "$(sed -n 5p <<<"$coloured")" \
     $'\e[1m' $'\e[37m' $'\e[44m' "║ PÀGINA"
   colour_check "yellow on red (8 colours)" "$(sed -n 7p <<<"$coloured")" \
     $'\e[33m' $'\e[41m' "┌─┐"
-else
-  check "keyecho starts with 8 colours" "ready" "$(cat "$report8" 2>/dev/null)"
 fi
 tm kill-session -t eight
 
@@ -175,12 +187,7 @@ tm send-keys -t keys C-q
 wait_lines "$report" $((line + 2))
 check "ends on its stop key" "end" "$(tail -n 1 "$report")"
 # The program's screen is gone once it has left: the terminal was restored.
-if wait_screen keys "PÀGINA" not; then
-  passes=$((passes + 1))
-else
-  failures=$((failures + 1))
-  echo "FAIL: the frame is still on screen after a normal exit"
-fi
+holds "the frame is still on screen after a normal exit" wait_screen keys "PÀGINA" not
 
 # --- every way out gives the terminal back ---------------------------------------
 # tmux's view of the pane: alternate screen, mouse reporting, keypad modes.
@@ -209,12 +216,7 @@ for way in TERM INT HUP SEGV ABRT exception; do
   n=$((n + 1))
   session="way$n"
   rep="$work/way$n.txt"
-  tm new-session -d -s "$session" -x 80 -y 25 \
-    "env TERM=xterm-256color LANG=C.UTF-8 '$keyecho' '$rep' 11 78; sleep 30"
-  if ! { wait_lines "$rep" 1 && wait_screen "$session" "PÀGINA"; }; then
-    check "keyecho starts ($way)" "ready" "$(cat "$rep" 2>/dev/null)"
-    continue
-  fi
+  start_shown "($way)" "$session" 80 25 "$rep" xterm-256color 78 || continue
   check "modes while running ($way)" "alt=1 mouse=111 keypad=11 cursor=1" "$(modes "$session")"
   if [[ $way == exception ]]; then
     tm send-keys -t "$session" x  # 0x78: throws, nobody catches
@@ -228,20 +230,13 @@ for way in TERM INT HUP SEGV ABRT exception; do
   fi
   wait_modes "$session" "$restored"
   check "modes after $way" "$restored" "$(modes "$session")"
-  if wait_screen "$session" "PÀGINA" not; then
-    passes=$((passes + 1))
-  else
-    failures=$((failures + 1))
-    echo "FAIL: the program's screen is still shown after $way"
-  fi
+  holds "the program's screen is still shown after $way" wait_screen "$session" "PÀGINA" not
 done
 
 # --- the 80 x 25 screen on other sizes ------------------------------------------
 # Larger: centred, the same cells. 120 x 40 puts screen row 3, column 10 at
 # terminal row 3 + 7, column 10 + 20.
-report4="$work/large.txt"
-start large 120 40 "$report4"
-if wait_lines "$report4" 1 && wait_screen large "PÀGINA"; then
+if start_shown "at 120 x 40" large 120 40 "$work/large.txt"; then
   big=$(tm capture-pane -p -t large)
   row=$(sed -n 10p <<<"$big")
   check "frame centred at 120 x 40" "$(printf '%29s' '')╔" "${row:0:30}"
@@ -255,20 +250,14 @@ if wait_lines "$report4" 1 && wait_screen large "PÀGINA"; then
   else
     check "screen follows a resize" "keyecho on row 25" "$(tm capture-pane -p -t large)"
   fi
-else
-  check "keyecho starts at 120 x 40" "ready" "$(cat "$report4" 2>/dev/null)"
 fi
 
 # 24 rows (tmux does not grow on request): 24 of the 25 rows, the cursor's.
-report5="$work/short.txt"
-start short 80 24 "$report5"
-if wait_lines "$report5" 1 && wait_screen short "PÀGINA"; then
+if start_shown "at 80 x 24" short 80 24 "$work/short.txt"; then
   short=$(tm capture-pane -p -t short)
   row=$(sed -n 3p <<<"$short")
   check "24 rows: frame on its row" "         ╔" "${row:0:10}"
   check "24 rows: row 25 out of view" "" "$(grep -F keyecho <<<"$short")"
-else
-  check "keyecho starts at 80 x 24" "ready" "$(cat "$report5" 2>/dev/null)"
 fi
 
 # --- a terminal smaller than 80 x 24 is refused ----------------------------------

@@ -104,16 +104,16 @@ TEST(FixedScreen, TwentyFourRowsFollowTheCursorAndTheActiveWindow) {
     s.SetCursor(r, 1);
     s.Write("row " + std::to_string(r));
   }
-  // No window, the cursor high up: the top 24 rows.
+  // Flushed: the first screen row in view, and the text of one device row.
+  const auto flushedShows = [&](const char* when, int firstRow, int deviceRow, const std::string& text) {
+    s.Flush();
+    EXPECT_EQ(s.FirstRowShown(), firstRow) << when;
+    EXPECT_EQ(DeviceText(*p.device, deviceRow, 1, static_cast<int>(text.size())), text) << when;
+  };
   s.SetCursor(5, 1);
-  s.Flush();
-  EXPECT_EQ(s.FirstRowShown(), 1);
-  EXPECT_EQ(DeviceText(*p.device, 1, 1, 5), "row 1");
-  // The cursor on row 25 brings it into view.
+  flushedShows("no window, the cursor high up: the top 24 rows", 1, 1, "row 1");
   s.SetCursor(25, 3);
-  s.Flush();
-  EXPECT_EQ(s.FirstRowShown(), 2);
-  EXPECT_EQ(DeviceText(*p.device, 24, 1, 6), "row 25");
+  flushedShows("the cursor on row 25 brings it into view", 2, 24, "row 25");
   EXPECT_EQ(p.device->CursorRow(), 24);
   EXPECT_EQ(p.device->CursorColumn(), 3);
   // A click on the last row shown is a click on screen row 25.
@@ -130,14 +130,9 @@ TEST(FixedScreen, TwentyFourRowsFollowTheCursorAndTheActiveWindow) {
   // hidden) shows its bottom rows: the display and the bottom border.
   s.HideCursor();
   s.SetFocusRows(1, 25);
-  s.Flush();
-  EXPECT_EQ(s.FirstRowShown(), 2);
-  EXPECT_EQ(DeviceText(*p.device, 23, 1, 6), "row 24");
-  // Closed again: back to the top.
+  flushedShows("a window taller than the view", 2, 23, "row 24");
   s.SetFocusRows(0, 0);
-  s.Flush();
-  EXPECT_EQ(s.FirstRowShown(), 1);
-  EXPECT_EQ(DeviceText(*p.device, 24, 1, 6), "row 24");
+  flushedShows("the window closed again: back to the top", 1, 24, "row 24");
 }
 
 TEST(FixedScreen, ASmallTerminalIsAskedToGrowAndRefusedBelowTwentyFourRows) {

@@ -18,10 +18,9 @@
 #include "config/session.h"
 #include "data/files.h"
 #include "format/numbers.h"
+#include "tests/module_root.h"
 
 namespace {
-
-namespace fs = std::filesystem;
 
 // The report each process works on.
 app::Report report;
@@ -53,22 +52,13 @@ std::vector<std::int32_t> StoredMarks() {
   return marks;
 }
 
-void OpenRoot(const fs::path& root) {
-  fs::current_path(root);
-  config::ResetSession();
-  config::Session().RootDir = root.string() + "/";
-  config::Session().TempDir = root.string() + "/";
-  data::ClearFileTable();
-  app::OpenModuleFiles(report.areas);
+void OpenRoot(const e2e::ModuleRoot& root) {
+  root.Open(report);
   report.parameters.PropertyCode = format::PackDigits("0001");
 }
 
 TEST(BudgetSave, AKilledSaveLeavesTheOldOrTheNewBudget) {
-  const fs::path root = fs::temp_directory_path() / ("kit-save-" + std::to_string(::getpid()));
-  fs::remove_all(root);
-  fs::create_directories(root / "DADES");
-  fs::copy(fs::path(KIT_SUITE_DIR) / "ddf", root / "ddf");
-  const fs::path previous = fs::current_path();
+  const e2e::ModuleRoot root("kit-save");
   OpenRoot(root);
   FillWorking(1);
   ASSERT_TRUE(app::SaveStoredBudget(report).ok());
@@ -100,11 +90,9 @@ TEST(BudgetSave, AKilledSaveLeavesTheOldOrTheNewBudget) {
       ASSERT_EQ(read(saves[0], &byte, 1), 1) << "the saving process stopped by itself";
     }
     std::this_thread::sleep_for(std::chrono::microseconds(random() % 30000));
-    kill(child, SIGKILL);
-    int status = 0;
-    waitpid(child, &status, 0);
+    const bool killed = e2e::KilledWhileRunning(child);
     close(saves[0]);
-    ASSERT_TRUE(WIFSIGNALED(status)) << "the saving process stopped by itself";
+    ASSERT_TRUE(killed) << "the saving process stopped by itself";
 
     OpenRoot(root);
     const std::vector<std::int32_t> marks = StoredMarks();
@@ -115,8 +103,6 @@ TEST(BudgetSave, AKilledSaveLeavesTheOldOrTheNewBudget) {
     report.working.Close();
   }
   EXPECT_GT(killedMidway, 0) << "no save ever completed before the kill";
-  fs::current_path(previous);
-  fs::remove_all(root);
 }
 
 }  // namespace

@@ -30,21 +30,34 @@ bool DamagePageHolding(const std::filesystem::path& file, const std::string& mar
   return true;
 }
 
-TEST(DamagedData, AnOwnersPageThatCannotBeReadStopsTheReportAndKeepsTheStoredBudget) {
-  if (DataOnServer()) GTEST_SKIP() << "damages a data file of the embedded storage";
-  SuiteRoot root("CAT", "15112024");
-  root.Kitdata({"demo", root.Dir().string(), "2024-11-15"});
+// The demo root, on the embedded storage only.
+class DamagedData : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (DataOnServer()) GTEST_SKIP() << "damages a data file of the embedded storage";
+    root.Kitdata({"demo", root.Dir().string(), "2024-11-15"});
+  }
+  // Imports DADES\<file> as its header line and `rows` (CSV lines, enough
+  // for the file to span several pages), then damages the page holding
+  // `marker`.
+  void ImportAndDamage(const std::string& file, const std::string& rows, const std::string& marker) {
+    const std::string exported = root.Export(file);
+    root.Import(file, exported.substr(0, exported.find('\n') + 1) + rows);
+    ASSERT_TRUE(DamagePageHolding(root.Dir() / "DADES" / (file + ".dat"), marker));
+  }
+  SuiteRoot root{"CAT", "15112024"};
+};
+
+TEST_F(DamagedData, AnOwnersPageThatCannotBeReadStopsTheReportAndKeepsTheStoredBudget) {
   // Enough owners on property 1 for the owners file to span several pages.
-  const std::string owners = root.Export("PropietH");
-  std::string csv = owners.substr(0, owners.find('\n') + 1);
+  std::string rows;
   for (int n = 9; n <= 60; ++n) {
     const std::string number = (n < 10 ? "0" : "") + std::to_string(n);
-    csv += "000100" + number + ",PROPIETARI " + number + " *NOM,PIS " + number +
-           ",0,0,0,0,0,0,0,1,10.00,0,0.00,0,0.00,0,0.00,0,0.00,0,0.00,0,0.00,0,0.00\n";
+    rows += "000100" + number + ",PROPIETARI " + number + " *NOM,PIS " + number +
+            ",0,0,0,0,0,0,0,1,10.00,0,0.00,0,0.00,0,0.00,0,0.00,0,0.00,0,0.00,0,0.00\n";
   }
-  root.Import("PropietH", csv);
   const std::string storedBefore = root.Export("PressupH");
-  ASSERT_TRUE(DamagePageHolding(root.Dir() / "DADES" / "PropietH.dat", "PROPIETARI 40 *NOM"));
+  ASSERT_NO_FATAL_FAILURE(ImportAndDamage("PropietH", rows, "PROPIETARI 40 *NOM"));
 
   // The operator's whole job on property 1; the first screen dump comes
   // right after the parameters are accepted.
@@ -61,17 +74,12 @@ TEST(DamagedData, AnOwnersPageThatCannotBeReadStopsTheReportAndKeepsTheStoredBud
   EXPECT_FALSE(std::filesystem::exists(root.TempDir() / "PressupH.tmp"));
 }
 
-TEST(DamagedData, APropertiesPageThatCannotBeReadIsToldInTheLookUpList) {
-  if (DataOnServer()) GTEST_SKIP() << "damages a data file of the embedded storage";
-  SuiteRoot root("CAT", "15112024");
-  root.Kitdata({"demo", root.Dir().string(), "2024-11-15"});
+TEST_F(DamagedData, APropertiesPageThatCannotBeReadIsToldInTheLookUpList) {
   // Properties enough for the properties file to span several pages.
-  const std::string properties = root.Export("FinquesH");
-  std::string csv = properties.substr(0, properties.find('\n') + 1);
+  std::string rows;
   for (int n = 10; n <= 70; ++n)
-    csv += "00" + std::to_string(n) + ",FINCA " + std::to_string(n) + " *C.P.,1,12,6.50,0,0,,0,,0,,0,,0,,0,,\n";
-  root.Import("FinquesH", csv);
-  ASSERT_TRUE(DamagePageHolding(root.Dir() / "DADES" / "FinquesH.dat", "FINCA 40 *C.P."));
+    rows += "00" + std::to_string(n) + ",FINCA " + std::to_string(n) + " *C.P.,1,12,6.50,0,0,,0,,0,,0,,0,,0,,\n";
+  ASSERT_NO_FATAL_FAILURE(ImportAndDamage("FinquesH", rows, "FINCA 40 *C.P."));
 
   // F4 on the property: the list reads on until the damaged page.
   std::vector<std::string> screens;

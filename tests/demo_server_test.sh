@@ -35,15 +35,9 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-failures=0
-fail() {
-  failures=$((failures + 1))
-  echo "FAIL: $*"
-}
+source "$(dirname "$0")/script_checks.sh"
 
-repo="$work/repo"
-mkdir -p "$repo/scripts" "$work/bin" "$repo/build/release/tools/kitdata" "$repo/build/release/app"
-cp "$source_dir/scripts/demo.sh" "$repo/scripts/"
+scratch_repo demo.sh
 printf '#!/bin/sh\nexit 0\n' >"$repo/scripts/install-deps.sh"
 printf '#!/bin/sh\nexit 0\n' >"$work/bin/cmake"
 chmod +x "$repo/scripts/install-deps.sh" "$work/bin/cmake"
@@ -102,5 +96,4 @@ status=$?
 [ "$status" -eq 143 ] || fail "a demo told to stop ended with $status"
 server_runs && fail "the server still runs after the demo was told to stop"
 
-((failures == 0)) && echo "demo.sh --server: all checks passed"
-((failures == 0))
+all_passed "demo.sh --server"

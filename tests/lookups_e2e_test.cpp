@@ -13,14 +13,19 @@ using ::testing::Not;
 class Lookups : public ::testing::Test {
  protected:
   void SetUp() override { root_.Kitdata({"demo", root_.Dir().string(), "2024-11-15"}); }
+  // Types `keys` into repquota, which must end well having snapped `count`
+  // screens into screens_.
+  void Run(const std::string& keys, std::size_t count) {
+    const ProgramResult r = root_.RunRepquota(keys, screens_);
+    EXPECT_EQ(r.exitStatus, 0) << r.standardError;
+    ASSERT_EQ(screens_.size(), count) << r.standardError;
+  }
   SuiteRoot root_{"CAT", "15112024"};
   std::vector<std::string> screens_;
 };
 
 TEST_F(Lookups, F4OnThePropertyListsThePropertiesAndFillsTheField) {
-  const ProgramResult r = root_.RunRepquota("{Down}{F4}{Snap}{Down}{Enter}{Snap}{Esc}{Esc}", screens_);
-  EXPECT_EQ(r.exitStatus, 0) << r.standardError;
-  ASSERT_EQ(screens_.size(), 2u);
+  ASSERT_NO_FATAL_FAILURE(Run("{Down}{F4}{Snap}{Down}{Enter}{Snap}{Esc}{Esc}", 2));
   EXPECT_THAT(screens_[0], HasSubstr("Cod  Nom de la finca"));
   EXPECT_THAT(screens_[0], HasSubstr("001  MALLORCA, 245 *COMUNITAT PROP."));
   EXPECT_THAT(screens_[0], HasSubstr("003  SANT PERE, 12 *C.P."));
@@ -29,9 +34,7 @@ TEST_F(Lookups, F4OnThePropertyListsThePropertiesAndFillsTheField) {
 }
 
 TEST_F(Lookups, EscLeavesThePropertyListWithoutChoosing) {
-  const ProgramResult r = root_.RunRepquota("{Down}{F4}{Esc}{Snap}{Esc}{Esc}", screens_);
-  EXPECT_EQ(r.exitStatus, 0) << r.standardError;
-  ASSERT_EQ(screens_.size(), 1u);
+  ASSERT_NO_FATAL_FAILURE(Run("{Down}{F4}{Esc}{Snap}{Esc}{Esc}", 1));
   EXPECT_THAT(screens_[0], Not(HasSubstr("Nom de la finca")));
   EXPECT_THAT(screens_[0], Not(HasSubstr("Finca ....................: 00")));
 }
@@ -46,9 +49,7 @@ TEST_F(Lookups, F4OnTheReceiptConceptListsReceiptTypes) {
 }
 
 TEST_F(Lookups, AltCTypesTheChosenDate) {
-  const ProgramResult r = root_.RunRepquota("{Alt+C}{Snap}{Right}F{Snap}{Esc}", screens_);
-  EXPECT_EQ(r.exitStatus, 0) << r.standardError;
-  ASSERT_EQ(screens_.size(), 2u);
+  ASSERT_NO_FATAL_FAILURE(Run("{Alt+C}{Snap}{Right}F{Snap}{Esc}", 2));
   // The working date's quarter, October to December 2024.
   EXPECT_THAT(screens_[0], HasSubstr(" 2024 "));
   EXPECT_THAT(screens_[0], HasSubstr("DL DT DC DJ DV DS DG"));
@@ -59,18 +60,14 @@ TEST_F(Lookups, AltCTypesTheChosenDate) {
 }
 
 TEST_F(Lookups, AltXTypesTheResultIntoAVariation) {
-  const ProgramResult r = root_.RunRepquota("{Down}{Down}{Alt+X}{Snap}12.5{Snap}F{Snap}{Esc}{Esc}", screens_);
-  EXPECT_EQ(r.exitStatus, 0) << r.standardError;
-  ASSERT_EQ(screens_.size(), 3u);
+  ASSERT_NO_FATAL_FAILURE(Run("{Down}{Down}{Alt+X}{Snap}12.5{Snap}F{Snap}{Esc}{Esc}", 3));
   EXPECT_THAT(screens_[0], HasSubstr("\xe2\x94\x82                     0  \xe2\x94\x82"));  // "│ ... 0  │"
   EXPECT_THAT(screens_[1], HasSubstr("\xe2\x94\x82                  12'5  \xe2\x94\x82"));
   EXPECT_THAT(screens_[2], HasSubstr("Variaci\xc3\xb3 F5 ..............: 1250"));
 }
 
 TEST_F(Lookups, AltXTypesANegativeResultWithItsSign) {
-  const ProgramResult r = root_.RunRepquota("{Down}{Down}{Alt+X}2-7.25={Snap}F{Snap}{Esc}{Esc}", screens_);
-  EXPECT_EQ(r.exitStatus, 0) << r.standardError;
-  ASSERT_EQ(screens_.size(), 2u);
+  ASSERT_NO_FATAL_FAILURE(Run("{Down}{Down}{Alt+X}2-7.25={Snap}F{Snap}{Esc}{Esc}", 2));
   EXPECT_THAT(screens_[0], HasSubstr("-                 5'25  \xe2\x94\x82"));
   EXPECT_THAT(screens_[1], HasSubstr("Variaci\xc3\xb3 F5 ..............: -525"));
 }

@@ -23,10 +23,9 @@
 #include "data/files.h"
 #include "data/locks.h"
 #include "format/numbers.h"
+#include "tests/module_root.h"
 
 namespace {
-
-namespace fs = std::filesystem;
 
 // The report each process works on.
 app::Report report;
@@ -40,14 +39,9 @@ constexpr std::int32_t kColumnBudget = 1200 * kOwners;
 
 std::string Code() { return format::PackDigits("0001"); }
 
-void OpenRoot(const fs::path& root) {
-  fs::current_path(root);
-  config::ResetSession();
-  config::Session().RootDir = root.string() + "/";
-  config::Session().TempDir = root.string() + "/";
-  data::ClearFileTable();
+void OpenRoot(const e2e::ModuleRoot& root) {
+  root.Open(report);
   data::ResetLocks();
-  app::OpenModuleFiles(report.areas);
   report.parameters = app::ReportParameters{};
   report.parameters.PropertyCode = Code();
   report.parameters.DistributionCopies = 0;  // the update alone, nothing printed
@@ -113,12 +107,7 @@ class NothingPrinted : public app::DistributionSink {
 NothingPrinted nothingPrinted;
 
 TEST(ReceiptUpdate, AKilledUpdateLeavesEveryOwnerOldOrEveryOwnerNew) {
-  const fs::path root = fs::temp_directory_path() / ("kit-receipts-" + std::to_string(::getpid()));
-  fs::remove_all(root);
-  fs::create_directories(root / "DADES");
-  fs::create_directories(root / "LOCKS");
-  fs::copy(fs::path(KIT_SUITE_DIR) / "ddf", root / "ddf");
-  const fs::path previous = fs::current_path();
+  const e2e::ModuleRoot root("kit-receipts");
   OpenRoot(root);
   AddOwners();
   ASSERT_EQ(SlotState(), 0);
@@ -156,10 +145,7 @@ TEST(ReceiptUpdate, AKilledUpdateLeavesEveryOwnerOldOrEveryOwnerNew) {
       last = byte;
     }
     std::this_thread::sleep_for(std::chrono::microseconds(random() % 30000));
-    kill(child, SIGKILL);
-    int status = 0;
-    waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFSIGNALED(status)) << "the updating process stopped by itself";
+    ASSERT_TRUE(e2e::KilledWhileRunning(child)) << "the updating process stopped by itself";
     // Updates it reported between our last read and the kill.
     for (char byte = 0; read(events[0], &byte, 1) == 1;) last = byte;
     close(events[0]);
@@ -177,8 +163,6 @@ TEST(ReceiptUpdate, AKilledUpdateLeavesEveryOwnerOldOrEveryOwnerNew) {
   }
   EXPECT_GT(changedByAKilledRun, 0) << "no update was ever kept before the kill";
   report.working.Close();
-  fs::current_path(previous);
-  fs::remove_all(root);
 }
 
 }  // namespace

@@ -11,17 +11,11 @@ build_dir=${2:?usage: scripts_test.sh SOURCE_DIR BUILD_DIR}
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-failures=0
-fail() {
-  failures=$((failures + 1))
-  echo "FAIL: $*"
-}
+source "$(dirname "$0")/script_checks.sh"
 
 # A copy of the scripts in a scratch tree whose tools only say what they
 # were asked to do.
-repo="$work/repo"
-mkdir -p "$repo/scripts" "$work/bin" "$repo/build/release/tools/kitdata" "$repo/build/release/app"
-cp "$source_dir/scripts/demo.sh" "$source_dir/scripts/test.sh" "$repo/scripts/"
+scratch_repo demo.sh test.sh
 log="$work/log"
 stub() {  # stub PATH: a program that logs its name and arguments
   printf '#!/usr/bin/env bash\necho "%s $*" | tee -a "%s"\n%s\n' "$(basename "$1")" "$log" "${2:-}" >"$1"
@@ -91,5 +85,4 @@ for test in json.load(sys.stdin)["tests"]:
 ')
 [[ -z "$labels" ]] || fail "test labels: $(head -5 <<<"$labels")"
 
-((failures == 0)) && echo "scripts: all checks passed"
-((failures == 0))
+all_passed "scripts"

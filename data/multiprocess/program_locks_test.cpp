@@ -21,6 +21,7 @@
 #include "data/locks.h"
 #include "data/notice.h"
 #include "data/testing/lock_records.h"
+#include "data/testing/recorded_notice.h"
 #include "platform/system.h"
 
 namespace data {
@@ -50,17 +51,6 @@ class Signal {
 
  private:
   int fds_[2];
-};
-
-struct EscNotice : Notice {
-  std::vector<std::string> shown;
-  void Show(const std::string& text, int) override { shown.push_back(text); }
-  void Hide() override {}
-  void Beep() override {}
-  void DiscardKeys() override {}
-  void WaitKey() override {}
-  int PollKey() override { return 27; }
-  void EndProcess(int) override {}
 };
 
 // Pauses of 11 ms between attempts instead of up to a second.
@@ -233,7 +223,7 @@ TEST_F(ProgramLocksAcrossProcesses, TheWaitNamesTheHoldersOperatorComputerAndSin
   config::Session().Language = "SPA";
   QuickPauses quick;
   platform::ScopedSystem scopedSystem(quick);
-  EscNotice notice;
+  testing::RecordedNotice notice(27);  // gives up with Esc
   ScopedNotice scoped(notice);
   Locks().LockWaitMode = 'P';
   EXPECT_EQ(LockKey("PressupH", "\x81\x85"), -1);

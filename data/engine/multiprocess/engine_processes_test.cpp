@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -91,6 +92,61 @@ std::int16_t Reset() {
   return BTRCALL(kReset, nullptr, nullptr, &len, nullptr, 0, 0);
 }
 
+std::string Key(int n) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%08d", n);
+  return buf;
+}
+
+// One process telling another that it has come this far.
+class Signal {
+ public:
+  Signal() {
+    if (pipe(fds_) != 0) fds_[0] = fds_[1] = -1;
+  }
+  ~Signal() {
+    for (int fd : fds_)
+      if (fd >= 0) close(fd);
+  }
+  Signal(const Signal&) = delete;
+  Signal& operator=(const Signal&) = delete;
+  bool ok() const { return fds_[0] >= 0; }
+  // Lets `count` waiters go.
+  bool Tell(int count = 1) { return write(fds_[1], std::string(static_cast<std::size_t>(count), 'x').data(),
+                                          static_cast<std::size_t>(count)) == count; }
+  bool Await() {
+    char c;
+    return read(fds_[0], &c, 1) == 1;
+  }
+
+ private:
+  int fds_[2];
+};
+
+// The exit code of a child once it has ended (-1 when it did not exit).
+int ExitCodeOf(pid_t child) {
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Another program that does `work` (0, or the exit code of what failed),
+// tells `ready`, and stays, with all `work` left open, until it is killed.
+pid_t StartAndStay(Signal& ready, const std::function<int()>& work) {
+  const pid_t child = fork();
+  if (child == 0) {
+    if (const int failure = work(); failure != 0) _exit(failure);
+    if (!ready.Tell()) _exit(90);
+    for (;;) pause();
+  }
+  return child;
+}
+
+void Kill(pid_t child) {
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+}
+
 class Processes : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -102,6 +158,13 @@ class Processes : public ::testing::Test {
   void TearDown() override {
     Reset();
     std::system(("rm -rf " + dir_).c_str());
+  }
+  // Record 1 in the file, written and let go before other programs come.
+  void StoreRecordOne() {
+    Handle h;
+    ASSERT_EQ(h.Open(path_), 0);
+    ASSERT_EQ(h.Insert(Key(1)), 0);
+    Reset();
   }
   std::string dir_, path_;
 };
@@ -117,35 +180,19 @@ std::int16_t Eventually(Call call) {
   return status;
 }
 
-std::string Key(int n) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "%08d", n);
-  return buf;
-}
-
 TEST_F(Processes, ALockedRecordIsRefusedElsewhereAndFreedWhenItsHolderDies) {
-  {
+  ASSERT_NO_FATAL_FAILURE(StoreRecordOne());
+  Signal ready;
+  ASSERT_TRUE(ready.ok());
+  const pid_t holder = StartAndStay(ready, [&] {
     Handle h;
-    ASSERT_EQ(h.Open(path_), 0);
-    ASSERT_EQ(h.Insert(Key(1)), 0);
-    Reset();
-  }
-  int ready[2];
-  ASSERT_EQ(pipe(ready), 0);
-  pid_t holder = fork();
-  if (holder == 0) {
-    Handle h;
-    if (h.Open(path_) != 0 || h.Get(kGetEqual + kSingleNoWaitLock, Key(1)) != 0) _exit(1);
-    if (write(ready[1], "x", 1) != 1) _exit(2);
-    for (;;) pause();
-  }
-  char c;
-  ASSERT_EQ(read(ready[0], &c, 1), 1);
+    return h.Open(path_) != 0 || h.Get(kGetEqual + kSingleNoWaitLock, Key(1)) != 0 ? 1 : 0;
+  });
+  ASSERT_TRUE(ready.Await());
   Handle h;
   ASSERT_EQ(h.Open(path_), 0);
   EXPECT_EQ(h.Get(kGetEqual + kSingleNoWaitLock, Key(1)), kRecordLocked);
-  kill(holder, SIGKILL);
-  waitpid(holder, nullptr, 0);
+  Kill(holder);
   // A server ends the dead program's session a moment after its connection
   // drops; a lock file's lock goes with the process at once.
   EXPECT_EQ(Eventually([&] { return h.Get(kGetEqual + kSingleNoWaitLock, Key(1)); }), 0);
@@ -168,39 +215,25 @@ TEST_F(Processes, ConcurrentInsertsLoseNothing) {
       _exit(0);
     }
   }
-  for (pid_t c : children) {
-    int status = 0;
-    waitpid(c, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  }
+  for (pid_t c : children) EXPECT_EQ(ExitCodeOf(c), 0);
   Handle h;
   ASSERT_EQ(h.Open(path_), 0);
   EXPECT_EQ(h.Count(), 2 * kPerProcess);
 }
 
 TEST_F(Processes, AProgramKilledInATransactionLeavesNoneOfIt) {
-  {
+  ASSERT_NO_FATAL_FAILURE(StoreRecordOne());
+  Signal ready;
+  ASSERT_TRUE(ready.ok());
+  const pid_t writer = StartAndStay(ready, [&] {
     Handle h;
-    ASSERT_EQ(h.Open(path_), 0);
-    ASSERT_EQ(h.Insert(Key(1)), 0);
-    Reset();
-  }
-  int ready[2];
-  ASSERT_EQ(pipe(ready), 0);
-  pid_t writer = fork();
-  if (writer == 0) {
-    Handle h;
-    std::uint32_t len = 0;
-    if (h.Open(path_) != 0 || BTRCALL(kBeginTransaction, nullptr, nullptr, &len, nullptr, 0, 0) != 0) _exit(1);
+    if (h.Open(path_) != 0 || Transaction(kBeginTransaction) != 0) return 1;
     for (int i = 100; i < 200; ++i)
-      if (h.Insert(Key(i)) != 0) _exit(2);
-    if (write(ready[1], "x", 1) != 1) _exit(3);
-    for (;;) pause();
-  }
-  char c;
-  ASSERT_EQ(read(ready[0], &c, 1), 1);
-  kill(writer, SIGKILL);
-  waitpid(writer, nullptr, 0);
+      if (h.Insert(Key(i)) != 0) return 2;
+    return 0;
+  });
+  ASSERT_TRUE(ready.Await());
+  Kill(writer);
   Handle h;
   ASSERT_EQ(h.Open(path_), 0);
   EXPECT_EQ(h.Count(), 1);
@@ -210,20 +243,18 @@ TEST_F(Processes, AProgramKilledInATransactionLeavesNoneOfIt) {
 // A walk reads ahead of itself; what another program commits meanwhile,
 // ahead of the walk, is seen all the same.
 TEST_F(Processes, AWalkSeesWhatAnotherProgramCommitsAheadOfIt) {
-  int go[2], done[2];
-  ASSERT_EQ(pipe(go), 0);
-  ASSERT_EQ(pipe(done), 0);
+  Signal go, done;
+  ASSERT_TRUE(go.ok() && done.ok());
   pid_t writer = fork();
   if (writer == 0) {
-    char c;
-    if (read(go[0], &c, 1) != 1) _exit(1);
+    if (!go.Await()) _exit(1);
     Handle h;
     if (h.Open(path_) != 0) _exit(2);
     if (h.Insert(Key(199)) != 0 || h.Insert(Key(601)) != 0) _exit(3);
     if (h.Get(kGetEqual, Key(300)) != 0) _exit(4);
     std::uint32_t len = 0;
     if (BTRCALL(kDelete, h.block, nullptr, &len, nullptr, 0, 0) != 0) _exit(5);
-    if (write(done[1], "x", 1) != 1) _exit(6);
+    if (!done.Tell()) _exit(6);
     _exit(0);
   }
   Handle h;
@@ -236,17 +267,14 @@ TEST_F(Processes, AWalkSeesWhatAnotherProgramCommitsAheadOfIt) {
        s = BTRCALL(kGetNext, h.block, r.data(), &len, k.data(), 8, 0), len = 16) {
     seen.push_back(r.substr(0, 8));
     if (seen.size() == 100) {  // at 198, with the next records read ahead
-      ASSERT_EQ(write(go[1], "x", 1), 1);
-      char c;
-      ASSERT_EQ(read(done[0], &c, 1), 1);
+      ASSERT_TRUE(go.Tell());
+      ASSERT_TRUE(done.Await());
       // A file shows another program's commit at once; a server's notice
       // of it travels on its own and arrives a moment after the commit.
       usleep(200 * 1000);
     }
   }
-  int status = 0;
-  waitpid(writer, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(ExitCodeOf(writer), 0);
   ASSERT_EQ(seen.size(), 401u);
   EXPECT_EQ(seen[99], Key(198));
   EXPECT_EQ(seen[100], Key(199));
@@ -262,26 +290,18 @@ TEST_F(Processes, AWalkSeesWhatAnotherProgramCommitsAheadOfIt) {
 TEST_F(Processes, AWriteThatWaitsTooLongIsToldLockedAndItsTransactionGoesOn) {
   const std::string other = dir_ + "/other.dat";
   ASSERT_EQ(Create(other), 0);
-  {
-    Handle h;
-    ASSERT_EQ(h.Open(path_), 0);
-    ASSERT_EQ(h.Insert(Key(1)), 0);
-    Reset();
-  }
-  int ready[2], go[2];
-  ASSERT_EQ(pipe(ready), 0);
-  ASSERT_EQ(pipe(go), 0);
+  ASSERT_NO_FATAL_FAILURE(StoreRecordOne());
+  Signal ready, go;
+  ASSERT_TRUE(ready.ok() && go.ok());
   pid_t holder = fork();
   if (holder == 0) {
     Handle h;
     if (h.Open(path_) != 0 || Transaction(kBeginTransaction) != 0) _exit(1);
     if (h.Get(kGetEqual, Key(1)) != 0 || h.Update(Key(1), "holder..") != 0) _exit(2);
-    char c;
-    if (write(ready[1], "x", 1) != 1 || read(go[0], &c, 1) != 1) _exit(3);
+    if (!ready.Tell() || !go.Await()) _exit(3);
     _exit(Transaction(kEndTransaction) == 0 ? 0 : 4);
   }
-  char c;
-  ASSERT_EQ(read(ready[0], &c, 1), 1);
+  ASSERT_TRUE(ready.Await());
   Handle h, o;
   ASSERT_EQ(h.Open(path_), 0);
   ASSERT_EQ(o.Open(other), 0);
@@ -291,10 +311,8 @@ TEST_F(Processes, AWriteThatWaitsTooLongIsToldLockedAndItsTransactionGoesOn) {
   const time_t before = time(nullptr);
   EXPECT_EQ(h.Update(Key(1), "waiter.."), kFileLocked);
   EXPECT_LT(time(nullptr) - before, 30);
-  ASSERT_EQ(write(go[1], "x", 1), 1);
-  int status = 0;
-  waitpid(holder, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  ASSERT_TRUE(go.Tell());
+  EXPECT_EQ(ExitCodeOf(holder), 0);
   EXPECT_EQ(Eventually([&] { return h.Update(Key(1), "waiter.."); }), 0);
   ASSERT_EQ(Transaction(kEndTransaction), 0);
   Reset();
@@ -311,14 +329,13 @@ TEST_F(Processes, AWriteThatWaitsTooLongIsToldLockedAndItsTransactionGoesOn) {
 TEST_F(Processes, ProgramsCreatingOneFileAtOnceAllGetIt) {
   const std::string fresh = dir_ + "/fresh.dat";
   constexpr int kPrograms = 4;
-  int go[2];
-  ASSERT_EQ(pipe(go), 0);
+  Signal go;
+  ASSERT_TRUE(go.ok());
   pid_t children[kPrograms];
   for (int p = 0; p < kPrograms; ++p) {
     children[p] = fork();
     if (children[p] == 0) {
-      char c;
-      if (read(go[0], &c, 1) != 1) _exit(1);
+      if (!go.Await()) _exit(1);
       if (Create(fresh) != 0) _exit(2);
       Handle h;
       if (h.Open(fresh) != 0) _exit(3);
@@ -328,12 +345,8 @@ TEST_F(Processes, ProgramsCreatingOneFileAtOnceAllGetIt) {
       _exit(s == 0 ? 0 : 4);
     }
   }
-  ASSERT_EQ(write(go[1], "xxxx", kPrograms), kPrograms);
-  for (pid_t child : children) {
-    int status = 0;
-    waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << WEXITSTATUS(status);
-  }
+  ASSERT_TRUE(go.Tell(kPrograms));
+  for (pid_t child : children) EXPECT_EQ(ExitCodeOf(child), 0);
   Handle h;
   ASSERT_EQ(h.Open(fresh), 0);
   EXPECT_EQ(h.Count(), kPrograms);
