@@ -59,8 +59,8 @@ class BatchTest : public testing::SuiteRootFixture {
     SuiteRootFixture::SetUp();
     config::Session().Language = "CAT";
     config::Session().WorkDate = Date(2024, 11, 15);
-    config::Session().ExeDir = root_.path() + "/exe/";
-    out_ = fs::path(root_.path()) / "out";
+    config::Session().ExeDir = root_.Path() + "/exe/";
+    out_ = fs::path(root_.Path()) / "out";
     fs::create_directories(out_);
     Concept("NE", "NETEJA");
     for (int code : {2, 5, 9}) AddProperty(code);
@@ -136,7 +136,7 @@ class BatchTest : public testing::SuiteRootFixture {
   }
   // What the run left behind that it should not have.
   void ExpectNothingLeft() {
-    EXPECT_FALSE(fs::exists(fs::path(root_.path()) / "PressupH.tmp"));
+    EXPECT_FALSE(fs::exists(fs::path(root_.Path()) / "PressupH.tmp"));
     EXPECT_EQ(data::ReleaseLock("PressupH"), -1);
     EXPECT_EQ(data::ReleaseLock("PropietH"), -1);
   }
@@ -268,8 +268,8 @@ TEST_F(BatchTest, FiguresAndPdfDocumentsPerProperty) {
   PrintProgramDouble printProgram;
   platform::ScopedSystem scoped(printProgram);
   options_.properties = {{2, 5}};
-  options_.csvDir = (fs::path(root_.path()) / "csv").string();
-  options_.pdfDir = (fs::path(root_.path()) / "pdf").string();
+  options_.csvDir = (fs::path(root_.Path()) / "csv").string();
+  options_.pdfDir = (fs::path(root_.Path()) / "pdf").string();
   fs::create_directories(options_.csvDir);
   std::vector<PropertyOutcome> outcomes = Run();
   ASSERT_EQ(outcomes.size(), 2u);

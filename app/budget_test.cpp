@@ -662,7 +662,7 @@ TEST_F(BudgetFailureTest, AWalkTellsItsEndFromAFailure) {
 TEST_F(BudgetFailureTest, AWorkingFileThatCannotBeMadeWrittenOrReadBackLeavesTheStoredBudget) {
   const std::vector<std::string> before = StoredLines();
   ASSERT_EQ(before.size(), 2u);
-  const std::string path = root_.path() + "/PressupH.tmp";
+  const std::string path = root_.Path() + "/PressupH.tmp";
   report_.working.Close();
   FailingWorkingFile fs;
   platform::ScopedFileSystem scoped(fs);

@@ -14,6 +14,7 @@
 #include "console/form_input.h"
 #include "data/engine/testing/sqlite_log.h"
 #include "data/failing_record_manager.h"
+#include "data/locks.h"
 #include "data/notice.h"
 #include "data/testing/recorded_notice.h"
 #include "platform/session_end.h"
@@ -123,11 +124,11 @@ class RunReportTest : public SuiteRootFixture {
  protected:
   void SetUp() override {
     SuiteRootFixture::SetUp();
-    fs::copy(fs::path(KIT_SUITE_DIR) / "FORMS", fs::path(root_.path()) / "FORMS");
-    fs::create_directories(fs::path(root_.path()) / "exe");
+    fs::copy(fs::path(KIT_SUITE_DIR) / "FORMS", fs::path(root_.Path()) / "FORMS");
+    fs::create_directories(fs::path(root_.Path()) / "exe");
     config::Session().Language = "CAT";
     config::Session().WorkDate = Date(2024, 11, 15);
-    config::Session().ExeDir = root_.path() + "/exe/";
+    config::Session().ExeDir = root_.Path() + "/exe/";
     console::ResetForms();
     console::FormFileResult forms = console::LoadFormFile(config::Session().RootDir, "REPQUOTA");
     ASSERT_TRUE(forms.ok()) << forms.error;
@@ -176,8 +177,8 @@ class RunReportTest : public SuiteRootFixture {
       r.SetKind(kind);
     });
   }
-  fs::path WorkingPath() const { return fs::path(root_.path()) / "PressupH.tmp"; }
-  fs::path PrintPath() const { return fs::path(root_.path()) / "kitprint.tmp"; }
+  fs::path WorkingPath() const { return fs::path(root_.Path()) / "PressupH.tmp"; }
+  fs::path PrintPath() const { return fs::path(root_.Path()) / "kitprint.tmp"; }
   LeftBehind Look() const { return {fs::exists(WorkingPath()), BudgetLockHeld(), OwnersReadOpen()}; }
 
   // Screen 1 for property 7.

@@ -17,10 +17,9 @@
 #include "app/data_files.h"
 #include "app/records.h"
 #include "app/report.h"
+#include "app/testing/scratch_suite_root.h"
 #include "config/session.h"
-#include "config/test_files.h"
 #include "data/files.h"
-#include "data/locks.h"
 #include "format/dates.h"
 #include "format/numbers.h"
 #include "platform/file_system.h"
@@ -38,16 +37,7 @@ inline std::string OwnerKey(int property, int owner) {
 class SuiteRootFixture : public ::testing::Test {
  protected:
   void SetUp() override {
-    previous_ = std::filesystem::current_path();
-    std::filesystem::create_directories(std::filesystem::path(root_.path()) / "DADES");
-    std::filesystem::create_directories(std::filesystem::path(root_.path()) / "LOCKS");
-    std::filesystem::copy(std::filesystem::path(KIT_SUITE_DIR) / "ddf", std::filesystem::path(root_.path()) / "ddf");
-    std::filesystem::current_path(root_.path());
-    config::ResetSession();
-    config::Session().RootDir = root_.path() + "/";
-    config::Session().TempDir = root_.path() + "/";
-    data::ClearFileTable();
-    data::ResetLocks();
+    root_.Enter();
     report_.fees = FeeSettings{};
     OpenModuleFiles(report_.areas);
     report_.parameters = ReportParameters{};
@@ -57,7 +47,6 @@ class SuiteRootFixture : public ::testing::Test {
   void TearDown() override {
     report_.working.Close();
     data::ResetDataFiles();
-    std::filesystem::current_path(previous_);
     config::ResetSession();
   }
 
@@ -135,7 +124,7 @@ class SuiteRootFixture : public ::testing::Test {
   void Stored(const char* conceptCode, char column, std::int32_t percent, std::int32_t amount, std::int32_t budget) {
     Stored(7, conceptCode, column, percent, amount, budget);
   }
-  void WriteVora(const std::string& text) { std::ofstream(std::filesystem::path(root_.path()) / "Vora.ini") << text; }
+  void WriteVora(const std::string& text) { std::ofstream(std::filesystem::path(root_.Path()) / "Vora.ini") << text; }
 
   // The stored lines of property 7 as "code column percent amount budget".
   std::vector<std::string> StoredLines() {
@@ -164,8 +153,8 @@ class SuiteRootFixture : public ::testing::Test {
     return {};
   }
 
-  config::testing::ScratchDir root_;
-  std::filesystem::path previous_;
+  // Its destructor goes back to the directory that was current before.
+  ScratchSuiteRoot root_;
   Report report_;
 };
 

@@ -20,7 +20,7 @@
 #include "app/report.h"
 #include "bench/record_keys.h"
 #include "bench/record_loader.h"
-#include "bench/scratch_suite_root.h"
+#include "app/testing/scratch_suite_root.h"
 #include "config/session.h"
 #include "data/files.h"
 #include "format/dates.h"
@@ -50,7 +50,7 @@ class SuiteRoot {
     fs::create_directories(root_.Folder("out"));
     fs::create_directories(root_.Folder("csv"));
     root_.WriteAdministratorSettings("[Iva0]\r\nHonoraris=21\r\n");
-    root_.Enter();
+    root_.Enter("CAT");
     config::Session().WorkDate = format::PackDate(2024, 11, 15);
     app::OpenModuleFiles(TheReport().areas);
     TheReport().fees = app::ReadFeeSettings();
@@ -139,7 +139,7 @@ class SuiteRoot {
     loader.Commit();
   }
 
-  bench::ScratchSuiteRoot root_;
+  app::testing::ScratchSuiteRoot root_;
 };
 
 SuiteRoot& Root() {

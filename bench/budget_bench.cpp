@@ -35,7 +35,7 @@
 #include "bench/cpu_time.h"
 #include "bench/record_keys.h"
 #include "bench/record_loader.h"
-#include "bench/scratch_suite_root.h"
+#include "app/testing/scratch_suite_root.h"
 #include "bench/server_schema.h"
 #include "config/session.h"
 #include "data/engine/record_manager.h"
@@ -78,7 +78,7 @@ class SuiteRoot {
  public:
   SuiteRoot() {
     root_.WriteAdministratorSettings();
-    root_.Enter();
+    root_.Enter("CAT");
     app::Report& report = TheReport();
     report.fees.VatRate = {21.0F, 10.0F};
     app::OpenModuleFiles(report.areas);
@@ -191,7 +191,7 @@ class SuiteRoot {
     loader.Commit();
   }
 
-  bench::ScratchSuiteRoot root_;
+  app::testing::ScratchSuiteRoot root_;
 };
 
 SuiteRoot& Root() {

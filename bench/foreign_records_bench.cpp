@@ -23,7 +23,7 @@
 #include "bench/cpu_time.h"
 #include "bench/record_keys.h"
 #include "bench/record_loader.h"
-#include "bench/scratch_suite_root.h"
+#include "app/testing/scratch_suite_root.h"
 #include "data/files.h"
 #include "format/dates.h"
 #include "records/layouts.h"
@@ -71,7 +71,7 @@ class Root {
 
  private:
   void Open() {
-    root_.Enter();
+    root_.Enter("CAT");
     report_ = std::make_unique<app::Report>();
     app::OpenModuleFiles(report_->areas);
     report_->parameters.PropertyCode = bench::PropertyCode(kProperty);
@@ -117,7 +117,7 @@ class Root {
     loader.Commit();
   }
 
-  bench::ScratchSuiteRoot root_;
+  app::testing::ScratchSuiteRoot root_;
   std::unique_ptr<app::Report> report_;
   bool entered_ = false;
 };

@@ -52,13 +52,13 @@ std::vector<std::int32_t> StoredMarks() {
   return marks;
 }
 
-void OpenRoot(const e2e::ModuleRoot& root) {
-  root.Open(report);
+void OpenRoot(const app::testing::ScratchSuiteRoot& root) {
+  e2e::OpenModuleRoot(root, report);
   report.parameters.PropertyCode = format::PackDigits("0001");
 }
 
 TEST(BudgetSave, AKilledSaveLeavesTheOldOrTheNewBudget) {
-  const e2e::ModuleRoot root("kit-save");
+  const app::testing::ScratchSuiteRoot root;
   OpenRoot(root);
   FillWorking(1);
   ASSERT_TRUE(app::SaveStoredBudget(report).ok());

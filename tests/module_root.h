@@ -1,60 +1,24 @@
 // What the multi-process tests of the module's own code share: a scratch
-// suite root with the module's data files made from the installed
-// dictionaries, opened in whichever process works on it, and a worker
-// killed at a moment of the test's choosing.
+// suite root opened in whichever process works on it, and a worker killed at
+// a moment of the test's choosing.
 #pragma once
 
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <filesystem>
-#include <string>
-#include <system_error>
-
 #include "app/data_files.h"
 #include "app/report.h"
-#include "config/session.h"
-#include "data/files.h"
+#include "app/testing/scratch_suite_root.h"
 
 namespace e2e {
 
-// A suite root under the temporary directory, named after the test and
-// this process; removed, and the previous current directory restored, at
-// the end.
-class ModuleRoot {
- public:
-  explicit ModuleRoot(const std::string& name)
-      : dir_(std::filesystem::temp_directory_path() / (name + "-" + std::to_string(::getpid()))),
-        previous_(std::filesystem::current_path()) {
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_ / "DADES");
-    std::filesystem::create_directories(dir_ / "LOCKS");
-    std::filesystem::copy(std::filesystem::path(KIT_SUITE_DIR) / "ddf", dir_ / "ddf");
-  }
-  ~ModuleRoot() {
-    std::error_code ignored;
-    std::filesystem::current_path(previous_, ignored);
-    std::filesystem::remove_all(dir_, ignored);
-  }
-  ModuleRoot(const ModuleRoot&) = delete;
-  ModuleRoot& operator=(const ModuleRoot&) = delete;
-
-  // Makes the root this process's suite root and current directory, and
-  // opens the module's data files into `report`.
-  void Open(app::Report& report) const {
-    std::filesystem::current_path(dir_);
-    config::ResetSession();
-    config::Session().RootDir = dir_.string() + "/";
-    config::Session().TempDir = dir_.string() + "/";
-    data::ClearFileTable();
-    app::OpenModuleFiles(report.areas);
-  }
-
- private:
-  std::filesystem::path dir_;
-  std::filesystem::path previous_;
-};
+// Makes `root` this process's suite root and current directory, and opens
+// the module's data files into `report`.
+inline void OpenModuleRoot(const app::testing::ScratchSuiteRoot& root, app::Report& report) {
+  root.Enter();
+  app::OpenModuleFiles(report.areas);
+}
 
 // Kills `child` and waits for it: whether the kill ended it (false when it
 // had stopped by itself).

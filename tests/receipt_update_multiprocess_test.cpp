@@ -39,9 +39,8 @@ constexpr std::int32_t kColumnBudget = 1200 * kOwners;
 
 std::string Code() { return format::PackDigits("0001"); }
 
-void OpenRoot(const e2e::ModuleRoot& root) {
-  root.Open(report);
-  data::ResetLocks();
+void OpenRoot(const app::testing::ScratchSuiteRoot& root) {
+  e2e::OpenModuleRoot(root, report);
   report.parameters = app::ReportParameters{};
   report.parameters.PropertyCode = Code();
   report.parameters.DistributionCopies = 0;  // the update alone, nothing printed
@@ -107,7 +106,7 @@ class NothingPrinted : public app::DistributionSink {
 NothingPrinted nothingPrinted;
 
 TEST(ReceiptUpdate, AKilledUpdateLeavesEveryOwnerOldOrEveryOwnerNew) {
-  const e2e::ModuleRoot root("kit-receipts");
+  const app::testing::ScratchSuiteRoot root;
   OpenRoot(root);
   AddOwners();
   ASSERT_EQ(SlotState(), 0);

@@ -1,4 +1,4 @@
-#include "bench/scratch_suite_root.h"
+#include "app/testing/scratch_suite_root.h"
 
 #include <fstream>
 
@@ -7,7 +7,7 @@
 #include "data/locks.h"
 #include "format/user_settings.h"
 
-namespace bench {
+namespace app::testing {
 
 namespace fs = std::filesystem;
 
@@ -30,15 +30,17 @@ void ScratchSuiteRoot::WriteAdministratorSettings(std::string_view moreSections)
       << moreSections;
 }
 
-void ScratchSuiteRoot::Enter() const {
+void ScratchSuiteRoot::Enter(std::string_view language) const {
   fs::current_path(dir_.path());
   config::ResetSession();
   config::Session().RootDir = dir_.path() + "/";
   config::Session().TempDir = dir_.path() + "/";
-  config::Session().Language = "CAT";
-  format::SetLanguage("CAT");
+  if (!language.empty()) {
+    config::Session().Language = std::string(language);
+    format::SetLanguage(language);
+  }
   data::ClearFileTable();
   data::ResetLocks();
 }
 
-}  // namespace bench
+}  // namespace app::testing

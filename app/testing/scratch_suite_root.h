@@ -1,4 +1,5 @@
-// A suite root for the benchmarks that run the module in process.
+// A suite root for the benchmarks and the tests that run the module in
+// process.
 #pragma once
 
 #include <filesystem>
@@ -7,7 +8,7 @@
 
 #include "config/test_files.h"
 
-namespace bench {
+namespace app::testing {
 
 // A suite root in a scratch directory, removed with everything in it at the
 // end: the data and lock folders and a copy of the installed dictionaries.
@@ -27,13 +28,14 @@ class ScratchSuiteRoot {
   // followed by `moreSections`.
   void WriteAdministratorSettings(std::string_view moreSections = {}) const;
 
-  // Makes the root the current directory and the root of a fresh session in
-  // Catalan, with no data file open and no lock held.
-  void Enter() const;
+  // Makes the root the current directory and the root of a fresh session
+  // (in `language` when one is given), with no data file open and no lock
+  // held.
+  void Enter(std::string_view language = {}) const;
 
  private:
   config::testing::ScratchDir dir_;
   std::filesystem::path previous_;
 };
 
-}  // namespace bench
+}  // namespace app::testing
