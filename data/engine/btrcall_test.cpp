@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -549,6 +550,36 @@ TEST_F(Engine, AnUpdateToATakenUniqueKeyIsRefusedAndTheTransactionGoesOn) {
   EXPECT_EQ(f.Call(kUpdate, 0, &free), kOk);
   ASSERT_EQ(f.Call(kEndTransaction, 0), kOk);
   EXPECT_EQ(f.Walk(0, kGetFirst, kGetNext, 4), "01aa 03cc 04bb ");
+}
+
+// Files made before a unique key's own index served its order also carry an
+// (image, seq) index for it: they read and write as the files made now.
+TEST_F(Engine, AFileWithTheOlderIndexLayoutReadsAndWritesTheSame) {
+  if (OnServer()) GTEST_SKIP() << "the index layout belongs to SQLite files";
+  const std::string path = Path("o.dat");
+  {
+    File made(path, Creation(20, {{{1, 2, kSegModifiable}}, {{3, 2, kSegDuplicates}}}));
+    ASSERT_EQ(made.created, kOk);
+  }
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+  EXPECT_EQ(sqlite3_exec(db, "CREATE INDEX i0 ON records(k0, s0)", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close_v2(db);
+
+  File f(path, "");
+  ASSERT_EQ(f.opened, kOk);
+  for (auto [a, b] : {std::pair{"30", "aa"}, {"10", "bb"}, {"20", "aa"}}) ASSERT_EQ(f.Insert(Rec(a, b)), kOk);
+  EXPECT_EQ(f.Insert(Rec("20", "cc")), kDuplicateKey);
+  EXPECT_EQ(f.Walk(0), "10 20 30 ");
+  EXPECT_EQ(f.Walk(0, kGetLast, kGetPrevious), "30 20 10 ");
+  std::string r(20, ' ');
+  ASSERT_EQ(f.Call(kGetEqual, 0, &r, "10"), kOk);
+  std::string moved = Rec("40", "bb");
+  ASSERT_EQ(f.Call(kUpdate, 0, &moved), kOk);
+  EXPECT_EQ(f.Walk(0), "20 30 40 ");
+  ASSERT_EQ(f.Call(kGetGreater, 0, &r, "20"), kOk);
+  EXPECT_EQ(r.substr(0, 2), "30");
+  EXPECT_EQ(f.Walk(1, kGetFirst, kGetNext, 4), "30aa 20aa 40bb ");
 }
 
 // Positioning reads inside what a walk read ahead are answered from it:
