@@ -161,19 +161,17 @@ Session::~Session() {
 void Session::Close() {
   AfterFork();
   if (!conn_) return;
-  PQfinish(conn_);
-  conn_ = nullptr;
-  prepared_.clear();
-  own_.clear();
-  foreign_.clear();
-  ++generation_;
-  transactionWanted_ = transactionOpen_ = transactionLost_ = false;
+  Finish();
 }
 
 // A child after fork shares the parent's socket: it must neither talk over
 // it nor say goodbye on it, which would end the parent's session.
 void Session::Abandon() {
   ::close(PQsocket(conn_));
+  Finish();
+}
+
+void Session::Finish() {
   PQfinish(conn_);
   conn_ = nullptr;
   prepared_.clear();

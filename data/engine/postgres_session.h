@@ -138,6 +138,8 @@ class Session {
   Session& AfterFork();
   void Drop();
   void Abandon();
+  // Lets go of the connection and of everything known of it.
+  void Finish();
   void ReadNotices();
 
   bool listen_;

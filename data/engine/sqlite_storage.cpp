@@ -180,9 +180,10 @@ class SqliteFile final : public StoredFile {
   int StepRows(sqlite3_stmt* st, int limit, RowBuffer& rows);
   std::int64_t DataVersion();
   const volatile unsigned char* WalIndexHeader();
-  // Before a write that wants to keep `keep`: whether nothing changed since,
-  // and then the data version to keep it at.
-  void CheckKeep(ChangeMark* keep, std::int64_t& version);
+  // Begins a write that wants to keep `keep`: `keep` stays valid only when
+  // nothing changed since, and `version` is then the data version to keep
+  // it at.
+  std::int16_t BeginKeptWrite(ChangeMark* keep, std::int64_t& version);
   void Kept(ChangeMark* keep, std::int64_t version);
 
   sqlite3* db_ = nullptr;
@@ -491,14 +492,20 @@ std::int64_t SqliteFile::WriteVersion() {
   return writeVersion_;
 }
 
-void SqliteFile::CheckKeep(ChangeMark* keep, std::int64_t& version) {
-  if (!keep || !keep->valid) return;
+std::int16_t SqliteFile::BeginKeptWrite(ChangeMark* keep, std::int64_t& version) {
+  const std::int16_t status = BeginWrite();
+  if (status != kOk) {
+    if (keep) keep->valid = false;
+    return status;
+  }
+  if (!keep || !keep->valid) return kOk;
   // Inside the write transaction nobody else can commit any more.
   version = WriteVersion();
   const bool changed = keep->words[6] == kVersionMark
                            ? version < 0 || static_cast<std::uint64_t>(version) != keep->words[0]
                            : ChangedSince(*keep);
   if (changed || version < 0) keep->valid = false;
+  return kOk;
 }
 
 void SqliteFile::Kept(ChangeMark* keep, std::int64_t version) {
@@ -511,13 +518,9 @@ void SqliteFile::Kept(ChangeMark* keep, std::int64_t version) {
 
 std::int16_t SqliteFile::Insert(const std::string& record, const std::vector<std::string>& images, std::int64_t& pos,
                                 std::vector<std::int64_t>& seqs, ChangeMark* keep) {
-  std::int16_t status = BeginWrite();
-  if (status != kOk) {
-    if (keep) keep->valid = false;
-    return status;
-  }
   std::int64_t version = 0;
-  CheckKeep(keep, version);
+  std::int16_t status = BeginKeptWrite(keep, version);
+  if (status != kOk) return status;
   int rc = SQLITE_OK;
   const std::int64_t seq = NextSeq(rc);
   if (rc != SQLITE_OK) return EndWrite(Error(rc));
@@ -543,13 +546,9 @@ std::int16_t SqliteFile::Insert(const std::string& record, const std::vector<std
 std::int16_t SqliteFile::Update(std::int64_t pos, const std::string& record, const std::vector<std::string>& images,
                                 std::int64_t release, std::vector<std::int64_t>& seqs, ChangeMark* keep) {
   if (release != pos && LockedByAnother(pos)) return kRecordLocked;
-  std::int16_t status = BeginWrite();
-  if (status != kOk) {
-    if (keep) keep->valid = false;
-    return status;
-  }
   std::int64_t version = 0;
-  CheckKeep(keep, version);
+  std::int16_t status = BeginKeptWrite(keep, version);
+  if (status != kOk) return status;
   int rc = SQLITE_OK;
   sqlite3_stmt* st = Statement(kOldImages);
   if (!st) return EndWrite(Error(sqlite3_errcode(db_)));
@@ -613,13 +612,9 @@ std::int16_t SqliteFile::Update(std::int64_t pos, const std::string& record, con
 
 std::int16_t SqliteFile::Delete(std::int64_t pos, std::int64_t release, ChangeMark* keep) {
   if (release != pos && LockedByAnother(pos)) return kRecordLocked;
-  std::int16_t status = BeginWrite();
-  if (status != kOk) {
-    if (keep) keep->valid = false;
-    return status;
-  }
   std::int64_t version = 0;
-  CheckKeep(keep, version);
+  std::int16_t status = BeginKeptWrite(keep, version);
+  if (status != kOk) return status;
   sqlite3_stmt* st = Statement(kDeleteRecord);
   if (!st) return EndWrite(Error(sqlite3_errcode(db_)));
   sqlite3_bind_int64(st, 1, pos);
