@@ -94,22 +94,20 @@ class ScreenRun {
       if (s != resume) resume = 0;
     }
     const std::int16_t continuation = Screen().continuation;
-    if (resume > 0 && resume != screen_ && continuation != 0) {
-      std::int16_t k = key_;
-      RunContinuation(k);
-      if (EndsFromContinuation(k)) {
-        key_ = k;
-        return true;
-      }
-      return false;
-    }
+    if (resume > 0 && resume != screen_ && continuation != 0) return RunContinuation();
     resume = 0;
     return false;
   }
 
-  void RunContinuation(std::int16_t& key) {
+  // Runs the continuation screen; true when the key it ended with ends
+  // this screen too (and is then this screen's key).
+  bool RunContinuation() {
     std::int16_t c = static_cast<std::int16_t>(-Screen().continuation);
-    FormInput(c, previousPage_, nextPage_, key);
+    std::int16_t k = key_;
+    FormInput(c, previousPage_, nextPage_, k);
+    if (!EndsFromContinuation(k)) return false;
+    key_ = k;
+    return true;
   }
 
   // Edits field_ and navigates; true when the screen is to end.
@@ -240,15 +238,7 @@ class ScreenRun {
       case kEnter:
       case kDown:
       case kF2:
-        if ((field_ == last_ || key_ == kF2) && Screen().continuation != 0) {
-          std::int16_t k = key_;
-          RunContinuation(k);
-          if (EndsFromContinuation(k)) {
-            key_ = k;
-            return true;
-          }
-          return false;
-        }
+        if ((field_ == last_ || key_ == kF2) && Screen().continuation != 0) return RunContinuation();
         if (key_ == kDown) {
           if (field_ < last_) ++field_;
           return false;
