@@ -173,6 +173,16 @@ std::string FieldText(const Field& field, std::string_view record) {
   return {};
 }
 
+// A field given as "#" and its bytes in hex: the bytes as they are.
+std::string SetRawField(const Field& field, std::string_view text, std::string& record) {
+  const auto n = static_cast<std::size_t>(field.length);
+  std::string bytes;
+  if (!ParseRawText(text, n, bytes))
+    return field.name + ": \"" + std::string(text) + "\" is not # and " + std::to_string(2 * n) + " hex digits";
+  record.replace(static_cast<std::size_t>(field.offset), n, bytes);
+  return {};
+}
+
 std::string SetField(const Field& field, std::string_view text, std::string& record) {
   auto at = static_cast<std::size_t>(field.offset);
   auto n = static_cast<std::size_t>(field.length);
@@ -191,14 +201,7 @@ std::string SetField(const Field& field, std::string_view text, std::string& rec
     }
     case FieldKind::Packed:
     case FieldKind::Number: {
-      if (!text.empty() && text[0] == kRawMark) {
-        std::string bytes;
-        if (!ParseRawText(text, n, bytes))
-          return field.name + ": \"" + std::string(text) + "\" is not # and " + std::to_string(2 * n) +
-                 " hex digits";
-        record.replace(at, n, bytes);
-        return {};
-      }
+      if (!text.empty() && text[0] == kRawMark) return SetRawField(field, text, record);
       std::string digits(text);
       if (!AllDigits(digits) || digits.size() > 2 * n)
         return field.name + ": \"" + digits + "\" is not a number of at most " + std::to_string(2 * n) + " digits";
@@ -211,14 +214,7 @@ std::string SetField(const Field& field, std::string_view text, std::string& rec
         record.replace(at, n, format::ZeroDate());
         return {};
       }
-      if (text[0] == kRawMark) {
-        std::string bytes;
-        if (!ParseRawText(text, n, bytes))
-          return field.name + ": \"" + std::string(text) + "\" is not # and " + std::to_string(2 * n) +
-                 " hex digits";
-        record.replace(at, n, bytes);
-        return {};
-      }
+      if (text[0] == kRawMark) return SetRawField(field, text, record);
       std::int64_t y = 0, m = 0, d = 0;
       if (text.size() != 10 || text[4] != '-' || text[7] != '-' || !AllDigits(text.substr(0, 4)) ||
           !ParseInteger(text.substr(0, 4), y) || !AllDigits(text.substr(5, 2)) ||
