@@ -26,9 +26,9 @@ fail() {
   failures=$((failures + 1))
   echo "FAIL: $*"
 }
-wait_screen() {  # wait_screen SESSION TEXT
+wait_screen() {  # wait_screen SESSION TEXT [TRIES of 0.05 s]
   local i
-  for ((i = 0; i < 200; i++)); do
+  for ((i = 0; i < ${3:-200}; i++)); do
     tm capture-pane -p -t "$1" 2>/dev/null | grep -qF -- "$2" && return 0
     sleep 0.05
   done
@@ -44,7 +44,7 @@ print_file() {  # print_file DEVICE
 }
 run() {  # run SESSION: kitprint on the session's file, then a marker
   tm new-session -d -s "$1" -x 80 -y 24 \
-    "cd '$work/root' && env TERM=xterm-256color KITROOT='$work/root/' KITTMP='$work/root/TMP/' '$kitprint'; echo KITPRINT-ENDED; sleep 30"
+    "cd '$work/root' && env -u ESCDELAY TERM=xterm-256color KITROOT='$work/root/' KITTMP='$work/root/TMP/' '$kitprint'; echo KITPRINT-ENDED; sleep 30"
 }
 
 print_file PANTALLA
@@ -61,6 +61,16 @@ if wait_screen pager "PRIMERA"; then
   wait_screen pager "KITPRINT-ENDED" || fail "q did not leave the pager"
 else
   fail "the pager did not show the pages: $(tm capture-pane -p -t pager)"
+fi
+
+# Esc leaves at once, not after curses' default wait of a second for the
+# rest of a key's sequence.
+run pager_esc
+if wait_screen pager_esc "PRIMERA"; then
+  tm send-keys -t pager_esc Escape
+  wait_screen pager_esc "KITPRINT-ENDED" 12 || fail "Esc took more than 0.6 s to leave the pager"
+else
+  fail "the pager did not show the pages: $(tm capture-pane -p -t pager_esc)"
 fi
 
 print_file informe.pdf

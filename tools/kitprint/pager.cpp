@@ -4,6 +4,7 @@
 #include <curses.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <string>
 
 #include "base/cp850.h"
@@ -13,6 +14,11 @@
 
 namespace kitprint {
 namespace {
+
+// Curses waits a whole second after Esc for the rest of a key's sequence,
+// so Esc would leave the pager a second late; terminals send a sequence at
+// once. ESCDELAY, when set, has the last word, as curses reads it itself.
+constexpr int kEscDelayMs = 25;
 
 // A key after Esc that curses did not know: terminals whose description
 // lacks a sequence (tmux's End under TERM=xterm) send Esc and the rest at
@@ -39,6 +45,7 @@ void ShowInPager(const IndexedPages& pages) {
   if (pages.Count() == 0) return;
   std::setlocale(LC_ALL, "");
   initscr();
+  if (std::getenv("ESCDELAY") == nullptr) set_escdelay(kEscDelayMs);
   raw();
   noecho();
   keypad(stdscr, TRUE);
