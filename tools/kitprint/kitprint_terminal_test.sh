@@ -42,9 +42,9 @@ printf '[Sistema]\r\nIdioma=SPA\r\n' >"$work/root/TMP/VoraTerm.ini"
 print_file() {  # print_file DEVICE
   printf 'DEVICE%s\r\nPAGE 66 \r\n 1 ,PRIMERA, 1 \r\nPAGE 66 \r\n 1 ,SEGUNDA, 1 \r\n' "$1" >"$work/root/TMP/kitprint.tmp"
 }
-run() {  # run SESSION: kitprint on the session's file, then a marker
+run() {  # run SESSION [TERM]: kitprint on the session's file, then a marker
   tm new-session -d -s "$1" -x 80 -y 24 \
-    "cd '$work/root' && env -u ESCDELAY TERM=xterm-256color KITROOT='$work/root/' KITTMP='$work/root/TMP/' '$kitprint'; echo KITPRINT-ENDED; sleep 30"
+    "cd '$work/root' && env -u ESCDELAY TERM=${2:-xterm-256color} KITROOT='$work/root/' KITTMP='$work/root/TMP/' '$kitprint'; echo KITPRINT-ENDED; sleep 30"
 }
 
 print_file PANTALLA
@@ -61,6 +61,18 @@ if wait_screen pager "PRIMERA"; then
   wait_screen pager "KITPRINT-ENDED" || fail "q did not leave the pager"
 else
   fail "the pager did not show the pages: $(tm capture-pane -p -t pager)"
+fi
+
+# Under a VT220's description tmux's Home and End arrive as Find and Select.
+run pager_vt220 vt220
+if wait_screen pager_vt220 "PRIMERA"; then
+  tm send-keys -t pager_vt220 End
+  wait_screen pager_vt220 "SEGUNDA" 40 || fail "End (Select) did not show the last page under vt220"
+  tm send-keys -t pager_vt220 Home
+  wait_screen pager_vt220 "PRIMERA" 40 || fail "Home (Find) did not show the first page under vt220"
+  tm send-keys -t pager_vt220 q
+else
+  fail "the pager did not show the pages: $(tm capture-pane -p -t pager_vt220)"
 fi
 
 # Esc leaves at once, not after curses' default wait of a second for the

@@ -84,11 +84,13 @@ void ShowInPager(const IndexedPages& pages) {
       case 27: case 'q': case 'Q':
         endwin();
         return;
-      case KEY_NPAGE: case ' ':
+      // The keypad's corners and a VT220's Find and Select (what Home and
+      // End send under such a description) count as the keys they stand for.
+      case KEY_NPAGE: case KEY_C3: case ' ':
         if (top < maxTop) top = std::min(maxTop, top + rows);
         else if (index + 1 < pages.Count()) { ++index; top = 0; }
         break;
-      case KEY_PPAGE: case 'b':
+      case KEY_PPAGE: case KEY_A3: case 'b':
         if (top > 0) top = std::max(0, top - rows);
         else if (index > 0) { --index; top = 0; }
         break;
@@ -96,8 +98,8 @@ void ShowInPager(const IndexedPages& pages) {
       case KEY_UP: top = std::max(0, top - 1); break;
       case KEY_RIGHT: left += 8; break;
       case KEY_LEFT: left = std::max(0, left - 8); break;
-      case KEY_HOME: index = 0; top = 0; left = 0; break;
-      case KEY_END: index = pages.Count() - 1; top = 0; break;
+      case KEY_HOME: case KEY_A1: case KEY_FIND: index = 0; top = 0; left = 0; break;
+      case KEY_END: case KEY_C1: case KEY_SELECT: index = pages.Count() - 1; top = 0; break;
       default: break;
     }
   }
