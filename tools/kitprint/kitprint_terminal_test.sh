@@ -57,6 +57,10 @@ if wait_screen pager "PRIMERA"; then
   wait_screen pager "SEGUNDA" || fail "End did not show the last page: $(tm capture-pane -p -t pager)"
   tm send-keys -t pager Home
   wait_screen pager "PRIMERA" || fail "Home did not show the first page"
+  # A page that fits the width is not pushed off the screen by Right.
+  tm send-keys -t pager Right
+  sleep 0.3
+  tm capture-pane -p -t pager | grep -qF "PRIMERA" || fail "Right moved a page that fits the screen out of sight"
   tm send-keys -t pager q
   wait_screen pager "KITPRINT-ENDED" || fail "q did not leave the pager"
 else

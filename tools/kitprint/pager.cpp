@@ -96,7 +96,13 @@ void ShowInPager(const IndexedPages& pages) {
         break;
       case KEY_DOWN: top = std::min(maxTop, top + 1); break;
       case KEY_UP: top = std::max(0, top - 1); break;
-      case KEY_RIGHT: left += 8; break;
+      case KEY_RIGHT: {
+        // Only as far as the widest line of the page needs.
+        std::size_t widest = 0;
+        for (const std::string& line : page.lines) widest = std::max(widest, line.size());
+        if (static_cast<std::size_t>(left + cols) < widest) left += 8;
+        break;
+      }
       case KEY_LEFT: left = std::max(0, left - 8); break;
       case KEY_HOME: case KEY_A1: case KEY_FIND: index = 0; top = 0; left = 0; break;
       case KEY_END: case KEY_C1: case KEY_SELECT: index = pages.Count() - 1; top = 0; break;
