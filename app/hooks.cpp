@@ -47,6 +47,15 @@ std::string VariationDisplay(std::string_view value) {
   return format::FormatAmount("ZZ,ZZZ,ZZ9", format::NumberValue(value));
 }
 
+// A property code as the operator types it: three digits as a rule, all
+// four when the first is not 0 (1234 is not 234).
+std::string PropertyCodeText(std::string_view packed) {
+  const std::string code = format::UnpackDigits(packed);
+  const std::size_t first = code.find_first_not_of('0');
+  const std::size_t keep = std::max<std::size_t>(3, first == std::string::npos ? 0 : code.size() - first);
+  return code.size() > keep ? code.substr(code.size() - keep) : code;
+}
+
 void Write(std::int16_t row, std::int16_t column, std::string_view text) {
   if (Forms().ui.WriteAt) Forms().ui.WriteAt(row, column, text);
 }
@@ -167,9 +176,7 @@ void ModuleHooks::PaintScreen(int screen) {
           std::string(f.caption.size() + f.value.size() + static_cast<std::size_t>(std::max<int>(0, f.TrailingCells())), ' '));
   }
   if (screen == 2) {
-    const std::string code = format::UnpackDigits(report_.parameters.PropertyCode);
-    const std::string digits = code.size() >= 3 ? code.substr(code.size() - 3) : code;
-    std::string title = config::CatalogText("FINCA : ") + digits + " " +
+    std::string title = config::CatalogText("FINCA : ") + PropertyCodeText(report_.parameters.PropertyCode) + " " +
                         format::NameInReadingOrder(PropertyName());
     title.resize(80, ' ');
     // Which page is on show, and how many there are: "2/3" at the end of
@@ -202,8 +209,7 @@ void ModuleHooks::PaintScreen(int screen) {
 console::HookAnswer ModuleHooks::ApplyLookup(int list, int screen, int& field) {
   std::string text;
   if (list == 1) {
-    const std::string code = format::UnpackDigits(records::Property{report_.areas.For(kPropertiesFile)}.Code());
-    text = code.size() >= 3 ? code.substr(code.size() - 3) : code;
+    text = PropertyCodeText(records::Property{report_.areas.For(kPropertiesFile)}.Code());
   } else if (list == 2) {
     text = format::PlainNumberText(records::ReceiptType{report_.areas.For(kReceiptTypesFile)}.Number());
   } else {
@@ -228,10 +234,8 @@ console::HookAnswer ModuleHooks::PrepareList(int list, std::string& startKey, st
 }
 
 std::string ModuleHooks::FormatListLine(int list) {
-  if (list == 1) {
-    const std::string code = format::UnpackDigits(records::Property{report_.areas.For(kPropertiesFile)}.Code());
-    return (code.size() >= 3 ? code.substr(code.size() - 3) : code) + "  " + PropertyName();
-  }
+  if (list == 1)
+    return PropertyCodeText(records::Property{report_.areas.For(kPropertiesFile)}.Code()) + "  " + PropertyName();
   if (list == 2) {
     std::string number =
         format::PlainNumberText(records::ReceiptType{report_.areas.For(kReceiptTypesFile)}.Number());

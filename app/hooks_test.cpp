@@ -354,5 +354,24 @@ TEST_F(HooksTest, ListRangesAndLines) {
   EXPECT_EQ(Value(1, 2), "012 ");
 }
 
+// Codes fill the four digits of the field: property 1234 is not property 234,
+// neither when chosen from the list nor in the budget page's title.
+TEST_F(HooksTest, AFourDigitPropertyCodeKeepsAllItsDigits) {
+  const records::Property property{report.areas.For(kPropertiesFile)};
+  std::ranges::fill(property.Bytes(), ' ');
+  property.SetCode(format::PackCode("1234"));
+  property.SetName("GARCIA*JOAN");
+  EXPECT_EQ(hooks.FormatListLine(1), "1234  GARCIA*JOAN" + std::string(19, ' '));
+  int field = 2;
+  EXPECT_EQ(hooks.ApplyLookup(1, 1, field), console::HookAnswer::kAccept);
+  EXPECT_EQ(Value(1, 2), "1234");
+
+  report.parameters.PropertyCode = format::PackCode("1234");
+  report.budget.Page = 1;
+  report.budget.Pages = 1;
+  hooks.PaintScreen(2);
+  EXPECT_EQ(writes[std::make_pair(1, 1)].substr(0, 13), "FINCA : 1234 ");
+}
+
 }  // namespace
 }  // namespace app

@@ -67,9 +67,12 @@ TEST_F(Lookups, AltXTypesTheResultIntoAVariation) {
 }
 
 TEST_F(Lookups, AltXTypesANegativeResultWithItsSign) {
-  ASSERT_NO_FATAL_FAILURE(Run("{Down}{Down}{Alt+X}2-7.25={Snap}F{Snap}{Esc}{Esc}", 2));
+  ASSERT_NO_FATAL_FAILURE(Run("{Down}{Down}{Alt+X}2-7.25={Snap}F{Snap}{F1}{F1}{End}{Snap}{Esc}{Esc}{Esc}{Esc}", 3));
   EXPECT_THAT(screens_[0], HasSubstr("-                 5'25  \xe2\x94\x82"));
   EXPECT_THAT(screens_[1], HasSubstr("Variaci\xc3\xb3 F5 ..............: -525"));
+  // The general help tells it as it happens.
+  EXPECT_THAT(screens_[2], HasSubstr("Calculadora"));
+  EXPECT_THAT(screens_[2], HasSubstr("-5,25 escriu -525"));
 }
 
 }  // namespace

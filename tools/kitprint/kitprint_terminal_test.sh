@@ -26,9 +26,9 @@ fail() {
   failures=$((failures + 1))
   echo "FAIL: $*"
 }
-wait_screen() {  # wait_screen SESSION TEXT
+wait_screen() {  # wait_screen SESSION TEXT [TRIES of 0.05 s]
   local i
-  for ((i = 0; i < 200; i++)); do
+  for ((i = 0; i < ${3:-200}; i++)); do
     tm capture-pane -p -t "$1" 2>/dev/null | grep -qF -- "$2" && return 0
     sleep 0.05
   done
@@ -42,9 +42,9 @@ printf '[Sistema]\r\nIdioma=SPA\r\n' >"$work/root/TMP/VoraTerm.ini"
 print_file() {  # print_file DEVICE
   printf 'DEVICE%s\r\nPAGE 66 \r\n 1 ,PRIMERA, 1 \r\nPAGE 66 \r\n 1 ,SEGUNDA, 1 \r\n' "$1" >"$work/root/TMP/kitprint.tmp"
 }
-run() {  # run SESSION: kitprint on the session's file, then a marker
+run() {  # run SESSION [TERM]: kitprint on the session's file, then a marker
   tm new-session -d -s "$1" -x 80 -y 24 \
-    "cd '$work/root' && env TERM=xterm-256color KITROOT='$work/root/' KITTMP='$work/root/TMP/' '$kitprint'; echo KITPRINT-ENDED; sleep 30"
+    "cd '$work/root' && env -u ESCDELAY TERM=${2:-xterm-256color} KITROOT='$work/root/' KITTMP='$work/root/TMP/' '$kitprint'; echo KITPRINT-ENDED; sleep 30"
 }
 
 print_file PANTALLA
@@ -57,10 +57,36 @@ if wait_screen pager "PRIMERA"; then
   wait_screen pager "SEGUNDA" || fail "End did not show the last page: $(tm capture-pane -p -t pager)"
   tm send-keys -t pager Home
   wait_screen pager "PRIMERA" || fail "Home did not show the first page"
+  # A page that fits the width is not pushed off the screen by Right.
+  tm send-keys -t pager Right
+  sleep 0.3
+  tm capture-pane -p -t pager | grep -qF "PRIMERA" || fail "Right moved a page that fits the screen out of sight"
   tm send-keys -t pager q
   wait_screen pager "KITPRINT-ENDED" || fail "q did not leave the pager"
 else
   fail "the pager did not show the pages: $(tm capture-pane -p -t pager)"
+fi
+
+# Under a VT220's description tmux's Home and End arrive as Find and Select.
+run pager_vt220 vt220
+if wait_screen pager_vt220 "PRIMERA"; then
+  tm send-keys -t pager_vt220 End
+  wait_screen pager_vt220 "SEGUNDA" 40 || fail "End (Select) did not show the last page under vt220"
+  tm send-keys -t pager_vt220 Home
+  wait_screen pager_vt220 "PRIMERA" 40 || fail "Home (Find) did not show the first page under vt220"
+  tm send-keys -t pager_vt220 q
+else
+  fail "the pager did not show the pages: $(tm capture-pane -p -t pager_vt220)"
+fi
+
+# Esc leaves at once, not after curses' default wait of a second for the
+# rest of a key's sequence.
+run pager_esc
+if wait_screen pager_esc "PRIMERA"; then
+  tm send-keys -t pager_esc Escape
+  wait_screen pager_esc "KITPRINT-ENDED" 12 || fail "Esc took more than 0.6 s to leave the pager"
+else
+  fail "the pager did not show the pages: $(tm capture-pane -p -t pager_esc)"
 fi
 
 print_file informe.pdf

@@ -4,6 +4,7 @@
 #include <curses.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <string>
 
 #include "base/cp850.h"
@@ -13,6 +14,11 @@
 
 namespace kitprint {
 namespace {
+
+// Curses waits a whole second after Esc for the rest of a key's sequence,
+// so Esc would leave the pager a second late; terminals send a sequence at
+// once. ESCDELAY, when set, has the last word, as curses reads it itself.
+constexpr int kEscDelayMs = 25;
 
 // A key after Esc that curses did not know: terminals whose description
 // lacks a sequence (tmux's End under TERM=xterm) send Esc and the rest at
@@ -39,6 +45,7 @@ void ShowInPager(const IndexedPages& pages) {
   if (pages.Count() == 0) return;
   std::setlocale(LC_ALL, "");
   initscr();
+  if (std::getenv("ESCDELAY") == nullptr) set_escdelay(kEscDelayMs);
   raw();
   noecho();
   keypad(stdscr, TRUE);
@@ -77,20 +84,28 @@ void ShowInPager(const IndexedPages& pages) {
       case 27: case 'q': case 'Q':
         endwin();
         return;
-      case KEY_NPAGE: case ' ':
+      // The keypad's corners and a VT220's Find and Select (what Home and
+      // End send under such a description) count as the keys they stand for.
+      case KEY_NPAGE: case KEY_C3: case ' ':
         if (top < maxTop) top = std::min(maxTop, top + rows);
         else if (index + 1 < pages.Count()) { ++index; top = 0; }
         break;
-      case KEY_PPAGE: case 'b':
+      case KEY_PPAGE: case KEY_A3: case 'b':
         if (top > 0) top = std::max(0, top - rows);
         else if (index > 0) { --index; top = 0; }
         break;
       case KEY_DOWN: top = std::min(maxTop, top + 1); break;
       case KEY_UP: top = std::max(0, top - 1); break;
-      case KEY_RIGHT: left += 8; break;
+      case KEY_RIGHT: {
+        // Only as far as the widest line of the page needs.
+        std::size_t widest = 0;
+        for (const std::string& line : page.lines) widest = std::max(widest, line.size());
+        if (static_cast<std::size_t>(left + cols) < widest) left += 8;
+        break;
+      }
       case KEY_LEFT: left = std::max(0, left - 8); break;
-      case KEY_HOME: index = 0; top = 0; left = 0; break;
-      case KEY_END: index = pages.Count() - 1; top = 0; break;
+      case KEY_HOME: case KEY_A1: case KEY_FIND: index = 0; top = 0; left = 0; break;
+      case KEY_END: case KEY_C1: case KEY_SELECT: index = pages.Count() - 1; top = 0; break;
       default: break;
     }
   }
