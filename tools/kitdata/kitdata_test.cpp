@@ -793,5 +793,22 @@ TEST(Program, DemoNamesAVoraIniThatCannotBeRead) {
   EXPECT_EQ(demo.err, "kitdata: " + dir.path() + "/root/Vora.ini: Is a directory\n");
 }
 
+// Output that cannot be written is a failure, whatever its size: a write
+// larger than the stream's buffer goes past it and fails there, not at the
+// flush.
+TEST(Program, StandardOutputThatCannotBeWrittenIsAFailure) {
+  ScratchDir dir;
+  ASSERT_EQ(RunTool("init " + dir.path() + "/root"), 0);
+  std::string receipts = "owner,date,amount\n";
+  for (int i = 1; i <= 2000; ++i) receipts += "00010001,2026-01-01," + std::to_string(i) + ".00\n";
+  dir.Write("receipts.csv", receipts);
+  const std::string data = dir.path() + "/root/DADES/CobramH";
+  ASSERT_EQ(RunTool("import " + data + " " + (dir / "receipts.csv")), 0);
+  for (const std::string& args : {"get " + data, "export " + data, "init " + dir.path() + "/other",
+                                  "import --allow-duplicates " + data + " " + (dir / "receipts.csv")}) {
+    const int status = std::system((std::string(KITDATA_EXE) + " " + args + " >/dev/full 2>/dev/null").c_str());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << args;
+  }
+}
 }  // namespace
 }  // namespace kitdata

@@ -66,6 +66,13 @@ int Fail(const std::string& what) {
   return 1;
 }
 
+// Whether everything written to standard output got there. A write larger
+// than the buffer fails inside fwrite and leaves nothing for the flush to
+// fail on: the stream's error mark tells.
+int OutputWritten() {
+  return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : Fail("standard output: write failed");
+}
+
 // The whole of an input file; false with a message naming it and the reason.
 bool ReadInput(const std::string& path, std::string& bytes, std::string& error) {
   platform::ReadResult read = platform::ReadWholeFile(path);
@@ -106,7 +113,7 @@ int Added(const kitdata::AddResult& result, const std::string& dataFile) {
     return Fail(count);
   }
   std::printf("%s\n", count.c_str());
-  return std::fflush(stdout) == 0 ? 0 : Fail("standard output: write failed");
+  return OutputWritten();
 }
 
 int Today() {
@@ -154,7 +161,7 @@ int main(int argc, char** argv) {
     error = kitdata::InitRoot(args[1], Today(), lines);
     if (!error.empty()) return Fail(error);
     std::fputs(lines.c_str(), stdout);
-    return 0;
+    return OutputWritten();
   }
   if (command == "demo" && (args.size() == 2 || args.size() == 3)) {
     int day = args.size() == 3 ? ParseDay(args[2]) : Today();
@@ -173,7 +180,7 @@ int main(int argc, char** argv) {
     if (!error.empty()) return Fail(error);
     if (args.size() == 2) {
       std::fwrite(raw.data(), 1, raw.size(), stdout);
-      return std::fflush(stdout) == 0 ? 0 : Fail("standard output: write failed");
+      return OutputWritten();
     }
     const platform::FileStatus written = platform::WriteWholeFile(args[2], raw);
     return written.ok() ? 0 : Fail(args[2] + ": " + written.Describe());
@@ -184,7 +191,7 @@ int main(int argc, char** argv) {
       return std::fwrite(line.data(), 1, line.size(), stdout) == line.size();
     });
     if (!error.empty()) return Fail(error);
-    return std::fflush(stdout) == 0 ? 0 : Fail("standard output: write failed");
+    return OutputWritten();
   }
   if (command == "import" && args.size() == 3) {
     // The file is read block by block, so its size does not matter; on a
@@ -212,7 +219,7 @@ int main(int argc, char** argv) {
     if (!error.empty()) return Fail(error);
     for (const kitdata::MigratedFile& f : copied)
       std::printf("%s: %lld records\n", f.source.c_str(), static_cast<long long>(f.records));
-    return std::fflush(stdout) == 0 ? 0 : Fail("standard output: write failed");
+    return OutputWritten();
   }
   return Usage();
 }
