@@ -172,12 +172,10 @@ int main(int argc, char** argv) {
     out = kitprint::TextToStream(stdout, "standard output");
   } else if (device == "PDF" || EndsWithIgnoringCase(device, ".pdf")) {
     written = device == "PDF" ? DirectoryOf(printFile) + "kitprint.pdf" : device;
-    out = kitprint::PdfToFile(written);
-    if (!out) error = "cannot write the PDF document " + written;
+    out = kitprint::PdfToFile(written, error);
   } else if (EndsWithIgnoringCase(device, ".txt")) {
     written = device;
-    out = kitprint::TextToFile(written);
-    if (!out) error = "cannot write " + device;
+    out = kitprint::TextToFile(written, error);
   } else {
     out = kitprint::TextToPrinter(device, error);
   }
