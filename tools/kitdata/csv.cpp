@@ -299,18 +299,28 @@ std::string ExportCsv(std::string_view dataFile, std::string& csv) {
 
 namespace {
 
+// A line of the CSV text `name` for messages: "CSV line 3" for text in
+// memory, "PATH, line 3" for a file.
+std::string CsvWhere(const std::string& name, int line) {
+  return (name.empty() ? "CSV line " : name + ", line ") + std::to_string(line);
+}
+
+// The CSV text `name` as a whole, for messages.
+std::string CsvWhole(const std::string& name) { return name.empty() ? "CSV" : name; }
+
 // The column of each field of `layout` in a CSV header (-1: left out).
-std::string HeaderColumns(const FileLayout& layout, const std::vector<std::string>& header, std::vector<int>& column) {
+std::string HeaderColumns(const FileLayout& layout, const std::vector<std::string>& header, const std::string& name,
+                          std::vector<int>& column) {
   column.assign(layout.fields.size(), -1);
   for (std::size_t c = 0; c < header.size(); ++c) {
     bool known = false;
     for (std::size_t f = 0; f < layout.fields.size(); ++f) {
       if (header[c] != layout.fields[f].name) continue;
-      if (column[f] >= 0) return "CSV line 1: field " + header[c] + " named twice";
+      if (column[f] >= 0) return CsvWhere(name, 1) + ": field " + header[c] + " named twice";
       column[f] = static_cast<int>(c);
       known = true;
     }
-    if (!known) return "CSV line 1: unknown field \"" + header[c] + "\"";
+    if (!known) return CsvWhere(name, 1) + ": unknown field \"" + header[c] + "\"";
   }
   return {};
 }
@@ -329,16 +339,17 @@ std::string EachCsvRecord(const FileLayout& layout, CsvInput& input, std::int32_
   std::string headerError;
   std::vector<int> column;
   std::string record;
+  const std::string name = input.Name();
   CsvRowParser parser([&](std::vector<std::string>& fields, int line) {
     if (!haveHeader) {
       haveHeader = true;
       headerFields = fields.size();
-      headerError = HeaderColumns(layout, fields, column);
+      headerError = HeaderColumns(layout, fields, name, column);
       return;
     }
     if (!headerError.empty() || !more) return;
     if (fields.size() != headerFields) {
-      problems += "CSV line " + std::to_string(line) + ": " + std::to_string(fields.size()) +
+      problems += CsvWhere(name, line) + ": " + std::to_string(fields.size()) +
                   " fields, the header has " + std::to_string(headerFields) + "\n";
       return;
     }
@@ -351,7 +362,7 @@ std::string EachCsvRecord(const FileLayout& layout, CsvInput& input, std::int32_
       const std::string error =
           SetField(field, column[f] < 0 ? empty : std::string_view(fields[static_cast<std::size_t>(column[f])]), record);
       if (!error.empty()) {
-        problems += "CSV line " + std::to_string(line) + ": " + error + "\n";
+        problems += CsvWhere(name, line) + ": " + error + "\n";
         return;
       }
     }
@@ -359,8 +370,9 @@ std::string EachCsvRecord(const FileLayout& layout, CsvInput& input, std::int32_
   });
   const std::string readError = input.Read([&](std::string_view block) { return parser.Feed(block) && more; });
   if (!readError.empty()) return readError;
-  if (!parser.Error().empty() || (more && !parser.Finish())) return "CSV " + parser.Error();
-  if (!haveHeader) return "CSV: no header line";
+  if (!parser.Error().empty() || (more && !parser.Finish()))
+    return name.empty() ? "CSV " + parser.Error() : name + ", " + parser.Error();
+  if (!haveHeader) return CsvWhole(name) + ": no header line";
   if (!headerError.empty()) return headerError;
   if (!problems.empty()) problems.pop_back();
   return {};
@@ -381,8 +393,6 @@ Fingerprint FingerprintOf(std::string_view identity, int line) {
   return {std::hash<std::string_view>{}(identity), fnv, line};
 }
 
-std::string CsvWhere(int line) { return "CSV line " + std::to_string(line); }
-
 }  // namespace
 
 std::string CsvRecords(const FileLayout& layout, std::string_view csvText, std::int32_t recordLength,
@@ -395,7 +405,7 @@ std::string CsvRecords(const FileLayout& layout, std::string_view csvText, std::
       layout, input, recordLength,
       [&](const std::string& record, int line) {
         records.push_back(record);
-        where.push_back(CsvWhere(line));
+        where.push_back(CsvWhere(input.Name(), line));
         return true;
       },
       problems);
@@ -496,8 +506,8 @@ AddResult ImportCsv(std::string_view dataFile, CsvInput& csv, const AddOptions& 
       std::sort(repeats.begin(), repeats.end());
       std::string collected;
       for (const auto& [line, first] : repeats) {
-        const std::string said = CsvWhere(line) + ": the same record is " +
-                                 (first < 0 ? "already in " + result.path : "also " + CsvWhere(first));
+        const std::string said = CsvWhere(csv.Name(), line) + ": the same record is " +
+                                 (first < 0 ? "already in " + result.path : "also " + CsvWhere(csv.Name(), first));
         if (refused) refused(said);
         else collected += said + "\n";
       }
@@ -515,7 +525,7 @@ AddResult ImportCsv(std::string_view dataFile, CsvInput& csv, const AddOptions& 
     return result;
   }
   // A text changed since it was checked would insert what was not checked.
-  const std::string changed = "CSV: the file changed while it was being imported; nothing inserted";
+  const std::string changed = CsvWhole(csv.Name()) + ": the file changed while it was being imported; nothing inserted";
 
   error = file->BeginInserts();
   if (!error.empty()) {
@@ -530,7 +540,7 @@ AddResult ImportCsv(std::string_view dataFile, CsvInput& csv, const AddOptions& 
       [&](const std::string& record, int line) {
         sized.assign(record);
         sized.resize(fileLength, ' ');
-        insertError = file->Insert(sized, CsvWhere(line));
+        insertError = file->Insert(sized, CsvWhere(csv.Name(), line));
         if (!insertError.empty()) return false;
         tell("adding", ++inserted, count);
         return true;

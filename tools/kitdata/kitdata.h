@@ -125,6 +125,9 @@ class CsvInput {
   // naming the input and the reason when it cannot be read.
   // `block` returns false to stop reading.
   virtual std::string Read(const std::function<bool(std::string_view block)>& block) = 0;
+  // What messages call the text: a file's path; empty for text in memory,
+  // which they call "CSV".
+  virtual std::string Name() const { return {}; }
 };
 // CSV text in memory.
 class CsvText : public CsvInput {
@@ -140,6 +143,7 @@ class CsvFile : public CsvInput {
  public:
   explicit CsvFile(std::string path) : path_(std::move(path)) {}
   std::string Read(const std::function<bool(std::string_view)>& block) override;
+  std::string Name() const override { return path_; }
 
  private:
   std::string path_;

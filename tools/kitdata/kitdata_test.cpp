@@ -741,9 +741,11 @@ TEST(Program, ImportSaysHowManyRecordsItAddedAndRefusesTheSameFileTwice) {
   EXPECT_EQ(first.out, "2 records added to " + data + ".dat\n");
   ToolRun second = RunToolOutput(dir, "import " + data + " " + (dir / "pay.csv"));
   EXPECT_EQ(second.status, 1);
-  EXPECT_NE(second.err.find("kitdata: CSV line 2: the same record is already in"), std::string::npos)
+  EXPECT_NE(second.err.find("kitdata: " + (dir / "pay.csv") + ", line 2: the same record is already in"),
+            std::string::npos)
       << second.err;
-  EXPECT_NE(second.err.find("kitdata: CSV line 3: the same record is already in"), std::string::npos)
+  EXPECT_NE(second.err.find("kitdata: " + (dir / "pay.csv") + ", line 3: the same record is already in"),
+            std::string::npos)
       << second.err;
   EXPECT_NE(second.err.find("kitdata: 0 records added to " + data + ".dat\n"), std::string::npos)
       << second.err;
@@ -810,5 +812,31 @@ TEST(Program, StandardOutputThatCannotBeWrittenIsAFailure) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << args;
   }
 }
+// An administrator importing several files is told which one is wrong, and
+// where in it; nothing of it goes in.
+TEST(Program, ImportErrorsNameTheCsvFileAndItsLine) {
+  ScratchDir dir;
+  const std::string data = DataRoot(dir) + "/DADES/PagamH";
+  const std::string header = "property,date,concept,amount\n";
+  const std::string good = "0001,2026-01-05,NE,10.00\n";
+  const std::pair<std::string, std::string> cases[] = {
+      {header + good + "0001,2026-02-30,NE,10.00\n", ", line 3: date: 2026-02-30 is not a calendar date"},
+      {header + good + "0001,2026-01-06,NE\n", ", line 3: 3 fields, the header has 4"},
+      {header + good + "\"0001,2026-01-06,NE,1.00\n", ", line 3: quote not closed"},
+      {"property,date,concept,amont\n" + good, ", line 1: unknown field \"amont\""},
+      {header + good + good, ", line 3: the same record is also " + (dir / "in put.csv") + ", line 2"},
+      {"", ": no header line"},
+  };
+  for (const auto& [csv, said] : cases) {
+    dir.Write("in put.csv", csv);
+    ToolRun run = RunToolOutput(dir, "import " + data + " '" + (dir / "in put.csv") + "'");
+    EXPECT_EQ(run.status, 1) << said;
+    EXPECT_NE(run.err.find("kitdata: " + (dir / "in put.csv") + said), std::string::npos) << run.err;
+    std::string raw;
+    GetRaw(data, raw);
+    EXPECT_EQ(raw, "") << said;
+  }
+}
+
 }  // namespace
 }  // namespace kitdata
