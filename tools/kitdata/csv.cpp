@@ -393,6 +393,36 @@ Fingerprint FingerprintOf(std::string_view identity, int line) {
   return {std::hash<std::string_view>{}(identity), fnv, line};
 }
 
+// Each CSV line whose record is in `dataFile` already or on an earlier
+// line, with where it was met first (-1: in the file), in line order. The
+// file is read through a handle of its own: one that has walked the whole
+// file would keep that walk up to date on each insert of another.
+std::string FindRepeats(std::string_view dataFile, const FileLayout& layout, const std::deque<Fingerprint>& lines,
+                        std::vector<std::pair<std::int32_t, std::int32_t>>& repeats) {
+  repeats.clear();
+  std::deque<Fingerprint> seen(lines.begin(), lines.end());
+  std::string error;
+  auto reader = DataFile::Open(dataFile, false, error);
+  if (reader) error = reader->ReadEach([&](std::string_view r) {
+    seen.push_back(FingerprintOf(CsvLine(layout, r), -1));
+    return true;
+  });
+  if (!error.empty()) return error;
+  // Equal records side by side, the first met (the file, then the lowest
+  // line) first: every later one is a repeat of it.
+  std::sort(seen.begin(), seen.end());
+  for (std::size_t i = 1, first = 0; i < seen.size(); ++i) {
+    if (seen[i].first != seen[first].first || seen[i].second != seen[first].second) {
+      first = i;
+      continue;
+    }
+    // Records repeated within the file are the file's business.
+    if (seen[i].line >= 0) repeats.emplace_back(seen[i].line, seen[first].line);
+  }
+  std::sort(repeats.begin(), repeats.end());
+  return {};
+}
+
 }  // namespace
 
 std::string CsvRecords(const FileLayout& layout, std::string_view csvText, std::int32_t recordLength,
@@ -477,43 +507,28 @@ AddResult ImportCsv(std::string_view dataFile, CsvInput& csv, const AddOptions& 
     fileLength = static_cast<std::size_t>(made->RecordLength());
   }
 
+  // Repeats are looked for before anything is inserted, and again once
+  // this import holds the file's write lock, just before it commits:
+  // another import may have added the same records in between.
+  std::vector<std::pair<std::int32_t, std::int32_t>> repeats;
+  auto refuseRepeats = [&]() {
+    std::string collected;
+    for (const auto& [line, first] : repeats) {
+      const std::string said = CsvWhere(csv.Name(), line) + ": the same record is " +
+                               (first < 0 ? "already in " + result.path : "also " + CsvWhere(csv.Name(), first));
+      if (refused) refused(said);
+      else collected += said + "\n";
+    }
+    result.error = collected + "nothing inserted (--allow-duplicates inserts repeated records all the same)";
+    return result;
+  };
   if (!options.allowDuplicates) {
-    {
-      auto reader = DataFile::Open(dataFile, false, error);
-      if (reader) error = reader->ReadEach([&](std::string_view r) {
-        seen.push_back(FingerprintOf(CsvLine(*layout, r), -1));
-        return true;
-      });
-      if (!error.empty()) {
-        result.error = error + "; nothing inserted";
-        return result;
-      }
-    }
-    // Equal records side by side, the first met (the file, then the lowest
-    // line) first: every later one is a repeat of it.
-    std::sort(seen.begin(), seen.end());
-    std::vector<std::pair<std::int32_t, std::int32_t>> repeats;  // line, the line first met (-1: the file)
-    for (std::size_t i = 1, first = 0; i < seen.size(); ++i) {
-      if (seen[i].first != seen[first].first || seen[i].second != seen[first].second) {
-        first = i;
-        continue;
-      }
-      // Records repeated within the file are the file's business.
-      if (seen[i].line >= 0) repeats.emplace_back(seen[i].line, seen[first].line);
-    }
-    seen = {};
-    if (!repeats.empty()) {
-      std::sort(repeats.begin(), repeats.end());
-      std::string collected;
-      for (const auto& [line, first] : repeats) {
-        const std::string said = CsvWhere(csv.Name(), line) + ": the same record is " +
-                                 (first < 0 ? "already in " + result.path : "also " + CsvWhere(csv.Name(), first));
-        if (refused) refused(said);
-        else collected += said + "\n";
-      }
-      result.error = collected + "nothing inserted (--allow-duplicates inserts repeated records all the same)";
+    error = FindRepeats(dataFile, *layout, seen, repeats);
+    if (!error.empty()) {
+      result.error = error + "; nothing inserted";
       return result;
     }
+    if (!repeats.empty()) return refuseRepeats();
   }
   auto file = DataFile::Open(dataFile, false, error);
   if (!file) {
@@ -555,6 +570,20 @@ AddResult ImportCsv(std::string_view dataFile, CsvInput& csv, const AddOptions& 
     file->AbortInserts();
     result.error = error.empty() ? changed : error + "; nothing inserted";
     return result;
+  }
+  if (!options.allowDuplicates && inserted > 0 && !DataOnServer()) {
+    // Holding the write lock since the first insert, this import sees
+    // every record another one committed, and no more can come. (On the
+    // server the look would see these inserts, and there is no such lock.)
+    error = FindRepeats(dataFile, *layout, seen, repeats);
+    if (!error.empty() || !repeats.empty()) {
+      file->AbortInserts();
+      if (!error.empty()) {
+        result.error = error + "; nothing inserted";
+        return result;
+      }
+      return refuseRepeats();
+    }
   }
   result.error = file->CommitInserts();
   if (result.error.empty()) result.added = inserted;

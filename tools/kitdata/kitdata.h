@@ -36,6 +36,13 @@ struct FileLayout {
   std::vector<Field> fields;
 };
 
+// Whether the data files are on the server named by KITDB rather than
+// SQLite files. On the server every handle of a program shares one session,
+// so a handle of its own sees the program's inserts before they commit,
+// and an insert takes no lock on the file that would keep another
+// program's inserts out.
+bool DataOnServer();
+
 // The eight data files by base name, as their dictionary sources describe them.
 const std::vector<FileLayout>& Layouts();
 // The layout of a base name, any case; nullptr when unknown.
@@ -99,7 +106,9 @@ class DataFile {
   void AbortInserts();
   // InsertAll, after refusing records that repeat one already in the file
   // or an earlier one of `records` (unless allowed): such refusals name
-  // every repeated record by `where`, and nothing is inserted.
+  // every repeated record by `where`, and nothing is inserted. An SQLite
+  // file is looked at again under the write lock before the commit, for
+  // records another program added in between.
   AddResult Add(const std::vector<std::string>& records, const std::vector<std::string>& where,
                 const RecordIdentity& identity, const AddOptions& options);
 
@@ -190,10 +199,12 @@ std::string ExportCsv(std::string_view dataFile, const std::function<bool(std::s
 std::string ExportCsv(std::string_view dataFile, std::string& csv);
 AddResult ImportCsv(std::string_view dataFile, const std::string& csv, const AddOptions& options = {});
 // Reads the CSV twice (a check, then the inserts) and holds one record at
-// a time, whatever its size, and 24 bytes for each record of the CSV and
-// of the file to tell repeated ones. Each repeated record refused goes to
-// `refused` when given (one line each, so that thousands need not be held),
-// else into the error text.
+// a time, whatever its size, and 24 bytes for each record of the CSV (twice
+// while looking) and of the file to tell repeated ones. Repeats are looked
+// for before the inserts and, in an SQLite file, again under the file's
+// write lock before the commit, so that two imports of one CSV at once add
+// it once. Each repeated record refused goes to `refused` when given (one
+// line each, so that thousands need not be held), else into the error text.
 AddResult ImportCsv(std::string_view dataFile, CsvInput& csv, const AddOptions& options = {},
                     const ImportProgress& progress = {},
                     const std::function<void(const std::string& line)>& refused = {});
