@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/file_system.h"
 #include "records/layouts.h"
 
 namespace kitdata {
@@ -125,6 +126,8 @@ class DataFile {
 // Raw records: a concatenation of fixed-length records.
 AddResult PutRaw(std::string_view dataFile, const std::string& rawBytes, const AddOptions& options = {});
 std::string GetRaw(std::string_view dataFile, std::string& rawBytes);
+// The same into the file `rawFile`; an error names it and the reason.
+std::string GetRawToFile(std::string_view dataFile, const std::string& rawFile);
 
 // CSV text that can be read more than once, a block at a time.
 class CsvInput {
@@ -224,6 +227,11 @@ std::string SetField(const Field& field, std::string_view text, std::string& rec
 // Splits CSV text into rows of fields ("" quoting); error on an open quote.
 std::string ParseCsv(std::string_view text, std::vector<std::vector<std::string>>& rows,
                      std::vector<int>& lineNumbers);
+
+// Replaces the file at `path` with `bytes` as one step: they are written
+// to a new file beside it, which takes its place once complete and on the
+// disk. A failure at any point leaves the file as it was.
+platform::FileStatus ReplaceFile(const std::string& path, std::string_view bytes);
 
 // The installed suite files: KIT_SUITE_DIR from the environment, else the
 // build's suite directory.

@@ -359,6 +359,52 @@ TEST(Raw, MissingFilesAreMadeFromTheInstalledDictionary) {
   EXPECT_EQ(raw.size(), 48u);
 }
 
+// A file system whose writes find the disk full.
+class FullDisk : public platform::FileSystemWrapper {
+ public:
+  FullDisk() : FileSystemWrapper(platform::RealFileSystem()) {}
+  std::unique_ptr<platform::File> Open(const std::string& path, unsigned flags, platform::FileStatus& status,
+                                       mode_t mode) override {
+    std::unique_ptr<platform::File> file = target().Open(path, flags, status, mode);
+    if (!file) return file;
+    return std::make_unique<Full>(std::move(file));
+  }
+  platform::FileStatus WriteWholeFile(const std::string& path, std::string_view bytes, bool,
+                                      mode_t mode) override {
+    platform::FileStatus status;
+    std::unique_ptr<platform::File> file =
+        Open(path, platform::kOpenCreate | platform::kOpenTruncate, status, mode);
+    if (file) status = file->WriteAt(0, bytes);
+    return status;
+  }
+
+ private:
+  struct Full : platform::FileWrapper {
+    using FileWrapper::FileWrapper;
+    platform::FileStatus WriteAt(std::uint64_t, std::string_view) override { return {ENOSPC}; }
+  };
+};
+
+// The settings the demo fills in are not lost when they cannot be written.
+TEST(DemoRoot, ASettingsFileThatCannotBeRewrittenStaysAsItWas) {
+  ScratchDir dir;
+  std::string lines;
+  ASSERT_EQ(InitRoot(dir.path(), 20261208, lines), "");
+  const std::string before = platform::ReadWholeFile(dir / "Vora.ini").bytes;
+  ASSERT_NE(before, "");
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir.path())) names.insert(entry.path().filename());
+  {
+    FullDisk full;
+    platform::ScopedFileSystem scoped(full);
+    EXPECT_EQ(FillDemo(dir.path(), 20261208), (dir / "Vora.ini") + ": No space left on device");
+  }
+  EXPECT_EQ(platform::ReadWholeFile(dir / "Vora.ini").bytes, before);
+  std::set<std::string> after;
+  for (const auto& entry : fs::directory_iterator(dir.path())) after.insert(entry.path().filename());
+  EXPECT_EQ(after, names);
+}
+
 class Demo : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -910,6 +956,25 @@ TEST(Program, ImportErrorsNameTheCsvFileAndItsLine) {
     GetRaw(data, raw);
     EXPECT_EQ(raw, "") << said;
   }
+}
+
+// A raw file that cannot be written whole is left as it was.
+TEST(Raw, GetLeavesTheRawFileAsItWasWhenItCannotBeWritten) {
+  ScratchDir dir;
+  const std::string data = DataRoot(dir) + "/DADES/PressupH";
+  ASSERT_EQ(PutRaw(data, BudgetRecord("0001", "NE", "10.00")).error, "");
+  dir.Write("budget.raw", "last month's records");
+  {
+    FullDisk full;
+    platform::ScopedFileSystem scoped(full);
+    EXPECT_EQ(GetRawToFile(data, dir / "budget.raw"), (dir / "budget.raw") + ": No space left on device");
+  }
+  EXPECT_EQ(platform::ReadWholeFile(dir / "budget.raw").bytes, "last month's records");
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir.path())) names.insert(entry.path().filename());
+  EXPECT_EQ(names, (std::set<std::string>{"DADES", "budget.raw"}));
+  ASSERT_EQ(GetRawToFile(data, dir / "budget.raw"), "");
+  EXPECT_EQ(platform::ReadWholeFile(dir / "budget.raw").bytes, BudgetRecord("0001", "NE", "10.00"));
 }
 
 }  // namespace

@@ -174,16 +174,16 @@ int main(int argc, char** argv) {
     if (!ReadInput(args[2], raw, error)) return Fail(error);
     return Added(kitdata::PutRaw(args[1], raw, options), args[1]);
   }
-  if (command == "get" && (args.size() == 2 || args.size() == 3)) {
+  if (command == "get" && args.size() == 3) {
+    error = kitdata::GetRawToFile(args[1], args[2]);
+    return error.empty() ? 0 : Fail(error);
+  }
+  if (command == "get" && args.size() == 2) {
     std::string raw;
     error = kitdata::GetRaw(args[1], raw);
     if (!error.empty()) return Fail(error);
-    if (args.size() == 2) {
-      std::fwrite(raw.data(), 1, raw.size(), stdout);
-      return OutputWritten();
-    }
-    const platform::FileStatus written = platform::WriteWholeFile(args[2], raw);
-    return written.ok() ? 0 : Fail(args[2] + ": " + written.Describe());
+    std::fwrite(raw.data(), 1, raw.size(), stdout);
+    return OutputWritten();
   }
   if (command == "export" && args.size() == 2) {
     // Written as it is read: a file of any size is exported in little memory.

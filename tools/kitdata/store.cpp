@@ -323,4 +323,12 @@ std::string GetRaw(std::string_view dataFile, std::string& rawBytes) {
   });
 }
 
+std::string GetRawToFile(std::string_view dataFile, const std::string& rawFile) {
+  std::string raw;
+  std::string error = GetRaw(dataFile, raw);
+  if (!error.empty()) return error;
+  const platform::FileStatus written = ReplaceFile(rawFile, raw);
+  return written.ok() ? std::string() : rawFile + ": " + written.Describe();
+}
+
 }  // namespace kitdata
