@@ -830,6 +830,8 @@ TEST(Program, UsageErrorsExitTwoAndFailuresNonZero) {
   EXPECT_EQ(RunTool("frobnicate"), 2);
   EXPECT_EQ(RunTool("put onlyone"), 2);
   EXPECT_EQ(RunTool("demo " + dir.path() + " 2026-99-01"), 2);
+  EXPECT_EQ(RunTool("demo " + dir.path() + " 2026-02-31"), 2);
+  EXPECT_EQ(RunTool("demo " + dir.path() + " 2026-04-31"), 2);
   EXPECT_EQ(RunTool("get " + dir.path() + "/DADES/PressupH"), 1);
   EXPECT_EQ(RunTool("import " + dir.path() + "/DADES/PressupH " + dir.path() + "/none.csv"), 1);
   ASSERT_EQ(RunTool("init " + dir.path() + "/root"), 0);

@@ -1,5 +1,6 @@
 // kitdata: makes suite roots, fills them with demo data, and moves records
 // in and out of the data files as raw bytes or CSV.
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <span>
@@ -126,7 +127,10 @@ int ParseDay(const std::string& text) {
   int y = 0, m = 0, d = 0;
   char extra = 0;
   if (text.size() != 10 || std::sscanf(text.c_str(), "%4d-%2d-%2d%c", &y, &m, &d, &extra) != 3) return 0;
-  if (y < 1900 || m < 1 || m > 12 || d < 1 || d > 31) return 0;
+  if (y < 1900 || !std::chrono::year_month_day(std::chrono::year(y), std::chrono::month(static_cast<unsigned>(m)),
+                                                std::chrono::day(static_cast<unsigned>(d)))
+                       .ok())
+    return 0;
   return y * 10000 + m * 100 + d;
 }
 
