@@ -16,6 +16,7 @@
 #include "platform/file_system.h"
 #include "config/session.h"
 #include "base/cp850.h"
+#include "tools/kitprint/line_reader.h"
 #include "tools/kitprint/outputs.h"
 #include "tools/kitprint/page_layout.h"
 #include "tools/kitprint/page_stream.h"
@@ -230,6 +231,46 @@ TEST(StreamedPages, AreThoseOfTheWholeFile) {
     for (std::size_t i = expected.size(); i-- > 0;)
       EXPECT_TRUE(SamePages(pages.At(i), expected[i])) << "seed " << seed << ", page " << i;
   }
+  std::filesystem::remove_all(dir);
+}
+
+// A file without line ends (a binary file given by mistake) is read in
+// pieces of bounded size, whatever its size; the lines around such a
+// stretch are printed, and the stretch is reported once.
+TEST(StreamedPages, AStretchWithoutLineEndsIsNeverHeldWhole) {
+  char tmpl[] = "/tmp/kitprintstreamXXXXXX";
+  const std::string dir = mkdtemp(tmpl);
+  const std::string path = dir + "/kitprint.tmp";
+  const std::string bytes = Crlf({"DEVICE", "PAGE 66 ", " 1 ,BEFORE, 1 "}) + std::string(3 << 20, '\0') + "\r\n" +
+                            Crlf({" 1 ,AFTER, 1 "});
+  ASSERT_TRUE(platform::WriteWholeFile(path, bytes).ok());
+  platform::FileStatus status;
+  auto file = platform::OpenFile(path, platform::kOpenRead, status);
+  ASSERT_TRUE(file) << status.Describe();
+  LineReader reader(*file, 0, kLongestPrintLine);
+  std::string_view line;
+  std::uint64_t offset = 0;
+  std::size_t lines = 0, longest = 0;
+  while (reader.Next(line, offset)) ++lines, longest = std::max(longest, line.size());
+  EXPECT_EQ(lines, 5u);
+  EXPECT_LE(longest, kLongestPrintLine);
+
+  PrintFileIndex index;
+  std::vector<PrintFileProblem> problems;
+  ASSERT_TRUE(IndexPrintFile(*file, index, [&](const PrintFileProblem& p) { problems.push_back(p); }).ok());
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_EQ(problems[0].lineNumber, 4);
+  EXPECT_EQ(problems[0].message, "line of 1048576 bytes or more");
+  const PrintFile whole = ParsePrintFile(bytes);
+  ASSERT_EQ(whole.problems.size(), 1u);
+  EXPECT_EQ(whole.problems[0].message, problems[0].message);
+  std::vector<Page> pages;
+  ASSERT_TRUE(StreamPages(*file, std::nullopt, [&](Page&& page) {
+                pages.push_back(std::move(page));
+                return true;
+              }).ok());
+  ASSERT_EQ(pages.size(), 1u);
+  EXPECT_EQ(pages[0].lines, (std::vector<std::string>{"BEFORE", "AFTER"}));
   std::filesystem::remove_all(dir);
 }
 
