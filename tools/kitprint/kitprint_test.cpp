@@ -536,6 +536,28 @@ TEST_F(KitprintProgram, APrintFileThatCannotBeReadIsNamedWithTheReason) {
   EXPECT_EQ(missing, "kitprint: " + dir_ + "/none: No such file or directory\n");
 }
 
+// The listing reaches lp as a file of its own, whatever the queue and the
+// temporary folder are called, and that file goes once lp has it.
+TEST_F(KitprintProgram, APrinterQueueGetsTheListingFromTheTemporaryFolder) {
+  WritePrintFile("OFICINA D'ALT");
+  const std::string bin = dir_ + "/bin", tmp = dir_ + "/it's tmp";
+  std::filesystem::create_directories(bin);
+  std::filesystem::create_directories(tmp);
+  // An lp that keeps its arguments and a copy of the file it is given.
+  ASSERT_TRUE(platform::WriteWholeFile(bin + "/lp", "#!/bin/sh\nprintf '%s\\n' \"$@\" >\"$0.args\"\n"
+                                                    "for last; do :; done\ncp \"$last\" \"$0.file\"\n")
+                  .ok());
+  ASSERT_EQ(chmod((bin + "/lp").c_str(), 0755), 0);
+  const std::string cmd = "PATH=\"" + bin + ":$PATH\" TMPDIR=\"" + tmp + "\" " + KITPRINT_EXE + " " + dir_ +
+                          "/kitprint.tmp 2>&1; echo status=$?";
+  ASSERT_TRUE(platform::WriteWholeFile(dir_ + "/run.sh", cmd + "\n").ok());
+  EXPECT_EQ(RunCapture("/bin/sh " + dir_ + "/run.sh"), "status=0\n");
+  const std::string args = platform::ReadWholeFile(bin + "/lp.args").bytes;
+  EXPECT_EQ(args.substr(0, args.find(tmp)), "-s\n-d\nOFICINA D'ALT\n") << args;
+  EXPECT_EQ(platform::ReadWholeFile(bin + "/lp.file").bytes.substr(0, 11), "CORRESPONEN");
+  EXPECT_TRUE(std::filesystem::is_empty(tmp));
+}
+
 TEST_F(KitprintProgram, UnavailablePrinterIsReportedNotSilent) {
   WritePrintFile("OFICINA");
   std::string cmd = "PATH=/nonexistent " + std::string(KITPRINT_EXE) + " " + dir_ + "/kitprint.tmp 2>&1";

@@ -221,6 +221,16 @@ class PdfOutput : public PageOutput {
   std::string content_;
 };
 
+// `text` as one word for the shell, whatever it holds.
+std::string ShellWord(const std::string& text) {
+  std::string word = "'";
+  for (char c : text) {
+    if (c == '\'') word += "'\\''";
+    else word += c;
+  }
+  return word + "'";
+}
+
 // A document written beside its place and put there when complete.
 class DocumentOutput : public PageOutput {
  public:
@@ -256,12 +266,7 @@ class PrinterOutput : public PageOutput {
     if (!text_.Finish()) return Failed(text_.Error());
     if (!file_->Close("cannot write a temporary file for the printer " + file_->TemporaryPath(), error))
       return Failed(error);
-    std::string safe;
-    for (char c : queue_) {
-      if (c == '\'') safe += "'\\''";
-      else safe += c;
-    }
-    std::string cmd = "lp -s -d '" + safe + "' '" + file_->TemporaryPath() + "'";
+    const std::string cmd = "lp -s -d " + ShellWord(queue_) + " " + ShellWord(file_->TemporaryPath());
     if (system(cmd.c_str()) == 0) return true;
     error_ = "the printer queue \"" + queue_ + "\" did not accept the listing";
     return false;
