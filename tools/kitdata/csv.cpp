@@ -299,18 +299,28 @@ std::string ExportCsv(std::string_view dataFile, std::string& csv) {
 
 namespace {
 
+// A line of the CSV text `name` for messages: "CSV line 3" for text in
+// memory, "PATH, line 3" for a file.
+std::string CsvWhere(const std::string& name, int line) {
+  return (name.empty() ? "CSV line " : name + ", line ") + std::to_string(line);
+}
+
+// The CSV text `name` as a whole, for messages.
+std::string CsvWhole(const std::string& name) { return name.empty() ? "CSV" : name; }
+
 // The column of each field of `layout` in a CSV header (-1: left out).
-std::string HeaderColumns(const FileLayout& layout, const std::vector<std::string>& header, std::vector<int>& column) {
+std::string HeaderColumns(const FileLayout& layout, const std::vector<std::string>& header, const std::string& name,
+                          std::vector<int>& column) {
   column.assign(layout.fields.size(), -1);
   for (std::size_t c = 0; c < header.size(); ++c) {
     bool known = false;
     for (std::size_t f = 0; f < layout.fields.size(); ++f) {
       if (header[c] != layout.fields[f].name) continue;
-      if (column[f] >= 0) return "CSV line 1: field " + header[c] + " named twice";
+      if (column[f] >= 0) return CsvWhere(name, 1) + ": field " + header[c] + " named twice";
       column[f] = static_cast<int>(c);
       known = true;
     }
-    if (!known) return "CSV line 1: unknown field \"" + header[c] + "\"";
+    if (!known) return CsvWhere(name, 1) + ": unknown field \"" + header[c] + "\"";
   }
   return {};
 }
@@ -329,16 +339,17 @@ std::string EachCsvRecord(const FileLayout& layout, CsvInput& input, std::int32_
   std::string headerError;
   std::vector<int> column;
   std::string record;
+  const std::string name = input.Name();
   CsvRowParser parser([&](std::vector<std::string>& fields, int line) {
     if (!haveHeader) {
       haveHeader = true;
       headerFields = fields.size();
-      headerError = HeaderColumns(layout, fields, column);
+      headerError = HeaderColumns(layout, fields, name, column);
       return;
     }
     if (!headerError.empty() || !more) return;
     if (fields.size() != headerFields) {
-      problems += "CSV line " + std::to_string(line) + ": " + std::to_string(fields.size()) +
+      problems += CsvWhere(name, line) + ": " + std::to_string(fields.size()) +
                   " fields, the header has " + std::to_string(headerFields) + "\n";
       return;
     }
@@ -351,7 +362,7 @@ std::string EachCsvRecord(const FileLayout& layout, CsvInput& input, std::int32_
       const std::string error =
           SetField(field, column[f] < 0 ? empty : std::string_view(fields[static_cast<std::size_t>(column[f])]), record);
       if (!error.empty()) {
-        problems += "CSV line " + std::to_string(line) + ": " + error + "\n";
+        problems += CsvWhere(name, line) + ": " + error + "\n";
         return;
       }
     }
@@ -359,8 +370,9 @@ std::string EachCsvRecord(const FileLayout& layout, CsvInput& input, std::int32_
   });
   const std::string readError = input.Read([&](std::string_view block) { return parser.Feed(block) && more; });
   if (!readError.empty()) return readError;
-  if (!parser.Error().empty() || (more && !parser.Finish())) return "CSV " + parser.Error();
-  if (!haveHeader) return "CSV: no header line";
+  if (!parser.Error().empty() || (more && !parser.Finish()))
+    return name.empty() ? "CSV " + parser.Error() : name + ", " + parser.Error();
+  if (!haveHeader) return CsvWhole(name) + ": no header line";
   if (!headerError.empty()) return headerError;
   if (!problems.empty()) problems.pop_back();
   return {};
@@ -381,7 +393,35 @@ Fingerprint FingerprintOf(std::string_view identity, int line) {
   return {std::hash<std::string_view>{}(identity), fnv, line};
 }
 
-std::string CsvWhere(int line) { return "CSV line " + std::to_string(line); }
+// Each CSV line whose record is in `dataFile` already or on an earlier
+// line, with where it was met first (-1: in the file), in line order. The
+// file is read through a handle of its own: one that has walked the whole
+// file would keep that walk up to date on each insert of another.
+std::string FindRepeats(std::string_view dataFile, const FileLayout& layout, const std::deque<Fingerprint>& lines,
+                        std::vector<std::pair<std::int32_t, std::int32_t>>& repeats) {
+  repeats.clear();
+  std::deque<Fingerprint> seen(lines.begin(), lines.end());
+  std::string error;
+  auto reader = DataFile::Open(dataFile, false, error);
+  if (reader) error = reader->ReadEach([&](std::string_view r) {
+    seen.push_back(FingerprintOf(CsvLine(layout, r), -1));
+    return true;
+  });
+  if (!error.empty()) return error;
+  // Equal records side by side, the first met (the file, then the lowest
+  // line) first: every later one is a repeat of it.
+  std::sort(seen.begin(), seen.end());
+  for (std::size_t i = 1, first = 0; i < seen.size(); ++i) {
+    if (seen[i].first != seen[first].first || seen[i].second != seen[first].second) {
+      first = i;
+      continue;
+    }
+    // Records repeated within the file are the file's business.
+    if (seen[i].line >= 0) repeats.emplace_back(seen[i].line, seen[first].line);
+  }
+  std::sort(repeats.begin(), repeats.end());
+  return {};
+}
 
 }  // namespace
 
@@ -395,7 +435,7 @@ std::string CsvRecords(const FileLayout& layout, std::string_view csvText, std::
       layout, input, recordLength,
       [&](const std::string& record, int line) {
         records.push_back(record);
-        where.push_back(CsvWhere(line));
+        where.push_back(CsvWhere(input.Name(), line));
         return true;
       },
       problems);
@@ -467,43 +507,28 @@ AddResult ImportCsv(std::string_view dataFile, CsvInput& csv, const AddOptions& 
     fileLength = static_cast<std::size_t>(made->RecordLength());
   }
 
+  // Repeats are looked for before anything is inserted, and again once
+  // this import holds the file's write lock, just before it commits:
+  // another import may have added the same records in between.
+  std::vector<std::pair<std::int32_t, std::int32_t>> repeats;
+  auto refuseRepeats = [&]() {
+    std::string collected;
+    for (const auto& [line, first] : repeats) {
+      const std::string said = CsvWhere(csv.Name(), line) + ": the same record is " +
+                               (first < 0 ? "already in " + result.path : "also " + CsvWhere(csv.Name(), first));
+      if (refused) refused(said);
+      else collected += said + "\n";
+    }
+    result.error = collected + "nothing inserted (--allow-duplicates inserts repeated records all the same)";
+    return result;
+  };
   if (!options.allowDuplicates) {
-    {
-      auto reader = DataFile::Open(dataFile, false, error);
-      if (reader) error = reader->ReadEach([&](std::string_view r) {
-        seen.push_back(FingerprintOf(CsvLine(*layout, r), -1));
-        return true;
-      });
-      if (!error.empty()) {
-        result.error = error + "; nothing inserted";
-        return result;
-      }
-    }
-    // Equal records side by side, the first met (the file, then the lowest
-    // line) first: every later one is a repeat of it.
-    std::sort(seen.begin(), seen.end());
-    std::vector<std::pair<std::int32_t, std::int32_t>> repeats;  // line, the line first met (-1: the file)
-    for (std::size_t i = 1, first = 0; i < seen.size(); ++i) {
-      if (seen[i].first != seen[first].first || seen[i].second != seen[first].second) {
-        first = i;
-        continue;
-      }
-      // Records repeated within the file are the file's business.
-      if (seen[i].line >= 0) repeats.emplace_back(seen[i].line, seen[first].line);
-    }
-    seen = {};
-    if (!repeats.empty()) {
-      std::sort(repeats.begin(), repeats.end());
-      std::string collected;
-      for (const auto& [line, first] : repeats) {
-        const std::string said = CsvWhere(line) + ": the same record is " +
-                                 (first < 0 ? "already in " + result.path : "also " + CsvWhere(first));
-        if (refused) refused(said);
-        else collected += said + "\n";
-      }
-      result.error = collected + "nothing inserted (--allow-duplicates inserts repeated records all the same)";
+    error = FindRepeats(dataFile, *layout, seen, repeats);
+    if (!error.empty()) {
+      result.error = error + "; nothing inserted";
       return result;
     }
+    if (!repeats.empty()) return refuseRepeats();
   }
   auto file = DataFile::Open(dataFile, false, error);
   if (!file) {
@@ -515,7 +540,7 @@ AddResult ImportCsv(std::string_view dataFile, CsvInput& csv, const AddOptions& 
     return result;
   }
   // A text changed since it was checked would insert what was not checked.
-  const std::string changed = "CSV: the file changed while it was being imported; nothing inserted";
+  const std::string changed = CsvWhole(csv.Name()) + ": the file changed while it was being imported; nothing inserted";
 
   error = file->BeginInserts();
   if (!error.empty()) {
@@ -530,7 +555,7 @@ AddResult ImportCsv(std::string_view dataFile, CsvInput& csv, const AddOptions& 
       [&](const std::string& record, int line) {
         sized.assign(record);
         sized.resize(fileLength, ' ');
-        insertError = file->Insert(sized, CsvWhere(line));
+        insertError = file->Insert(sized, CsvWhere(csv.Name(), line));
         if (!insertError.empty()) return false;
         tell("adding", ++inserted, count);
         return true;
@@ -545,6 +570,20 @@ AddResult ImportCsv(std::string_view dataFile, CsvInput& csv, const AddOptions& 
     file->AbortInserts();
     result.error = error.empty() ? changed : error + "; nothing inserted";
     return result;
+  }
+  if (!options.allowDuplicates && inserted > 0 && !DataOnServer()) {
+    // Holding the write lock since the first insert, this import sees
+    // every record another one committed, and no more can come. (On the
+    // server the look would see these inserts, and there is no such lock.)
+    error = FindRepeats(dataFile, *layout, seen, repeats);
+    if (!error.empty() || !repeats.empty()) {
+      file->AbortInserts();
+      if (!error.empty()) {
+        result.error = error + "; nothing inserted";
+        return result;
+      }
+      return refuseRepeats();
+    }
   }
   result.error = file->CommitInserts();
   if (result.error.empty()) result.added = inserted;

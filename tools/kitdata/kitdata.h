@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/file_system.h"
 #include "records/layouts.h"
 
 namespace kitdata {
@@ -35,6 +36,13 @@ struct FileLayout {
   std::string creation;  // its dictionary's creation record, for when none is installed
   std::vector<Field> fields;
 };
+
+// Whether the data files are on the server named by KITDB rather than
+// SQLite files. On the server every handle of a program shares one session,
+// so a handle of its own sees the program's inserts before they commit,
+// and an insert takes no lock on the file that would keep another
+// program's inserts out.
+bool DataOnServer();
 
 // The eight data files by base name, as their dictionary sources describe them.
 const std::vector<FileLayout>& Layouts();
@@ -99,7 +107,9 @@ class DataFile {
   void AbortInserts();
   // InsertAll, after refusing records that repeat one already in the file
   // or an earlier one of `records` (unless allowed): such refusals name
-  // every repeated record by `where`, and nothing is inserted.
+  // every repeated record by `where`, and nothing is inserted. An SQLite
+  // file is looked at again under the write lock before the commit, for
+  // records another program added in between.
   AddResult Add(const std::vector<std::string>& records, const std::vector<std::string>& where,
                 const RecordIdentity& identity, const AddOptions& options);
 
@@ -116,6 +126,8 @@ class DataFile {
 // Raw records: a concatenation of fixed-length records.
 AddResult PutRaw(std::string_view dataFile, const std::string& rawBytes, const AddOptions& options = {});
 std::string GetRaw(std::string_view dataFile, std::string& rawBytes);
+// The same into the file `rawFile`; an error names it and the reason.
+std::string GetRawToFile(std::string_view dataFile, const std::string& rawFile);
 
 // CSV text that can be read more than once, a block at a time.
 class CsvInput {
@@ -125,6 +137,9 @@ class CsvInput {
   // naming the input and the reason when it cannot be read.
   // `block` returns false to stop reading.
   virtual std::string Read(const std::function<bool(std::string_view block)>& block) = 0;
+  // What messages call the text: a file's path; empty for text in memory,
+  // which they call "CSV".
+  virtual std::string Name() const { return {}; }
 };
 // CSV text in memory.
 class CsvText : public CsvInput {
@@ -140,6 +155,7 @@ class CsvFile : public CsvInput {
  public:
   explicit CsvFile(std::string path) : path_(std::move(path)) {}
   std::string Read(const std::function<bool(std::string_view)>& block) override;
+  std::string Name() const override { return path_; }
 
  private:
   std::string path_;
@@ -186,10 +202,12 @@ std::string ExportCsv(std::string_view dataFile, const std::function<bool(std::s
 std::string ExportCsv(std::string_view dataFile, std::string& csv);
 AddResult ImportCsv(std::string_view dataFile, const std::string& csv, const AddOptions& options = {});
 // Reads the CSV twice (a check, then the inserts) and holds one record at
-// a time, whatever its size, and 24 bytes for each record of the CSV and
-// of the file to tell repeated ones. Each repeated record refused goes to
-// `refused` when given (one line each, so that thousands need not be held),
-// else into the error text.
+// a time, whatever its size, and 24 bytes for each record of the CSV (twice
+// while looking) and of the file to tell repeated ones. Repeats are looked
+// for before the inserts and, in an SQLite file, again under the file's
+// write lock before the commit, so that two imports of one CSV at once add
+// it once. Each repeated record refused goes to `refused` when given (one
+// line each, so that thousands need not be held), else into the error text.
 AddResult ImportCsv(std::string_view dataFile, CsvInput& csv, const AddOptions& options = {},
                     const ImportProgress& progress = {},
                     const std::function<void(const std::string& line)>& refused = {});
@@ -209,6 +227,11 @@ std::string SetField(const Field& field, std::string_view text, std::string& rec
 // Splits CSV text into rows of fields ("" quoting); error on an open quote.
 std::string ParseCsv(std::string_view text, std::vector<std::vector<std::string>>& rows,
                      std::vector<int>& lineNumbers);
+
+// Replaces the file at `path` with `bytes` as one step: they are written
+// to a new file beside it, which takes its place once complete and on the
+// disk. A failure at any point leaves the file as it was.
+platform::FileStatus ReplaceFile(const std::string& path, std::string_view bytes);
 
 // The installed suite files: KIT_SUITE_DIR from the environment, else the
 // build's suite directory.

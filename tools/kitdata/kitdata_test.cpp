@@ -301,6 +301,43 @@ TEST(Raw, RefusedRawDataChangesNothing) {
   EXPECT_NE(PutRaw(dir / "DADES/Unknown", a).error, "");
 }
 
+// Raw records put by two programs at once, into a file whose key takes
+// duplicates: the other one commits the same records while this one is
+// looking for repeats.
+TEST(Raw, TwoPutsOfTheSameRecordsAtOnceAddThemOnce) {
+  ScratchDir dir;
+  const std::string data = DataRoot(dir) + "/DADES/CobramH";
+  auto receipt = [](const std::string& amount) {
+    std::string r(static_cast<std::size_t>(FindLayout("CobramH")->recordLength), ' ');
+    EXPECT_EQ(SetField(FieldOf("CobramH", "owner"), "00010001", r), "");
+    EXPECT_EQ(SetField(FieldOf("CobramH", "date"), "2026-01-01", r), "");
+    EXPECT_EQ(SetField(FieldOf("CobramH", "amount"), amount, r), "");
+    return r;
+  };
+  const std::vector<std::string> records = {receipt("10.00"), receipt("20.00")};
+  ASSERT_TRUE(platform::WriteWholeFile(dir / "receipts.raw", records[0] + records[1]).ok());
+  ASSERT_EQ(PutRaw(data, receipt("1.00")).error, "");  // the file exists
+  std::string error;
+  auto file = DataFile::Open(data, false, error);
+  ASSERT_TRUE(file) << error;
+  int status = -1;
+  const std::string other =
+      std::string(KITDATA_EXE) + " put " + data + " " + (dir / "receipts.raw") + " >/dev/null 2>&1";
+  // The first record met after the file's own is the moment between the
+  // look at the file and the inserts.
+  int calls = 0;
+  const AddResult result = file->Add(records, {"record 1", "record 2"}, [&](std::string_view r) {
+    if (++calls == 2) status = std::system(other.c_str());
+    return std::string(r);
+  }, {});
+  ASSERT_EQ(status, 0) << "the other put";
+  EXPECT_NE(result.error.find("record 1: the same record is already in"), std::string::npos) << result.error;
+  EXPECT_EQ(result.added, 0u);
+  std::string after;
+  ASSERT_EQ(GetRaw(data, after), "");
+  EXPECT_EQ(after.size(), 3 * records[0].size());
+}
+
 TEST(Raw, MissingFilesAreMadeFromTheInstalledDictionary) {
   ScratchDir dir;
   std::string root = DataRoot(dir);
@@ -320,6 +357,52 @@ TEST(Raw, MissingFilesAreMadeFromTheInstalledDictionary) {
   ASSERT_EQ(ImportCsv(root + "/DADES/PressupH", "property,concept,budget\n0002,AS,1.00\n").error, "");
   ASSERT_EQ(GetRaw(root + "/DADES/PressupH", raw), "");
   EXPECT_EQ(raw.size(), 48u);
+}
+
+// A file system whose writes find the disk full.
+class FullDisk : public platform::FileSystemWrapper {
+ public:
+  FullDisk() : FileSystemWrapper(platform::RealFileSystem()) {}
+  std::unique_ptr<platform::File> Open(const std::string& path, unsigned flags, platform::FileStatus& status,
+                                       mode_t mode) override {
+    std::unique_ptr<platform::File> file = target().Open(path, flags, status, mode);
+    if (!file) return file;
+    return std::make_unique<Full>(std::move(file));
+  }
+  platform::FileStatus WriteWholeFile(const std::string& path, std::string_view bytes, bool,
+                                      mode_t mode) override {
+    platform::FileStatus status;
+    std::unique_ptr<platform::File> file =
+        Open(path, platform::kOpenCreate | platform::kOpenTruncate, status, mode);
+    if (file) status = file->WriteAt(0, bytes);
+    return status;
+  }
+
+ private:
+  struct Full : platform::FileWrapper {
+    using FileWrapper::FileWrapper;
+    platform::FileStatus WriteAt(std::uint64_t, std::string_view) override { return {ENOSPC}; }
+  };
+};
+
+// The settings the demo fills in are not lost when they cannot be written.
+TEST(DemoRoot, ASettingsFileThatCannotBeRewrittenStaysAsItWas) {
+  ScratchDir dir;
+  std::string lines;
+  ASSERT_EQ(InitRoot(dir.path(), 20261208, lines), "");
+  const std::string before = platform::ReadWholeFile(dir / "Vora.ini").bytes;
+  ASSERT_NE(before, "");
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir.path())) names.insert(entry.path().filename());
+  {
+    FullDisk full;
+    platform::ScopedFileSystem scoped(full);
+    EXPECT_EQ(FillDemo(dir.path(), 20261208), (dir / "Vora.ini") + ": No space left on device");
+  }
+  EXPECT_EQ(platform::ReadWholeFile(dir / "Vora.ini").bytes, before);
+  std::set<std::string> after;
+  for (const auto& entry : fs::directory_iterator(dir.path())) after.insert(entry.path().filename());
+  EXPECT_EQ(after, names);
 }
 
 class Demo : public ::testing::Test {
@@ -642,6 +725,43 @@ TEST_F(Demo, ACsvFileIsImportedAsItsTextAndOnlyTheTextCheckedIsInserted) {
   }
 }
 
+// CSV text whose second reading (the inserts) first lets another program
+// run to its end: what another import does between the check of this one
+// and its inserts.
+class CsvWithAnotherProgramBetween : public CsvInput {
+ public:
+  CsvWithAnotherProgramBetween(std::string text, std::string command)
+      : text_(std::move(text)), command_(std::move(command)) {}
+  std::string Read(const std::function<bool(std::string_view)>& block) override {
+    if (reads_++ == 1) status_ = std::system(command_.c_str());
+    block(text_);
+    return {};
+  }
+  int status_ = -1;
+
+ private:
+  int reads_ = 0;
+  std::string text_, command_;
+};
+
+// Two imports of one file into one data file at once: one adds the
+// records, the other refuses them as repeats, however their steps meet.
+TEST(Csv, TwoImportsOfOneFileAtOnceAddItOnce) {
+  ScratchDir dir;
+  const std::string data = DataRoot(dir) + "/DADES/CobramH";
+  const std::string csv = "owner,date,amount\n00010001,2026-01-01,10.00\n00010002,2026-01-01,20.00\n";
+  dir.Write("receipts.csv", csv);
+  CsvWithAnotherProgramBetween input(
+      csv, std::string(KITDATA_EXE) + " import " + data + " " + (dir / "receipts.csv") + " >/dev/null 2>&1");
+  const AddResult result = ImportCsv(data, input);
+  ASSERT_EQ(input.status_, 0) << "the other import";
+  EXPECT_NE(result.error.find("CSV line 2: the same record is already in"), std::string::npos) << result.error;
+  EXPECT_EQ(result.added, 0u);
+  std::string raw;
+  ASSERT_EQ(GetRaw(data, raw), "");
+  EXPECT_EQ(raw.size(), 2u * static_cast<std::size_t>(FindLayout("CobramH")->recordLength));
+}
+
 // Each repeat is named once, with the first of its kind: the file's record
 // before any line, the lowest line before later ones; records the file
 // itself holds twice are not the import's business.
@@ -710,6 +830,8 @@ TEST(Program, UsageErrorsExitTwoAndFailuresNonZero) {
   EXPECT_EQ(RunTool("frobnicate"), 2);
   EXPECT_EQ(RunTool("put onlyone"), 2);
   EXPECT_EQ(RunTool("demo " + dir.path() + " 2026-99-01"), 2);
+  EXPECT_EQ(RunTool("demo " + dir.path() + " 2026-02-31"), 2);
+  EXPECT_EQ(RunTool("demo " + dir.path() + " 2026-04-31"), 2);
   EXPECT_EQ(RunTool("get " + dir.path() + "/DADES/PressupH"), 1);
   EXPECT_EQ(RunTool("import " + dir.path() + "/DADES/PressupH " + dir.path() + "/none.csv"), 1);
   ASSERT_EQ(RunTool("init " + dir.path() + "/root"), 0);
@@ -741,9 +863,11 @@ TEST(Program, ImportSaysHowManyRecordsItAddedAndRefusesTheSameFileTwice) {
   EXPECT_EQ(first.out, "2 records added to " + data + ".dat\n");
   ToolRun second = RunToolOutput(dir, "import " + data + " " + (dir / "pay.csv"));
   EXPECT_EQ(second.status, 1);
-  EXPECT_NE(second.err.find("kitdata: CSV line 2: the same record is already in"), std::string::npos)
+  EXPECT_NE(second.err.find("kitdata: " + (dir / "pay.csv") + ", line 2: the same record is already in"),
+            std::string::npos)
       << second.err;
-  EXPECT_NE(second.err.find("kitdata: CSV line 3: the same record is already in"), std::string::npos)
+  EXPECT_NE(second.err.find("kitdata: " + (dir / "pay.csv") + ", line 3: the same record is already in"),
+            std::string::npos)
       << second.err;
   EXPECT_NE(second.err.find("kitdata: 0 records added to " + data + ".dat\n"), std::string::npos)
       << second.err;
@@ -791,6 +915,68 @@ TEST(Program, DemoNamesAVoraIniThatCannotBeRead) {
   ToolRun demo = RunToolOutput(dir, "demo " + dir.path() + "/root 2026-03-15");
   EXPECT_EQ(demo.status, 1);
   EXPECT_EQ(demo.err, "kitdata: " + dir.path() + "/root/Vora.ini: Is a directory\n");
+}
+
+// Output that cannot be written is a failure, whatever its size: a write
+// larger than the stream's buffer goes past it and fails there, not at the
+// flush.
+TEST(Program, StandardOutputThatCannotBeWrittenIsAFailure) {
+  ScratchDir dir;
+  ASSERT_EQ(RunTool("init " + dir.path() + "/root"), 0);
+  std::string receipts = "owner,date,amount\n";
+  for (int i = 1; i <= 2000; ++i) receipts += "00010001,2026-01-01," + std::to_string(i) + ".00\n";
+  dir.Write("receipts.csv", receipts);
+  const std::string data = dir.path() + "/root/DADES/CobramH";
+  ASSERT_EQ(RunTool("import " + data + " " + (dir / "receipts.csv")), 0);
+  for (const std::string& args : {"get " + data, "export " + data, "init " + dir.path() + "/other",
+                                  "import --allow-duplicates " + data + " " + (dir / "receipts.csv")}) {
+    const int status = std::system((std::string(KITDATA_EXE) + " " + args + " >/dev/full 2>/dev/null").c_str());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << args;
+  }
+}
+// An administrator importing several files is told which one is wrong, and
+// where in it; nothing of it goes in.
+TEST(Program, ImportErrorsNameTheCsvFileAndItsLine) {
+  ScratchDir dir;
+  const std::string data = DataRoot(dir) + "/DADES/PagamH";
+  const std::string header = "property,date,concept,amount\n";
+  const std::string good = "0001,2026-01-05,NE,10.00\n";
+  const std::pair<std::string, std::string> cases[] = {
+      {header + good + "0001,2026-02-30,NE,10.00\n", ", line 3: date: 2026-02-30 is not a calendar date"},
+      {header + good + "0001,2026-01-06,NE\n", ", line 3: 3 fields, the header has 4"},
+      {header + good + "\"0001,2026-01-06,NE,1.00\n", ", line 3: quote not closed"},
+      {"property,date,concept,amont\n" + good, ", line 1: unknown field \"amont\""},
+      {header + good + good, ", line 3: the same record is also " + (dir / "in put.csv") + ", line 2"},
+      {"", ": no header line"},
+  };
+  for (const auto& [csv, said] : cases) {
+    dir.Write("in put.csv", csv);
+    ToolRun run = RunToolOutput(dir, "import " + data + " '" + (dir / "in put.csv") + "'");
+    EXPECT_EQ(run.status, 1) << said;
+    EXPECT_NE(run.err.find("kitdata: " + (dir / "in put.csv") + said), std::string::npos) << run.err;
+    std::string raw;
+    GetRaw(data, raw);
+    EXPECT_EQ(raw, "") << said;
+  }
+}
+
+// A raw file that cannot be written whole is left as it was.
+TEST(Raw, GetLeavesTheRawFileAsItWasWhenItCannotBeWritten) {
+  ScratchDir dir;
+  const std::string data = DataRoot(dir) + "/DADES/PressupH";
+  ASSERT_EQ(PutRaw(data, BudgetRecord("0001", "NE", "10.00")).error, "");
+  dir.Write("budget.raw", "last month's records");
+  {
+    FullDisk full;
+    platform::ScopedFileSystem scoped(full);
+    EXPECT_EQ(GetRawToFile(data, dir / "budget.raw"), (dir / "budget.raw") + ": No space left on device");
+  }
+  EXPECT_EQ(platform::ReadWholeFile(dir / "budget.raw").bytes, "last month's records");
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir.path())) names.insert(entry.path().filename());
+  EXPECT_EQ(names, (std::set<std::string>{"DADES", "budget.raw"}));
+  ASSERT_EQ(GetRawToFile(data, dir / "budget.raw"), "");
+  EXPECT_EQ(platform::ReadWholeFile(dir / "budget.raw").bytes, BudgetRecord("0001", "NE", "10.00"));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // kitdata: makes suite roots, fills them with demo data, and moves records
 // in and out of the data files as raw bytes or CSV.
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <span>
@@ -66,6 +67,13 @@ int Fail(const std::string& what) {
   return 1;
 }
 
+// Whether everything written to standard output got there. A write larger
+// than the buffer fails inside fwrite and leaves nothing for the flush to
+// fail on: the stream's error mark tells.
+int OutputWritten() {
+  return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : Fail("standard output: write failed");
+}
+
 // The whole of an input file; false with a message naming it and the reason.
 bool ReadInput(const std::string& path, std::string& bytes, std::string& error) {
   platform::ReadResult read = platform::ReadWholeFile(path);
@@ -106,7 +114,7 @@ int Added(const kitdata::AddResult& result, const std::string& dataFile) {
     return Fail(count);
   }
   std::printf("%s\n", count.c_str());
-  return std::fflush(stdout) == 0 ? 0 : Fail("standard output: write failed");
+  return OutputWritten();
 }
 
 int Today() {
@@ -119,7 +127,10 @@ int ParseDay(const std::string& text) {
   int y = 0, m = 0, d = 0;
   char extra = 0;
   if (text.size() != 10 || std::sscanf(text.c_str(), "%4d-%2d-%2d%c", &y, &m, &d, &extra) != 3) return 0;
-  if (y < 1900 || m < 1 || m > 12 || d < 1 || d > 31) return 0;
+  if (y < 1900 || !std::chrono::year_month_day(std::chrono::year(y), std::chrono::month(static_cast<unsigned>(m)),
+                                                std::chrono::day(static_cast<unsigned>(d)))
+                       .ok())
+    return 0;
   return y * 10000 + m * 100 + d;
 }
 
@@ -154,7 +165,7 @@ int main(int argc, char** argv) {
     error = kitdata::InitRoot(args[1], Today(), lines);
     if (!error.empty()) return Fail(error);
     std::fputs(lines.c_str(), stdout);
-    return 0;
+    return OutputWritten();
   }
   if (command == "demo" && (args.size() == 2 || args.size() == 3)) {
     int day = args.size() == 3 ? ParseDay(args[2]) : Today();
@@ -167,16 +178,16 @@ int main(int argc, char** argv) {
     if (!ReadInput(args[2], raw, error)) return Fail(error);
     return Added(kitdata::PutRaw(args[1], raw, options), args[1]);
   }
-  if (command == "get" && (args.size() == 2 || args.size() == 3)) {
+  if (command == "get" && args.size() == 3) {
+    error = kitdata::GetRawToFile(args[1], args[2]);
+    return error.empty() ? 0 : Fail(error);
+  }
+  if (command == "get" && args.size() == 2) {
     std::string raw;
     error = kitdata::GetRaw(args[1], raw);
     if (!error.empty()) return Fail(error);
-    if (args.size() == 2) {
-      std::fwrite(raw.data(), 1, raw.size(), stdout);
-      return std::fflush(stdout) == 0 ? 0 : Fail("standard output: write failed");
-    }
-    const platform::FileStatus written = platform::WriteWholeFile(args[2], raw);
-    return written.ok() ? 0 : Fail(args[2] + ": " + written.Describe());
+    std::fwrite(raw.data(), 1, raw.size(), stdout);
+    return OutputWritten();
   }
   if (command == "export" && args.size() == 2) {
     // Written as it is read: a file of any size is exported in little memory.
@@ -184,7 +195,7 @@ int main(int argc, char** argv) {
       return std::fwrite(line.data(), 1, line.size(), stdout) == line.size();
     });
     if (!error.empty()) return Fail(error);
-    return std::fflush(stdout) == 0 ? 0 : Fail("standard output: write failed");
+    return OutputWritten();
   }
   if (command == "import" && args.size() == 3) {
     // The file is read block by block, so its size does not matter; on a
@@ -212,7 +223,7 @@ int main(int argc, char** argv) {
     if (!error.empty()) return Fail(error);
     for (const kitdata::MigratedFile& f : copied)
       std::printf("%s: %lld records\n", f.source.c_str(), static_cast<long long>(f.records));
-    return std::fflush(stdout) == 0 ? 0 : Fail("standard output: write failed");
+    return OutputWritten();
   }
   return Usage();
 }

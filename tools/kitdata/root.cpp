@@ -403,7 +403,7 @@ std::string FillDemo(const std::string& rootText, int today) {
   std::size_t at = ini.find(IniBytes(kBlankAdministrator));
   if (at != std::string::npos) {
     ini.replace(at, IniBytes(kBlankAdministrator).size(), IniBytes(kDemoAdministrator));
-    const platform::FileStatus written = platform::WriteWholeFile(vora.string(), ini);
+    const platform::FileStatus written = ReplaceFile(vora.string(), ini);
     if (!written.ok()) return vora.string() + ": " + written.Describe();
   }
   return {};

@@ -2,6 +2,7 @@
 // tool must report a failure and go on (or exit non-zero), never stop the way
 // the module's file layer does.
 #include <cerrno>
+#include <cstdlib>
 #include <algorithm>
 #include <filesystem>
 #include <unordered_map>
@@ -70,6 +71,12 @@ std::int32_t CreationRecordLength(std::string_view creation) {
 }
 
 }  // namespace
+
+bool DataOnServer() {
+  // The record manager's own rule for where a file is.
+  const char* server = std::getenv("KITDB");
+  return server != nullptr && *server != '\0';
+}
 
 std::optional<DataFile> DataFile::Open(std::string_view dataFile, bool create, std::string& error) {
   DataFile f;
@@ -204,21 +211,21 @@ AddResult DataFile::Add(const std::vector<std::string>& records, const std::vect
                         const RecordIdentity& identity, const AddOptions& options) {
   AddResult result;
   result.path = path_;
-  if (!options.allowDuplicates) {
+  // The text naming every record repeated in the file or in `records`;
+  // empty when none is.
+  auto findRepeats = [&](std::string& repeated) {
+    repeated.clear();
     // Read through a handle of its own: a handle that has walked the whole
     // file keeps what it read up to date on each of its own inserts, which
     // grows with the file on every insert.
     std::vector<std::string> existing;
-    auto reader = DataFile::Open(path_, false, result.error);
-    if (reader) result.error = reader->ReadAll(existing);
-    if (!result.error.empty()) {
-      result.error += "; nothing inserted";
-      return result;
-    }
+    std::string error;
+    auto reader = DataFile::Open(path_, false, error);
+    if (reader) error = reader->ReadAll(existing);
+    if (!error.empty()) return error;
     // Each record's identity and where it was first met: -1 in the file.
     std::unordered_map<std::string, long> seen;
     for (const std::string& r : existing) seen.emplace(identity(r), -1);
-    std::string repeated;
     for (std::size_t i = 0; i < records.size(); ++i) {
       const auto [first, isNew] = seen.emplace(identity(records[i]), static_cast<long>(i));
       if (isNew) continue;
@@ -228,12 +235,39 @@ AddResult DataFile::Add(const std::vector<std::string>& records, const std::vect
                                      : "also " + where[static_cast<std::size_t>(first->second)]) +
                   "\n";
     }
+    if (!repeated.empty())
+      repeated += "nothing inserted (--allow-duplicates inserts repeated records all the same)";
+    return std::string();
+  };
+  std::string repeated;
+  if (!options.allowDuplicates) {
+    result.error = findRepeats(repeated);
+    if (!result.error.empty()) {
+      result.error += "; nothing inserted";
+      return result;
+    }
     if (!repeated.empty()) {
-      result.error = repeated + "nothing inserted (--allow-duplicates inserts repeated records all the same)";
+      result.error = repeated;
       return result;
     }
   }
-  result.error = InsertAll(records, where);
+  result.error = BeginInserts();
+  for (std::size_t i = 0; result.error.empty() && i < records.size(); ++i)
+    result.error = Insert(records[i], i < where.size() ? where[i] : "record " + std::to_string(i + 1));
+  if (!result.error.empty()) return result;
+  if (!options.allowDuplicates && !records.empty() && !DataOnServer()) {
+    // Looked for again under the write lock the first insert took: another
+    // program may have added the same records since the first look. (On
+    // the server the look would see these inserts, and there is no such
+    // lock.)
+    result.error = findRepeats(repeated);
+    if (!result.error.empty() || !repeated.empty()) {
+      AbortInserts();
+      result.error = result.error.empty() ? repeated : result.error + "; nothing inserted";
+      return result;
+    }
+  }
+  result.error = CommitInserts();
   if (result.error.empty()) result.added = records.size();
   return result;
 }
@@ -287,6 +321,14 @@ std::string GetRaw(std::string_view dataFile, std::string& rawBytes) {
     rawBytes += record;
     return true;
   });
+}
+
+std::string GetRawToFile(std::string_view dataFile, const std::string& rawFile) {
+  std::string raw;
+  std::string error = GetRaw(dataFile, raw);
+  if (!error.empty()) return error;
+  const platform::FileStatus written = ReplaceFile(rawFile, raw);
+  return written.ok() ? std::string() : rawFile + ": " + written.Describe();
 }
 
 }  // namespace kitdata

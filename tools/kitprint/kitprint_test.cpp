@@ -1,18 +1,22 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <set>
 #include <sstream>
 
 #include "config/catalog.h"
 #include "platform/file_system.h"
 #include "config/session.h"
 #include "base/cp850.h"
+#include "tools/kitprint/line_reader.h"
 #include "tools/kitprint/outputs.h"
 #include "tools/kitprint/page_layout.h"
 #include "tools/kitprint/page_stream.h"
@@ -230,6 +234,46 @@ TEST(StreamedPages, AreThoseOfTheWholeFile) {
   std::filesystem::remove_all(dir);
 }
 
+// A file without line ends (a binary file given by mistake) is read in
+// pieces of bounded size, whatever its size; the lines around such a
+// stretch are printed, and the stretch is reported once.
+TEST(StreamedPages, AStretchWithoutLineEndsIsNeverHeldWhole) {
+  char tmpl[] = "/tmp/kitprintstreamXXXXXX";
+  const std::string dir = mkdtemp(tmpl);
+  const std::string path = dir + "/kitprint.tmp";
+  const std::string bytes = Crlf({"DEVICE", "PAGE 66 ", " 1 ,BEFORE, 1 "}) + std::string(3 << 20, '\0') + "\r\n" +
+                            Crlf({" 1 ,AFTER, 1 "});
+  ASSERT_TRUE(platform::WriteWholeFile(path, bytes).ok());
+  platform::FileStatus status;
+  auto file = platform::OpenFile(path, platform::kOpenRead, status);
+  ASSERT_TRUE(file) << status.Describe();
+  LineReader reader(*file, 0, kLongestPrintLine);
+  std::string_view line;
+  std::uint64_t offset = 0;
+  std::size_t lines = 0, longest = 0;
+  while (reader.Next(line, offset)) ++lines, longest = std::max(longest, line.size());
+  EXPECT_EQ(lines, 5u);
+  EXPECT_LE(longest, kLongestPrintLine);
+
+  PrintFileIndex index;
+  std::vector<PrintFileProblem> problems;
+  ASSERT_TRUE(IndexPrintFile(*file, index, [&](const PrintFileProblem& p) { problems.push_back(p); }).ok());
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_EQ(problems[0].lineNumber, 4);
+  EXPECT_EQ(problems[0].message, "line of 1048576 bytes or more");
+  const PrintFile whole = ParsePrintFile(bytes);
+  ASSERT_EQ(whole.problems.size(), 1u);
+  EXPECT_EQ(whole.problems[0].message, problems[0].message);
+  std::vector<Page> pages;
+  ASSERT_TRUE(StreamPages(*file, std::nullopt, [&](Page&& page) {
+                pages.push_back(std::move(page));
+                return true;
+              }).ok());
+  ASSERT_EQ(pages.size(), 1u);
+  EXPECT_EQ(pages[0].lines, (std::vector<std::string>{"BEFORE", "AFTER"}));
+  std::filesystem::remove_all(dir);
+}
+
 std::string RunCapture(const std::string& cmd) {
   std::string out;
   FILE* p = popen(cmd.c_str(), "r");
@@ -239,6 +283,100 @@ std::string RunCapture(const std::string& cmd) {
   while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
   pclose(p);
   return out;
+}
+
+// The names in a folder.
+std::set<std::string> FilesIn(const std::string& folder) {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) names.insert(entry.path().filename());
+  return names;
+}
+
+Page SomePage() {
+  Page page;
+  page.lines = {"TOTAL", "", "      1.234'56"};
+  page.length = 66;
+  return page;
+}
+
+using MakeOutput = std::unique_ptr<PageOutput> (*)(const std::string&, std::string&);
+const std::pair<const char*, MakeOutput> kDocuments[] = {{"doc.txt", TextToFile}, {"doc.pdf", PdfToFile}};
+
+// A document takes its place only once complete: one abandoned half way
+// (a failure, an exception) leaves the one there before, and nothing else.
+TEST(DocumentOutput, AnUnfinishedDocumentLeavesTheOneBefore) {
+  char tmpl[] = "/tmp/kitprintdocXXXXXX";
+  const std::string dir = mkdtemp(tmpl);
+  for (const auto& [name, make] : kDocuments) {
+    const std::string path = dir + "/" + name;
+    ASSERT_TRUE(platform::WriteWholeFile(path, "the listing of last month").ok());
+    ASSERT_EQ(chmod(path.c_str(), 0640), 0);
+    {
+      std::string error;
+      std::unique_ptr<PageOutput> out = make(path, error);
+      ASSERT_TRUE(out) << error;
+      ASSERT_TRUE(out->Add(SomePage()));
+    }
+    EXPECT_EQ(platform::ReadWholeFile(path).bytes, "the listing of last month") << name;
+    EXPECT_EQ(FilesIn(dir), std::set<std::string>{name}) << name;
+    std::string error;
+    std::unique_ptr<PageOutput> out = make(path, error);
+    ASSERT_TRUE(out && out->Add(SomePage()) && out->Finish()) << out->Error();
+    EXPECT_NE(platform::ReadWholeFile(path).bytes, "the listing of last month") << name;
+    EXPECT_EQ(FilesIn(dir), std::set<std::string>{name}) << name;
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u) << name << ": the permissions of the document replaced";
+    std::filesystem::remove(path);
+  }
+  std::filesystem::remove_all(dir);
+}
+
+// Ctrl+C or a SIGTERM while a document is written removes what was begun;
+// the program still ends by that signal.
+TEST(DocumentOutput, ATerminationSignalRemovesTheUnfinishedDocument) {
+  char tmpl[] = "/tmp/kitprintdocXXXXXX";
+  const std::string dir = mkdtemp(tmpl);
+  for (const int sig : {SIGINT, SIGTERM}) {
+    for (const auto& [name, make] : kDocuments) {
+      const std::string path = dir + "/" + name;
+      ASSERT_TRUE(platform::WriteWholeFile(path, "the listing of last month").ok());
+      const pid_t child = fork();
+      ASSERT_GE(child, 0);
+      if (child == 0) {
+        std::string error;
+        std::unique_ptr<PageOutput> out = make(path, error);
+        if (out && out->Add(SomePage())) std::raise(sig);
+        _exit(0);
+      }
+      int status = 0;
+      ASSERT_EQ(waitpid(child, &status, 0), child);
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << name << " " << sig;
+      EXPECT_EQ(platform::ReadWholeFile(path).bytes, "the listing of last month") << name << " " << sig;
+      EXPECT_EQ(FilesIn(dir), std::set<std::string>{name}) << name << " " << sig;
+      std::filesystem::remove(path);
+    }
+  }
+  std::filesystem::remove_all(dir);
+}
+
+// A reader refuses a document without pages: an empty listing is a blank page.
+TEST(DocumentOutput, AnEmptyListingIsAPdfOfOneBlankPage) {
+  char tmpl[] = "/tmp/kitprintdocXXXXXX";
+  const std::string dir = mkdtemp(tmpl);
+  const std::string path = dir + "/empty.pdf";
+  std::string error;
+  std::unique_ptr<PageOutput> out = PdfToFile(path, error);
+  ASSERT_TRUE(out && out->Finish()) << error;
+  const std::string pdf = platform::ReadWholeFile(path).bytes;
+  EXPECT_NE(pdf.find("/Type /Page "), std::string::npos) << pdf;
+  EXPECT_NE(pdf.find("/Count 1 "), std::string::npos) << pdf;
+  EXPECT_EQ(pdf.find("/Count 0 "), std::string::npos) << pdf;
+  if (std::system("command -v pdfinfo >/dev/null 2>&1") == 0) {
+    const std::string info = RunCapture("pdfinfo " + path + " 2>&1");
+    EXPECT_NE(info.find("Pages:           1\n"), std::string::npos) << info;
+  }
+  std::filesystem::remove_all(dir);
 }
 
 class KitprintProgram : public ::testing::Test {
@@ -331,7 +469,7 @@ TEST_F(KitprintProgram, AScreenListingThatCannotBeWrittenFails) {
   WritePrintFile("PANTALLA");
   const std::string out = RunCapture("/bin/sh -c '" + std::string(KITPRINT_EXE) + " " + dir_ +
                                      "/kitprint.tmp </dev/null 2>&1 >/dev/full; echo status=$?'");
-  EXPECT_EQ(out, "kitprint: cannot write standard output\nstatus=1\n");
+  EXPECT_EQ(out, "kitprint: cannot write standard output: No space left on device\nstatus=1\n");
 }
 
 TEST_F(KitprintProgram, OutputChosenOnTheCommandLine) {
@@ -354,6 +492,33 @@ TEST_F(KitprintProgram, OutputChosenOnTheCommandLine) {
     EXPECT_EQ(WEXITSTATUS(std::system((exe + bad + dir_ + "/kitprint.tmp 2>/dev/null").c_str())), 2) << bad;
 }
 
+// A document that cannot be written says where and why, and leaves the one
+// that was there before: a folder that does not exist, a write refused half
+// way (here a file size limit).
+TEST_F(KitprintProgram, ADocumentThatCannotBeWrittenSaysWhyAndLeavesTheOneBefore) {
+  const std::string exe = KITPRINT_EXE;
+  WritePrintFile("PANTALLA");
+  const std::string missing = RunCapture("/bin/sh -c '" + exe + " -o " + dir_ + "/none/out.pdf " + dir_ +
+                                         "/kitprint.tmp 2>&1; echo status=$?'");
+  EXPECT_EQ(missing, "kitprint: cannot write the PDF document " + dir_ +
+                         "/none/out.pdf: No such file or directory\nstatus=1\n");
+  std::string bytes = "DEVICE\r\n";
+  for (int page = 1; page <= 200; ++page)
+    bytes += "PAGE 66 \r\n 1 ,SHEET " + std::to_string(page) + std::string(100, '.') + ", 1 \r\n";
+  ASSERT_TRUE(platform::WriteWholeFile(dir_ + "/long.prn", bytes).ok());
+  for (const char* name : {"out.pdf", "out.txt"}) {
+    const std::string path = dir_ + "/" + name;
+    ASSERT_TRUE(platform::WriteWholeFile(path, "the listing of last month").ok());
+    // Files of at most 10 blocks of 512 bytes; past that a write fails.
+    const std::string said = RunCapture("/bin/sh -c 'trap \"\" XFSZ; ulimit -f 10; " + exe + " -o " + path + " " +
+                                        dir_ + "/long.prn 2>&1; echo status=$?'");
+    EXPECT_NE(said.find(path + ": File too large\n"), std::string::npos) << said;
+    EXPECT_NE(said.find("status=1\n"), std::string::npos) << said;
+    EXPECT_EQ(platform::ReadWholeFile(path).bytes, "the listing of last month") << name;
+  }
+  EXPECT_EQ(FilesIn(dir_), (std::set<std::string>{"kitprint.tmp", "long.prn", "out.pdf", "out.txt"}));
+}
+
 TEST_F(KitprintProgram, MissingFileAndBadUsageFail) {
   EXPECT_EQ(WEXITSTATUS(std::system((std::string(KITPRINT_EXE) + " " + dir_ + "/none 2>/dev/null").c_str())), 1);
   EXPECT_EQ(WEXITSTATUS(std::system((std::string(KITPRINT_EXE) + " --bogus 2>/dev/null").c_str())), 2);
@@ -369,6 +534,28 @@ TEST_F(KitprintProgram, APrintFileThatCannotBeReadIsNamedWithTheReason) {
   const std::string missing =
       RunCapture("/bin/sh -c '" + std::string(KITPRINT_EXE) + " " + dir_ + "/none 2>&1'");
   EXPECT_EQ(missing, "kitprint: " + dir_ + "/none: No such file or directory\n");
+}
+
+// The listing reaches lp as a file of its own, whatever the queue and the
+// temporary folder are called, and that file goes once lp has it.
+TEST_F(KitprintProgram, APrinterQueueGetsTheListingFromTheTemporaryFolder) {
+  WritePrintFile("OFICINA D'ALT");
+  const std::string bin = dir_ + "/bin", tmp = dir_ + "/it's tmp";
+  std::filesystem::create_directories(bin);
+  std::filesystem::create_directories(tmp);
+  // An lp that keeps its arguments and a copy of the file it is given.
+  ASSERT_TRUE(platform::WriteWholeFile(bin + "/lp", "#!/bin/sh\nprintf '%s\\n' \"$@\" >\"$0.args\"\n"
+                                                    "for last; do :; done\ncp \"$last\" \"$0.file\"\n")
+                  .ok());
+  ASSERT_EQ(chmod((bin + "/lp").c_str(), 0755), 0);
+  const std::string cmd = "PATH=\"" + bin + ":$PATH\" TMPDIR=\"" + tmp + "\" " + KITPRINT_EXE + " " + dir_ +
+                          "/kitprint.tmp 2>&1; echo status=$?";
+  ASSERT_TRUE(platform::WriteWholeFile(dir_ + "/run.sh", cmd + "\n").ok());
+  EXPECT_EQ(RunCapture("/bin/sh " + dir_ + "/run.sh"), "status=0\n");
+  const std::string args = platform::ReadWholeFile(bin + "/lp.args").bytes;
+  EXPECT_EQ(args.substr(0, args.find(tmp)), "-s\n-d\nOFICINA D'ALT\n") << args;
+  EXPECT_EQ(platform::ReadWholeFile(bin + "/lp.file").bytes.substr(0, 11), "CORRESPONEN");
+  EXPECT_TRUE(std::filesystem::is_empty(tmp));
 }
 
 TEST_F(KitprintProgram, UnavailablePrinterIsReportedNotSilent) {

@@ -10,8 +10,8 @@ constexpr std::size_t kBlock = 256 * 1024;
 
 }  // namespace
 
-LineReader::LineReader(platform::File& file, std::uint64_t offset)
-    : file_(file), buffer_(kBlock, '\0'), bufferOffset_(offset) {}
+LineReader::LineReader(platform::File& file, std::uint64_t offset, std::size_t longest)
+    : file_(file), buffer_(kBlock, '\0'), bufferOffset_(offset), longest_(longest) {}
 
 // Moves the unread bytes to the front and reads behind them; a line longer
 // than the buffer makes it grow.
@@ -35,6 +35,16 @@ bool LineReader::Fill() {
 }
 
 bool LineReader::Next(std::string_view& line, std::uint64_t& offset) {
+  while (passingOver_) {
+    const void* nl = start_ < end_ ? std::memchr(buffer_.data() + start_, '\n', end_ - start_) : nullptr;
+    if (nl != nullptr) {
+      start_ = static_cast<std::size_t>(static_cast<const char*>(nl) - buffer_.data()) + 1;
+      passingOver_ = false;
+      break;
+    }
+    start_ = end_;
+    if (!Fill()) return false;
+  }
   std::size_t searched = start_;
   for (;;) {
     const void* nl = searched < end_ ? std::memchr(buffer_.data() + searched, '\n', end_ - searched) : nullptr;
@@ -46,6 +56,13 @@ bool LineReader::Next(std::string_view& line, std::uint64_t& offset) {
       return true;
     }
     const std::size_t pending = end_ - start_;
+    if (pending >= longest_) {
+      offset = bufferOffset_ + start_;
+      line = std::string_view(buffer_.data() + start_, longest_);
+      start_ += longest_;
+      passingOver_ = true;
+      return true;
+    }
     if (!Fill()) {
       if (!status_.ok() || pending == 0) return false;
       // The last line has no line end.

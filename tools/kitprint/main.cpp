@@ -42,6 +42,10 @@ const char kUsage[] =
     "  NAME.txt             UTF-8 text at NAME.txt, each page ended by a form feed\n"
     "  anything else        the printer queue of that name, through lp\n"
     "\n"
+    "A document is written under a temporary name beside its place and takes\n"
+    "it only once complete: a failure or an interruption leaves the document\n"
+    "that was there before.\n"
+    "\n"
     "When a document was written and kitprint runs on a terminal, the path is\n"
     "shown and a key gives the terminal back (to the program that printed).\n"
     "The pager and that notice speak the session's language (catalogue\n"
@@ -172,12 +176,10 @@ int main(int argc, char** argv) {
     out = kitprint::TextToStream(stdout, "standard output");
   } else if (device == "PDF" || EndsWithIgnoringCase(device, ".pdf")) {
     written = device == "PDF" ? DirectoryOf(printFile) + "kitprint.pdf" : device;
-    out = kitprint::PdfToFile(written);
-    if (!out) error = "cannot write the PDF document " + written;
+    out = kitprint::PdfToFile(written, error);
   } else if (EndsWithIgnoringCase(device, ".txt")) {
     written = device;
-    out = kitprint::TextToFile(written);
-    if (!out) error = "cannot write " + device;
+    out = kitprint::TextToFile(written, error);
   } else {
     out = kitprint::TextToPrinter(device, error);
   }

@@ -3,45 +3,44 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 #include "base/cp850.h"
+#include "tools/kitprint/document_file.h"
 
 namespace kitprint {
 namespace {
 
+// The system's words for a failed write, or for one whose reason got lost.
+std::string WriteFailure(int error) { return std::strerror(error != 0 ? error : EIO); }
+
+// UTF-8 text to a stream that someone else closes.
 class TextOutput : public PageOutput {
  public:
-  // `owned`: the stream is closed by Finish.
-  TextOutput(std::FILE* stream, std::string name, bool owned)
-      : stream_(stream), name_(std::move(name)), owned_(owned) {}
-  ~TextOutput() override {
-    if (owned_ && stream_) std::fclose(stream_);
-  }
+  TextOutput(std::FILE* stream, std::string name) : stream_(stream), name_(std::move(name)) {}
   bool Add(const Page& page) override {
     text_.clear();
     AppendPageText(page, text_);
-    if (std::fwrite(text_.data(), 1, text_.size(), stream_) != text_.size()) return Failed();
+    errno = 0;
+    if (std::fwrite(text_.data(), 1, text_.size(), stream_) != text_.size()) return Failed(errno);
     return true;
   }
   bool Finish() override {
-    bool ok = std::fflush(stream_) == 0 && !std::ferror(stream_);
-    if (owned_) {
-      ok = std::fclose(stream_) == 0 && ok;
-      stream_ = nullptr;
-    }
-    return ok || Failed();
+    errno = 0;
+    if (std::fflush(stream_) != 0 || std::ferror(stream_)) return Failed(errno);
+    return true;
   }
 
  private:
-  bool Failed() {
-    error_ = "cannot write " + name_;
+  bool Failed(int error) {
+    error_ = "cannot write " + name_ + ": " + WriteFailure(error);
     return false;
   }
   std::FILE* stream_;
   std::string name_;
-  bool owned_;
   std::string text_;
 };
 
@@ -97,6 +96,7 @@ std::string PdfNumber(float value) {
 // at the end. The standard Courier font needs nothing embedded.
 class PdfOutput : public PageOutput {
  public:
+  // `stream` is closed by whoever opened it.
   PdfOutput(std::FILE* stream, std::string path) : stream_(stream), path_(std::move(path)) {
     Write("%PDF-1.4\n%\xE2\xE3\xCF\xD3\n");
     BeginObject(kCatalog);
@@ -104,10 +104,6 @@ class PdfOutput : public PageOutput {
     BeginObject(kFont);
     Write("<< /Type /Font /Subtype /Type1 /BaseFont /Courier /Encoding /WinAnsiEncoding >>\nendobj\n");
   }
-  ~PdfOutput() override {
-    if (stream_) std::fclose(stream_);
-  }
-
   bool Add(const Page& page) override {
     constexpr float width = 595.0f, height = 842.0f, margin = 28.0f;  // A4 portrait
     std::size_t columns = page.condensed ? 136 : 96;
@@ -149,6 +145,9 @@ class PdfOutput : public PageOutput {
   }
 
   bool Finish() override {
+    // A document of no pages is one that readers refuse: an empty listing
+    // is one blank page.
+    if (pages_ == 0 && !Add(Page{})) return false;
     BeginObject(kPages);
     Write("<< /Type /Pages /Count " + std::to_string(pages_) + " /Kids [");
     for (std::size_t node : nodes_) Write(" " + std::to_string(node) + " 0 R");
@@ -172,11 +171,13 @@ class PdfOutput : public PageOutput {
     }
     Write("trailer\n<< /Size " + std::to_string(offsets_.size()) + " /Root 1 0 R >>\nstartxref\n" +
           std::to_string(xref) + "\n%%EOF\n");
-    bool ok = Check() && std::fflush(stream_) == 0;
-    ok = std::fclose(stream_) == 0 && ok;
-    stream_ = nullptr;
-    if (!ok) SetError();
-    return ok;
+    if (!Check()) return false;
+    errno = 0;
+    if (std::fflush(stream_) != 0 || std::ferror(stream_)) {
+      failure_ = errno;
+      SetError();
+    }
+    return error_.empty();
   }
 
  private:
@@ -195,14 +196,18 @@ class PdfOutput : public PageOutput {
     Write(std::to_string(number) + " 0 obj\n");
   }
   void Write(std::string_view bytes) {
-    if (std::fwrite(bytes.data(), 1, bytes.size(), stream_) != bytes.size()) failed_ = true;
+    errno = 0;
+    if (std::fwrite(bytes.data(), 1, bytes.size(), stream_) != bytes.size() && !failed_) {
+      failed_ = true;
+      failure_ = errno;
+    }
     written_ += bytes.size();
   }
   bool Check() {
     if (failed_ || std::ferror(stream_)) SetError();
     return error_.empty();
   }
-  void SetError() { error_ = "cannot write the PDF document " + path_; }
+  void SetError() { error_ = "cannot write the PDF document " + path_ + ": " + WriteFailure(failure_); }
 
   std::FILE* stream_;
   std::string path_;
@@ -212,36 +217,68 @@ class PdfOutput : public PageOutput {
   std::vector<std::size_t> nodes_;          // the page tree's nodes under the root
   std::vector<std::size_t> nodeFirstPage_;  // the first page object of each
   bool failed_ = false;
+  int failure_ = 0;  // errno of the first failed write
   std::string content_;
+};
+
+// `text` as one word for the shell, whatever it holds.
+std::string ShellWord(const std::string& text) {
+  std::string word = "'";
+  for (char c : text) {
+    if (c == '\'') word += "'\\''";
+    else word += c;
+  }
+  return word + "'";
+}
+
+// A document written beside its place and put there when complete.
+class DocumentOutput : public PageOutput {
+ public:
+  DocumentOutput(std::unique_ptr<DocumentFile> file, std::unique_ptr<PageOutput> pages)
+      : file_(std::move(file)), pages_(std::move(pages)) {}
+  bool Add(const Page& page) override { return pages_->Add(page) || Failed(pages_->Error()); }
+  bool Finish() override {
+    if (!pages_->Finish()) return Failed(pages_->Error());
+    std::string error;
+    return file_->PutInPlace(error) || Failed(what_ + error);
+  }
+  // Says what the document is in front of the file's own message.
+  void Describe(std::string what) { what_ = std::move(what); }
+
+ private:
+  bool Failed(const std::string& error) {
+    error_ = error;
+    return false;
+  }
+  std::unique_ptr<DocumentFile> file_;
+  std::unique_ptr<PageOutput> pages_;
+  std::string what_ = "cannot write ";
 };
 
 // Text for lp in a temporary file, handed over at the end.
 class PrinterOutput : public PageOutput {
  public:
-  PrinterOutput(std::string queue, std::FILE* stream, std::string path)
-      : queue_(std::move(queue)), path_(std::move(path)), text_(stream, path_, true) {}
-  ~PrinterOutput() override { unlink(path_.c_str()); }
-  bool Add(const Page& page) override { return text_.Add(page) || TemporaryFailed(); }
+  PrinterOutput(std::string queue, std::unique_ptr<DocumentFile> file)
+      : queue_(std::move(queue)), file_(std::move(file)), text_(file_->Stream(), "a temporary file for the printer") {}
+  bool Add(const Page& page) override { return text_.Add(page) || Failed(text_.Error()); }
   bool Finish() override {
-    if (!text_.Finish()) return TemporaryFailed();
-    std::string safe;
-    for (char c : queue_) {
-      if (c == '\'') safe += "'\\''";
-      else safe += c;
-    }
-    std::string cmd = "lp -s -d '" + safe + "' '" + path_ + "'";
+    std::string error;
+    if (!text_.Finish()) return Failed(text_.Error());
+    if (!file_->Close("cannot write a temporary file for the printer " + file_->TemporaryPath(), error))
+      return Failed(error);
+    const std::string cmd = "lp -s -d " + ShellWord(queue_) + " " + ShellWord(file_->TemporaryPath());
     if (system(cmd.c_str()) == 0) return true;
     error_ = "the printer queue \"" + queue_ + "\" did not accept the listing";
     return false;
   }
 
  private:
-  bool TemporaryFailed() {
-    error_ = "cannot write a temporary file for the printer";
+  bool Failed(const std::string& error) {
+    error_ = error;
     return false;
   }
   std::string queue_;
-  std::string path_;
+  std::unique_ptr<DocumentFile> file_;
   TextOutput text_;
 };
 
@@ -262,19 +299,29 @@ std::string PagesAsText(const std::vector<Page>& pages) {
 }
 
 std::unique_ptr<PageOutput> TextToStream(std::FILE* stream, std::string name) {
-  return std::make_unique<TextOutput>(stream, std::move(name), false);
+  return std::make_unique<TextOutput>(stream, std::move(name));
 }
 
-std::unique_ptr<PageOutput> TextToFile(const std::string& path) {
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) return nullptr;
-  return std::make_unique<TextOutput>(f, path, true);
+std::unique_ptr<PageOutput> TextToFile(const std::string& path, std::string& error) {
+  std::unique_ptr<DocumentFile> file = DocumentFile::Beside(path, error);
+  if (!file) {
+    error = "cannot write " + error;
+    return nullptr;
+  }
+  auto text = std::make_unique<TextOutput>(file->Stream(), path);
+  return std::make_unique<DocumentOutput>(std::move(file), std::move(text));
 }
 
-std::unique_ptr<PageOutput> PdfToFile(const std::string& path) {
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) return nullptr;
-  return std::make_unique<PdfOutput>(f, path);
+std::unique_ptr<PageOutput> PdfToFile(const std::string& path, std::string& error) {
+  std::unique_ptr<DocumentFile> file = DocumentFile::Beside(path, error);
+  if (!file) {
+    error = "cannot write the PDF document " + error;
+    return nullptr;
+  }
+  auto pdf = std::make_unique<PdfOutput>(file->Stream(), path);
+  auto document = std::make_unique<DocumentOutput>(std::move(file), std::move(pdf));
+  document->Describe("cannot write the PDF document ");
+  return document;
 }
 
 std::unique_ptr<PageOutput> TextToPrinter(const std::string& queue, std::string& error) {
@@ -282,18 +329,12 @@ std::unique_ptr<PageOutput> TextToPrinter(const std::string& queue, std::string&
     error = "printing is not available on this machine (no lp command); printer queue \"" + queue + "\"";
     return nullptr;
   }
-  char tmpl[] = "/tmp/kitprintXXXXXX";
-  const int fd = mkstemp(tmpl);
-  std::FILE* stream = fd < 0 ? nullptr : fdopen(fd, "wb");
-  if (stream == nullptr) {
-    if (fd >= 0) {
-      close(fd);
-      unlink(tmpl);
-    }
-    error = "cannot write a temporary file for the printer";
+  std::unique_ptr<DocumentFile> file = DocumentFile::Scratch(error);
+  if (!file) {
+    error = "cannot write a temporary file for the printer in " + error;
     return nullptr;
   }
-  return std::make_unique<PrinterOutput>(queue, stream, tmpl);
+  return std::make_unique<PrinterOutput>(queue, std::move(file));
 }
 
 }  // namespace kitprint

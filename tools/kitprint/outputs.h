@@ -35,10 +35,12 @@ class PageOutput {
 
 // UTF-8 text to an open stream (standard output), not closed at the end.
 std::unique_ptr<PageOutput> TextToStream(std::FILE* stream, std::string name);
-// UTF-8 text to a file created or emptied at `path`.
-std::unique_ptr<PageOutput> TextToFile(const std::string& path);
-// A PDF document at `path`.
-std::unique_ptr<PageOutput> PdfToFile(const std::string& path);
+// UTF-8 text to a file at `path`, and a PDF document at `path`. Each is
+// written beside its place and takes it only once complete: an output
+// abandoned, failed or interrupted leaves what was there before. nullptr
+// with `error` (naming the file and the reason) when it cannot be begun.
+std::unique_ptr<PageOutput> TextToFile(const std::string& path, std::string& error);
+std::unique_ptr<PageOutput> PdfToFile(const std::string& path, std::string& error);
 // Text for the printer queue `queue`, handed to lp when finished; nullptr
 // with `error` set when printing is not available.
 std::unique_ptr<PageOutput> TextToPrinter(const std::string& queue, std::string& error);

@@ -9,7 +9,7 @@ platform::FileStatus IndexPrintFile(platform::File& file, PrintFileIndex& index,
                                     const std::function<void(std::uint64_t)>& progress) {
   index = PrintFileIndex{};
   PageLayout layout([&](Page&&, const PageStart& start) { index.pages.push_back(start); });
-  LineReader reader(file);
+  LineReader reader(file, 0, kLongestPrintLine);
   std::string_view line;
   std::uint64_t offset = 0;
   int lineNumber = 0;
@@ -39,7 +39,7 @@ platform::FileStatus StreamPages(platform::File& file, const std::optional<PageS
   PageLayout layout([&](Page&& page, const PageStart&) {
     if (more) more = sink(std::move(page));
   });
-  LineReader reader(file, from ? from->offset : 0);
+  LineReader reader(file, from ? from->offset : 0, kLongestPrintLine);
   if (from) layout.StartPage(from->length);
   std::string_view line;
   std::uint64_t offset = 0;

@@ -30,6 +30,7 @@ constexpr int kMaxColumnOrAdvance = 999;
 
 ParsedLine ParsePrintLine(std::string_view line) {
   ParsedLine parsed;
+  const bool tooLong = line.size() >= kLongestPrintLine;
   if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
   if (base::Trim(line, " \t").empty()) return parsed;
   auto problem = [&](std::string message) {
@@ -42,6 +43,9 @@ ParsedLine ParsePrintLine(std::string_view line) {
     parsed.item = std::move(value);
     return std::move(parsed);
   };
+  // No print line is anywhere near this long: what the reader cut short
+  // (a file without line ends) is reported, not printed.
+  if (tooLong) return problem("line of " + std::to_string(kLongestPrintLine) + " bytes or more");
 
   if (StartsWith(line, "DEVICE")) return item(DeviceLine{std::string(base::Trim(line.substr(6), " \t"))});
   if (StartsWith(line, "PAGE")) {

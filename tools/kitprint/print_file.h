@@ -9,6 +9,7 @@
 // Numbers are written with a sign position and a trailing blank (" 10 ").
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -47,6 +48,10 @@ struct PrintFile {
   bool hasDevice = false;
   std::string device;  // the first device line's name, blanks trimmed
 };
+
+// A line this long or longer is no print line: it is reported, and a
+// reader may give just this many bytes of it.
+inline constexpr std::size_t kLongestPrintLine = std::size_t{1} << 20;
 
 // One line of a print file, without its line end.
 struct ParsedLine {
