@@ -394,31 +394,36 @@ Fingerprint FingerprintOf(std::string_view identity, int line) {
 }
 
 // Each CSV line whose record is in `dataFile` already or on an earlier
-// line, with where it was met first (-1: in the file), in line order. The
-// file is read through a handle of its own: one that has walked the whole
-// file would keep that walk up to date on each insert of another.
-std::string FindRepeats(std::string_view dataFile, const FileLayout& layout, const std::deque<Fingerprint>& lines,
+// line, with where it was met first (-1: in the file), in line order.
+// `seen` holds the CSV lines' fingerprints and is sorted in place: the
+// file's own are added for the look and taken out again, so that no copy
+// of the lines is held beside them. The file is read through a handle of
+// its own: one that has walked the whole file would keep that walk up to
+// date on each insert of another.
+std::string FindRepeats(std::string_view dataFile, const FileLayout& layout, std::deque<Fingerprint>& seen,
                         std::vector<std::pair<std::int32_t, std::int32_t>>& repeats) {
   repeats.clear();
-  std::deque<Fingerprint> seen(lines.begin(), lines.end());
   std::string error;
   auto reader = DataFile::Open(dataFile, false, error);
   if (reader) error = reader->ReadEach([&](std::string_view r) {
     seen.push_back(FingerprintOf(CsvLine(layout, r), -1));
     return true;
   });
-  if (!error.empty()) return error;
-  // Equal records side by side, the first met (the file, then the lowest
-  // line) first: every later one is a repeat of it.
-  std::sort(seen.begin(), seen.end());
-  for (std::size_t i = 1, first = 0; i < seen.size(); ++i) {
-    if (seen[i].first != seen[first].first || seen[i].second != seen[first].second) {
-      first = i;
-      continue;
+  if (error.empty()) {
+    // Equal records side by side, the first met (the file, then the lowest
+    // line) first: every later one is a repeat of it.
+    std::sort(seen.begin(), seen.end());
+    for (std::size_t i = 1, first = 0; i < seen.size(); ++i) {
+      if (seen[i].first != seen[first].first || seen[i].second != seen[first].second) {
+        first = i;
+        continue;
+      }
+      // Records repeated within the file are the file's business.
+      if (seen[i].line >= 0) repeats.emplace_back(seen[i].line, seen[first].line);
     }
-    // Records repeated within the file are the file's business.
-    if (seen[i].line >= 0) repeats.emplace_back(seen[i].line, seen[first].line);
   }
+  std::erase_if(seen, [](const Fingerprint& f) { return f.line < 0; });
+  if (!error.empty()) return error;
   std::sort(repeats.begin(), repeats.end());
   return {};
 }
