@@ -205,7 +205,8 @@ int main(int argc, char** argv) {
     if (Interactive())
       ShowSavedFile(written);
     else
-      std::fprintf(stderr, "kitprint: %zu pages written to %s\n", pageCount, written.c_str());
+      std::fprintf(stderr, "kitprint: %zu page%s written to %s\n", pageCount, pageCount == 1 ? "" : "s",
+                   written.c_str());
   }
   return 0;
 }
