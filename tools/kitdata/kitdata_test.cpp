@@ -854,6 +854,24 @@ ToolRun RunToolOutput(const ScratchDir& dir, const std::string& args) {
           platform::ReadWholeFile(err).bytes};
 }
 
+// A usage error says first what was wrong, then how the tool is used.
+TEST(Program, AUsageErrorSaysWhatWasWrong) {
+  ScratchDir dir;
+  const struct {
+    std::string args, said;
+  } cases[] = {
+      {"frobnicate", "kitdata: unknown command frobnicate\nusage: kitdata init"},
+      {"put onlyone", "kitdata: wrong arguments for put\nusage:"},
+      {"import --quick a b", "kitdata: unknown option --quick\nusage:"},
+      {"demo " + dir.path() + " 2026-02-31", "kitdata: not a day of the calendar (YYYY-MM-DD): 2026-02-31\nusage:"},
+  };
+  for (const auto& c : cases) {
+    const ToolRun run = RunToolOutput(dir, c.args);
+    EXPECT_EQ(run.status, 2) << c.args;
+    EXPECT_EQ(run.err.rfind(c.said, 0), 0u) << c.args << "\n" << run.err;
+  }
+}
+
 TEST(Program, ImportSaysHowManyRecordsItAddedAndRefusesTheSameFileTwice) {
   ScratchDir dir;
   const std::string data = DataRoot(dir) + "/DADES/PagamH";

@@ -57,7 +57,9 @@ constexpr const char* kDetails =
     "positions on the server (positions are never carried over); records with equal keys\n"
     "keep their order. Run it while no program uses the server's files of that root.\n";
 
-int Usage() {
+// The usage on standard error, after what was wrong when that is known.
+int Usage(const std::string& why = {}) {
+  if (!why.empty()) std::fprintf(stderr, "kitdata: %s\n", why.c_str());
   std::fputs(kUsage, stderr);
   return 2;
 }
@@ -152,8 +154,7 @@ int main(int argc, char** argv) {
         options.allowDuplicates = true;
         it = args.erase(it);
       } else if (it->size() > 1 && (*it)[0] == '-') {
-        std::fprintf(stderr, "kitdata: unknown option %s\n", it->c_str());
-        return Usage();
+        return Usage("unknown option " + *it);
       } else {
         ++it;
       }
@@ -169,7 +170,7 @@ int main(int argc, char** argv) {
   }
   if (command == "demo" && (args.size() == 2 || args.size() == 3)) {
     int day = args.size() == 3 ? ParseDay(args[2]) : Today();
-    if (day == 0) return Usage();
+    if (day == 0) return Usage("not a day of the calendar (YYYY-MM-DD): " + args[2]);
     error = kitdata::FillDemo(args[1], day);
     return error.empty() ? 0 : Fail(error);
   }
@@ -225,5 +226,7 @@ int main(int argc, char** argv) {
       std::printf("%s: %lld records\n", f.source.c_str(), static_cast<long long>(f.records));
     return OutputWritten();
   }
-  return Usage();
+  for (const char* known : {"init", "demo", "put", "get", "export", "import", "migrate"})
+    if (command == known) return Usage("wrong arguments for " + command);
+  return Usage("unknown command " + command);
 }
