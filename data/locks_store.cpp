@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "config/session.h"
+#include "data/engine/record_manager.h"
 #include "platform/host_path.h"
 
 namespace data {
@@ -312,8 +313,7 @@ LockStore& FileLockStore() {
 
 LockStore& CurrentLockStore() {
   if (g_store) return *g_store;
-  const char* server = std::getenv("KITDB");
-  return server && *server ? ServerLockStore() : FileLockStore();
+  return recordmanager::DataOnServer() ? ServerLockStore() : FileLockStore();
 }
 
 LockStore* SetLockStore(LockStore* store) {

@@ -90,10 +90,7 @@ void ReleaseLock(Handle& h) {
 }
 
 // The storage of a file about to be created or opened.
-Storage& ChosenStorage() {
-  const char* server = std::getenv("KITDB");
-  return server && *server ? PostgresStorage() : SqliteStorage();
-}
+Storage& ChosenStorage() { return DataOnServer() ? PostgresStorage() : SqliteStorage(); }
 
 Handle* FromBlock(void* block) {
   if (!block) return nullptr;
@@ -515,6 +512,11 @@ std::int16_t Reset() {
 }
 
 }  // namespace
+
+bool DataOnServer() {
+  const char* server = std::getenv("KITDB");
+  return server && *server;
+}
 
 void Rest() {
   for (Storage* s : AllStorages()) s->Rest();

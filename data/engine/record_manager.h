@@ -69,6 +69,10 @@ enum Status : std::int16_t {
 // it keeps holds back the files' upkeep while nobody here reads.
 void Rest();
 
+// Whether the data files are tables on the server that KITDB names (set and
+// not empty) rather than SQLite files.
+bool DataOnServer();
+
 // Round trips to the server made so far by this process (0 on SQLite).
 std::int64_t ServerRoundTrips();
 

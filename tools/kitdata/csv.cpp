@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "base/cp850.h"
+#include "data/engine/record_manager.h"
 #include "format/dates.h"
 #include "format/numbers.h"
 #include "tools/kitdata/kitdata.h"
@@ -576,7 +577,7 @@ AddResult ImportCsv(std::string_view dataFile, CsvInput& csv, const AddOptions& 
     result.error = error.empty() ? changed : error + "; nothing inserted";
     return result;
   }
-  if (!options.allowDuplicates && inserted > 0 && !DataOnServer()) {
+  if (!options.allowDuplicates && inserted > 0 && !recordmanager::DataOnServer()) {
     // Holding the write lock since the first insert, this import sees
     // every record another one committed, and no more can come. (On the
     // server the look would see these inserts, and there is no such lock.)

@@ -37,13 +37,6 @@ struct FileLayout {
   std::vector<Field> fields;
 };
 
-// Whether the data files are on the server named by KITDB rather than
-// SQLite files. On the server every handle of a program shares one session,
-// so a handle of its own sees the program's inserts before they commit,
-// and an insert takes no lock on the file that would keep another
-// program's inserts out.
-bool DataOnServer();
-
 // The eight data files by base name, as their dictionary sources describe them.
 const std::vector<FileLayout>& Layouts();
 // The layout of a base name, any case; nullptr when unknown.

@@ -2,13 +2,13 @@
 // tool must report a failure and go on (or exit non-zero), never stop the way
 // the module's file layer does.
 #include <cerrno>
-#include <cstdlib>
 #include <algorithm>
 #include <filesystem>
 #include <unordered_map>
 
 #include "base/little_endian.h"
 #include "data/btrcall.h"
+#include "data/engine/record_manager.h"
 #include "platform/file_system.h"
 #include "platform/host_path.h"
 #include "tools/kitdata/kitdata.h"
@@ -71,12 +71,6 @@ std::int32_t CreationRecordLength(std::string_view creation) {
 }
 
 }  // namespace
-
-bool DataOnServer() {
-  // The record manager's own rule for where a file is.
-  const char* server = std::getenv("KITDB");
-  return server != nullptr && *server != '\0';
-}
 
 std::optional<DataFile> DataFile::Open(std::string_view dataFile, bool create, std::string& error) {
   DataFile f;
@@ -255,7 +249,7 @@ AddResult DataFile::Add(const std::vector<std::string>& records, const std::vect
   for (std::size_t i = 0; result.error.empty() && i < records.size(); ++i)
     result.error = Insert(records[i], i < where.size() ? where[i] : "record " + std::to_string(i + 1));
   if (!result.error.empty()) return result;
-  if (!options.allowDuplicates && !records.empty() && !DataOnServer()) {
+  if (!options.allowDuplicates && !records.empty() && !recordmanager::DataOnServer()) {
     // Looked for again under the write lock the first insert took: another
     // program may have added the same records since the first look. (On
     // the server the look would see these inserts, and there is no such
