@@ -221,4 +221,12 @@ FileSystem& CurrentFileSystem() { return g_current ? *g_current : RealFileSystem
 ScopedFileSystem::ScopedFileSystem(FileSystem& fileSystem) : previous_(g_current) { g_current = &fileSystem; }
 ScopedFileSystem::~ScopedFileSystem() { g_current = previous_; }
 
+std::string LinkTarget(const std::string& path) {
+  struct stat st {};
+  if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+  std::error_code ec;
+  const std::filesystem::path resolved = std::filesystem::canonical(path, ec);
+  return ec ? path : resolved.string();
+}
+
 }  // namespace platform

@@ -164,4 +164,8 @@ inline std::unique_ptr<File> OpenFile(const std::string& path, unsigned flags, F
   return CurrentFileSystem().Open(path, flags, status, mode);
 }
 
+// The file a write to `path` replaces: where a symbolic link points, so
+// that a file put in its place leaves the link pointing where it did.
+std::string LinkTarget(const std::string& path);
+
 }  // namespace platform

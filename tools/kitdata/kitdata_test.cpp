@@ -995,6 +995,15 @@ TEST(Raw, GetLeavesTheRawFileAsItWasWhenItCannotBeWritten) {
   EXPECT_EQ(names, (std::set<std::string>{"DADES", "budget.raw"}));
   ASSERT_EQ(GetRawToFile(data, dir / "budget.raw"), "");
   EXPECT_EQ(platform::ReadWholeFile(dir / "budget.raw").bytes, BudgetRecord("0001", "NE", "10.00"));
+
+  // Written through a symbolic link, the file it names is replaced and the
+  // link stays.
+  fs::create_symlink(dir / "budget.raw", dir / "link.raw");
+  ASSERT_EQ(PutRaw(data, BudgetRecord("0001", "AS", "20.00")).error, "");
+  ASSERT_EQ(GetRawToFile(data, dir / "link.raw"), "");
+  EXPECT_TRUE(fs::is_symlink(dir / "link.raw"));
+  EXPECT_EQ(platform::ReadWholeFile(dir / "budget.raw").bytes,
+            BudgetRecord("0001", "AS", "20.00") + BudgetRecord("0001", "NE", "10.00"));
 }
 
 }  // namespace

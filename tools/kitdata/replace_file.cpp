@@ -1,6 +1,5 @@
 // A file replaced as one step, so that a failure half way (a full disk) or
 // an interruption leaves the file as it was rather than cut short or empty.
-#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,13 +13,8 @@
 namespace kitdata {
 
 platform::FileStatus ReplaceFile(const std::string& path, std::string_view bytes) {
-  // A symbolic link keeps pointing where it did: the file it names is replaced.
-  std::string target = path;
+  const std::string target = platform::LinkTarget(path);
   struct stat st {};
-  if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-    char resolved[PATH_MAX];
-    if (realpath(path.c_str(), resolved) != nullptr) target = resolved;
-  }
   const bool exists = stat(target.c_str(), &st) == 0;
   // A device or a pipe is written as it is; a folder is refused by the open.
   if (exists && !S_ISREG(st.st_mode)) return platform::WriteWholeFile(target, bytes);

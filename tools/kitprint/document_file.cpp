@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/file_system.h"
+
 namespace kitprint {
 namespace {
 
@@ -51,15 +53,6 @@ void Disarm(const std::string& temporary) {
 
 std::string Reason(int error) { return std::strerror(error); }
 
-// The file a document at `path` really is: where a symbolic link points.
-std::string RealTarget(const std::string& path) {
-  struct stat st {};
-  if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
-  char resolved[PATH_MAX];
-  if (realpath(path.c_str(), resolved) == nullptr) return path;
-  return resolved;
-}
-
 // The permissions a new file gets; those of the file being replaced.
 mode_t ModeFor(const std::string& target) {
   struct stat st {};
@@ -84,7 +77,7 @@ DocumentFile::~DocumentFile() {
 }
 
 std::unique_ptr<DocumentFile> DocumentFile::Beside(const std::string& path, std::string& error) {
-  const std::string target = RealTarget(path);
+  const std::string target = platform::LinkTarget(path);
   const std::size_t slash = target.rfind('/');
   const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
   const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
