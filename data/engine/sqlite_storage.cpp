@@ -45,13 +45,13 @@ void BindBlob(sqlite3_stmt* st, int index, const std::string& bytes) {
     sqlite3_bind_blob(st, index, bytes.data(), static_cast<int>(bytes.size()), SQLITE_STATIC);
 }
 
+// Into a string that usually has the room already: a resize and a copy
+// cost a walk less than the general assign.
 void AssignBlob(sqlite3_stmt* st, int col, std::string& out) {
   const void* p = sqlite3_column_blob(st, col);
-  const int n = sqlite3_column_bytes(st, col);
-  if (p)
-    out.assign(static_cast<const char*>(p), static_cast<std::size_t>(n));
-  else
-    out.clear();
+  const auto n = static_cast<std::size_t>(sqlite3_column_bytes(st, col));
+  out.resize(p ? n : 0);
+  if (p && n) std::memcpy(out.data(), p, n);
 }
 
 std::string ColumnBlob(sqlite3_stmt* st, int col) {
@@ -114,8 +114,8 @@ SqliteStore& Store() {
 
 // Which statement of a key's set.
 enum Query : std::size_t {
-  kUpAll, kUpFrom, kUpAbove, kUpAfter,
-  kDownAll, kDownBelow, kDownUpTo, kDownAtOrBefore,
+  kUpAll, kUpFrom, kUpAbove, kUpSameAfter,
+  kDownAll, kDownBelow, kDownUpTo, kDownSameUpTo,
   kAtPosition, kQueryCount
 };
 
@@ -177,7 +177,9 @@ class SqliteFile final : public StoredFile {
   std::int16_t WriteFailed(int rc);
   bool LockedByAnother(std::int64_t pos);
   // Adds what `st` steps to to `rows`, until they are `limit` rows.
-  int StepRows(sqlite3_stmt* st, int limit, RowBuffer& rows);
+  int StepRows(sqlite3_stmt* st, std::size_t limit, RowBuffer& rows);
+  // One search of Find's, adding rows until there are `wanted`.
+  std::int16_t Search(int key, Query q, const Cut& from, std::size_t wanted, RowBuffer& rows);
   std::int64_t DataVersion();
   const volatile unsigned char* WalIndexHeader();
   // Begins a write that wants to keep `keep`: `keep` stays valid only when
@@ -297,13 +299,13 @@ sqlite3_stmt* SqliteFile::Statement(int key, Query which) {
     case kUpAll: sql = select + up + " LIMIT ?3"; break;
     case kUpFrom: sql = select + " WHERE " + k + " >= ?1" + up + " LIMIT ?3"; break;
     case kUpAbove: sql = select + " WHERE " + k + " > ?1" + up + " LIMIT ?3"; break;
-    // A row value against the (image, seq) index is one seek, also inside
-    // a long group of equal images.
-    case kUpAfter: sql = select + " WHERE (" + k + ", " + s + ") > (?1, ?2)" + up + " LIMIT ?3"; break;
+    // The rest of a group of equal images from a seq on: one seek, also in
+    // a long group.
+    case kUpSameAfter: sql = select + " WHERE " + k + " = ?1 AND " + s + " > ?2" + up + " LIMIT ?3"; break;
     case kDownAll: sql = select + down + " LIMIT ?3"; break;
     case kDownBelow: sql = select + " WHERE " + k + " < ?1" + down + " LIMIT ?3"; break;
     case kDownUpTo: sql = select + " WHERE " + k + " <= ?1" + down + " LIMIT ?3"; break;
-    case kDownAtOrBefore: sql = select + " WHERE (" + k + ", " + s + ") <= (?1, ?2)" + down + " LIMIT ?3"; break;
+    case kDownSameUpTo: sql = select + " WHERE " + k + " = ?1 AND " + s + " <= ?2" + down + " LIMIT ?3"; break;
     case kAtPosition: sql = select + " WHERE pos = ?2"; break;
     case kQueryCount: return nullptr;
   }
@@ -311,9 +313,9 @@ sqlite3_stmt* SqliteFile::Statement(int key, Query which) {
   return st;
 }
 
-int SqliteFile::StepRows(sqlite3_stmt* st, int limit, RowBuffer& rows) {
+int SqliteFile::StepRows(sqlite3_stmt* st, std::size_t limit, RowBuffer& rows) {
   int rc = SQLITE_DONE;
-  while (static_cast<int>(rows.Size()) < limit && (rc = sqlite3_step(st)) == SQLITE_ROW) {
+  while (rows.Size() < limit && (rc = sqlite3_step(st)) == SQLITE_ROW) {
     Row& row = rows.Add();
     row.pos = sqlite3_column_int64(st, 0);
     AssignBlob(st, 1, row.data);
@@ -327,23 +329,27 @@ int SqliteFile::StepRows(sqlite3_stmt* st, int limit, RowBuffer& rows) {
 }
 
 std::int16_t SqliteFile::Find(int key, const Cut& from, bool forward, int limit, RowBuffer& rows) {
-  const int wanted = static_cast<int>(rows.Size()) + limit;
+  const std::size_t wanted = rows.Size() + static_cast<std::size_t>(std::max(limit, 0));
   if (from.kind == (forward ? Cut::kTop : Cut::kBottom) || limit <= 0) return kOk;
-  Query q;
-  if (from.kind != Cut::kAfter)
-    q = forward ? kUpAll : kDownAll;
-  else if (from.seq == kSeqBelowAll)
-    q = forward ? kUpFrom : kDownBelow;
-  else if (from.seq == kSeqAboveAll)
-    q = forward ? kUpAbove : kDownUpTo;
-  else
-    q = forward ? kUpAfter : kDownAtOrBefore;
+  BeginRead();
+  if (from.kind != Cut::kAfter) return Search(key, forward ? kUpAll : kDownAll, from, wanted, rows);
+  if (from.seq == kSeqBelowAll) return Search(key, forward ? kUpFrom : kDownBelow, from, wanted, rows);
+  if (from.seq == kSeqAboveAll) return Search(key, forward ? kUpAbove : kDownUpTo, from, wanted, rows);
+  // A cut inside a group of equal images: the rest of the group, then the
+  // images beyond it. A row value in one search would cost a comparison on
+  // every row it steps over.
+  if (std::int16_t status = Search(key, forward ? kUpSameAfter : kDownSameUpTo, from, wanted, rows); status != kOk)
+    return status;
+  return Search(key, forward ? kUpAbove : kDownBelow, from, wanted, rows);
+}
+
+std::int16_t SqliteFile::Search(int key, Query q, const Cut& from, std::size_t wanted, RowBuffer& rows) {
+  if (rows.Size() >= wanted) return kOk;
   sqlite3_stmt* st = Statement(key, q);
   if (!st) return Error(sqlite3_errcode(db_));
-  BeginRead();
   if (from.kind == Cut::kAfter) BindBlob(st, 1, from.image);
-  if (q == kUpAfter || q == kDownAtOrBefore) sqlite3_bind_int64(st, 2, from.seq);
-  sqlite3_bind_int(st, 3, limit);
+  if (q == kUpSameAfter || q == kDownSameUpTo) sqlite3_bind_int64(st, 2, from.seq);
+  sqlite3_bind_int64(st, 3, static_cast<std::int64_t>(wanted - rows.Size()));
   if (int rc = StepRows(st, wanted, rows); rc != SQLITE_OK) return Error(rc);
   return kOk;
 }
