@@ -522,6 +522,20 @@ void Rest() {
   for (Storage* s : AllStorages()) s->Rest();
 }
 
+std::int16_t HoldForWriting(void* positionBlock) {
+  Handle* h = FromBlock(positionBlock);
+  if (!h) return kFileNotOpen;
+  if (!g_transaction) return kInvalidOperation;
+  const std::int16_t status = h->file->HoldForWriting();
+  // Records read ahead before the hold may be older than what it lets this
+  // program see (on the server, other programs' commits are told only
+  // between transactions).
+  if (status == kOk)
+    for (auto& [id, other] : Handles())
+      if (other->file && other->file->Identity() == h->file->Identity()) other->window.Clear();
+  return status;
+}
+
 }  // namespace recordmanager
 
 extern "C" std::int16_t BTRCALL(std::uint16_t operation, void* positionBlock, void* dataBuffer,

@@ -29,6 +29,15 @@ inline constexpr const char* kLockTable = "kit_locks";
 // (a transaction-level advisory lock).
 inline constexpr std::int64_t kCreateLockKey = 0x6b69745f63726561;  // "kit_crea"
 
+// Holds a data file for one program's writes until its transaction ends (a
+// transaction-level advisory lock): the table's oid in the high half, 0 in
+// the low one. So never the same lock as kCreateLockKey, as a scan of the
+// program locks (the lock table's oid, a name's hash) or as a record lock
+// (two int4 keys).
+inline std::int64_t WriteHoldKey(std::uint32_t relid) {
+  return static_cast<std::int64_t>(static_cast<std::uint64_t>(relid) << 32);
+}
+
 // The schema of the suite root's tables: KITDB_SCHEMA, "kit" when unset;
 // empty when it is not a plain name (letters, digits and _).
 std::string SchemaName();

@@ -9,6 +9,10 @@
 // unique key, so that one unique index on (image, seq) serves both order
 // and uniqueness.
 //
+// A program that holds a file for its writes (HoldForWriting) takes a
+// transaction-level advisory lock on the table (pg::WriteHoldKey): another
+// program that asks the same waits for its transaction to end.
+//
 // Record locks are session-level advisory locks on (table oid, position):
 // they end with the connection, so a workstation that dies frees them.
 // Updates and deletes try the record's lock for the length of their
@@ -116,6 +120,7 @@ class PgFile final : public StoredFile {
   std::int16_t Delete(std::int64_t pos, std::int64_t release, ChangeMark* keep) override;
   std::int16_t LockAndRead(int key, std::int64_t pos, std::int64_t release, std::optional<Row>& row) override;
   void Unlock(std::int64_t pos) override;
+  std::int16_t HoldForWriting() override;
   std::int64_t RecordCount() override { return count_ + pending_; }
   // The transaction ended: its inserts and deletes count, or not.
   void Settle(bool committed) {
@@ -156,7 +161,7 @@ class PgFile final : public StoredFile {
     else
       count_ += change;
   }
-  Statement insert_, update_, delete_, lock_, unlock_;
+  Statement insert_, update_, delete_, lock_, unlock_, hold_;
 };
 
 PgFile::PgFile(std::string name, std::string table, std::uint32_t relid, std::int64_t sequence, FileDefinition def,
@@ -238,6 +243,9 @@ PgFile::PgFile(std::string name, std::string table, std::uint32_t relid, std::in
            "THEN pg_advisory_unlock($1::int4, $3::int4) END "
            "FROM (SELECT pg_try_advisory_lock($1::int4, $2::int4) AS ok OFFSET 0) l"};
   unlock_ = {prefix + "unlock", "SELECT pg_advisory_unlock($1::int4, $2::int4)"};
+  // $1 the file's hold key; waits for another transaction's hold up to
+  // lock_timeout.
+  hold_ = {prefix + "hold", "SELECT pg_advisory_xact_lock($1::int8)"};
 }
 
 std::int16_t PgFile::Run(const Statement& st, const Params& params, Result& result, bool write,
@@ -399,6 +407,16 @@ void PgFile::Unlock(std::int64_t pos) {
   std::vector<Result> results;
   std::string error;
   if (!Session::Get().Exchange({{&unlock_, &params}}, results, error)) Report(name_, error);
+}
+
+std::int16_t PgFile::HoldForWriting() {
+  Params params;
+  params.Int8(pg::WriteHoldKey(relid_));
+  Result r;
+  // Under a savepoint like a write: a hold not had in time leaves the
+  // transaction usable. Once had it outlives the savepoint, to the end of
+  // the transaction; the statements after it see what was committed before.
+  return Run(hold_, params, r, true);
 }
 
 ChangeMark PgFile::Mark() {

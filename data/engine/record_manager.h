@@ -69,6 +69,17 @@ enum Status : std::int16_t {
 // it keeps holds back the files' upkeep while nobody here reads.
 void Rest();
 
+// Takes the file open in `positionBlock` for this program's writes until
+// its transaction ends, as the first write of a transaction takes an SQLite
+// file: another program that asks the same, or (on SQLite) writes the file,
+// waits until then, and gives up with kFileLocked after the wait a write
+// gives up after. Once it is had, reads see every record that others
+// committed before, and nobody else who asks can add any until this
+// transaction ends: what a program looks for before it adds records stays
+// true until it commits. Inside a transaction only (kInvalidOperation
+// otherwise); taking it again is no change.
+std::int16_t HoldForWriting(void* positionBlock);
+
 // Whether the data files are tables on the server that KITDB names (set and
 // not empty) rather than SQLite files.
 bool DataOnServer();

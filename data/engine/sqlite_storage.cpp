@@ -142,6 +142,9 @@ class SqliteFile final : public StoredFile {
   std::int16_t Delete(std::int64_t pos, std::int64_t release, ChangeMark* keep) override;
   std::int16_t LockAndRead(int key, std::int64_t pos, std::int64_t release, std::optional<Row>& row) override;
   void Unlock(std::int64_t pos) override;
+  // The file's write lock, as the transaction's first write takes it
+  // (called inside the transaction only).
+  std::int16_t HoldForWriting() override { return BeginWrite(); }
   std::int64_t RecordCount() override;
   ChangeMark Mark() override;
   bool ChangedSince(const ChangeMark& mark) override;

@@ -112,6 +112,10 @@ class StoredFile {
   virtual std::int16_t LockAndRead(int key, std::int64_t pos, std::int64_t release, std::optional<Row>& row) = 0;
   virtual void Unlock(std::int64_t pos) = 0;
 
+  // Takes the file for this program's writes until the transaction
+  // (begun) ends; 0, 85 (not had within the wait) or an error status.
+  virtual std::int16_t HoldForWriting() = 0;
+
   // The number of records for stat; a storage may keep it rather than count.
   virtual std::int64_t RecordCount() = 0;
 

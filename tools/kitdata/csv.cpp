@@ -8,7 +8,6 @@
 #include <functional>
 
 #include "base/cp850.h"
-#include "data/engine/record_manager.h"
 #include "format/dates.h"
 #include "format/numbers.h"
 #include "tools/kitdata/kitdata.h"
@@ -514,8 +513,8 @@ AddResult ImportCsv(std::string_view dataFile, CsvInput& csv, const AddOptions& 
   }
 
   // Repeats are looked for before anything is inserted, and again once
-  // this import holds the file's write lock, just before it commits:
-  // another import may have added the same records in between.
+  // this import holds the file for its writes, just before its first
+  // insert: another import may have added the same records in between.
   std::vector<std::pair<std::int32_t, std::int32_t>> repeats;
   auto refuseRepeats = [&]() {
     std::string collected;
@@ -553,12 +552,34 @@ AddResult ImportCsv(std::string_view dataFile, CsvInput& csv, const AddOptions& 
     result.error = error;
     return result;
   }
+  // Held from the first insert to the commit, as the first insert into an
+  // SQLite file holds that file: looked at again then, the file shows every
+  // record another import committed, and no other import or put can add
+  // more until this one commits. The look comes before this import's own
+  // inserts, which it would see on the server.
+  bool held = false, repeatedSinceCheck = false;
+  auto holdAndLookAgain = [&]() -> std::string {
+    if (std::string notHeld = file->HoldForWriting(); !notHeld.empty()) return notHeld;
+    if (options.allowDuplicates) return {};
+    if (std::string notRead = FindRepeats(dataFile, *layout, seen, repeats); !notRead.empty()) {
+      file->AbortInserts();
+      return notRead + "; nothing inserted";
+    }
+    repeatedSinceCheck = !repeats.empty();
+    if (repeatedSinceCheck) file->AbortInserts();
+    return {};
+  };
   std::size_t inserted = 0;
   std::string insertError;
   std::string sized;
   error = EachCsvRecord(
       *layout, csv, length,
       [&](const std::string& record, int line) {
+        if (!held) {
+          held = true;
+          insertError = holdAndLookAgain();
+          if (!insertError.empty() || repeatedSinceCheck) return false;
+        }
         sized.assign(record);
         sized.resize(fileLength, ' ');
         insertError = file->Insert(sized, CsvWhere(csv.Name(), line));
@@ -571,25 +592,12 @@ AddResult ImportCsv(std::string_view dataFile, CsvInput& csv, const AddOptions& 
     result.error = insertError;
     return result;
   }
+  if (repeatedSinceCheck) return refuseRepeats();
   if (!error.empty() || !problems.empty() || inserted != count) {
     // Nothing may stay of a text that is not the one checked.
     file->AbortInserts();
     result.error = error.empty() ? changed : error + "; nothing inserted";
     return result;
-  }
-  if (!options.allowDuplicates && inserted > 0 && !recordmanager::DataOnServer()) {
-    // Holding the write lock since the first insert, this import sees
-    // every record another one committed, and no more can come. (On the
-    // server the look would see these inserts, and there is no such lock.)
-    error = FindRepeats(dataFile, *layout, seen, repeats);
-    if (!error.empty() || !repeats.empty()) {
-      file->AbortInserts();
-      if (!error.empty()) {
-        result.error = error + "; nothing inserted";
-        return result;
-      }
-      return refuseRepeats();
-    }
   }
   result.error = file->CommitInserts();
   if (result.error.empty()) result.added = inserted;

@@ -98,11 +98,16 @@ class DataFile {
   std::string Insert(std::string_view record, const std::string& what);
   std::string CommitInserts();
   void AbortInserts();
+  // Holds the file for this transaction's writes until it ends, as the
+  // first insert into an SQLite file holds that file: another put or import
+  // waits for this one's commit before it looks for repeats. Failing, it
+  // ends the transaction with nothing inserted and says so.
+  std::string HoldForWriting();
   // InsertAll, after refusing records that repeat one already in the file
   // or an earlier one of `records` (unless allowed): such refusals name
-  // every repeated record by `where`, and nothing is inserted. An SQLite
-  // file is looked at again under the write lock before the commit, for
-  // records another program added in between.
+  // every repeated record by `where`, and nothing is inserted. The file is
+  // looked at again once it is held for this transaction's writes, before
+  // the inserts, for records another program added in between.
   AddResult Add(const std::vector<std::string>& records, const std::vector<std::string>& where,
                 const RecordIdentity& identity, const AddOptions& options);
 
@@ -197,9 +202,9 @@ AddResult ImportCsv(std::string_view dataFile, const std::string& csv, const Add
 // Reads the CSV twice (a check, then the inserts) and holds one record at
 // a time, whatever its size, and 24 bytes for each record of the CSV (twice
 // while looking) and of the file to tell repeated ones. Repeats are looked
-// for before the inserts and, in an SQLite file, again under the file's
-// write lock before the commit, so that two imports of one CSV at once add
-// it once. Each repeated record refused goes to `refused` when given (one
+// for before the inserts and again once the file is held for this import's
+// writes (from just before its first insert to its commit), so that two
+// imports of one CSV at once add it once, on files and on the server. Each repeated record refused goes to `refused` when given (one
 // line each, so that thousands need not be held), else into the error text.
 AddResult ImportCsv(std::string_view dataFile, CsvInput& csv, const AddOptions& options = {},
                     const ImportProgress& progress = {},

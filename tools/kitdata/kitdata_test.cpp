@@ -301,43 +301,6 @@ TEST(Raw, RefusedRawDataChangesNothing) {
   EXPECT_NE(PutRaw(dir / "DADES/Unknown", a).error, "");
 }
 
-// Raw records put by two programs at once, into a file whose key takes
-// duplicates: the other one commits the same records while this one is
-// looking for repeats.
-TEST(Raw, TwoPutsOfTheSameRecordsAtOnceAddThemOnce) {
-  ScratchDir dir;
-  const std::string data = DataRoot(dir) + "/DADES/CobramH";
-  auto receipt = [](const std::string& amount) {
-    std::string r(static_cast<std::size_t>(FindLayout("CobramH")->recordLength), ' ');
-    EXPECT_EQ(SetField(FieldOf("CobramH", "owner"), "00010001", r), "");
-    EXPECT_EQ(SetField(FieldOf("CobramH", "date"), "2026-01-01", r), "");
-    EXPECT_EQ(SetField(FieldOf("CobramH", "amount"), amount, r), "");
-    return r;
-  };
-  const std::vector<std::string> records = {receipt("10.00"), receipt("20.00")};
-  ASSERT_TRUE(platform::WriteWholeFile(dir / "receipts.raw", records[0] + records[1]).ok());
-  ASSERT_EQ(PutRaw(data, receipt("1.00")).error, "");  // the file exists
-  std::string error;
-  auto file = DataFile::Open(data, false, error);
-  ASSERT_TRUE(file) << error;
-  int status = -1;
-  const std::string other =
-      std::string(KITDATA_EXE) + " put " + data + " " + (dir / "receipts.raw") + " >/dev/null 2>&1";
-  // The first record met after the file's own is the moment between the
-  // look at the file and the inserts.
-  int calls = 0;
-  const AddResult result = file->Add(records, {"record 1", "record 2"}, [&](std::string_view r) {
-    if (++calls == 2) status = std::system(other.c_str());
-    return std::string(r);
-  }, {});
-  ASSERT_EQ(status, 0) << "the other put";
-  EXPECT_NE(result.error.find("record 1: the same record is already in"), std::string::npos) << result.error;
-  EXPECT_EQ(result.added, 0u);
-  std::string after;
-  ASSERT_EQ(GetRaw(data, after), "");
-  EXPECT_EQ(after.size(), 3 * records[0].size());
-}
-
 TEST(Raw, MissingFilesAreMadeFromTheInstalledDictionary) {
   ScratchDir dir;
   std::string root = DataRoot(dir);
@@ -723,43 +686,6 @@ TEST_F(Demo, ACsvFileIsImportedAsItsTextAndOnlyTheTextCheckedIsInserted) {
     EXPECT_EQ(Records("CobramH").size(), before);
     EXPECT_GE(changing.reads_, 2);
   }
-}
-
-// CSV text whose second reading (the inserts) first lets another program
-// run to its end: what another import does between the check of this one
-// and its inserts.
-class CsvWithAnotherProgramBetween : public CsvInput {
- public:
-  CsvWithAnotherProgramBetween(std::string text, std::string command)
-      : text_(std::move(text)), command_(std::move(command)) {}
-  std::string Read(const std::function<bool(std::string_view)>& block) override {
-    if (reads_++ == 1) status_ = std::system(command_.c_str());
-    block(text_);
-    return {};
-  }
-  int status_ = -1;
-
- private:
-  int reads_ = 0;
-  std::string text_, command_;
-};
-
-// Two imports of one file into one data file at once: one adds the
-// records, the other refuses them as repeats, however their steps meet.
-TEST(Csv, TwoImportsOfOneFileAtOnceAddItOnce) {
-  ScratchDir dir;
-  const std::string data = DataRoot(dir) + "/DADES/CobramH";
-  const std::string csv = "owner,date,amount\n00010001,2026-01-01,10.00\n00010002,2026-01-01,20.00\n";
-  dir.Write("receipts.csv", csv);
-  CsvWithAnotherProgramBetween input(
-      csv, std::string(KITDATA_EXE) + " import " + data + " " + (dir / "receipts.csv") + " >/dev/null 2>&1");
-  const AddResult result = ImportCsv(data, input);
-  ASSERT_EQ(input.status_, 0) << "the other import";
-  EXPECT_NE(result.error.find("CSV line 2: the same record is already in"), std::string::npos) << result.error;
-  EXPECT_EQ(result.added, 0u);
-  std::string raw;
-  ASSERT_EQ(GetRaw(data, raw), "");
-  EXPECT_EQ(raw.size(), 2u * static_cast<std::size_t>(FindLayout("CobramH")->recordLength));
 }
 
 // Each repeat is named once, with the first of its kind: the file's record

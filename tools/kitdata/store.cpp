@@ -18,7 +18,7 @@ namespace {
 
 constexpr std::uint16_t kOpen = 0, kClose = 1, kInsert = 2, kGetNext = 6, kGetFirst = 12, kCreate = 14,
                         kStat = 15, kBegin = 19, kEnd = 20, kAbort = 21;
-constexpr std::int16_t kFileNotFound = 12, kEndOfFile = 9, kDuplicateKey = 5;
+constexpr std::int16_t kFileNotFound = 12, kEndOfFile = 9, kDuplicateKey = 5, kFileLocked = 85;
 
 std::string StatusText(std::int16_t status) { return "status " + std::to_string(status); }
 
@@ -179,6 +179,14 @@ std::string DataFile::Insert(std::string_view record, const std::string& what) {
          StatusText(status) + "); nothing inserted";
 }
 
+std::string DataFile::HoldForWriting() {
+  const std::int16_t status = recordmanager::HoldForWriting(positionBlock_.data());
+  if (status == 0) return {};
+  AbortInserts();
+  return path_ + (status == kFileLocked ? ": another program is writing it" : ": cannot be held for writing") + " (" +
+         StatusText(status) + "); nothing inserted";
+}
+
 void DataFile::AbortInserts() {
   std::uint32_t none = 0;
   BTRCALL(kAbort, positionBlock_.data(), nullptr, &none, nullptr, 0, 0);
@@ -246,21 +254,26 @@ AddResult DataFile::Add(const std::vector<std::string>& records, const std::vect
     }
   }
   result.error = BeginInserts();
+  if (!result.error.empty()) return result;
+  if (!records.empty()) {
+    // Held from here to the commit: looked at again, the file shows every
+    // record another program added since the first look, and no other put
+    // or import can add more until this one commits. The look comes before
+    // the inserts, which it would see on the server.
+    result.error = HoldForWriting();
+    if (!result.error.empty()) return result;
+    if (!options.allowDuplicates) {
+      result.error = findRepeats(repeated);
+      if (!result.error.empty() || !repeated.empty()) {
+        AbortInserts();
+        result.error = result.error.empty() ? repeated : result.error + "; nothing inserted";
+        return result;
+      }
+    }
+  }
   for (std::size_t i = 0; result.error.empty() && i < records.size(); ++i)
     result.error = Insert(records[i], i < where.size() ? where[i] : "record " + std::to_string(i + 1));
   if (!result.error.empty()) return result;
-  if (!options.allowDuplicates && !records.empty() && !recordmanager::DataOnServer()) {
-    // Looked for again under the write lock the first insert took: another
-    // program may have added the same records since the first look. (On
-    // the server the look would see these inserts, and there is no such
-    // lock.)
-    result.error = findRepeats(repeated);
-    if (!result.error.empty() || !repeated.empty()) {
-      AbortInserts();
-      result.error = result.error.empty() ? repeated : result.error + "; nothing inserted";
-      return result;
-    }
-  }
   result.error = CommitInserts();
   if (result.error.empty()) result.added = records.size();
   return result;

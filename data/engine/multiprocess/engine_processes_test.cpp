@@ -9,6 +9,7 @@
 #include <time.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -321,6 +322,43 @@ TEST_F(Processes, AWriteThatWaitsTooLongIsToldLockedAndItsTransactionGoesOn) {
   ASSERT_EQ(checkOther.Open(other), 0);
   EXPECT_EQ(check.Rest(Key(1)), "waiter..");
   EXPECT_EQ(checkOther.Count(), 1);
+}
+
+// A program that holds a file for its writes makes the next program that
+// asks wait for its commit; once that one has the file, it sees what the
+// first committed, also through an open that had read the file before.
+TEST_F(Processes, AFileHeldForWritingIsHadByTheNextOnlyAfterTheCommitAndShowsIt) {
+  ASSERT_NO_FATAL_FAILURE(StoreRecordOne());
+  Signal go, holding;
+  ASSERT_TRUE(go.ok() && holding.ok());
+  const pid_t first = fork();
+  if (first == 0) {
+    Handle h;
+    if (!go.Await() || h.Open(path_) != 0 || Transaction(kBeginTransaction) != 0) _exit(1);
+    if (HoldForWriting(h.block) != 0 || HoldForWriting(h.block) != 0 || h.Insert(Key(5)) != 0) _exit(2);
+    if (!holding.Tell()) _exit(3);
+    usleep(400 * 1000);
+    _exit(Transaction(kEndTransaction) == 0 ? 0 : 4);
+  }
+  Handle h;
+  ASSERT_EQ(h.Open(path_), 0);
+  EXPECT_EQ(HoldForWriting(h.block), kInvalidOperation);  // outside a transaction
+  unsigned char closed[128] = {};
+  ASSERT_EQ(Transaction(kBeginTransaction), 0);
+  EXPECT_EQ(HoldForWriting(closed), kFileNotOpen);
+  // Read ahead before the other program's commit: the whole file, record 1.
+  EXPECT_EQ(h.Get(kGetFirst, Key(0)), 0);
+  ASSERT_TRUE(go.Tell());
+  ASSERT_TRUE(holding.Await());
+  const auto before = std::chrono::steady_clock::now();
+  EXPECT_EQ(HoldForWriting(h.block), 0);
+  EXPECT_GE(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(200));
+  EXPECT_EQ(ExitCodeOf(first), 0);
+  EXPECT_EQ(h.Get(kGetEqual, Key(5)), 0);
+  EXPECT_EQ(h.Count(), 2);
+  EXPECT_EQ(h.Insert(Key(6)), 0);
+  ASSERT_EQ(Transaction(kEndTransaction), 0);
+  EXPECT_EQ(h.Count(), 3);
 }
 
 // Programs starting together on a fresh root all find a data file missing
