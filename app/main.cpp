@@ -10,6 +10,7 @@
 #include "app/install.h"
 #include "app/module.h"
 #include "app/report.h"
+#include "console/size_notice.h"
 #include "platform/curses_terminal.h"
 #include "platform/fixed_screen.h"
 #include "platform/scripted_terminal.h"
@@ -33,7 +34,10 @@ constexpr const char* kUsage =
     "The screen is 80 columns by 25 rows. A larger terminal shows it in its\n"
     "middle. A terminal of 24 rows (80 x 24) is asked to grow to 25; when it\n"
     "cannot, it shows 24 of the 25 rows and follows the cursor and the open\n"
-    "window. Smaller terminals are refused.\n"
+    "window. While the terminal is smaller than 80 x 24 a line says the size\n"
+    "needed and keys are ignored; the screen comes back as it was once the\n"
+    "terminal is large enough. A terminal type that cannot show full screens\n"
+    "(TERM=dumb, an unknown type) is refused.\n"
     "\n"
     "Environment:\n"
     "  KITROOT     suite root (data, forms, catalogue, help); a final \"/\" is\n"
@@ -46,7 +50,8 @@ constexpr const char* kUsage =
     "  KIT_SCREEN_SIZE\n"
     "              with KIT_KEYS: the scripted terminal's size as COLUMNSxROWS\n"
     "              (default 80x25, for example 120x40); dumps show its cells\n"
-    "              and {Click R C} takes its rows and columns\n"
+    "              and {Click R C} takes its rows and columns; {Resize 70x20}\n"
+    "              in the script resizes it\n"
     "  Relative KIT_KEYS and KIT_SCREEN paths are taken from the directory\n"
     "  repquota was started in.\n"
     "\n"
@@ -97,8 +102,7 @@ std::unique_ptr<platform::Terminal> OpenTerminal(std::string& error) {
   } else {
     device = platform::OpenCursesTerminal(error);
   }
-  if (!device) return nullptr;
-  return platform::OpenFixedScreen(std::move(device), error);
+  return platform::OpenFixedScreen(std::move(device), console::TerminalTooSmallNotice);
 }
 
 }  // namespace

@@ -79,6 +79,14 @@ inline constexpr Translations kCannotBeRead{" NO ES POT LLEGIR", " NON SE PODE L
 inline constexpr Translations kIsDamaged{" ESTÀ MALMÈS"_cp, " ESTÁ DANADO"_cp, " ESTÀ MALMÉS"_cp,
                                          " ESTÁ DAÑADO"_cp};
 
+// "TERMINAL MASSA PETIT (60 x 20): CAL 80 x 24 COM A MÍNIM", shown instead
+// of the screens while the terminal is smaller than they need; the sizes
+// come first, so that a narrow terminal still shows them.
+inline constexpr Translations kTerminalTooSmall{"TERMINAL MASSA PETIT (", "TERMINAL DEMASIADO PEQUENO (",
+                                                "TERMINAU MASSA PETIT (", "TERMINAL DEMASIADO PEQUEÑO ("_cp};
+inline constexpr Translations kNeeds{"): CAL ", "): PRECÍSASE "_cp, "): CAU ", "): SE NECESITA "};
+inline constexpr Translations kAtLeast{" COM A MÍNIM"_cp, " COMO MÍNIMO"_cp, " AU MENS", " COMO MÍNIMO"_cp};
+
 // The calendar's weekday initials, Monday first, over its columns.
 inline constexpr Translations kWeekdays{"DL DT DC DJ DV DS DG", " L  M  X  J  V  S  D", "DL DT DC DJ DD DS DG",
                                         " L  M  X  J  V  S  D"};

@@ -26,6 +26,7 @@
 #include "platform/key_decoder.h"
 #include "platform/session_end.h"
 #include "platform/signals.h"
+#include "platform/terminal_type.h"
 #include "platform/system.h"
 
 namespace platform {
@@ -582,10 +583,6 @@ std::unique_ptr<Terminal> OpenCursesTerminal(std::string& error) {
   }
   std::setlocale(LC_ALL, "");
   const std::string type = GetEnv("TERM");
-  if (type.empty()) {
-    error = "TERM is not set: the terminal type is unknown";
-    return nullptr;
-  }
   return OpenCursesTerminalOn(stdout, stdin, type, error);
 }
 
@@ -599,6 +596,7 @@ std::unique_ptr<Terminal> OpenCursesTerminalOn(std::FILE* out, std::FILE* in,
   // The screen shows code page 850 through Unicode: without a UTF-8
   // locale the box characters and accents would be lost.
   if (!LocaleIsUtf8()) std::setlocale(LC_CTYPE, "C.UTF-8");
+  if (!CanShowScreens(termType, error)) return nullptr;
   SCREEN* screen = newterm(termType.c_str(), out, in);
   if (!screen) {
     error = "the terminal type \"" + termType + "\" is not known";

@@ -20,7 +20,8 @@ namespace platform {
 
 // Opens the terminal on standard input/output, at whatever size it has (a
 // program that needs a size places a FixedScreen on it). Null, with
-// `error` telling why, when there is no usable terminal. Only one can be
+// `error` telling why, when there is no usable terminal (terminal_type.h:
+// nothing is written to a terminal that cannot show screens). Only one can be
 // open at a time; its size follows the terminal's resizes.
 std::unique_ptr<Terminal> OpenCursesTerminal(std::string& error);
 

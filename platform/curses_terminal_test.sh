@@ -4,7 +4,8 @@
 # and accents, the terminal must be given back on a normal exit, on the
 # fatal signals and on an uncaught exception; the 80 x 25 screen must be
 # centred on a larger terminal, follow a resize, show 24 of its rows on an
-# 80 x 24 one, and a smaller terminal must be refused.
+# 80 x 24 one, and a smaller terminal must show the size needed instead;
+# a terminal type that cannot show screens (dumb) must be refused untouched.
 #
 # usage: curses_terminal_test.sh KEYECHO     (exit 77: skipped)
 set -u
@@ -260,13 +261,41 @@ if start_shown "at 80 x 24" short 80 24 "$work/short.txt"; then
   check "24 rows: row 25 out of view" "" "$(grep -F keyecho <<<"$short")"
 fi
 
-# --- a terminal smaller than 80 x 24 is refused ----------------------------------
+# --- a terminal smaller than 80 x 24 shows what it needs --------------------------
+# At the start and when made smaller: one line saying the size needed, keys
+# thrown away, and the whole screen back once the terminal is large enough.
 report3="$work/small.txt"
 start small 70 20 "$report3"
 wait_lines "$report3" 1
-check "small screen refused" \
-  "error: the terminal is 70 x 20; at least 80 columns by 24 rows are needed (80 x 25 shows the whole screen)" \
-  "$(head -n 1 "$report3")"
+check "small screen starts" "ready" "$(cut -d' ' -f1 "$report3")"
+holds "no notice on a 70 x 20 terminal: $(tm capture-pane -p -t small)" \
+  wait_screen small "The terminal is too small: 80 x 24 is needed (it is 70 x 20)"
+check "only the notice on a small screen" "" "$(tm capture-pane -p -t small | grep -F 'PÀGINA')"
+tm send-keys -t small a
+sleep 0.3
+check "a key at a small screen is dropped" "1" "$(wc -l <"$report3")"
+tm resize-window -t small -x 80 -y 25
+holds "the screen did not come when the terminal grew" wait_screen small "PÀGINA"
+tm resize-window -t small -x 60 -y 25
+holds "no notice once made smaller again" wait_screen small "(it is 60 x 25)"
+tm resize-window -t small -x 120 -y 40
+holds "the screen did not come back" wait_screen small "PÀGINA"
+row=$(tm capture-pane -p -t small | sed -n 10p)
+check "frame back in place at 120 x 40" "$(printf '%29s' '')╔" "${row:0:30}"
+tm send-keys -t small b
+wait_lines "$report3" 2
+check "keys taken again" "key 62 0" "$(sed -n 2p "$report3")"
+
+# --- a terminal type that cannot show screens is refused at once ------------------
+for type in dumb no-such-terminal; do
+  rep="$work/type-$type.txt"
+  tm new-session -d -s "t$type" -x 80 -y 25 \
+    "env TERM=$type LANG=C.UTF-8 '$keyecho' '$rep' 11 2>'$rep.err'; echo STATUS=\$?; sleep 30"
+  holds "keyecho under TERM=$type did not end at once" wait_screen "t$type" "STATUS=1"
+  holds "TERM=$type: no reason given: $(cat "$rep.err")" grep -qF "the terminal type \"$type\"" "$rep.err"
+  # Nothing but the shell's line was written to the terminal.
+  check "TERM=$type leaves the terminal alone" "STATUS=1" "$(tm capture-pane -p -t "t$type" | grep -v '^$')"
+done
 
 echo "$passes passed, $failures failed"
 ((failures == 0))

@@ -5,12 +5,22 @@
 
 namespace platform {
 
-FixedScreen::FixedScreen(std::unique_ptr<Terminal> device, int rows, int columns)
-    : device_(std::move(device)), rows_(rows), columns_(columns), cells_(static_cast<std::size_t>(rows * columns)) {
+namespace {
+
+std::string EnglishNotice(int neededRows, int neededColumns, int rows, int columns) {
+  return "The terminal is too small: " + std::to_string(neededColumns) + " x " + std::to_string(neededRows) +
+         " is needed (it is " + std::to_string(columns) + " x " + std::to_string(rows) + ")";
+}
+
+}  // namespace
+
+FixedScreen::FixedScreen(std::unique_ptr<Terminal> device, int rows, int columns, SizeNotice notice)
+    : device_(std::move(device)), rows_(rows), columns_(columns), cells_(static_cast<std::size_t>(rows * columns)),
+      notice_(notice ? std::move(notice) : SizeNotice(EnglishNotice)) {
   Place();
   ChooseView();
   RedrawAll();
-  PlaceDeviceCursor();
+  Refresh();
 }
 
 Cell& FixedScreen::At(int row, int column) {
@@ -29,7 +39,40 @@ bool FixedScreen::Place() {
   // What the terminal showed around the screen before goes.
   device_->SetColour(7, 0);
   device_->Scroll(1, 1, rows, columns, rows);
+  noticeShown_.clear();
+  const bool wasTooSmall = tooSmall_;
+  tooSmall_ = rows < std::min(rows_, kMinimumRows) || columns < columns_;
+  if (tooSmall_) {
+    device_->HideCursor();
+  } else if (wasTooSmall && cursorShown_) {
+    device_->ShowCursor(cursorSize_);
+  }
   return true;
+}
+
+bool FixedScreen::Refresh() {
+  const bool moved = Place();
+  if (tooSmall_) {
+    ShowNotice();
+  } else {
+    if (ChooseView() || moved) RedrawAll();
+    PlaceDeviceCursor();
+  }
+  return moved;
+}
+
+void FixedScreen::ShowNotice() {
+  // Made afresh each time: the session's language may have been read since.
+  std::string text = notice_(std::min(rows_, kMinimumRows), columns_, deviceRows_, deviceColumns_);
+  if (deviceColumns_ < 1 || deviceRows_ < 1) return;
+  text.resize(std::min(text.size(), static_cast<std::size_t>(deviceColumns_)));
+  if (text == noticeShown_) return;
+  const int row = (deviceRows_ + 1) / 2;
+  device_->SetColour(7, 0);
+  device_->Scroll(row, 1, row, deviceColumns_, 1);
+  device_->SetCursor(row, 1 + (deviceColumns_ - static_cast<int>(text.size())) / 2);
+  device_->Write(text);
+  noticeShown_ = text;
 }
 
 bool FixedScreen::ChooseView() {
@@ -49,6 +92,7 @@ bool FixedScreen::ChooseView() {
 }
 
 void FixedScreen::DrawSpan(int row, int first, int last) {
+  if (tooSmall_) return;
   const int deviceRow = row - viewStart_;
   if (deviceRow < 1 || deviceRow > ShownRows()) return;
   last = std::min(last, deviceColumns_ - left_);
@@ -89,7 +133,9 @@ void FixedScreen::HideCursor() {
 
 void FixedScreen::ShowCursor(int sizePercent) {
   cursorShown_ = true;
-  device_->ShowCursor(sizePercent);
+  cursorSize_ = sizePercent;
+  // The notice has no cursor; it comes back with the screen.
+  if (!tooSmall_) device_->ShowCursor(sizePercent);
 }
 
 void FixedScreen::Write(std::string_view cp850) {
@@ -144,23 +190,18 @@ void FixedScreen::Scroll(int top, int left, int bottom, int right, int lines) {
 }
 
 void FixedScreen::Flush() {
-  const bool moved = Place();
-  if (ChooseView() || moved) RedrawAll();
-  PlaceDeviceCursor();
+  Refresh();
   device_->Flush();
 }
 
 InputEvent FixedScreen::Poll(int timeoutMs) {
-  const bool moved = Place();
-  if (ChooseView() || moved) RedrawAll();
-  PlaceDeviceCursor();
+  Refresh();
+  const bool tooSmallBefore = tooSmall_;
   InputEvent e = device_->Poll(timeoutMs);
   // A terminal resized while we waited: the screen goes to its new place.
-  if (Place()) {
-    ChooseView();
-    RedrawAll();
-    PlaceDeviceCursor();
-  }
+  if (Refresh()) device_->Flush();
+  // Typed at a screen that could not be seen: taken for nothing.
+  if (tooSmallBefore || tooSmall_) return InputEvent{};
   if (e.kind == InputEvent::Kind::kMouse) {
     const int deviceRow = e.row - top_;
     const int column = e.column - left_;
@@ -174,15 +215,13 @@ InputEvent FixedScreen::Poll(int timeoutMs) {
 
 void FixedScreen::Resume() {
   device_->Resume();
-  const bool moved = Place();
-  if (ChooseView() || moved) RedrawAll();
-  PlaceDeviceCursor();
+  // The other program may have left the terminal another size.
+  Refresh();
   device_->Flush();
 }
 
 void FixedScreen::Snapshot() {
-  const bool moved = Place();
-  if (ChooseView() || moved) RedrawAll();
+  Refresh();
   device_->Snapshot();
 }
 
@@ -191,18 +230,11 @@ void FixedScreen::SetFocusRows(int top, int bottom) {
   focusBottom_ = bottom;
 }
 
-std::unique_ptr<Terminal> OpenFixedScreen(std::unique_ptr<Terminal> device, std::string& error) {
+std::unique_ptr<FixedScreen> OpenFixedScreen(std::unique_ptr<Terminal> device, SizeNotice notice) {
   if (!device) return nullptr;
   if (device->Rows() < kScreenRows || device->Columns() < kScreenColumns)
     device->RequestSize(std::max(device->Rows(), kScreenRows), std::max(device->Columns(), kScreenColumns));
-  if (device->Rows() < kMinimumRows || device->Columns() < kMinimumColumns) {
-    error = "the terminal is " + std::to_string(device->Columns()) + " x " + std::to_string(device->Rows()) +
-            "; at least " + std::to_string(kMinimumColumns) + " columns by " + std::to_string(kMinimumRows) +
-            " rows are needed (" + std::to_string(kScreenColumns) + " x " + std::to_string(kScreenRows) +
-            " shows the whole screen)";
-    return nullptr;
-  }
-  return std::make_unique<FixedScreen>(std::move(device));
+  return std::make_unique<FixedScreen>(std::move(device), kScreenRows, kScreenColumns, std::move(notice));
 }
 
 bool ParseScreenSize(std::string_view text, int& rows, int& columns) {

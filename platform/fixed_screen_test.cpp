@@ -26,6 +26,21 @@ ScriptStep Step(const InputEvent& e) {
   return s;
 }
 
+ScriptStep ResizeTo(int columns, int rows) {
+  ScriptStep s;
+  s.kind = ScriptStep::Kind::kResize;
+  s.rows = rows;
+  s.columns = columns;
+  return s;
+}
+
+ScriptStep KeyStep(std::uint16_t key) {
+  InputEvent e;
+  e.kind = InputEvent::Kind::kKey;
+  e.key = key;
+  return Step(e);
+}
+
 // A scripted device that also records the sizes it was asked to grow to.
 class Device : public ScriptedTerminal {
  public:
@@ -135,33 +150,111 @@ TEST(FixedScreen, TwentyFourRowsFollowTheCursorAndTheActiveWindow) {
   flushedShows("the window closed again: back to the top", 1, 24, "row 24");
 }
 
-TEST(FixedScreen, ASmallTerminalIsAskedToGrowAndRefusedBelowTwentyFourRows) {
+TEST(FixedScreen, ASmallTerminalIsAskedToGrowAndBelowTwentyFourRowsShowsTheNotice) {
   struct Case {
     int rows, columns;
     const char* request;  // "" when nothing is asked
-    const char* error;    // "" when it opens
+    bool tooSmall;
   } cases[] = {
-      {25, 80, "", ""},
-      {40, 120, "", ""},
-      {24, 80, "80x25", ""},
-      {24, 132, "132x25", ""},
-      {23, 80, "80x25",
-       "the terminal is 80 x 23; at least 80 columns by 24 rows are needed (80 x 25 shows the whole screen)"},
-      {25, 79, "80x25",
-       "the terminal is 79 x 25; at least 80 columns by 24 rows are needed (80 x 25 shows the whole screen)"},
+      {25, 80, "", false}, {40, 120, "", false}, {24, 80, "80x25", false},
+      {24, 132, "132x25", false}, {23, 80, "80x25", true}, {25, 79, "80x25", true},
   };
   for (const Case& c : cases) {
     auto device = std::make_unique<Device>(c.rows, c.columns);
     Device* raw = device.get();
-    std::string error;
-    auto screen = OpenFixedScreen(std::move(device), error);
-    EXPECT_EQ(error, c.error) << c.columns << "x" << c.rows;
-    EXPECT_EQ(screen != nullptr, std::string(c.error).empty());
-    if (screen) {
-      EXPECT_EQ(raw->requests, std::vector<std::string>(*c.request ? 1 : 0, c.request));
-      EXPECT_EQ(screen->Rows(), 25);
-    }
+    auto screen = OpenFixedScreen(std::move(device));
+    ASSERT_NE(screen, nullptr);
+    EXPECT_EQ(raw->requests, std::vector<std::string>(*c.request ? 1 : 0, c.request)) << c.columns << "x" << c.rows;
+    EXPECT_EQ(screen->Rows(), 25);
+    EXPECT_EQ(screen->TooSmall(), c.tooSmall) << c.columns << "x" << c.rows;
+    const std::string notice = "The terminal is too small: 80 x 24 is needed (it is " + std::to_string(c.columns) +
+                               " x " + std::to_string(c.rows) + ")";
+    EXPECT_EQ(raw->ScreenText().find(notice) != std::string::npos, c.tooSmall) << raw->ScreenText();
   }
+}
+
+// The rows of `device` as text, trailing blanks removed.
+std::vector<std::string> DeviceRows(const ScriptedTerminal& device) {
+  std::vector<std::string> rows;
+  std::string text = device.ScreenText();
+  for (std::size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+    rows.push_back(text.substr(start, end - start));
+  return rows;
+}
+
+TEST(FixedScreen, ATerminalMadeTooSmallShowsTheNoticeDropsInputAndComesBackWhole) {
+  Placed p = PlaceOn(25, 80,
+                     {ResizeTo(70, 20), KeyStep('x'), Step(Click(3, 3)), ResizeTo(80, 23), KeyStep('y'),
+                      ResizeTo(120, 40), KeyStep('z')});
+  FixedScreen& s = *p.screen;
+  for (int r = 1; r <= 25; ++r) {
+    s.SetCursor(r, 1);
+    s.SetColour(r % 16, 1);
+    s.Write("row " + std::to_string(r) + std::string(70, '.'));
+  }
+  s.SetCursor(12, 7);
+  const std::vector<std::string> before = DeviceRows(*p.device);
+  ASSERT_EQ(before.size(), 25u);
+
+  // Shrunk: the notice alone, on the middle row; the key and the click typed
+  // at the hidden screen are dropped.
+  EXPECT_EQ(s.Poll(0).kind, InputEvent::Kind::kNone);  // the resize
+  EXPECT_TRUE(s.TooSmall());
+  std::vector<std::string> shown = DeviceRows(*p.device);
+  ASSERT_EQ(shown.size(), 20u);
+  for (int r = 0; r < 20; ++r) {
+    if (r == 9)
+      EXPECT_EQ(shown[9], "     The terminal is too small: 80 x 24 is needed (it is 70 x 20)");
+    else
+      EXPECT_EQ(shown[r], "") << "row " << r + 1;
+  }
+  EXPECT_FALSE(p.device->CursorShown());
+  EXPECT_EQ(s.Poll(0).kind, InputEvent::Kind::kNone);  // 'x'
+  EXPECT_EQ(s.Poll(0).kind, InputEvent::Kind::kNone);  // the click
+  // The program goes on writing meanwhile: into the screen, not over the notice.
+  s.SetCursor(5, 1);
+  s.Write("written while hidden");
+  s.ShowCursor(25);
+  EXPECT_FALSE(p.device->CursorShown());
+  EXPECT_EQ(DeviceRows(*p.device)[4], "");
+  EXPECT_EQ(s.ReadCell(5, 1).ch, 'w');
+
+  // One row short of the minimum is still too small.
+  EXPECT_EQ(s.Poll(0).kind, InputEvent::Kind::kNone);
+  EXPECT_TRUE(s.TooSmall());
+  EXPECT_EQ(DeviceRows(*p.device)[11], "          The terminal is too small: 80 x 24 is needed (it is 80 x 23)");
+  EXPECT_EQ(s.Poll(0).kind, InputEvent::Kind::kNone);  // 'y'
+
+  // Large again: the whole screen as it stands now, centred, the cursor
+  // back where the program left it, and keys taken again.
+  EXPECT_EQ(s.Poll(0).kind, InputEvent::Kind::kNone);
+  EXPECT_FALSE(s.TooSmall());
+  shown = DeviceRows(*p.device);
+  ASSERT_EQ(shown.size(), 40u);
+  for (int r = 1; r <= 25; ++r) {
+    const std::string want = r == 5 ? "written while hidden" + before[4].substr(20) : before[static_cast<std::size_t>(r - 1)];
+    EXPECT_EQ(shown[static_cast<std::size_t>(r + 6)], std::string(20, ' ') + want) << "row " << r;
+    EXPECT_EQ(p.device->ReadCell(r + 7, 21 + 30).attr, (r % 16) + 16) << "row " << r;
+  }
+  EXPECT_EQ(shown[6], "");
+  EXPECT_EQ(shown[32], "");
+  EXPECT_TRUE(p.device->CursorShown());
+  EXPECT_EQ(p.device->CursorRow(), 5 + 7);
+  EXPECT_EQ(p.device->CursorColumn(), 21 + 20);
+  const InputEvent z = s.Poll(0);
+  EXPECT_EQ(z.kind, InputEvent::Kind::kKey);
+  EXPECT_EQ(z.key, 'z');
+}
+
+TEST(FixedScreen, TheNoticeIsTheCallersAndCutToTheWidth) {
+  auto device = std::make_unique<Device>(10, 30);
+  Device* raw = device.get();
+  FixedScreen s(std::move(device), 25, 80, [](int neededRows, int neededColumns, int rows, int columns) {
+    return "NEED " + std::to_string(neededColumns) + "x" + std::to_string(neededRows) + " HAVE " +
+           std::to_string(columns) + "x" + std::to_string(rows) + " AND SOME MORE WORDS";
+  });
+  s.Flush();
+  EXPECT_EQ(DeviceRows(*raw)[4], "NEED 80x24 HAVE 30x10 AND SOME");
 }
 
 TEST(FixedScreen, ScreenSizesAreColumnsByRows) {

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "base/cp850.h"
+#include "platform/fixed_screen.h"
 #include "platform/key_codes.h"
 #include "platform/key_decoder.h"
 
@@ -105,6 +106,13 @@ std::string BracedSteps(std::string_view item, std::vector<ScriptStep>& out) {
       return "{Pause MS} wants a number of milliseconds";
     ScriptStep step{ScriptStep::Kind::kPause, {}};
     step.pauseMs = ms;
+    out.push_back(step);
+    return {};
+  }
+  if (!words.empty() && words[0] == "Resize") {
+    ScriptStep step{ScriptStep::Kind::kResize, {}};
+    if (words.size() != 2 || !ParseScreenSize(words[1], step.rows, step.columns))
+      return "{Resize COLUMNSxROWS} wants a size such as 70x20";
     out.push_back(step);
     return {};
   }

@@ -5,7 +5,8 @@
 // {Shift+F3}, {Ctrl+Left}, {Ctrl+B}, {Alt+X}, {Click R C}, {AltPad 128}
 // (digits on the keypad with left Alt held), {Snap} (dump the screen),
 // {Pause MS} (no key for MS milliseconds: a run that stays where it is while
-// something else happens); "{{" is a literal "{".
+// something else happens), {Resize COLUMNSxROWS} (the terminal takes that
+// size, as when its window is resized); "{{" is a literal "{".
 #pragma once
 
 #include <string>
@@ -17,11 +18,12 @@
 namespace platform {
 
 struct ScriptStep {
-  enum class Kind { kEvent, kSnap, kPause };
+  enum class Kind { kEvent, kSnap, kPause, kResize };
   Kind kind = Kind::kEvent;
   // kEvent: a key, a click, or kNone (Alt let go after an AltPad).
   InputEvent event;
   int pauseMs = 0;  // kPause
+  int rows = 0, columns = 0;  // kResize
 };
 
 struct KeyScript {

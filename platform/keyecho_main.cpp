@@ -82,7 +82,7 @@ int main(int argc, char** argv) {
   std::string error;
   std::unique_ptr<platform::Terminal> terminal = platform::OpenCursesTerminal(error);
   // The module's 80 x 25 screen on it, as repquota has it.
-  if (terminal) terminal = platform::OpenFixedScreen(std::move(terminal), error);
+  if (terminal) terminal = platform::OpenFixedScreen(std::move(terminal));
   if (!terminal) {
     std::fprintf(stderr, "keyecho: %s\n", error.c_str());
     std::fprintf(report, "error: %s\n", error.c_str());

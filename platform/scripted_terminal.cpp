@@ -87,6 +87,12 @@ InputEvent ScriptedTerminal::Poll(int timeoutMs) {
       PauseScript(step.pauseMs);
       continue;
     }
+    if (step.kind == ScriptStep::Kind::kResize) {
+      Resize(step.rows, step.columns);
+      // Back to the program, as a real terminal's resize is, before the
+      // next step: it redraws for the new size first.
+      return InputEvent{};
+    }
     idlePolls_ = 0;
     return step.event;
   }
@@ -94,6 +100,19 @@ InputEvent ScriptedTerminal::Poll(int timeoutMs) {
   // a wait, or looking forever, means they want a key the script lacks.
   if (timeoutMs > 0 || ++idlePolls_ > kIdlePollLimit) ScriptEnded();
   return InputEvent{};
+}
+
+void ScriptedTerminal::Resize(int rows, int columns) {
+  // The cells that still fit stay, as on a terminal.
+  std::vector<Cell> cells(static_cast<std::size_t>(rows * columns));
+  for (int r = 1; r <= std::min(rows, rows_); ++r)
+    for (int c = 1; c <= std::min(columns, columns_); ++c)
+      cells[static_cast<std::size_t>((r - 1) * columns + c - 1)] = At(r, c);
+  cells_ = std::move(cells);
+  rows_ = rows;
+  columns_ = columns;
+  row_ = std::min(row_, rows_);
+  column_ = std::min(column_, columns_);
 }
 
 std::string ScriptedTerminal::ScreenText() const {

@@ -8,7 +8,8 @@
 // up, the screen is dumped and the session ends (SessionEnded with status 3
 // and the reason "key script ended", which main writes to standard error).
 // {Pause MS} keeps the program waiting; a termination signal ends the
-// pause and the session.
+// pause and the session. {Resize COLUMNSxROWS} gives the terminal a new
+// size, keeping the cells that fit.
 #pragma once
 
 #include <memory>
@@ -62,6 +63,7 @@ class ScriptedTerminal : public Terminal {
 
  private:
   Cell& At(int row, int column);
+  void Resize(int rows, int columns);
   void PauseScript(int ms);
   [[noreturn]] void ScriptEnded();
 

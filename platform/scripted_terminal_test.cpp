@@ -88,6 +88,29 @@ TEST(KeyScriptTest, ClicksSnapsAndAltKeypad) {
   ASSERT_EQ(s.steps.size(), 1u);
   EXPECT_EQ(s.steps[0].kind, ScriptStep::Kind::kPause);
   EXPECT_EQ(s.steps[0].pauseMs, 250);
+
+  s = ParseKeyScript("{Resize 70x20}");
+  ASSERT_EQ(s.steps.size(), 1u);
+  EXPECT_EQ(s.steps[0].kind, ScriptStep::Kind::kResize);
+  EXPECT_EQ(s.steps[0].columns, 70);
+  EXPECT_EQ(s.steps[0].rows, 20);
+}
+
+TEST(ScriptedTerminal, AResizeKeepsTheCellsThatFitAndComesBackAsNoInput) {
+  ScriptedTerminal t(ParseKeyScript("{Resize 3x2}{Resize 5x4}a").steps, "", 3, 4);
+  t.SetCursor(3, 4);
+  t.Write("Z");
+  t.SetCursor(1, 1);
+  t.Write("abcdefgh");
+  EXPECT_EQ(t.Poll(0).kind, InputEvent::Kind::kNone);
+  EXPECT_EQ(t.Rows(), 2);
+  EXPECT_EQ(t.Columns(), 3);
+  EXPECT_EQ(t.ScreenText(), "abc\nefg\n");
+  EXPECT_EQ(t.CursorRow(), 2);
+  EXPECT_EQ(t.CursorColumn(), 1);
+  EXPECT_EQ(t.Poll(0).kind, InputEvent::Kind::kNone);
+  EXPECT_EQ(t.ScreenText(), "abc\nefg\n\n\n");
+  EXPECT_EQ(t.Poll(0).key, 'a');
 }
 
 TEST(KeyScriptTest, MistakesNameTheirPlace) {
@@ -100,6 +123,8 @@ TEST(KeyScriptTest, MistakesNameTheirPlace) {
       {"{AltPad 12a}", "line 1, column 1: {AltPad N} wants one to three digits"},
       {"{Pause}", "line 1, column 1: {Pause MS} wants a number of milliseconds"},
       {"{Pause -5}", "line 1, column 1: {Pause MS} wants a number of milliseconds"},
+      {"{Resize 70}", "line 1, column 1: {Resize COLUMNSxROWS} wants a size such as 70x20"},
+      {"{Resize 0x20}", "line 1, column 1: {Resize COLUMNSxROWS} wants a size such as 70x20"},
       {"x\u4e2d", "line 1, column 2: \"\u4e2d\" has no code page 850 key"},
       {"{Ctrl+}", "line 1, column 1: unknown key {Ctrl+}"},
   };

@@ -123,6 +123,39 @@ TEST_F(Screen, TwentyFourRowsShowTheRowsInUse) {
   EXPECT_EQ(screens[4], screens[0]);
 }
 
+// The terminal made smaller than 80 x 24 and large again while a form is
+// being typed in, a look-up list and a message are open and a budget page
+// is being edited: the size needed instead of the screen, keys ignored, and
+// then the screen exactly as it was, nothing typed lost.
+TEST_F(Screen, ATerminalMadeTooSmallShowsTheSizeNeededAndGivesTheScreenBackWhole) {
+  std::vector<std::string> screens;
+  const ProgramResult r = root_.RunRepquota(
+      // 1-3: the first screen with a property code half typed.
+      "{Down}1{Snap}{Resize 70x20}{Snap}99{Enter}{Ctrl+B}{Esc}{Resize 80x25}{Snap}"
+      // 4-5: the look-up list, shrunk by one row only, grown to 120 x 40.
+      "{F4}{Snap}{Resize 80x23}{Down}{Down}{Enter}{Resize 120x40}{Snap}{Esc}{Resize 80x25}"
+      // 6-7: a message.
+      "{Ctrl+Y}9{Ctrl+B}{Snap}{Resize 79x25}x{Resize 80x25}{Snap}x"
+      // 8-10: a budget page with a variation being typed, at 80 x 24; the
+      // script ends there (status 3, the screen dumped once more).
+      "{Down}{Ctrl+Y}1{Ctrl+B}{Enter}7{Resize 80x24}{Snap}{Resize 40x12}{Snap}{PgDn}{Esc}5{Resize 80x24}{Snap}",
+      screens, "shrunk", "TMP", {{"KIT_SCREEN_SIZE", "80x25"}});
+  EXPECT_EQ(r.exitStatus, 3) << r.standardError;
+  ASSERT_EQ(screens.size(), 11u);
+  EXPECT_THAT(screens[0], HasSubstr("Finca ....................: 1"));
+  EXPECT_EQ(Lines(screens[1]).size(), 20u);
+  EXPECT_EQ(Lines(screens[1])[9], "       TERMINAL MASSA PETIT (70 x 20): CAL 80 x 24 COM A MÍNIM") << screens[1];
+  EXPECT_THAT(screens[1], Not(HasSubstr("Finca")));
+  EXPECT_EQ(screens[2], screens[0]);  // the keys typed meanwhile did nothing
+  EXPECT_THAT(screens[3], HasSubstr("Nom de la finca"));
+  EXPECT_EQ(Area(screens[4], 7, 20), screens[3]);
+  EXPECT_THAT(screens[5], HasSubstr("FINCA INEXISTENT"));
+  EXPECT_EQ(screens[6], screens[5]);
+  EXPECT_EQ(Lines(screens[7])[0].rfind("FINCA : 001", 0), 0u) << screens[7];
+  EXPECT_THAT(screens[8], HasSubstr("TERMINAL MASSA PETIT (40 x 12): CAL 80"));
+  EXPECT_EQ(screens[9], screens[7]);
+}
+
 TEST_F(Screen, KeysOfTheRealFormFile) {
   // Enter goes from field to field; Ctrl+Y (0x19) clears the property typed.
   std::vector<std::string> screens =

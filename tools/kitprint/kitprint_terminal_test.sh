@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # kitprint on a real terminal inside tmux: the pager's status line and the
 # notice of a written document speak the session's language, and the
-# notice waits for a key before the terminal goes back to the caller.
+# notice waits for a key before the terminal goes back to the caller; the
+# pager's keys page back exactly as they paged forward; a terminal that
+# cannot show the pager is refused.
 #
 # usage: kitprint_terminal_test.sh KITPRINT SUITE_DIR     (exit 77: skipped)
 set -u
@@ -87,6 +89,57 @@ if wait_screen pager_esc "PRIMERA"; then
   wait_screen pager_esc "KITPRINT-ENDED" 12 || fail "Esc took more than 0.6 s to leave the pager"
 else
   fail "the pager did not show the pages: $(tm capture-pane -p -t pager_esc)"
+fi
+
+# Page Up retraces Page Down line for line, across a page's end too, at
+# 80 x 24 (23 rows of page) and 120 x 40 (39): two pages of 66 lines.
+{
+  printf 'DEVICEPANTALLA\r\n'
+  for p in 1 2; do
+    printf 'PAGE 66 \r\n'
+    for l in $(seq -w 1 66); do printf ' 1 ,P%s L%s, 1 \r\n' "$p" "$l"; done
+  done
+} >"$work/root/TMP/kitprint.tmp"
+first_line() { tm capture-pane -p -t "$1" | head -n 1 | tr -d ' '; }
+for size in 80x24 120x40; do
+  session="paging$size"
+  run "$session"
+  tm resize-window -t "$session" -x "${size%x*}" -y "${size#*x}"
+  if ! wait_screen "$session" "P1 L01"; then
+    fail "the pager did not show the pages at $size: $(tm capture-pane -p -t "$session")"
+    continue
+  fi
+  sleep 0.2
+  trail=("$(first_line "$session")")
+  for _ in 1 2 3 4 5 6; do
+    tm send-keys -t "$session" NPage
+    sleep 0.15
+    got=$(first_line "$session")
+    [[ "$got" == "${trail[-1]}" ]] && break  # the end of the document
+    trail+=("$got")
+  done
+  for ((i = ${#trail[@]} - 2; i >= 0; i--)); do
+    tm send-keys -t "$session" PPage
+    sleep 0.15
+    got=$(first_line "$session")
+    [[ "$got" == "${trail[i]}" ]] || fail "$size: Page Up after Page Down shows '$got', not '${trail[i]}' (Page Downs: ${trail[*]})"
+  done
+  tm send-keys -t "$session" End
+  sleep 0.15
+  [[ "$(tm capture-pane -p -t "$session")" == *"P2 L66"* ]] || fail "$size: End did not show the document's last line"
+  tm send-keys -t "$session" q
+done
+
+# A terminal type that cannot show the pager: refused at once, with the
+# reason, the terminal left alone; a document is still written.
+tm new-session -d -s dumb -x 80 -y 24 \
+  "cd '$work/root' && env TERM=dumb KITROOT='$work/root/' KITTMP='$work/root/TMP/' '$kitprint' 2>'$work/dumb.err'; echo STATUS=\$?; env TERM=dumb '$kitprint' -o '$work/dumb.txt' '$work/root/TMP/kitprint.tmp' </dev/null; echo STATUS=\$?; sleep 30"
+if wait_screen dumb "STATUS=0"; then
+  [[ "$(tm capture-pane -p -t dumb | grep -v '^$' | head -n 1)" == "STATUS=1" ]] || fail "TERM=dumb: $(tm capture-pane -p -t dumb)"
+  grep -qF 'the terminal type "dumb" cannot show full screens' "$work/dumb.err" || fail "TERM=dumb: no reason: $(cat "$work/dumb.err")"
+  grep -qF "P2 L66" "$work/dumb.txt" || fail "TERM=dumb: no text document written"
+else
+  fail "kitprint under TERM=dumb did not end: $(tm capture-pane -p -t dumb)"
 fi
 
 print_file informe.pdf

@@ -15,6 +15,8 @@
 #include "platform/file_system.h"
 #include "platform/host_path.h"
 #include "platform/progress_line.h"
+#include "platform/system.h"
+#include "platform/terminal_type.h"
 #include "tools/kitprint/outputs.h"
 #include "tools/kitprint/page_stream.h"
 #include "tools/kitprint/texts.h"
@@ -170,6 +172,12 @@ int main(int argc, char** argv) {
   if (device.empty() || device == "PANTALLA") {
     if (Interactive()) {
       progress.Clear();
+      std::string why;
+      if (!platform::CanShowScreens(platform::GetEnv("TERM"), why)) {
+        std::fprintf(stderr, "kitprint: the pager cannot run here: %s\n"
+                     "kitprint: -o FILE.txt or -o FILE.pdf writes them to a file instead\n", why.c_str());
+        return 1;
+      }
       kitprint::ShowInPager(kitprint::IndexedPages(*in, index));
       return 0;
     }

@@ -1,4 +1,5 @@
-// The pages on the terminal: one page at a time, scrolled with the arrows.
+// The pages on the terminal: one page at a time, scrolled with the arrows
+// (pager_view.h says how the keys move).
 #include <clocale>
 
 #include <curses.h>
@@ -10,6 +11,7 @@
 #include "base/cp850.h"
 #include "tools/kitprint/outputs.h"
 #include "tools/kitprint/page_stream.h"
+#include "tools/kitprint/pager_view.h"
 #include "tools/kitprint/texts.h"
 
 namespace kitprint {
@@ -50,65 +52,65 @@ void ShowInPager(const IndexedPages& pages) {
   noecho();
   keypad(stdscr, TRUE);
   curs_set(0);
-  std::size_t index = 0;
-  int top = 0, left = 0;
-  // Only the page on the screen is held; another is read when it is shown.
-  Page page = pages.At(index);
-  std::size_t shown = index;
-  for (;;) {
-    if (index != shown) {
-      page = pages.At(index);
-      shown = index;
+  // Only the page on the screen is held; another is read when it is shown
+  // (or when a move needs its length).
+  Page page = pages.At(0);
+  std::size_t held = 0;
+  const auto hold = [&](std::size_t i) -> const Page& {
+    if (i != held) {
+      page = pages.At(i);
+      held = i;
     }
-    int rows = LINES - 1, cols = COLS;
+    return page;
+  };
+  PagerView view(pages.Count(), [&](std::size_t i) { return static_cast<int>(hold(i).lines.size()); });
+  int left = 0;
+  for (;;) {
+    const Page& shown = hold(view.Page());
+    // The last row is the status line; a terminal of one row shows it alone.
+    const int rows = std::max(0, LINES - 1), cols = COLS;
     erase();
     for (int r = 0; r < rows; ++r) {
-      std::size_t n = static_cast<std::size_t>(top + r);
-      if (n >= page.lines.size()) break;
-      const std::string& line = page.lines[n];
+      const std::size_t n = static_cast<std::size_t>(view.Top() + r);
+      if (n >= shown.lines.size()) break;
+      const std::string& line = shown.lines[n];
       if (static_cast<std::size_t>(left) >= line.size()) continue;
-      std::string part = line.substr(static_cast<std::size_t>(left), static_cast<std::size_t>(cols));
+      const std::string part = line.substr(static_cast<std::size_t>(left), static_cast<std::size_t>(cols));
       mvaddstr(r, 0, base::Cp850ToUtf8(part).c_str());
     }
     // Cut in code page 850, one byte a character, so no character is split.
-    const std::string status =
-        base::Cp850ToUtf8(PagerStatus(index + 1, pages.Count()).substr(0, static_cast<std::size_t>(cols)));
+    const std::string status = base::Cp850ToUtf8(
+        PagerStatus(view.Page() + 1, pages.Count()).substr(0, static_cast<std::size_t>(std::max(cols, 0))));
     attron(A_REVERSE);
     mvaddstr(LINES - 1, 0, status.c_str());
     attroff(A_REVERSE);
     refresh();
     int key = getch();
     if (key == 27) key = ReadAfterEsc();
-    int maxTop = std::max(0, static_cast<int>(page.lines.size()) - rows);
+    if (key == 27 || key == 'q' || key == 'Q') break;
+    // With no row for the pages, only the keys that leave do anything.
+    if (rows == 0) continue;
     switch (key) {
-      case 27: case 'q': case 'Q':
-        endwin();
-        return;
       // The keypad's corners and a VT220's Find and Select (what Home and
       // End send under such a description) count as the keys they stand for.
-      case KEY_NPAGE: case KEY_C3: case ' ':
-        if (top < maxTop) top = std::min(maxTop, top + rows);
-        else if (index + 1 < pages.Count()) { ++index; top = 0; }
-        break;
-      case KEY_PPAGE: case KEY_A3: case 'b':
-        if (top > 0) top = std::max(0, top - rows);
-        else if (index > 0) { --index; top = 0; }
-        break;
-      case KEY_DOWN: top = std::min(maxTop, top + 1); break;
-      case KEY_UP: top = std::max(0, top - 1); break;
+      case KEY_NPAGE: case KEY_C3: case ' ': view.PageDown(rows); break;
+      case KEY_PPAGE: case KEY_A3: case 'b': view.PageUp(rows); break;
+      case KEY_DOWN: view.LineDown(rows); break;
+      case KEY_UP: view.LineUp(); break;
       case KEY_RIGHT: {
         // Only as far as the widest line of the page needs.
         std::size_t widest = 0;
-        for (const std::string& line : page.lines) widest = std::max(widest, line.size());
+        for (const std::string& line : shown.lines) widest = std::max(widest, line.size());
         if (static_cast<std::size_t>(left + cols) < widest) left += 8;
         break;
       }
       case KEY_LEFT: left = std::max(0, left - 8); break;
-      case KEY_HOME: case KEY_A1: case KEY_FIND: index = 0; top = 0; left = 0; break;
-      case KEY_END: case KEY_C1: case KEY_SELECT: index = pages.Count() - 1; top = 0; break;
+      case KEY_HOME: case KEY_A1: case KEY_FIND: view.Home(); left = 0; break;
+      case KEY_END: case KEY_C1: case KEY_SELECT: view.End(rows); break;
       default: break;
     }
   }
+  endwin();
 }
 
 }  // namespace kitprint
