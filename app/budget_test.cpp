@@ -740,12 +740,13 @@ TEST_F(BudgetFailureTest, TheReceiptUpdateChangesEveryOwnerOrNone) {
   report_.parameters.UpdateSlot = 2;
   const std::vector<std::string> before = SlotsTwo();
   ASSERT_EQ(before, std::vector<std::string>(5, "0:0"));
-  constexpr std::uint16_t kUpdate = 3, kBegin = 19, kEnd = 20;
+  constexpr std::uint16_t kUpdate = 3, kBegin = 19, kEnd = 20, kGetDirect = 23;
   const InjectedFailure cases[] = {
       {0, kBegin, 1},                   // without a transaction no owner is touched
       {kOwnersFile, kUpdate, 1},
       {kOwnersFile, kUpdate, 3},        // two owners rewritten before it
       {kOwnersFile, kGetNext, 4},       // an owner that cannot be read
+      {kOwnersFile, kGetDirect, 3},     // nor read again under its lock
       {0, kEnd, 1},
   };
   for (const auto& c : cases) {

@@ -99,8 +99,19 @@ StepResult RunPass(Report& report, const std::vector<records::WorkingLine>& line
     if (const std::int16_t status = transaction->BeginStatus(); status != 0)
       return UpdateFailed(data::FailureText(kOwnersFile, status));
   }
+  // Each owner is read again under its record lock, held until its
+  // rewrite: a change another workstation made since the walk read it would
+  // otherwise be overwritten with the record as read. An owner held
+  // elsewhere ends the update, nothing changed, rather than being waited for
+  // inside a transaction that keeps that workstation from finishing with it.
+  std::optional<CleanUp> unlocked;
+  if (write) unlocked.emplace([] { data::UnlockRecord(kOwnersFile); });
   data::KeyWalk owners(kOwnersFile, 0, p.PropertyCode, [&] { return owner.PropertyCode() == p.PropertyCode; });
   for (; owners.Valid(); owners.Next()) {
+    if (write) {
+      if (const std::int16_t status = data::LockCurrentRecord(kOwnersFile); status != 0)
+        return UpdateFailed(data::FailureText(kOwnersFile, status));
+    }
     const std::int16_t n = records::OwnerNumber(owner.Key());
     std::int32_t issued = 0;
     std::int16_t monthsLeft = 0;
