@@ -512,6 +512,29 @@ TEST_F(BudgetTest, AReceiptUpdateIsCountedAndARunThatWritesNoDataLeavesTheOwners
   EXPECT_FALSE(report_.receipts.Made);
 }
 
+// The operator may spend a long while on the budget; meanwhile another
+// workstation issues receipts of the next period or adds an owner. The
+// instalments written count what has been issued by the time they are
+// written, not what had been when the budget was read.
+TEST_F(BudgetTest, TheReceiptUpdateCountsWhatWasIssuedWhileTheBudgetWasEdited) {
+  ASSERT_NO_FATAL_FAILURE(ThreeOwnersShareTenInColumnB());
+  Collection(1, Date(2025, 1, 1), 100);  // January's receipt of owner 1
+  Owner(4, {{2, 1}}, 1);                 // a new owner
+  report_.parameters.DistributionCopies = 1;
+  report_.parameters.UpdatePeriodicity = 4;
+  report_.parameters.UpdateSlot = 2;
+  RecordedPasses listing;
+  ASSERT_TRUE(DistributeBudget(report_, listing).ok());
+  // Owner 1: (333 - 100) over the 11 months left, 21 a month. Owner 4, not
+  // there when the budget was read: 333 over 12 months too, not nothing.
+  EXPECT_EQ(SlotsTwo(), (std::vector<std::string>{"4:21", "4:83", "4:28", "4:28"}));
+  ASSERT_EQ(listing.passes.size(), 1u);
+  ASSERT_EQ(listing.passes[0].owners.size(), 4u);
+  EXPECT_EQ(listing.passes[0].owners[0].Issued, 100);
+  EXPECT_EQ(listing.passes[0].owners[0].MonthsLeft, 11);
+  EXPECT_EQ(listing.passes[0].owners[3].MonthsLeft, 12);
+}
+
 TEST_F(BudgetTest, TheFiguresOfADistributionKeepEveryOwnerAndWriteNothing) {
   Property(7, 1, 12, 0, "", {{2, {4, "ESCALA"}}});
   Concept("NE", "NETEJA");
@@ -819,7 +842,10 @@ TEST_F(BudgetFailureTest, AnOwnersLockGivenUpAtAFileOutOfReachStopsThePassUnguar
   EXPECT_EQ(built.failure(), "NO S'HA POGUT PRENDRE EL BLOQUEIG PropietH");
   RecordedPasses listing;
   const StepResult distributed = DistributeBudget(report_, listing);
-  EXPECT_EQ(distributed.failure(), "NO S'HA POGUT PRENDRE EL BLOQUEIG PropietH");
+  // The update reads the owners' issues again first, under the same lock.
+  EXPECT_EQ(distributed.failure(),
+            "NO S'HAN POGUT ACTUALITZAR ELS REBUTS: NO S'HA CANVIAT CAP PROPIETARI. "
+            "NO S'HA POGUT PRENDRE EL BLOQUEIG PropietH");
   EXPECT_TRUE(listing.passes.empty());
   EXPECT_EQ(SlotsTwo(), before);
   ASSERT_FALSE(operatorAtTheDesk.shown.empty());

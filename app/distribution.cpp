@@ -4,6 +4,7 @@
 #include <limits>
 #include <optional>
 
+#include "app/budget.h"
 #include "app/budget_amounts.h"
 #include "app/clean_up.h"
 #include "app/owner_lock.h"
@@ -171,6 +172,13 @@ StepResult DistributeBudget(Report& report, DistributionSink& listing) {
   const ReportParameters& p = report.parameters;
   const DistributionPasses passes = PassesFor(p.DistributionCopies, p.UpdatePeriodicity, report.budget.OwnerCount);
   report.receipts = ReceiptUpdate{};
+  // The operator may have spent a long while on the budget: receipts that
+  // another workstation issued, or owners it added, since the budget was
+  // read must count in the instalments that are written, and in the
+  // listings printed with them.
+  if (p.UpdatePeriodicity != 0 && passes.count > 0) {
+    if (StepResult collected = CollectOwnerIssues(report); !collected.ok()) return UpdateFailed(collected.failure());
+  }
   WorkingFile& working = report.working;
   const std::vector<records::WorkingLine> lines = working.Lines();
   if (working.Failed()) return StepResult::Failed(working.Failure());

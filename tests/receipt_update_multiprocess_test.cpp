@@ -25,6 +25,7 @@
 #include "data/btrcall.h"
 #include "data/files.h"
 #include "data/locks.h"
+#include "format/dates.h"
 #include "format/numbers.h"
 #include "tests/module_root.h"
 
@@ -48,9 +49,21 @@ void OpenRoot(const app::testing::ScratchSuiteRoot& root) {
   report.parameters.PropertyCode = Code();
   report.parameters.DistributionCopies = 0;  // the update alone, nothing printed
   report.parameters.UpdateSlot = kSlot;
+  report.parameters.ReportDate = format::PackDate(2024, 11, 15);  // the next period: 2025
 }
 
 void AddOwners() {
+  {
+    // A yearly period from January; column B's total is one per owner.
+    std::span<char> area = report.areas.For(app::kPropertiesFile);
+    std::fill(area.begin(), area.end(), '\0');
+    const app::records::Property property{area};
+    property.SetCode(Code());
+    property.SetFirstMonth(1);
+    property.SetPeriodMonths(12);
+    property.SetColumnTotal(2, kOwners);
+    ASSERT_EQ(data::InsertRecord(app::kPropertiesFile), 0);
+  }
   const app::records::Owner owner{report.areas.For(app::kOwnersFile)};
   ASSERT_EQ(data::BeginTransaction(), 0);
   for (int n = 1; n <= kOwners; ++n) {
@@ -66,13 +79,13 @@ void AddOwners() {
 }
 
 // What the distribution works from: a budget of column B, twelve months to
-// issue for every owner.
+// issue for every owner (nothing issued yet).
 void PrepareDistribution() {
   report.budget = app::BudgetState{};
-  app::BudgetState& b = report.budget;
-  b.OwnerCount = kOwners;
-  b.ColumnTotal[2] = kOwners;
-  for (int n = 1; n <= kOwners; ++n) b.OwnerMonthsLeft[static_cast<std::size_t>(n)] = 12;
+  ASSERT_TRUE(app::ComputePeriods(report).ok());
+  ASSERT_TRUE(app::CollectOwnerIssues(report).ok());
+  ASSERT_EQ(report.budget.OwnerCount, kOwners);
+  ASSERT_EQ(report.budget.OwnerMonthsLeft[1], 12);
   report.working.Close();
   ASSERT_TRUE(report.working.Open());
   WorkingLine line;
