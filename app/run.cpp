@@ -154,6 +154,10 @@ StepResult RunBudget(Report& report, ReportScreen& screen) {
     result = SaveStoredBudget(report);
     if (result.ok()) result = PrintReport(report);
     message.RunNow();
+    // Receipts written before a later step failed are told with the failure:
+    // the operator must not take them for unchanged.
+    if (!result.ok() && report.receipts.Made)
+      return StepResult::Failed(result.failure() + ". " + ReceiptUpdateText(report.receipts));
     if (!result.ok()) return result;
   }
   discard.Dismiss();

@@ -61,6 +61,7 @@ class ScreenDouble : public ReportScreen {
   void ShowMessage(const std::string& text) override {
     messages.push_back(text);
     ++windows;
+    if (onMessage) onMessage(text);
   }
   void PopWindow() override {
     --windows;
@@ -75,6 +76,7 @@ class ScreenDouble : public ReportScreen {
   int windows = 0, resumed = 0;
   bool suspended = false;
   std::function<void()> onPop;  // right after the budget was built
+  std::function<void(const std::string&)> onMessage;
 };
 
 // The print program: what it was given, and what the run had let go by then.
@@ -277,6 +279,7 @@ TEST_F(RunReportTest, AFailedStepStopsTheRunAndLetsEverythingGoBeforeTelling) {
     const char* told;
     bool saved;
     bool receiptUpdate = false;
+    bool receiptsWritten = false;
   } cases[] = {
       {"the working file cannot be made", [&] { workingFile.openError = EACCES; },
        "NO ES POT CREAR EL FITXER DE TREBALL ", false},
@@ -294,6 +297,16 @@ TEST_F(RunReportTest, AFailedStepStopsTheRunAndLetsEverythingGoBeforeTelling) {
       // cannot be updated, and none is.
       {"a receipt cannot be updated", [&] { manager->Fail(kOwnersFile, kUpdate, 2, kIoError); },
        "NO S'HAN POGUT ACTUALITZAR ELS REBUTS", true, true},
+      // The receipts are written, then the budget listing cannot read the
+      // working file: the operator learns of both.
+      {"the budget listing fails after the receipts were written",
+       [&] {
+         screen.onMessage = [&](const std::string& text) {
+           // Read by the save, the distribution, then the budget listing.
+           if (text.starts_with("IMPRIMINT")) workingFile.failingRead = workingFile.reads + 3;
+         };
+       },
+       "NO ES POT LLEGIR EL FITXER DE TREBALL ", true, true, true},
   };
   for (const auto& c : cases) {
     workingFile.openError = workingFile.failingRead = workingFile.failingWrite = 0;
@@ -320,7 +333,11 @@ TEST_F(RunReportTest, AFailedStepStopsTheRunAndLetsEverythingGoBeforeTelling) {
     EXPECT_TRUE(printProgram.runs.empty()) << c.step;
     EXPECT_FALSE(fs::exists(PrintPath())) << c.step;
     EXPECT_EQ(StoredLines() == storedBefore, !c.saved) << c.step;
-    EXPECT_EQ(SlotsTwo(), slotsBefore) << c.step;
+    EXPECT_EQ(SlotsTwo() == slotsBefore, !c.receiptsWritten) << c.step;
+    if (c.receiptsWritten) {
+      EXPECT_NE(notice.shown[0].find("REBUTS ACTUALITZATS: 3 PROPIETARIS"), std::string::npos)
+          << c.step << ": " << notice.shown[0];
+    }
     EXPECT_EQ(screen.windows, 0) << c.step;
     EXPECT_EQ(overruns, 0) << c.step;
     screen.onPop = nullptr;
