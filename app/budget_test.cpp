@@ -792,6 +792,35 @@ TEST_F(BudgetFailureTest, TheReceiptUpdateChangesEveryOwnerOrNone) {
   EXPECT_NE(SlotsTwo(), before);
 }
 
+// Another workstation has owner 3 open for editing (its record locked): the
+// update changes nobody and says which owner is in use.
+TEST_F(BudgetFailureTest, AnOwnerHeldElsewhereStopsTheReceiptUpdateNamingTheOwner) {
+  ASSERT_TRUE(BuildBudget(report_).ok());
+  report_.parameters.DistributionCopies = 0;
+  report_.parameters.UpdatePeriodicity = 4;
+  report_.parameters.UpdateSlot = 2;
+  const std::vector<std::string> before = SlotsTwo();
+  constexpr std::int16_t kElsewhere = 599;  // the same owners file, opened again
+  std::vector<char> area(report_.areas.For(kOwnersFile).size());
+  ASSERT_EQ(data::OpenDataFile(kElsewhere, "DADES\\PropietH", area), 0);
+  std::int16_t status = 0;
+  data::SetLockMode(kElsewhere, "b", status);
+  ASSERT_EQ(data::ReadByKey(kElsewhere, 0, OwnerKey(7, 3), 0), 0);
+
+  RecordedPasses listing;
+  const StepResult result = DistributeBudget(report_, listing);
+  EXPECT_EQ(result.failure(),
+            "NO S'HAN POGUT ACTUALITZAR ELS REBUTS: NO S'HA CANVIAT CAP PROPIETARI. "
+            "PROPIETARI EN \xE9S EN UN ALTRE LLOC: 003");
+  EXPECT_EQ(SlotsTwo(), before);
+  EXPECT_FALSE(HoldsLock("PropietH"));
+
+  // Once it is let go, the update goes through.
+  ASSERT_EQ(data::UnlockRecord(kElsewhere), 0);
+  ASSERT_TRUE(DistributeBudget(report_, listing).ok());
+  for (const std::string& slot : SlotsTwo()) EXPECT_EQ(slot.substr(0, 2), "4:") << slot;
+}
+
 TEST_F(BudgetFailureTest, AnOwnerThatCannotBeReadStopsThePrintedDistribution) {
   ASSERT_TRUE(BuildBudget(report_).ok());
   report_.parameters.DistributionCopies = 2;

@@ -9,6 +9,7 @@
 #include "app/clean_up.h"
 #include "app/owner_lock.h"
 #include "app/records.h"
+#include "base/cp850.h"
 #include "config/catalog.h"
 #include "data/files.h"
 #include "data/key_walk.h"
@@ -20,6 +21,9 @@ namespace app {
 namespace {
 
 std::int32_t Rounded(double value) { return RoundedAmount(value); }
+
+// The record manager's status for a record another program holds locked.
+constexpr std::int16_t kHeldElsewhere = 84;
 
 }  // namespace
 
@@ -110,7 +114,10 @@ StepResult RunPass(Report& report, const std::vector<records::WorkingLine>& line
   data::KeyWalk owners(kOwnersFile, 0, p.PropertyCode, [&] { return owner.PropertyCode() == p.PropertyCode; });
   for (; owners.Valid(); owners.Next()) {
     if (write) {
-      if (const std::int16_t status = data::LockCurrentRecord(kOwnersFile); status != 0)
+      if (const std::int16_t status = data::LockCurrentRecord(kOwnersFile); status == kHeldElsewhere)
+        return UpdateFailed(config::CatalogText("PROPIETARI EN ÚS EN UN ALTRE LLOC: "_cp) +
+                            format::ZeroPad(records::OwnerNumber(owner.Key()), 3));
+      else if (status != 0)
         return UpdateFailed(data::FailureText(kOwnersFile, status));
     }
     const std::int16_t n = records::OwnerNumber(owner.Key());
