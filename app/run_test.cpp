@@ -404,6 +404,44 @@ TEST_F(RunReportTest, APrintProgramThatCannotStartIsNamedAndThePrintFileKept) {
   EXPECT_TRUE(notice.shown.empty());
 }
 
+// The print file cannot be written whole (the disk is full): the operator
+// is told, and the print program gets no cut listing to print as if whole.
+TEST_F(RunReportTest, APrintFileThatCannotBeWrittenWholeIsNotPrinted) {
+  class FullDiskForThePrintFile : public platform::FileSystemWrapper {
+   public:
+    FullDiskForThePrintFile() : FileSystemWrapper(platform::RealFileSystem()) {}
+    std::unique_ptr<platform::File> Open(const std::string& path, unsigned flags, platform::FileStatus& status,
+                                         mode_t mode) override {
+      std::unique_ptr<platform::File> real = target().Open(path, flags, status, mode);
+      if (!real || path.find("kitprint.tmp") == std::string::npos) return real;
+      struct Full : platform::FileWrapper {
+        using FileWrapper::FileWrapper;
+        platform::FileStatus WriteAt(std::uint64_t offset, std::string_view bytes) override {
+          // Part of the first piece reaches the disk, then it is full.
+          if (offset == 0) FileWrapper::WriteAt(0, bytes.substr(0, bytes.size() / 2));
+          return platform::FileStatus{ENOSPC};
+        }
+      };
+      return std::make_unique<Full>(std::move(real));
+    }
+  };
+  FullDiskForThePrintFile fullDisk;
+  platform::ScopedFileSystem scopedFiles(fullDisk);
+  PrintProgramDouble printProgram([this] { return Look(); });
+  platform::ScopedSystem scoped(printProgram);
+  RecordingNotice notice([this] { return Look(); });
+  data::ScopedNotice scopedNotice(notice);
+  Script({Property7(), {{"", kCtrlB}}, PrintOneCopyEach(), {{"", kEsc}}});
+  EXPECT_FALSE(RunReport(report_, screen));
+  ASSERT_EQ(notice.shown.size(), 1u);
+  EXPECT_NE(notice.shown[0].find("kitprint.tmp: No space left on device"), std::string::npos) << notice.shown[0];
+  // Told once the property is free again.
+  EXPECT_FALSE(notice.leftBehind[0].workingFile);
+  EXPECT_FALSE(notice.leftBehind[0].budgetLock);
+  EXPECT_TRUE(printProgram.runs.empty());
+  EXPECT_FALSE(fs::exists(PrintPath()));
+}
+
 TEST_F(RunReportTest, DataThatWouldSendTheBudgetOutWrongIsShownBeforeTheConfirmation) {
   PrintProgramDouble printProgram([this] { return Look(); });
   platform::ScopedSystem scoped(printProgram);
