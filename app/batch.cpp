@@ -248,10 +248,13 @@ void PropertyRun::Run(PropertyOutcome& o) {
   // What an earlier run left for the property goes first: a property that
   // fails now must not keep last time's listings and figures beside this
   // run's as if they were its own.
-  for (const std::string& path : OutputsOf(options_, o.code)) {
-    if (const platform::FileStatus status = platform::CurrentFileSystem().Remove(path);
-        !status.ok() && status.error != ENOENT)
-      return Fail(o, "the earlier " + path + " cannot be removed: " + status.Describe());
+  for (const std::string& result : OutputsOf(options_, o.code)) {
+    // A piece left by a run that was stopped half way goes too.
+    for (const std::string& path : {result, result + kPartSuffix}) {
+      if (const platform::FileStatus status = platform::CurrentFileSystem().Remove(path);
+          !status.ok() && status.error != ENOENT)
+        return Fail(o, "the earlier " + path + " cannot be removed: " + status.Describe());
+    }
   }
 
   DeleteWorkingFile();

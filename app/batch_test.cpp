@@ -274,6 +274,7 @@ TEST_F(BatchTest, APropertyThatFailsKeepsNoEarlierResultsAndNoneAppearsCut) {
   };
   for (const char* code : {"002", "005", "009"})
     for (const fs::path& path : resultsOf(code)) std::ofstream(path) << "EARLIER RUN";
+  std::ofstream(out_ / "002.prn.part") << "A RUN STOPPED HALF WAY";
 
   data::testing::FailingRecordManager failing;
   failing.Fail(kOwnersFile, kGetNext, 1, kIoError);         // property 2 fails before printing
