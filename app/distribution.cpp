@@ -179,13 +179,6 @@ StepResult DistributeBudget(Report& report, DistributionSink& listing) {
   const ReportParameters& p = report.parameters;
   const DistributionPasses passes = PassesFor(p.DistributionCopies, p.UpdatePeriodicity, report.budget.OwnerCount);
   report.receipts = ReceiptUpdate{};
-  // The operator may have spent a long while on the budget: receipts that
-  // another workstation issued, or owners it added, since the budget was
-  // read must count in the instalments that are written, and in the
-  // listings printed with them.
-  if (p.UpdatePeriodicity != 0 && passes.count > 0) {
-    if (StepResult collected = CollectOwnerIssues(report); !collected.ok()) return UpdateFailed(collected.failure());
-  }
   WorkingFile& working = report.working;
   const std::vector<records::WorkingLine> lines = working.Lines();
   if (working.Failed()) return StepResult::Failed(working.Failure());
@@ -195,6 +188,11 @@ StepResult DistributeBudget(Report& report, DistributionSink& listing) {
     if (StepResult r = RunPass(report, lines, mode, result); !r.ok()) return r;
     if (passes.printing) listing.PassComputed(result);
   }
+  return {};
+}
+
+StepResult RefreshOwnerIssues(Report& report) {
+  if (StepResult collected = CollectOwnerIssues(report); !collected.ok()) return UpdateFailed(collected.failure());
   return {};
 }
 

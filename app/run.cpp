@@ -2,6 +2,7 @@
 
 #include "app/budget.h"
 #include "app/clean_up.h"
+#include "app/distribution.h"
 #include "app/hooks.h"
 #include "app/listings.h"
 #include "config/catalog.h"
@@ -142,7 +143,10 @@ StepResult RunBudget(Report& report, ReportScreen& screen) {
   if (printRequested) {
     screen.ShowMessage(PrintingMessage(report));
     CleanUp message([&screen] { screen.PopWindow(); });
-    result = SaveStoredBudget(report);
+    // The operator may have been on the budget for a long while: the owners'
+    // issues are read again for the instalments written.
+    if (report.parameters.UpdatePeriodicity != 0) result = RefreshOwnerIssues(report);
+    if (result.ok()) result = SaveStoredBudget(report);
     if (result.ok()) result = PrintReport(report);
     message.RunNow();
     // Receipts written before a later step failed are told with the failure:

@@ -502,6 +502,22 @@ TEST_F(RunReportTest, AReceiptUpdateIsToldOnceThePropertyIsFreeAndBeforeThePrint
   EXPECT_EQ(printProgram.runs.size(), 2u);
 }
 
+// While the operator is on the budget, another workstation issues owner
+// 1's first receipt of the next period: the instalment written counts it.
+TEST_F(RunReportTest, AReceiptIssuedWhileTheBudgetIsEditedCountsInTheUpdate) {
+  PrintProgramDouble printProgram([this] { return Look(); });
+  platform::ScopedSystem scoped(printProgram);
+  RecordingNotice notice([this] { return Look(); });
+  data::ScopedNotice scopedNotice(notice);
+  screen.onPop = [this] { Collection(1, report_.budget.NextStart, 113); };
+  Script({Property7(), {{"", kCtrlB}}, {{"1", kDown}, {"1", kDown}, {"4", kDown}, {"2", kCtrlB}, {"S", kEnter}},
+          {{"", kEsc}}});
+  EXPECT_TRUE(RunReport(report_, screen));
+  // Owner 1: (1033 - 113) over the 11 months left, 84 a month; the others
+  // 86 as before.
+  EXPECT_EQ(SlotsTwo(), (std::vector<std::string>{"4:84", "4:86", "4:86"}));
+}
+
 TEST_F(RunReportTest, StartDefaults) {
   EXPECT_EQ(console::Forms().forms.Field(1, 1).value.substr(0, 6), "151124");
   EXPECT_EQ(console::Forms().forms.Field(3, 4).value, "1");
