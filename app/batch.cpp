@@ -173,13 +173,45 @@ class PropertyRun {
   BatchLog& log_;
 };
 
+namespace {
+
+// What a property's run leaves in the output folders: its listings, its PDF
+// document and its figures.
+std::vector<std::string> OutputsOf(const BatchOptions& options, const std::string& code) {
+  std::vector<std::string> paths{options.outDir + "/" + code + ".prn"};
+  if (!options.pdfDir.empty()) paths.push_back(options.pdfDir + "/" + code + ".pdf");
+  if (!options.csvDir.empty()) {
+    paths.push_back(options.csvDir + "/" + code + "-distribution.csv");
+    paths.push_back(options.csvDir + "/" + code + "-budget.csv");
+  }
+  return paths;
+}
+
+// Files are written under this suffix and renamed when whole: a run killed
+// half way leaves no cut file under a result's name.
+constexpr const char* kPartSuffix = ".part";
+
+// Renames `path` + ".part" to `path`: an empty text, or why it could not.
+std::string PutInPlace(const std::string& path) {
+  std::error_code ec;
+  std::filesystem::rename(path + kPartSuffix, path, ec);
+  if (!ec) return {};
+  platform::CurrentFileSystem().Remove(path + kPartSuffix);
+  return path + " cannot be put in place: " + ec.message();
+}
+
+}  // namespace
+
 std::string PropertyRun::WriteFigures(const PropertyOutcome& o, const DistributionPass& pass,
                                       const std::vector<records::WorkingLine>& lines) {
   for (const auto& [suffix, csv] : {std::pair{"-distribution.csv", DistributionCsv(pass)},
                                     std::pair{"-budget.csv", BudgetCsv(lines)}}) {
     const std::string path = options_.csvDir + "/" + o.code + suffix;
-    if (const platform::FileStatus status = platform::WriteWholeFile(path, csv); !status.ok())
+    if (const platform::FileStatus status = platform::WriteWholeFile(path + kPartSuffix, csv); !status.ok()) {
+      platform::CurrentFileSystem().Remove(path + kPartSuffix);
       return "the figures " + path + " cannot be written: " + status.Describe();
+    }
+    if (const std::string problem = PutInPlace(path); !problem.empty()) return "the figures " + problem;
   }
   return {};
 }
@@ -213,6 +245,18 @@ void PropertyRun::Run(PropertyOutcome& o) {
     DeleteWorkingFile();
   });
 
+  // What an earlier run left for the property goes first: a property that
+  // fails now must not keep last time's listings and figures beside this
+  // run's as if they were its own.
+  for (const std::string& result : OutputsOf(options_, o.code)) {
+    // A piece left by a run that was stopped half way goes too.
+    for (const std::string& path : {result, result + kPartSuffix}) {
+      if (const platform::FileStatus status = platform::CurrentFileSystem().Remove(path);
+          !status.ok() && status.error != ENOENT)
+        return Fail(o, "the earlier " + path + " cannot be removed: " + status.Describe());
+    }
+  }
+
   DeleteWorkingFile();
   StepResult result = r_.working.Open() ? StepResult{} : StepResult::Failed(r_.working.Failure());
   if (result.ok()) result = BuildBudget(r_);
@@ -229,8 +273,8 @@ void PropertyRun::Run(PropertyOutcome& o) {
   o.findings = CheckData(CheckInputOf(r_.budget, figures, lines));
 
   const std::string printFile = options_.outDir + "/" + o.code + ".prn";
-  if (!r_.channel.Open(config::Session().OutputDest, printFile))
-    return Fail(o, "the print file " + printFile + " cannot be made: " + r_.channel.Failure());
+  if (!r_.channel.Open(config::Session().OutputDest, printFile + kPartSuffix))
+    return Fail(o, "the print file " + printFile + kPartSuffix + " cannot be made: " + r_.channel.Failure());
   CleanUp discard([this] { r_.channel.Discard(); });
   if (r_.WriteData) result = SaveStoredBudget(r_);
   if (result.ok()) result = PrintReport(r_);
@@ -238,8 +282,12 @@ void PropertyRun::Run(PropertyOutcome& o) {
   if (!result.ok()) return Fail(o, Utf8(result.failure()));
   discard.Dismiss();
   r_.channel.Close();
-  if (r_.channel.Failed())
-    return Fail(o, "the print file " + printFile + " could not be written: " + r_.channel.Failure());
+  if (r_.channel.Failed()) {
+    platform::CurrentFileSystem().Remove(printFile + kPartSuffix);
+    return Fail(o, "the print file " + printFile + kPartSuffix + " could not be written: " + r_.channel.Failure());
+  }
+  if (const std::string problem = PutInPlace(printFile); !problem.empty())
+    return Fail(o, "the print file " + problem);
 
   if (!options_.csvDir.empty()) {
     if (const std::string problem = WriteFigures(o, figures, lines); !problem.empty()) return Fail(o, problem);

@@ -243,6 +243,63 @@ TEST_F(BatchTest, APropertyThatFailsIsReportedAndTheNextGoesOn) {
   ExpectNothingLeft();
 }
 
+// Whether property 9's listing was under its own name while that property's
+// budget was being saved, with the listing begun and far from done.
+bool g_listingSeenUnfinished = false;
+std::string g_listingPath;
+data::RecordManagerEntry g_realEntry = nullptr;
+std::int16_t WatchingEntry(std::uint16_t operation, void* block, void* dataBuffer, std::uint32_t* length, void* key,
+                           std::uint8_t keyLength, std::int8_t keyNumber) {
+  const int slot = data::FindSlot(kStoredBudgetFile);
+  if (operation % 100 == 2 && slot > 0 && data::FileTable()[static_cast<std::size_t>(slot)].PositionBlock.data() == block &&
+      std::string(static_cast<const char*>(dataBuffer), 2) == Code(9) && fs::exists(g_listingPath))
+    g_listingSeenUnfinished = true;
+  return g_realEntry(operation, block, dataBuffer, length, key, keyLength, keyNumber);
+}
+
+// A property's results appear under their names only once whole, and a
+// property that fails keeps none of an earlier run's results, which would
+// pass for this run's.
+TEST_F(BatchTest, APropertyThatFailsKeepsNoEarlierResultsAndNoneAppearsCut) {
+  PrintProgramDouble printProgram;
+  platform::ScopedSystem scoped(printProgram);
+  options_.csvDir = (fs::path(root_.Path()) / "csv").string();
+  options_.pdfDir = (fs::path(root_.Path()) / "pdf").string();
+  fs::create_directories(options_.csvDir);
+  fs::create_directories(options_.pdfDir);
+  const auto resultsOf = [&](const std::string& code) {
+    return std::vector<fs::path>{out_ / (code + ".prn"), fs::path(options_.pdfDir) / (code + ".pdf"),
+                                 fs::path(options_.csvDir) / (code + "-distribution.csv"),
+                                 fs::path(options_.csvDir) / (code + "-budget.csv")};
+  };
+  for (const char* code : {"002", "005", "009"})
+    for (const fs::path& path : resultsOf(code)) std::ofstream(path) << "EARLIER RUN";
+  std::ofstream(out_ / "002.prn.part") << "A RUN STOPPED HALF WAY";
+
+  data::testing::FailingRecordManager failing;
+  failing.Fail(kOwnersFile, kGetNext, 1, kIoError);         // property 2 fails before printing
+  failing.Fail(kStoredBudgetFile, kInsert, 1, kIoError);    // property 5 once its listing is begun
+  g_listingPath = (out_ / "009.prn").string();
+  g_realEntry = data::SetRecordManager(&WatchingEntry);
+  const std::vector<PropertyOutcome> outcomes = Run();
+  data::SetRecordManager(g_realEntry);
+
+  ASSERT_EQ(outcomes.size(), 3u);
+  EXPECT_EQ(outcomes[0].result, Result::kFailed);
+  EXPECT_EQ(outcomes[1].result, Result::kFailed);
+  EXPECT_EQ(outcomes[2].result, Result::kDone) << outcomes[2].reason;
+  for (const char* code : {"002", "005"})
+    for (const fs::path& path : resultsOf(code)) EXPECT_FALSE(fs::exists(path)) << path;
+  EXPECT_FALSE(g_listingSeenUnfinished) << "009.prn was there before its listing was whole";
+  EXPECT_NE(ReadAll(out_ / "009.prn").find("TOTAL PRESSUPOST"), std::string::npos);
+  EXPECT_NE(ReadAll(fs::path(options_.csvDir) / "009-budget.csv"), "EARLIER RUN");
+  // Nothing left under a temporary name.
+  for (const std::string& dir : {out_.string(), options_.csvDir, options_.pdfDir})
+    for (const auto& entry : fs::directory_iterator(dir))
+      EXPECT_NE(entry.path().extension(), ".part") << entry.path();
+  ExpectNothingLeft();
+}
+
 TEST_F(BatchTest, AnUpdateNeedsAReceiptConceptOfTheFundsProvisionKind) {
   const struct {
     const char* periodicity;

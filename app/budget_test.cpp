@@ -512,6 +512,30 @@ TEST_F(BudgetTest, AReceiptUpdateIsCountedAndARunThatWritesNoDataLeavesTheOwners
   EXPECT_FALSE(report_.receipts.Made);
 }
 
+// The operator may spend a long while on the budget; meanwhile another
+// workstation issues receipts of the next period or adds an owner. The
+// instalments written count what has been issued by the time they are
+// written, not what had been when the budget was read.
+TEST_F(BudgetTest, TheReceiptUpdateCountsWhatWasIssuedWhileTheBudgetWasEdited) {
+  ASSERT_NO_FATAL_FAILURE(ThreeOwnersShareTenInColumnB());
+  Collection(1, Date(2025, 1, 1), 100);  // January's receipt of owner 1
+  Owner(4, {{2, 1}}, 1);                 // a new owner
+  report_.parameters.DistributionCopies = 1;
+  report_.parameters.UpdatePeriodicity = 4;
+  report_.parameters.UpdateSlot = 2;
+  ASSERT_TRUE(RefreshOwnerIssues(report_).ok());
+  RecordedPasses listing;
+  ASSERT_TRUE(DistributeBudget(report_, listing).ok());
+  // Owner 1: (333 - 100) over the 11 months left, 21 a month. Owner 4, not
+  // there when the budget was read: 333 over 12 months too, not nothing.
+  EXPECT_EQ(SlotsTwo(), (std::vector<std::string>{"4:21", "4:83", "4:28", "4:28"}));
+  ASSERT_EQ(listing.passes.size(), 1u);
+  ASSERT_EQ(listing.passes[0].owners.size(), 4u);
+  EXPECT_EQ(listing.passes[0].owners[0].Issued, 100);
+  EXPECT_EQ(listing.passes[0].owners[0].MonthsLeft, 11);
+  EXPECT_EQ(listing.passes[0].owners[3].MonthsLeft, 12);
+}
+
 TEST_F(BudgetTest, TheFiguresOfADistributionKeepEveryOwnerAndWriteNothing) {
   Property(7, 1, 12, 0, "", {{2, {4, "ESCALA"}}});
   Concept("NE", "NETEJA");
@@ -740,12 +764,13 @@ TEST_F(BudgetFailureTest, TheReceiptUpdateChangesEveryOwnerOrNone) {
   report_.parameters.UpdateSlot = 2;
   const std::vector<std::string> before = SlotsTwo();
   ASSERT_EQ(before, std::vector<std::string>(5, "0:0"));
-  constexpr std::uint16_t kUpdate = 3, kBegin = 19, kEnd = 20;
+  constexpr std::uint16_t kUpdate = 3, kBegin = 19, kEnd = 20, kGetDirect = 23;
   const InjectedFailure cases[] = {
       {0, kBegin, 1},                   // without a transaction no owner is touched
       {kOwnersFile, kUpdate, 1},
       {kOwnersFile, kUpdate, 3},        // two owners rewritten before it
       {kOwnersFile, kGetNext, 4},       // an owner that cannot be read
+      {kOwnersFile, kGetDirect, 3},     // nor read again under its lock
       {0, kEnd, 1},
   };
   for (const auto& c : cases) {
@@ -766,6 +791,35 @@ TEST_F(BudgetFailureTest, TheReceiptUpdateChangesEveryOwnerOrNone) {
   ASSERT_TRUE(result.ok()) << result.failure();
   for (const std::string& slot : SlotsTwo()) EXPECT_EQ(slot.substr(0, 2), "4:") << slot;
   EXPECT_NE(SlotsTwo(), before);
+}
+
+// Another workstation has owner 3 open for editing (its record locked): the
+// update changes nobody and says which owner is in use.
+TEST_F(BudgetFailureTest, AnOwnerHeldElsewhereStopsTheReceiptUpdateNamingTheOwner) {
+  ASSERT_TRUE(BuildBudget(report_).ok());
+  report_.parameters.DistributionCopies = 0;
+  report_.parameters.UpdatePeriodicity = 4;
+  report_.parameters.UpdateSlot = 2;
+  const std::vector<std::string> before = SlotsTwo();
+  constexpr std::int16_t kElsewhere = 599;  // the same owners file, opened again
+  std::vector<char> area(report_.areas.For(kOwnersFile).size());
+  ASSERT_EQ(data::OpenDataFile(kElsewhere, "DADES\\PropietH", area), 0);
+  std::int16_t status = 0;
+  data::SetLockMode(kElsewhere, "b", status);
+  ASSERT_EQ(data::ReadByKey(kElsewhere, 0, OwnerKey(7, 3), 0), 0);
+
+  RecordedPasses listing;
+  const StepResult result = DistributeBudget(report_, listing);
+  EXPECT_EQ(result.failure(),
+            "NO S'HAN POGUT ACTUALITZAR ELS REBUTS: NO S'HA CANVIAT CAP PROPIETARI. "
+            "PROPIETARI EN \xE9S EN UN ALTRE LLOC: 003");
+  EXPECT_EQ(SlotsTwo(), before);
+  EXPECT_FALSE(HoldsLock("PropietH"));
+
+  // Once it is let go, the update goes through.
+  ASSERT_EQ(data::UnlockRecord(kElsewhere), 0);
+  ASSERT_TRUE(DistributeBudget(report_, listing).ok());
+  for (const std::string& slot : SlotsTwo()) EXPECT_EQ(slot.substr(0, 2), "4:") << slot;
 }
 
 TEST_F(BudgetFailureTest, AnOwnerThatCannotBeReadStopsThePrintedDistribution) {
@@ -819,6 +873,10 @@ TEST_F(BudgetFailureTest, AnOwnersLockGivenUpAtAFileOutOfReachStopsThePassUnguar
   RecordedPasses listing;
   const StepResult distributed = DistributeBudget(report_, listing);
   EXPECT_EQ(distributed.failure(), "NO S'HA POGUT PRENDRE EL BLOQUEIG PropietH");
+  // Nor are the owners' issues read again for an update.
+  EXPECT_EQ(RefreshOwnerIssues(report_).failure(),
+            "NO S'HAN POGUT ACTUALITZAR ELS REBUTS: NO S'HA CANVIAT CAP PROPIETARI. "
+            "NO S'HA POGUT PRENDRE EL BLOQUEIG PropietH");
   EXPECT_TRUE(listing.passes.empty());
   EXPECT_EQ(SlotsTwo(), before);
   ASSERT_FALSE(operatorAtTheDesk.shown.empty());

@@ -4,10 +4,12 @@
 #include <limits>
 #include <optional>
 
+#include "app/budget.h"
 #include "app/budget_amounts.h"
 #include "app/clean_up.h"
 #include "app/owner_lock.h"
 #include "app/records.h"
+#include "base/cp850.h"
 #include "config/catalog.h"
 #include "data/files.h"
 #include "data/key_walk.h"
@@ -19,6 +21,9 @@ namespace app {
 namespace {
 
 std::int32_t Rounded(double value) { return RoundedAmount(value); }
+
+// The record manager's status for a record another program holds locked.
+constexpr std::int16_t kHeldElsewhere = 84;
 
 }  // namespace
 
@@ -99,8 +104,22 @@ StepResult RunPass(Report& report, const std::vector<records::WorkingLine>& line
     if (const std::int16_t status = transaction->BeginStatus(); status != 0)
       return UpdateFailed(data::FailureText(kOwnersFile, status));
   }
+  // Each owner is read again under its record lock, held until its
+  // rewrite: a change another workstation made since the walk read it would
+  // otherwise be overwritten with the record as read. An owner held
+  // elsewhere ends the update, nothing changed, rather than being waited for
+  // inside a transaction that keeps that workstation from finishing with it.
+  std::optional<CleanUp> unlocked;
+  if (write) unlocked.emplace([] { data::UnlockRecord(kOwnersFile); });
   data::KeyWalk owners(kOwnersFile, 0, p.PropertyCode, [&] { return owner.PropertyCode() == p.PropertyCode; });
   for (; owners.Valid(); owners.Next()) {
+    if (write) {
+      if (const std::int16_t status = data::LockCurrentRecord(kOwnersFile); status == kHeldElsewhere)
+        return UpdateFailed(config::CatalogText("PROPIETARI EN ÚS EN UN ALTRE LLOC: "_cp) +
+                            format::ZeroPad(records::OwnerNumber(owner.Key()), 3));
+      else if (status != 0)
+        return UpdateFailed(data::FailureText(kOwnersFile, status));
+    }
     const std::int16_t n = records::OwnerNumber(owner.Key());
     std::int32_t issued = 0;
     std::int16_t monthsLeft = 0;
@@ -169,6 +188,11 @@ StepResult DistributeBudget(Report& report, DistributionSink& listing) {
     if (StepResult r = RunPass(report, lines, mode, result); !r.ok()) return r;
     if (passes.printing) listing.PassComputed(result);
   }
+  return {};
+}
+
+StepResult RefreshOwnerIssues(Report& report) {
+  if (StepResult collected = CollectOwnerIssues(report); !collected.ok()) return UpdateFailed(collected.failure());
   return {};
 }
 

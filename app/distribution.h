@@ -76,6 +76,13 @@ OwnerShares ShareOut(const std::array<std::int32_t, kColumns + 1>& columnBudget,
 // reaches no listing.
 StepResult DistributeBudget(Report& report, DistributionSink& listing);
 
+// Reads again what was issued to each owner (CollectOwnerIssues), for a
+// receipt update made after the operator spent a while on the budget:
+// receipts another workstation issued, or owners it added, meanwhile must
+// count in the instalments written. On failure the message says that no
+// owner's receipt has changed.
+StepResult RefreshOwnerIssues(Report& report);
+
 // One pass as a printed copy would compute it, every owner kept, nothing
 // written and nothing printed: the figures the checks and the exports
 // work from.

@@ -2,6 +2,7 @@
 
 #include "app/budget.h"
 #include "app/clean_up.h"
+#include "app/distribution.h"
 #include "app/hooks.h"
 #include "app/listings.h"
 #include "config/catalog.h"
@@ -80,15 +81,6 @@ void ShowNote(const std::string& text) {
   notice.Hide();
 }
 
-// The print file as made: a refusal naming it when it could not be made or
-// written completely.
-void ClosePrintChannel(PrintChannel& channel) {
-  channel.Close();
-  if (channel.Failed())
-    ShowRefusal(config::CatalogText("NO S'HA POGUT ESCRIURE EL FITXER D'IMPRESSIÓ "_cp) + config::Session().TempDir +
-                "kitprint.tmp: " + channel.Failure());
-}
-
 // One run after screen 1 was accepted and the budget lock taken: the
 // working budget, its pages, the print options, saving and printing, and
 // the print program. However it ends (a failure, or the session ending on
@@ -151,13 +143,29 @@ StepResult RunBudget(Report& report, ReportScreen& screen) {
   if (printRequested) {
     screen.ShowMessage(PrintingMessage(report));
     CleanUp message([&screen] { screen.PopWindow(); });
-    result = SaveStoredBudget(report);
+    // The operator may have been on the budget for a long while: the owners'
+    // issues are read again for the instalments written.
+    if (report.parameters.UpdatePeriodicity != 0) result = RefreshOwnerIssues(report);
+    if (result.ok()) result = SaveStoredBudget(report);
     if (result.ok()) result = PrintReport(report);
     message.RunNow();
+    // Receipts written before a later step failed are told with the failure:
+    // the operator must not take them for unchanged.
+    if (!result.ok() && report.receipts.Made)
+      return StepResult::Failed(result.failure() + ". " + ReceiptUpdateText(report.receipts));
     if (!result.ok()) return result;
   }
   discard.Dismiss();
-  ClosePrintChannel(report.channel);
+  report.channel.Close();
+  if (report.channel.Failed()) {
+    // A listing cut short must not reach the print program as if it were
+    // whole: it goes, and the operator is told why.
+    std::string text = config::CatalogText("NO S'HA POGUT ESCRIURE EL FITXER D'IMPRESSIÓ "_cp) +
+                       config::Session().TempDir + "kitprint.tmp: " + report.channel.Failure();
+    report.channel.Discard();
+    if (report.receipts.Made) text += ". " + ReceiptUpdateText(report.receipts);
+    return StepResult::Failed(text);
+  }
   working.RunNow();
   lock.RunNow();
   // Told once the property is free for other workstations, before the

@@ -61,6 +61,7 @@ class ScreenDouble : public ReportScreen {
   void ShowMessage(const std::string& text) override {
     messages.push_back(text);
     ++windows;
+    if (onMessage) onMessage(text);
   }
   void PopWindow() override {
     --windows;
@@ -75,6 +76,7 @@ class ScreenDouble : public ReportScreen {
   int windows = 0, resumed = 0;
   bool suspended = false;
   std::function<void()> onPop;  // right after the budget was built
+  std::function<void(const std::string&)> onMessage;
 };
 
 // The print program: what it was given, and what the run had let go by then.
@@ -277,6 +279,7 @@ TEST_F(RunReportTest, AFailedStepStopsTheRunAndLetsEverythingGoBeforeTelling) {
     const char* told;
     bool saved;
     bool receiptUpdate = false;
+    bool receiptsWritten = false;
   } cases[] = {
       {"the working file cannot be made", [&] { workingFile.openError = EACCES; },
        "NO ES POT CREAR EL FITXER DE TREBALL ", false},
@@ -294,6 +297,16 @@ TEST_F(RunReportTest, AFailedStepStopsTheRunAndLetsEverythingGoBeforeTelling) {
       // cannot be updated, and none is.
       {"a receipt cannot be updated", [&] { manager->Fail(kOwnersFile, kUpdate, 2, kIoError); },
        "NO S'HAN POGUT ACTUALITZAR ELS REBUTS", true, true},
+      // The receipts are written, then the budget listing cannot read the
+      // working file: the operator learns of both.
+      {"the budget listing fails after the receipts were written",
+       [&] {
+         screen.onMessage = [&](const std::string& text) {
+           // Read by the save, the distribution, then the budget listing.
+           if (text.starts_with("IMPRIMINT")) workingFile.failingRead = workingFile.reads + 3;
+         };
+       },
+       "NO ES POT LLEGIR EL FITXER DE TREBALL ", true, true, true},
   };
   for (const auto& c : cases) {
     workingFile.openError = workingFile.failingRead = workingFile.failingWrite = 0;
@@ -320,7 +333,11 @@ TEST_F(RunReportTest, AFailedStepStopsTheRunAndLetsEverythingGoBeforeTelling) {
     EXPECT_TRUE(printProgram.runs.empty()) << c.step;
     EXPECT_FALSE(fs::exists(PrintPath())) << c.step;
     EXPECT_EQ(StoredLines() == storedBefore, !c.saved) << c.step;
-    EXPECT_EQ(SlotsTwo(), slotsBefore) << c.step;
+    EXPECT_EQ(SlotsTwo() == slotsBefore, !c.receiptsWritten) << c.step;
+    if (c.receiptsWritten) {
+      EXPECT_NE(notice.shown[0].find("REBUTS ACTUALITZATS: 3 PROPIETARIS"), std::string::npos)
+          << c.step << ": " << notice.shown[0];
+    }
     EXPECT_EQ(screen.windows, 0) << c.step;
     EXPECT_EQ(overruns, 0) << c.step;
     screen.onPop = nullptr;
@@ -387,6 +404,44 @@ TEST_F(RunReportTest, APrintProgramThatCannotStartIsNamedAndThePrintFileKept) {
   EXPECT_TRUE(notice.shown.empty());
 }
 
+// The print file cannot be written whole (the disk is full): the operator
+// is told, and the print program gets no cut listing to print as if whole.
+TEST_F(RunReportTest, APrintFileThatCannotBeWrittenWholeIsNotPrinted) {
+  class FullDiskForThePrintFile : public platform::FileSystemWrapper {
+   public:
+    FullDiskForThePrintFile() : FileSystemWrapper(platform::RealFileSystem()) {}
+    std::unique_ptr<platform::File> Open(const std::string& path, unsigned flags, platform::FileStatus& status,
+                                         mode_t mode) override {
+      std::unique_ptr<platform::File> real = target().Open(path, flags, status, mode);
+      if (!real || path.find("kitprint.tmp") == std::string::npos) return real;
+      struct Full : platform::FileWrapper {
+        using FileWrapper::FileWrapper;
+        platform::FileStatus WriteAt(std::uint64_t offset, std::string_view bytes) override {
+          // Part of the first piece reaches the disk, then it is full.
+          if (offset == 0) FileWrapper::WriteAt(0, bytes.substr(0, bytes.size() / 2));
+          return platform::FileStatus{ENOSPC};
+        }
+      };
+      return std::make_unique<Full>(std::move(real));
+    }
+  };
+  FullDiskForThePrintFile fullDisk;
+  platform::ScopedFileSystem scopedFiles(fullDisk);
+  PrintProgramDouble printProgram([this] { return Look(); });
+  platform::ScopedSystem scoped(printProgram);
+  RecordingNotice notice([this] { return Look(); });
+  data::ScopedNotice scopedNotice(notice);
+  Script({Property7(), {{"", kCtrlB}}, PrintOneCopyEach(), {{"", kEsc}}});
+  EXPECT_FALSE(RunReport(report_, screen));
+  ASSERT_EQ(notice.shown.size(), 1u);
+  EXPECT_NE(notice.shown[0].find("kitprint.tmp: No space left on device"), std::string::npos) << notice.shown[0];
+  // Told once the property is free again.
+  EXPECT_FALSE(notice.leftBehind[0].workingFile);
+  EXPECT_FALSE(notice.leftBehind[0].budgetLock);
+  EXPECT_TRUE(printProgram.runs.empty());
+  EXPECT_FALSE(fs::exists(PrintPath()));
+}
+
 TEST_F(RunReportTest, DataThatWouldSendTheBudgetOutWrongIsShownBeforeTheConfirmation) {
   PrintProgramDouble printProgram([this] { return Look(); });
   platform::ScopedSystem scoped(printProgram);
@@ -445,6 +500,22 @@ TEST_F(RunReportTest, AReceiptUpdateIsToldOnceThePropertyIsFreeAndBeforeThePrint
   EXPECT_TRUE(RunReport(report_, screen));
   EXPECT_TRUE(notice.shown.empty());
   EXPECT_EQ(printProgram.runs.size(), 2u);
+}
+
+// While the operator is on the budget, another workstation issues owner
+// 1's first receipt of the next period: the instalment written counts it.
+TEST_F(RunReportTest, AReceiptIssuedWhileTheBudgetIsEditedCountsInTheUpdate) {
+  PrintProgramDouble printProgram([this] { return Look(); });
+  platform::ScopedSystem scoped(printProgram);
+  RecordingNotice notice([this] { return Look(); });
+  data::ScopedNotice scopedNotice(notice);
+  screen.onPop = [this] { Collection(1, report_.budget.NextStart, 113); };
+  Script({Property7(), {{"", kCtrlB}}, {{"1", kDown}, {"1", kDown}, {"4", kDown}, {"2", kCtrlB}, {"S", kEnter}},
+          {{"", kEsc}}});
+  EXPECT_TRUE(RunReport(report_, screen));
+  // Owner 1: (1033 - 113) over the 11 months left, 84 a month; the others
+  // 86 as before.
+  EXPECT_EQ(SlotsTwo(), (std::vector<std::string>{"4:84", "4:86", "4:86"}));
 }
 
 TEST_F(RunReportTest, StartDefaults) {

@@ -34,6 +34,9 @@ constexpr std::uint16_t kOpCreate = 14;
 constexpr std::uint16_t kOpStat = 15;
 constexpr std::uint16_t kOpGetPosition = 22;
 constexpr std::uint16_t kOpGetDirect = 23;
+constexpr std::uint16_t kOpUnlock = 27;
+constexpr std::uint16_t kLockNoWaitBias = 200;
+constexpr std::int16_t kStatusNoCurrentRecord = 8;
 constexpr std::uint16_t kOpReset = 28;
 
 constexpr std::int16_t kStatusBufferShort = 22;
@@ -424,12 +427,31 @@ std::int16_t StepRecords(std::int16_t fileId, std::int16_t count) {
   return status;
 }
 
+namespace {
+// Reads the record at `position` into the slot's area by a direct read
+// `op` (with or without the lock bias).
+std::int16_t ReadAtPosition(FileSlot& s, std::int32_t position, std::uint16_t op) {
+  std::vector<char> buffer(kBufferSize, ' ');
+  base::WriteLe<std::int32_t>(buffer.data(), position);
+  std::array<char, kKeyBufferSize> key{};
+  std::uint32_t length = kBufferSize;
+  std::int16_t status = ToStatus(
+      Call(op, s.PositionBlock.data(), buffer.data(), &length, key.data(), 255, static_cast<std::int8_t>(s.KeyNumber)));
+  TakeReturnedKey(s, key.data());
+  if (status == 0) {
+    std::size_t bytes = std::min<std::size_t>(AreaBytes(s), length);
+    std::copy_n(buffer.begin(), std::min(bytes, buffer.size()), s.RecordArea.begin());
+  }
+  return status;
+}
+}  // namespace
+
 std::int32_t RecordPosition(std::int16_t fileId, std::int32_t position) {
   int slot = OpenSlot(fileId);
   if (slot == 0) return position == 0 ? 0 : kStatusNotOpen;
   FileSlot& s = FileTable()[static_cast<std::size_t>(slot)];
-  std::vector<char> buffer(kBufferSize, ' ');
   if (position == 0) {
+    std::vector<char> buffer(kBufferSize, ' ');
     std::fill_n(buffer.begin(), 4, '\0');
     std::uint32_t length = kBufferSize;
     char key[kKeyBufferSize] = {};
@@ -437,17 +459,15 @@ std::int32_t RecordPosition(std::int16_t fileId, std::int32_t position) {
     if (status != 0) return 0;
     return base::ReadLe<std::int32_t>(buffer.data());
   }
-  base::WriteLe<std::int32_t>(buffer.data(), position);
-  std::array<char, kKeyBufferSize> key{};
-  std::uint32_t length = kBufferSize;
-  std::int16_t status = ToStatus(Call(kOpGetDirect, s.PositionBlock.data(), buffer.data(), &length,
-                                      key.data(), 255, static_cast<std::int8_t>(s.KeyNumber)));
-  TakeReturnedKey(s, key.data());
-  if (status == 0) {
-    std::size_t bytes = std::min<std::size_t>(AreaBytes(s), length);
-    std::copy_n(buffer.begin(), std::min(bytes, buffer.size()), s.RecordArea.begin());
-  }
-  return status;
+  return ReadAtPosition(s, position, kOpGetDirect);
+}
+
+std::int16_t LockCurrentRecord(std::int16_t fileId) {
+  int slot = OpenSlot(fileId);
+  if (slot == 0) return kStatusNotOpen;
+  const std::int32_t position = RecordPosition(fileId, 0);
+  if (position == 0) return kStatusNoCurrentRecord;
+  return ReadAtPosition(FileTable()[static_cast<std::size_t>(slot)], position, kOpGetDirect + kLockNoWaitBias);
 }
 
 std::int16_t InsertRecord(std::int16_t fileId) {
@@ -484,6 +504,17 @@ std::int16_t DeleteRecord(std::int16_t fileId) {
   std::int16_t status = RecordCall(slot, op);
   if (status != 0) std::fill(s.KeyValue.begin(), s.KeyValue.end(), '\0');
   return status;
+}
+
+std::int16_t UnlockRecord(std::int16_t fileId) {
+  int slot = OpenSlot(fileId);
+  if (slot == 0) return kStatusNotOpen;
+  FileSlot& s = FileTable()[static_cast<std::size_t>(slot)];
+  std::uint32_t length = 0;
+  char data[1] = {0};
+  char key[1] = {0};
+  // Key number -1: the single record lock.
+  return Call(kOpUnlock, s.PositionBlock.data(), data, &length, key, 0, -1);
 }
 
 void SetLockMode(std::int16_t fileId, std::string_view letters, std::int16_t& status) {

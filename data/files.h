@@ -122,6 +122,13 @@ std::int32_t RecordPosition(std::int16_t fileId, std::int32_t position);
 std::int16_t InsertRecord(std::int16_t fileId);
 std::int16_t UpdateRecord(std::int16_t fileId);
 std::int16_t DeleteRecord(std::int16_t fileId);
+// Takes a single no-wait record lock on the record last read and reads it
+// again into the record area: another program may have changed it since.
+// 0, 84 when another program holds it, or the read's status. The lock lasts
+// until the record is rewritten or deleted, or UnlockRecord.
+std::int16_t LockCurrentRecord(std::int16_t fileId);
+// Lets go of the record lock this file holds, if any.
+std::int16_t UnlockRecord(std::int16_t fileId);
 
 // Letters "D", "A", "B" set the lock mode, "+" saves it, "-" restores the
 // last saved one of this file; case does not matter. Sets `status` to 3 when

@@ -106,6 +106,7 @@ TEST_F(SuiteFiles, EveryCaptionAndHeadingHasItsTranslations) {
     EXPECT_TRUE(keys.count(key)) << key;
   EXPECT_TRUE(keys.count(std::string(" NO ÉS DE TIPUS PROVISIÓ DE FONS"_cp)));
   EXPECT_TRUE(keys.count(std::string("PÀGINA "_cp)));
+  EXPECT_TRUE(keys.count(std::string("PROPIETARI EN ÚS EN UN ALTRE LLOC: "_cp)));
   for (const config::CatalogEntry& e : catalog) {
     EXPECT_FALSE(e.galician.empty() || e.aranese.empty() || e.spanish.empty()) << base::Cp850ToUtf8(e.key);
     // A translated caption keeps the input area where the form file puts it.
