@@ -103,6 +103,31 @@ std::set<PgFile*>& OpenFiles() {
   return files;
 }
 
+// Record locks (file key, record key) that writes inside the transaction
+// let go: given back when it ends.
+std::vector<std::pair<std::int32_t, std::int32_t>>& LocksToReleaseAtEnd() {
+  static std::vector<std::pair<std::int32_t, std::int32_t>> locks;
+  return locks;
+}
+
+// After the transaction's end; a session that was lost took its locks with
+// it.
+void ReleaseLocksHeldForTheTransaction(bool sessionKept) {
+  auto& locks = LocksToReleaseAtEnd();
+  if (locks.empty()) return;
+  static const Statement kUnlock{"", "SELECT pg_advisory_unlock($1::int4, $2::int4)"};
+  std::vector<Params> params(locks.size());
+  std::vector<Command> commands;
+  for (std::size_t i = 0; i < locks.size(); ++i) {
+    params[i].Int4(locks[i].first).Int4(locks[i].second);
+    commands.push_back({&kUnlock, &params[i]});
+  }
+  locks.clear();
+  std::vector<Result> results;
+  std::string error;
+  if (sessionKept && !Session::Get().Exchange(commands, results, error)) Report("record locks", error);
+}
+
 class PgFile final : public StoredFile {
  public:
   ~PgFile() override { OpenFiles().erase(this); }
@@ -127,6 +152,7 @@ class PgFile final : public StoredFile {
     if (committed) count_ += pending_;
     pending_ = 0;
   }
+
   ChangeMark Mark() override;
   bool ChangedSince(const ChangeMark& mark) override;
 
@@ -146,6 +172,7 @@ class PgFile final : public StoredFile {
   // Before and after a write that wants to keep a window's mark.
   void CheckKeep(ChangeMark* keep);
   void Written(ChangeMark* keep);
+  void ReleaseOnceCommitted(std::int64_t release);
   std::int32_t LockKey(std::int64_t pos) const { return static_cast<std::int32_t>(pos); }
 
   std::string name_, table_, identity_;
@@ -207,11 +234,11 @@ PgFile::PgFile(std::string name, std::string table, std::uint32_t relid, std::in
   }
   insert_ = {prefix + "insert", "INSERT INTO " + table_ + " (" + columns + ") SELECT " + values + " FROM (SELECT " +
                                     nextSeq + " AS v) n ON CONFLICT DO NOTHING RETURNING pos"};
-  // $1 file key, $2 the record's lock key, $3 position, $4 lock to release,
-  // $5 data, then one image per key.
-  std::string set = "data = $5::bytea", guard, seqs;
+  // $1 file key, $2 the record's lock key, $3 position, $4 data, then one
+  // image per key.
+  std::string set = "data = $4::bytea", guard, seqs;
   for (std::size_t k = 0; k < keys; ++k) {
-    const std::string ki = std::to_string(k), image = "$" + std::to_string(k + 6) + "::bytea";
+    const std::string ki = std::to_string(k), image = "$" + std::to_string(k + 5) + "::bytea";
     set += ", k" + ki + " = " + image;
     // A changed key goes to the end of its new group of equal keys.
     if (def_.keys[k].duplicates) set += ", s" + ki + " = CASE WHEN k" + ki + " = " + image + " THEN s" + ki + " ELSE " + nextSeq + " END";
@@ -229,14 +256,11 @@ PgFile::PgFile(std::string name, std::string table, std::uint32_t relid, std::in
              check + "changed AS (UPDATE " + table_ + " SET " + set + " WHERE pos = $3::int8 AND (SELECT ok FROM held)" +
                  guard + " RETURNING " + returned + ") "
              "SELECT (SELECT ok FROM held), EXISTS (SELECT 1 FROM " + table_ + " WHERE pos = $3::int8)" + seqs + ", " +
-                 giveBack +
-                 ", CASE WHEN changed.s0 IS NOT NULL AND $4::int4 <> 0 THEN pg_advisory_unlock($1::int4, $4::int4) END"
-             " FROM (SELECT 1) one LEFT JOIN changed ON true"};
-  // $1 file key, $2 the record's lock key, $3 position, $4 lock to release.
+                 giveBack + " FROM (SELECT 1) one LEFT JOIN changed ON true"};
+  // $1 file key, $2 the record's lock key, $3 position.
   delete_ = {prefix + "delete",
              check + "gone AS (DELETE FROM " + table_ + " WHERE pos = $3::int8 AND (SELECT ok FROM held) RETURNING pos) "
-             "SELECT (SELECT ok FROM held), EXISTS (SELECT 1 FROM gone), " + giveBack +
-                 ", CASE WHEN $4::int4 <> 0 AND EXISTS (SELECT 1 FROM gone) THEN pg_advisory_unlock($1::int4, $4::int4) END"};
+             "SELECT (SELECT ok FROM held), EXISTS (SELECT 1 FROM gone), " + giveBack};
   // $1 file key, $2 the record's lock key, $3 lock to release once it is had.
   lock_ = {prefix + "lock",
            "SELECT l.ok, CASE WHEN l.ok AND $3::int4 <> 0 AND $3::int4 <> $2::int4 "
@@ -351,7 +375,7 @@ std::int16_t PgFile::Update(std::int64_t pos, const std::string& record, const s
                             std::int64_t release, std::vector<std::int64_t>& seqs, ChangeMark* keep) {
   CheckKeep(keep);
   Params params;
-  params.Int4(fileKey_).Int4(LockKey(pos)).Int8(pos).Int4(LockKey(release)).Bytes(record);
+  params.Int4(fileKey_).Int4(LockKey(pos)).Int8(pos).Bytes(record);
   for (const std::string& image : images) params.Bytes(image);
   Result r;
   if (std::int16_t status = Run(update_, params, r, true, pos); status != kOk) return status;
@@ -361,13 +385,14 @@ std::int16_t PgFile::Update(std::int64_t pos, const std::string& record, const s
   seqs.clear();
   for (std::size_t k = 0; k < def_.keys.size(); ++k) seqs.push_back(pg::Int8At(r.get(), 0, static_cast<int>(2 + k)));
   Written(keep);
+  ReleaseOnceCommitted(release);
   return kOk;
 }
 
 std::int16_t PgFile::Delete(std::int64_t pos, std::int64_t release, ChangeMark* keep) {
   CheckKeep(keep);
   Params params;
-  params.Int4(fileKey_).Int4(LockKey(pos)).Int8(pos).Int4(LockKey(release));
+  params.Int4(fileKey_).Int4(LockKey(pos)).Int8(pos);
   Result r;
   if (std::int16_t status = Run(delete_, params, r, true, pos); status != kOk) return status;
   if (PQntuples(r.get()) != 1) return Report(name_, "the delete gave no answer");
@@ -375,6 +400,7 @@ std::int16_t PgFile::Delete(std::int64_t pos, std::int64_t release, ChangeMark* 
   if (!pg::BoolAt(r.get(), 0, 1)) return kNoCurrentRecord;
   Counted(-1);
   Written(keep);
+  ReleaseOnceCommitted(release);
   return kOk;
 }
 
@@ -407,6 +433,20 @@ void PgFile::Unlock(std::int64_t pos) {
   std::vector<Result> results;
   std::string error;
   if (!Session::Get().Exchange({{&unlock_, &params}}, results, error)) Report(name_, error);
+}
+
+// A lock given back in the statement that wrote the record would be free
+// before the write is committed: another program could take it and read
+// the record as it was. Outside a transaction the write is committed once
+// its answer is here; inside one the lock is held to the transaction's end
+// (locks count, so a lock taken again meanwhile stays held after that),
+// also when the file is closed before.
+void PgFile::ReleaseOnceCommitted(std::int64_t release) {
+  if (release == 0) return;
+  if (Session::Get().TransactionWanted())
+    LocksToReleaseAtEnd().push_back({fileKey_, LockKey(release)});
+  else
+    Unlock(release);
 }
 
 std::int16_t PgFile::HoldForWriting() {
@@ -455,6 +495,7 @@ class PgStore final : public Storage {
     std::string error;
     const bool ended = Session::Get().EndTransaction(commit, error);
     for (PgFile* f : OpenFiles()) f->Settle(commit && ended);
+    ReleaseLocksHeldForTheTransaction(ended);
     if (!ended) return Report("transaction", error);
     return kOk;
   }

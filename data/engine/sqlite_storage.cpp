@@ -24,6 +24,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "data/engine/record_manager.h"
@@ -197,6 +198,9 @@ class SqliteFile final : public StoredFile {
   FileDefinition def_;
   int lockFd_ = -1;
   bool inTransaction_ = false;
+  // Records this transaction wrote, and the locks on them let go meanwhile,
+  // given back when it ends.
+  std::set<std::int64_t> writtenInTransaction_, unlockAtEnd_;
   // The ordering number as of the last one drawn in the write transaction
   // under way: read once from the file, written back before the commit.
   std::int64_t seq_ = 0;
@@ -433,11 +437,10 @@ std::int16_t SqliteFile::EndTransaction(bool commit) {
   int rc = commit ? SaveSeq() : SQLITE_OK;
   if (rc == SQLITE_OK) rc = Finish(commit ? "COMMIT" : "ROLLBACK");
   ForgetSeq();
-  if (rc != SQLITE_OK) {
-    Finish("ROLLBACK");
-    return Error(rc);
-  }
-  return kOk;
+  if (rc != SQLITE_OK) Finish("ROLLBACK");
+  writtenInTransaction_.clear();
+  for (std::int64_t pos : std::exchange(unlockAtEnd_, {})) Unlock(pos);
+  return rc == SQLITE_OK ? static_cast<std::int16_t>(kOk) : Error(rc);
 }
 
 // Ordering numbers are never given twice in a file: they come from one
@@ -613,6 +616,7 @@ std::int16_t SqliteFile::Update(std::int64_t pos, const std::string& record, con
   if (failed != kOk) return EndWrite(failed);
   status = EndWrite(kOk);
   if (status != kOk) return status;
+  if (inTransaction_) writtenInTransaction_.insert(pos);
   if (release) Unlock(release);
   seqs = std::move(newSeqs);
   Kept(keep, version);
@@ -633,6 +637,7 @@ std::int16_t SqliteFile::Delete(std::int64_t pos, std::int64_t release, ChangeMa
   if (sqlite3_changes(db_) == 0) return EndWrite(kNoCurrentRecord);
   status = EndWrite(kOk);
   if (status != kOk) return status;
+  if (inTransaction_) writtenInTransaction_.insert(pos);
   if (release) Unlock(release);
   Kept(keep, version);
   return kOk;
@@ -640,12 +645,19 @@ std::int16_t SqliteFile::Delete(std::int64_t pos, std::int64_t release, ChangeMa
 
 std::int16_t SqliteFile::LockAndRead(int key, std::int64_t pos, std::int64_t release, std::optional<Row>& row) {
   if (lockFd_ < 0 || !LockByte(lockFd_, pos, F_WRLCK)) return kRecordLocked;
+  unlockAtEnd_.erase(pos);
   if (release && release != pos) Unlock(release);
   return ReadAt(key, pos, row);
 }
 
+// A record written inside the transaction stays locked to its end: another
+// program that took the lock before would read the record as committed,
+// without the change, and could write that back over it.
 void SqliteFile::Unlock(std::int64_t pos) {
-  if (lockFd_ >= 0) LockByte(lockFd_, pos, F_UNLCK);
+  if (inTransaction_ && writtenInTransaction_.count(pos))
+    unlockAtEnd_.insert(pos);
+  else if (lockFd_ >= 0)
+    LockByte(lockFd_, pos, F_UNLCK);
 }
 
 // Counted again only when the file changed since the last count: a stat

@@ -324,6 +324,60 @@ TEST_F(Processes, AWriteThatWaitsTooLongIsToldLockedAndItsTransactionGoesOn) {
   EXPECT_EQ(checkOther.Count(), 1);
 }
 
+// A record locked, changed and so let go inside a transaction stays locked
+// to other programs until the transaction ends: one that got its lock before
+// would read the record as it was and write that back over the change.
+// Outside a transaction the lock goes only once the change is committed.
+TEST_F(Processes, ARecordChangedUnderItsLockStaysLockedUntilTheChangeIsCommitted) {
+  ASSERT_NO_FATAL_FAILURE(StoreRecordOne());
+  Signal changed, go;
+  ASSERT_TRUE(changed.ok() && go.ok());
+  const pid_t holder = fork();
+  if (holder == 0) {
+    Handle h;
+    if (h.Open(path_) != 0 || Transaction(kBeginTransaction) != 0) _exit(1);
+    if (h.Get(kGetEqual + kSingleNoWaitLock, Key(1)) != 0 || h.Update(Key(1), "holder..") != 0) _exit(2);
+    // Locked again and let go for another record: still held for the change.
+    if (h.Get(kGetEqual + kSingleNoWaitLock, Key(1)) != 0 || h.Insert(Key(2)) != 0) _exit(3);
+    if (h.Get(kGetEqual + kSingleNoWaitLock, Key(2)) != 0) _exit(4);
+    if (!changed.Tell() || !go.Await()) _exit(5);
+    if (Transaction(kEndTransaction) != 0) _exit(6);
+    // Outside a transaction: a change under the lock, committed at once.
+    for (int i = 0; i < 100; ++i) {
+      std::int16_t s;
+      while ((s = h.Get(kGetEqual + kSingleNoWaitLock, Key(1))) == kRecordLocked) usleep(200);
+      if (s != 0 || h.Update(Key(1), "round" + std::to_string(100 + i)) != 0) _exit(7);
+    }
+    _exit(0);
+  }
+  ASSERT_TRUE(changed.Await());
+  Handle h;
+  ASSERT_EQ(h.Open(path_), 0);
+  EXPECT_EQ(h.Get(kGetEqual + kSingleNoWaitLock, Key(1)), kRecordLocked);
+  ASSERT_TRUE(go.Tell());
+  // Whenever the lock is had, the record read with it is the one committed:
+  // it does not change while the lock is held.
+  std::string last;
+  for (int i = 0; i < 5000 && last != "round199"; ++i) {
+    std::string r(16, ' '), k = Key(1);
+    std::uint32_t len = 16;
+    const std::int16_t s = BTRCALL(kGetEqual + kSingleNoWaitLock, h.block, r.data(), &len, k.data(), 8, 0);
+    if (s == kRecordLocked) {
+      usleep(300);
+      continue;
+    }
+    ASSERT_EQ(s, 0);
+    last = r.substr(8);
+    usleep(300);
+    EXPECT_EQ(h.Rest(Key(1)), last);
+    std::uint32_t none = 0;
+    BTRCALL(kUnlock, h.block, nullptr, &none, nullptr, 0, 0);
+    usleep(300);
+  }
+  EXPECT_EQ(last, "round199");
+  EXPECT_EQ(ExitCodeOf(holder), 0);
+}
+
 // A program that holds a file for its writes makes the next program that
 // asks wait for its commit; once that one has the file, it sees what the
 // first committed, also through an open that had read the file before.
