@@ -152,7 +152,6 @@ class PgFile final : public StoredFile {
     if (committed) count_ += pending_;
     pending_ = 0;
   }
-
   ChangeMark Mark() override;
   bool ChangedSince(const ChangeMark& mark) override;
 

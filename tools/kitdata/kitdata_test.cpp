@@ -1,4 +1,5 @@
 #include "tools/kitdata/kitdata.h"
+#include "tools/kitdata/test_roots.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -25,17 +26,8 @@ namespace {
 namespace fs = std::filesystem;
 using config::testing::ScratchDir;
 
-const Field& FieldOf(std::string_view base, std::string_view name) {
-  for (const Field& f : FindLayout(base)->fields)
-    if (f.name == name) return f;
-  throw std::runtime_error("no field");
-}
-
-// A root with only an empty DADES folder.
-std::string DataRoot(const ScratchDir& dir) {
-  fs::create_directories(dir / "DADES");
-  return dir.path();
-}
+using testing::DataRoot;
+using testing::FieldOf;
 
 std::string BudgetRecord(const std::string& property, const std::string& code, const std::string& budget) {
   const FileLayout& l = *FindLayout("PressupH");

@@ -17,6 +17,7 @@
 #include "config/test_files.h"
 #include "platform/file_system.h"
 #include "tools/kitdata/kitdata.h"
+#include "tools/kitdata/test_roots.h"
 
 extern char** environ;
 
@@ -26,17 +27,8 @@ namespace {
 namespace fs = std::filesystem;
 using config::testing::ScratchDir;
 
-const Field& FieldOf(std::string_view base, std::string_view name) {
-  for (const Field& f : FindLayout(base)->fields)
-    if (f.name == name) return f;
-  throw std::runtime_error("no field");
-}
-
-// A root with only an empty DADES folder.
-std::string DataRoot(const ScratchDir& dir) {
-  fs::create_directories(dir / "DADES");
-  return dir.path();
-}
+using testing::DataRoot;
+using testing::FieldOf;
 
 std::size_t RecordsIn(const std::string& data) {
   std::string raw;
