@@ -10,6 +10,8 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <set>
+#include <string>
 
 namespace recordmanager::pg {
 namespace {
@@ -271,6 +273,8 @@ bool Session::Exchange(const std::vector<Command>& commands, std::vector<Result>
   // What went out, in order: -1 the BEGIN, 2i the prepare of command i,
   // 2i+1 command i.
   std::vector<int> sent;
+  // A statement is prepared once, also when several commands use it.
+  std::set<std::string> preparing;
   bool ok = PQenterPipelineMode(conn_) == 1;
   if (ok && begin) {
     ok = PQsendQueryParams(conn_, kBegin.sql.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 1) == 1;
@@ -288,7 +292,7 @@ bool Session::Exchange(const std::vector<Command>& commands, std::vector<Result>
     if (st.name.empty()) {
       ok = PQsendQueryParams(conn_, st.sql.c_str(), n, types, values, lengths, formats, 1) == 1;
     } else {
-      if (!prepared_.count(st.name)) {
+      if (!prepared_.count(st.name) && preparing.insert(st.name).second) {
         ok = PQsendPrepare(conn_, st.name.c_str(), st.sql.c_str(), typeCount, types) == 1;
         sent.push_back(static_cast<int>(2 * i));
       }

@@ -15,8 +15,9 @@
 //
 // Record locks are session-level advisory locks on (table oid, position):
 // they end with the connection, so a workstation that dies frees them.
-// Updates and deletes try the record's lock for the length of their
-// statement, and so refuse a record another session holds without waiting.
+// Updates and deletes take the record's lock in their statement, and so
+// refuse a record another session holds without waiting; they give it back
+// once the write is committed.
 // A write waiting for another transaction's row gives up after lock_timeout
 // (85); inside the program's transaction every write runs under a
 // savepoint, so that such a refusal leaves the transaction usable for the
@@ -171,7 +172,9 @@ class PgFile final : public StoredFile {
   // Before and after a write that wants to keep a window's mark.
   void CheckKeep(ChangeMark* keep);
   void Written(ChangeMark* keep);
-  void ReleaseOnceCommitted(std::int64_t release);
+  void ReleaseOnceCommitted(std::int64_t written, std::int64_t release);
+  // Gives back the locks on `pos` and `other` (0: none) in one exchange.
+  void Unlock(std::int64_t pos, std::int64_t other);
   std::int32_t LockKey(std::int64_t pos) const { return static_cast<std::int32_t>(pos); }
 
   std::string name_, table_, identity_;
@@ -246,20 +249,19 @@ PgFile::PgFile(std::string name, std::string table, std::uint32_t relid, std::in
   }
   std::string returned;
   for (std::size_t k = 0; k < keys; ++k) returned += std::string(k ? ", " : "") + "s" + std::to_string(k);
-  // Whether another session holds the record's lock: taken for the length
-  // of the statement and given back at its end (also after a failure, see
-  // Run), so that a record written inside a transaction is not locked by it.
+  // The record's lock, taken by the write itself: refused when another
+  // session holds it, given back once the write is committed (see
+  // ReleaseOnceCommitted), or after a failure (see Run).
   const std::string check = "WITH held AS (SELECT pg_try_advisory_lock($1::int4, $2::int4) AS ok), ";
-  const std::string giveBack = "CASE WHEN (SELECT ok FROM held) THEN pg_advisory_unlock($1::int4, $2::int4) END";
   update_ = {prefix + "update",
              check + "changed AS (UPDATE " + table_ + " SET " + set + " WHERE pos = $3::int8 AND (SELECT ok FROM held)" +
                  guard + " RETURNING " + returned + ") "
-             "SELECT (SELECT ok FROM held), EXISTS (SELECT 1 FROM " + table_ + " WHERE pos = $3::int8)" + seqs + ", " +
-                 giveBack + " FROM (SELECT 1) one LEFT JOIN changed ON true"};
+             "SELECT (SELECT ok FROM held), EXISTS (SELECT 1 FROM " + table_ + " WHERE pos = $3::int8)" + seqs +
+                 " FROM (SELECT 1) one LEFT JOIN changed ON true"};
   // $1 file key, $2 the record's lock key, $3 position.
   delete_ = {prefix + "delete",
              check + "gone AS (DELETE FROM " + table_ + " WHERE pos = $3::int8 AND (SELECT ok FROM held) RETURNING pos) "
-             "SELECT (SELECT ok FROM held), EXISTS (SELECT 1 FROM gone), " + giveBack};
+             "SELECT (SELECT ok FROM held), EXISTS (SELECT 1 FROM gone)"};
   // $1 file key, $2 the record's lock key, $3 lock to release once it is had.
   lock_ = {prefix + "lock",
            "SELECT l.ok, CASE WHEN l.ok AND $3::int4 <> 0 AND $3::int4 <> $2::int4 "
@@ -380,11 +382,14 @@ std::int16_t PgFile::Update(std::int64_t pos, const std::string& record, const s
   if (std::int16_t status = Run(update_, params, r, true, pos); status != kOk) return status;
   if (PQntuples(r.get()) != 1) return Report(name_, "the update gave no answer");
   if (!pg::BoolAt(r.get(), 0, 0)) return kRecordLocked;
-  if (PQgetisnull(r.get(), 0, 2)) return pg::BoolAt(r.get(), 0, 1) ? kKeyNotModifiable : kNoCurrentRecord;
+  if (PQgetisnull(r.get(), 0, 2)) {
+    Unlock(pos);  // nothing written
+    return pg::BoolAt(r.get(), 0, 1) ? kKeyNotModifiable : kNoCurrentRecord;
+  }
   seqs.clear();
   for (std::size_t k = 0; k < def_.keys.size(); ++k) seqs.push_back(pg::Int8At(r.get(), 0, static_cast<int>(2 + k)));
   Written(keep);
-  ReleaseOnceCommitted(release);
+  ReleaseOnceCommitted(pos, release);
   return kOk;
 }
 
@@ -396,10 +401,13 @@ std::int16_t PgFile::Delete(std::int64_t pos, std::int64_t release, ChangeMark* 
   if (std::int16_t status = Run(delete_, params, r, true, pos); status != kOk) return status;
   if (PQntuples(r.get()) != 1) return Report(name_, "the delete gave no answer");
   if (!pg::BoolAt(r.get(), 0, 0)) return kRecordLocked;
-  if (!pg::BoolAt(r.get(), 0, 1)) return kNoCurrentRecord;
+  if (!pg::BoolAt(r.get(), 0, 1)) {
+    Unlock(pos);  // nothing deleted
+    return kNoCurrentRecord;
+  }
   Counted(-1);
   Written(keep);
-  ReleaseOnceCommitted(release);
+  ReleaseOnceCommitted(pos, release);
   return kOk;
 }
 
@@ -426,26 +434,32 @@ std::int16_t PgFile::LockAndRead(int key, std::int64_t pos, std::int64_t release
   return kOk;
 }
 
-void PgFile::Unlock(std::int64_t pos) {
-  Params params;
-  params.Int4(fileKey_).Int4(LockKey(pos));
+void PgFile::Unlock(std::int64_t pos) { Unlock(pos, 0); }
+
+void PgFile::Unlock(std::int64_t pos, std::int64_t other) {
+  Params params[2];
+  std::vector<Command> commands;
+  for (std::int64_t p : {pos, other}) {
+    if (p == 0) continue;
+    params[commands.size()].Int4(fileKey_).Int4(LockKey(p));
+    commands.push_back({&unlock_, &params[commands.size()]});
+  }
   std::vector<Result> results;
   std::string error;
-  if (!Session::Get().Exchange({{&unlock_, &params}}, results, error)) Report(name_, error);
+  if (!Session::Get().Exchange(commands, results, error)) Report(name_, error);
 }
 
 // A lock given back in the statement that wrote the record would be free
 // before the write is committed: another program could take it and read
 // the record as it was. Outside a transaction the write is committed once
-// its answer is here; inside one the lock is held to the transaction's end
-// (locks count, so a lock taken again meanwhile stays held after that),
-// also when the file is closed before.
-void PgFile::ReleaseOnceCommitted(std::int64_t release) {
-  if (release == 0) return;
-  if (Session::Get().TransactionWanted())
-    LocksToReleaseAtEnd().push_back({fileKey_, LockKey(release)});
-  else
-    Unlock(release);
+// its answer is here; inside one the locks are held to the transaction's
+// end (locks count, so a lock taken again meanwhile stays held after
+// that), also when the file is closed before. `written`: the lock the
+// write took; `release`: the one it lets go (0: none).
+void PgFile::ReleaseOnceCommitted(std::int64_t written, std::int64_t release) {
+  if (!Session::Get().TransactionWanted()) return Unlock(written, release);
+  for (std::int64_t p : {written, release})
+    if (p != 0) LocksToReleaseAtEnd().push_back({fileKey_, LockKey(p)});
 }
 
 std::int16_t PgFile::HoldForWriting() {

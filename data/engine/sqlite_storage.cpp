@@ -179,7 +179,16 @@ class SqliteFile final : public StoredFile {
   std::int64_t WriteVersion();
   int Finish(const char* sql);
   std::int16_t WriteFailed(int rc);
-  bool LockedByAnother(std::int64_t pos);
+  // Update and delete once the record's lock is had for them.
+  std::int16_t Rewrite(std::int64_t pos, const std::string& record, const std::vector<std::string>& images,
+                       std::vector<std::int64_t>& seqs, ChangeMark* keep);
+  std::int16_t Remove(std::int64_t pos, ChangeMark* keep);
+  // A write takes its record's lock for itself (84: another has it) and
+  // gives it back only once the write is committed: a program that got the
+  // lock meanwhile would read the record without the change and could write
+  // that back over it.
+  bool LockForWrite(std::int64_t pos);
+  void AfterWrite(std::int16_t status, std::int64_t pos, std::int64_t release, bool heldBefore);
   // Adds what `st` steps to to `rows`, until they are `limit` rows.
   int StepRows(sqlite3_stmt* st, std::size_t limit, RowBuffer& rows);
   // One search of Find's, adding rows until there are `wanted`.
@@ -198,8 +207,8 @@ class SqliteFile final : public StoredFile {
   FileDefinition def_;
   int lockFd_ = -1;
   bool inTransaction_ = false;
-  // Records this transaction wrote, and the locks on them let go meanwhile,
-  // given back when it ends.
+  // Records this transaction wrote, and the locks held for them, given back
+  // when it ends.
   std::set<std::int64_t> writtenInTransaction_, unlockAtEnd_;
   // The ordering number as of the last one drawn in the write transaction
   // under way: read once from the file, written back before the commit.
@@ -480,17 +489,6 @@ int SqliteFile::SaveSeq() {
   return SQLITE_OK;
 }
 
-bool SqliteFile::LockedByAnother(std::int64_t pos) {
-  if (lockFd_ < 0) return false;
-  struct flock fl{};
-  fl.l_type = F_WRLCK;
-  fl.l_whence = SEEK_SET;
-  fl.l_start = pos;
-  fl.l_len = 1;
-  if (fcntl(lockFd_, F_OFD_GETLK, &fl) != 0) return false;
-  return fl.l_type != F_UNLCK;
-}
-
 // A write refused by a unique index is a duplicate key; the index is the
 // only check, so no search for the key comes before the write.
 std::int16_t SqliteFile::WriteFailed(int rc) {
@@ -555,9 +553,33 @@ std::int16_t SqliteFile::Insert(const std::string& record, const std::vector<std
   return kOk;
 }
 
+bool SqliteFile::LockForWrite(std::int64_t pos) { return lockFd_ < 0 || LockByte(lockFd_, pos, F_WRLCK); }
+
+void SqliteFile::AfterWrite(std::int16_t status, std::int64_t pos, std::int64_t release, bool heldBefore) {
+  if (status != kOk) {
+    if (!heldBefore) Unlock(pos);
+    return;
+  }
+  if (inTransaction_) {
+    writtenInTransaction_.insert(pos);
+    unlockAtEnd_.insert(pos);
+  } else {
+    Unlock(pos);
+  }
+  if (release && release != pos) Unlock(release);
+}
+
 std::int16_t SqliteFile::Update(std::int64_t pos, const std::string& record, const std::vector<std::string>& images,
                                 std::int64_t release, std::vector<std::int64_t>& seqs, ChangeMark* keep) {
-  if (release != pos && LockedByAnother(pos)) return kRecordLocked;
+  const bool heldBefore = release == pos || unlockAtEnd_.count(pos);
+  if (!LockForWrite(pos)) return kRecordLocked;
+  const std::int16_t status = Rewrite(pos, record, images, seqs, keep);
+  AfterWrite(status, pos, release, heldBefore);
+  return status;
+}
+
+std::int16_t SqliteFile::Rewrite(std::int64_t pos, const std::string& record, const std::vector<std::string>& images,
+                                 std::vector<std::int64_t>& seqs, ChangeMark* keep) {
   std::int64_t version = 0;
   std::int16_t status = BeginKeptWrite(keep, version);
   if (status != kOk) return status;
@@ -616,15 +638,20 @@ std::int16_t SqliteFile::Update(std::int64_t pos, const std::string& record, con
   if (failed != kOk) return EndWrite(failed);
   status = EndWrite(kOk);
   if (status != kOk) return status;
-  if (inTransaction_) writtenInTransaction_.insert(pos);
-  if (release) Unlock(release);
   seqs = std::move(newSeqs);
   Kept(keep, version);
   return kOk;
 }
 
 std::int16_t SqliteFile::Delete(std::int64_t pos, std::int64_t release, ChangeMark* keep) {
-  if (release != pos && LockedByAnother(pos)) return kRecordLocked;
+  const bool heldBefore = release == pos || unlockAtEnd_.count(pos);
+  if (!LockForWrite(pos)) return kRecordLocked;
+  const std::int16_t status = Remove(pos, keep);
+  AfterWrite(status, pos, release, heldBefore);
+  return status;
+}
+
+std::int16_t SqliteFile::Remove(std::int64_t pos, ChangeMark* keep) {
   std::int64_t version = 0;
   std::int16_t status = BeginKeptWrite(keep, version);
   if (status != kOk) return status;
@@ -637,8 +664,6 @@ std::int16_t SqliteFile::Delete(std::int64_t pos, std::int64_t release, ChangeMa
   if (sqlite3_changes(db_) == 0) return EndWrite(kNoCurrentRecord);
   status = EndWrite(kOk);
   if (status != kOk) return status;
-  if (inTransaction_) writtenInTransaction_.insert(pos);
-  if (release) Unlock(release);
   Kept(keep, version);
   return kOk;
 }

@@ -99,7 +99,8 @@ class StoredFile {
                               std::vector<std::int64_t>& seqs, ChangeMark* keep) = 0;
   // Update and delete refuse (84) a record that another program holds
   // locked; on success they release the record lock `release` of this open
-  // (0: none). Update: 0, 5, 8 (no such record), 10 (key not modifiable),
+  // (0: none). Either way the record stays locked to other programs until
+  // the write is committed (inside a transaction, until its end). Update: 0, 5, 8 (no such record), 10 (key not modifiable),
   // 84, 85 or an error; delete: 0, 8, 84, 85 or an error.
   virtual std::int16_t Update(std::int64_t pos, const std::string& record, const std::vector<std::string>& images,
                               std::int64_t release, std::vector<std::int64_t>& seqs, ChangeMark* keep) = 0;

@@ -60,6 +60,10 @@ struct Handle {
     if (BTRCALL(kGetEqual, block, r.data(), &len, k.data(), 8, 0) != 0) return "";
     return r.substr(8);
   }
+  std::int16_t Delete() {
+    std::uint32_t len = 0;
+    return BTRCALL(kDelete, block, nullptr, &len, nullptr, 0, 0);
+  }
   std::int16_t Get(int op, const std::string& key8) {
     std::string r(16, ' '), k = key8;
     std::uint32_t len = 16;
@@ -169,6 +173,32 @@ class Processes : public ::testing::Test {
   }
   std::string dir_, path_;
 };
+
+// Takes record 1's lock again and again while another program changes it,
+// until the record reads `until` (or some thousands of tries): whenever
+// the lock is had, the record read with it is the one committed, and it
+// does not change while the lock is held. The last record read.
+std::string ReadUnderLockUntil(Handle& h, const std::string& until) {
+  std::string last;
+  for (int i = 0; i < 5000 && last != until; ++i) {
+    std::string r(16, ' '), k = Key(1);
+    std::uint32_t len = 16;
+    const std::int16_t s = BTRCALL(kGetEqual + kSingleNoWaitLock, h.block, r.data(), &len, k.data(), 8, 0);
+    if (s == kRecordLocked) {
+      usleep(300);
+      continue;
+    }
+    EXPECT_EQ(s, 0);
+    if (s != 0) break;
+    last = r.substr(8);
+    usleep(300);
+    EXPECT_EQ(h.Rest(Key(1)), last);
+    std::uint32_t none = 0;
+    BTRCALL(kUnlock, h.block, nullptr, &none, nullptr, 0, 0);
+    usleep(300);
+  }
+  return last;
+}
 
 // The first status other than 84 that `call` gives within ten seconds.
 template <typename Call>
@@ -284,10 +314,10 @@ TEST_F(Processes, AWalkSeesWhatAnotherProgramCommitsAheadOfIt) {
   EXPECT_EQ(std::count(seen.begin(), seen.end(), Key(601)), 1);
 }
 
-// A program inside a transaction holds the record it changed until the
-// transaction ends. Another program's write of that record waits a bounded
-// time and is told 85 (file locked) instead of hanging; its own transaction
-// survives the refusal, so the write can simply be tried again.
+// A program inside a transaction holds what it wrote until the transaction
+// ends. Another program's write that must wait for it (here: an insert of
+// the same key) waits a bounded time and is told 85 (file locked) instead
+// of hanging; its own transaction survives the refusal and goes on.
 TEST_F(Processes, AWriteThatWaitsTooLongIsToldLockedAndItsTransactionGoesOn) {
   const std::string other = dir_ + "/other.dat";
   ASSERT_EQ(Create(other), 0);
@@ -298,7 +328,7 @@ TEST_F(Processes, AWriteThatWaitsTooLongIsToldLockedAndItsTransactionGoesOn) {
   if (holder == 0) {
     Handle h;
     if (h.Open(path_) != 0 || Transaction(kBeginTransaction) != 0) _exit(1);
-    if (h.Get(kGetEqual, Key(1)) != 0 || h.Update(Key(1), "holder..") != 0) _exit(2);
+    if (h.Insert(Key(5)) != 0) _exit(2);
     if (!ready.Tell() || !go.Await()) _exit(3);
     _exit(Transaction(kEndTransaction) == 0 ? 0 : 4);
   }
@@ -308,19 +338,19 @@ TEST_F(Processes, AWriteThatWaitsTooLongIsToldLockedAndItsTransactionGoesOn) {
   ASSERT_EQ(o.Open(other), 0);
   ASSERT_EQ(Transaction(kBeginTransaction), 0);
   ASSERT_EQ(o.Insert(Key(7)), 0);
-  ASSERT_EQ(h.Get(kGetEqual, Key(1)), 0);
   const time_t before = time(nullptr);
-  EXPECT_EQ(h.Update(Key(1), "waiter.."), kFileLocked);
+  EXPECT_EQ(h.Insert(Key(5)), kFileLocked);
   EXPECT_LT(time(nullptr) - before, 30);
   ASSERT_TRUE(go.Tell());
   EXPECT_EQ(ExitCodeOf(holder), 0);
-  EXPECT_EQ(Eventually([&] { return h.Update(Key(1), "waiter.."); }), 0);
+  EXPECT_EQ(h.Insert(Key(5)), kDuplicateKey);
+  EXPECT_EQ(h.Insert(Key(6)), 0);
   ASSERT_EQ(Transaction(kEndTransaction), 0);
   Reset();
   Handle check, checkOther;
   ASSERT_EQ(check.Open(path_), 0);
   ASSERT_EQ(checkOther.Open(other), 0);
-  EXPECT_EQ(check.Rest(Key(1)), "waiter..");
+  EXPECT_EQ(check.Count(), 3);
   EXPECT_EQ(checkOther.Count(), 1);
 }
 
@@ -355,27 +385,49 @@ TEST_F(Processes, ARecordChangedUnderItsLockStaysLockedUntilTheChangeIsCommitted
   ASSERT_EQ(h.Open(path_), 0);
   EXPECT_EQ(h.Get(kGetEqual + kSingleNoWaitLock, Key(1)), kRecordLocked);
   ASSERT_TRUE(go.Tell());
-  // Whenever the lock is had, the record read with it is the one committed:
-  // it does not change while the lock is held.
-  std::string last;
-  for (int i = 0; i < 5000 && last != "round199"; ++i) {
-    std::string r(16, ' '), k = Key(1);
-    std::uint32_t len = 16;
-    const std::int16_t s = BTRCALL(kGetEqual + kSingleNoWaitLock, h.block, r.data(), &len, k.data(), 8, 0);
-    if (s == kRecordLocked) {
-      usleep(300);
-      continue;
-    }
-    ASSERT_EQ(s, 0);
-    last = r.substr(8);
-    usleep(300);
-    EXPECT_EQ(h.Rest(Key(1)), last);
-    std::uint32_t none = 0;
-    BTRCALL(kUnlock, h.block, nullptr, &none, nullptr, 0, 0);
-    usleep(300);
-  }
-  EXPECT_EQ(last, "round199");
+  EXPECT_EQ(ReadUnderLockUntil(h, "round199"), "round199");
   EXPECT_EQ(ExitCodeOf(holder), 0);
+}
+
+// A record written without its lock is locked to other programs by the
+// write, until the write is committed: inside a transaction to its end.
+TEST_F(Processes, ARecordWrittenWithoutItsLockStaysLockedUntilTheWriteIsCommitted) {
+  ASSERT_NO_FATAL_FAILURE(StoreRecordOne());
+  {
+    Handle h;
+    ASSERT_EQ(h.Open(path_), 0);
+    ASSERT_EQ(h.Insert(Key(2)), 0);
+    Reset();
+  }
+  Signal written, go;
+  ASSERT_TRUE(written.ok() && go.ok());
+  const pid_t writer = fork();
+  if (writer == 0) {
+    Handle h;
+    if (h.Open(path_) != 0 || Transaction(kBeginTransaction) != 0) _exit(1);
+    if (h.Get(kGetEqual, Key(1)) != 0 || h.Update(Key(1), "writer..") != 0) _exit(2);
+    if (h.Get(kGetEqual, Key(2)) != 0 || h.Delete() != 0) _exit(3);
+    if (!written.Tell() || !go.Await()) _exit(4);
+    if (Transaction(kEndTransaction) != 0) _exit(5);
+    for (int i = 0; i < 100; ++i) {
+      std::int16_t s;
+      do {
+        s = h.Get(kGetEqual, Key(1));
+        if (s == 0) s = h.Update(Key(1), "round" + std::to_string(100 + i));
+      } while (s == kRecordLocked && usleep(200) == 0);
+      if (s != 0) _exit(6);
+    }
+    _exit(0);
+  }
+  ASSERT_TRUE(written.Await());
+  Handle h;
+  ASSERT_EQ(h.Open(path_), 0);
+  EXPECT_EQ(h.Get(kGetEqual + kSingleNoWaitLock, Key(1)), kRecordLocked);
+  EXPECT_EQ(h.Get(kGetEqual + kSingleNoWaitLock, Key(2)), kRecordLocked);
+  ASSERT_TRUE(go.Tell());
+  EXPECT_EQ(ReadUnderLockUntil(h, "round199"), "round199");
+  EXPECT_EQ(ExitCodeOf(writer), 0);
+  EXPECT_EQ(h.Get(kGetEqual, Key(2)), kKeyNotFound);
 }
 
 // A program that holds a file for its writes makes the next program that
