@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
+#include <libpq-fe.h>
 #include <sqlite3.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +16,7 @@
 
 #include "base/little_endian.h"
 #include "data/btrcall.h"
+#include "data/engine/postgres_session.h"
 #include "data/engine/record_manager.h"
 #include "data/engine/testing/sqlite_log.h"
 
@@ -365,6 +368,29 @@ TEST_F(Engine, AFileMadeInsideATransactionIsWrittenWithIt) {
   ASSERT_EQ(BTRCALL(kEndTransaction, nullptr, nullptr, &len, nullptr, 0, 0), kOk);
   EXPECT_EQ(f.Walk(0), "01 02 ");
   EXPECT_EQ(made.Walk(0), "07 ");
+}
+
+// A server that ended the program's session (restarted, or told to by an
+// administrator) has said so and closed it: the next call, a write as well
+// as a read, is answered on a new session instead of failing.
+TEST_F(Engine, TheCallAfterTheServerEndedTheSessionIsAnsweredOnANewOne) {
+  if (!OnServer()) GTEST_SKIP() << "sessions are the server's";
+  File f(Path("a.dat"), TwoKeys());
+  ASSERT_EQ(f.opened, 0);
+  ASSERT_EQ(f.Insert(Rec("01", "aa")), 0);
+  const int pid = pg::Session::Get().BackendPid();
+  ASSERT_NE(pid, 0);
+  PGconn* admin = PQconnectdb(std::getenv("KITDB"));
+  ASSERT_EQ(PQstatus(admin), CONNECTION_OK);
+  PQclear(PQexec(admin, ("SELECT pg_terminate_backend(" + std::to_string(pid) + ")").c_str()));
+  // Gone once its process is: the server runs on this machine.
+  for (int i = 0; i < 500 && ::kill(pid, 0) == 0; ++i) usleep(10 * 1000);
+  PQfinish(admin);
+  EXPECT_EQ(f.Insert(Rec("02", "bb")), 0);
+  EXPECT_NE(pg::Session::Get().BackendPid(), pid);
+  std::string r = Rec("02", "");
+  EXPECT_EQ(f.Call(kGetEqual + kSingleNoWaitLock, 0, &r, "02"), 0);
+  EXPECT_EQ(f.Walk(0), "01 02 ");
 }
 
 TEST_F(Engine, ALockedRecordRefusesOtherHandlesUntilReleased) {

@@ -2,6 +2,7 @@
 
 #include <endian.h>
 #include <errno.h>
+#include <poll.h>
 #include <pthread.h>
 #include <unistd.h>
 
@@ -56,6 +57,12 @@ constexpr std::int64_t kNoticeLookInterval = 100'000;  // nanoseconds
 std::int64_t SteadyNanoseconds() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
       .count();
+}
+
+// Whether the other end has closed the connection; a look, no wait.
+bool PeerClosed(int socket) {
+  pollfd p{socket, POLLRDHUP, 0};
+  return ::poll(&p, 1, 0) == 1 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL)) != 0;
 }
 
 }  // namespace
@@ -263,6 +270,11 @@ bool Session::Connect(std::string& error) {
 
 bool Session::Exchange(const std::vector<Command>& commands, std::vector<Result>& results, std::string& error) {
   results.clear();
+  // A server that ended the session (a restart, an administrator) has said
+  // so and closed it. Found out before anything goes out, the commands go
+  // on a new session instead of failing; what the old one held inside a
+  // transaction is lost, and that is said.
+  if (conn_ && PeerClosed(PQsocket(conn_))) Drop();
   if (transactionLost_) {
     error = "the connection to the server was lost inside a transaction";
     return false;
