@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "base/cp850.h"
+#include "platform/held_messages.h"
 #include "platform/key_decoder.h"
 #include "platform/session_end.h"
 #include "platform/signals.h"
@@ -574,6 +575,7 @@ void RestoreCursesTerminal() {
     }
     std::fflush(stdout);
   }
+  ReleaseStandardError();
 }
 
 std::unique_ptr<Terminal> OpenCursesTerminal(std::string& error) {
@@ -583,7 +585,9 @@ std::unique_ptr<Terminal> OpenCursesTerminal(std::string& error) {
   }
   std::setlocale(LC_ALL, "");
   const std::string type = GetEnv("TERM");
-  return OpenCursesTerminalOn(stdout, stdin, type, error);
+  std::unique_ptr<Terminal> terminal = OpenCursesTerminalOn(stdout, stdin, type, error);
+  if (terminal) HoldStandardError();
+  return terminal;
 }
 
 std::unique_ptr<Terminal> OpenCursesTerminalOn(std::FILE* out, std::FILE* in,

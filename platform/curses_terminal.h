@@ -19,7 +19,9 @@
 namespace platform {
 
 // Opens the terminal on standard input/output, at whatever size it has (a
-// program that needs a size places a FixedScreen on it). Null, with
+// program that needs a size places a FixedScreen on it). Messages to
+// standard error are held while it is open and written once the terminal
+// is given back (held_messages.h). Null, with
 // `error` telling why, when there is no usable terminal (terminal_type.h:
 // nothing is written to a terminal that cannot show screens). Only one can be
 // open at a time; its size follows the terminal's resizes.
