@@ -11,6 +11,7 @@
 #include "config/catalog.h"
 #include "config/session.h"
 #include "data/files.h"
+#include "data/key_walk.h"
 #include "data/locks.h"
 #include "data/notice.h"
 #include "base/cp850.h"
@@ -62,10 +63,14 @@ void Write(std::int16_t row, std::int16_t column, std::string_view text) {
 
 }  // namespace
 
-bool ModuleHooks::ReadReceiptType(std::int16_t number) {
-  if (number < 0 || number > 255) return false;
+std::int16_t ModuleHooks::ReadReceiptType(std::int16_t number) {
+  if (number < 0 || number > 255) return data::kStatusKeyNotFound;
   const std::string key(1, static_cast<char>(number));
-  return data::ReadByKey(kReceiptTypesFile, 0, key, 0) == 0;
+  return data::ReadByKey(kReceiptTypesFile, 0, key, 0);
+}
+
+Lookup ModuleHooks::FindReceiptType(std::int16_t number) {
+  return LookupResult(kReceiptTypesFile, ReadReceiptType(number));
 }
 
 std::string ModuleHooks::ReceiptDescription() const {
@@ -83,6 +88,13 @@ void ShowRefusal(const std::string& text) {
   notice.DiscardKeys();
   notice.WaitKey();
   notice.Hide();
+}
+
+Lookup LookupResult(std::int16_t fileId, std::int16_t status) {
+  if (status == 0) return Lookup::kFound;
+  if (status == data::kStatusKeyNotFound) return Lookup::kNotFound;
+  ShowRefusal(data::FailureText(fileId, status));
+  return Lookup::kFailed;
 }
 
 console::HookAnswer ModuleHooks::CheckAndStore(int screen, std::string& text, int field, std::int16_t& key) {
@@ -107,7 +119,7 @@ console::HookAnswer ModuleHooks::CheckAndStore(int screen, std::string& text, in
   const FieldDecision d = CheckField(edit);
   key = d.key;
   if (!d.accepted) return console::HookAnswer::kRefuse;
-  if (d.receiptConcept && !ReadReceiptType(static_cast<std::int16_t>(*d.receiptConcept)))
+  if (d.receiptConcept && FindReceiptType(static_cast<std::int16_t>(*d.receiptConcept)) != Lookup::kFound)
     return console::HookAnswer::kRefuse;
   text = d.value;
   Store(screen, field, d.value);
@@ -150,9 +162,14 @@ void ModuleHooks::ShowField(int screen, int field) {
       shown = IsOneCopyPerOwner(value) ? "P  " : format::FormatWithMask("ZZ9", format::NumberValue(value));
       break;
     case field_types::kReceiptConcept: {
+      // A concept that cannot be read is said so when it is accepted; until
+      // then it is not called undefined.
       const double n = format::NumberValue(value);
-      const bool known = n >= 0 && n <= 255 && ReadReceiptType(static_cast<std::int16_t>(n));
-      shown = value + "  " + (known ? ReceiptDescription() : std::string("*** conc.no def. ***"));
+      const std::int16_t status = n >= 0 && n <= 255 ? ReadReceiptType(static_cast<std::int16_t>(n))
+                                                      : data::kStatusKeyNotFound;
+      shown = value + "  " + (status == 0                            ? ReceiptDescription()
+                              : status == data::kStatusKeyNotFound ? std::string("*** conc.no def. ***")
+                                                                     : std::string());
       break;
     }
     default:
@@ -278,9 +295,10 @@ bool ModuleHooks::AcceptParameters() {
   p.ReportDate = choice.ReportDate;
   p.PropertyCode = choice.PropertyCode;
   p.ReportOptions = choice.ReportOptions;
-  if (data::ReadByKey(kPropertiesFile, 0, p.PropertyCode, 0) != 0) {
-    ShowRefusal(config::CatalogText("FINCA INEXISTENT"));
-    return false;
+  switch (LookupResult(kPropertiesFile, data::ReadByKey(kPropertiesFile, 0, p.PropertyCode, 0))) {
+    case Lookup::kFound: break;
+    case Lookup::kNotFound: ShowRefusal(config::CatalogText("FINCA INEXISTENT")); return false;
+    case Lookup::kFailed: return false;
   }
   // Held until the run loop lets it go; not held when the operator gave up
   // waiting for another workstation.
@@ -297,7 +315,11 @@ bool ModuleHooks::AcceptPrintOptions() {
   p.UpdatePeriodicity = options.UpdatePeriodicity;
   p.UpdateSlot = options.UpdateSlot;
   std::optional<std::int16_t> kind;
-  if (ReadReceiptType(p.UpdateSlot)) kind = records::ReceiptType{report_.areas.For(kReceiptTypesFile)}.Kind();
+  switch (FindReceiptType(p.UpdateSlot)) {
+    case Lookup::kFound: kind = records::ReceiptType{report_.areas.For(kReceiptTypesFile)}.Kind(); break;
+    case Lookup::kNotFound: break;
+    case Lookup::kFailed: return false;
+  }
   switch (JudgeReceiptConcept(kind)) {
     case ReceiptConceptVerdict::kUnknown:
       ShowRefusal(config::CatalogText("NO EXISTEIX EL CONCEPTE ") + format::PlainNumberText(p.UpdateSlot));

@@ -11,6 +11,12 @@
 
 namespace app {
 
+// What a look-up by key of a data file gave. A read that failed is told to
+// the operator (the file and the status) as a refusal, not taken for a
+// record that does not exist.
+enum class Lookup { kFound, kNotFound, kFailed };
+Lookup LookupResult(std::int16_t fileId, std::int16_t status);
+
 // What the module's screens mean, for the form input and the look-up
 // lists: screen 1 sets the report's parameters and takes the budget lock,
 // the budget page keeps its totals, screen 3 sets the print options.
@@ -36,8 +42,11 @@ class ModuleHooks final : public console::FormHooks {
   bool AcceptPrintOptions();
   // Runs the question of `screen` (field 1 preset); true for "S".
   bool Ask(int screen, std::string_view preset);
-  // Reads the receipt type of one concept number into its record area.
-  bool ReadReceiptType(std::int16_t number);
+  // Reads the receipt type of one concept number into its record area:
+  // the data layer's status, 4 (not found) for a number out of range.
+  std::int16_t ReadReceiptType(std::int16_t number);
+  // Whether the concept exists; see Lookup.
+  Lookup FindReceiptType(std::int16_t number);
   std::string ReceiptDescription() const;
   std::string PropertyName() const;
 

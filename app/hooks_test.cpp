@@ -7,7 +7,9 @@
 #include <limits>
 #include <map>
 
+#include "app/data_files.h"
 #include "app/records.h"
+#include "app/testing/scratch_suite_root.h"
 #include "config/session.h"
 #include "data/files.h"
 #include "data/notice.h"
@@ -62,8 +64,10 @@ class RecordingNotice : public data::Notice {
 class HooksTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    config::ResetSession();
+    // The module's data files, empty: what is looked up is not found.
+    root_.Enter();
     config::Session().Language = "CAT";
+    OpenModuleFiles(report.areas);
     console::ResetForms();
     auto r = console::ParseFormFile(Forms5());
     ASSERT_TRUE(r.ok()) << r.error;
@@ -85,6 +89,7 @@ class HooksTest : public ::testing::Test {
   }
   void TearDown() override {
     console::ResetForms();
+    data::ResetDataFiles();
     config::ResetSession();
   }
 
@@ -97,6 +102,7 @@ class HooksTest : public ::testing::Test {
   std::map<std::pair<int, int>, std::string> writes;
   std::deque<std::string> answers;
   RecordingNotice notice;
+  testing::ScratchSuiteRoot root_;
   Report report;
   ModuleHooks hooks{report};
 };
@@ -244,7 +250,6 @@ TEST_F(HooksTest, AFormFileWithoutTheQuestionLetsTheBudgetPageEnd) {
 
 TEST_F(HooksTest, UnknownPropertyAndConceptAreRefusedWithTheirMessages) {
   data::ScopedNotice scoped(notice);
-  data::ClearFileTable();
   console::SetFieldValue(1, 1, "01/03/26");
   console::SetFieldValue(1, 2, "7");
   console::SetFieldValue(1, 3, "5%");

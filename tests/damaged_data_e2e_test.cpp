@@ -92,5 +92,31 @@ TEST_F(DamagedData, APropertiesPageThatCannotBeReadIsToldInTheLookUpList) {
   EXPECT_EQ(r.exitStatus, 0) << r.standardError;
 }
 
+// A property or a receipt concept that cannot be read is not an unknown
+// one: the operator is told which file failed, and the screen stays.
+TEST_F(DamagedData, APropertyThatCannotBeReadIsToldAsSuch) {
+  ASSERT_TRUE(DamagePageHolding(root.Dir() / "DADES" / "FinquesH.dat", "MALLORCA, 245"));
+  std::vector<std::string> screens;
+  const ProgramResult r = root.RunRepquota("{Down}1{Ctrl+B}{Snap}{Enter}{Esc}{Esc}", screens);
+  ASSERT_GE(screens.size(), 1u) << r.standardError;
+  EXPECT_THAT(screens[0], HasSubstr("NO ES POT ACCEDIR AL FITXER DADES\\FinquesH (2)"));
+  EXPECT_THAT(screens[0], Not(HasSubstr("FINCA INEXISTENT")));
+}
+
+TEST_F(DamagedData, AReceiptConceptThatCannotBeReadIsToldAsSuch) {
+  ASSERT_TRUE(DamagePageHolding(root.Dir() / "DADES" / "THRebut.dat", "FONS DE RESERVA"));
+  std::vector<std::string> screens;
+  const ProgramResult r = root.RunRepquota(
+      "{Down}1{Ctrl+B}{Ctrl+B}{Snap}{Up}{Up}{Up}{Down}{Down}{Down}2{Ctrl+B}{Snap}{Enter}{Snap}{Esc}{Esc}{Esc}{Esc}",
+      screens);
+  ASSERT_GE(screens.size(), 3u) << r.standardError;
+  EXPECT_THAT(screens[0], Not(HasSubstr("conc.no def.")));
+  EXPECT_THAT(screens[1], HasSubstr("NO ES POT ACCEDIR AL FITXER DADES\\THRebut (2)"));
+  EXPECT_THAT(screens[2], Not(HasSubstr("CONFIRMA")));
+  EXPECT_THAT(screens[2], Not(HasSubstr("conc.no def.")));
+  EXPECT_THAT(screens[2], HasSubstr("Concepte del rebut .......: 2"));
+  for (const std::string& printed : root.PrintedFiles()) EXPECT_EQ(printed, "DEVICE\r\n");
+}
+
 }  // namespace
 }  // namespace e2e
