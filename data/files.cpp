@@ -154,15 +154,16 @@ std::int16_t CallCreate(const std::string& path, const std::string& creation) {
   return status;
 }
 
-// The stat result of an open slot; nothing when the call fails. `pageSize`
-// zero bytes start the buffer sent.
+// The stat result of an open slot, without the record count nobody here
+// reads; nothing when the call fails. `pageSize` zero bytes start the
+// buffer sent.
 std::optional<std::string> Stat(FileSlot& s, std::size_t pageSize = 0) {
   std::string buffer(std::min(pageSize, kBufferSize), '\0');
   buffer.resize(kBufferSize, ' ');
   std::string key(255, ' ');
   std::uint32_t length = kBufferSize;
   std::int16_t status =
-      Call(kOpStat, s.PositionBlock.data(), buffer.data(), &length, key.data(), 255, 0);
+      Call(kOpStat, s.PositionBlock.data(), buffer.data(), &length, key.data(), 255, recordmanager::kStatLayoutOnly);
   if (status != 0) return std::nullopt;
   return buffer;
 }

@@ -442,9 +442,9 @@ std::int16_t Delete(Handle& h) {
   return kOk;
 }
 
-std::int16_t Stat(Handle& h, void* data, std::uint32_t* length) {
+std::int16_t Stat(Handle& h, void* data, std::uint32_t* length, int key) {
   std::string out = h.Def().creation;
-  const auto n32 = static_cast<std::uint32_t>(h.file->RecordCount());
+  const auto n32 = key == kStatLayoutOnly ? 0u : static_cast<std::uint32_t>(h.file->RecordCount());
   for (int i = 0; i < 4; ++i) out[static_cast<std::size_t>(6 + i)] = static_cast<char>((n32 >> (8 * i)) & 0xFF);
   std::uint32_t room = length ? *length : 0;
   std::size_t n = std::min<std::size_t>(room, out.size());
@@ -571,7 +571,7 @@ extern "C" std::int16_t BTRCALL(std::uint16_t operation, void* positionBlock, vo
     case kInsert: return Insert(*h, dataBuffer, dataLength, keyBuffer, keyLength, keyNumber);
     case kUpdate: return Update(*h, dataBuffer, dataLength, keyBuffer, keyLength, keyNumber);
     case kDelete: return Delete(*h);
-    case kStat: return Stat(*h, dataBuffer, dataLength);
+    case kStat: return Stat(*h, dataBuffer, dataLength, keyNumber);
     case kUnlock: ReleaseLock(*h); return kOk;
     case kGetPosition: {
       if (!h->positioned || h->pos == 0) return kNoCurrentRecord;

@@ -141,9 +141,15 @@ TEST_F(Engine, CreateOpenStatAndTheStatusesAroundThem) {
   EXPECT_EQ(stat.substr(16), expected.substr(16));
   std::string shortBuf(10, ' ');
   EXPECT_EQ(f.Call(kStat, 0, &shortBuf), kBufferTooShort);
+  // The layout alone: the same bytes, no count.
+  std::string layout(1536, ' ');
+  ASSERT_EQ(f.Call(kStat, kStatLayoutOnly, &layout), kOk);
+  EXPECT_EQ(layout.substr(0, 6), stat.substr(0, 6));
+  EXPECT_EQ(layout.substr(6, 4), std::string(4, '\0'));
+  EXPECT_EQ(layout.substr(10), stat.substr(10));
   // On files the count follows every change, whoever makes it, also when
-  // asked twice in a row (the server keeps the count it took at the open,
-  // moved by that open's own writes).
+  // asked twice in a row (the server keeps the count it took when first
+  // asked, moved by that open's own writes).
   File second(Path("a.dat"), TwoKeys());
   ASSERT_EQ(second.Insert(Rec("02", "yy")), kOk);
   std::string found(20, ' ');
@@ -339,12 +345,20 @@ TEST_F(Engine, AbortedTransactionsLeaveNothingAndEndedOnesEverything) {
   ASSERT_EQ(BTRCALL(kBeginTransaction, nullptr, nullptr, &len, nullptr, 0, 0), kOk);
   ASSERT_EQ(f.Insert(Rec("01", "aa")), kOk);
   ASSERT_EQ(f.Insert(Rec("02", "aa")), kOk);
+  EXPECT_EQ(f.StatCount(), 2);  // first asked inside: its own writes count
   ASSERT_EQ(BTRCALL(kAbortTransaction, nullptr, nullptr, &len, nullptr, 0, 0), kOk);
   EXPECT_EQ(f.Walk(0), "");
+  EXPECT_EQ(f.StatCount(), 0);
+  ASSERT_EQ(BTRCALL(kBeginTransaction, nullptr, nullptr, &len, nullptr, 0, 0), kOk);
+  ASSERT_EQ(f.Insert(Rec("03", "aa")), kOk);
+  ASSERT_EQ(f.Insert(Rec("04", "aa")), kOk);
+  ASSERT_EQ(BTRCALL(kAbortTransaction, nullptr, nullptr, &len, nullptr, 0, 0), kOk);
+  EXPECT_EQ(f.StatCount(), 0);
   ASSERT_EQ(BTRCALL(kBeginTransaction, nullptr, nullptr, &len, nullptr, 0, 0), kOk);
   ASSERT_EQ(f.Insert(Rec("03", "aa")), kOk);
   ASSERT_EQ(BTRCALL(kEndTransaction, nullptr, nullptr, &len, nullptr, 0, 0), kOk);
   EXPECT_EQ(f.Walk(0), "03 ");
+  EXPECT_EQ(f.StatCount(), 1);
   EXPECT_EQ(BTRCALL(kEndTransaction, nullptr, nullptr, &len, nullptr, 0, 0), kInvalidOperation);
 }
 

@@ -32,6 +32,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -132,8 +133,7 @@ void ReleaseLocksHeldForTheTransaction(bool sessionKept) {
 class PgFile final : public StoredFile {
  public:
   ~PgFile() override { OpenFiles().erase(this); }
-  PgFile(std::string name, std::string table, std::uint32_t relid, std::int64_t sequence, FileDefinition def,
-         std::int64_t count);
+  PgFile(std::string name, std::string table, std::uint32_t relid, std::int64_t sequence, FileDefinition def);
 
   const FileDefinition& Definition() const override { return def_; }
   const std::string& Identity() const override { return identity_; }
@@ -147,10 +147,10 @@ class PgFile final : public StoredFile {
   std::int16_t LockAndRead(int key, std::int64_t pos, std::int64_t release, std::optional<Row>& row) override;
   void Unlock(std::int64_t pos) override;
   std::int16_t HoldForWriting() override;
-  std::int64_t RecordCount() override { return count_ + pending_; }
+  std::int64_t RecordCount() override;
   // The transaction ended: its inserts and deletes count, or not.
   void Settle(bool committed) {
-    if (committed) count_ += pending_;
+    if (committed && count_) *count_ += pending_;
     pending_ = 0;
   }
   ChangeMark Mark() override;
@@ -181,27 +181,28 @@ class PgFile final : public StoredFile {
   std::uint32_t relid_;
   std::int32_t fileKey_;
   FileDefinition def_;
-  std::int64_t count_;
+  // The number of records for stat: counted when first asked for, then
+  // kept and moved by this open's own writes.
+  std::optional<std::int64_t> count_;
   std::int64_t pending_ = 0;  // inserts less deletes inside the transaction
   std::vector<Statement> keyStatements_;
   void Counted(int change) {
+    if (!count_) return;
     if (Session::Get().TransactionWanted())
       pending_ += change;
     else
-      count_ += change;
+      *count_ += change;
   }
   Statement insert_, update_, delete_, lock_, unlock_, hold_;
 };
 
-PgFile::PgFile(std::string name, std::string table, std::uint32_t relid, std::int64_t sequence, FileDefinition def,
-               std::int64_t count)
+PgFile::PgFile(std::string name, std::string table, std::uint32_t relid, std::int64_t sequence, FileDefinition def)
     : name_(std::move(name)),
       table_(std::move(table)),
       identity_("postgres:" + std::to_string(relid)),
       relid_(relid),
       fileKey_(static_cast<std::int32_t>(relid)),
-      def_(std::move(def)),
-      count_(count) {
+      def_(std::move(def)) {
   OpenFiles().insert(this);
   const std::string prefix = "kit" + std::to_string(relid) + "_";
   const std::string nextSeq = "nextval(" + std::to_string(sequence) + "::oid::regclass)";
@@ -434,6 +435,18 @@ std::int16_t PgFile::LockAndRead(int key, std::int64_t pos, std::int64_t release
   return kOk;
 }
 
+std::int64_t PgFile::RecordCount() {
+  if (count_) return *count_ + pending_;
+  const Statement count{"", "SELECT count(*) FROM " + table_};
+  Result r;
+  if (Run(count, Params{}, r, false) != kOk) return 0;
+  const std::int64_t n = pg::Int8At(r.get(), 0, 0);
+  // Inside the transaction the count takes in its writes, which may yet be
+  // undone: not kept.
+  if (!Session::Get().TransactionWanted()) count_ = n;
+  return n;
+}
+
 void PgFile::Unlock(std::int64_t pos) { Unlock(pos, 0); }
 
 void PgFile::Unlock(std::int64_t pos, std::int64_t other) {
@@ -603,8 +616,6 @@ std::int16_t PgStore::Open(const std::string& path, std::unique_ptr<StoredFile>&
   const std::string qs = Quote(schema), table = qs + "." + Quote(name);
   const Statement entry{"", "SELECT relid::int8, creation, pg_get_serial_sequence($2, 'pos')::regclass::oid::int8 FROM " +
                                 qs + "." + kCatalogue + " WHERE name = $1"};
-  // The number of records for stat, counted once: kept from then on.
-  const Statement count{"", "SELECT count(*) FROM " + table};
   Params params;
   params.Bytes(name).Bytes(table);
   Session& session = Session::Get();
@@ -616,7 +627,6 @@ std::int16_t PgStore::Open(const std::string& path, std::unique_ptr<StoredFile>&
   std::vector<Command> commands;
   if (inside) commands.push_back({&kSave, nullptr});
   commands.push_back({&entry, &params});
-  commands.push_back({&count, nullptr});
   if (inside) commands.push_back({&kRelease, nullptr});
   std::vector<Result> results;
   std::string error;
@@ -637,7 +647,6 @@ std::int16_t PgStore::Open(const std::string& path, std::unique_ptr<StoredFile>&
     return ReportResult(name, found);
   }
   if (PQntuples(found) == 0) return kFileNotFound;
-  if (pg::Failed(results[1].get())) return ReportResult(name, results[1].get());
   FileDefinition def;
   const std::string creation(PQgetvalue(found, 0, 1), static_cast<std::size_t>(PQgetlength(found, 0, 1)));
   if (ParseCreationRecord(creation, def) != kOk) {
@@ -645,7 +654,7 @@ std::int16_t PgStore::Open(const std::string& path, std::unique_ptr<StoredFile>&
     return kNotOurFile;
   }
   file = std::make_unique<PgFile>(name, table, static_cast<std::uint32_t>(pg::Int8At(found, 0, 0)),
-                                  pg::Int8At(found, 0, 2), std::move(def), pg::Int8At(results[1].get(), 0, 0));
+                                  pg::Int8At(found, 0, 2), std::move(def));
   return kOk;
 }
 

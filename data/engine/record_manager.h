@@ -27,6 +27,11 @@ enum Operation : std::uint16_t {
   kSingleNoWaitLock = 200,
 };
 
+// Stat's key number for the file's layout alone, with 0 for its number of
+// records: counting them costs a pass over a large file, and a caller that
+// only learns the layout has no use for it. Any other key number counts.
+inline constexpr std::int8_t kStatLayoutOnly = -1;
+
 enum SegmentFlag : std::uint16_t {
   kSegDuplicates = 0x0001,
   kSegModifiable = 0x0002,

@@ -688,6 +688,9 @@ void SqliteFile::Unlock(std::int64_t pos) {
 // Counted again only when the file changed since the last count: a stat
 // asked twice in a row counts once.
 std::int64_t SqliteFile::RecordCount() {
+  // Inside a write transaction its own writes count, and the marks do not
+  // see them (nor their undoing): counted every time, and not kept.
+  if (inTransaction_) countMark_ = ChangeMark{};
   if (countMark_.valid && !ChangedSince(countMark_)) return count_;
   const ChangeMark mark = Mark();
   sqlite3_stmt* st = Statement(kCountRecords);
@@ -696,7 +699,7 @@ std::int64_t SqliteFile::RecordCount() {
   const bool counted = sqlite3_step(st) == SQLITE_ROW;
   count_ = counted ? sqlite3_column_int64(st, 0) : 0;
   sqlite3_reset(st);
-  countMark_ = counted ? mark : ChangeMark{};
+  countMark_ = counted && !inTransaction_ ? mark : ChangeMark{};
   return count_;
 }
 

@@ -111,7 +111,8 @@ std::optional<DataFile> DataFile::Open(std::string_view dataFile, bool create, s
   std::string stat(1536, ' ');
   std::string keyBuffer(255, ' ');
   std::uint32_t len = 1536;
-  status = BTRCALL(kStat, f.positionBlock_.data(), stat.data(), &len, keyBuffer.data(), 255, 0);
+  status = BTRCALL(kStat, f.positionBlock_.data(), stat.data(), &len, keyBuffer.data(), 255,
+                   recordmanager::kStatLayoutOnly);
   if (status != 0) {
     error = f.path_ + ": no file statistics (" + StatusText(status) + ")";
     return std::nullopt;
