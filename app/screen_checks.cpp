@@ -166,6 +166,6 @@ ReceiptConceptVerdict JudgeReceiptConcept(std::optional<std::int16_t> kind) {
   return *kind == 0 ? ReceiptConceptVerdict::kConfirmPrinting : ReceiptConceptVerdict::kNotAFundsProvision;
 }
 
-bool AnsweredYes(std::string_view answer) { return answer == "S"; }
+bool AnsweredYes(std::string_view answer) { return answer == "S" || answer == "s"; }
 
 }  // namespace app

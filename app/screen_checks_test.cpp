@@ -203,9 +203,11 @@ TEST(ScreenCheckTest, OnlyAFundsProvisionLetsPrintingBeConfirmed) {
   EXPECT_EQ(JudgeReceiptConcept(-1), ReceiptConceptVerdict::kNotAFundsProvision);
 }
 
-TEST(ScreenCheckTest, OnlyACapitalSIsYes) {
-  EXPECT_TRUE(AnsweredYes("S"));
-  for (const char* answer : {"s", "N", " ", "", "SI"}) EXPECT_FALSE(AnsweredYes(answer)) << answer;
+// An S typed in lower case is the same answer: taking it for "no" would
+// throw away a budget the operator meant to go on editing.
+TEST(ScreenCheckTest, SInEitherCaseIsYes) {
+  for (const char* answer : {"S", "s"}) EXPECT_TRUE(AnsweredYes(answer)) << answer;
+  for (const char* answer : {"N", "n", " ", "", "SI", "x"}) EXPECT_FALSE(AnsweredYes(answer)) << answer;
 }
 
 }  // namespace
