@@ -1,5 +1,6 @@
 #include "app/screen_checks.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <limits>
@@ -90,8 +91,17 @@ FieldDecision CheckLineVariation(const FieldEdit& edit) {
 
 bool IsValidVariation(std::string_view text) {
   const std::size_t percent = text.find('%');
-  if (percent != std::string_view::npos)
-    return !format::CheckNumberInRange(text.substr(0, percent), -999.999, 999.999, 3);
+  if (percent != std::string_view::npos) {
+    const std::string_view number = text.substr(0, percent);
+    // The stored budget keeps thousandths of a percent: a fourth decimal
+    // would print one budget and bring back another.
+    const std::size_t point = number.find('.');
+    if (point != std::string_view::npos &&
+        std::count_if(number.begin() + static_cast<std::ptrdiff_t>(point) + 1, number.end(),
+                      [](char c) { return c != ' '; }) > 3)
+      return false;
+    return !format::CheckNumberInRange(number, -999.999, 999.999, 3);
+  }
   return IsValidNumber(text, "-");
 }
 

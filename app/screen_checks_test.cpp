@@ -49,6 +49,13 @@ TEST(FieldCheckTest, EachTypeAcceptsWhatItShould) {
       {t::kVariation, "999.999%", "        ", true, "999.999%"},
       {t::kVariation, "-999.999%", "         ", true, "-999.999%"},
       {t::kVariation, "1000%", "        ", false, ""},
+      // The budget keeps a percentage in thousandths: a fourth decimal would
+      // print one budget and save another.
+      {t::kVariation, "12.125%", "        ", true, "12.125% "},
+      {t::kVariation, "33.3333%", "        ", false, ""},
+      {t::kVariation, ".0005%", "        ", false, ""},
+      {t::kVariation, "5.000 %", "        ", true, "5.000 % "},
+      {t::kLineVariation, "33.3333%", "        ", false, ""},
       {t::kVariation, "-250", "        ", true, "-250    "},
       {t::kVariation, "12.5", "        ", false, ""},  // an amount has no decimals
       {t::kVariation, "abc", "        ", false, ""},
