@@ -1,6 +1,5 @@
 #include "app/screen_checks.h"
 
-#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <limits>
@@ -94,12 +93,15 @@ bool IsValidVariation(std::string_view text) {
   if (percent != std::string_view::npos) {
     const std::string_view number = text.substr(0, percent);
     // The stored budget keeps thousandths of a percent: a fourth decimal
-    // would print one budget and bring back another.
+    // would print one budget and bring back another (zeros lose nothing).
     const std::size_t point = number.find('.');
-    if (point != std::string_view::npos &&
-        std::count_if(number.begin() + static_cast<std::ptrdiff_t>(point) + 1, number.end(),
-                      [](char c) { return c != ' '; }) > 3)
-      return false;
+    if (point != std::string_view::npos) {
+      int decimals = 0;
+      for (char c : number.substr(point + 1)) {
+        if (c == ' ') continue;
+        if (++decimals > 3 && c != '0') return false;
+      }
+    }
     return !format::CheckNumberInRange(number, -999.999, 999.999, 3);
   }
   return IsValidNumber(text, "-");

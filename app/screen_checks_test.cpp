@@ -55,6 +55,8 @@ TEST(FieldCheckTest, EachTypeAcceptsWhatItShould) {
       {t::kVariation, "33.3333%", "        ", false, ""},
       {t::kVariation, ".0005%", "        ", false, ""},
       {t::kVariation, "5.000 %", "        ", true, "5.000 % "},
+      {t::kVariation, "5.5000%", "        ", true, "5.5000% "},
+      {t::kVariation, "5.50001%", "        ", false, ""},
       {t::kLineVariation, "33.3333%", "        ", false, ""},
       {t::kVariation, "-250", "        ", true, "-250    "},
       {t::kVariation, "12.5", "        ", false, ""},  // an amount has no decimals
