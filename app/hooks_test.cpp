@@ -235,6 +235,8 @@ TEST_F(HooksTest, EscOnTheBudgetPageAsksWhetherToGoOn) {
   answers = {"N"};
   EXPECT_EQ(hooks.ValidateScreen(2, kEsc), HookAnswer::kAccept);
   answers = {"s"};
+  EXPECT_EQ(hooks.ValidateScreen(2, kEsc), HookAnswer::kRefuse);  // lower case is yes too
+  answers = {"n"};
   EXPECT_EQ(hooks.ValidateScreen(2, kEsc), HookAnswer::kAccept);
   answers = {"S"};
   EXPECT_EQ(hooks.ValidateScreen(1, kEsc), HookAnswer::kAccept);  // Esc elsewhere just leaves

@@ -61,7 +61,9 @@ std::string PrepareModule(std::string& detail) {
   // screen files, and the last to save a budget would win.
   const data::TempFolderClaim claim = data::ClaimTempFolder();
   if (!claim.claimed) {
-    std::fprintf(stderr, "repquota: %s\n", claim.detail.c_str());
+    // For standard error once the terminal is back: written now, it would
+    // land across the screen.
+    detail = claim.detail;
     return claim.message;
   }
   console::FormFileResult forms = console::LoadFormFile(session.RootDir, kModuleName);

@@ -87,7 +87,12 @@ TEST_F(ModuleTest, ATemporaryFolderInUseStopsTheModuleAtStart) {
   struct flock whole {};
   whole.l_type = F_WRLCK;
   ASSERT_EQ(::fcntl(other, F_OFD_SETLK, &whole), 0);
+  // Standard error is the screen while the terminal is in use: the detail
+  // comes back, for when the terminal has been given back.
+  ::testing::internal::CaptureStderr();
   EXPECT_EQ(RunModule(report_, startProblem_), 1);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+  EXPECT_NE(startProblem_.find("is in use by another program (process 4242)"), std::string::npos) << startProblem_;
   ASSERT_EQ(notice.shown.size(), 1u);
   EXPECT_EQ(notice.shown[0], "UN ALTRE PROGRAMA (PROC\x90S 4242) JA FA SERVIR LA CARPETA TEMPORAL " +
                                  (root_ / "tmp").string() + "/");

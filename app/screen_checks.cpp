@@ -90,8 +90,20 @@ FieldDecision CheckLineVariation(const FieldEdit& edit) {
 
 bool IsValidVariation(std::string_view text) {
   const std::size_t percent = text.find('%');
-  if (percent != std::string_view::npos)
-    return !format::CheckNumberInRange(text.substr(0, percent), -999.999, 999.999, 3);
+  if (percent != std::string_view::npos) {
+    const std::string_view number = text.substr(0, percent);
+    // The stored budget keeps thousandths of a percent: a fourth decimal
+    // would print one budget and bring back another (zeros lose nothing).
+    const std::size_t point = number.find('.');
+    if (point != std::string_view::npos) {
+      int decimals = 0;
+      for (char c : number.substr(point + 1)) {
+        if (c == ' ') continue;
+        if (++decimals > 3 && c != '0') return false;
+      }
+    }
+    return !format::CheckNumberInRange(number, -999.999, 999.999, 3);
+  }
   return IsValidNumber(text, "-");
 }
 
@@ -166,6 +178,6 @@ ReceiptConceptVerdict JudgeReceiptConcept(std::optional<std::int16_t> kind) {
   return *kind == 0 ? ReceiptConceptVerdict::kConfirmPrinting : ReceiptConceptVerdict::kNotAFundsProvision;
 }
 
-bool AnsweredYes(std::string_view answer) { return answer == "S"; }
+bool AnsweredYes(std::string_view answer) { return answer == "S" || answer == "s"; }
 
 }  // namespace app

@@ -103,7 +103,8 @@ PrintOptions ReadPrintOptionsScreen(const std::array<std::string, 4>& fields);
 enum class ReceiptConceptVerdict { kConfirmPrinting, kUnknown, kNotAFundsProvision };
 ReceiptConceptVerdict JudgeReceiptConcept(std::optional<std::int16_t> kind);
 
-// The answer to the questions of screens 4 and 5: "S" is yes.
+// The answer to the questions of screens 4 and 5: "S" is yes, typed in
+// either case.
 bool AnsweredYes(std::string_view answer);
 
 }  // namespace app

@@ -49,6 +49,15 @@ TEST(FieldCheckTest, EachTypeAcceptsWhatItShould) {
       {t::kVariation, "999.999%", "        ", true, "999.999%"},
       {t::kVariation, "-999.999%", "         ", true, "-999.999%"},
       {t::kVariation, "1000%", "        ", false, ""},
+      // The budget keeps a percentage in thousandths: a fourth decimal would
+      // print one budget and save another.
+      {t::kVariation, "12.125%", "        ", true, "12.125% "},
+      {t::kVariation, "33.3333%", "        ", false, ""},
+      {t::kVariation, ".0005%", "        ", false, ""},
+      {t::kVariation, "5.000 %", "        ", true, "5.000 % "},
+      {t::kVariation, "5.5000%", "        ", true, "5.5000% "},
+      {t::kVariation, "5.50001%", "        ", false, ""},
+      {t::kLineVariation, "33.3333%", "        ", false, ""},
       {t::kVariation, "-250", "        ", true, "-250    "},
       {t::kVariation, "12.5", "        ", false, ""},  // an amount has no decimals
       {t::kVariation, "abc", "        ", false, ""},
@@ -203,9 +212,11 @@ TEST(ScreenCheckTest, OnlyAFundsProvisionLetsPrintingBeConfirmed) {
   EXPECT_EQ(JudgeReceiptConcept(-1), ReceiptConceptVerdict::kNotAFundsProvision);
 }
 
-TEST(ScreenCheckTest, OnlyACapitalSIsYes) {
-  EXPECT_TRUE(AnsweredYes("S"));
-  for (const char* answer : {"s", "N", " ", "", "SI"}) EXPECT_FALSE(AnsweredYes(answer)) << answer;
+// An S typed in lower case is the same answer: taking it for "no" would
+// throw away a budget the operator meant to go on editing.
+TEST(ScreenCheckTest, SInEitherCaseIsYes) {
+  for (const char* answer : {"S", "s"}) EXPECT_TRUE(AnsweredYes(answer)) << answer;
+  for (const char* answer : {"N", "n", " ", "", "SI", "x"}) EXPECT_FALSE(AnsweredYes(answer)) << answer;
 }
 
 }  // namespace

@@ -17,12 +17,15 @@ void ConsoleNotice::Beep() { platform::CurrentTerminal().Beep(); }
 
 void ConsoleNotice::DiscardKeys() {
   FlushKeys();
+  ForgetKeptInput();
   KeyReader().TypeAhead.clear();
 }
 
 void ConsoleNotice::WaitKey() { WaitInput(); }
 
 int ConsoleNotice::PollKey() { return ReadInput().key; }
+
+void ConsoleNotice::StillWaiting() { FollowTerminal(); }
 
 void ConsoleNotice::EndProcess(int exitCode) {
   // The message was shown: main only has to let everything go and end.

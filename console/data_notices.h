@@ -13,6 +13,7 @@ class ConsoleNotice : public data::Notice {
   void DiscardKeys() override;
   void WaitKey() override;
   int PollKey() override;
+  void StillWaiting() override;
   void EndProcess(int exitCode) override;
 };
 

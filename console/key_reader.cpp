@@ -62,22 +62,26 @@ KeyCode Normalised(KeyCode code, std::uint8_t modifiers) {
   return static_cast<KeyCode>(static_cast<std::uint16_t>(code + shift));
 }
 
+// A terminal that shows only part of the screen keeps the window the
+// operator is answering in view.
+platform::InputEvent PollInView(int timeoutMs) {
+  platform::Terminal& term = platform::CurrentTerminal();
+  const PopupWindowState& window = PopupWindow();
+  if (window.Level > 0)
+    term.SetFocusRows(window.Top, window.Bottom);
+  else
+    term.SetFocusRows(0, 0);
+  return term.Poll(timeoutMs);
+}
+
 platform::InputEvent NextEvent(int timeoutMs) {
   if (Held()) {
     platform::InputEvent e = *Held();
     Held().reset();
     return e;
   }
-  platform::Terminal& term = platform::CurrentTerminal();
-  // A terminal that shows only part of the screen keeps the window the
-  // operator is answering in view.
-  const PopupWindowState& window = PopupWindow();
-  if (window.Level > 0)
-    term.SetFocusRows(window.Top, window.Bottom);
-  else
-    term.SetFocusRows(0, 0);
   if (timeoutMs != 0) data::BeforeWaiting();
-  return term.Poll(timeoutMs);
+  return PollInView(timeoutMs);
 }
 
 Input ReadWithin(int timeoutMs) {
@@ -155,6 +159,14 @@ void ResetKeyReader() {
 }
 
 Input ReadInput() { return ReadWithin(0); }
+
+void FollowTerminal() {
+  if (Held()) return;
+  const platform::InputEvent e = PollInView(0);
+  if (e.kind != platform::InputEvent::Kind::kNone) Held() = e;
+}
+
+void ForgetKeptInput() { Held().reset(); }
 
 Input WaitInput() {
   for (;;) {

@@ -26,4 +26,11 @@ Input ReadInput();
 // Waits for a key or a click.
 Input WaitInput();
 
+// For a wait that reads no keys: looks at the terminal once, so that the
+// screen follows a resize; a key or click typed meanwhile is kept, and the
+// next read returns it. Later ones stay with the terminal until then.
+void FollowTerminal();
+// Forgets what FollowTerminal kept (keys typed ahead are being dropped).
+void ForgetKeptInput();
+
 }  // namespace console

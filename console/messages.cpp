@@ -6,6 +6,7 @@
 #include "console/screen.h"
 #include "console/window_stack.h"
 #include "format/text.h"
+#include "platform/terminal.h"
 
 namespace console {
 
@@ -40,6 +41,9 @@ void ShowMessage(std::int16_t row, std::string_view text) {
                static_cast<std::int16_t>(right));
     DrawFrame(1);
     for (int i = 0; i < n; ++i) WriteAt(static_cast<std::int16_t>(i + 1), 2, shown[static_cast<std::size_t>(i)]);
+    // The caller may work on, or wait for a lock, without reading keys: the
+    // box is put on the terminal now.
+    if (platform::HasTerminal()) platform::CurrentTerminal().Flush();
   }
   SetStyle("-");
 }

@@ -32,6 +32,16 @@ TEST_F(MessagesTest, OneLineBoxGeometry) {
   EXPECT_EQ(PopupWindow().Level, 0);
 }
 
+// The caller goes on working with the box up ("LLEGINT PRESSUPOST" while
+// the budget is read, a wait for a lock without Esc): it must be seen at
+// once, not when the program next reads a key.
+TEST_F(MessagesTest, TheBoxIsOnTheTerminalBeforeShowMessageReturns) {
+  const std::string text(30, 'm');
+  ShowMessage(12, text);
+  EXPECT_EQ(term.VisibleText(10, 26, 30), text);
+  PopWindow();
+}
+
 TEST_F(MessagesTest, TwoLineBoxIsSizedByTheLongerLine) {
   std::string text;
   for (int i = 0; i < 20; ++i) text += "word ";

@@ -60,8 +60,11 @@ class TestTerminal : public platform::Terminal {
     }
     (void)height;
   }
-  void Flush() override {}
+  // Like the real terminal, output is seen when it is flushed or when the
+  // program waits for input.
+  void Flush() override { visible_ = cells_; }
   platform::InputEvent Poll(int) override {
+    visible_ = cells_;
     cursorAtPoll = {row_, column_};
     if (events.empty()) return {};
     platform::InputEvent e = events.front();
@@ -104,6 +107,15 @@ class TestTerminal : public platform::Terminal {
     for (int i = 0; i < count; ++i) s.push_back(static_cast<char>(ReadCell(row, column + i).ch));
     return s;
   }
+  // What the operator sees of those cells: the grid as last flushed.
+  std::string VisibleText(int row, int column, int count) const {
+    std::string s;
+    for (int i = 0; i < count; ++i) {
+      const std::size_t at = static_cast<std::size_t>((row - 1) * 80 + column + i - 1);
+      s.push_back(at < visible_.size() ? static_cast<char>(visible_[at].ch) : ' ');
+    }
+    return s;
+  }
   void Fill() {
     for (std::size_t i = 0; i < cells_.size(); ++i) {
       cells_[i] = platform::Cell{static_cast<std::uint8_t>('A' + i % 26), static_cast<std::uint8_t>(i % 256)};
@@ -126,6 +138,7 @@ class TestTerminal : public platform::Terminal {
   platform::Cell& At(int row, int column) { return cells_[static_cast<std::size_t>((row - 1) * 80 + column - 1)]; }
 
   std::vector<platform::Cell> cells_;
+  std::vector<platform::Cell> visible_;
   int row_ = 1, column_ = 1;
   std::uint8_t attr_ = 7;
   bool insert_ = false;

@@ -381,6 +381,7 @@ std::int16_t RecordCall(int slot, std::uint16_t& operation) {
       double ms = std::nearbyint(platform::RandomFraction() * 10000.0 + 1.0);
       BeforeWaiting();
       platform::Pause(static_cast<int>(std::clamp(ms, 1.0, 10000.0)));
+      CurrentNotice().StillWaiting();
       attempt = std::min(attempt + 1, 2);
       continue;
     }

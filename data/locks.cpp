@@ -257,6 +257,7 @@ int AcquireLock(std::string_view name, std::string_view type, std::string_view l
     if (carryOut(step)) break;
     BeforeWaiting();
     platform::Pause(RandomPause(1000));
+    if (!step.pollKey) notice.StillWaiting();
     if (step.pollKey && carryOut(wait.KeyPolled(notice.PollKey()))) break;
   }
   return wait.Held() ? 0 : -1;

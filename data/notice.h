@@ -26,6 +26,9 @@ class Notice {
   virtual void WaitKey() = 0;
   // One key without waiting: its key code, or 0 when none is pending.
   virtual int PollKey() = 0;
+  // Between the attempts of a wait that reads no keys: the screen may
+  // follow the terminal meanwhile (a resize), keeping what is typed.
+  virtual void StillWaiting() {}
   // Ends the session (after a data file could not be opened) by throwing
   // platform::SessionEnded with `exitCode`, which the program's main
   // catches after everything on the way has been let go. A test double may

@@ -98,6 +98,44 @@ TEST(BudgetLock, ALockFolderInTheWayIsNamedAndEscReturnsToTheFirstScreen) {
   EXPECT_EQ(ReadFile(root.Dir() / "LOCKS"), "not a folder");
 }
 
+// The owners of a property held by another program (a receipt update on
+// another workstation): the module waits without offering Esc, and without
+// reading keys for that. A terminal resized meanwhile is still followed, and
+// what the operator types is not lost.
+TEST(OwnersLock, AWaitWithoutEscFollowsTheTerminalAndKeepsWhatIsTyped) {
+  SuiteRoot root("CAT", "15112024");
+  root.Kitdata({"demo", root.Dir().string(), "2024-11-15"});
+  config::Session().RootDir = root.Dir().string() + "/";
+  // A whole-file lock of the owners, as another program writes it.
+  std::string record = "OTHER          12345      28888000F 0";
+  record.resize(37 + 40, ' ');
+  record += " 0";
+  record.resize(data::kLockRecordSize - 2, ' ');
+  record += "\r\n";
+  data::locktest::WriteLockRecords("PropietH", record);
+  data::locktest::OtherLockHolder other("PropietH", 0);
+  ASSERT_TRUE(other.held());
+
+  RunningProgram run =
+      root.StartRepquota("{Down}1{Ctrl+B}{Resize 70x20}{Snap}{Resize 80x25}{Snap}{Esc}{Snap}", "waiting");
+  ASSERT_TRUE(root.WaitForScreens("waiting", 2, std::chrono::seconds(15)))
+      << "the terminal was not looked at during the wait";
+  std::vector<std::string> screens = root.Screens("waiting");
+  EXPECT_THAT(screens[0], HasSubstr("TERMINAL MASSA PETIT (70 x 20)"));
+  EXPECT_THAT(screens[1], HasSubstr("LLEGINT PRESSUPOST"));
+  EXPECT_THAT(Flat(screens[1]), HasSubstr("FITXER BLOQUEJAT. ESPEREU UN MOMENT."));
+  EXPECT_THAT(Flat(screens[1]), Not(HasSubstr("[ESC]")));
+
+  other.Leave();
+  const ProgramResult r = run.Wait();
+  EXPECT_EQ(r.exitStatus, 3) << r.standardError;
+  screens = root.Screens("waiting");
+  ASSERT_EQ(screens.size(), 4u);
+  // The Esc typed during the wait reached the budget page once it was read.
+  EXPECT_THAT(screens[2], HasSubstr("CONCEPTE"));
+  EXPECT_THAT(screens[2], HasSubstr("VOLS CONTINUAR EDITANT EL PRESSUPOST"));
+}
+
 TEST(TemporaryFolder, ASecondRepquotaOnAFolderInUseSaysSoAndEnds) {
   SuiteRoot root("CAT", "15112024");
   HeldRepquota first(root, "{F1}", "first", "TMP");
