@@ -553,7 +553,13 @@ std::int16_t SqliteFile::Insert(const std::string& record, const std::vector<std
   return kOk;
 }
 
-bool SqliteFile::LockForWrite(std::int64_t pos) { return lockFd_ < 0 || LockByte(lockFd_, pos, F_WRLCK); }
+// A lock file open for reading only (another user's, not writable here)
+// takes a shared lock instead: it still refuses and holds off the
+// exclusive locks of the programs that read to change.
+bool SqliteFile::LockForWrite(std::int64_t pos) {
+  if (lockFd_ < 0 || LockByte(lockFd_, pos, F_WRLCK)) return true;
+  return errno == EBADF && LockByte(lockFd_, pos, F_RDLCK);
+}
 
 void SqliteFile::AfterWrite(std::int16_t status, std::int64_t pos, std::int64_t release, bool heldBefore) {
   if (status != kOk) {

@@ -24,6 +24,11 @@
 namespace recordmanager {
 namespace {
 
+bool OnServer() {
+  const char* server = std::getenv("KITDB");
+  return server && *server;
+}
+
 std::string Creation() {
   std::string c(32, '\0');
   c[0] = 16;   // record length
@@ -428,6 +433,42 @@ TEST_F(Processes, ARecordWrittenWithoutItsLockStaysLockedUntilTheWriteIsCommitte
   EXPECT_EQ(ReadUnderLockUntil(h, "round199"), "round199");
   EXPECT_EQ(ExitCodeOf(writer), 0);
   EXPECT_EQ(h.Get(kGetEqual, Key(2)), kKeyNotFound);
+}
+
+// A program that may only read the record lock file (another user's) still
+// writes, and still holds what it wrote against the programs that lock to
+// change it, until its transaction ends.
+TEST_F(Processes, AProgramThatCanOnlyReadTheLockFileWritesAndHoldsWhatItWrote) {
+  if (OnServer()) GTEST_SKIP() << "lock files are the files storage's";
+  ASSERT_NO_FATAL_FAILURE(StoreRecordOne());
+  Handle h;
+  ASSERT_EQ(h.Open(path_), 0);  // its lock file open for writing
+  // Even root cannot open an immutable file for writing.
+  struct Immutable {
+    std::string path;
+    bool made = std::system(("chattr +i " + path + " 2>/dev/null").c_str()) == 0;
+    ~Immutable() {
+      if (made) std::system(("chattr -i " + path).c_str());
+    }
+  } immutable{path_ + ".rlk"};
+  if (!immutable.made) GTEST_SKIP() << "no immutable files here";
+  Signal written, go;
+  ASSERT_TRUE(written.ok() && go.ok());
+  const pid_t writer = fork();
+  if (writer == 0) {
+    Handle w;
+    if (w.Open(path_) != 0 || Transaction(kBeginTransaction) != 0) _exit(1);
+    const bool wrote = w.Get(kGetEqual, Key(1)) == 0 && w.Update(Key(1), "writer..") == 0;
+    if (!written.Tell() || !go.Await()) _exit(3);
+    if (!wrote) _exit(2);
+    _exit(Transaction(kEndTransaction) == 0 ? 0 : 4);
+  }
+  ASSERT_TRUE(written.Await());
+  EXPECT_EQ(h.Get(kGetEqual + kSingleNoWaitLock, Key(1)), kRecordLocked);
+  ASSERT_TRUE(go.Tell());
+  EXPECT_EQ(ExitCodeOf(writer), 0);
+  EXPECT_EQ(Eventually([&] { return h.Get(kGetEqual + kSingleNoWaitLock, Key(1)); }), 0);
+  EXPECT_EQ(h.Rest(Key(1)), "writer..");
 }
 
 // A program that holds a file for its writes makes the next program that
