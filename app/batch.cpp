@@ -411,7 +411,7 @@ int BatchMain(const std::vector<std::string>& args) {
   try {
     config::LoadSession();
     const config::SessionSettings& session = config::Session();
-    if (std::string problem = CheckScreenOptions(options.screens); !problem.empty()) {
+    if (std::string problem = CheckScreenOptions(options.screens, options.optionsFile); !problem.empty()) {
       log.Say(problem);
       return 2;
     }
