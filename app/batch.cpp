@@ -156,10 +156,16 @@ class PropertyRun {
  public:
   PropertyRun(Report& report, const BatchOptions& options, BatchLog& log) : r_(report), options_(options), log_(log) {}
 
-  // One property's report, from its budget lock to its PDF document.
+  // One property's report, from its budget lock to its PDF document. A
+  // session that ends on the way leaves the property stopped, saying what
+  // of it was written, and goes on up.
   void Run(PropertyOutcome& o);
 
  private:
+  // How far a property's run got: what a stop leaves of it.
+  enum class Stage { kNothingWritten, kBudgetSaved, kListingsPrinted };
+  void Steps(PropertyOutcome& o);
+  std::string StoppedText(const platform::SessionEnded& end, const PropertyOutcome& o) const;
   void Fail(PropertyOutcome& o, const std::string& utf8) {
     o.result = Result::kFailed;
     o.reason = utf8;
@@ -171,6 +177,7 @@ class PropertyRun {
   Report& r_;
   const BatchOptions& options_;
   BatchLog& log_;
+  Stage stage_ = Stage::kNothingWritten;
 };
 
 namespace {
@@ -229,6 +236,33 @@ std::string PropertyRun::MakePdf(const std::string& code, const std::string& pri
 }
 
 void PropertyRun::Run(PropertyOutcome& o) {
+  stage_ = Stage::kNothingWritten;
+  try {
+    Steps(o);
+  } catch (const platform::SessionEnded& end) {
+    o.receipts = r_.receipts;
+    o.result = Result::kStopped;
+    o.reason = StoppedText(end, o);
+    throw;
+  }
+}
+
+std::string PropertyRun::StoppedText(const platform::SessionEnded& end, const PropertyOutcome& o) const {
+  const std::string ended = end.reason.empty() ? std::string("ended") : end.reason;
+  const std::string printFile = options_.outDir + "/" + o.code + ".prn";
+  switch (stage_) {
+    case Stage::kNothingWritten:
+      return ended + " before anything of it was written";
+    case Stage::kBudgetSaved:
+      return ended + (r_.WriteData ? " after its stored budget was saved" : "") +
+             (o.receipts.Made && r_.WriteData ? " and its receipts updated" : "") + ", before its listings were whole";
+    case Stage::kListingsPrinted:
+      return ended + " before its PDF document was made; its listings are in " + printFile;
+  }
+  return ended;
+}
+
+void PropertyRun::Steps(PropertyOutcome& o) {
   const std::string& code = r_.parameters.PropertyCode;
   r_.receipts = ReceiptUpdate{};
   std::string holder;
@@ -277,6 +311,7 @@ void PropertyRun::Run(PropertyOutcome& o) {
     return Fail(o, "the print file " + printFile + kPartSuffix + " cannot be made: " + r_.channel.Failure());
   CleanUp discard([this] { r_.channel.Discard(); });
   if (r_.WriteData) result = SaveStoredBudget(r_);
+  if (result.ok()) stage_ = Stage::kBudgetSaved;
   if (result.ok()) result = PrintReport(r_);
   o.receipts = r_.receipts;
   if (!result.ok()) return Fail(o, Utf8(result.failure()));
@@ -292,10 +327,15 @@ void PropertyRun::Run(PropertyOutcome& o) {
   if (!options_.csvDir.empty()) {
     if (const std::string problem = WriteFigures(o, figures, lines); !problem.empty()) return Fail(o, problem);
   }
+  stage_ = Stage::kListingsPrinted;
   working.RunNow();
   lock.RunNow();
   if (!options_.pdfDir.empty()) {
-    if (const std::string problem = MakePdf(o.code, printFile); !problem.empty()) return Fail(o, problem);
+    const std::string problem = MakePdf(o.code, printFile);
+    // A print program ended by the same request (Ctrl+C reaches the whole
+    // process group) did not fail: the batch was stopped.
+    if (!problem.empty()) platform::EndSessionIfTerminated();
+    if (!problem.empty()) return Fail(o, problem);
   }
   o.result = Result::kDone;
 }
@@ -323,6 +363,17 @@ std::string CheckReceiptConcept(Report& report) {
 
 namespace {
 
+// Why a batch that found no property to run did nothing: a range of codes
+// that none has is a mistake worth hearing about, not a success.
+std::string NothingSelected(const std::vector<CodeRange>& ranges) {
+  if (ranges.empty()) return "the properties file holds no property";
+  std::string asked;
+  for (const CodeRange& r : ranges)
+    asked += (asked.empty() ? "" : ",") + std::to_string(r.first) +
+             (r.first == r.last ? std::string() : "-" + std::to_string(r.last));
+  return "no property has a code in " + asked;
+}
+
 // Runs the batch with its log at hand.
 std::string RunBatchLogged(Report& report, const BatchOptions& options, std::vector<PropertyOutcome>& outcomes,
                            const BatchProgress& progress, BatchLog& log) {
@@ -334,29 +385,46 @@ std::string RunBatchLogged(Report& report, const BatchOptions& options, std::vec
   const std::map<std::string, bool> selected = SelectProperties(report, options.properties, failure);
   if (!failure.empty()) return Utf8(failure);
 
+  if (selected.empty()) return NothingSelected(options.properties);
+
   PropertyRun run(report, options, log);
   std::size_t index = 0;
-  for (const auto& [code, exists] : selected) {
-    platform::EndSessionIfTerminated();
+  for (auto next = selected.begin(); next != selected.end(); ++next, ++index) {
+    const auto& [code, exists] = *next;
     PropertyOutcome o;
     o.code = ShownCode(code);
+    // A batch ended here lists the properties it did not come to, so that
+    // its summary is not taken for the whole batch.
+    bool started = false;
+    CleanUp untold([&] {
+      if (started) outcomes.push_back(o);
+      for (auto rest = started ? std::next(next) : next; rest != selected.end(); ++rest) {
+        PropertyOutcome notRun;
+        notRun.code = ShownCode(rest->first);
+        notRun.result = Result::kNotRun;
+        outcomes.push_back(std::move(notRun));
+      }
+    });
+    platform::EndSessionIfTerminated();
     report.parameters = base;
     report.parameters.PropertyCode = code;
     const std::int16_t status = exists ? data::ReadByKey(kPropertiesFile, 0, code, 0) : data::kStatusKeyNotFound;
     if (status == 0) {
       o.name = base::TrimRight(format::NameInReadingOrder(records::Property{report.areas.For(kPropertiesFile)}.Name()));
       if (progress) progress(index, selected.size(), o.code, o.name);
+      started = true;
       run.Run(o);
+      started = false;
     } else if (data::EndsWalk(status)) {
       o.result = Result::kMissing;
     } else {
       o.result = Result::kFailed;
       o.reason = Utf8(data::FailureText(kPropertiesFile, status));
     }
+    untold.Dismiss();
     if (o.result == Result::kSkipped || o.result == Result::kFailed)
       log.Say(o.code + (o.result == Result::kSkipped ? " passed over: " : " failed: ") + o.reason);
     outcomes.push_back(std::move(o));
-    ++index;
   }
   return {};
 }

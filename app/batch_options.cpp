@@ -72,12 +72,15 @@ const char* const kBatchUsage =
     "\n"
     "Exit status:\n"
     "  0    every property done, and the checks found nothing\n"
-    "  1    a property was passed over (its budget held by another workstation)\n"
-    "       or failed, the others done; or the batch could not start (suite root,\n"
-    "       temporary folder in use, a data file or folder that cannot be used)\n"
+    "  1    a property was passed over (its budget held by another workstation),\n"
+    "       failed or was not found, the others done; or the batch could not start\n"
+    "       (suite root, temporary folder in use, a data file or folder that\n"
+    "       cannot be used, no property with a code asked for)\n"
     "  2    wrong arguments or options file\n"
     "  4    every property done, but the checks found data to look at\n"
-    "  128+N  ended by signal N (the summary of what was done is still written)\n";
+    "  128+N  ended by signal N (SIGTERM, SIGINT, SIGHUP); the summary is still\n"
+    "       written: the property the batch was on is \"stopped\", saying what of\n"
+    "       it was written, and those it did not come to are \"not run\"\n";
 
 namespace {
 

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -15,6 +16,8 @@
 #include "data/locks.h"
 #include "base/cp850.h"
 #include "platform/host_path.h"
+#include "platform/session_end.h"
+#include "platform/signals.h"
 #include "platform/system.h"
 
 namespace app {
@@ -364,6 +367,118 @@ TEST_F(BatchTest, FiguresAndPdfDocumentsPerProperty) {
             std::string::npos)
       << outcomes[0].reason;
   ExpectNothingLeft();
+}
+
+// Another process of the workstation holding a property's budget lock
+// until the test lets it go.
+class HeldBudget {
+ public:
+  explicit HeldBudget(int code) {
+    int ready[2], release[2];
+    if (::pipe(ready) != 0 || ::pipe(release) != 0) return;
+    child_ = ::fork();
+    if (child_ == 0) {
+      // Only the parent may end this process's wait.
+      ::close(release[1]);
+      ::close(ready[0]);
+      data::ResetLocks();
+      const char held = data::LockKey("PressupH", Code(code)) == 0 ? 'y' : 'n';
+      if (::write(ready[1], &held, 1) != 1) ::_exit(2);
+      char done = 0;
+      while (::read(release[0], &done, 1) < 0) {
+      }
+      ::_exit(0);
+    }
+    ::close(release[0]);
+    ::close(ready[1]);
+    release_ = release[1];
+    char held = 0;
+    held_ = ::read(ready[0], &held, 1) == 1 && held == 'y';
+    ::close(ready[0]);
+  }
+  ~HeldBudget() {
+    ::close(release_);
+    int status = 0;
+    if (child_ > 0) ::waitpid(child_, &status, 0);
+  }
+  bool held() const { return held_; }
+
+ private:
+  pid_t child_ = -1;
+  int release_ = -1;
+  bool held_ = false;
+};
+
+// A termination request (SIGTERM, Ctrl+C) that arrives while the batch
+// waits.
+class TerminatedWhileWaiting : public platform::SystemWrapper {
+ public:
+  TerminatedWhileWaiting() : platform::SystemWrapper(platform::RealSystem()) {}
+  void Pause(int) override { throw platform::SessionEnded{128 + SIGTERM, "ended by SIGTERM"}; }
+};
+
+// A batch ended half way leaves the property it was on stopped (saying
+// that nothing of it was written) and the rest not run, with the lock and
+// the working file let go: the summary does not pass for the whole batch.
+TEST_F(BatchTest, ABatchEndedWhileWaitingSaysWhereItStoppedAndLeavesNothingHeld) {
+  HeldBudget other(5);
+  ASSERT_TRUE(other.held());
+  options_.lockWaitSeconds = 30;
+  TerminatedWhileWaiting terminated;
+  std::vector<PropertyOutcome> outcomes;
+  {
+    platform::ScopedSystem scoped(terminated);
+    EXPECT_THROW(RunBatch(report_, options_, outcomes), platform::SessionEnded);
+  }
+  ASSERT_EQ(outcomes.size(), 3u);
+  EXPECT_EQ(outcomes[0].result, Result::kDone);
+  EXPECT_EQ(outcomes[1].code, "005");
+  EXPECT_EQ(outcomes[1].result, Result::kStopped);
+  EXPECT_EQ(outcomes[1].name, "C.P. CARRER 5");
+  EXPECT_EQ(outcomes[1].reason, "ended by SIGTERM before anything of it was written");
+  EXPECT_EQ(outcomes[2].code, "009");
+  EXPECT_EQ(outcomes[2].result, Result::kNotRun);
+  EXPECT_FALSE(fs::exists(out_ / "009.prn"));
+  EXPECT_EQ(BatchExitStatus(outcomes), 1);
+  ExpectNothingLeft();
+}
+
+// A print program ended by the operator's Ctrl+C (which reaches the whole
+// process group) is no failure of the property: the batch was stopped
+// after its listings were printed.
+class PrintProgramInterrupted : public platform::SystemWrapper {
+ public:
+  PrintProgramInterrupted() : platform::SystemWrapper(platform::RealSystem()) {}
+  int RunAndWait(const std::string&, const std::vector<std::string>&) override {
+    std::raise(SIGINT);
+    return 128 + SIGINT;
+  }
+};
+
+TEST_F(BatchTest, ABatchEndedDuringAPdfDocumentSaysTheListingsAreWhole) {
+  platform::InstallTerminationSignals();
+  PrintProgramInterrupted printProgram;
+  platform::ScopedSystem scoped(printProgram);
+  options_.pdfDir = (fs::path(root_.Path()) / "pdf").string();
+  fs::create_directories(options_.pdfDir);
+  std::vector<PropertyOutcome> outcomes;
+  EXPECT_THROW(RunBatch(report_, options_, outcomes), platform::SessionEnded);
+  platform::ClearTerminationSignal();
+  ASSERT_EQ(outcomes.size(), 3u);
+  EXPECT_EQ(outcomes[0].result, Result::kStopped);
+  EXPECT_EQ(outcomes[0].reason,
+            "ended by SIGINT before its PDF document was made; its listings are in " + (out_ / "002.prn").string());
+  EXPECT_TRUE(fs::exists(out_ / "002.prn"));
+  EXPECT_EQ(Stored(2), std::vector<std::string>{"NE B 2400"});
+  EXPECT_EQ(outcomes[1].result, Result::kNotRun);
+  EXPECT_EQ(outcomes[2].result, Result::kNotRun);
+  ExpectNothingLeft();
+}
+
+TEST_F(BatchTest, ASelectionThatNoPropertyHasIsAProblemNotASuccess) {
+  options_.properties = {{60, 70}, {80, 90}};
+  EXPECT_TRUE(Run().empty());
+  EXPECT_EQ(problem_, "no property has a code in 60-70,80-90");
 }
 
 TEST_F(BatchTest, ABudgetHeldElsewhereIsWaitedForAWhileThenPassedOverNamingItsHolder) {

@@ -111,6 +111,8 @@ void RunningProgram::Signal(int signal) const {
   if (pid_ > 0) kill(pid_, signal);
 }
 
+std::string RunningProgram::StandardErrorSoFar() const { return ReadFile(scratch_ / "err"); }
+
 ProgramResult RunningProgram::Wait(std::chrono::seconds limit) {
   ProgramResult result;
   if (pid_ <= 0) {
@@ -238,11 +240,15 @@ RunningProgram SuiteRoot::StartRepquota(const std::string& script, const std::st
 }
 
 ProgramResult SuiteRoot::RunBatch(const std::vector<std::string>& args, const std::string& workstation) const {
+  return StartBatch(args, workstation).Wait();
+}
+
+RunningProgram SuiteRoot::StartBatch(const std::vector<std::string>& args, const std::string& workstation) const {
   std::vector<std::string> argv{KIT_REPQUOTA, "batch"};
   argv.insert(argv.end(), args.begin(), args.end());
   std::map<std::string, std::string> environment = Environment("", "", workstation);
   environment["KITEXE"] = std::string(KIT_KITPRINT_DIR) + "/";
-  return RunProgram(argv, environment);
+  return StartProgram(argv, environment);
 }
 
 std::vector<std::string> SuiteRoot::Screens(const std::string& name) const {

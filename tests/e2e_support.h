@@ -32,6 +32,8 @@ class RunningProgram {
 
   bool Started() const { return pid_ > 0; }
   void Signal(int signal) const;
+  // What it has written to standard error so far.
+  std::string StandardErrorSoFar() const;
   // Waits for its end; kills it after `limit` (exit status -2 then).
   ProgramResult Wait(std::chrono::seconds limit = std::chrono::seconds(60));
 
@@ -106,6 +108,8 @@ class SuiteRoot {
   // temporary directory is ROOT/<workstation>, with the real print program
   // in KITEXE (for the PDF documents).
   ProgramResult RunBatch(const std::vector<std::string>& args, const std::string& workstation = "TMP") const;
+  // The same, left running.
+  RunningProgram StartBatch(const std::vector<std::string>& args, const std::string& workstation = "TMP") const;
   // The screens a run called `name` has dumped so far.
   std::vector<std::string> Screens(const std::string& name) const;
   // Waits until that run has dumped `count` whole screens; false after
