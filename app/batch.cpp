@@ -1,5 +1,6 @@
 #include "app/batch.h"
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -60,11 +61,12 @@ class BatchLog {
     std::fflush(stderr);
   }
   // "[2/50] 002 C.P. GRAN DE GRÀCIA, 88" over the previous one; only on a
-  // terminal.
+  // terminal, and narrower than it: a line that wrapped would not be wiped.
   void Progress(std::size_t index, std::size_t count, const std::string& code, const std::string& name) {
     if (!progress_) return;
     std::string line = "[" + std::to_string(index + 1) + "/" + std::to_string(count) + "] " + code + " " + name;
-    if (line.size() > 79) line.resize(79);
+    // Code page 850: a character is a byte.
+    if (line.size() >= Columns()) line.resize(Columns() - 1);
     std::fprintf(stderr, "\r\033[K%s", Utf8(line).c_str());
     std::fflush(stderr);
     shown_ = true;
@@ -77,6 +79,12 @@ class BatchLog {
   }
 
  private:
+  static std::size_t Columns() {
+    struct winsize size {};
+    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col < 2) return 80;
+    return size.ws_col;
+  }
+
   bool progress_;
   bool shown_ = false;
 };
@@ -225,6 +233,8 @@ std::string PropertyRun::WriteFigures(const PropertyOutcome& o, const Distributi
 
 std::string PropertyRun::MakePdf(const std::string& code, const std::string& printFile) {
   const std::string pdf = options_.pdfDir + "/" + code + ".pdf";
+  // The print program says what it wrote on the same standard error.
+  log_.Clear();
   // The print program is started as the dialogue starts it, from ExeDir.
   const std::string suitePath = config::Session().ExeDir + "KITPRINT";
   const int status = platform::RunAndWait(platform::HostPathOrRaw(suitePath), {"-o", pdf, printFile});

@@ -252,6 +252,56 @@ TEST_F(Batch, WrongArgumentsAndAFolderInTheWayAreNamed) {
   EXPECT_THAT(r.standardOutput, HasSubstr("Usage: repquota batch"));
 }
 
+// The progress lines a terminal received: each "[n/m] ..." written after
+// a carriage return and erase-line, up to the next control character.
+std::vector<std::string> ProgressLines(const std::string& terminal) {
+  std::vector<std::string> lines;
+  for (std::size_t at = terminal.find("\r\x1b[K"); at != std::string::npos; at = terminal.find("\r\x1b[K", at + 1)) {
+    const std::size_t start = at + 4;
+    const std::size_t end = terminal.find_first_of("\r\n\x1b", start);
+    const std::string line = terminal.substr(start, end == std::string::npos ? end : end - start);
+    if (line.starts_with("[")) lines.push_back(line);
+  }
+  return lines;
+}
+
+// Characters of a UTF-8 text.
+std::size_t Width(const std::string& utf8) {
+  std::size_t n = 0;
+  for (char c : utf8) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  return n;
+}
+
+// On a terminal the progress line is rewritten in place, narrower than the
+// terminal (a wrapped line would not be wiped), and wiped before anything
+// else appears there, the print program's notice of each PDF document
+// too. Into a file nothing of it goes.
+TEST_F(Batch, TheProgressLineKeepsToItsLineOnATerminalAndOutOfFiles) {
+  const std::vector<std::string> args{"--date", "15/11/2024", "--out", Results("out").string(), "--pdf",
+                                      Results("pdf").string()};
+  const ProgramResult onTerminal = root_.RunBatchOnTerminal(args, 30);
+  ASSERT_EQ(onTerminal.exitStatus, 0) << onTerminal.standardError;
+  const std::string& seen = onTerminal.standardError;
+  const std::vector<std::string> progress = ProgressLines(seen);
+  ASSERT_EQ(progress.size(), 3u) << seen;
+  EXPECT_EQ(progress[0], "[1/3] 001 COMUNITAT PROP. MAL");
+  EXPECT_EQ(progress[1], "[2/3] 002 C.P. GRAN DE GRÀCIA");
+  for (const std::string& line : progress) EXPECT_LT(Width(line), 30u) << line;
+  std::size_t notices = 0;
+  for (std::size_t at = seen.find("kitprint:"); at != std::string::npos; at = seen.find("kitprint:", at + 1), ++notices) {
+    const std::string before = seen.substr(0, at);
+    EXPECT_TRUE(before.empty() || before.ends_with("\n") || before.ends_with("\r\x1b[K"))
+        << "a notice written after the progress line: " << seen;
+  }
+  EXPECT_EQ(notices, 3u) << seen;
+  EXPECT_THAT(onTerminal.standardOutput, HasSubstr("\n3 properties: 3 done, 0 skipped, 0 failed.\n"));
+
+  const ProgramResult intoFiles = root_.RunBatch(args);
+  ASSERT_EQ(intoFiles.exitStatus, 0) << intoFiles.standardError;
+  for (const std::string* text : {&intoFiles.standardError, &intoFiles.standardOutput})
+    for (char c : *text) EXPECT_TRUE(c == '\n' || static_cast<unsigned char>(c) >= 32) << static_cast<int>(c) << *text;
+}
+
 // The dialogue: data that would send the budget out wrong is shown before
 // the confirmation, in the session's language, and may be printed anyway.
 void ABadColumnIsShownBeforeTheConfirmation(const std::string& language, const std::string& heading,

@@ -59,6 +59,13 @@ ProgramResult RunProgram(const std::vector<std::string>& argv,
                          const std::map<std::string, std::string>& environment,
                          std::chrono::seconds limit = std::chrono::seconds(60));
 
+// Runs `argv` as RunProgram does, but with standard input and standard
+// error on a terminal `columns` wide: standardError is everything the
+// terminal received (cursor movements included).
+ProgramResult RunOnTerminal(const std::vector<std::string>& argv,
+                            const std::map<std::string, std::string>& environment, int columns,
+                            std::chrono::seconds limit = std::chrono::seconds(60));
+
 // Checks `ready` every few milliseconds until it holds: true, or false
 // after `limit`. For waiting on what another process writes.
 bool WaitUntil(const std::function<bool()>& ready, std::chrono::seconds limit = std::chrono::seconds(30));
@@ -110,6 +117,8 @@ class SuiteRoot {
   ProgramResult RunBatch(const std::vector<std::string>& args, const std::string& workstation = "TMP") const;
   // The same, left running.
   RunningProgram StartBatch(const std::vector<std::string>& args, const std::string& workstation = "TMP") const;
+  // The same with standard error on a terminal `columns` wide.
+  ProgramResult RunBatchOnTerminal(const std::vector<std::string>& args, int columns) const;
   // The screens a run called `name` has dumped so far.
   std::vector<std::string> Screens(const std::string& name) const;
   // Waits until that run has dumped `count` whole screens; false after
