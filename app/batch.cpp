@@ -178,6 +178,7 @@ class PropertyRun {
     o.result = Result::kFailed;
     o.reason = utf8;
   }
+  // Writes the figures under their temporary names.
   std::string WriteFigures(const PropertyOutcome& o, const DistributionPass& pass,
                            const std::vector<records::WorkingLine>& lines);
   std::string MakePdf(const std::string& code, const std::string& printFile);
@@ -222,11 +223,8 @@ std::string PropertyRun::WriteFigures(const PropertyOutcome& o, const Distributi
   for (const auto& [suffix, csv] : {std::pair{"-distribution.csv", DistributionCsv(pass)},
                                     std::pair{"-budget.csv", BudgetCsv(lines)}}) {
     const std::string path = options_.csvDir + "/" + o.code + suffix;
-    if (const platform::FileStatus status = platform::WriteWholeFile(path + kPartSuffix, csv); !status.ok()) {
-      platform::CurrentFileSystem().Remove(path + kPartSuffix);
+    if (const platform::FileStatus status = platform::WriteWholeFile(path + kPartSuffix, csv); !status.ok())
       return "the figures " + path + " cannot be written: " + status.Describe();
-    }
-    if (const std::string problem = PutInPlace(path); !problem.empty()) return "the figures " + problem;
   }
   return {};
 }
@@ -316,6 +314,19 @@ void PropertyRun::Steps(PropertyOutcome& o) {
   o.adjustment = RoundedAmount(static_cast<double>(figures.totals.BudgetTotal) - figures.totals.OwnersTotal);
   o.findings = CheckData(CheckInputOf(r_.budget, figures, lines));
 
+  // The figures are written before any data file is: a folder that takes
+  // no more must not leave a property saved and updated but failed.
+  const std::vector<std::string> figureFiles =
+      options_.csvDir.empty() ? std::vector<std::string>{}
+                              : std::vector<std::string>{options_.csvDir + "/" + o.code + "-distribution.csv",
+                                                         options_.csvDir + "/" + o.code + "-budget.csv"};
+  CleanUp dropFigures([&figureFiles] {
+    for (const std::string& path : figureFiles) platform::CurrentFileSystem().Remove(path + kPartSuffix);
+  });
+  if (!figureFiles.empty()) {
+    if (const std::string problem = WriteFigures(o, figures, lines); !problem.empty()) return Fail(o, problem);
+  }
+
   const std::string printFile = options_.outDir + "/" + o.code + ".prn";
   if (!r_.channel.Open(config::Session().OutputDest, printFile + kPartSuffix))
     return Fail(o, "the print file " + printFile + kPartSuffix + " cannot be made: " + r_.channel.Failure());
@@ -334,9 +345,9 @@ void PropertyRun::Steps(PropertyOutcome& o) {
   if (const std::string problem = PutInPlace(printFile); !problem.empty())
     return Fail(o, "the print file " + problem);
 
-  if (!options_.csvDir.empty()) {
-    if (const std::string problem = WriteFigures(o, figures, lines); !problem.empty()) return Fail(o, problem);
-  }
+  for (const std::string& path : figureFiles)
+    if (const std::string problem = PutInPlace(path); !problem.empty()) return Fail(o, "the figures " + problem);
+  dropFigures.Dismiss();
   stage_ = Stage::kListingsPrinted;
   working.RunNow();
   lock.RunNow();
@@ -384,6 +395,23 @@ std::string NothingSelected(const std::vector<CodeRange>& ranges) {
   return "no property has a code in " + asked;
 }
 
+// Whether each output folder takes a file: one that does not (no write
+// permission, a read-only file system) would fail every property in turn,
+// each the same way.
+std::string CheckFoldersTakeFiles(const BatchOptions& options) {
+  for (const std::string* dir : {&options.outDir, &options.pdfDir, &options.csvDir}) {
+    if (dir->empty()) continue;
+    const std::string probe = *dir + "/.repquota-batch-" + std::to_string(::getpid()) + kPartSuffix;
+    platform::FileStatus status;
+    std::unique_ptr<platform::File> file =
+        platform::OpenFile(probe, platform::kOpenCreate | platform::kOpenExclusive, status);
+    if (!file) return "the folder " + *dir + " does not take files: " + status.Describe();
+    file->Close();
+    platform::CurrentFileSystem().Remove(probe);
+  }
+  return {};
+}
+
 // Runs the batch with its log at hand.
 std::string RunBatchLogged(Report& report, const BatchOptions& options, std::vector<PropertyOutcome>& outcomes,
                            const BatchProgress& progress, BatchLog& log) {
@@ -391,6 +419,7 @@ std::string RunBatchLogged(Report& report, const BatchOptions& options, std::vec
   report.parameters = base;
   report.WriteData = !options.dryRun;
   if (std::string problem = CheckReceiptConcept(report); !problem.empty()) return problem;
+  if (std::string problem = CheckFoldersTakeFiles(options); !problem.empty()) return problem;
   std::string failure;
   const std::map<std::string, bool> selected = SelectProperties(report, options.properties, failure);
   if (!failure.empty()) return Utf8(failure);

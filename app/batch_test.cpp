@@ -331,6 +331,7 @@ TEST_F(BatchTest, FiguresAndPdfDocumentsPerProperty) {
   options_.csvDir = (fs::path(root_.Path()) / "csv").string();
   options_.pdfDir = (fs::path(root_.Path()) / "pdf").string();
   fs::create_directories(options_.csvDir);
+  fs::create_directories(options_.pdfDir);
   std::vector<PropertyOutcome> outcomes = Run();
   ASSERT_EQ(outcomes.size(), 2u);
   EXPECT_EQ(outcomes[1].result, Result::kDone) << outcomes[1].reason;
@@ -358,14 +359,12 @@ TEST_F(BatchTest, FiguresAndPdfDocumentsPerProperty) {
     EXPECT_TRUE(fs::exists(out_ / "002.prn"));
   }
 
-  // Figures that cannot be written fail the property, naming the file.
+  // A folder for the figures that has gone stops the batch, naming it.
   options_.pdfDir.clear();
   fs::remove_all(options_.csvDir);
   outcomes = Run();
-  EXPECT_EQ(outcomes[0].result, Result::kFailed);
-  EXPECT_NE(outcomes[0].reason.find("the figures " + options_.csvDir + "/002-distribution.csv cannot be written"),
-            std::string::npos)
-      << outcomes[0].reason;
+  EXPECT_TRUE(outcomes.empty());
+  EXPECT_EQ(problem_, "the folder " + options_.csvDir + " does not take files: No such file or directory");
   ExpectNothingLeft();
 }
 
@@ -472,6 +471,84 @@ TEST_F(BatchTest, ABatchEndedDuringAPdfDocumentSaysTheListingsAreWhole) {
   EXPECT_EQ(Stored(2), std::vector<std::string>{"NE B 2400"});
   EXPECT_EQ(outcomes[1].result, Result::kNotRun);
   EXPECT_EQ(outcomes[2].result, Result::kNotRun);
+  ExpectNothingLeft();
+}
+
+// A folder where files cannot be made (permission bits do not stop root:
+// the refusal comes from the file system), or a disk that fills up under
+// one property's figures.
+class RefusingFolder : public platform::FileSystemWrapper {
+ public:
+  RefusingFolder(std::string folder, int error, std::string onlyFile = "")
+      : FileSystemWrapper(platform::RealFileSystem()),
+        folder_(std::move(folder) + "/"),
+        onlyFile_(std::move(onlyFile)),
+        error_(error) {}
+  std::unique_ptr<platform::File> Open(const std::string& path, unsigned flags, platform::FileStatus& status,
+                                       mode_t mode) override {
+    if (Refused(path) && flags != platform::kOpenRead) {
+      status = {error_};
+      return nullptr;
+    }
+    return FileSystemWrapper::Open(path, flags, status, mode);
+  }
+  platform::FileStatus WriteWholeFile(const std::string& path, std::string_view bytes, bool sync,
+                                      mode_t mode) override {
+    if (Refused(path)) return {error_};
+    return FileSystemWrapper::WriteWholeFile(path, bytes, sync, mode);
+  }
+
+ private:
+  bool Refused(const std::string& path) const {
+    return path.starts_with(folder_) && (onlyFile_.empty() || path.ends_with(onlyFile_));
+  }
+  std::string folder_, onlyFile_;
+  int error_;
+};
+
+// An output folder that takes no files stops the batch before any
+// property, naming the folder, instead of failing every property the same
+// way.
+TEST_F(BatchTest, AnOutputFolderThatTakesNoFilesStopsTheBatchBeforeAnyProperty) {
+  options_.csvDir = (fs::path(root_.Path()) / "csv").string();
+  options_.pdfDir = (fs::path(root_.Path()) / "pdf").string();
+  options_.screens.periodicity = "1";
+  for (const std::string* dir : {&options_.outDir, &options_.pdfDir, &options_.csvDir}) {
+    fs::create_directories(*dir);
+    RefusingFolder refusing(*dir, EACCES);
+    platform::ScopedFileSystem scoped(refusing);
+    EXPECT_TRUE(Run().empty()) << *dir;
+    EXPECT_EQ(problem_, "the folder " + *dir + " does not take files: Permission denied");
+    EXPECT_TRUE(fs::is_empty(*dir)) << *dir;
+  }
+  EXPECT_TRUE(Stored(2).empty());
+  EXPECT_EQ(Slots(2), (std::vector<std::string>{"1:0", "1:0", "1:0", "1:0"}));
+  ExpectNothingLeft();
+}
+
+// The disk fills up under one property's figures: that property fails
+// with its data files untouched (not saved and updated, yet reported
+// failed), and the others go on.
+TEST_F(BatchTest, FiguresThatCannotBeWrittenLeaveThePropertysDataAsItWas) {
+  options_.csvDir = (fs::path(root_.Path()) / "csv").string();
+  fs::create_directories(options_.csvDir);
+  options_.screens.periodicity = "1";
+  RefusingFolder full(options_.csvDir, ENOSPC, "005-budget.csv.part");
+  platform::ScopedFileSystem scoped(full);
+  const std::vector<PropertyOutcome> outcomes = Run();
+  ASSERT_EQ(outcomes.size(), 3u);
+  EXPECT_EQ(outcomes[0].result, Result::kDone) << outcomes[0].reason;
+  EXPECT_EQ(outcomes[1].result, Result::kFailed);
+  EXPECT_EQ(outcomes[1].reason,
+            "the figures " + options_.csvDir + "/005-budget.csv cannot be written: No space left on device");
+  EXPECT_FALSE(outcomes[1].receipts.Made);
+  EXPECT_EQ(outcomes[2].result, Result::kDone) << outcomes[2].reason;
+  EXPECT_TRUE(Stored(5).empty());
+  EXPECT_EQ(Slots(5), (std::vector<std::string>{"1:0", "1:0", "1:0", "1:0"}));
+  EXPECT_EQ(Stored(9), std::vector<std::string>{"NE B 10800"});
+  EXPECT_FALSE(fs::exists(out_ / "005.prn"));
+  for (const auto& entry : fs::directory_iterator(options_.csvDir))
+    EXPECT_TRUE(entry.path().filename().string().rfind("005", 0) != 0) << entry.path();
   ExpectNothingLeft();
 }
 
