@@ -64,7 +64,8 @@ class BatchLog {
   // terminal, and narrower than it: a line that wrapped would not be wiped.
   void Progress(std::size_t index, std::size_t count, const std::string& code, const std::string& name) {
     if (!progress_) return;
-    std::string line = "[" + std::to_string(index + 1) + "/" + std::to_string(count) + "] " + code + " " + name;
+    std::string line = "[" + std::to_string(index + 1) + "/" + std::to_string(count) + "] " + code + " " +
+                       base::BlankControlBytes(name);
     // Code page 850: a character is a byte.
     if (line.size() >= Columns()) line.resize(Columns() - 1);
     std::fprintf(stderr, "\r\033[K%s", Utf8(line).c_str());

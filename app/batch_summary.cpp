@@ -12,15 +12,8 @@ using Result = PropertyOutcome::Result;
 // Columns are padded in code page 850, where a character is a byte, and
 // turned into UTF-8 afterwards. Control bytes of the data files' texts
 // become blanks, as on the listings.
-std::string Printable(std::string text) {
-  for (char& c : text) {
-    const auto b = static_cast<unsigned char>(c);
-    if (b <= 31 || b == 127 || b == 255) c = ' ';
-  }
-  return text;
-}
 std::string Left(std::string text, std::size_t width) {
-  text = Printable(std::move(text));
+  text = base::BlankControlBytes(std::move(text));
   if (text.size() > width) text.resize(width);
   text.resize(width, ' ');
   return text;
@@ -105,7 +98,7 @@ std::string BatchSummary(const std::vector<PropertyOutcome>& outcomes, bool dryR
     for (const std::string& line : FindingLines(o.findings)) {
       if (!anyFinding) text += "\nChecks:\n";
       anyFinding = true;
-      text += base::Cp850ToUtf8("  " + Left(o.code, 5) + " " + Printable(line)) + "\n";
+      text += base::Cp850ToUtf8("  " + Left(o.code, 5) + " " + base::BlankControlBytes(line)) + "\n";
     }
   }
   const auto count = [&](Result r) { return counts[static_cast<int>(r)]; };

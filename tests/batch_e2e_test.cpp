@@ -302,6 +302,19 @@ TEST_F(Batch, TheProgressLineKeepsToItsLineOnATerminalAndOutOfFiles) {
     for (char c : *text) EXPECT_TRUE(c == '\n' || static_cast<unsigned char>(c) >= 32) << static_cast<int>(c) << *text;
 }
 
+// A name with an escape or a bell in it (an import of a bad file) goes to
+// the terminal with those as blanks: the terminal's colours and bell are
+// not the data's to set.
+TEST_F(Batch, ControlCharactersOfTheDataNeverReachTheTerminal) {
+  root_.Import("FinquesH", "property,name,first_month,period_months\n0077,\"PATI\x1b[31mVERMELL\x07 *C.P.\",1,12\n");
+  const ProgramResult r = root_.RunBatchOnTerminal({"77", "--date", "15/11/2024", "--out", Results("out").string()}, 80);
+  ASSERT_EQ(r.exitStatus, 0) << r.standardError;
+  EXPECT_THAT(r.standardError, HasSubstr("[1/1] 077 C.P. PATI [31mVERMELL"));
+  EXPECT_THAT(r.standardError, Not(HasSubstr("\x1b[31m")));
+  EXPECT_THAT(r.standardError, Not(HasSubstr("\x07")));
+  EXPECT_THAT(r.standardOutput, HasSubstr("077   C.P. PATI [31mVERMELL "));
+}
+
 // The dialogue: data that would send the budget out wrong is shown before
 // the confirmation, in the session's language, and may be printed anyway.
 void ABadColumnIsShownBeforeTheConfirmation(const std::string& language, const std::string& heading,
