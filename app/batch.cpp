@@ -542,7 +542,14 @@ int BatchMain(const std::vector<std::string>& args) {
       return 1;
     }
     CleanUp closeFiles([] { data::ResetDataFiles(); });
-    OpenModuleFiles(report.areas);
+    // A file gone missing would be made empty, and every property's budget
+    // saved and its receipts updated as if it had no records.
+    if (const std::string_view missing = OpenExistingModuleFiles(report.areas); !missing.empty()) {
+      log.Say("the data file " + std::string(missing) +
+              " does not exist; the batch makes no data file, so that a file gone missing is not taken for an "
+              "empty one");
+      return 1;
+    }
     report.fees = ReadFeeSettings();
     report.parameters = ParametersFrom(options.screens, session.WorkDate, platform::Now().year);
     if (std::string problem = CheckReceiptConcept(report); !problem.empty()) {

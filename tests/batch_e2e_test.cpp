@@ -302,6 +302,25 @@ TEST_F(Batch, TheProgressLineKeepsToItsLineOnATerminalAndOutOfFiles) {
     for (char c : *text) EXPECT_TRUE(c == '\n' || static_cast<unsigned char>(c) >= 32) << static_cast<int>(c) << *text;
 }
 
+// A data file gone missing (moved away, a wrong root) is not made empty
+// and taken for one without records: no budget saved from a year without
+// payments, no receipt rewritten.
+TEST_F(Batch, ADataFileGoneMissingStopsTheBatchBeforeAnyProperty) {
+  if (DataOnServer()) GTEST_SKIP() << "removes a data file of the root";
+  const std::string budgets = root_.Export("PressupH");
+  const std::string owners = root_.Export("PropietH");
+  fs::remove(root_.Dir() / "DADES" / "PagamH.dat");
+  const ProgramResult r =
+      root_.RunBatch({"--date", "15/11/2024", "--periodicity", "1", "--out", Results("out").string()});
+  EXPECT_EQ(r.exitStatus, 1) << r.standardOutput;
+  EXPECT_THAT(r.standardError, HasSubstr("the data file DADES\\PagamH does not exist"));
+  EXPECT_EQ(r.standardOutput, "");
+  EXPECT_FALSE(fs::exists(root_.Dir() / "DADES" / "PagamH.dat"));
+  EXPECT_FALSE(fs::exists(Results("out") / "001.prn"));
+  EXPECT_EQ(root_.Export("PressupH"), budgets);
+  EXPECT_EQ(root_.Export("PropietH"), owners);
+}
+
 // A name with an escape or a bell in it (an import of a bad file) goes to
 // the terminal with those as blanks: the terminal's colours and bell are
 // not the data's to set.
