@@ -3,6 +3,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -573,8 +574,16 @@ int BatchMain(const std::vector<std::string>& args) {
     status = end.exitStatus;
   }
   if (ran) {
+    errno = 0;
     std::fputs(BatchSummary(outcomes, options.dryRun).c_str(), stdout);
-    std::fflush(stdout);
+    // A summary that did not reach its file (a full disk) must not pass
+    // for a batch that went well.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+      const int error = errno;
+      log.Say("the summary could not be written to standard output" +
+              (error != 0 ? ": " + platform::FileStatus{error}.Describe() : std::string()));
+      if (status == 0 || status == kBatchChecksFound) status = 1;
+    }
   }
   return status;
 }

@@ -321,6 +321,18 @@ TEST_F(Batch, ADataFileGoneMissingStopsTheBatchBeforeAnyProperty) {
   EXPECT_EQ(root_.Export("PropietH"), owners);
 }
 
+// A summary that cannot be written (a full disk under the file standard
+// output goes to) is said, and the exit status is no success.
+TEST_F(Batch, ASummaryThatCannotBeWrittenIsNoSuccess) {
+  const std::string command = std::string("exec '") + KIT_REPQUOTA + "' batch 1 --date 15/11/2024 --out '" +
+                              Results("out").string() + "' > /dev/full";
+  std::map<std::string, std::string> environment = root_.Environment("", "");
+  const ProgramResult r = RunProgram({"/bin/sh", "-c", command}, environment);
+  EXPECT_EQ(r.exitStatus, 1);
+  EXPECT_THAT(r.standardError,
+              HasSubstr("repquota batch: the summary could not be written to standard output: No space left on device"));
+}
+
 // A name with an escape or a bell in it (an import of a bad file) goes to
 // the terminal with those as blanks: the terminal's colours and bell are
 // not the data's to set.
