@@ -75,7 +75,8 @@ const char* const kBatchUsage =
     "  1    a property was passed over (its budget held by another workstation),\n"
     "       failed or was not found, the others done; or the batch could not start\n"
     "       (suite root, temporary folder in use, a data file or folder that\n"
-    "       cannot be used, no property with a code asked for)\n"
+    "       cannot be used, no property with a code asked for), or its summary\n"
+    "       could not be written\n"
     "  2    wrong arguments or options file\n"
     "  4    every property done, but the checks found data to look at\n"
     "  128+N  ended by signal N (SIGTERM, SIGINT, SIGHUP); the summary is still\n"
@@ -211,6 +212,7 @@ BatchArguments ParseBatchArguments(const std::vector<std::string>& args, const s
     if (const std::size_t eq = name.find('='); eq != std::string::npos) {
       value = name.substr(eq + 1);
       name.resize(eq);
+      if (name == "dry-run" || name == "help") return fail("--" + name + " takes no value");
     } else {
       const bool known = ScreenOption(given, name) != nullptr || name == "options" || name == "out" ||
                          name == "pdf" || name == "csv" || name == "lock-wait";

@@ -92,6 +92,7 @@ TEST(BatchOptions, WrongArgumentsAreNamed) {
       {{"--lock-wait", "-1"}, "--lock-wait -1"},
       {{"--out="}, "--out needs a folder"},
       {{"1-x"}, "\"1-x\" is not a property code"},
+      {{"--dry-run=yes"}, "--dry-run takes no value"},
   };
   for (const auto& c : cases) {
     const BatchArguments a = ParseBatchArguments(c.args, "/");
