@@ -435,7 +435,8 @@ std::string RunBatchLogged(Report& report, const BatchOptions& options, std::vec
     PropertyOutcome o;
     o.code = ShownCode(code);
     // A batch ended here lists the properties it did not come to, so that
-    // its summary is not taken for the whole batch.
+    // its summary is not taken for the whole batch; `started`: this
+    // property's own outcome (stopped, failed) goes in before them.
     bool started = false;
     CleanUp untold([&] {
       if (started) outcomes.push_back(o);
@@ -461,6 +462,11 @@ std::string RunBatchLogged(Report& report, const BatchOptions& options, std::vec
     } else {
       o.result = Result::kFailed;
       o.reason = Utf8(data::FailureText(kPropertiesFile, status));
+      // The properties file itself no longer answers (a damaged page, a
+      // server gone away): every property after this one would fail the
+      // same way, so the batch stops here with the rest not run.
+      started = true;  // its outcome goes in with the rest not run
+      return "the properties cannot be read (" + o.reason + "); the batch stopped";
     }
     untold.Dismiss();
     if (o.result == Result::kSkipped || o.result == Result::kFailed)
@@ -565,9 +571,10 @@ int BatchMain(const std::vector<std::string>& args) {
     log.Clear();
     if (!problem.empty()) {
       log.Say(problem);
-      return 1;
+      // Stopped half way: what was done is still summed up.
+      if (outcomes.empty()) return 1;
     }
-    status = BatchExitStatus(outcomes);
+    status = problem.empty() ? BatchExitStatus(outcomes) : 1;
   } catch (const platform::SessionEnded& end) {
     log.Clear();
     if (!end.reason.empty()) log.Say(end.reason);

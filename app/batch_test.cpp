@@ -552,6 +552,28 @@ TEST_F(BatchTest, FiguresThatCannotBeWrittenLeaveThePropertysDataAsItWas) {
   ExpectNothingLeft();
 }
 
+// The properties file itself stops answering half way (a damaged page, a
+// server gone away): the batch stops there, rather than failing every
+// property after it the same way, and says which it did not come to.
+TEST_F(BatchTest, APropertiesFileThatNoLongerAnswersStopsTheBatch) {
+  constexpr std::uint16_t kGetEqual = 5;
+  data::testing::FailingRecordManager failing;
+  // The batch reads each property, then its run reads it again: the third
+  // read is property 5's in the batch.
+  failing.Fail(kPropertiesFile, kGetEqual, 3, kIoError);
+  const std::vector<PropertyOutcome> outcomes = Run();
+  ASSERT_EQ(outcomes.size(), 3u);
+  EXPECT_EQ(outcomes[0].result, Result::kDone) << outcomes[0].reason;
+  EXPECT_EQ(outcomes[1].result, Result::kFailed);
+  EXPECT_EQ(outcomes[2].result, Result::kNotRun);
+  EXPECT_NE(problem_.find("the properties cannot be read (NO ES POT ACCEDIR AL FITXER DADES\\FinquesH"),
+            std::string::npos)
+      << problem_;
+  EXPECT_NE(problem_.find("; the batch stopped"), std::string::npos) << problem_;
+  EXPECT_TRUE(Stored(9).empty());
+  ExpectNothingLeft();
+}
+
 TEST_F(BatchTest, ASelectionThatNoPropertyHasIsAProblemNotASuccess) {
   options_.properties = {{60, 70}, {80, 90}};
   EXPECT_TRUE(Run().empty());
