@@ -31,6 +31,7 @@
 #include "format/text.h"
 #include "platform/file_system.h"
 #include "platform/host_path.h"
+#include "platform/key_codes.h"
 #include "platform/session_end.h"
 #include "platform/signals.h"
 #include "platform/system.h"
@@ -93,19 +94,32 @@ class BatchLog {
 
 // The data layer's notices (a record or a lock waited for, a data file
 // that cannot be opened) on standard error: nobody is at a keyboard.
+// A program lock wait that can be given up (the owners' lock of a
+// property, a lock file out of reach) is given up after `lockWaitSeconds`,
+// as an operator would press Esc: no wait of the batch lasts for ever.
 class BatchNotice final : public data::Notice {
  public:
-  explicit BatchNotice(BatchLog& log) : log_(log) {}
+  explicit BatchNotice(BatchLog& log, int lockWaitSeconds = -1) : log_(log), lockWait_(lockWaitSeconds) {}
   void Show(const std::string& text, int) override { log_.Say(Utf8(text)); }
-  void Hide() override {}
+  // The wait message goes: that wait is over.
+  void Hide() override { waitingSince_.reset(); }
   void Beep() override {}
   void DiscardKeys() override {}
   void WaitKey() override {}
-  int PollKey() override { return 0; }
+  int PollKey() override {
+    if (lockWait_ < 0) return 0;
+    const auto now = std::chrono::steady_clock::now();
+    if (!waitingSince_) waitingSince_ = now;
+    if (now - *waitingSince_ < std::chrono::seconds(lockWait_)) return 0;
+    waitingSince_.reset();
+    return platform::keys::kEsc;
+  }
   void EndProcess(int exitCode) override { throw platform::SessionEnded{exitCode, ""}; }
 
  private:
   BatchLog& log_;
+  int lockWait_;
+  std::optional<std::chrono::steady_clock::time_point> waitingSince_;
 };
 
 void DeleteWorkingFile() {
@@ -417,6 +431,14 @@ std::string CheckFoldersTakeFiles(const BatchOptions& options) {
 // Runs the batch with its log at hand.
 std::string RunBatchLogged(Report& report, const BatchOptions& options, std::vector<PropertyOutcome>& outcomes,
                            const BatchProgress& progress, BatchLog& log) {
+  // Every program lock wait of the batch ends: given up after the wait
+  // asked for, as at the keyboard with Esc.
+  BatchNotice notice(log, options.lockWaitSeconds);
+  data::ScopedNotice installed(notice);
+  data::LockState& locks = data::Locks();
+  const char mode = locks.LockWaitMode;
+  locks.LockWaitMode = 'P';
+  CleanUp restore([&locks, mode] { locks.LockWaitMode = mode; });
   const ReportParameters base = ParametersFrom(options.screens, config::Session().WorkDate, platform::Now().year);
   report.parameters = base;
   report.WriteData = !options.dryRun;

@@ -408,6 +408,53 @@ class HeldBudget {
   bool held_ = false;
 };
 
+// Another program of the workstation holds the owners' lock of property 5
+// and does not let go (an owners' editor left open): the batch waits as
+// long as it waits for a budget, then fails that property and goes on.
+TEST_F(BatchTest, AnOwnersLockHeldElsewhereIsWaitedForAWhileThenThePropertyFails) {
+  int ready[2], release[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  ASSERT_EQ(::pipe(release), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::close(release[1]);
+    ::close(ready[0]);
+    data::ResetLocks();
+    const char held = data::LockKey("PropietH", Code(5)) == 0 ? 'y' : 'n';
+    if (::write(ready[1], &held, 1) != 1) ::_exit(2);
+    char done = 0;
+    while (::read(release[0], &done, 1) < 0) {
+    }
+    ::_exit(0);
+  }
+  ::close(release[0]);
+  ::close(ready[1]);
+  char held = 0;
+  ASSERT_EQ(::read(ready[0], &held, 1), 1);
+  ::close(ready[0]);
+  ASSERT_EQ(held, 'y');
+
+  options_.lockWaitSeconds = 1;
+  options_.screens.periodicity = "1";
+  const auto start = std::chrono::steady_clock::now();
+  const std::vector<PropertyOutcome> outcomes = Run();
+  const auto waited = std::chrono::steady_clock::now() - start;
+  ::close(release[1]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+
+  ASSERT_EQ(outcomes.size(), 3u);
+  EXPECT_EQ(outcomes[0].result, Result::kDone) << outcomes[0].reason;
+  EXPECT_EQ(outcomes[1].result, Result::kFailed);
+  EXPECT_NE(outcomes[1].reason.find("NO S'HA POGUT PRENDRE EL BLOQUEIG PropietH"), std::string::npos)
+      << outcomes[1].reason;
+  EXPECT_EQ(Slots(5), (std::vector<std::string>{"1:0", "1:0", "1:0", "1:0"}));
+  EXPECT_EQ(outcomes[2].result, Result::kDone) << outcomes[2].reason;
+  EXPECT_LT(waited, std::chrono::seconds(10));
+  ExpectNothingLeft();
+}
+
 // A termination request (SIGTERM, Ctrl+C) that arrives while the batch
 // waits.
 class TerminatedWhileWaiting : public platform::SystemWrapper {
