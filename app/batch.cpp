@@ -128,9 +128,11 @@ void DeleteWorkingFile() {
 
 // The budget lock of a property, waited for at most `seconds`: the lock
 // is tried without waiting, again every half second until the time is up.
-// `holder` then says who holds it.
-bool TakeBudgetLock(const std::string& code, int seconds, std::string& holder, BatchLog& log,
+// `holder` then says who holds it, or, with `unreachable`, which lock
+// file cannot be used and why (then it is not waited for).
+bool TakeBudgetLock(const std::string& code, int seconds, std::string& holder, bool& unreachable, BatchLog& log,
                     const std::string& shownCode) {
+  unreachable = false;
   data::LockState& locks = data::Locks();
   const char mode = locks.LockWaitMode;
   locks.LockWaitMode = 'S';
@@ -140,6 +142,11 @@ bool TakeBudgetLock(const std::string& code, int seconds, std::string& holder, B
   for (;;) {
     if (data::LockKey("PressupH", code) == 0) return true;
     holder = locks.LastRefusal;
+    // A lock file out of reach is no workstation's: waiting does not mend it.
+    if (locks.LastRefusalUnreachable) {
+      unreachable = true;
+      return false;
+    }
     if (std::chrono::steady_clock::now() >= deadline) return false;
     if (!told)
       log.Say(shownCode + ": waiting up to " + std::to_string(seconds) + " s for its budget, in use elsewhere" +
@@ -290,7 +297,9 @@ void PropertyRun::Steps(PropertyOutcome& o) {
   const std::string& code = r_.parameters.PropertyCode;
   r_.receipts = ReceiptUpdate{};
   std::string holder;
-  if (!TakeBudgetLock(code, options_.lockWaitSeconds, holder, log_, o.code)) {
+  bool unreachable = false;
+  if (!TakeBudgetLock(code, options_.lockWaitSeconds, holder, unreachable, log_, o.code)) {
+    if (unreachable) return Fail(o, "its budget lock cannot be taken: " + Utf8(holder));
     o.result = Result::kSkipped;
     o.reason = "its budget is in use on another workstation" + (holder.empty() ? std::string() : ": " + Utf8(holder));
     return;

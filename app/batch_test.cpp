@@ -455,6 +455,28 @@ TEST_F(BatchTest, AnOwnersLockHeldElsewhereIsWaitedForAWhileThenThePropertyFails
   ExpectNothingLeft();
 }
 
+// A lock folder out of reach (a file in its place) is no workstation
+// holding the budgets: each property fails at once naming it, instead of
+// being waited for and passed over as "in use on another workstation".
+TEST_F(BatchTest, ALockFolderOutOfReachFailsThePropertiesWithoutWaiting) {
+  const fs::path locks = fs::path(root_.Path()) / "LOCKS";
+  fs::remove_all(locks);
+  std::ofstream(locks) << "in the way";
+  options_.lockWaitSeconds = 2;
+  const auto start = std::chrono::steady_clock::now();
+  const std::vector<PropertyOutcome> outcomes = Run();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  ASSERT_EQ(outcomes.size(), 3u);
+  for (const PropertyOutcome& o : outcomes) {
+    EXPECT_EQ(o.result, Result::kFailed) << o.code;
+    EXPECT_NE(o.reason.find("its budget lock cannot be taken: NO ES POT ACCEDIR AL FITXER " + locks.string()),
+              std::string::npos)
+        << o.reason;
+  }
+  EXPECT_TRUE(Stored(2).empty());
+  fs::remove(locks);
+}
+
 // A termination request (SIGTERM, Ctrl+C) that arrives while the batch
 // waits.
 class TerminatedWhileWaiting : public platform::SystemWrapper {
