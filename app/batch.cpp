@@ -6,9 +6,11 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <string_view>
 
 #include "app/budget.h"
 #include "app/budget_amounts.h"
@@ -55,7 +57,9 @@ std::string ShownCode(const std::string& packed) {
 // Standard error, with the progress line cleared before anything is said.
 class BatchLog {
  public:
-  BatchLog() : progress_(::isatty(STDERR_FILENO) == 1) {}
+  // A terminal that cannot erase a line (TERM dumb or unset: an editor's
+  // shell, a log over a pseudo-terminal) gets no progress line.
+  BatchLog() : progress_(::isatty(STDERR_FILENO) == 1 && CanEraseLines()) {}
 
   void Say(const std::string& utf8) {
     Clear();
@@ -82,6 +86,10 @@ class BatchLog {
   }
 
  private:
+  static bool CanEraseLines() {
+    const char* term = std::getenv("TERM");
+    return term != nullptr && *term != '\0' && std::string_view(term) != "dumb";
+  }
   static std::size_t Columns() {
     struct winsize size {};
     if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col < 2) return 80;
@@ -578,6 +586,16 @@ int BatchMain(const std::vector<std::string>& args) {
     if (std::string problem = MakeFolders(options); !problem.empty()) {
       log.Say(problem);
       return 1;
+    }
+    // The PDF documents need the print program: one that cannot be run
+    // would fail every property after its data was written.
+    if (!options.pdfDir.empty()) {
+      const std::string printProgram = platform::HostPathOrRaw(session.ExeDir + "KITPRINT");
+      if (::access(printProgram.c_str(), X_OK) != 0) {
+        log.Say("the print program " + printProgram + " (KITEXE) cannot be run: " +
+                platform::FileStatus::FromErrno().Describe() + "; it writes the PDF documents (--pdf)");
+        return 1;
+      }
     }
     CleanUp closeFiles([] { data::ResetDataFiles(); });
     // A file gone missing would be made empty, and every property's budget

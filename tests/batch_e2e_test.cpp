@@ -333,6 +333,32 @@ TEST_F(Batch, ASummaryThatCannotBeWrittenIsNoSuccess) {
               HasSubstr("repquota batch: the summary could not be written to standard output: No space left on device"));
 }
 
+// A print program that cannot be run is found before the first property,
+// not after each property's data was written; a terminal that cannot
+// erase a line gets no progress line.
+TEST_F(Batch, APrintProgramThatCannotBeRunStopsThePdfBatchBeforeAnyProperty) {
+  const std::string budgets = root_.Export("PressupH");
+  std::map<std::string, std::string> environment = root_.Environment("", "");
+  fs::create_directories(root_.Dir() / "noexe");
+  environment["KITEXE"] = (root_.Dir() / "noexe").string() + "/";
+  const ProgramResult r = RunProgram({KIT_REPQUOTA, "batch", "--date", "15/11/2024", "--out", Results("out").string(),
+                                      "--pdf", Results("pdf").string()},
+                                     environment);
+  EXPECT_EQ(r.exitStatus, 1);
+  EXPECT_THAT(r.standardError, HasSubstr("the print program " + (root_.Dir() / "noexe" / "KITPRINT").string() +
+                                         " (KITEXE) cannot be run: No such file or directory"));
+  EXPECT_EQ(r.standardOutput, "");
+  EXPECT_EQ(root_.Export("PressupH"), budgets);
+
+  environment["KITEXE"] = std::string(KIT_KITPRINT_DIR) + "/";
+  environment["TERM"] = "dumb";
+  const ProgramResult dumb = RunOnTerminal({KIT_REPQUOTA, "batch", "1", "--date", "15/11/2024", "--out",
+                                            Results("out").string()},
+                                           environment, 80);
+  EXPECT_EQ(dumb.exitStatus, 0) << dumb.standardError;
+  EXPECT_EQ(dumb.standardError.find('\x1b'), std::string::npos) << dumb.standardError;
+}
+
 // A name with an escape or a bell in it (an import of a bad file) goes to
 // the terminal with those as blanks: the terminal's colours and bell are
 // not the data's to set.

@@ -304,6 +304,8 @@ ProgramResult SuiteRoot::RunBatchOnTerminal(const std::vector<std::string>& args
   argv.insert(argv.end(), args.begin(), args.end());
   std::map<std::string, std::string> environment = Environment("", "", "TMP");
   environment["KITEXE"] = std::string(KIT_KITPRINT_DIR) + "/";
+  // A terminal that can erase a line, whatever the tests run under.
+  environment["TERM"] = "xterm";
   return RunOnTerminal(argv, environment, columns);
 }
 
