@@ -208,6 +208,10 @@ class PropertyRun {
   void Fail(PropertyOutcome& o, const std::string& utf8) {
     o.result = Result::kFailed;
     o.reason = utf8;
+    // What was written before the failure is told with it: a property that
+    // failed is otherwise taken for one left as it was.
+    if (stage_ == Stage::kBudgetSaved && r_.WriteData)
+      o.reason += std::string("; its stored budget was saved") + (r_.receipts.Made ? " and its receipts updated" : "");
   }
   // Writes the figures under their temporary names.
   std::string WriteFigures(const PropertyOutcome& o, const DistributionPass& pass,

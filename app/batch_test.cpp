@@ -643,6 +643,54 @@ TEST_F(BatchTest, APropertiesFileThatNoLongerAnswersStopsTheBatch) {
   ExpectNothingLeft();
 }
 
+// A print file whose writes fail (a full disk).
+class FullDiskUnder : public platform::FileSystemWrapper {
+ public:
+  explicit FullDiskUnder(std::string file) : FileSystemWrapper(platform::RealFileSystem()), file_(std::move(file)) {}
+  std::unique_ptr<platform::File> Open(const std::string& path, unsigned flags, platform::FileStatus& status,
+                                       mode_t mode) override {
+    std::unique_ptr<platform::File> real = FileSystemWrapper::Open(path, flags, status, mode);
+    if (!real || !path.ends_with(file_)) return real;
+    struct Full : platform::FileWrapper {
+      using FileWrapper::FileWrapper;
+      platform::FileStatus WriteAt(std::uint64_t, std::string_view) override { return {ENOSPC}; }
+      platform::FileStatus Append(std::string_view) override { return {ENOSPC}; }
+    };
+    return std::make_unique<Full>(std::move(real));
+  }
+
+ private:
+  std::string file_;
+};
+
+// The disk fills up under a property's listing, after its budget was saved
+// and its receipts updated: the failure says what was written, so that the
+// property is not taken for one left as it was.
+TEST_F(BatchTest, AFailureAfterTheDataWasWrittenSaysWhatWasWritten) {
+  options_.screens.periodicity = "1";
+  FullDiskUnder full("005.prn.part");
+  platform::ScopedFileSystem scoped(full);
+  const std::vector<PropertyOutcome> outcomes = Run();
+  ASSERT_EQ(outcomes.size(), 3u);
+  EXPECT_EQ(outcomes[1].result, Result::kFailed);
+  EXPECT_EQ(outcomes[1].reason, "the print file " + (out_ / "005.prn.part").string() +
+                                    " could not be written: No space left on device; its stored budget was saved and "
+                                    "its receipts updated");
+  EXPECT_TRUE(outcomes[1].receipts.Made);
+  EXPECT_EQ(Stored(5), std::vector<std::string>{"NE B 6000"});
+  EXPECT_FALSE(fs::exists(out_ / "005.prn"));
+  EXPECT_FALSE(fs::exists(out_ / "005.prn.part"));
+  EXPECT_EQ(outcomes[2].result, Result::kDone) << outcomes[2].reason;
+  // A failure before anything was written says nothing of the kind.
+  data::testing::FailingRecordManager failing;
+  failing.Fail(kOwnersFile, kGetNext, 1, kIoError);
+  options_.properties = {{2, 2}};
+  const std::vector<PropertyOutcome> early = Run();
+  ASSERT_EQ(early.size(), 1u);
+  EXPECT_EQ(early[0].reason.find("saved"), std::string::npos) << early[0].reason;
+  ExpectNothingLeft();
+}
+
 TEST_F(BatchTest, ASelectionThatNoPropertyHasIsAProblemNotASuccess) {
   options_.properties = {{60, 70}, {80, 90}};
   EXPECT_TRUE(Run().empty());
