@@ -1,12 +1,16 @@
 #include "app/batch.h"
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <string_view>
 
 #include "app/budget.h"
 #include "app/budget_amounts.h"
@@ -29,6 +33,7 @@
 #include "format/text.h"
 #include "platform/file_system.h"
 #include "platform/host_path.h"
+#include "platform/key_codes.h"
 #include "platform/session_end.h"
 #include "platform/signals.h"
 #include "platform/system.h"
@@ -52,7 +57,9 @@ std::string ShownCode(const std::string& packed) {
 // Standard error, with the progress line cleared before anything is said.
 class BatchLog {
  public:
-  BatchLog() : progress_(::isatty(STDERR_FILENO) == 1) {}
+  // A terminal that cannot erase a line (TERM dumb or unset: an editor's
+  // shell, a log over a pseudo-terminal) gets no progress line.
+  BatchLog() : progress_(::isatty(STDERR_FILENO) == 1 && CanEraseLines()) {}
 
   void Say(const std::string& utf8) {
     Clear();
@@ -60,11 +67,13 @@ class BatchLog {
     std::fflush(stderr);
   }
   // "[2/50] 002 C.P. GRAN DE GRÀCIA, 88" over the previous one; only on a
-  // terminal.
+  // terminal, and narrower than it: a line that wrapped would not be wiped.
   void Progress(std::size_t index, std::size_t count, const std::string& code, const std::string& name) {
     if (!progress_) return;
-    std::string line = "[" + std::to_string(index + 1) + "/" + std::to_string(count) + "] " + code + " " + name;
-    if (line.size() > 79) line.resize(79);
+    std::string line = "[" + std::to_string(index + 1) + "/" + std::to_string(count) + "] " + code + " " +
+                       base::BlankControlBytes(name);
+    // Code page 850: a character is a byte.
+    if (line.size() >= Columns()) line.resize(Columns() - 1);
     std::fprintf(stderr, "\r\033[K%s", Utf8(line).c_str());
     std::fflush(stderr);
     shown_ = true;
@@ -77,25 +86,48 @@ class BatchLog {
   }
 
  private:
+  static bool CanEraseLines() {
+    const char* term = std::getenv("TERM");
+    return term != nullptr && *term != '\0' && std::string_view(term) != "dumb";
+  }
+  static std::size_t Columns() {
+    struct winsize size {};
+    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col < 2) return 80;
+    return size.ws_col;
+  }
+
   bool progress_;
   bool shown_ = false;
 };
 
 // The data layer's notices (a record or a lock waited for, a data file
 // that cannot be opened) on standard error: nobody is at a keyboard.
+// A program lock wait that can be given up (the owners' lock of a
+// property, a lock file out of reach) is given up after `lockWaitSeconds`,
+// as an operator would press Esc: no wait of the batch lasts for ever.
 class BatchNotice final : public data::Notice {
  public:
-  explicit BatchNotice(BatchLog& log) : log_(log) {}
+  explicit BatchNotice(BatchLog& log, int lockWaitSeconds = -1) : log_(log), lockWait_(lockWaitSeconds) {}
   void Show(const std::string& text, int) override { log_.Say(Utf8(text)); }
-  void Hide() override {}
+  // The wait message goes: that wait is over.
+  void Hide() override { waitingSince_.reset(); }
   void Beep() override {}
   void DiscardKeys() override {}
   void WaitKey() override {}
-  int PollKey() override { return 0; }
+  int PollKey() override {
+    if (lockWait_ < 0) return 0;
+    const auto now = std::chrono::steady_clock::now();
+    if (!waitingSince_) waitingSince_ = now;
+    if (now - *waitingSince_ < std::chrono::seconds(lockWait_)) return 0;
+    waitingSince_.reset();
+    return platform::keys::kEsc;
+  }
   void EndProcess(int exitCode) override { throw platform::SessionEnded{exitCode, ""}; }
 
  private:
   BatchLog& log_;
+  int lockWait_;
+  std::optional<std::chrono::steady_clock::time_point> waitingSince_;
 };
 
 void DeleteWorkingFile() {
@@ -104,9 +136,11 @@ void DeleteWorkingFile() {
 
 // The budget lock of a property, waited for at most `seconds`: the lock
 // is tried without waiting, again every half second until the time is up.
-// `holder` then says who holds it.
-bool TakeBudgetLock(const std::string& code, int seconds, std::string& holder, BatchLog& log,
+// `holder` then says who holds it, or, with `unreachable`, which lock
+// file cannot be used and why (then it is not waited for).
+bool TakeBudgetLock(const std::string& code, int seconds, std::string& holder, bool& unreachable, BatchLog& log,
                     const std::string& shownCode) {
+  unreachable = false;
   data::LockState& locks = data::Locks();
   const char mode = locks.LockWaitMode;
   locks.LockWaitMode = 'S';
@@ -116,6 +150,11 @@ bool TakeBudgetLock(const std::string& code, int seconds, std::string& holder, B
   for (;;) {
     if (data::LockKey("PressupH", code) == 0) return true;
     holder = locks.LastRefusal;
+    // A lock file out of reach is no workstation's: waiting does not mend it.
+    if (locks.LastRefusalUnreachable) {
+      unreachable = true;
+      return false;
+    }
     if (std::chrono::steady_clock::now() >= deadline) return false;
     if (!told)
       log.Say(shownCode + ": waiting up to " + std::to_string(seconds) + " s for its budget, in use elsewhere" +
@@ -156,14 +195,25 @@ class PropertyRun {
  public:
   PropertyRun(Report& report, const BatchOptions& options, BatchLog& log) : r_(report), options_(options), log_(log) {}
 
-  // One property's report, from its budget lock to its PDF document.
+  // One property's report, from its budget lock to its PDF document. A
+  // session that ends on the way leaves the property stopped, saying what
+  // of it was written, and goes on up.
   void Run(PropertyOutcome& o);
 
  private:
+  // How far a property's run got: what a stop leaves of it.
+  enum class Stage { kNothingWritten, kBudgetSaved, kListingsPrinted };
+  void Steps(PropertyOutcome& o);
+  std::string StoppedText(const platform::SessionEnded& end, const PropertyOutcome& o) const;
   void Fail(PropertyOutcome& o, const std::string& utf8) {
     o.result = Result::kFailed;
     o.reason = utf8;
+    // What was written before the failure is told with it: a property that
+    // failed is otherwise taken for one left as it was.
+    if (stage_ == Stage::kBudgetSaved && r_.WriteData)
+      o.reason += std::string("; its stored budget was saved") + (r_.receipts.Made ? " and its receipts updated" : "");
   }
+  // Writes the figures under their temporary names.
   std::string WriteFigures(const PropertyOutcome& o, const DistributionPass& pass,
                            const std::vector<records::WorkingLine>& lines);
   std::string MakePdf(const std::string& code, const std::string& printFile);
@@ -171,6 +221,7 @@ class PropertyRun {
   Report& r_;
   const BatchOptions& options_;
   BatchLog& log_;
+  Stage stage_ = Stage::kNothingWritten;
 };
 
 namespace {
@@ -207,17 +258,16 @@ std::string PropertyRun::WriteFigures(const PropertyOutcome& o, const Distributi
   for (const auto& [suffix, csv] : {std::pair{"-distribution.csv", DistributionCsv(pass)},
                                     std::pair{"-budget.csv", BudgetCsv(lines)}}) {
     const std::string path = options_.csvDir + "/" + o.code + suffix;
-    if (const platform::FileStatus status = platform::WriteWholeFile(path + kPartSuffix, csv); !status.ok()) {
-      platform::CurrentFileSystem().Remove(path + kPartSuffix);
+    if (const platform::FileStatus status = platform::WriteWholeFile(path + kPartSuffix, csv); !status.ok())
       return "the figures " + path + " cannot be written: " + status.Describe();
-    }
-    if (const std::string problem = PutInPlace(path); !problem.empty()) return "the figures " + problem;
   }
   return {};
 }
 
 std::string PropertyRun::MakePdf(const std::string& code, const std::string& printFile) {
   const std::string pdf = options_.pdfDir + "/" + code + ".pdf";
+  // The print program says what it wrote on the same standard error.
+  log_.Clear();
   // The print program is started as the dialogue starts it, from ExeDir.
   const std::string suitePath = config::Session().ExeDir + "KITPRINT";
   const int status = platform::RunAndWait(platform::HostPathOrRaw(suitePath), {"-o", pdf, printFile});
@@ -229,10 +279,39 @@ std::string PropertyRun::MakePdf(const std::string& code, const std::string& pri
 }
 
 void PropertyRun::Run(PropertyOutcome& o) {
+  stage_ = Stage::kNothingWritten;
+  try {
+    Steps(o);
+  } catch (const platform::SessionEnded& end) {
+    o.receipts = r_.receipts;
+    o.result = Result::kStopped;
+    o.reason = StoppedText(end, o);
+    throw;
+  }
+}
+
+std::string PropertyRun::StoppedText(const platform::SessionEnded& end, const PropertyOutcome& o) const {
+  const std::string ended = end.reason.empty() ? std::string("ended") : end.reason;
+  const std::string printFile = options_.outDir + "/" + o.code + ".prn";
+  switch (stage_) {
+    case Stage::kNothingWritten:
+      return ended + " before anything of it was written";
+    case Stage::kBudgetSaved:
+      return ended + (r_.WriteData ? " after its stored budget was saved" : "") +
+             (o.receipts.Made && r_.WriteData ? " and its receipts updated" : "") + ", before its listings were whole";
+    case Stage::kListingsPrinted:
+      return ended + " before its PDF document was made; its listings are in " + printFile;
+  }
+  return ended;
+}
+
+void PropertyRun::Steps(PropertyOutcome& o) {
   const std::string& code = r_.parameters.PropertyCode;
   r_.receipts = ReceiptUpdate{};
   std::string holder;
-  if (!TakeBudgetLock(code, options_.lockWaitSeconds, holder, log_, o.code)) {
+  bool unreachable = false;
+  if (!TakeBudgetLock(code, options_.lockWaitSeconds, holder, unreachable, log_, o.code)) {
+    if (unreachable) return Fail(o, "its budget lock cannot be taken: " + Utf8(holder));
     o.result = Result::kSkipped;
     o.reason = "its budget is in use on another workstation" + (holder.empty() ? std::string() : ": " + Utf8(holder));
     return;
@@ -272,11 +351,25 @@ void PropertyRun::Run(PropertyOutcome& o) {
   o.adjustment = RoundedAmount(static_cast<double>(figures.totals.BudgetTotal) - figures.totals.OwnersTotal);
   o.findings = CheckData(CheckInputOf(r_.budget, figures, lines));
 
+  // The figures are written before any data file is: a folder that takes
+  // no more must not leave a property saved and updated but failed.
+  const std::vector<std::string> figureFiles =
+      options_.csvDir.empty() ? std::vector<std::string>{}
+                              : std::vector<std::string>{options_.csvDir + "/" + o.code + "-distribution.csv",
+                                                         options_.csvDir + "/" + o.code + "-budget.csv"};
+  CleanUp dropFigures([&figureFiles] {
+    for (const std::string& path : figureFiles) platform::CurrentFileSystem().Remove(path + kPartSuffix);
+  });
+  if (!figureFiles.empty()) {
+    if (const std::string problem = WriteFigures(o, figures, lines); !problem.empty()) return Fail(o, problem);
+  }
+
   const std::string printFile = options_.outDir + "/" + o.code + ".prn";
   if (!r_.channel.Open(config::Session().OutputDest, printFile + kPartSuffix))
     return Fail(o, "the print file " + printFile + kPartSuffix + " cannot be made: " + r_.channel.Failure());
   CleanUp discard([this] { r_.channel.Discard(); });
   if (r_.WriteData) result = SaveStoredBudget(r_);
+  if (result.ok()) stage_ = Stage::kBudgetSaved;
   if (result.ok()) result = PrintReport(r_);
   o.receipts = r_.receipts;
   if (!result.ok()) return Fail(o, Utf8(result.failure()));
@@ -289,13 +382,18 @@ void PropertyRun::Run(PropertyOutcome& o) {
   if (const std::string problem = PutInPlace(printFile); !problem.empty())
     return Fail(o, "the print file " + problem);
 
-  if (!options_.csvDir.empty()) {
-    if (const std::string problem = WriteFigures(o, figures, lines); !problem.empty()) return Fail(o, problem);
-  }
+  for (const std::string& path : figureFiles)
+    if (const std::string problem = PutInPlace(path); !problem.empty()) return Fail(o, "the figures " + problem);
+  dropFigures.Dismiss();
+  stage_ = Stage::kListingsPrinted;
   working.RunNow();
   lock.RunNow();
   if (!options_.pdfDir.empty()) {
-    if (const std::string problem = MakePdf(o.code, printFile); !problem.empty()) return Fail(o, problem);
+    const std::string problem = MakePdf(o.code, printFile);
+    // A print program ended by the same request (Ctrl+C reaches the whole
+    // process group) did not fail: the batch was stopped.
+    if (!problem.empty()) platform::EndSessionIfTerminated();
+    if (!problem.empty()) return Fail(o, problem);
   }
   o.result = Result::kDone;
 }
@@ -323,40 +421,100 @@ std::string CheckReceiptConcept(Report& report) {
 
 namespace {
 
+// Why a batch that found no property to run did nothing: a range of codes
+// that none has is a mistake worth hearing about, not a success.
+std::string NothingSelected(const std::vector<CodeRange>& ranges) {
+  if (ranges.empty()) return "the properties file holds no property";
+  std::string asked;
+  for (const CodeRange& r : ranges)
+    asked += (asked.empty() ? "" : ",") + std::to_string(r.first) +
+             (r.first == r.last ? std::string() : "-" + std::to_string(r.last));
+  return "no property has a code in " + asked;
+}
+
+// Whether each output folder takes a file: one that does not (no write
+// permission, a read-only file system) would fail every property in turn,
+// each the same way.
+std::string CheckFoldersTakeFiles(const BatchOptions& options) {
+  for (const std::string* dir : {&options.outDir, &options.pdfDir, &options.csvDir}) {
+    if (dir->empty()) continue;
+    const std::string probe = *dir + "/.repquota-batch-" + std::to_string(::getpid()) + kPartSuffix;
+    platform::FileStatus status;
+    std::unique_ptr<platform::File> file =
+        platform::OpenFile(probe, platform::kOpenCreate | platform::kOpenExclusive, status);
+    if (!file) return "the folder " + *dir + " does not take files: " + status.Describe();
+    file->Close();
+    platform::CurrentFileSystem().Remove(probe);
+  }
+  return {};
+}
+
 // Runs the batch with its log at hand.
 std::string RunBatchLogged(Report& report, const BatchOptions& options, std::vector<PropertyOutcome>& outcomes,
                            const BatchProgress& progress, BatchLog& log) {
+  // Every program lock wait of the batch ends: given up after the wait
+  // asked for, as at the keyboard with Esc.
+  BatchNotice notice(log, options.lockWaitSeconds);
+  data::ScopedNotice installed(notice);
+  data::LockState& locks = data::Locks();
+  const char mode = locks.LockWaitMode;
+  locks.LockWaitMode = 'P';
+  CleanUp restore([&locks, mode] { locks.LockWaitMode = mode; });
   const ReportParameters base = ParametersFrom(options.screens, config::Session().WorkDate, platform::Now().year);
   report.parameters = base;
   report.WriteData = !options.dryRun;
   if (std::string problem = CheckReceiptConcept(report); !problem.empty()) return problem;
+  if (std::string problem = CheckFoldersTakeFiles(options); !problem.empty()) return problem;
   std::string failure;
   const std::map<std::string, bool> selected = SelectProperties(report, options.properties, failure);
   if (!failure.empty()) return Utf8(failure);
 
+  if (selected.empty()) return NothingSelected(options.properties);
+
   PropertyRun run(report, options, log);
   std::size_t index = 0;
-  for (const auto& [code, exists] : selected) {
-    platform::EndSessionIfTerminated();
+  for (auto next = selected.begin(); next != selected.end(); ++next, ++index) {
+    const auto& [code, exists] = *next;
     PropertyOutcome o;
     o.code = ShownCode(code);
+    // A batch ended here lists the properties it did not come to, so that
+    // its summary is not taken for the whole batch; `started`: this
+    // property's own outcome (stopped, failed) goes in before them.
+    bool started = false;
+    CleanUp untold([&] {
+      if (started) outcomes.push_back(o);
+      for (auto rest = started ? std::next(next) : next; rest != selected.end(); ++rest) {
+        PropertyOutcome notRun;
+        notRun.code = ShownCode(rest->first);
+        notRun.result = Result::kNotRun;
+        outcomes.push_back(std::move(notRun));
+      }
+    });
+    platform::EndSessionIfTerminated();
     report.parameters = base;
     report.parameters.PropertyCode = code;
     const std::int16_t status = exists ? data::ReadByKey(kPropertiesFile, 0, code, 0) : data::kStatusKeyNotFound;
     if (status == 0) {
       o.name = base::TrimRight(format::NameInReadingOrder(records::Property{report.areas.For(kPropertiesFile)}.Name()));
       if (progress) progress(index, selected.size(), o.code, o.name);
+      started = true;
       run.Run(o);
+      started = false;
     } else if (data::EndsWalk(status)) {
       o.result = Result::kMissing;
     } else {
       o.result = Result::kFailed;
       o.reason = Utf8(data::FailureText(kPropertiesFile, status));
+      // The properties file itself no longer answers (a damaged page, a
+      // server gone away): every property after this one would fail the
+      // same way, so the batch stops here with the rest not run.
+      started = true;  // its outcome goes in with the rest not run
+      return "the properties cannot be read (" + o.reason + "); the batch stopped";
     }
+    untold.Dismiss();
     if (o.result == Result::kSkipped || o.result == Result::kFailed)
       log.Say(o.code + (o.result == Result::kSkipped ? " passed over: " : " failed: ") + o.reason);
     outcomes.push_back(std::move(o));
-    ++index;
   }
   return {};
 }
@@ -411,7 +569,7 @@ int BatchMain(const std::vector<std::string>& args) {
   try {
     config::LoadSession();
     const config::SessionSettings& session = config::Session();
-    if (std::string problem = CheckScreenOptions(options.screens); !problem.empty()) {
+    if (std::string problem = CheckScreenOptions(options.screens, options.optionsFile); !problem.empty()) {
       log.Say(problem);
       return 2;
     }
@@ -433,8 +591,25 @@ int BatchMain(const std::vector<std::string>& args) {
       log.Say(problem);
       return 1;
     }
+    // The PDF documents need the print program: one that cannot be run
+    // would fail every property after its data was written.
+    if (!options.pdfDir.empty()) {
+      const std::string printProgram = platform::HostPathOrRaw(session.ExeDir + "KITPRINT");
+      if (::access(printProgram.c_str(), X_OK) != 0) {
+        log.Say("the print program " + printProgram + " (KITEXE) cannot be run: " +
+                platform::FileStatus::FromErrno().Describe() + "; it writes the PDF documents (--pdf)");
+        return 1;
+      }
+    }
     CleanUp closeFiles([] { data::ResetDataFiles(); });
-    OpenModuleFiles(report.areas);
+    // A file gone missing would be made empty, and every property's budget
+    // saved and its receipts updated as if it had no records.
+    if (const std::string_view missing = OpenExistingModuleFiles(report.areas); !missing.empty()) {
+      log.Say("the data file " + std::string(missing) +
+              " does not exist; the batch makes no data file, so that a file gone missing is not taken for an "
+              "empty one");
+      return 1;
+    }
     report.fees = ReadFeeSettings();
     report.parameters = ParametersFrom(options.screens, session.WorkDate, platform::Now().year);
     if (std::string problem = CheckReceiptConcept(report); !problem.empty()) {
@@ -449,17 +624,26 @@ int BatchMain(const std::vector<std::string>& args) {
     log.Clear();
     if (!problem.empty()) {
       log.Say(problem);
-      return 1;
+      // Stopped half way: what was done is still summed up.
+      if (outcomes.empty()) return 1;
     }
-    status = BatchExitStatus(outcomes);
+    status = problem.empty() ? BatchExitStatus(outcomes) : 1;
   } catch (const platform::SessionEnded& end) {
     log.Clear();
     if (!end.reason.empty()) log.Say(end.reason);
     status = end.exitStatus;
   }
   if (ran) {
+    errno = 0;
     std::fputs(BatchSummary(outcomes, options.dryRun).c_str(), stdout);
-    std::fflush(stdout);
+    // A summary that did not reach its file (a full disk) must not pass
+    // for a batch that went well.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+      const int error = errno;
+      log.Say("the summary could not be written to standard output" +
+              (error != 0 ? ": " + platform::FileStatus{error}.Describe() : std::string()));
+      if (status == 0 || status == kBatchChecksFound) status = 1;
+    }
   }
   return status;
 }

@@ -1,5 +1,6 @@
 #include "app/batch_options.h"
 
+#include <cctype>
 #include <charconv>
 #include <filesystem>
 #include <map>
@@ -40,7 +41,8 @@ const char* const kBatchUsage =
     "  --options FILE             read these options from section [batch] of an\n"
     "                             INI file (keys date, f5 .. f9,\n"
     "                             distribution-copies, budget-copies, periodicity,\n"
-    "                             concept); the command line has the last word\n"
+    "                             concept, each once; anything else there is\n"
+    "                             refused); the command line has the last word\n"
     "\n"
     "Where the results go:\n"
     "  --out DIR         the print file of each property, DIR/<code>.prn [.]\n"
@@ -53,7 +55,9 @@ const char* const kBatchUsage =
     "                    UTF-8, a header row, amounts in euros with a point\n"
     "  --lock-wait SECONDS\n"
     "                    how long to wait for a budget that another workstation\n"
-    "                    holds before passing over the property [10]\n"
+    "                    holds before passing over the property, or for any\n"
+    "                    other program lock (a property's owners) before the\n"
+    "                    property fails [10]\n"
     "  --dry-run         work out and print everything, write no data file (no\n"
     "                    stored budget, no receipt slot); the program locks are\n"
     "                    still taken, so that no budget is read while it is saved\n"
@@ -61,7 +65,8 @@ const char* const kBatchUsage =
     "\n"
     "Each property's budget lock is taken as the dialogue takes it; the data\n"
     "layer's notices (a record or a lock being waited for) go to standard error,\n"
-    "and so does a progress line when standard error is a terminal. At the end\n"
+    "and so does a progress line when standard error is a terminal that can\n"
+    "erase a line (not TERM=dumb). At the end\n"
     "a summary goes to standard output: one row per property (code, name,\n"
     "owners, budget total, adjustment, receipts updated, result), then what the\n"
     "checks found: coefficients of a column in use that do not add up to its\n"
@@ -70,12 +75,16 @@ const char* const kBatchUsage =
     "\n"
     "Exit status:\n"
     "  0    every property done, and the checks found nothing\n"
-    "  1    a property was passed over (its budget held by another workstation)\n"
-    "       or failed, the others done; or the batch could not start (suite root,\n"
-    "       temporary folder in use, a data file or folder that cannot be used)\n"
+    "  1    a property was passed over (its budget held by another workstation),\n"
+    "       failed or was not found, the others done; or the batch could not start\n"
+    "       (suite root, temporary folder in use, a data file or folder that\n"
+    "       cannot be used, no property with a code asked for), or its summary\n"
+    "       could not be written\n"
     "  2    wrong arguments or options file\n"
     "  4    every property done, but the checks found data to look at\n"
-    "  128+N  ended by signal N (the summary of what was done is still written)\n";
+    "  128+N  ended by signal N (SIGTERM, SIGINT, SIGHUP); the summary is still\n"
+    "       written: the property the batch was on is \"stopped\", saying what of\n"
+    "       it was written, and those it did not come to are \"not run\"\n";
 
 namespace {
 
@@ -111,6 +120,37 @@ std::string* ScreenOption(ScreenOptions& o, std::string_view name) {
 constexpr std::string_view kScreenOptionNames[] = {"date", "f5", "f6", "f7", "f8", "f9", "distribution-copies",
                                                    "budget-copies", "periodicity", "concept"};
 
+// Section [batch] of an options file into `o`: every line a known key with
+// a value, each key once. Anything else is refused naming the line: a key
+// mistyped or a line cut would otherwise leave its option at the default
+// without a word (a batch without the receipt update that was meant).
+std::string ReadOptionsFile(const std::string& path, BatchOptions& o) {
+  const platform::ReadResult file = platform::ReadWholeFile(path);
+  if (!file.ok()) return "the options file " + path + " cannot be read: " + file.status.Describe();
+  const std::optional<std::vector<config::IniLine>> lines = config::IniSectionLines(file.bytes, "batch");
+  if (!lines) return "the options file " + path + " has no section [batch]";
+  o.optionsFile.path = path;
+  for (const config::IniLine& line : *lines) {
+    const std::string at = "the options file " + path + ", line " + std::to_string(line.number) + ": ";
+    std::string name(base::Trim(line.key, " \t"));
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    std::string* field = ScreenOption(o.screens, name);
+    if (!line.hasEquals || field == nullptr) {
+      const std::string what =
+          line.hasEquals ? "unknown key \"" + line.key + "\"" : "\"" + line.key + "\" is not KEY=VALUE";
+      return at + what +
+             " (the keys are date, f5 to f9, distribution-copies, budget-copies, periodicity and concept)";
+    }
+    if (const auto [earlier, first] = o.optionsFile.lines.try_emplace(name, line.number); !first)
+      return at + name + " is given twice (also on line " + std::to_string(earlier->second) + ")";
+    // The file's texts are UTF-8, like everything typed on the command
+    // line; an empty value leaves the option as it was.
+    const std::string value(base::Trim(line.value, " \t"));
+    if (!value.empty()) *field = value;
+  }
+  return {};
+}
+
 }  // namespace
 
 std::vector<CodeRange> ParsePropertySelection(std::string_view text, std::string& error) {
@@ -122,8 +162,17 @@ std::vector<CodeRange> ParsePropertySelection(std::string_view text, std::string
     const std::size_t dash = item.find('-');
     const std::optional<int> first = WholeNumber(item.substr(0, dash));
     const std::optional<int> last = dash == std::string::npos ? first : WholeNumber(item.substr(dash + 1));
-    if (!first || !last || *first < 0 || *last > 9999 || *first > *last) {
+    if (!first || !last || *first < 0) {
       error = "\"" + std::string(text) + "\" is not a property code, a range such as 1-20, or a list of them";
+      return {};
+    }
+    if (*first > 9999 || *last > 9999) {
+      error = "\"" + item + "\": property codes go from 0 to 9999";
+      return {};
+    }
+    if (*first > *last) {
+      error = "\"" + item + "\": a range goes from the lower code to the higher (" + std::to_string(*last) + "-" +
+              std::to_string(*first) + ")";
       return {};
     }
     ranges.push_back({*first, *last});
@@ -153,6 +202,7 @@ BatchArguments ParseBatchArguments(const std::vector<std::string>& args, const s
       o.dryRun = true;
       continue;
     }
+    if (arg.size() > 1 && arg[0] == '-' && arg[1] != '-') return fail("unknown option " + arg);
     if (arg.rfind("--", 0) != 0) {
       std::string error;
       const std::vector<CodeRange> ranges = ParsePropertySelection(arg, error);
@@ -165,6 +215,7 @@ BatchArguments ParseBatchArguments(const std::vector<std::string>& args, const s
     if (const std::size_t eq = name.find('='); eq != std::string::npos) {
       value = name.substr(eq + 1);
       name.resize(eq);
+      if (name == "dry-run" || name == "help") return fail("--" + name + " takes no value");
     } else {
       const bool known = ScreenOption(given, name) != nullptr || name == "options" || name == "out" ||
                          name == "pdf" || name == "csv" || name == "lock-wait";
@@ -192,20 +243,17 @@ BatchArguments ParseBatchArguments(const std::vector<std::string>& args, const s
   o.outDir = Absolute(out, startDir);
 
   if (!optionsFile.empty()) {
-    const platform::ReadResult file = platform::ReadWholeFile(optionsFile);
-    if (!file.ok()) return fail("the options file " + optionsFile + " cannot be read: " + file.status.Describe());
-    for (std::string_view name : kScreenOptionNames) {
-      const std::string value(base::Trim(config::IniValueFromBytes(file.bytes, "batch", name), " \t"));
-      // The file's texts are UTF-8, like everything typed on the command line.
-      if (!value.empty()) *ScreenOption(o.screens, name) = value;
-    }
+    if (std::string problem = ReadOptionsFile(optionsFile, o); !problem.empty()) return fail(std::move(problem));
   }
-  for (std::string_view name : kScreenOptionNames)
-    if (typed.contains(std::string(name))) *ScreenOption(o.screens, name) = *ScreenOption(given, name);
+  for (std::string_view name : kScreenOptionNames) {
+    if (!typed.contains(std::string(name))) continue;
+    *ScreenOption(o.screens, name) = *ScreenOption(given, name);
+    o.optionsFile.lines.erase(std::string(name));
+  }
   return result;
 }
 
-std::string CheckScreenOptions(const ScreenOptions& options) {
+std::string CheckScreenOptions(const ScreenOptions& options, const OptionsFileOrigin& origin) {
   struct Check {
     const char* name;
     const std::string& text;
@@ -236,8 +284,11 @@ std::string CheckScreenOptions(const ScreenOptions& options) {
     edit.text = text;
     edit.stored = std::string(c.width, ' ');
     const bool fits = text.size() <= c.width && !text.empty();
-    if (!fits || !CheckField(edit).accepted)
-      return "--" + std::string(c.name) + " \"" + c.text + "\": give " + c.what;
+    if (fits && CheckField(edit).accepted) continue;
+    if (const auto line = origin.lines.find(c.name); line != origin.lines.end())
+      return "the options file " + origin.path + ", line " + std::to_string(line->second) + ": " + c.name + " \"" +
+             c.text + "\": give " + c.what;
+    return "--" + std::string(c.name) + " \"" + c.text + "\": give " + c.what;
   }
   return {};
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <array>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,9 +33,18 @@ struct ScreenOptions {
   bool operator==(const ScreenOptions&) const = default;
 };
 
+// Where the screen options given in an options file came from, so that a
+// wrong value is named where the operator wrote it.
+struct OptionsFileOrigin {
+  std::string path;                   // the options file; empty: none
+  std::map<std::string, int> lines;   // option name -> line of the file
+  bool operator==(const OptionsFileOrigin&) const = default;
+};
+
 struct BatchOptions {
   std::vector<CodeRange> properties;  // empty: every property
   ScreenOptions screens;
+  OptionsFileOrigin optionsFile;  // which of `screens` the file gave
   std::string outDir;   // print files <code>.prn; absolute
   std::string pdfDir;   // empty: no PDF documents
   std::string csvDir;   // empty: no figures
@@ -60,8 +70,9 @@ std::vector<CodeRange> ParsePropertySelection(std::string_view text, std::string
 
 // Whether the screens' options are what their fields accept (the same
 // checks as typing them), in the session's date settings: an empty text
-// when they are, otherwise what is wrong, naming the option.
-std::string CheckScreenOptions(const ScreenOptions& options);
+// when they are, otherwise what is wrong, naming the option as given: on
+// the command line, or in the options file with its line.
+std::string CheckScreenOptions(const ScreenOptions& options, const OptionsFileOrigin& origin = {});
 
 // The report's parameters from the options, as screens 1 and 3 set them
 // (the date left empty becomes `workDate`, a packed date; a two-digit

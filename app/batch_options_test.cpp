@@ -9,6 +9,7 @@
 #include "config/test_files.h"
 #include "format/dates.h"
 #include "format/user_settings.h"
+#include "platform/file_system.h"
 
 namespace app {
 namespace {
@@ -91,6 +92,7 @@ TEST(BatchOptions, WrongArgumentsAreNamed) {
       {{"--lock-wait", "-1"}, "--lock-wait -1"},
       {{"--out="}, "--out needs a folder"},
       {{"1-x"}, "\"1-x\" is not a property code"},
+      {{"--dry-run=yes"}, "--dry-run takes no value"},
   };
   for (const auto& c : cases) {
     const BatchArguments a = ParseBatchArguments(c.args, "/");
@@ -118,6 +120,72 @@ TEST(BatchOptions, AnOptionsFileGivesWhatTheCommandLineLeavesOut) {
       << missing.error;
   const BatchArguments folder = ParseBatchArguments({"--options", "."}, dir.path());
   EXPECT_NE(folder.error.find("cannot be read"), std::string::npos) << folder.error;
+}
+
+// A key mistyped, a line cut, a key given twice or a file without the
+// section would leave an option at its default without a word: each is
+// refused naming the file and the line.
+TEST(BatchOptions, AnOptionsFileThatSaysSomethingElseIsRefusedNamingTheLine) {
+  config::testing::ScratchDir dir;
+  const struct {
+    const char* contents;
+    const char* says;  // after "the options file <path>"; the message begins so
+  } cases[] = {
+      {"[batch]\ndate=15/11/2024\nperiodicty=1\n",
+       ", line 3: unknown key \"periodicty\" (the keys are date, f5 to f9, distribution-copies, budget-copies, "
+       "periodicity and concept)"},
+      {"[batch]\nout=/srv/listings\n", ", line 2: unknown key \"out\""},
+      {"; November\n[batch]\n\nperiodicity 1\n", ", line 4: \"periodicity 1\" is not KEY=VALUE"},
+      {"[batch]\nconcept=1\nConcept=2\n", ", line 3: concept is given twice (also on line 2)"},
+      {"[options]\nperiodicity=1\n", " has no section [batch]"},
+      {"", " has no section [batch]"},
+  };
+  for (const auto& c : cases) {
+    dir.Write("batch.ini", c.contents);
+    const BatchArguments a = ParseBatchArguments({"--options", "batch.ini"}, dir.path());
+    const std::string expected = "the options file " + dir.path() + "/batch.ini" + c.says;
+    EXPECT_EQ(a.error.substr(0, expected.size()), expected) << c.contents;
+  }
+  // Comments, blank lines and other sections are no business of the batch.
+  dir.Write("batch.ini", "[other]\nkey=x\n[batch]\n; the run\n\nperiodicity=1 ; yes\n[more]\nthing\n");
+  const BatchArguments fine = ParseBatchArguments({"--options", "batch.ini"}, dir.path());
+  EXPECT_EQ(fine.error, "");
+  EXPECT_EQ(fine.options.screens.periodicity, "1");
+}
+
+// A file the program may not read (permissions do not stop root: the
+// refusal comes from the file system).
+class RefusedOptionsFile : public platform::FileSystemWrapper {
+ public:
+  RefusedOptionsFile() : FileSystemWrapper(platform::RealFileSystem()) {}
+  platform::ReadResult ReadWholeFile(const std::string& path) override {
+    if (path.ends_with("batch.ini")) return {{}, {EACCES}};
+    return FileSystemWrapper::ReadWholeFile(path);
+  }
+};
+
+TEST(BatchOptions, AnOptionsFileThatCannotBeReadIsNamedWithTheReason) {
+  config::testing::ScratchDir dir;
+  dir.Write("batch.ini", "[batch]\nperiodicity=1\n");
+  RefusedOptionsFile refused;
+  platform::ScopedFileSystem scoped(refused);
+  const BatchArguments a = ParseBatchArguments({"--options", "batch.ini"}, dir.path());
+  EXPECT_EQ(a.error, "the options file " + dir.path() + "/batch.ini cannot be read: Permission denied");
+}
+
+TEST(BatchOptions, WrongSelectionsSayWhatIsWrong) {
+  const struct {
+    std::vector<std::string> args;
+    const char* says;
+  } cases[] = {
+      {{"12-3"}, "\"12-3\": a range goes from the lower code to the higher (3-12)"},
+      {{"1,20-10"}, "\"20-10\": a range goes from the lower code to the higher (10-20)"},
+      {{"10000"}, "\"10000\": property codes go from 0 to 9999"},
+      {{"5-12000"}, "\"5-12000\": property codes go from 0 to 9999"},
+      {{"-n"}, "unknown option -n"},
+      {{"x"}, "\"x\" is not a property code, a range such as 1-20, or a list of them"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ParseBatchArguments(c.args, "/").error, c.says) << c.args[0];
 }
 
 class ScreenOptionsTest : public ::testing::Test {
@@ -159,6 +227,23 @@ TEST_F(ScreenOptionsTest, TheFieldsChecksDecide) {
     }
   }
   EXPECT_EQ(CheckScreenOptions(ScreenOptions{}), "");
+}
+
+// A wrong value from the options file is named where it was written; the
+// command line, which has the last word, is named as the option.
+TEST_F(ScreenOptionsTest, AWrongValueIsNamedWhereItWasGiven) {
+  config::testing::ScratchDir dir;
+  dir.Write("batch.ini", "[batch]\ndate=15/11/2024\nperiodicity=123\nconcept=9\n");
+  BatchArguments a = ParseBatchArguments({"--options", "batch.ini"}, dir.path());
+  ASSERT_EQ(a.error, "");
+  EXPECT_EQ(CheckScreenOptions(a.options.screens, a.options.optionsFile),
+            "the options file " + dir.path() + "/batch.ini, line 3: periodicity \"123\": give a number 0 to 99");
+  a = ParseBatchArguments({"--options", "batch.ini", "--periodicity", "456"}, dir.path());
+  ASSERT_EQ(a.error, "");
+  EXPECT_EQ(CheckScreenOptions(a.options.screens, a.options.optionsFile), "--periodicity \"456\": give a number 0 to 99");
+  a = ParseBatchArguments({"--options", "batch.ini", "--periodicity", "1"}, dir.path());
+  EXPECT_EQ(CheckScreenOptions(a.options.screens, a.options.optionsFile),
+            "the options file " + dir.path() + "/batch.ini, line 4: concept \"9\": give a receipt concept 1 to 8");
 }
 
 TEST_F(ScreenOptionsTest, TheParametersAreWhatTheScreensWouldSet) {

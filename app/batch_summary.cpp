@@ -12,15 +12,8 @@ using Result = PropertyOutcome::Result;
 // Columns are padded in code page 850, where a character is a byte, and
 // turned into UTF-8 afterwards. Control bytes of the data files' texts
 // become blanks, as on the listings.
-std::string Printable(std::string text) {
-  for (char& c : text) {
-    const auto b = static_cast<unsigned char>(c);
-    if (b <= 31 || b == 127 || b == 255) c = ' ';
-  }
-  return text;
-}
 std::string Left(std::string text, std::size_t width) {
-  text = Printable(std::move(text));
+  text = base::BlankControlBytes(std::move(text));
   if (text.size() > width) text.resize(width);
   text.resize(width, ' ');
   return text;
@@ -51,6 +44,10 @@ std::string ResultText(const PropertyOutcome& o) {
       return "failed: " + o.reason;
     case Result::kMissing:
       return "no such property";
+    case Result::kStopped:
+      return "stopped: " + o.reason;
+    case Result::kNotRun:
+      return "not run";
   }
   return {};
 }
@@ -89,29 +86,37 @@ std::string BatchSummary(const std::vector<PropertyOutcome>& outcomes, bool dryR
   };
   row("code", "name", "owners", "budget total", "adjustment", "receipts updated", "result");
   row("-----", std::string(30, '-'), "------", "-------------", "-----------", std::string(24, '-'), "------");
-  int done = 0, skipped = 0, failed = 0;
+  int counts[6] = {};
   for (const PropertyOutcome& o : outcomes) {
     const bool figures = o.figures;
     row(o.code, o.name, figures ? std::to_string(o.owners) : "-", figures ? DecimalAmount(o.budgetTotal) : "-",
         figures ? DecimalAmount(o.adjustment) : "-", ReceiptsText(o), ResultText(o));
-    (o.result == Result::kDone ? done : o.result == Result::kSkipped ? skipped : failed) += 1;
+    counts[static_cast<int>(o.result)] += 1;
   }
   bool anyFinding = false;
   for (const PropertyOutcome& o : outcomes) {
     for (const std::string& line : FindingLines(o.findings)) {
       if (!anyFinding) text += "\nChecks:\n";
       anyFinding = true;
-      text += base::Cp850ToUtf8("  " + Left(o.code, 5) + " " + Printable(line)) + "\n";
+      text += base::Cp850ToUtf8("  " + Left(o.code, 5) + " " + base::BlankControlBytes(line)) + "\n";
     }
   }
+  const auto count = [&](Result r) { return counts[static_cast<int>(r)]; };
   text += "\n" + std::to_string(outcomes.size()) + (outcomes.size() == 1 ? " property: " : " properties: ") +
-          std::to_string(done) + " done, " + std::to_string(skipped) + " skipped, " + std::to_string(failed) +
-          " failed.";
+          std::to_string(count(Result::kDone)) + " done, " + std::to_string(count(Result::kSkipped)) + " skipped, " +
+          std::to_string(count(Result::kFailed)) + " failed";
+  // The rarer ends only when they happened.
+  for (const auto& [result, what] : {std::pair{Result::kMissing, " not found"}, std::pair{Result::kStopped, " stopped"},
+                                     std::pair{Result::kNotRun, " not run"}})
+    if (count(result) > 0) text += ", " + std::to_string(count(result)) + what;
+  text += ".";
   if (dryRun) text += " Dry run: no data file was written.";
   return text + "\n";
 }
 
 int BatchExitStatus(const std::vector<PropertyOutcome>& outcomes) {
+  // A batch that did nothing did not do what was asked.
+  if (outcomes.empty()) return 1;
   bool findings = false;
   for (const PropertyOutcome& o : outcomes) {
     if (o.result != Result::kDone) return 1;

@@ -12,11 +12,13 @@
 namespace app {
 
 struct PropertyOutcome {
-  enum class Result { kDone, kSkipped, kFailed, kMissing };
+  // kStopped: ended half way by a termination request (what was written
+  // is in `reason`); kNotRun: the batch ended before its turn.
+  enum class Result { kDone, kSkipped, kFailed, kMissing, kStopped, kNotRun };
   std::string code;  // the digits the screens show: "001"
   std::string name;  // code page 850, in reading order
   Result result = Result::kDone;
-  std::string reason;  // why skipped or failed: UTF-8
+  std::string reason;  // why skipped, failed or stopped: UTF-8
   // The figures, once the budget was built and shared out.
   bool figures = false;
   int owners = 0;
@@ -31,7 +33,8 @@ struct PropertyOutcome {
 std::string BatchSummary(const std::vector<PropertyOutcome>& outcomes, bool dryRun);
 
 // 0 every property done and the checks found nothing; 1 a property passed
-// over, failed or not found; 4 all done but the checks found something.
+// over, failed, not found, stopped or not run, or no property at all; 4
+// all done but the checks found something.
 int BatchExitStatus(const std::vector<PropertyOutcome>& outcomes);
 
 inline constexpr int kBatchChecksFound = 4;

@@ -63,9 +63,40 @@ TEST(BatchSummary, ARowPerPropertyThenTheChecksThenTheCounts) {
             "  003   owners with no months left to issue: 002, 003\n"
             "  003   column D has no owners; its lines: PORTER, ASSEGURANÇA\n"
             "\n"
-            "5 properties: 2 done, 1 skipped, 2 failed.\n");
+            "5 properties: 2 done, 1 skipped, 1 failed, 1 not found.\n");
   EXPECT_EQ(BatchSummary({}, true).substr(BatchSummary({}, true).rfind("\n\n")),
             "\n\n0 properties: 0 done, 0 skipped, 0 failed. Dry run: no data file was written.\n");
+}
+
+// A batch ended half way says which property it stopped in, what of it was
+// written, and which properties it never came to: a count of the
+// properties done alone would pass for the whole batch.
+TEST(BatchSummary, ABatchEndedHalfWaySaysWhereItStopped) {
+  std::vector<PropertyOutcome> outcomes;
+  outcomes.push_back(Done("001", "C.P. A", 2, 100, 0));
+  PropertyOutcome stopped;
+  stopped.code = "002";
+  stopped.name = "C.P. B";
+  stopped.result = Result::kStopped;
+  stopped.reason = "ended by SIGTERM before anything of it was written";
+  outcomes.push_back(stopped);
+  PropertyOutcome notRun;
+  notRun.code = "003";
+  notRun.result = Result::kNotRun;
+  outcomes.push_back(notRun);
+  notRun.code = "004";
+  outcomes.push_back(notRun);
+  const std::string summary = BatchSummary(outcomes, false);
+  EXPECT_NE(summary.find("\n002   C.P. B                              -             -           -  -                        "
+                         "stopped: ended by SIGTERM before anything of it was written\n"),
+            std::string::npos)
+      << summary;
+  EXPECT_NE(summary.find("\n004                                       -             -           -  -                        "
+                         "not run\n"),
+            std::string::npos)
+      << summary;
+  EXPECT_NE(summary.find("\n4 properties: 1 done, 0 skipped, 0 failed, 1 stopped, 2 not run.\n"), std::string::npos)
+      << summary;
 }
 
 TEST(BatchSummary, TheExitStatusSaysWhetherEveryPropertyWentWell) {
@@ -78,16 +109,22 @@ TEST(BatchSummary, TheExitStatusSaysWhetherEveryPropertyWentWell) {
   failed.result = Result::kFailed;
   PropertyOutcome missing;
   missing.result = Result::kMissing;
+  PropertyOutcome stopped;
+  stopped.result = Result::kStopped;
+  PropertyOutcome notRun;
+  notRun.result = Result::kNotRun;
   const struct {
     std::vector<PropertyOutcome> outcomes;
     int status;
   } cases[] = {
-      {{}, 0},
+      {{}, 1},
       {{done, done}, 0},
       {{done, checked}, kBatchChecksFound},
       {{done, skipped}, 1},
       {{checked, failed}, 1},
       {{missing}, 1},
+      {{done, stopped, notRun}, 1},
+      {{notRun}, 1},
   };
   for (const auto& c : cases) EXPECT_EQ(BatchExitStatus(c.outcomes), c.status) << c.outcomes.size();
 }

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -15,6 +16,8 @@
 #include "data/locks.h"
 #include "base/cp850.h"
 #include "platform/host_path.h"
+#include "platform/session_end.h"
+#include "platform/signals.h"
 #include "platform/system.h"
 
 namespace app {
@@ -328,6 +331,7 @@ TEST_F(BatchTest, FiguresAndPdfDocumentsPerProperty) {
   options_.csvDir = (fs::path(root_.Path()) / "csv").string();
   options_.pdfDir = (fs::path(root_.Path()) / "pdf").string();
   fs::create_directories(options_.csvDir);
+  fs::create_directories(options_.pdfDir);
   std::vector<PropertyOutcome> outcomes = Run();
   ASSERT_EQ(outcomes.size(), 2u);
   EXPECT_EQ(outcomes[1].result, Result::kDone) << outcomes[1].reason;
@@ -355,15 +359,342 @@ TEST_F(BatchTest, FiguresAndPdfDocumentsPerProperty) {
     EXPECT_TRUE(fs::exists(out_ / "002.prn"));
   }
 
-  // Figures that cannot be written fail the property, naming the file.
+  // A folder for the figures that has gone stops the batch, naming it.
   options_.pdfDir.clear();
   fs::remove_all(options_.csvDir);
   outcomes = Run();
-  EXPECT_EQ(outcomes[0].result, Result::kFailed);
-  EXPECT_NE(outcomes[0].reason.find("the figures " + options_.csvDir + "/002-distribution.csv cannot be written"),
-            std::string::npos)
-      << outcomes[0].reason;
+  EXPECT_TRUE(outcomes.empty());
+  EXPECT_EQ(problem_, "the folder " + options_.csvDir + " does not take files: No such file or directory");
   ExpectNothingLeft();
+}
+
+// Another process of the workstation holding a property's budget lock
+// until the test lets it go.
+class HeldBudget {
+ public:
+  explicit HeldBudget(int code) {
+    int ready[2], release[2];
+    if (::pipe(ready) != 0 || ::pipe(release) != 0) return;
+    child_ = ::fork();
+    if (child_ == 0) {
+      // Only the parent may end this process's wait.
+      ::close(release[1]);
+      ::close(ready[0]);
+      data::ResetLocks();
+      const char held = data::LockKey("PressupH", Code(code)) == 0 ? 'y' : 'n';
+      if (::write(ready[1], &held, 1) != 1) ::_exit(2);
+      char done = 0;
+      while (::read(release[0], &done, 1) < 0) {
+      }
+      ::_exit(0);
+    }
+    ::close(release[0]);
+    ::close(ready[1]);
+    release_ = release[1];
+    char held = 0;
+    held_ = ::read(ready[0], &held, 1) == 1 && held == 'y';
+    ::close(ready[0]);
+  }
+  ~HeldBudget() {
+    ::close(release_);
+    int status = 0;
+    if (child_ > 0) ::waitpid(child_, &status, 0);
+  }
+  bool held() const { return held_; }
+
+ private:
+  pid_t child_ = -1;
+  int release_ = -1;
+  bool held_ = false;
+};
+
+// Another program of the workstation holds the owners' lock of property 5
+// and does not let go (an owners' editor left open): the batch waits as
+// long as it waits for a budget, then fails that property and goes on.
+TEST_F(BatchTest, AnOwnersLockHeldElsewhereIsWaitedForAWhileThenThePropertyFails) {
+  int ready[2], release[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  ASSERT_EQ(::pipe(release), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::close(release[1]);
+    ::close(ready[0]);
+    data::ResetLocks();
+    const char held = data::LockKey("PropietH", Code(5)) == 0 ? 'y' : 'n';
+    if (::write(ready[1], &held, 1) != 1) ::_exit(2);
+    char done = 0;
+    while (::read(release[0], &done, 1) < 0) {
+    }
+    ::_exit(0);
+  }
+  ::close(release[0]);
+  ::close(ready[1]);
+  char held = 0;
+  ASSERT_EQ(::read(ready[0], &held, 1), 1);
+  ::close(ready[0]);
+  ASSERT_EQ(held, 'y');
+
+  options_.lockWaitSeconds = 1;
+  options_.screens.periodicity = "1";
+  const auto start = std::chrono::steady_clock::now();
+  const std::vector<PropertyOutcome> outcomes = Run();
+  const auto waited = std::chrono::steady_clock::now() - start;
+  ::close(release[1]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+
+  ASSERT_EQ(outcomes.size(), 3u);
+  EXPECT_EQ(outcomes[0].result, Result::kDone) << outcomes[0].reason;
+  EXPECT_EQ(outcomes[1].result, Result::kFailed);
+  EXPECT_NE(outcomes[1].reason.find("NO S'HA POGUT PRENDRE EL BLOQUEIG PropietH"), std::string::npos)
+      << outcomes[1].reason;
+  EXPECT_EQ(Slots(5), (std::vector<std::string>{"1:0", "1:0", "1:0", "1:0"}));
+  EXPECT_EQ(outcomes[2].result, Result::kDone) << outcomes[2].reason;
+  EXPECT_LT(waited, std::chrono::seconds(10));
+  ExpectNothingLeft();
+}
+
+// A lock folder out of reach (a file in its place) is no workstation
+// holding the budgets: each property fails at once naming it, instead of
+// being waited for and passed over as "in use on another workstation".
+TEST_F(BatchTest, ALockFolderOutOfReachFailsThePropertiesWithoutWaiting) {
+  const fs::path locks = fs::path(root_.Path()) / "LOCKS";
+  fs::remove_all(locks);
+  std::ofstream(locks) << "in the way";
+  options_.lockWaitSeconds = 2;
+  const auto start = std::chrono::steady_clock::now();
+  const std::vector<PropertyOutcome> outcomes = Run();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  ASSERT_EQ(outcomes.size(), 3u);
+  for (const PropertyOutcome& o : outcomes) {
+    EXPECT_EQ(o.result, Result::kFailed) << o.code;
+    EXPECT_NE(o.reason.find("its budget lock cannot be taken: NO ES POT ACCEDIR AL FITXER " + locks.string()),
+              std::string::npos)
+        << o.reason;
+  }
+  EXPECT_TRUE(Stored(2).empty());
+  fs::remove(locks);
+}
+
+// A termination request (SIGTERM, Ctrl+C) that arrives while the batch
+// waits.
+class TerminatedWhileWaiting : public platform::SystemWrapper {
+ public:
+  TerminatedWhileWaiting() : platform::SystemWrapper(platform::RealSystem()) {}
+  void Pause(int) override { throw platform::SessionEnded{128 + SIGTERM, "ended by SIGTERM"}; }
+};
+
+// A batch ended half way leaves the property it was on stopped (saying
+// that nothing of it was written) and the rest not run, with the lock and
+// the working file let go: the summary does not pass for the whole batch.
+TEST_F(BatchTest, ABatchEndedWhileWaitingSaysWhereItStoppedAndLeavesNothingHeld) {
+  HeldBudget other(5);
+  ASSERT_TRUE(other.held());
+  options_.lockWaitSeconds = 30;
+  TerminatedWhileWaiting terminated;
+  std::vector<PropertyOutcome> outcomes;
+  {
+    platform::ScopedSystem scoped(terminated);
+    EXPECT_THROW(RunBatch(report_, options_, outcomes), platform::SessionEnded);
+  }
+  ASSERT_EQ(outcomes.size(), 3u);
+  EXPECT_EQ(outcomes[0].result, Result::kDone);
+  EXPECT_EQ(outcomes[1].code, "005");
+  EXPECT_EQ(outcomes[1].result, Result::kStopped);
+  EXPECT_EQ(outcomes[1].name, "C.P. CARRER 5");
+  EXPECT_EQ(outcomes[1].reason, "ended by SIGTERM before anything of it was written");
+  EXPECT_EQ(outcomes[2].code, "009");
+  EXPECT_EQ(outcomes[2].result, Result::kNotRun);
+  EXPECT_FALSE(fs::exists(out_ / "009.prn"));
+  EXPECT_EQ(BatchExitStatus(outcomes), 1);
+  ExpectNothingLeft();
+}
+
+// A print program ended by the operator's Ctrl+C (which reaches the whole
+// process group) is no failure of the property: the batch was stopped
+// after its listings were printed.
+class PrintProgramInterrupted : public platform::SystemWrapper {
+ public:
+  PrintProgramInterrupted() : platform::SystemWrapper(platform::RealSystem()) {}
+  int RunAndWait(const std::string&, const std::vector<std::string>&) override {
+    std::raise(SIGINT);
+    return 128 + SIGINT;
+  }
+};
+
+TEST_F(BatchTest, ABatchEndedDuringAPdfDocumentSaysTheListingsAreWhole) {
+  platform::InstallTerminationSignals();
+  PrintProgramInterrupted printProgram;
+  platform::ScopedSystem scoped(printProgram);
+  options_.pdfDir = (fs::path(root_.Path()) / "pdf").string();
+  fs::create_directories(options_.pdfDir);
+  std::vector<PropertyOutcome> outcomes;
+  EXPECT_THROW(RunBatch(report_, options_, outcomes), platform::SessionEnded);
+  platform::ClearTerminationSignal();
+  ASSERT_EQ(outcomes.size(), 3u);
+  EXPECT_EQ(outcomes[0].result, Result::kStopped);
+  EXPECT_EQ(outcomes[0].reason,
+            "ended by SIGINT before its PDF document was made; its listings are in " + (out_ / "002.prn").string());
+  EXPECT_TRUE(fs::exists(out_ / "002.prn"));
+  EXPECT_EQ(Stored(2), std::vector<std::string>{"NE B 2400"});
+  EXPECT_EQ(outcomes[1].result, Result::kNotRun);
+  EXPECT_EQ(outcomes[2].result, Result::kNotRun);
+  ExpectNothingLeft();
+}
+
+// A folder where files cannot be made (permission bits do not stop root:
+// the refusal comes from the file system), or a disk that fills up under
+// one property's figures.
+class RefusingFolder : public platform::FileSystemWrapper {
+ public:
+  RefusingFolder(std::string folder, int error, std::string onlyFile = "")
+      : FileSystemWrapper(platform::RealFileSystem()),
+        folder_(std::move(folder) + "/"),
+        onlyFile_(std::move(onlyFile)),
+        error_(error) {}
+  std::unique_ptr<platform::File> Open(const std::string& path, unsigned flags, platform::FileStatus& status,
+                                       mode_t mode) override {
+    if (Refused(path) && flags != platform::kOpenRead) {
+      status = {error_};
+      return nullptr;
+    }
+    return FileSystemWrapper::Open(path, flags, status, mode);
+  }
+  platform::FileStatus WriteWholeFile(const std::string& path, std::string_view bytes, bool sync,
+                                      mode_t mode) override {
+    if (Refused(path)) return {error_};
+    return FileSystemWrapper::WriteWholeFile(path, bytes, sync, mode);
+  }
+
+ private:
+  bool Refused(const std::string& path) const {
+    return path.starts_with(folder_) && (onlyFile_.empty() || path.ends_with(onlyFile_));
+  }
+  std::string folder_, onlyFile_;
+  int error_;
+};
+
+// An output folder that takes no files stops the batch before any
+// property, naming the folder, instead of failing every property the same
+// way.
+TEST_F(BatchTest, AnOutputFolderThatTakesNoFilesStopsTheBatchBeforeAnyProperty) {
+  options_.csvDir = (fs::path(root_.Path()) / "csv").string();
+  options_.pdfDir = (fs::path(root_.Path()) / "pdf").string();
+  options_.screens.periodicity = "1";
+  for (const std::string* dir : {&options_.outDir, &options_.pdfDir, &options_.csvDir}) {
+    fs::create_directories(*dir);
+    RefusingFolder refusing(*dir, EACCES);
+    platform::ScopedFileSystem scoped(refusing);
+    EXPECT_TRUE(Run().empty()) << *dir;
+    EXPECT_EQ(problem_, "the folder " + *dir + " does not take files: Permission denied");
+    EXPECT_TRUE(fs::is_empty(*dir)) << *dir;
+  }
+  EXPECT_TRUE(Stored(2).empty());
+  EXPECT_EQ(Slots(2), (std::vector<std::string>{"1:0", "1:0", "1:0", "1:0"}));
+  ExpectNothingLeft();
+}
+
+// The disk fills up under one property's figures: that property fails
+// with its data files untouched (not saved and updated, yet reported
+// failed), and the others go on.
+TEST_F(BatchTest, FiguresThatCannotBeWrittenLeaveThePropertysDataAsItWas) {
+  options_.csvDir = (fs::path(root_.Path()) / "csv").string();
+  fs::create_directories(options_.csvDir);
+  options_.screens.periodicity = "1";
+  RefusingFolder full(options_.csvDir, ENOSPC, "005-budget.csv.part");
+  platform::ScopedFileSystem scoped(full);
+  const std::vector<PropertyOutcome> outcomes = Run();
+  ASSERT_EQ(outcomes.size(), 3u);
+  EXPECT_EQ(outcomes[0].result, Result::kDone) << outcomes[0].reason;
+  EXPECT_EQ(outcomes[1].result, Result::kFailed);
+  EXPECT_EQ(outcomes[1].reason,
+            "the figures " + options_.csvDir + "/005-budget.csv cannot be written: No space left on device");
+  EXPECT_FALSE(outcomes[1].receipts.Made);
+  EXPECT_EQ(outcomes[2].result, Result::kDone) << outcomes[2].reason;
+  EXPECT_TRUE(Stored(5).empty());
+  EXPECT_EQ(Slots(5), (std::vector<std::string>{"1:0", "1:0", "1:0", "1:0"}));
+  EXPECT_EQ(Stored(9), std::vector<std::string>{"NE B 10800"});
+  EXPECT_FALSE(fs::exists(out_ / "005.prn"));
+  for (const auto& entry : fs::directory_iterator(options_.csvDir))
+    EXPECT_TRUE(entry.path().filename().string().rfind("005", 0) != 0) << entry.path();
+  ExpectNothingLeft();
+}
+
+// The properties file itself stops answering half way (a damaged page, a
+// server gone away): the batch stops there, rather than failing every
+// property after it the same way, and says which it did not come to.
+TEST_F(BatchTest, APropertiesFileThatNoLongerAnswersStopsTheBatch) {
+  constexpr std::uint16_t kGetEqual = 5;
+  data::testing::FailingRecordManager failing;
+  // The batch reads each property, then its run reads it again: the third
+  // read is property 5's in the batch.
+  failing.Fail(kPropertiesFile, kGetEqual, 3, kIoError);
+  const std::vector<PropertyOutcome> outcomes = Run();
+  ASSERT_EQ(outcomes.size(), 3u);
+  EXPECT_EQ(outcomes[0].result, Result::kDone) << outcomes[0].reason;
+  EXPECT_EQ(outcomes[1].result, Result::kFailed);
+  EXPECT_EQ(outcomes[2].result, Result::kNotRun);
+  EXPECT_NE(problem_.find("the properties cannot be read (NO ES POT ACCEDIR AL FITXER DADES\\FinquesH"),
+            std::string::npos)
+      << problem_;
+  EXPECT_NE(problem_.find("; the batch stopped"), std::string::npos) << problem_;
+  EXPECT_TRUE(Stored(9).empty());
+  ExpectNothingLeft();
+}
+
+// A print file whose writes fail (a full disk).
+class FullDiskUnder : public platform::FileSystemWrapper {
+ public:
+  explicit FullDiskUnder(std::string file) : FileSystemWrapper(platform::RealFileSystem()), file_(std::move(file)) {}
+  std::unique_ptr<platform::File> Open(const std::string& path, unsigned flags, platform::FileStatus& status,
+                                       mode_t mode) override {
+    std::unique_ptr<platform::File> real = FileSystemWrapper::Open(path, flags, status, mode);
+    if (!real || !path.ends_with(file_)) return real;
+    struct Full : platform::FileWrapper {
+      using FileWrapper::FileWrapper;
+      platform::FileStatus WriteAt(std::uint64_t, std::string_view) override { return {ENOSPC}; }
+      platform::FileStatus Append(std::string_view) override { return {ENOSPC}; }
+    };
+    return std::make_unique<Full>(std::move(real));
+  }
+
+ private:
+  std::string file_;
+};
+
+// The disk fills up under a property's listing, after its budget was saved
+// and its receipts updated: the failure says what was written, so that the
+// property is not taken for one left as it was.
+TEST_F(BatchTest, AFailureAfterTheDataWasWrittenSaysWhatWasWritten) {
+  options_.screens.periodicity = "1";
+  FullDiskUnder full("005.prn.part");
+  platform::ScopedFileSystem scoped(full);
+  const std::vector<PropertyOutcome> outcomes = Run();
+  ASSERT_EQ(outcomes.size(), 3u);
+  EXPECT_EQ(outcomes[1].result, Result::kFailed);
+  EXPECT_EQ(outcomes[1].reason, "the print file " + (out_ / "005.prn.part").string() +
+                                    " could not be written: No space left on device; its stored budget was saved and "
+                                    "its receipts updated");
+  EXPECT_TRUE(outcomes[1].receipts.Made);
+  EXPECT_EQ(Stored(5), std::vector<std::string>{"NE B 6000"});
+  EXPECT_FALSE(fs::exists(out_ / "005.prn"));
+  EXPECT_FALSE(fs::exists(out_ / "005.prn.part"));
+  EXPECT_EQ(outcomes[2].result, Result::kDone) << outcomes[2].reason;
+  // A failure before anything was written says nothing of the kind.
+  data::testing::FailingRecordManager failing;
+  failing.Fail(kOwnersFile, kGetNext, 1, kIoError);
+  options_.properties = {{2, 2}};
+  const std::vector<PropertyOutcome> early = Run();
+  ASSERT_EQ(early.size(), 1u);
+  EXPECT_EQ(early[0].reason.find("saved"), std::string::npos) << early[0].reason;
+  ExpectNothingLeft();
+}
+
+TEST_F(BatchTest, ASelectionThatNoPropertyHasIsAProblemNotASuccess) {
+  options_.properties = {{60, 70}, {80, 90}};
+  EXPECT_TRUE(Run().empty());
+  EXPECT_EQ(problem_, "no property has a code in 60-70,80-90");
 }
 
 TEST_F(BatchTest, ABudgetHeldElsewhereIsWaitedForAWhileThenPassedOverNamingItsHolder) {

@@ -24,4 +24,13 @@ void OpenModuleFiles(RecordAreas& areas) {
   for (const DataFileName& file : kDataFiles) data::OpenDataFile(file.id, file.name, areas.For(file.id));
 }
 
+std::string_view OpenExistingModuleFiles(RecordAreas& areas) {
+  for (const DataFileName& file : kDataFiles) {
+    if (data::OpenDataFile(file.id, file.name, areas.For(file.id), data::MissingDataFile::kReport) ==
+        data::kStatusFileNotFound)
+      return file.name;
+  }
+  return {};
+}
+
 }  // namespace app

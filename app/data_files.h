@@ -56,5 +56,10 @@ class RecordAreas {
 // Opens the eight data files in their order, each with its record area (a
 // failure ends the process inside the data layer after its message).
 void OpenModuleFiles(RecordAreas& areas);
+// The same for a program that runs unattended, where a data file gone
+// missing must not be made empty and taken for one without records: the
+// name of the first file that does not exist (the files before it left
+// open), or empty when all eight are open.
+std::string_view OpenExistingModuleFiles(RecordAreas& areas);
 
 }  // namespace app

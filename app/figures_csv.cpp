@@ -11,20 +11,10 @@ namespace {
 constexpr std::string_view kEnd = "\r\n";
 
 
-// Control bytes (a field never filled holds zeros) as blanks, as the
-// listings print them.
-std::string Printable(std::string cp850) {
-  for (char& c : cp850) {
-    const auto b = static_cast<unsigned char>(c);
-    if (b <= 31 || b == 127 || b == 255) c = ' ';
-  }
-  return cp850;
-}
-
 // A text of the data files (code page 850) as a field, without its
 // trailing blanks.
 std::string TextField(const std::string& cp850) {
-  return CsvField(base::Cp850ToUtf8(base::TrimRight(Printable(cp850))));
+  return CsvField(base::Cp850ToUtf8(base::TrimRight(base::BlankControlBytes(cp850))));
 }
 
 void AddRow(std::string& csv, const std::vector<std::string>& fields) {
@@ -69,7 +59,7 @@ std::string DistributionCsv(const DistributionPass& pass) {
                "share_g", "total", "issued", "monthly", "quarterly"});
   for (const OwnerShares& o : pass.owners) {
     std::vector<std::string> row{CsvField(format::UnpackDigits(o.OwnerKey)),
-                                 TextField(format::NameInReadingOrder(Printable(o.Name))), TextField(o.Department)};
+                                 TextField(format::NameInReadingOrder(base::BlankControlBytes(o.Name))), TextField(o.Department)};
     for (std::size_t k = 1; k <= kColumns; ++k) row.push_back(DecimalAmount(o.Share[k]));
     for (std::int32_t amount : {o.OwnerTotal, o.Issued, o.Monthly, o.Quarterly}) row.push_back(DecimalAmount(amount));
     AddRow(csv, row);

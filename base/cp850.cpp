@@ -45,4 +45,12 @@ std::string Cp850ToUtf8(std::string_view cp850, bool glyphs) {
   return out;
 }
 
+std::string BlankControlBytes(std::string cp850) {
+  for (char& c : cp850) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b <= 31 || b == 127 || b == 255) c = ' ';
+  }
+  return cp850;
+}
+
 }  // namespace base

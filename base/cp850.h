@@ -42,6 +42,10 @@ std::string Utf8ToCp850(std::string_view utf8);
 std::string Cp850ToUtf8(std::string_view cp850, bool glyphs = false);
 // Appends one code point as UTF-8.
 void AppendUtf8(std::string& out, char32_t cp);
+// The text with its control bytes (0-31, 127) and byte 255 (a blank that
+// does not break) as plain blanks, as the listings print them: a field
+// never filled holds zeros, and an escape byte must not reach a terminal.
+std::string BlankControlBytes(std::string cp850);
 
 namespace detail {
 

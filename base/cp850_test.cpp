@@ -30,5 +30,10 @@ TEST(Cp850, ControlBytesShowAsPcGlyphsOnlyWhenAsked) {
   EXPECT_EQ(Utf8ToCp850("a✓b"), "a?b");
 }
 
+TEST(Cp850, ControlBytesBlankedAsTheListingsPrintThem) {
+  EXPECT_EQ(BlankControlBytes(std::string("A\0\x1B[31m\x07\x7F\xFF\xB7", 11)), "A  [31m   \xB7");
+  EXPECT_EQ(BlankControlBytes(""), "");
+}
+
 }  // namespace
 }  // namespace base

@@ -42,39 +42,54 @@ std::string IniUpper(std::string_view text) {
   return out;
 }
 
-std::string IniValueFromBytes(std::string_view bytes, std::string_view section, std::string_view key) {
+std::optional<std::vector<IniLine>> IniSectionLines(std::string_view bytes, std::string_view section) {
   if (auto eof = bytes.find(kEndOfFile); eof != std::string_view::npos) bytes = bytes.substr(0, eof);
   const std::string_view wantedSection = base::Trim(section);
-  const std::string_view wantedKey = base::Trim(key);
 
-  std::string value;
-  bool inside = false;
+  std::optional<std::vector<IniLine>> lines;
   std::size_t pos = 0;
+  int number = 0;
   while (auto next = NextLine(bytes, pos)) {
+    ++number;
     std::string_view line = *next;
     // A ";" starts a comment, even inside quotes.
     if (auto semicolon = line.find(';'); semicolon != std::string_view::npos) line = line.substr(0, semicolon);
     while (!line.empty() && line.front() == ' ') line.remove_prefix(1);
     if (base::TrimRight(line).empty()) continue;
 
-    if (!inside) {
+    if (!lines) {
       if (line.front() != '[') continue;
       std::string_view name = line.substr(1);
       if (auto close = name.find(']'); close != std::string_view::npos) name = name.substr(0, close);
-      inside = SameName(base::Trim(name), wantedSection);
+      if (SameName(base::Trim(name), wantedSection)) lines.emplace();
       continue;
     }
-    // Only the first section of that name is searched.
+    // Only the first section of that name counts.
     if (line.front() == '[') break;
+    IniLine entry;
+    entry.number = number;
     const std::size_t equals = line.find('=');
-    if (equals == std::string_view::npos) continue;
-    if (SameName(base::TrimRight(line.substr(0, equals)), wantedKey)) {
-      value = line.substr(equals + 1);
-      break;
+    if (equals == std::string_view::npos) {
+      entry.key = base::TrimRight(line);
+      entry.hasEquals = false;
+    } else {
+      entry.key = base::TrimRight(line.substr(0, equals));
+      entry.value = line.substr(equals + 1);
+      if (entry.value.size() > 1 && entry.value.front() == '"' && entry.value.back() == '"')
+        entry.value = entry.value.substr(1, entry.value.size() - 2);
     }
+    lines->push_back(std::move(entry));
   }
-  if (value.size() > 1 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
-  return value;
+  return lines;
+}
+
+std::string IniValueFromBytes(std::string_view bytes, std::string_view section, std::string_view key) {
+  const std::optional<std::vector<IniLine>> lines = IniSectionLines(bytes, section);
+  if (!lines) return {};
+  const std::string_view wantedKey = base::Trim(key);
+  for (const IniLine& line : *lines)
+    if (line.hasEquals && SameName(line.key, wantedKey)) return line.value;
+  return {};
 }
 
 std::string ReadIniValue(std::string_view file, std::string_view section, std::string_view key) {

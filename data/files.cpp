@@ -40,7 +40,6 @@ constexpr std::int16_t kStatusNoCurrentRecord = 8;
 constexpr std::uint16_t kOpReset = 28;
 
 constexpr std::int16_t kStatusBufferShort = 22;
-constexpr std::int16_t kStatusFileNotFound = 12;
 constexpr std::int16_t kStatusInvalidFileName = 11;
 constexpr std::int16_t kStatusRecordLocked = 84;
 constexpr std::int16_t kStatusFileLocked = 85;
@@ -246,7 +245,8 @@ int FindSlot(std::int16_t fileId) {
   return 0;
 }
 
-std::int16_t OpenDataFile(std::int16_t fileId, std::string_view fileName, std::span<char> recordArea) {
+std::int16_t OpenDataFile(std::int16_t fileId, std::string_view fileName, std::span<char> recordArea,
+                          MissingDataFile missing) {
   if (fileId == 0) return kStatusNotOpen;
   int found = FindSlot(fileId);
   if (found > 0) return kStatusAlreadyOpen;
@@ -275,6 +275,10 @@ std::int16_t OpenDataFile(std::int16_t fileId, std::string_view fileName, std::s
       continue;
     }
     if (status != kStatusFileNotFound) break;
+    if (missing == MissingDataFile::kReport) {
+      s = FileSlot{};
+      return kStatusFileNotFound;
+    }
     std::string dictionary = config::Session().RootDir + "ddf\\" + parts.base + ".xdf";
     auto creation = ReadDictionary(dictionary);
     if (!creation) {

@@ -22,6 +22,7 @@ namespace data {
 
 inline constexpr int kFileSlots = 40;
 inline constexpr std::int16_t kStatusNotOpen = 3;
+inline constexpr std::int16_t kStatusFileNotFound = 12;  // the record manager's: no such file
 inline constexpr std::int16_t kStatusAlreadyOpen = 1002;
 inline constexpr std::int16_t kStatusNoFreeSlot = 1003;
 inline constexpr std::int16_t kStatusNoSuchKey = 1004;
@@ -78,11 +79,19 @@ RecordManagerEntry SetRecordManager(RecordManagerEntry entry);
 // otherwise minus the highest-numbered free slot; 0 when there is none.
 int FindSlot(std::int16_t fileId);
 
+// What opening a data file that does not exist does: make it from its
+// dictionary, or report it to the caller (a program that runs unattended
+// must not take a file gone missing for an empty one).
+enum class MissingDataFile { kCreate, kReport };
+
 // Opens `fileName` (a suite path; ".dat" when it has no extension), creating
 // it from its dictionary RootDir + "ddf\" + base + ".xdf" when it does not
 // exist. A file that cannot be opened shows a message, resets every file and
-// ends the session (the notice's EndProcess).
-std::int16_t OpenDataFile(std::int16_t fileId, std::string_view fileName, std::span<char> recordArea);
+// ends the session (the notice's EndProcess). With MissingDataFile::kReport
+// a file that does not exist is neither made nor shown: the result is
+// kStatusFileNotFound and the identifier stays free.
+std::int16_t OpenDataFile(std::int16_t fileId, std::string_view fileName, std::span<char> recordArea,
+                          MissingDataFile missing = MissingDataFile::kCreate);
 
 // Answered from the layout learnt at the open; the record manager is asked
 // only while that layout could not be read.

@@ -408,6 +408,20 @@ TEST_F(FilesTest, MissingFileIsCreatedFromItsDictionary) {
   EXPECT_EQ(FileTable()[40].RecordLength, 10);
 }
 
+// An unattended program asks to hear of a missing file instead: nothing
+// made, nothing shown, the identifier free.
+TEST_F(FilesTest, AMissingFileIsReportedAndNotMadeWhenTheCallerAsks) {
+  WriteDictionary("PressupH", kTenByKey5);
+  char area[10];
+  EXPECT_EQ(OpenDataFile(501, "DADES\\PressupH", area, MissingDataFile::kReport), kStatusFileNotFound);
+  EXPECT_TRUE(fake_.created.empty());
+  EXPECT_TRUE(notice_.events.empty());
+  EXPECT_EQ(FindSlot(501), -40);
+  // The default still makes it.
+  EXPECT_EQ(OpenDataFile(501, "DADES\\PressupH", area), 0);
+  EXPECT_FALSE(fake_.created.empty());
+}
+
 TEST_F(FilesTest, MissingOrShortDictionaryStopsWithoutCreating) {
   char area[10];
   const std::string dictionary = config::Session().RootDir + "ddf\\PressupH.xdf";

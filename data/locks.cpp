@@ -240,6 +240,7 @@ int AcquireLock(std::string_view name, std::string_view type, std::string_view l
     // Why the lock was not taken, for callers that do not wait (a batch
     // passing over a property says who holds it).
     std::string& refusal = Locks().LastRefusal;
+    Locks().LastRefusalUnreachable = outcome == LockAttempt::kUnreachable;
     if (outcome == LockAttempt::kHeld)
       refusal.clear();
     else if (outcome == LockAttempt::kUnreachable)

@@ -32,6 +32,9 @@ struct LockState {
   // be reached and why; empty after one that got its lock. For a caller
   // that does not wait (mode "S") and tells someone later.
   std::string LastRefusal;
+  // Whether that was a lock file out of reach rather than another holder:
+  // waiting on it does not help.
+  bool LastRefusalUnreachable = false;
 };
 LockState& Locks();
 // Forgets the identity, the wait mode and the locks this process holds,

@@ -456,6 +456,7 @@ TEST_F(LocksTest, ModeSGivesUpAtOnceWithoutMessage) {
   // Who holds it is kept for a caller that tells someone later; a lock
   // taken clears it.
   EXPECT_EQ(Locks().LastRefusal, LockHolderText(record, ""));
+  EXPECT_FALSE(Locks().LastRefusalUnreachable);
   EXPECT_EQ(LockKey("PressupH", "\x81\x86"), 0);
   EXPECT_EQ(Locks().LastRefusal, "");
 }
@@ -745,6 +746,7 @@ TEST_F(LocksTest, ModeSDoesNotWaitForAFileOutOfReach) {
   EXPECT_TRUE(notice_.events.empty());
   EXPECT_NE(Locks().LastRefusal.find("NO ES POT ACCEDIR AL FITXER "), std::string::npos) << Locks().LastRefusal;
   EXPECT_NE(Locks().LastRefusal.find("PressupH.lck (PERMÍS DENEGAT)"_cp), std::string::npos) << Locks().LastRefusal;
+  EXPECT_TRUE(Locks().LastRefusalUnreachable);
 }
 
 TEST_F(LocksTest, ThingsInTheWayOfTheLockFileAreNamed) {

@@ -252,6 +252,126 @@ TEST_F(Batch, WrongArgumentsAndAFolderInTheWayAreNamed) {
   EXPECT_THAT(r.standardOutput, HasSubstr("Usage: repquota batch"));
 }
 
+// The progress lines a terminal received: each "[n/m] ..." written after
+// a carriage return and erase-line, up to the next control character.
+std::vector<std::string> ProgressLines(const std::string& terminal) {
+  std::vector<std::string> lines;
+  for (std::size_t at = terminal.find("\r\x1b[K"); at != std::string::npos; at = terminal.find("\r\x1b[K", at + 1)) {
+    const std::size_t start = at + 4;
+    const std::size_t end = terminal.find_first_of("\r\n\x1b", start);
+    const std::string line = terminal.substr(start, end == std::string::npos ? end : end - start);
+    if (line.starts_with("[")) lines.push_back(line);
+  }
+  return lines;
+}
+
+// Characters of a UTF-8 text.
+std::size_t Width(const std::string& utf8) {
+  std::size_t n = 0;
+  for (char c : utf8) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  return n;
+}
+
+// On a terminal the progress line is rewritten in place, narrower than the
+// terminal (a wrapped line would not be wiped), and wiped before anything
+// else appears there, the print program's notice of each PDF document
+// too. Into a file nothing of it goes.
+TEST_F(Batch, TheProgressLineKeepsToItsLineOnATerminalAndOutOfFiles) {
+  const std::vector<std::string> args{"--date", "15/11/2024", "--out", Results("out").string(), "--pdf",
+                                      Results("pdf").string()};
+  const ProgramResult onTerminal = root_.RunBatchOnTerminal(args, 30);
+  ASSERT_EQ(onTerminal.exitStatus, 0) << onTerminal.standardError;
+  const std::string& seen = onTerminal.standardError;
+  const std::vector<std::string> progress = ProgressLines(seen);
+  ASSERT_EQ(progress.size(), 3u) << seen;
+  EXPECT_EQ(progress[0], "[1/3] 001 COMUNITAT PROP. MAL");
+  EXPECT_EQ(progress[1], "[2/3] 002 C.P. GRAN DE GRÀCIA");
+  for (const std::string& line : progress) EXPECT_LT(Width(line), 30u) << line;
+  std::size_t notices = 0;
+  for (std::size_t at = seen.find("kitprint:"); at != std::string::npos; at = seen.find("kitprint:", at + 1), ++notices) {
+    const std::string before = seen.substr(0, at);
+    EXPECT_TRUE(before.empty() || before.ends_with("\n") || before.ends_with("\r\x1b[K"))
+        << "a notice written after the progress line: " << seen;
+  }
+  EXPECT_EQ(notices, 3u) << seen;
+  EXPECT_THAT(onTerminal.standardOutput, HasSubstr("\n3 properties: 3 done, 0 skipped, 0 failed.\n"));
+
+  const ProgramResult intoFiles = root_.RunBatch(args);
+  ASSERT_EQ(intoFiles.exitStatus, 0) << intoFiles.standardError;
+  for (const std::string* text : {&intoFiles.standardError, &intoFiles.standardOutput})
+    for (char c : *text) EXPECT_TRUE(c == '\n' || static_cast<unsigned char>(c) >= 32) << static_cast<int>(c) << *text;
+}
+
+// A data file gone missing (moved away, a wrong root) is not made empty
+// and taken for one without records: no budget saved from a year without
+// payments, no receipt rewritten.
+TEST_F(Batch, ADataFileGoneMissingStopsTheBatchBeforeAnyProperty) {
+  if (DataOnServer()) GTEST_SKIP() << "removes a data file of the root";
+  const std::string budgets = root_.Export("PressupH");
+  const std::string owners = root_.Export("PropietH");
+  fs::remove(root_.Dir() / "DADES" / "PagamH.dat");
+  const ProgramResult r =
+      root_.RunBatch({"--date", "15/11/2024", "--periodicity", "1", "--out", Results("out").string()});
+  EXPECT_EQ(r.exitStatus, 1) << r.standardOutput;
+  EXPECT_THAT(r.standardError, HasSubstr("the data file DADES\\PagamH does not exist"));
+  EXPECT_EQ(r.standardOutput, "");
+  EXPECT_FALSE(fs::exists(root_.Dir() / "DADES" / "PagamH.dat"));
+  EXPECT_FALSE(fs::exists(Results("out") / "001.prn"));
+  EXPECT_EQ(root_.Export("PressupH"), budgets);
+  EXPECT_EQ(root_.Export("PropietH"), owners);
+}
+
+// A summary that cannot be written (a full disk under the file standard
+// output goes to) is said, and the exit status is no success.
+TEST_F(Batch, ASummaryThatCannotBeWrittenIsNoSuccess) {
+  const std::string command = std::string("exec '") + KIT_REPQUOTA + "' batch 1 --date 15/11/2024 --out '" +
+                              Results("out").string() + "' > /dev/full";
+  std::map<std::string, std::string> environment = root_.Environment("", "");
+  const ProgramResult r = RunProgram({"/bin/sh", "-c", command}, environment);
+  EXPECT_EQ(r.exitStatus, 1);
+  EXPECT_THAT(r.standardError,
+              HasSubstr("repquota batch: the summary could not be written to standard output: No space left on device"));
+}
+
+// A print program that cannot be run is found before the first property,
+// not after each property's data was written; a terminal that cannot
+// erase a line gets no progress line.
+TEST_F(Batch, APrintProgramThatCannotBeRunStopsThePdfBatchBeforeAnyProperty) {
+  const std::string budgets = root_.Export("PressupH");
+  std::map<std::string, std::string> environment = root_.Environment("", "");
+  fs::create_directories(root_.Dir() / "noexe");
+  environment["KITEXE"] = (root_.Dir() / "noexe").string() + "/";
+  const ProgramResult r = RunProgram({KIT_REPQUOTA, "batch", "--date", "15/11/2024", "--out", Results("out").string(),
+                                      "--pdf", Results("pdf").string()},
+                                     environment);
+  EXPECT_EQ(r.exitStatus, 1);
+  EXPECT_THAT(r.standardError, HasSubstr("the print program " + (root_.Dir() / "noexe" / "KITPRINT").string() +
+                                         " (KITEXE) cannot be run: No such file or directory"));
+  EXPECT_EQ(r.standardOutput, "");
+  EXPECT_EQ(root_.Export("PressupH"), budgets);
+
+  environment["KITEXE"] = std::string(KIT_KITPRINT_DIR) + "/";
+  environment["TERM"] = "dumb";
+  const ProgramResult dumb = RunOnTerminal({KIT_REPQUOTA, "batch", "1", "--date", "15/11/2024", "--out",
+                                            Results("out").string()},
+                                           environment, 80);
+  EXPECT_EQ(dumb.exitStatus, 0) << dumb.standardError;
+  EXPECT_EQ(dumb.standardError.find('\x1b'), std::string::npos) << dumb.standardError;
+}
+
+// A name with an escape or a bell in it (an import of a bad file) goes to
+// the terminal with those as blanks: the terminal's colours and bell are
+// not the data's to set.
+TEST_F(Batch, ControlCharactersOfTheDataNeverReachTheTerminal) {
+  root_.Import("FinquesH", "property,name,first_month,period_months\n0077,\"PATI\x1b[31mVERMELL\x07 *C.P.\",1,12\n");
+  const ProgramResult r = root_.RunBatchOnTerminal({"77", "--date", "15/11/2024", "--out", Results("out").string()}, 80);
+  ASSERT_EQ(r.exitStatus, 0) << r.standardError;
+  EXPECT_THAT(r.standardError, HasSubstr("[1/1] 077 C.P. PATI [31mVERMELL"));
+  EXPECT_THAT(r.standardError, Not(HasSubstr("\x1b[31m")));
+  EXPECT_THAT(r.standardError, Not(HasSubstr("\x07")));
+  EXPECT_THAT(r.standardOutput, HasSubstr("077   C.P. PATI [31mVERMELL "));
+}
+
 // The dialogue: data that would send the budget out wrong is shown before
 // the confirmation, in the session's language, and may be printed anyway.
 void ABadColumnIsShownBeforeTheConfirmation(const std::string& language, const std::string& heading,

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 
@@ -78,6 +79,55 @@ TEST(BatchBesideAWorkstation, ThePropertyHeldElsewhereIsPassedOverAndABadColumnI
   const ProgramResult later = root.RunBatch({"2", "--date", "15/11/2024", "--out", (results / "out").string()});
   EXPECT_EQ(later.exitStatus, 0) << later.standardError << later.standardOutput;
   EXPECT_TRUE(fs::exists(results / "out" / "002.prn"));
+}
+
+// The batch ended while it waits for a property that another workstation
+// holds: by SIGTERM it says where it stopped and what it never came to; by
+// SIGKILL it says nothing, and in both cases the next run and the other
+// workstation go on as if it had never been.
+TEST(BatchBesideAWorkstation, ABatchEndedWhileWaitingLeavesNothingInTheWayAndSaysWhereItStopped) {
+  SuiteRoot root("CAT", "15112024");
+  root.Kitdata({"demo", root.Dir().string(), "2024-11-15"});
+  root.AddWorkstation("TMP2");
+  HeldRepquota other(root, "{Down}2{Ctrl+B}{Snap}{F1}", "other", "TMP2");
+  ASSERT_TRUE(other.AwaitHelp()) << other.StandardError();
+
+  const fs::path out = root.Dir() / "results";
+  const std::vector<std::string> args{"--date", "15/11/2024", "--periodicity", "1", "--lock-wait", "60", "--out",
+                                      out.string()};
+  for (const int sig : {SIGTERM, SIGKILL}) {
+    RunningProgram batch = root.StartBatch(args);
+    ASSERT_TRUE(WaitUntil([&] { return batch.StandardErrorSoFar().find("002: waiting") != std::string::npos; }))
+        << batch.StandardErrorSoFar();
+    batch.Signal(sig);
+    const ProgramResult r = batch.Wait();
+    EXPECT_EQ(r.exitStatus, 128 + sig) << r.standardError;
+    if (sig == SIGTERM) {
+      EXPECT_THAT(LineOf(r.standardOutput, "001 "), testing::EndsWith(" done"));
+      EXPECT_THAT(LineOf(r.standardOutput, "002 "),
+                  testing::EndsWith(" stopped: ended by SIGTERM before anything of it was written"));
+      EXPECT_THAT(LineOf(r.standardOutput, "003 "), testing::EndsWith(" not run"));
+      EXPECT_THAT(r.standardOutput, HasSubstr("\n3 properties: 1 done, 0 skipped, 0 failed, 1 stopped, 1 not run.\n"));
+      EXPECT_THAT(r.standardError, HasSubstr("ended by SIGTERM"));
+    } else {
+      EXPECT_EQ(r.standardOutput, "");
+    }
+    EXPECT_FALSE(fs::exists(out / "002.prn"));
+    EXPECT_FALSE(fs::exists(out / "003.prn"));
+    EXPECT_FALSE(fs::exists(root.TempDir() / "PressupH.tmp"));
+  }
+
+  // The next run of the same workstation, and the dialogue of the other,
+  // find nothing in their way.
+  EXPECT_EQ(other.Finish(), 3);
+  const ProgramResult again = root.RunBatch({"--date", "15/11/2024", "--lock-wait", "0", "--out", out.string()});
+  EXPECT_EQ(again.exitStatus, 0) << again.standardError << again.standardOutput;
+  EXPECT_THAT(again.standardOutput, HasSubstr("\n3 properties: 3 done, 0 skipped, 0 failed.\n"));
+  std::vector<std::string> screens;
+  const ProgramResult dialogue =
+      root.RunRepquota("{Down}3{Ctrl+B}{Ctrl+B}1{Down}1{Ctrl+B}S{Enter}{Esc}", screens, "dialogue", "TMP2");
+  EXPECT_EQ(dialogue.exitStatus, 0) << dialogue.standardError;
+  EXPECT_EQ(root.PrintedFiles().size(), 1u);
 }
 
 }  // namespace

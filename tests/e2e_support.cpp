@@ -1,6 +1,8 @@
 #include "tests/e2e_support.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -111,6 +113,8 @@ void RunningProgram::Signal(int signal) const {
   if (pid_ > 0) kill(pid_, signal);
 }
 
+std::string RunningProgram::StandardErrorSoFar() const { return ReadFile(scratch_ / "err"); }
+
 ProgramResult RunningProgram::Wait(std::chrono::seconds limit) {
   ProgramResult result;
   if (pid_ <= 0) {
@@ -152,6 +156,60 @@ bool DataOnServer() {
 ProgramResult RunProgram(const std::vector<std::string>& argv,
                          const std::map<std::string, std::string>& environment, std::chrono::seconds limit) {
   return StartProgram(argv, environment).Wait(limit);
+}
+
+ProgramResult RunOnTerminal(const std::vector<std::string>& argv,
+                            const std::map<std::string, std::string>& environment, int columns,
+                            std::chrono::seconds limit) {
+  ProgramResult result;
+  const fs::path scratch = FreshDirectory();
+  const std::string outPath = (scratch / "out").string();
+  std::vector<std::string> args = argv;
+  std::vector<char*> argp;
+  for (auto& a : args) argp.push_back(a.data());
+  argp.push_back(nullptr);
+  struct winsize size {};
+  size.ws_row = 25;
+  size.ws_col = static_cast<unsigned short>(columns);
+  int terminal = -1;
+  const pid_t pid = forkpty(&terminal, nullptr, nullptr, &size);
+  if (pid < 0) return result;
+  if (pid == 0) {
+    for (const auto& [k, v] : environment) {
+      if (v.empty())
+        ::unsetenv(k.c_str());
+      else
+        ::setenv(k.c_str(), v.c_str(), 1);
+    }
+    const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (out < 0 || ::dup2(out, 1) < 0) ::_exit(126);
+    ::execv(argp[0], argp.data());
+    ::_exit(127);
+  }
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  char buffer[4096];
+  for (;;) {
+    struct pollfd ready {terminal, POLLIN, 0};
+    if (::poll(&ready, 1, 50) > 0) {
+      const ssize_t got = ::read(terminal, buffer, sizeof buffer);
+      // The terminal reads EIO once the program and its children are gone.
+      if (got <= 0) break;
+      result.standardError.append(buffer, static_cast<std::size_t>(got));
+    }
+    if (std::chrono::steady_clock::now() > deadline) {
+      ::kill(pid, SIGKILL);
+      break;
+    }
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  ::close(terminal);
+  if (WIFEXITED(status)) result.exitStatus = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) result.exitStatus = 128 + WTERMSIG(status);
+  result.standardOutput = ReadFile(outPath);
+  std::error_code ec;
+  fs::remove_all(scratch, ec);
+  return result;
 }
 
 bool WaitUntil(const std::function<bool()>& ready, std::chrono::seconds limit) {
@@ -238,11 +296,25 @@ RunningProgram SuiteRoot::StartRepquota(const std::string& script, const std::st
 }
 
 ProgramResult SuiteRoot::RunBatch(const std::vector<std::string>& args, const std::string& workstation) const {
+  return StartBatch(args, workstation).Wait();
+}
+
+ProgramResult SuiteRoot::RunBatchOnTerminal(const std::vector<std::string>& args, int columns) const {
+  std::vector<std::string> argv{KIT_REPQUOTA, "batch"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::map<std::string, std::string> environment = Environment("", "", "TMP");
+  environment["KITEXE"] = std::string(KIT_KITPRINT_DIR) + "/";
+  // A terminal that can erase a line, whatever the tests run under.
+  environment["TERM"] = "xterm";
+  return RunOnTerminal(argv, environment, columns);
+}
+
+RunningProgram SuiteRoot::StartBatch(const std::vector<std::string>& args, const std::string& workstation) const {
   std::vector<std::string> argv{KIT_REPQUOTA, "batch"};
   argv.insert(argv.end(), args.begin(), args.end());
   std::map<std::string, std::string> environment = Environment("", "", workstation);
   environment["KITEXE"] = std::string(KIT_KITPRINT_DIR) + "/";
-  return RunProgram(argv, environment);
+  return StartProgram(argv, environment);
 }
 
 std::vector<std::string> SuiteRoot::Screens(const std::string& name) const {

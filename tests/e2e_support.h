@@ -32,6 +32,8 @@ class RunningProgram {
 
   bool Started() const { return pid_ > 0; }
   void Signal(int signal) const;
+  // What it has written to standard error so far.
+  std::string StandardErrorSoFar() const;
   // Waits for its end; kills it after `limit` (exit status -2 then).
   ProgramResult Wait(std::chrono::seconds limit = std::chrono::seconds(60));
 
@@ -56,6 +58,13 @@ bool DataOnServer();
 ProgramResult RunProgram(const std::vector<std::string>& argv,
                          const std::map<std::string, std::string>& environment,
                          std::chrono::seconds limit = std::chrono::seconds(60));
+
+// Runs `argv` as RunProgram does, but with standard input and standard
+// error on a terminal `columns` wide: standardError is everything the
+// terminal received (cursor movements included).
+ProgramResult RunOnTerminal(const std::vector<std::string>& argv,
+                            const std::map<std::string, std::string>& environment, int columns,
+                            std::chrono::seconds limit = std::chrono::seconds(60));
 
 // Checks `ready` every few milliseconds until it holds: true, or false
 // after `limit`. For waiting on what another process writes.
@@ -106,6 +115,10 @@ class SuiteRoot {
   // temporary directory is ROOT/<workstation>, with the real print program
   // in KITEXE (for the PDF documents).
   ProgramResult RunBatch(const std::vector<std::string>& args, const std::string& workstation = "TMP") const;
+  // The same, left running.
+  RunningProgram StartBatch(const std::vector<std::string>& args, const std::string& workstation = "TMP") const;
+  // The same with standard error on a terminal `columns` wide.
+  ProgramResult RunBatchOnTerminal(const std::vector<std::string>& args, int columns) const;
   // The screens a run called `name` has dumped so far.
   std::vector<std::string> Screens(const std::string& name) const;
   // Waits until that run has dumped `count` whole screens; false after
