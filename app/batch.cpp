@@ -400,13 +400,20 @@ void PropertyRun::Steps(PropertyOutcome& o) {
 
 }  // namespace
 
-std::string CheckReceiptConcept(Report& report) {
+std::string CheckReceiptConcept(Report& report, bool* readFailed) {
   if (report.parameters.UpdatePeriodicity == 0) return {};
   const std::int16_t slot = report.parameters.UpdateSlot;
   std::optional<std::int16_t> kind;
   const records::ReceiptType type{report.areas.For(kReceiptTypesFile)};
-  if (slot >= 0 && slot <= 255 && data::ReadByKey(kReceiptTypesFile, 0, std::string(1, static_cast<char>(slot)), 0) == 0)
+  const std::int16_t status = slot >= 0 && slot <= 255
+                                  ? data::ReadByKey(kReceiptTypesFile, 0, std::string(1, static_cast<char>(slot)), 0)
+                                  : data::kStatusKeyNotFound;
+  if (status == 0) {
     kind = type.Kind();
+  } else if (!data::EndsWalk(status)) {
+    if (readFailed) *readFailed = true;
+    return Utf8(data::FailureText(kReceiptTypesFile, status));  // not a concept that does not exist
+  }
   switch (JudgeReceiptConcept(kind)) {
     case ReceiptConceptVerdict::kUnknown:
       return "there is no receipt concept " + std::to_string(slot);
@@ -612,9 +619,10 @@ int BatchMain(const std::vector<std::string>& args) {
     }
     report.fees = ReadFeeSettings();
     report.parameters = ParametersFrom(options.screens, session.WorkDate, platform::Now().year);
-    if (std::string problem = CheckReceiptConcept(report); !problem.empty()) {
+    bool readFailed = false;
+    if (std::string problem = CheckReceiptConcept(report, &readFailed); !problem.empty()) {
       log.Say(problem);
-      return 2;
+      return readFailed ? 1 : 2;  // the data, not the arguments
     }
     ran = true;
     const std::string problem =

@@ -35,8 +35,9 @@ std::string RunBatch(Report& report, const BatchOptions& options, std::vector<Pr
 
 // With an update of the receipts asked for, the receipt concept it writes
 // into must exist and be a provision of funds, as screen 3 asks: an empty
-// text when it is, otherwise what is wrong (UTF-8).
-std::string CheckReceiptConcept(Report& report);
+// text when it is, otherwise what is wrong (UTF-8). `readFailed`, when
+// given, tells a concept that could not be read from a wrong one.
+std::string CheckReceiptConcept(Report& report, bool* readFailed = nullptr);
 
 // The whole program for "repquota batch ARGS": the arguments (without
 // "batch"), the session, the data files, the run, the summary on standard

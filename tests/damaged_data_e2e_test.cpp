@@ -118,5 +118,15 @@ TEST_F(DamagedData, AReceiptConceptThatCannotBeReadIsToldAsSuch) {
   for (const std::string& printed : root.PrintedFiles()) EXPECT_EQ(printed, "DEVICE\r\n");
 }
 
+// The batch alike: the concept that cannot be read is named as a failed
+// read, and no property is run.
+TEST_F(DamagedData, TheBatchTellsAReceiptConceptThatCannotBeReadAsSuch) {
+  ASSERT_TRUE(DamagePageHolding(root.Dir() / "DADES" / "THRebut.dat", "FONS DE RESERVA"));
+  const ProgramResult r = root.RunBatch({"--date", "15/11/2024", "--periodicity", "1", "--concept", "2", "1"});
+  EXPECT_THAT(r.standardError, HasSubstr("THRebut (2)"));
+  EXPECT_THAT(r.standardError, Not(HasSubstr("there is no receipt concept")));
+  EXPECT_EQ(r.exitStatus, 1);
+}
+
 }  // namespace
 }  // namespace e2e
