@@ -368,11 +368,12 @@ TEST_F(BatchTest, FiguresAndPdfDocumentsPerProperty) {
   ExpectNothingLeft();
 }
 
-// Another process of the workstation holding a property's budget lock
-// until the test lets it go.
-class HeldBudget {
+// Another process of the workstation holding a lock of a property (its
+// budget's, "PressupH", or its owners', "PropietH") until the test lets it
+// go.
+class HeldLock {
  public:
-  explicit HeldBudget(int code) {
+  HeldLock(const char* name, int code) {
     int ready[2], release[2];
     if (::pipe(ready) != 0 || ::pipe(release) != 0) return;
     child_ = ::fork();
@@ -381,7 +382,7 @@ class HeldBudget {
       ::close(release[1]);
       ::close(ready[0]);
       data::ResetLocks();
-      const char held = data::LockKey("PressupH", Code(code)) == 0 ? 'y' : 'n';
+      const char held = data::LockKey(name, Code(code)) == 0 ? 'y' : 'n';
       if (::write(ready[1], &held, 1) != 1) ::_exit(2);
       char done = 0;
       while (::read(release[0], &done, 1) < 0) {
@@ -395,7 +396,7 @@ class HeldBudget {
     held_ = ::read(ready[0], &held, 1) == 1 && held == 'y';
     ::close(ready[0]);
   }
-  ~HeldBudget() {
+  ~HeldLock() {
     ::close(release_);
     int status = 0;
     if (child_ > 0) ::waitpid(child_, &status, 0);
@@ -412,37 +413,17 @@ class HeldBudget {
 // and does not let go (an owners' editor left open): the batch waits as
 // long as it waits for a budget, then fails that property and goes on.
 TEST_F(BatchTest, AnOwnersLockHeldElsewhereIsWaitedForAWhileThenThePropertyFails) {
-  int ready[2], release[2];
-  ASSERT_EQ(::pipe(ready), 0);
-  ASSERT_EQ(::pipe(release), 0);
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    ::close(release[1]);
-    ::close(ready[0]);
-    data::ResetLocks();
-    const char held = data::LockKey("PropietH", Code(5)) == 0 ? 'y' : 'n';
-    if (::write(ready[1], &held, 1) != 1) ::_exit(2);
-    char done = 0;
-    while (::read(release[0], &done, 1) < 0) {
-    }
-    ::_exit(0);
-  }
-  ::close(release[0]);
-  ::close(ready[1]);
-  char held = 0;
-  ASSERT_EQ(::read(ready[0], &held, 1), 1);
-  ::close(ready[0]);
-  ASSERT_EQ(held, 'y');
-
   options_.lockWaitSeconds = 1;
   options_.screens.periodicity = "1";
-  const auto start = std::chrono::steady_clock::now();
-  const std::vector<PropertyOutcome> outcomes = Run();
-  const auto waited = std::chrono::steady_clock::now() - start;
-  ::close(release[1]);
-  int status = 0;
-  ::waitpid(child, &status, 0);
+  std::vector<PropertyOutcome> outcomes;
+  std::chrono::steady_clock::duration waited{};
+  {
+    HeldLock other("PropietH", 5);
+    ASSERT_TRUE(other.held());
+    const auto start = std::chrono::steady_clock::now();
+    outcomes = Run();
+    waited = std::chrono::steady_clock::now() - start;
+  }
 
   ASSERT_EQ(outcomes.size(), 3u);
   EXPECT_EQ(outcomes[0].result, Result::kDone) << outcomes[0].reason;
@@ -489,7 +470,7 @@ class TerminatedWhileWaiting : public platform::SystemWrapper {
 // that nothing of it was written) and the rest not run, with the lock and
 // the working file let go: the summary does not pass for the whole batch.
 TEST_F(BatchTest, ABatchEndedWhileWaitingSaysWhereItStoppedAndLeavesNothingHeld) {
-  HeldBudget other(5);
+  HeldLock other("PressupH", 5);
   ASSERT_TRUE(other.held());
   options_.lockWaitSeconds = 30;
   TerminatedWhileWaiting terminated;
@@ -698,38 +679,16 @@ TEST_F(BatchTest, ASelectionThatNoPropertyHasIsAProblemNotASuccess) {
 }
 
 TEST_F(BatchTest, ABudgetHeldElsewhereIsWaitedForAWhileThenPassedOverNamingItsHolder) {
-  // Another process of the workstation holds property 5's budget.
-  int ready[2], release[2];
-  ASSERT_EQ(::pipe(ready), 0);
-  ASSERT_EQ(::pipe(release), 0);
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    // Only the parent may end this process's wait.
-    ::close(release[1]);
-    ::close(ready[0]);
-    data::ResetLocks();
-    const char held = data::LockKey("PressupH", Code(5)) == 0 ? 'y' : 'n';
-    if (::write(ready[1], &held, 1) != 1) ::_exit(2);
-    char done = 0;
-    while (::read(release[0], &done, 1) < 0) {
-    }
-    ::_exit(0);
-  }
-  ::close(release[0]);
-  ::close(ready[1]);
-  char held = 0;
-  ASSERT_EQ(::read(ready[0], &held, 1), 1);
-  ::close(ready[0]);
-  ASSERT_EQ(held, 'y');
-
   options_.lockWaitSeconds = 1;
-  const auto start = std::chrono::steady_clock::now();
-  const std::vector<PropertyOutcome> outcomes = Run();
-  const auto waited = std::chrono::steady_clock::now() - start;
-  ::close(release[1]);
-  int status = 0;
-  ::waitpid(child, &status, 0);
+  std::vector<PropertyOutcome> outcomes;
+  std::chrono::steady_clock::duration waited{};
+  {
+    HeldLock other("PressupH", 5);  // another process of the workstation
+    ASSERT_TRUE(other.held());
+    const auto start = std::chrono::steady_clock::now();
+    outcomes = Run();
+    waited = std::chrono::steady_clock::now() - start;
+  }
 
   ASSERT_EQ(outcomes.size(), 3u);
   EXPECT_EQ(outcomes[0].result, Result::kDone);
