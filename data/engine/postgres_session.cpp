@@ -257,13 +257,24 @@ bool Session::Connect(std::string& error) {
   PQsetNoticeProcessor(conn_, IgnoreNotice, nullptr);
   backendPid_ = PQbackendPID(conn_);
   ++generation_;
-  if (!listen_) return true;
-  Result listen(PQexec(conn_, (std::string("LISTEN ") + kChangeChannel).c_str()));
-  ++roundTrips_;
-  if (Failed(listen.get())) {
-    error = ErrorText(listen.get());
-    Drop();
-    return false;
+  if (listen_) {
+    Result listen(PQexec(conn_, (std::string("LISTEN ") + kChangeChannel).c_str()));
+    ++roundTrips_;
+    if (Failed(listen.get())) {
+      error = ErrorText(listen.get());
+      Drop();
+      return false;
+    }
+  }
+  if (onNewSession_ && !inHook_) {
+    inHook_ = true;
+    const bool done = onNewSession_(*this, error);
+    inHook_ = false;
+    if (!done || !conn_) {
+      if (error.empty()) error = "the new connection to the server broke";
+      if (conn_) Drop();
+      return false;
+    }
   }
   return true;
 }
