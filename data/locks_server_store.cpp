@@ -250,20 +250,15 @@ platform::FileStatus ServerTable::Send(std::vector<Queued> more, std::vector<pg:
   }
   std::vector<pg::Result> all;
   std::string error;
-  pg::Session& session = pg::Session::ForProgramLocks();
-  const bool reached = session.Exchange(commands, all, error);
+  // Inside the scan, on its own connection only: one that broke between
+  // two steps took the scan's transaction, and its writes, with it.
+  const bool reached = pg::Session::ForProgramLocks().Exchange(commands, all, error, begunOn_);
   queued_.clear();
   if (!reached) {
     // The server rolls back a transaction whose connection broke.
     open_ = false;
-    return Failed(ENOTCONN, error);
-  }
-  if (begunOn_ != 0 && session.Generation() != begunOn_) {
-    // The connection broke between two steps of the scan and these went
-    // out on a new one: the scan and its writes are lost.
-    open_ = false;
     begunOn_ = 0;
-    return Failed(ENOTCONN, "the connection to the server broke during the lock's scan");
+    return Failed(ENOTCONN, error);
   }
   for (const pg::Result& r : all)
     if (pg::Failed(r.get())) {

@@ -279,7 +279,8 @@ bool Session::Connect(std::string& error) {
   return true;
 }
 
-bool Session::Exchange(const std::vector<Command>& commands, std::vector<Result>& results, std::string& error) {
+bool Session::Exchange(const std::vector<Command>& commands, std::vector<Result>& results, std::string& error,
+                       std::uint64_t generation) {
   results.clear();
   // A server that ended the session (a restart, an administrator) has said
   // so and closed it. Found out before anything goes out, the commands go
@@ -288,6 +289,10 @@ bool Session::Exchange(const std::vector<Command>& commands, std::vector<Result>
   if (conn_ && PeerClosed(PQsocket(conn_))) Drop();
   if (transactionLost_) {
     error = "the connection to the server was lost inside a transaction";
+    return false;
+  }
+  if (generation != 0 && (!conn_ || generation != generation_)) {
+    error = "the connection to the server was lost";
     return false;
   }
   if (!conn_ && !Connect(error)) return false;

@@ -124,8 +124,11 @@ class Session {
   // Sends `commands` in one round trip and gives one result per command
   // (after a failed one, the rest come back as aborted). When a transaction
   // is wanted and not yet begun, it begins with them. False, with `error`,
-  // when the server cannot be reached.
-  bool Exchange(const std::vector<Command>& commands, std::vector<Result>& results, std::string& error);
+  // when the server cannot be reached, or, with `generation` not 0, when
+  // the connection of that generation is gone (nothing is then sent on a
+  // new one: what the caller began on the old one was lost with it).
+  bool Exchange(const std::vector<Command>& commands, std::vector<Result>& results, std::string& error,
+                std::uint64_t generation = 0);
 
   // The transaction over every file: begun lazily with the first statement.
   void WantTransaction() { transactionWanted_ = true; }

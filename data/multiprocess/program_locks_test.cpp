@@ -22,6 +22,7 @@
 #include "config/session.h"
 #include "data/engine/postgres_session.h"
 #include "data/locks.h"
+#include "data/locks_store.h"
 #include "data/notice.h"
 #include "data/testing/lock_records.h"
 #include "data/testing/recorded_notice.h"
@@ -379,6 +380,29 @@ TEST_F(ProgramLocksOfAnEndedSession, AnotherThatTookItAndLetItGoMeanwhileMayHave
   Locks().LockWaitMode = 'S';
   ASSERT_EQ(LockKey("PressupH", "\x81\x85"), 0);
   EXPECT_TRUE(HoldsLock("PressupH"));
+}
+
+// A session that ends in the middle of a lock's scan (between the reading
+// of its records and their writes) took the scan's transaction with it: the
+// writes fail, rather than going out on a new session outside any scan.
+TEST_F(ProgramLocksOfAnEndedSession, AScanWhoseSessionEndedHalfWayWritesNothing) {
+  ASSERT_TRUE(HoldsLock("PressupH"));  // on a new session
+  LockStoreFailure failure;
+  std::unique_ptr<LockTable> table = CurrentLockStore().Open("PropietH", true, failure);
+  ASSERT_TRUE(table) << failure.reason;
+  std::vector<std::string> records;
+  ASSERT_TRUE(table->ReadRecords(records).ok());
+  ASSERT_TRUE(records.empty());
+  EndLockSession();
+  const std::string record = std::string(kLockRecordSize - 2, 'X') + "\r\n";
+  EXPECT_FALSE(table->Hold(0, record, "").ok());
+  EXPECT_FALSE(table->Close().ok());
+  table.reset();
+  EXPECT_EQ(ReadLockRecords("PropietH"), "");
+  EXPECT_EQ(CheckLock("PropietH"), LockStanding::kNotHeld);
+  // The budget lock was taken back all the same.
+  EXPECT_TRUE(HoldsLock("PressupH"));
+  EXPECT_EQ(AnotherTakes(), 1);
 }
 
 }  // namespace
