@@ -14,6 +14,8 @@
 #include "config/session.h"
 #include "data/failing_record_manager.h"
 #include "data/locks.h"
+#include "data/testing/losing_lock_store.h"
+#include "base/strings.h"
 #include "base/cp850.h"
 #include "platform/host_path.h"
 #include "platform/session_end.h"
@@ -573,6 +575,31 @@ TEST_F(BatchTest, AnOutputFolderThatTakesNoFilesStopsTheBatchBeforeAnyProperty) 
   }
   EXPECT_TRUE(Stored(2).empty());
   EXPECT_EQ(Slots(2), (std::vector<std::string>{"1:0", "1:0", "1:0", "1:0"}));
+  ExpectNothingLeft();
+}
+
+// Property 5's budget lock is lost while it runs (on the server: the
+// session that held it ended and another workstation took the property
+// meanwhile): its budget is not saved nor its receipts updated, it is
+// reported failed, and the next property goes on.
+TEST_F(BatchTest, APropertyWhoseBudgetLockWasLostWritesNothingAndTheNextGoesOn) {
+  options_.screens.periodicity = "1";
+  data::locktest::LosingLockStore losing([this](std::string_view name) {
+    return base::AsciiUpper(name) == "PRESSUPH" && report_.parameters.PropertyCode == Code(5);
+  });
+  const std::vector<PropertyOutcome> outcomes = Run();
+  ASSERT_EQ(outcomes.size(), 3u);
+  EXPECT_EQ(outcomes[0].result, Result::kDone) << outcomes[0].reason;
+  EXPECT_EQ(outcomes[1].result, Result::kFailed);
+  EXPECT_NE(outcomes[1].reason.find("NO S'HA POGUT DESAR EL PRESSUPOST"), std::string::npos) << outcomes[1].reason;
+  EXPECT_NE(outcomes[1].reason.find("S'HA PERDUT EL BLOQUEIG DE LA FINCA"), std::string::npos) << outcomes[1].reason;
+  EXPECT_FALSE(outcomes[1].receipts.Made);
+  EXPECT_EQ(outcomes[2].result, Result::kDone) << outcomes[2].reason;
+  EXPECT_TRUE(Stored(5).empty());
+  EXPECT_EQ(Slots(5), (std::vector<std::string>{"1:0", "1:0", "1:0", "1:0"}));
+  EXPECT_FALSE(fs::exists(out_ / "005.prn"));
+  EXPECT_EQ(Stored(9), std::vector<std::string>{"NE B 10800"});
+  EXPECT_EQ(BatchExitStatus(outcomes), 1);
   ExpectNothingLeft();
 }
 

@@ -12,6 +12,7 @@
 
 #include "app/administrator.h"
 #include "app/clean_up.h"
+#include "app/held_locks.h"
 #include "app/records.h"
 #include "base/strings.h"
 #include "config/catalog.h"
@@ -377,6 +378,9 @@ StepResult SaveStoredBudget(Report& report) {
     if (const std::int16_t status = data::InsertRecord(kStoredBudgetFile); status != 0)
       return SaveFailed(data::FailureText(kStoredBudgetFile, status));
   }
+  // The budget lock is asked for last: a property that passed to another
+  // workstation while the budget was edited keeps what that one saved.
+  if (const std::string lost = LostLockText({"PressupH"}); !lost.empty()) return SaveFailed(lost);
   if (const std::int16_t status = transaction.Commit(); status != 0)
     return SaveFailed(data::FailureText(kStoredBudgetFile, status));
   return {};

@@ -12,6 +12,9 @@
 #include "app/data_files.h"
 #include "app/distribution.h"
 #include "app/records.h"
+#include "base/cp850.h"
+#include "base/strings.h"
+#include "config/catalog.h"
 #include "config/session.h"
 #include "console/form_input.h"
 #include "config/test_files.h"
@@ -20,6 +23,7 @@
 #include "data/files.h"
 #include "data/locks.h"
 #include "data/notice.h"
+#include "data/testing/losing_lock_store.h"
 #include "data/testing/recorded_notice.h"
 #include "format/dates.h"
 #include "format/numbers.h"
@@ -791,6 +795,52 @@ TEST_F(BudgetFailureTest, TheReceiptUpdateChangesEveryOwnerOrNone) {
   ASSERT_TRUE(result.ok()) << result.failure();
   for (const std::string& slot : SlotsTwo()) EXPECT_EQ(slot.substr(0, 2), "4:") << slot;
   EXPECT_NE(SlotsTwo(), before);
+}
+
+// The property's locks, held when the budget was built, are lost before the
+// writes (on the server: the session that held them ended and another
+// workstation took them meanwhile): the budget is not saved, no receipt is
+// updated, and the operator is told why.
+TEST_F(BudgetFailureTest, AWriteUnderALostLockIsNotMade) {
+  ASSERT_TRUE(BuildBudget(report_).ok());
+  report_.parameters.DistributionCopies = 0;
+  report_.parameters.UpdatePeriodicity = 4;
+  report_.parameters.UpdateSlot = 2;
+  const std::vector<std::string> stored = StoredLines(), slots = SlotsTwo();
+  ASSERT_NO_FATAL_FAILURE(EditLine(1, "AS", [](records::WorkingLine& line) { line.variation = "12.5%"; }));
+  ASSERT_EQ(data::LockKey("PressupH", Code(7)), 0);
+  const struct {
+    const char* lost;
+    data::LockStanding standing;
+    const char* told;
+  } cases[] = {
+      {"PRESSUPH", data::LockStanding::kLost, "S'HA PERDUT EL BLOQUEIG DE LA FINCA"},
+      {"PRESSUPH", data::LockStanding::kUnreachable, "NO ES POT COMPROVAR EL BLOQUEIG DE LA FINCA"},
+      // Taken by the update itself.
+      {"PROPIETH", data::LockStanding::kLost, "S'HA PERDUT EL BLOQUEIG DE LA FINCA"},
+  };
+  for (const auto& c : cases) {
+    data::locktest::LosingLockStore losing([&](std::string_view name) { return base::AsciiUpper(name) == c.lost; },
+                                           c.standing);
+    if (std::string_view(c.lost) == "PRESSUPH") {
+      const StepResult save = SaveStoredBudget(report_);
+      EXPECT_EQ(save.failure(), config::CatalogText("NO S'HA POGUT DESAR EL PRESSUPOST: ES MANTÉ L'ANTERIOR"_cp) +
+                                    ". " + c.told);
+      EXPECT_EQ(StoredLines(), stored) << c.told;
+    }
+    RecordedPasses listing;
+    EXPECT_EQ(DistributeBudget(report_, listing).failure(),
+              std::string("NO S'HAN POGUT ACTUALITZAR ELS REBUTS: NO S'HA CANVIAT CAP PROPIETARI. ") + c.told);
+    EXPECT_EQ(SlotsTwo(), slots) << c.lost << " " << c.told;
+    EXPECT_FALSE(HoldsLock("PropietH"));
+  }
+  // Still held: both are made.
+  ASSERT_EQ(SaveStoredBudget(report_).failure(), "");
+  EXPECT_NE(StoredLines(), stored);
+  RecordedPasses listing;
+  ASSERT_EQ(DistributeBudget(report_, listing).failure(), "");
+  EXPECT_NE(SlotsTwo(), slots);
+  EXPECT_TRUE(HoldsLock("PressupH"));
 }
 
 // Another workstation has owner 3 open for editing (its record locked): the

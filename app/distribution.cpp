@@ -7,6 +7,7 @@
 #include "app/budget.h"
 #include "app/budget_amounts.h"
 #include "app/clean_up.h"
+#include "app/held_locks.h"
 #include "app/owner_lock.h"
 #include "app/records.h"
 #include "base/cp850.h"
@@ -163,6 +164,9 @@ StepResult RunPass(Report& report, const std::vector<records::WorkingLine>& line
   if (owners.Failed())
     return mode.updateReceipts ? UpdateFailed(owners.FailureText()) : StepResult::Failed(owners.FailureText());
   if (transaction) {
+    // Neither the property's budget nor its owners may have passed to
+    // another workstation meanwhile: the transaction is then abandoned.
+    if (const std::string lost = LostLockText({"PressupH", "PropietH"}); !lost.empty()) return UpdateFailed(lost);
     if (const std::int16_t status = transaction->Commit(); status != 0)
       return UpdateFailed(data::FailureText(kOwnersFile, status));
   }

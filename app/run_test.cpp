@@ -6,16 +6,19 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "app/hooks.h"
 #include "app/suite_root_fixture.h"
+#include "base/strings.h"
 #include "console/form_file.h"
 #include "console/form_input.h"
 #include "data/engine/testing/sqlite_log.h"
 #include "data/failing_record_manager.h"
 #include "data/locks.h"
 #include "data/notice.h"
+#include "data/testing/losing_lock_store.h"
 #include "data/testing/recorded_notice.h"
 #include "platform/session_end.h"
 #include "platform/system.h"
@@ -273,6 +276,11 @@ TEST_F(RunReportTest, AFailedStepStopsTheRunAndLetsEverythingGoBeforeTelling) {
   const std::vector<std::string> slotsBefore = SlotsTwo();
   FailingWorkingFile workingFile;
   data::testing::FailingRecordManager* manager = nullptr;
+  // A lock lost while the operator was on the budget.
+  std::optional<data::locktest::LosingLockStore> losing;
+  const auto lose = [&](std::string_view lock) {
+    losing.emplace([lock](std::string_view name) { return base::AsciiUpper(name) == base::AsciiUpper(lock); });
+  };
   const struct {
     const char* step;
     std::function<void()> arrange;
@@ -293,6 +301,11 @@ TEST_F(RunReportTest, AFailedStepStopsTheRunAndLetsEverythingGoBeforeTelling) {
        "NO ES POT ESCRIURE EL FITXER DE TREBALL ", false},
       {"the stored budget cannot be saved", [&] { manager->Fail(kStoredBudgetFile, kInsert, 1, kIoError); },
        "NO S'HA POGUT DESAR EL PRESSUPOST", false},
+      {"the budget lock was lost", [&] { lose("PressupH"); },
+       "NO S'HA POGUT DESAR EL PRESSUPOST: ES MANT\x90 L'ANTERIOR. S'HA PERDUT EL BLOQUEIG DE LA FINCA", false},
+      {"the owners' lock was lost during the receipt update", [&] { lose("PropietH"); },
+       "NO S'HAN POGUT ACTUALITZAR ELS REBUTS: NO S'HA CANVIAT CAP PROPIETARI. S'HA PERDUT EL BLOQUEIG DE LA FINCA",
+       true, true},
       // The budget is saved before printing starts; the receipts then
       // cannot be updated, and none is.
       {"a receipt cannot be updated", [&] { manager->Fail(kOwnersFile, kUpdate, 2, kIoError); },
@@ -319,6 +332,7 @@ TEST_F(RunReportTest, AFailedStepStopsTheRunAndLetsEverythingGoBeforeTelling) {
     RecordingNotice notice([this] { return Look(); });
     notice.onShow = [&] { script = {{"", kEsc}}; };  // then the operator leaves screen 1
     data::ScopedNotice scopedNotice(notice);
+    losing.reset();
     c.arrange();
     const std::vector<Step> options =
         c.receiptUpdate ? std::vector<Step>{{"1", kDown}, {"1", kDown}, {"4", kDown}, {"2", kCtrlB}, {"S", kEnter}}

@@ -283,18 +283,25 @@ int LockKey(std::string_view name, std::string_view key) {
   return AcquireLock(name, "k", k, k);
 }
 
+LockStanding CheckLock(std::string_view name) { return CurrentLockStore().Standing(base::Trim(name)); }
+
 int ReleaseLock(std::string_view name) {
   LockIdentity();
   // The same file AcquireLock uses: suite names ignore case, and the host
   // path resolves them to the one file.
+  LockStore& store = CurrentLockStore();
   LockStoreFailure failure;
-  std::unique_ptr<LockTable> table = CurrentLockStore().Open(base::Trim(name), false, failure);
-  if (!table) return -1;
+  std::unique_ptr<LockTable> table = store.Open(base::Trim(name), false, failure);
   std::vector<std::string> records;
-  if (!table->ReadRecords(records).ok()) return -1;
   const std::optional<std::size_t> mine =
-      RecordToRelease(records, Owner(), [&](std::size_t i) { return table->HolderOf(i); });
-  if (!mine) return -1;
+      table && table->ReadRecords(records).ok()
+          ? RecordToRelease(records, Owner(), [&](std::size_t i) { return table->HolderOf(i); })
+          : std::nullopt;
+  if (!mine) {
+    // Nothing of this process's to free: a lock it lost is let go too.
+    store.ForgetLost(base::Trim(name));
+    return -1;
+  }
   FreeLockRecord(records[*mine]);
   // Dropping the record's system lock frees it for every other program even
   // when the blanks cannot be written.

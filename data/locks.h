@@ -58,8 +58,24 @@ int AcquireLock(std::string_view name, std::string_view type, std::string_view l
 // A key lock on one key, packed digit bytes written as their two digits.
 int LockKey(std::string_view name, std::string_view key);
 // Releases this process's most recent lock in the file: 0, or -1 when it
-// held none.
+// held none (a lock it lost is then forgotten).
 int ReleaseLock(std::string_view name);
+
+// Whether this process still holds the lock it took on `name`, asked before
+// a write the lock guards. Locks on the server go with the server session
+// that held them (a restart, a network gone for too long): this makes sure
+// that the session is alive, takes the locks back on a new one where nobody
+// took them meanwhile, and answers. A lock file removed or replaced under
+// its holder is lost too. kUnreachable: the server cannot be asked, and the
+// lock counts as lost.
+LockStanding CheckLock(std::string_view name);
+inline bool HoldsLock(std::string_view name) { return CheckLock(name) == LockStanding::kHeld; }
+// Whether a lock this process took on `name` is lost or cannot be told:
+// the writes it guards must not be made. A lock never taken is not lost.
+inline bool LockLost(std::string_view name) {
+  const LockStanding s = CheckLock(name);
+  return s == LockStanding::kLost || s == LockStanding::kUnreachable;
+}
 
 // The key text LockKey locks: bytes 128 to 227 become "00" to "99".
 std::string LockKeyText(std::string_view key);

@@ -42,6 +42,14 @@ enum class LockHolder {
   kUnknown,       // the store cannot tell (no operating-system locks there)
 };
 
+// Whether this process still holds a lock it took.
+enum class LockStanding {
+  kHeld,
+  kNotHeld,      // never taken, or released
+  kLost,         // taken and not released, yet no longer this process's: others may have taken it
+  kUnreachable,  // cannot be told: the store is out of reach (count it as lost)
+};
+
 struct LockRequest {
   char type = 'K';  // 'F' whole file, 'K' key range (upper case)
   std::string_view lower, upper;

@@ -29,14 +29,23 @@
 //     reading of a lock's records to the commit of its writes: scan and
 //     write are one step for every program, as the exclusive opening of a
 //     lock file makes them.
-// A program whose connection to the server broke has lost its locks with
-// it (they are free for others as soon as the server has ended the old
-// session); it does not take them back when it connects again.
+// A connection that broke (a server restart, an administrator ending the
+// session, a network gone for longer than the keepalives) took the
+// session's locks with it: they are free for others as soon as the server
+// has ended the old session. On the next connection, before anything else
+// goes out on it, the store takes back every record it held: its session
+// lock, and only if the row still holds the very record this process
+// wrote, since anyone who took the record meanwhile rewrote it, and blanked
+// it on letting it go. A record that cannot be taken back is lost: the
+// program asks (LockStanding) before a write that the lock guards.
 //
 // The separate connection keeps the locks out of the data files'
 // transaction (begin, end and abort transaction of the record manager):
 // aborting a data transaction neither undoes a lock taken or released
 // inside it nor holds the lock's writes back until the transaction ends.
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -150,6 +159,7 @@ class ServerTable final : public LockTable {
   std::string table_, key_, path_;
   std::uint32_t oid_;
   bool open_ = false;     // inside the scan's transaction
+  std::uint64_t begunOn_ = 0;  // the session's generation when it began
   bool broken_ = false;   // a statement failed: nothing more is written
   platform::FileStatus failure_;
   std::string reason_;
@@ -160,21 +170,60 @@ class ServerTable final : public LockTable {
 
 class ServerStore final : public LockStore {
  public:
+  ServerStore() {
+    pg::Session::ForProgramLocks().OnNewSession(
+        [this](pg::Session& session, std::string& error) { return TakeBack(session, error); });
+  }
   std::unique_ptr<LockTable> Open(std::string_view name, bool create, LockStoreFailure& failure) override;
   void Forget() override {
     pg::Session::ForProgramLocks().Close();
     oid_ = 0;
+    held_.clear();
+  }
+  LockStanding Standing(std::string_view name) override;
+  void ForgetLost(std::string_view name) override {
+    const std::string key = KeyName(name);
+    std::erase_if(Held(), [&](const HeldRecord& h) { return h.lost && h.key == key; });
   }
   // The table was dropped under this process: look for it again.
   void TableGone() { oid_ = 0; }
 
+  // What it takes to take a record back on a new session: this process
+  // holds record `id` of `table` (whose oid is `oid`), written as `record`.
+  void NoteHeld(const std::string& key, const std::string& table, std::uint32_t oid, std::int64_t id,
+                const std::string& record);
+  void NoteLetGo(std::uint32_t oid, std::int64_t id) {
+    std::erase_if(Held(), [&](const HeldRecord& h) { return h.oid == oid && h.id == id; });
+  }
+
  private:
+  struct HeldRecord {
+    std::string key, table;
+    std::uint32_t oid = 0;
+    std::int64_t id = 0;
+    std::string record;
+    bool lost = false;  // the session that held it ended, and it could not be taken back
+  };
+
   // The oid of the lock table (0: there is none and `create` is false).
   platform::FileStatus FindTable(const std::string& schema, bool create, std::string& reason);
+  // Takes back, on a new session, the records held on the one that ended.
+  bool TakeBack(pg::Session& session, std::string& error);
+  // The records this process holds (a child after fork holds none of its
+  // parent's).
+  std::vector<HeldRecord>& Held() {
+    if (heldBy_ != ::getpid()) {
+      held_.clear();
+      heldBy_ = ::getpid();
+    }
+    return held_;
+  }
 
   std::string schema_;
   std::uint64_t generation_ = 0;
   std::uint32_t oid_ = 0;
+  std::vector<HeldRecord> held_;
+  pid_t heldBy_ = 0;
 };
 
 platform::FileStatus ServerTable::Failed(int error, std::string reason) {
@@ -201,11 +250,14 @@ platform::FileStatus ServerTable::Send(std::vector<Queued> more, std::vector<pg:
   }
   std::vector<pg::Result> all;
   std::string error;
-  const bool reached = pg::Session::ForProgramLocks().Exchange(commands, all, error);
+  // Inside the scan, on its own connection only: one that broke between
+  // two steps took the scan's transaction, and its writes, with it.
+  const bool reached = pg::Session::ForProgramLocks().Exchange(commands, all, error, begunOn_);
   queued_.clear();
   if (!reached) {
     // The server rolls back a transaction whose connection broke.
     open_ = false;
+    begunOn_ = 0;
     return Failed(ENOTCONN, error);
   }
   for (const pg::Result& r : all)
@@ -236,6 +288,7 @@ platform::FileStatus ServerTable::Begin() {
        {key_, static_cast<std::int64_t>(oid_)}});
   std::vector<pg::Result> results;
   if (platform::FileStatus s = Send(std::move(commands), results); !s.ok()) return s;
+  begunOn_ = pg::Session::ForProgramLocks().Generation();
   const PGresult* r = results[2].get();
   for (int i = 0; i < PQntuples(r); ++i)
     rows_.push_back({pg::Int8At(r, i, 0), pg::Int4At(r, i, 1), pg::BytesAt(r, i, 2), pg::BytesAt(r, i, 3),
@@ -266,6 +319,7 @@ platform::FileStatus ServerTable::Finish(bool commit) {
     result = Send(std::move(q), results);
     if (result.ok()) {
       open_ = false;
+      begunOn_ = 0;
       unlocks_.clear();
       // COMMIT of a transaction that an error spoilt rolls it back instead.
       if (std::string(PQcmdStatus(results.back().get())) != "COMMIT")
@@ -287,6 +341,7 @@ platform::FileStatus ServerTable::Finish(bool commit) {
   const bool lost = !result.ok() && failure.error == ENOTCONN;
   if (!q.empty() && !lost) Send(std::move(q), ignored);
   open_ = false;
+  begunOn_ = 0;
   unlocks_.clear();
   failure_ = failure;
   reason_ = reason;
@@ -313,6 +368,7 @@ platform::FileStatus ServerTable::Append(const std::string& record, std::string_
   if (hold && !pg::BoolAt(r, 0, 1)) return Failed(EAGAIN, "");
   rows_.push_back({pg::Int8At(r, 0, 0), slot, record, hold ? operatorOf : std::string(),
                    hold ? std::string(operatorName) : std::string(), hold ? OwnPid() : 0});
+  if (hold) store_.NoteHeld(key_, table_, oid_, rows_.back().id, record);
   return {};
 }
 
@@ -325,6 +381,7 @@ platform::FileStatus ServerTable::WriteRecord(std::size_t index, const std::stri
   queued_.push_back({{"", "UPDATE " + table_ + " SET record = $2 WHERE id = $1", {pg::kInt8Type, pg::kByteaType}},
                      {row.id, record}});
   row.record = record;
+  if (row.holder != 0 && row.holder == OwnPid()) store_.NoteHeld(key_, table_, oid_, row.id, record);
   return {};
 }
 
@@ -375,11 +432,14 @@ platform::FileStatus ServerTable::Hold(std::size_t index, const std::string& rec
   row.record = record;
   row.operatorOf = operatorOf;
   row.operatorName = std::string(operatorName);
+  store_.NoteHeld(key_, table_, oid_, row.id, record);
   return {};
 }
 
 void ServerTable::Unhold(std::size_t index) {
-  if (index >= rows_.size() || rows_[index].holder == 0 || rows_[index].holder != OwnPid()) return;
+  if (index >= rows_.size()) return;
+  store_.NoteLetGo(oid_, rows_[index].id);
+  if (rows_[index].holder == 0 || rows_[index].holder != OwnPid()) return;
   // Given back once the scan ends, committed or not: the lock belongs to
   // the session, not to the transaction.
   unlocks_.push_back(rows_[index].id);
@@ -387,6 +447,91 @@ void ServerTable::Unhold(std::size_t index) {
 }
 
 platform::FileStatus ServerTable::Close() { return Finish(true); }
+
+void ServerStore::NoteHeld(const std::string& key, const std::string& table, std::uint32_t oid, std::int64_t id,
+                           const std::string& record) {
+  for (HeldRecord& h : Held())
+    if (h.oid == oid && h.id == id) {
+      h.record = record;
+      h.lost = false;
+      return;
+    }
+  Held().push_back({key, table, oid, id, record});
+}
+
+bool ServerStore::TakeBack(pg::Session& session, std::string& error) {
+  std::vector<HeldRecord*> back;
+  for (HeldRecord& h : Held())
+    if (!h.lost) back.push_back(&h);
+  if (back.empty()) return true;
+  const pg::Statement lock{"", "SELECT pg_try_advisory_lock($1, $2::int4)", {pg::kInt4Type, pg::kInt8Type}};
+  std::vector<pg::Params> keys(back.size());
+  std::vector<pg::Command> commands;
+  for (std::size_t i = 0; i < back.size(); ++i) {
+    keys[i].Int4(static_cast<std::int32_t>(back[i]->oid)).Int8(back[i]->id);
+    commands.push_back({&lock, &keys[i]});
+  }
+  std::vector<pg::Result> results;
+  if (!session.Exchange(commands, results, error)) return false;
+  // The row is read once the lock is this session's: whoever took the
+  // record meanwhile has written it by then.
+  std::vector<std::size_t> got;
+  for (std::size_t i = 0; i < back.size(); ++i) {
+    if (!pg::Failed(results[i].get()) && PQntuples(results[i].get()) == 1 && pg::BoolAt(results[i].get(), 0, 0))
+      got.push_back(i);
+    else
+      back[i]->lost = true;
+  }
+  std::vector<pg::Statement> checks;
+  checks.reserve(got.size());
+  std::vector<pg::Params> rows(got.size());
+  commands.clear();
+  for (std::size_t j = 0; j < got.size(); ++j) {
+    const HeldRecord& h = *back[got[j]];
+    checks.push_back({"", "SELECT EXISTS (SELECT 1 FROM " + h.table + " WHERE id = $1 AND record = $2)",
+                      {pg::kInt8Type, pg::kByteaType}});
+    rows[j].Int8(h.id).Bytes(h.record);
+  }
+  for (std::size_t j = 0; j < got.size(); ++j) commands.push_back({&checks[j], &rows[j]});
+  if (!commands.empty() && !session.Exchange(commands, results, error)) return false;
+  // A record rewritten (or gone with its table) is another's now, or was:
+  // its lock goes back at once.
+  const pg::Statement unlock{"", "SELECT pg_advisory_unlock($1, $2::int4)", {pg::kInt4Type, pg::kInt8Type}};
+  commands.clear();
+  for (std::size_t j = 0; j < got.size(); ++j) {
+    const PGresult* r = results[j].get();
+    if (!pg::Failed(r) && PQntuples(r) == 1 && pg::BoolAt(r, 0, 0)) continue;
+    back[got[j]]->lost = true;
+    commands.push_back({&unlock, &keys[got[j]]});
+  }
+  if (!commands.empty() && !session.Exchange(commands, results, error)) return false;
+  return true;
+}
+
+LockStanding ServerStore::Standing(std::string_view name) {
+  // One statement: a session that ended is found out, and a new one takes
+  // the records back before it answers. A session that broke under the
+  // statement is made again once.
+  const std::string key = KeyName(name);
+  if (std::none_of(Held().begin(), Held().end(), [&](const HeldRecord& h) { return h.key == key; }))
+    return LockStanding::kNotHeld;
+  pg::Session& session = pg::Session::ForProgramLocks();
+  const pg::Statement alive{"", "SELECT 1"};
+  bool answered = false;
+  for (int tries = 0; tries < 2 && !answered; ++tries) {
+    std::vector<pg::Result> results;
+    std::string error;
+    answered = session.Exchange({{&alive, nullptr}}, results, error) && !pg::Failed(results[0].get());
+  }
+  if (!answered) return LockStanding::kUnreachable;
+  bool held = false;
+  for (const HeldRecord& h : Held()) {
+    if (h.key != key) continue;
+    if (h.lost) return LockStanding::kLost;
+    held = true;
+  }
+  return held ? LockStanding::kHeld : LockStanding::kNotHeld;
+}
 
 platform::FileStatus ServerStore::FindTable(const std::string& schema, bool create, std::string& reason) {
   pg::Session& session = pg::Session::ForProgramLocks();

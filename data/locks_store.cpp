@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "base/strings.h"
 #include "config/session.h"
 #include "data/engine/record_manager.h"
 #include "platform/host_path.h"
@@ -105,6 +106,7 @@ std::string WhoPathOf(const std::string& lockPath) {
 // The records this process holds in one lock file, and the descriptor that
 // keeps their operating-system locks.
 struct HeldFile {
+  std::string name;  // the lock's name, upper case
   dev_t device = 0;
   ino_t inode = 0;
   std::unique_ptr<platform::File> file;
@@ -115,8 +117,13 @@ class FileStore;
 
 class FileTable final : public LockTable {
  public:
-  FileTable(FileStore& store, std::string path, std::string folder, std::unique_ptr<platform::File> file)
-      : store_(store), path_(std::move(path)), folder_(std::move(folder)), file_(std::move(file)) {
+  FileTable(FileStore& store, std::string name, std::string path, std::string folder,
+            std::unique_ptr<platform::File> file)
+      : store_(store),
+        name_(base::AsciiUpper(name)),
+        path_(std::move(path)),
+        folder_(std::move(folder)),
+        file_(std::move(file)) {
     struct stat st {};
     if (::fstat(file_->Descriptor(), &st) == 0) {
       device_ = st.st_dev;
@@ -150,7 +157,7 @@ class FileTable final : public LockTable {
 
  private:
   FileStore& store_;
-  std::string path_, folder_;
+  std::string name_, path_, folder_;
   std::unique_ptr<platform::File> file_;
   dev_t device_ = 0;
   ino_t inode_ = 0;
@@ -158,6 +165,11 @@ class FileTable final : public LockTable {
 
 class FileStore final : public LockStore {
  public:
+  // The host path of lock `name`'s file.
+  static std::string PathOf(std::string_view name) {
+    return platform::HostPathOrRaw(config::Session().RootDir + "LOCKS\\" + std::string(name) + ".lck");
+  }
+
   std::unique_ptr<LockTable> Open(std::string_view name, bool create, LockStoreFailure& failure) override {
     const std::string folderName = config::Session().RootDir + "LOCKS";
     const std::string suitePath = folderName + "\\" + std::string(name) + ".lck";
@@ -171,7 +183,7 @@ class FileStore final : public LockStore {
           create ? OpenShared(path, folder, status) : platform::OpenFile(path, platform::kOpenReadWrite, status);
       if (file) {
         LockForScan(file->Descriptor());
-        return std::make_unique<FileTable>(*this, path, folder, std::move(file));
+        return std::make_unique<FileTable>(*this, std::string(name), path, folder, std::move(file));
       }
       if (status.error == ENOENT && !create) return nullptr;
       if (status.error == ENOENT && tries < 2) {
@@ -190,6 +202,31 @@ class FileStore final : public LockStore {
 
   void Forget() override { held_.clear(); }
 
+  // Held while this process keeps a record lock on the file that the name
+  // leads to now: a file removed or replaced meanwhile guards nothing.
+  LockStanding Standing(std::string_view name) override {
+    const std::string key = base::AsciiUpper(name);
+    const auto h = std::find_if(held_.begin(), held_.end(), [&](const HeldFile& f) { return f.name == key; });
+    if (h == held_.end()) return LockStanding::kNotHeld;
+    const std::string path = PathOf(name);
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+      return errno == ENOENT || errno == ENOTDIR ? LockStanding::kLost : LockStanding::kUnreachable;
+    return st.st_dev == h->device && st.st_ino == h->inode ? LockStanding::kHeld : LockStanding::kLost;
+  }
+
+  // Records of a lock file removed or replaced under this process: their
+  // descriptor goes, and their system locks with it.
+  void ForgetLost(std::string_view name) override {
+    const std::string key = base::AsciiUpper(name);
+    const std::string path = PathOf(name);
+    struct stat st {};
+    const bool there = ::stat(path.c_str(), &st) == 0;
+    std::erase_if(held_, [&](const HeldFile& f) {
+      return f.name == key && !(there && st.st_dev == f.device && st.st_ino == f.inode);
+    });
+  }
+
   HeldFile* Find(dev_t device, ino_t inode) {
     for (HeldFile& h : held_)
       if (h.device == device && h.inode == inode) return &h;
@@ -202,9 +239,11 @@ class FileStore final : public LockStore {
   }
 
   // The descriptor that keeps this process's record locks of one lock file.
-  HeldFile* Keep(const std::string& path, dev_t device, ino_t inode, platform::FileStatus& status) {
+  HeldFile* Keep(const std::string& name, const std::string& path, dev_t device, ino_t inode,
+                 platform::FileStatus& status) {
     if (HeldFile* h = Find(device, inode)) return h;
     HeldFile h;
+    h.name = name;
     h.file = platform::OpenFile(path, platform::kOpenReadWrite, status);
     if (!h.file) return nullptr;
     struct stat st {};
@@ -261,7 +300,7 @@ std::string FileTable::OperatorOf(std::size_t index, const std::string& record) 
 
 platform::FileStatus FileTable::Hold(std::size_t index, const std::string& record, std::string_view operatorName) {
   platform::FileStatus status;
-  HeldFile* h = store_.Keep(path_, device_, inode_, status);
+  HeldFile* h = store_.Keep(name_, path_, device_, inode_, status);
   if (h == nullptr) return status;
   struct flock fl = RecordRange(F_WRLCK, index);
   if (::fcntl(h->file->Descriptor(), F_OFD_SETLK, &fl) != 0) {

@@ -72,6 +72,13 @@ class LockStore {
   // Forgets the locks this process holds without releasing them in the
   // store (a forked child, tests); a parent that shares them keeps them.
   virtual void Forget() = 0;
+  // Whether this process still holds the records of lock `name` it took.
+  // The server's store first makes sure that its session is alive, taking
+  // its records back when the session is a new one.
+  virtual LockStanding Standing(std::string_view name) = 0;
+  // A release of lock `name` found no record of this process's: what the
+  // store remembers of records of it that it lost goes.
+  virtual void ForgetLost(std::string_view name) = 0;
 };
 
 // The lock files under RootDir + "LOCKS".

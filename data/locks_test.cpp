@@ -399,6 +399,29 @@ TEST_F(LocksTest, ReleaseFreesTheMostRecentOwnLock) {
   }
 }
 
+TEST_F(LocksTest, HoldsLockSaysWhetherThisProcessStillHoldsTheLock) {
+  EXPECT_FALSE(HoldsLock("PressupH"));
+  ASSERT_EQ(LockKey("PressupH", "\x81\x85"), 0);
+  EXPECT_TRUE(HoldsLock("PressupH"));
+  EXPECT_TRUE(HoldsLock(" PRESSUPH "));
+  EXPECT_FALSE(HoldsLock("PropietH"));
+  // Another program's record in the same lock is not this process's.
+  OtherLockHolder other("PressupH", 1);
+  ASSERT_TRUE(other.held());
+  ASSERT_EQ(ReleaseLock("PressupH"), 0);
+  EXPECT_FALSE(HoldsLock("PressupH"));
+  EXPECT_EQ(CheckLock("PressupH"), LockStanding::kNotHeld);
+  if (!LocksOnServer()) {
+    // A lock file removed under its holder guards nothing any more.
+    ASSERT_EQ(LockKey("PropietH", "\x81\x85"), 0);
+    ASSERT_TRUE(HoldsLock("PropietH"));
+    fs::remove(LockPath("PropietH"));
+    EXPECT_EQ(CheckLock("PropietH"), LockStanding::kLost);
+    EXPECT_EQ(ReleaseLock("PropietH"), -1);
+    EXPECT_EQ(CheckLock("PropietH"), LockStanding::kNotHeld);
+  }
+}
+
 TEST_F(LocksTest, ReleasedLockIsFreeForOthersAtOnce) {
   ASSERT_EQ(LockKey("PressupH", "\x81\x85"), 0);
   // Seen from another program, this process holds its record.

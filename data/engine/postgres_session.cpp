@@ -257,18 +257,30 @@ bool Session::Connect(std::string& error) {
   PQsetNoticeProcessor(conn_, IgnoreNotice, nullptr);
   backendPid_ = PQbackendPID(conn_);
   ++generation_;
-  if (!listen_) return true;
-  Result listen(PQexec(conn_, (std::string("LISTEN ") + kChangeChannel).c_str()));
-  ++roundTrips_;
-  if (Failed(listen.get())) {
-    error = ErrorText(listen.get());
-    Drop();
-    return false;
+  if (listen_) {
+    Result listen(PQexec(conn_, (std::string("LISTEN ") + kChangeChannel).c_str()));
+    ++roundTrips_;
+    if (Failed(listen.get())) {
+      error = ErrorText(listen.get());
+      Drop();
+      return false;
+    }
+  }
+  if (onNewSession_ && !inHook_) {
+    inHook_ = true;
+    const bool done = onNewSession_(*this, error);
+    inHook_ = false;
+    if (!done || !conn_) {
+      if (error.empty()) error = "the new connection to the server broke";
+      if (conn_) Drop();
+      return false;
+    }
   }
   return true;
 }
 
-bool Session::Exchange(const std::vector<Command>& commands, std::vector<Result>& results, std::string& error) {
+bool Session::Exchange(const std::vector<Command>& commands, std::vector<Result>& results, std::string& error,
+                       std::uint64_t generation) {
   results.clear();
   // A server that ended the session (a restart, an administrator) has said
   // so and closed it. Found out before anything goes out, the commands go
@@ -277,6 +289,10 @@ bool Session::Exchange(const std::vector<Command>& commands, std::vector<Result>
   if (conn_ && PeerClosed(PQsocket(conn_))) Drop();
   if (transactionLost_) {
     error = "the connection to the server was lost inside a transaction";
+    return false;
+  }
+  if (generation != 0 && (!conn_ || generation != generation_)) {
+    error = "the connection to the server was lost";
     return false;
   }
   if (!conn_ && !Connect(error)) return false;

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -112,12 +113,22 @@ class Session {
   int BackendPid() const { return conn_ ? backendPid_ : 0; }
   // Ends the connection, and with it the session's advisory locks.
   void Close();
+  // Called on every new connection before anything else is sent on it
+  // (a session that ended takes its advisory locks with it: the caller
+  // takes them back here). False, with `error`, when the connection broke
+  // meanwhile: the connection is then dropped and is made again, and the
+  // call repeated, on the next exchange.
+  using NewSessionHook = std::function<bool(Session&, std::string& error)>;
+  void OnNewSession(NewSessionHook hook) { onNewSession_ = std::move(hook); }
 
   // Sends `commands` in one round trip and gives one result per command
   // (after a failed one, the rest come back as aborted). When a transaction
   // is wanted and not yet begun, it begins with them. False, with `error`,
-  // when the server cannot be reached.
-  bool Exchange(const std::vector<Command>& commands, std::vector<Result>& results, std::string& error);
+  // when the server cannot be reached, or, with `generation` not 0, when
+  // the connection of that generation is gone (nothing is then sent on a
+  // new one: what the caller began on the old one was lost with it).
+  bool Exchange(const std::vector<Command>& commands, std::vector<Result>& results, std::string& error,
+                std::uint64_t generation = 0);
 
   // The transaction over every file: begun lazily with the first statement.
   void WantTransaction() { transactionWanted_ = true; }
@@ -152,6 +163,8 @@ class Session {
   void ReadNotices();
 
   bool listen_;
+  NewSessionHook onNewSession_;
+  bool inHook_ = false;
   std::uint64_t forks_;  // the forks counted when this process last used it
   PGconn* conn_ = nullptr;
   std::int64_t lastLook_ = 0;  // steady clock, nanoseconds

@@ -4,12 +4,14 @@
 // Processes tell each other where they are through pipes.
 #include <fcntl.h>
 #include <gmock/gmock.h>
+#include <libpq-fe.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <deque>
 #include <filesystem>
 #include <functional>
@@ -18,7 +20,9 @@
 #include <vector>
 
 #include "config/session.h"
+#include "data/engine/postgres_session.h"
 #include "data/locks.h"
+#include "data/locks_store.h"
 #include "data/notice.h"
 #include "data/testing/lock_records.h"
 #include "data/testing/recorded_notice.h"
@@ -289,6 +293,116 @@ TEST_F(ProgramLocksAcrossProcesses, ASecondProgramOnATemporaryFolderIsRefused) {
   EXPECT_EQ(WaitFor(first), 0);
   config::Session().TempDir = SessionDir("workstation");
   EXPECT_TRUE(ClaimTempFolder().claimed);
+}
+
+// A server session that ends under a program holding locks (a restart, an
+// administrator, a network gone for too long) takes the locks with it; the
+// program takes them back on its next session, unless another program took
+// them in between.
+class ProgramLocksOfAnEndedSession : public ProgramLocksAcrossProcesses {
+ protected:
+  void SetUp() override {
+    if (!locktest::LocksOnServer()) GTEST_SKIP() << "about the server's sessions: the locks are files here";
+    ProgramLocksAcrossProcesses::SetUp();
+    config::Session().TempDir = SessionDir("holder");
+    ASSERT_EQ(LockKey("PressupH", "\x81\x85"), 0);
+    ASSERT_TRUE(HoldsLock("PressupH"));
+    EndLockSession();
+  }
+
+  // Ends this process's program-lock session on the server, as an
+  // administrator does, and returns once its server process is gone.
+  static void EndLockSession() {
+    const int pid = recordmanager::pg::Session::ForProgramLocks().BackendPid();
+    ASSERT_NE(pid, 0);
+    PGconn* admin = PQconnectdb(std::getenv("KITDB"));
+    ASSERT_EQ(PQstatus(admin), CONNECTION_OK) << PQerrorMessage(admin);
+    PQclear(PQexec(admin, ("SELECT pg_terminate_backend(" + std::to_string(pid) + ")").c_str()));
+    PQfinish(admin);
+    // Gone once its process is: the server runs on this machine.
+    for (int i = 0; i < 500 && ::kill(pid, 0) == 0; ++i) ::usleep(10 * 1000);
+    ASSERT_NE(::kill(pid, 0), 0) << "the server process " << pid << " did not end";
+  }
+
+  // Another workstation tries the property without waiting: 0 when it got
+  // it (and let it go again), 1 when it was refused.
+  int AnotherTakes() {
+    return WaitFor(Start("other", [] {
+      Locks().LockWaitMode = 'S';
+      if (LockKey("PressupH", "\x81\x85") != 0) return 1;
+      return ReleaseLock("PressupH") == 0 ? 0 : 2;
+    }));
+  }
+};
+
+TEST_F(ProgramLocksOfAnEndedSession, NobodyTookItSoItIsTakenBackAndStillKeepsOthersOut) {
+  EXPECT_TRUE(HoldsLock("PressupH"));
+  EXPECT_NE(recordmanager::pg::Session::ForProgramLocks().BackendPid(), 0);
+  EXPECT_EQ(AnotherTakes(), 1) << "another workstation got a property this one still edits";
+  // Also taken back by the next lock call, without asking first.
+  EndLockSession();
+  Locks().LockWaitMode = 'S';
+  ASSERT_EQ(LockKey("PressupH", "\x81\x86"), 0);
+  EXPECT_EQ(AnotherTakes(), 1) << "another workstation got a property this one still edits";
+  EXPECT_EQ(ReleaseLock("PressupH"), 0);
+  EXPECT_EQ(ReleaseLock("PressupH"), 0);
+  EXPECT_FALSE(HoldsLock("PressupH"));
+  EXPECT_EQ(AnotherTakes(), 0);
+}
+
+TEST_F(ProgramLocksOfAnEndedSession, AnotherThatTookItMeanwhileKeepsIt) {
+  Signal taken;
+  const pid_t other = StartKept("other", [&] {
+    Locks().LockWaitMode = 'S';
+    if (LockKey("PressupH", "\x81\x85") != 0) return 2;
+    taken.Tell();
+    for (;;) ::pause();
+  });
+  ASSERT_TRUE(taken.Await());
+  EXPECT_FALSE(HoldsLock("PressupH"));
+  EXPECT_EQ(CheckLock("PressupH"), LockStanding::kLost);
+  Locks().LockWaitMode = 'S';
+  EXPECT_EQ(LockKey("PressupH", "\x81\x85"), -1) << "the other workstation lost the property it took";
+  // Letting go of the lost lock frees nothing of the other's.
+  EXPECT_EQ(ReleaseLock("PressupH"), -1);
+  EXPECT_EQ(AnotherTakes(), 1);
+  ::kill(other, SIGKILL);
+  WaitFor(other);
+}
+
+TEST_F(ProgramLocksOfAnEndedSession, AnotherThatTookItAndLetItGoMeanwhileMayHaveWrittenSoItIsLost) {
+  EXPECT_EQ(AnotherTakes(), 0);
+  EXPECT_FALSE(HoldsLock("PressupH"));
+  // Nobody holds it now: a release leaves it free, and the lock taken again
+  // counts.
+  EXPECT_EQ(ReleaseLock("PressupH"), -1);
+  EXPECT_EQ(CheckLock("PressupH"), LockStanding::kNotHeld);
+  Locks().LockWaitMode = 'S';
+  ASSERT_EQ(LockKey("PressupH", "\x81\x85"), 0);
+  EXPECT_TRUE(HoldsLock("PressupH"));
+}
+
+// A session that ends in the middle of a lock's scan (between the reading
+// of its records and their writes) took the scan's transaction with it: the
+// writes fail, rather than going out on a new session outside any scan.
+TEST_F(ProgramLocksOfAnEndedSession, AScanWhoseSessionEndedHalfWayWritesNothing) {
+  ASSERT_TRUE(HoldsLock("PressupH"));  // on a new session
+  LockStoreFailure failure;
+  std::unique_ptr<LockTable> table = CurrentLockStore().Open("PropietH", true, failure);
+  ASSERT_TRUE(table) << failure.reason;
+  std::vector<std::string> records;
+  ASSERT_TRUE(table->ReadRecords(records).ok());
+  ASSERT_TRUE(records.empty());
+  EndLockSession();
+  const std::string record = std::string(kLockRecordSize - 2, 'X') + "\r\n";
+  EXPECT_FALSE(table->Hold(0, record, "").ok());
+  EXPECT_FALSE(table->Close().ok());
+  table.reset();
+  EXPECT_EQ(ReadLockRecords("PropietH"), "");
+  EXPECT_EQ(CheckLock("PropietH"), LockStanding::kNotHeld);
+  // The budget lock was taken back all the same.
+  EXPECT_TRUE(HoldsLock("PressupH"));
+  EXPECT_EQ(AnotherTakes(), 1);
 }
 
 }  // namespace

@@ -101,6 +101,8 @@ TEST_F(SuiteFiles, EveryCaptionAndHeadingHasItsTranslations) {
                           "REVISEU LES DADES ABANS D'IMPRIMIR:", "COLUMNA ", ": TOTAL ", ", SUMA DELS COEFICIENTS ",
                           "PROPIETARIS SENSE COEFICIENT", "PROPIETARIS SENSE MESOS PER GIRAR", " SENSE PROPIETARIS",
                           "REBUTS ACTUALITZATS", " PROPIETARIS, CONCEPTE ", ", SUMA DE LES QUOTES ",
+                          // A write refused under a lost lock.
+                          "S'HA PERDUT EL BLOQUEIG DE LA FINCA", "NO ES POT COMPROVAR EL BLOQUEIG DE LA FINCA",
                           // The message while printing.
                           "IMPRIMINT EL LLISTAT DE ", " PROPIETARIS"})
     EXPECT_TRUE(keys.count(key)) << key;
