@@ -68,7 +68,8 @@ class BrowsePager {
  public:
   BrowsePager(BrowseCache& cache, std::int16_t height, std::int16_t width);
 
-  // Lays out the page from its first row; returns the row positions shown.
+  // Lays out the page from its first row: the rows shown, the cursor on
+  // one of them, and the row after the page for PgDn.
   void Layout();
   bool Up();
   bool Down();
