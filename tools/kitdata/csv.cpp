@@ -428,6 +428,42 @@ std::string FindRepeats(std::string_view dataFile, const FileLayout& layout, std
   return {};
 }
 
+// Reads every row of `csv` as a record of `length` bytes, counting them in
+// `count`. With `fingerprints`, each row's fingerprint goes into `seen`:
+// what makes two records the same is their CSV line, which says
+// everything CSV can say of a record. The error names every refused row.
+std::string CheckCsvRows(const FileLayout& layout, CsvInput& csv, std::int32_t length, bool fingerprints,
+                         const ImportProgress& tell, std::deque<Fingerprint>& seen, std::size_t& count) {
+  std::string problems;
+  const std::string error = EachCsvRecord(
+      layout, csv, length,
+      [&](const std::string& record, int line) {
+        if (fingerprints) seen.push_back(FingerprintOf(CsvLine(layout, record), line));
+        tell("checking", ++count, 0);
+        return true;
+      },
+      problems);
+  return error.empty() ? problems : error;
+}
+
+// Makes `dataFile` when it is missing and checks that its records hold
+// every field of `layout` (a dictionary may give a new file another length
+// than the built-in one); its path and record length when they do.
+std::string MakeDataFile(std::string_view dataFile, const FileLayout& layout, std::string& path,
+                         std::size_t& recordLength) {
+  std::string error;
+  auto made = DataFile::Open(dataFile, true, error);
+  if (!made) return error;
+  path = made->Path();
+  std::int32_t end = 0;
+  for (const auto& f : layout.fields) end = std::max(end, f.offset + f.length);
+  if (made->RecordLength() < end)
+    return made->Path() + ": records of " + std::to_string(made->RecordLength()) + " bytes cannot hold field " +
+           layout.fields.back().name + "; nothing inserted";
+  recordLength = static_cast<std::size_t>(made->RecordLength());
+  return {};
+}
+
 }  // namespace
 
 std::string CsvRecords(const FileLayout& layout, std::string_view csvText, std::int32_t recordLength,
@@ -460,31 +496,20 @@ AddResult ImportCsv(std::string_view dataFile, CsvInput& csv, const AddOptions& 
     result.error = std::string(dataFile) + ": not one of the module's data files";
     return result;
   }
-  auto tell = [&](std::string_view stage, std::size_t done, std::size_t total) {
+  const ImportProgress tell = [&](std::string_view stage, std::size_t done, std::size_t total) {
     if (progress) progress(stage, done, total);
   };
-  // Every row is checked before the file is created or touched. What makes
-  // two records the same is their CSV line: a line says everything CSV can
-  // say of a record. Only the lines' fingerprints are kept.
+  // Every row is checked before the file is created or touched.
   std::int32_t length = layout->recordLength;
   {
     std::string ignored;
     if (auto existing = DataFile::Open(dataFile, false, ignored)) length = existing->RecordLength();
   }
-  // A deque grows without copying: no moment with the old and the new
-  // storage both held.
+  // Only the rows' fingerprints are kept, in a deque, which grows without
+  // copying: no moment with the old and the new storage both held.
   std::deque<Fingerprint> seen;
   std::size_t count = 0;
-  std::string problems;
-  std::string error = EachCsvRecord(
-      *layout, csv, length,
-      [&](const std::string& record, int line) {
-        if (!options.allowDuplicates) seen.push_back(FingerprintOf(CsvLine(*layout, record), line));
-        tell("checking", ++count, 0);
-        return true;
-      },
-      problems);
-  if (error.empty()) error = problems;
+  std::string error = CheckCsvRows(*layout, csv, length, !options.allowDuplicates, tell, seen, count);
   if (!error.empty()) {
     result.error = error + "; nothing inserted";
     return result;
@@ -494,23 +519,8 @@ AddResult ImportCsv(std::string_view dataFile, CsvInput& csv, const AddOptions& 
   // time: a handle that has walked the whole file would keep that walk up
   // to date on each of its inserts.
   std::size_t fileLength = 0;
-  {
-    auto made = DataFile::Open(dataFile, true, error);
-    if (!made) {
-      result.error = error;
-      return result;
-    }
-    result.path = made->Path();
-    // A dictionary may give the new file another length than the built-in one.
-    std::int32_t end = 0;
-    for (const auto& f : layout->fields) end = std::max(end, f.offset + f.length);
-    if (made->RecordLength() < end) {
-      result.error = made->Path() + ": records of " + std::to_string(made->RecordLength()) +
-                     " bytes cannot hold field " + layout->fields.back().name + "; nothing inserted";
-      return result;
-    }
-    fileLength = static_cast<std::size_t>(made->RecordLength());
-  }
+  result.error = MakeDataFile(dataFile, *layout, result.path, fileLength);
+  if (!result.error.empty()) return result;
 
   // Repeats are looked for before anything is inserted, and again once
   // this import holds the file for its writes, just before its first
@@ -570,7 +580,7 @@ AddResult ImportCsv(std::string_view dataFile, CsvInput& csv, const AddOptions& 
     return {};
   };
   std::size_t inserted = 0;
-  std::string insertError;
+  std::string insertError, problems;
   std::string sized;
   error = EachCsvRecord(
       *layout, csv, length,
