@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <deque>
 #include <functional>
+#include <limits>
 
 #include "base/cp850.h"
 #include "format/dates.h"
@@ -125,6 +126,15 @@ bool IsCalendarDate(std::int64_t y, std::int64_t m, std::int64_t d) {
   return y >= 1 && m >= 1 && m <= 12 && d >= 1 && d <= DaysInMonth(y, m);
 }
 
+// "YYYY-MM-DD" with every digit there; the calendar is not checked.
+bool ReadIsoDate(std::string_view text, std::int64_t& y, std::int64_t& m, std::int64_t& d) {
+  const auto number = [text](std::size_t at, std::size_t length, std::int64_t& value) {
+    return AllDigits(text.substr(at, length)) && ParseInteger(text.substr(at, length), value);
+  };
+  return text.size() == 10 && text[4] == '-' && text[7] == '-' && number(0, 4, y) && number(5, 2, m) &&
+         number(8, 2, d);
+}
+
 }  // namespace
 
 std::string FieldText(const Field& field, std::string_view record) {
@@ -216,10 +226,7 @@ std::string SetField(const Field& field, std::string_view text, std::string& rec
       }
       if (text[0] == kRawMark) return SetRawField(field, text, record);
       std::int64_t y = 0, m = 0, d = 0;
-      if (text.size() != 10 || text[4] != '-' || text[7] != '-' || !AllDigits(text.substr(0, 4)) ||
-          !ParseInteger(text.substr(0, 4), y) || !AllDigits(text.substr(5, 2)) ||
-          !ParseInteger(text.substr(5, 2), m) || !AllDigits(text.substr(8, 2)) || !ParseInteger(text.substr(8, 2), d))
-        return field.name + ": \"" + std::string(text) + "\" is not a date YYYY-MM-DD";
+      if (!ReadIsoDate(text, y, m, d)) return field.name + ": \"" + std::string(text) + "\" is not a date YYYY-MM-DD";
       std::string packed = format::PackDate(static_cast<int>(y), static_cast<int>(m), static_cast<int>(d));
       if (!IsCalendarDate(y, m, d)) return field.name + ": " + std::string(text) + " is not a calendar date";
       record.replace(at, n, packed);
@@ -234,7 +241,7 @@ std::string SetField(const Field& field, std::string_view text, std::string& rec
     case FieldKind::Int16:
     case FieldKind::Int32: {
       std::int64_t v = 0;
-      std::int64_t limit = n == 2 ? 32767 : 2147483647;
+      const std::int64_t limit = n == 2 ? std::numeric_limits<std::int16_t>::max() : std::numeric_limits<std::int32_t>::max();
       if (text.empty()) v = 0;
       else if (!ParseInteger(text, v) || v > limit || v < -limit - 1)
         return field.name + ": \"" + std::string(text) + "\" is not an integer of " + std::to_string(8 * n) + " bits";
@@ -244,7 +251,8 @@ std::string SetField(const Field& field, std::string_view text, std::string& rec
     case FieldKind::Amount: {
       std::int64_t c = 0;
       if (text.empty()) c = 0;
-      else if (!ParseEuros(text, c) || c > 2147483647 || c < -2147483648LL)
+      else if (!ParseEuros(text, c) || c > std::numeric_limits<std::int32_t>::max() ||
+               c < std::numeric_limits<std::int32_t>::min())
         return field.name + ": \"" + std::string(text) + "\" is not an amount in euros";
       WriteLe(record, at, 4, c);
       return {};
