@@ -152,6 +152,17 @@ struct MaskedNumber {
   // The first position left of the digits shows the minus of a mask
   // without a sign position (the floating minus).
   bool TakesFloatingMinus() const { return negative && !maskSigned; }
+  // Puts `c` at the position and notes the fill it leaves for the
+  // positions left of it.
+  void Place(char c, Fill nextFill, bool nowExhausted) {
+    Put(c);
+    fill = nextFill;
+    exhausted = nowExhausted;
+  }
+  void PutFloatingMinus() {
+    Put('-');
+    negative = false;
+  }
 };
 
 // Puts the digits into the digit positions from the right, until the
@@ -162,33 +173,23 @@ void PlaceDigits(MaskedNumber& n) {
     const char d = n.Digit();
     switch (n.Mask()) {
       case '9':
-        n.Put(d ? d : '0');
-        n.fill = Fill::kNone;
-        n.exhausted = false;
+        n.Place(d ? d : '0', Fill::kNone, false);
         --n.digit;
         break;
       case 'Z':
       case 'z':
         if (n.InIntegerPart()) {
-          n.Put(d ? d : ' ');
-          n.fill = Fill::kBlank;
-          n.exhausted = !d;
+          n.Place(d ? d : ' ', Fill::kBlank, !d);
         } else if (n.decimalPlaces > 0 && n.OnlyZerosLeft()) {
-          // Decimals that are all zeros are left blank.
-          n.Put(' ');
-          n.fill = Fill::kBlank;
-          n.exhausted = true;
+          // A decimal with only zeros from here to the right is left blank.
+          n.Place(' ', Fill::kBlank, true);
         } else {
-          n.Put(d ? d : '0');
-          n.fill = Fill::kBlank;
-          n.exhausted = false;
+          n.Place(d ? d : '0', Fill::kBlank, false);
         }
         --n.digit;
         break;
       case '*':
-        n.Put(d ? d : '*');
-        n.fill = Fill::kStar;
-        n.exhausted = !d;
+        n.Place(d ? d : '*', Fill::kStar, !d);
         --n.digit;
         break;
       case '.':
@@ -220,8 +221,7 @@ void FillLeftOfDigits(MaskedNumber& n) {
     switch (n.Mask()) {
       case '9':
         if (floatingMinus && n.InIntegerPart()) {
-          n.Put('-');
-          n.negative = false;
+          n.PutFloatingMinus();
         } else {
           n.Put('0');
         }
@@ -231,32 +231,23 @@ void FillLeftOfDigits(MaskedNumber& n) {
       case 'Z':
       case 'z':
         if (floatingMinus) {
-          n.Put('-');
-          n.negative = false;
+          n.PutFloatingMinus();
         } else if (n.InIntegerPart() || n.digits.empty()) {
-          n.Put(' ');
-          n.fill = Fill::kBlank;
-          n.exhausted = true;
+          n.Place(' ', Fill::kBlank, true);
         } else {
-          n.Put('0');
-          n.fill = Fill::kBlank;
-          n.exhausted = false;
+          n.Place('0', Fill::kBlank, false);
         }
         break;
       case '*':
         if (floatingMinus) {
-          n.Put('-');
-          n.negative = false;
+          n.PutFloatingMinus();
         } else {
-          n.Put(n.InIntegerPart() ? '*' : '0');
-          n.fill = Fill::kStar;
-          n.exhausted = false;
+          n.Place(n.InIntegerPart() ? '*' : '0', Fill::kStar, false);
         }
         break;
       case ',':
         if (floatingMinus) {
-          n.Put('-');
-          n.negative = false;
+          n.PutFloatingMinus();
         } else {
           n.Put(n.fill != Fill::kNone ? n.FillChar() : n.thousandsChar);
         }
