@@ -7,6 +7,15 @@
 #include "platform/key_codes.h"
 
 namespace platform {
+
+InputEvent KeyEvent(int code, std::uint8_t modifiers) {
+  InputEvent e;
+  e.kind = InputEvent::Kind::kKey;
+  e.key = static_cast<std::uint16_t>(code);
+  e.modifiers = modifiers;
+  return e;
+}
+
 namespace {
 
 constexpr std::uint8_t kEsc = 27;
@@ -62,14 +71,6 @@ constexpr std::array<AltScan, 15> kAltScan = {{
 // The keypad key of each digit, which Alt+digits compose into a character.
 constexpr std::array<std::uint8_t, 10> kKeypadScan = {0x52, 0x4f, 0x50, 0x51, 0x4b,
                                                       0x4c, 0x4d, 0x47, 0x48, 0x49};
-
-InputEvent KeyEvent(int code, std::uint8_t modifiers = 0) {
-  InputEvent e;
-  e.kind = InputEvent::Kind::kKey;
-  e.key = static_cast<std::uint16_t>(code);
-  e.modifiers = modifiers;
-  return e;
-}
 
 std::uint8_t PcModifiers(int xterm) {
   std::uint8_t m = 0;
