@@ -70,6 +70,12 @@ std::int32_t CreationRecordLength(std::string_view creation) {
   return base::ReadLe<std::uint16_t>(creation, 0);
 }
 
+// Where record `i` of a batch comes from, as `where` says; records it does
+// not name are named by their number from 1.
+std::string RecordPlace(const std::vector<std::string>& where, std::size_t i) {
+  return i < where.size() ? where[i] : "record " + std::to_string(i + 1);
+}
+
 }  // namespace
 
 std::optional<DataFile> DataFile::Open(std::string_view dataFile, bool create, std::string& error) {
@@ -204,7 +210,7 @@ std::string DataFile::InsertAll(const std::vector<std::string>& records, const s
   std::string error = BeginInserts();
   if (!error.empty()) return error;
   for (std::size_t i = 0; i < records.size(); ++i) {
-    error = Insert(records[i], i < where.size() ? where[i] : "record " + std::to_string(i + 1));
+    error = Insert(records[i], RecordPlace(where, i));
     if (!error.empty()) return error;
   }
   return CommitInserts();
@@ -232,10 +238,10 @@ AddResult DataFile::Add(const std::vector<std::string>& records, const std::vect
     for (std::size_t i = 0; i < records.size(); ++i) {
       const auto [first, isNew] = seen.emplace(identity(records[i]), static_cast<long>(i));
       if (isNew) continue;
-      const std::string what = i < where.size() ? where[i] : "record " + std::to_string(i + 1);
+      const std::string what = RecordPlace(where, i);
       repeated += what + ": the same record is " +
                   (first->second < 0 ? "already in " + path_
-                                     : "also " + where[static_cast<std::size_t>(first->second)]) +
+                                     : "also " + RecordPlace(where, static_cast<std::size_t>(first->second))) +
                   "\n";
     }
     if (!repeated.empty())
@@ -273,7 +279,7 @@ AddResult DataFile::Add(const std::vector<std::string>& records, const std::vect
     }
   }
   for (std::size_t i = 0; result.error.empty() && i < records.size(); ++i)
-    result.error = Insert(records[i], i < where.size() ? where[i] : "record " + std::to_string(i + 1));
+    result.error = Insert(records[i], RecordPlace(where, i));
   if (!result.error.empty()) return result;
   result.error = CommitInserts();
   if (result.error.empty()) result.added = records.size();
