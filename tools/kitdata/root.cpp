@@ -122,12 +122,6 @@ int AddMonths(int date, int months) {
   return format::DateNumber(format::AddToDate(format::PackDate(date), months, "M"));
 }
 
-std::string Digits(int value, int width) {
-  std::string s = std::to_string(value);
-  if (static_cast<int>(s.size()) < width) s.insert(0, static_cast<std::size_t>(width) - s.size(), '0');
-  return s;
-}
-
 struct Owner {
   const char* name;
   const char* department;
@@ -256,7 +250,7 @@ std::string InitRoot(const std::string& rootText, int workDate, std::string& lin
                  true);
   if (e.empty())
     e = WriteIni(root / "TMP" / "VoraTerm.ini",
-                 "[Pantalla]\nSeleccio=0\nCol0=15000700000700070007\n[Sistema]\nData=" + Digits(workDate, 8) +
+                 "[Pantalla]\nSeleccio=0\nCol0=15000700000700070007\n[Sistema]\nData=" + format::ZeroPadWhole(workDate, 8) +
                      "\nSortida=PANTALLA\nIdioma=CAT\n",
                  true);
   if (!e.empty()) return e;
@@ -342,7 +336,7 @@ void AddOwners(DemoRecords& out, const Property& p, const std::string& code, con
   int number = 0;
   for (const Owner& o : p.owners) {
     ++number;
-    const std::string key = code + Digits(number, 4);
+    const std::string key = code + format::ZeroPadWhole(number, 4);
     DemoRecord r = DemoRecords::New("PropietH");
     r.Set("owner", key).Set("name", o.name).Set("department", o.department);
     for (int k = 1; k <= 7; ++k)
@@ -435,7 +429,7 @@ std::string FillDemo(const std::string& rootText, int today) {
     AddConcepts(out);
     AddReceiptTypes(out);
     for (const Property& p : DemoProperties()) {
-      const std::string code = Digits(p.code, 4);
+      const std::string code = format::ZeroPadWhole(p.code, 4);
       const DemoPeriod period = PeriodOf(p, today);
       AddProperty(out, p, code);
       AddOwners(out, p, code, period, today);
