@@ -98,8 +98,7 @@ void LoadDateSettings() {
   std::string order = ReadUserSetting("DatOrdre");
   order.resize(3, ' ');
   // Written in lower case the letters would never match the selected parts.
-  for (char& c : order)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - ('a' - 'A'));
+  order = base::AsciiUpper(order);
   if (order == "   ") order = "DMA";
   s.order = order;
 }
