@@ -472,6 +472,22 @@ std::string MakeDataFile(std::string_view dataFile, const FileLayout& layout, st
   return {};
 }
 
+// The refusal of an import whose CSV lines repeat records: each repeat
+// (CSV line, where it was met first: a CSV line, or -1 in the file at
+// `path`) is told to `refused` when one is given, else in the text.
+std::string RepeatsRefused(const std::vector<std::pair<std::int32_t, std::int32_t>>& repeats,
+                           const std::string& csvName, const std::string& path,
+                           const std::function<void(const std::string&)>& refused) {
+  std::string collected;
+  for (const auto& [line, first] : repeats) {
+    const std::string said = CsvWhere(csvName, line) + ": the same record is " +
+                             (first < 0 ? "already in " + path : "also " + CsvWhere(csvName, first));
+    if (refused) refused(said);
+    else collected += said + "\n";
+  }
+  return collected + "nothing inserted (--allow-duplicates inserts repeated records all the same)";
+}
+
 }  // namespace
 
 std::string CsvRecords(const FileLayout& layout, std::string_view csvText, std::int32_t recordLength,
@@ -535,14 +551,7 @@ AddResult ImportCsv(std::string_view dataFile, CsvInput& csv, const AddOptions& 
   // insert: another import may have added the same records in between.
   std::vector<std::pair<std::int32_t, std::int32_t>> repeats;
   auto refuseRepeats = [&]() {
-    std::string collected;
-    for (const auto& [line, first] : repeats) {
-      const std::string said = CsvWhere(csv.Name(), line) + ": the same record is " +
-                               (first < 0 ? "already in " + result.path : "also " + CsvWhere(csv.Name(), first));
-      if (refused) refused(said);
-      else collected += said + "\n";
-    }
-    result.error = collected + "nothing inserted (--allow-duplicates inserts repeated records all the same)";
+    result.error = RepeatsRefused(repeats, csv.Name(), result.path, refused);
     return result;
   };
   if (!options.allowDuplicates) {
