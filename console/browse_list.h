@@ -1,6 +1,7 @@
 // Look-up lists (F4 in a form field): a framed window of one line per record
 // of a data file, read lazily in key order and kept in "Browse.tmp" so the
-// list pages back and forth without rereading the file.
+// list pages back and forth without rereading the file. A list without a
+// data file shows the rows already kept in "Browse.tmp".
 #pragma once
 
 #include <cstdint>
