@@ -138,14 +138,14 @@ struct MaskedNumber {
   char Mask() const { return mask[static_cast<std::size_t>(position - 1)]; }
   void Put(char c) const { field[position - 1] = c; }
   char Digit() const {
-    return (digit >= 1 && digit <= Length()) ? digits[static_cast<std::size_t>(digit - 1)] : '\0';
+    return (digit >= 1 && digit <= DigitCount()) ? digits[static_cast<std::size_t>(digit - 1)] : '\0';
   }
-  long long Length() const { return static_cast<long long>(digits.size()); }
+  long long DigitCount() const { return static_cast<long long>(digits.size()); }
   bool InIntegerPart() const { return position < length - decimalPlaces; }
   char FillChar() const { return fill == Fill::kStar ? '*' : ' '; }
-  // The digits from the next one to the last are all zeros.
+  // The digits from the one the position takes to the last are all zeros.
   bool OnlyZerosLeft() const {
-    for (long long i = std::max(digit, 1LL); i <= Length(); ++i)
+    for (long long i = std::max(digit, 1LL); i <= DigitCount(); ++i)
       if (digits[static_cast<std::size_t>(i - 1)] != '0') return false;
     return true;
   }
