@@ -187,7 +187,7 @@ Step TextKey(FieldEditState& state, const FieldEditSetup& setup, KeyCode key, st
   int& position = state.position;
   const int length = static_cast<int>(text.size());
   const int maxPos = length + 1;
-  const int w = FieldWidth(setup, length);
+  const int rowWidth = FieldWidth(setup, length);
   const auto at = static_cast<std::size_t>(position - 1);
   if (IsTyped(key)) return TypeCharacter(state, static_cast<char>(key));
   switch (key) {
@@ -222,12 +222,12 @@ Step TextKey(FieldEditState& state, const FieldEditSetup& setup, KeyCode key, st
     case kUp:
     case kShiftTab:
       // Up a row of a field on several rows; from the first row it ends.
-      if (position <= w) return Ending(key, setup);
-      position -= w;
+      if (position <= rowWidth) return Ending(key, setup);
+      position -= rowWidth;
       return {};
     case kDown:
-      if (position > maxPos - w) return Ending(key, setup);
-      position += w;
+      if (position > maxPos - rowWidth) return Ending(key, setup);
+      position += rowWidth;
       return {};
     case kCtrlLeft:
       if (position <= 1) return Ending(key, setup);
