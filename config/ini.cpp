@@ -33,11 +33,8 @@ std::string IniUpper(std::string_view text) {
   static constexpr std::string_view capital = "ÄÖÜÉÑÅÇ"_cp;
   std::string out(text);
   for (char& c : out) {
-    if (c >= 'a' && c <= 'z') {
-      c = static_cast<char>(c - 32);
-    } else if (auto i = small.find(c); i != std::string_view::npos) {
-      c = capital[i];
-    }
+    if (auto i = small.find(c); i != std::string_view::npos) c = capital[i];
+    else c = base::AsciiUpper(c);
   }
   return out;
 }

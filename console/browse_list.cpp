@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <deque>
 #include <limits>
+#include <optional>
 
 #include "base/little_endian.h"
 #include "base/strings.h"
@@ -283,93 +284,134 @@ std::string& ChosenLine() {
   return line;
 }
 
-void BrowseList(std::int16_t& list, std::int16_t& result) {
-  FormState& forms = Forms();
-  if (list < 1 || static_cast<std::size_t>(list) > forms.forms.items.size()) {
-    result = -1;
-    return;
-  }
-  const FormItem item = forms.forms.items[static_cast<std::size_t>(list - 1)];
-  const std::int16_t fileId = item.ints[0], keyNumber = item.ints[1];
-  const std::int16_t top = item.ints[2], left = item.ints[3], bottom = item.ints[4], right = item.ints[5];
-  const std::int16_t filter = item.ints[6], subList = item.ints[7];
-  if (filter != 0) {
-    std::int16_t screen = filter, previous = 0, next = 0, key = 0;
-    FormInput(screen, previous, next, key);
-    if (key == keys::kEsc) {
-      result = -1;
-      return;
+namespace {
+
+// The keys a list acts on: Enter, Esc, Up, Down, PgUp, PgDn, Left, Right.
+constexpr const char* kListKeys = "d,1b,4800,5000,4900,5100,4b00,4d00";
+// F4, which opens a list's own list.
+constexpr const char* kSubListKey = "3e00";
+
+// A look-up list as the form file describes it.
+struct ListItem {
+  std::int16_t fileId;     // the data file walked; 0: a list of rows made beforehand
+  std::int16_t keyNumber;  // the key it is walked by
+  std::int16_t top, left, bottom, right;  // the window, frame included
+  std::int16_t filterScreen;  // a screen asked before the list opens; 0: none
+  std::int16_t subList;       // the list F4 opens from this one; 0: none
+  std::string heading;
+
+  explicit ListItem(const FormItem& item)
+      : fileId(item.ints[0]), keyNumber(item.ints[1]), top(item.ints[2]), left(item.ints[3]),
+        bottom(item.ints[4]), right(item.ints[5]), filterScreen(item.ints[6]), subList(item.ints[7]),
+        heading(item.text) {}
+  std::int16_t Height() const { return static_cast<std::int16_t>(bottom - top - 1); }
+  std::int16_t Width() const { return static_cast<std::int16_t>(right - left - 1); }
+};
+
+// Asks the list's filter screen, when it has one; false when the operator
+// leaves it with Esc.
+bool AskFilter(const ListItem& item) {
+  if (item.filterScreen == 0) return true;
+  std::int16_t screen = item.filterScreen, previous = 0, next = 0, key = 0;
+  FormInput(screen, previous, next, key);
+  return key != keys::kEsc;
+}
+
+// The records of a list's data file from its start key up to its end key,
+// one at a time, while the operator does not press Esc; the keys he types
+// meanwhile are kept for the list.
+class ListRecords {
+ public:
+  ListRecords(const ListItem& item, std::string startKey, std::string endKey, std::deque<KeyCode>& typedAhead)
+      : item_(item), startKey_(std::move(startKey)), endKey_(std::move(endKey)), typedAhead_(typedAhead) {}
+
+  // Reads the next record; false at the end of the list.
+  bool Next() {
+    if (watch_.Stop(typedAhead_)) return false;
+    std::int16_t status = 0;
+    if (!started_) {
+      started_ = true;
+      status = data::ReadByKey(item_.fileId, item_.keyNumber, startKey_, 1);
+      endImage_ = data::KeyImage(endKey_, item_.fileId);
+    } else {
+      status = data::StepRecords(item_.fileId, 1);
     }
+    // The list ends here either way; a failed read must be told, or the
+    // operator takes a part of the records for all of them.
+    if (status != 0 && !data::EndsWalk(status)) failure_ = status;
+    return status == 0 && data::CurrentKeyImage(item_.fileId).substr(0, endImage_.size()) <= endImage_;
   }
-  std::string startKey, endKey;
-  result = 0;
-  if (forms.hooks && forms.hooks->PrepareList(list, startKey, endKey) == HookAnswer::kRefuse) {
-    result = -1;
-    return;
+  // The status of a read that failed, once, or 0.
+  std::int16_t TakeFailure() {
+    if (failureTold_) return 0;
+    failureTold_ = failure_ != 0;
+    return failure_;
   }
-  std::int16_t lockStatus = 0;
-  if (fileId != 0) data::SetLockMode(fileId, "+d", lockStatus);
+
+ private:
+  const ListItem& item_;
+  const std::string startKey_, endKey_;
+  std::deque<KeyCode>& typedAhead_;
+  ReadingWatch watch_;
+  bool started_ = false;
+  std::string endImage_;
+  std::int16_t failure_ = 0;
+  bool failureTold_ = false;
+};
+
+void OpenListWindow(const ListItem& item) {
   SetStyle("+n");
-  PushWindow(top, left, bottom, right);
+  PushWindow(item.top, item.left, item.bottom, item.right);
   DrawFrame(2);
   SetStyle("h");
-  SetKeyOptions("+ea", "d,1b,4800,5000,4900,5100,4b00,4d00");
-  if (subList != 0) SetKeyOptions("a", "3e00");
+  SetKeyOptions("+ea", kListKeys);
+  if (item.subList != 0) SetKeyOptions("a", kSubListKey);
+}
 
-  bool started = false;
-  ReadingWatch watch;
-  std::deque<KeyCode> typedAhead;
-  std::string endImage;
-  std::int16_t readFailure = 0;
-  bool failureTold = false;
-  BrowseCache::Producer producer;
-  if (fileId != 0) {
-    const auto next = [&]() {
-      if (watch.Stop(typedAhead)) return false;
-      std::int16_t status = 0;
-      if (!started) {
-        started = true;
-        status = data::ReadByKey(fileId, keyNumber, startKey, 1);
-        endImage = data::KeyImage(endKey, fileId);
-      } else {
-        status = data::StepRecords(fileId, 1);
-      }
-      // The list ends here either way; a failed read must be told, or the
-      // operator takes a part of the records for all of them.
-      if (status != 0 && !data::EndsWalk(status)) readFailure = status;
-      return status == 0 && data::CurrentKeyImage(fileId).substr(0, endImage.size()) <= endImage;
-    };
-    const auto format = [&]() { return forms.hooks ? forms.hooks->FormatListLine(list) : std::string(); };
-    producer = RecordProducer(next, format, [fileId] { return data::RecordPosition(fileId, 0); });
+void CloseListWindow() {
+  SetKeyOptions("-", "");
+  PopWindow();
+  SetStyle("-");
+}
+
+// The result of choosing the cursor row: 0 and the row kept in ChosenPosition
+// and ChosenLine for a list without data file, the status of reading its
+// record again for one with a file; -1 when there is no row to choose.
+std::int16_t ChooseRow(const ListItem& item, const BrowsePager& pager) {
+  const BrowseRow& row = pager.PageRow(pager.Cursor());
+  if (item.fileId == 0) {
+    ChosenPosition() = row.record;
+    ChosenLine() = row.text;
+    // An empty list has no line to choose.
+    return pager.Lines() > 0 ? 0 : -1;
   }
-  const std::string path = platform::HostPathOrRaw(config::Session().TempDir + "Browse.tmp");
-  BrowseCache cache(path, fileId != 0, producer);
-  const std::int16_t height = static_cast<std::int16_t>(bottom - top - 1);
-  const std::int16_t width = static_cast<std::int16_t>(right - left - 1);
-  BrowsePager pager(cache, height, width);
-  pager.Layout();
+  return row.record != 0 ? static_cast<std::int16_t>(data::RecordPosition(item.fileId, row.record)) : -1;
+}
 
+// Moves through the list until a key ends it; returns that key and sets
+// `result`. A read of the data file that failed is told once.
+KeyCode RunListKeys(const ListItem& item, BrowsePager& pager, ListRecords* records,
+                    std::deque<KeyCode>& typedAhead, std::int16_t& result) {
   const auto drawHeading = [&] {
     SetStyle("+n");
-    WriteAt(0, 0, pager.Heading(item.text));
+    WriteAt(0, 0, pager.Heading(item.heading));
     SetStyle("-");
   };
   const auto drawPage = [&] {
-    for (std::int16_t r = 1; r <= height; ++r) WriteAt(r, 1, pager.Shown(r));
+    for (std::int16_t r = 1; r <= item.Height(); ++r) WriteAt(r, 1, pager.Shown(r));
   };
   drawHeading();
   drawPage();
-  Input in;
-  for (bool open = true; open;) {
+  for (;;) {
     SetStyle("+u");
     WriteAt(pager.Cursor(), 1, pager.Shown(pager.Cursor()));
     SetStyle("-");
-    if (readFailure != 0 && !failureTold) {
-      failureTold = true;
-      ShowMessage(24, data::FailureText(fileId, readFailure));
+    if (const std::int16_t failure = records ? records->TakeFailure() : 0; failure != 0) {
+      ShowMessage(24, data::FailureText(item.fileId, failure));
       WaitInput();
       PopWindow();
     }
+    Input in;
     if (typedAhead.empty()) {
       in = WaitInput();
     } else {
@@ -377,7 +419,6 @@ void BrowseList(std::int16_t& list, std::int16_t& result) {
       typedAhead.pop_front();
     }
     WriteAt(pager.Cursor(), 1, pager.Shown(pager.Cursor()));
-    // A click, like any key the list has no use for, leaves it unchosen.
     switch (in.key) {
       case keys::kLeft:
       case keys::kRight:
@@ -398,38 +439,68 @@ void BrowseList(std::int16_t& list, std::int16_t& result) {
       case keys::kPgDn:
         if (pager.PageDown()) drawPage();
         break;
-      case keys::kEnter: {
-        const BrowseRow& row = pager.PageRow(pager.Cursor());
-        if (fileId == 0) {
-          ChosenPosition() = row.record;
-          ChosenLine() = row.text;
-          // An empty list has no line to choose.
-          result = pager.Lines() > 0 ? 0 : -1;
-        } else {
-          result = row.record != 0 ? static_cast<std::int16_t>(data::RecordPosition(fileId, row.record)) : -1;
-        }
-        open = false;
-        break;
-      }
+      case keys::kEnter:
+        result = ChooseRow(item, pager);
+        return in.key;
       default:
+        // A click, like any key the list has no use for, leaves it unchosen.
         result = -1;
-        open = false;
-        break;
+        return in.key;
     }
   }
+}
+
+}  // namespace
+
+void BrowseList(std::int16_t& list, std::int16_t& result) {
+  FormState& forms = Forms();
+  if (list < 1 || static_cast<std::size_t>(list) > forms.forms.items.size()) {
+    result = -1;
+    return;
+  }
+  const ListItem item(forms.forms.items[static_cast<std::size_t>(list - 1)]);
+  if (!AskFilter(item)) {
+    result = -1;
+    return;
+  }
+  std::string startKey, endKey;
+  result = 0;
+  if (forms.hooks && forms.hooks->PrepareList(list, startKey, endKey) == HookAnswer::kRefuse) {
+    result = -1;
+    return;
+  }
+  // The list reads without locking records; the file's lock mode is given back at the end.
+  std::int16_t lockStatus = 0;
+  if (item.fileId != 0) data::SetLockMode(item.fileId, "+d", lockStatus);
+  OpenListWindow(item);
+
+  std::deque<KeyCode> typedAhead;
+  std::optional<ListRecords> records;
+  BrowseCache::Producer producer;
+  if (item.fileId != 0) {
+    records.emplace(item, std::move(startKey), std::move(endKey), typedAhead);
+    producer = RecordProducer([&records] { return records->Next(); },
+                              [&forms, list] { return forms.hooks ? forms.hooks->FormatListLine(list) : std::string(); },
+                              [fileId = item.fileId] { return data::RecordPosition(fileId, 0); });
+  }
+  const std::string path = platform::HostPathOrRaw(config::Session().TempDir + "Browse.tmp");
+  BrowseCache cache(path, item.fileId != 0, producer);
+  BrowsePager pager(cache, item.Height(), item.Width());
+  pager.Layout();
+  const KeyCode ending = RunListKeys(item, pager, records ? &*records : nullptr, typedAhead, result);
   cache.Discard();
-  if (in.key == keys::kF4 && subList != 0) {
-    std::int16_t inner = subList;
+
+  // F4 opens the list's own list, whose result becomes this one's.
+  if (ending == keys::kF4 && item.subList != 0) {
+    std::int16_t inner = item.subList;
     BrowseList(inner, result);
     if (result == 0 && forms.hooks) {
       int field = 0;
       forms.hooks->ApplyLookup(inner, 0, field);
     }
   }
-  SetKeyOptions("-", "");
-  PopWindow();
-  SetStyle("-");
-  if (fileId != 0) data::SetLockMode(fileId, "-", lockStatus);
+  CloseListWindow();
+  if (item.fileId != 0) data::SetLockMode(item.fileId, "-", lockStatus);
 }
 
 }  // namespace console

@@ -1,6 +1,7 @@
 // Look-up lists (F4 in a form field): a framed window of one line per record
 // of a data file, read lazily in key order and kept in "Browse.tmp" so the
-// list pages back and forth without rereading the file.
+// list pages back and forth without rereading the file. A list without a
+// data file shows the rows already kept in "Browse.tmp".
 #pragma once
 
 #include <cstdint>
@@ -68,7 +69,8 @@ class BrowsePager {
  public:
   BrowsePager(BrowseCache& cache, std::int16_t height, std::int16_t width);
 
-  // Lays out the page from its first row; returns the row positions shown.
+  // Lays out the page from its first row: the rows shown, the cursor on
+  // one of them, and the row after the page for PgDn.
   void Layout();
   bool Up();
   bool Down();

@@ -19,6 +19,12 @@
 namespace console {
 namespace {
 
+// The window's screen rows: the tape (slot i on row i), the line under it,
+// the display and the bottom line.
+constexpr std::int16_t kUnderTapeRow = kTapeSlots + 1;
+constexpr std::int16_t kDisplayRow = 24;
+constexpr std::int16_t kBottomRow = 25;
+
 std::string StatePath() { return platform::HostPathOrRaw(config::Session().TerminalDir + "KITCALC.TMP"); }
 
 // The state kept between uses. A missing file is created empty; one that
@@ -41,7 +47,7 @@ void SaveState(const CalcState& state) { platform::WriteWholeFile(StatePath(), C
 
 std::string Line(std::string_view left, std::string_view fill, std::string_view right) {
   std::string line(left);
-  for (int i = 0; i < 24; ++i) line += fill;
+  for (int i = 0; i < kCalcWidth - 2; ++i) line += fill;
   line += right;
   return base::Utf8ToCp850(line);
 }
@@ -52,7 +58,7 @@ void Put(std::int16_t screenRow, std::string_view text) {
 }
 
 void DrawDisplay(const CalcState& s) {
-  Put(24, base::Utf8ToCp850("│") + CalcNumberText(s.CalcEntry, s.point, s.decimals) + "  " +
+  Put(kDisplayRow, base::Utf8ToCp850("│") + CalcNumberText(s.CalcEntry, s.point, s.decimals) + "  " +
               base::Utf8ToCp850("│"));
 }
 
@@ -64,17 +70,17 @@ void DrawTape(const CalcState& s) {
   }
   if (s.TapeTop <= kTapeSlots) {
     Put(static_cast<std::int16_t>(s.TapeTop - 1), Line("┌", "─", "┐"));
-    Put(23, Line("├", "─", "┤"));
+    Put(kUnderTapeRow, Line("├", "─", "┤"));
   } else {
-    Put(23, Line("┌", "─", "┐"));
+    Put(kUnderTapeRow, Line("┌", "─", "┐"));
   }
 }
 
 void Open(const CalcState& s) {
-  PushWindow(1, s.CalcColumn, 25, static_cast<std::int16_t>(s.CalcColumn + kCalcWidth - 1));
+  PushWindow(1, s.CalcColumn, kBottomRow, static_cast<std::int16_t>(s.CalcColumn + kCalcWidth - 1));
   DrawTape(s);
   DrawDisplay(s);
-  Put(25, Line("└", "─", "┘"));
+  Put(kBottomRow, Line("└", "─", "┘"));
 }
 
 }  // namespace

@@ -52,7 +52,7 @@ void Normalise(CalcState& s, double value) {
 }
 
 void Record(CalcState& s, char op) {
-  if (s.TapeTop > 2) --s.TapeTop;
+  if (s.TapeTop > kTapeTopmost) --s.TapeTop;
   for (std::size_t i = 0; i + 1 < s.tape.size(); ++i) s.tape[i] = s.tape[i + 1];
   s.tape.back() = TapeSlot{s.CalcEntry, s.point, s.decimals, op};
 }
@@ -79,6 +79,56 @@ void OperatorStep(CalcState& s, char k) {
   s.pending = next;
 }
 
+// A digit typed: into the integer part, or as the next decimal (at most 15).
+void TypeDigit(CalcState& s, int digit) {
+  StartEntry(s);
+  if (!s.point) {
+    s.CalcEntry = 10 * s.CalcEntry + digit;
+  } else if (s.decimals < 15) {
+    ++s.decimals;
+    s.CalcEntry += digit / Pow10(s.decimals);
+  }
+  s.entering = true;
+}
+
+// Backspace: the last digit typed goes; with no decimals left, the point.
+void DeleteLastDigit(CalcState& s) {
+  if (!s.point) {
+    s.CalcEntry = std::trunc(s.CalcEntry / 10);
+  } else if (--s.decimals < 0) {
+    s.point = false;
+    s.decimals = 0;
+  } else {
+    const double scale = Pow10(s.decimals);
+    s.CalcEntry = std::trunc(std::nearbyint(s.CalcEntry * scale * 10) / 10) / scale;
+  }
+  s.entering = s.entering && s.CalcEntry != 0;
+}
+
+// "C" clears a step at a time: the number being typed, then the
+// accumulator, then the tape.
+CalcAction Clear(CalcState& s) {
+  if (s.entering) {
+    s.entering = false;
+    s.CalcEntry = s.CalcAccumulator;
+    s.point = false;
+    s.decimals = 0;
+    s.lastKey = s.pending;
+    return CalcAction::Display;
+  }
+  if (!s.cleared) {
+    s.CalcEntry = 0;
+    s.CalcAccumulator = 0;
+    s.point = false;
+    s.decimals = 0;
+    s.lastKey.clear();
+    s.cleared = true;
+    return CalcAction::Display;
+  }
+  s.TapeTop = kTapeNoneShown;
+  return CalcAction::Reopen;
+}
+
 }  // namespace
 
 CalcAction CalcHandleKey(CalcState& s, std::int16_t key) {
@@ -87,15 +137,7 @@ CalcAction CalcHandleKey(CalcState& s, std::int16_t key) {
   if (k > 0 && k < 256) s.lastKey = std::string(1, static_cast<char>(k));
   else s.lastKey.clear();
   if (k >= '0' && k <= '9') {
-    StartEntry(s);
-    const int digit = k - '0';
-    if (!s.point) {
-      s.CalcEntry = 10 * s.CalcEntry + digit;
-    } else if (s.decimals < 15) {
-      ++s.decimals;
-      s.CalcEntry += digit / Pow10(s.decimals);
-    }
-    s.entering = true;
+    TypeDigit(s, k - '0');
     return CalcAction::Display;
   }
   switch (k) {
@@ -108,16 +150,7 @@ CalcAction CalcHandleKey(CalcState& s, std::int16_t key) {
       s.entering = true;
       return CalcAction::Display;
     case kBackspace:
-      if (!s.point) {
-        s.CalcEntry = std::trunc(s.CalcEntry / 10);
-      } else if (--s.decimals < 0) {
-        s.point = false;
-        s.decimals = 0;
-      } else {
-        const double scale = Pow10(s.decimals);
-        s.CalcEntry = std::trunc(std::nearbyint(s.CalcEntry * scale * 10) / 10) / scale;
-      }
-      s.entering = s.entering && s.CalcEntry != 0;
+      DeleteLastDigit(s);
       return CalcAction::Display;
     case 'T':
       s.CalcEntry = -s.CalcEntry;
@@ -143,25 +176,7 @@ CalcAction CalcHandleKey(CalcState& s, std::int16_t key) {
       Record(s, 'R');
       return CalcAction::Tape;
     case 'C':
-      if (s.entering) {
-        s.entering = false;
-        s.CalcEntry = s.CalcAccumulator;
-        s.point = false;
-        s.decimals = 0;
-        s.lastKey = s.pending;
-        return CalcAction::Display;
-      }
-      if (!s.cleared) {
-        s.CalcEntry = 0;
-        s.CalcAccumulator = 0;
-        s.point = false;
-        s.decimals = 0;
-        s.lastKey.clear();
-        s.cleared = true;
-        return CalcAction::Display;
-      }
-      s.TapeTop = 23;
-      return CalcAction::Reopen;
+      return Clear(s);
     case kLeft: case kCtrlLeft:
       s.CalcColumn = s.CalcColumn <= 1 ? kCalcLastColumn : static_cast<std::int16_t>(s.CalcColumn - 1);
       return CalcAction::Move;
@@ -302,7 +317,7 @@ bool ParseCalcState(std::string_view text, CalcState& state) {
   if (items.empty()) return true;
   if (items.size() != 10 + 4 * static_cast<std::size_t>(kTapeSlots)) return false;
   CalcState s;
-  bool ok = ToInt(items[0], s.CalcColumn, 1, kCalcLastColumn) && ToInt(items[1], s.TapeTop, 2, 23) &&
+  bool ok = ToInt(items[0], s.CalcColumn, 1, kCalcLastColumn) && ToInt(items[1], s.TapeTop, kTapeTopmost, kTapeNoneShown) &&
             ToDouble(items[2], s.CalcEntry) && ToDouble(items[3], s.CalcAccumulator) &&
             ToFlag(items[4], s.cleared) && ToFlag(items[5], s.entering) && ToFlag(items[6], s.point) &&
             ToInt(items[7], s.decimals, 0, 15) && items[8].quoted && items[9].quoted &&

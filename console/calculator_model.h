@@ -18,12 +18,17 @@ struct TapeSlot {
 };
 
 inline constexpr std::int16_t kTapeSlots = 22;
+// Tape slot i shows on screen row i, below the tape's top line on the row
+// above it: at most slots 2 to 22 show, and a first shown slot of 23 shows
+// none.
+inline constexpr std::int16_t kTapeTopmost = 2;
+inline constexpr std::int16_t kTapeNoneShown = kTapeSlots + 1;
 inline constexpr std::int16_t kCalcWidth = 26;  // border to border
 inline constexpr std::int16_t kCalcLastColumn = 80 - kCalcWidth + 1;
 
 struct CalcState {
   std::int16_t CalcColumn = 1;  // left border
-  std::int16_t TapeTop = 23;    // first slot shown; 23 = none
+  std::int16_t TapeTop = kTapeNoneShown;  // first slot shown
   double CalcEntry = 0;
   double CalcAccumulator = 0;
   bool cleared = true;

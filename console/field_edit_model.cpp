@@ -146,30 +146,50 @@ Step OptionKey(FieldEditState& state, const FieldEditSetup& setup, KeyCode key) 
 
 bool IsTyped(KeyCode key) { return (key >= 32 && key <= 126) || (key >= 128 && key <= 254); }
 
+// A character typed at the cursor: inserted, pushing the rest right, or
+// over the one there.
+Step TypeCharacter(FieldEditState& state, char c) {
+  std::string& text = state.text;
+  int& position = state.position;
+  const int maxPos = static_cast<int>(text.size()) + 1;
+  const auto at = static_cast<std::size_t>(position - 1);
+  if (state.insert) {
+    // Only a trailing blank makes room; a full field takes nothing more.
+    if (text.empty() || text.back() != ' ' || position >= maxPos) return {};
+    text.insert(at, 1, c);
+    text.pop_back();
+    ++position;
+    return Redrawn();
+  }
+  if (position >= maxPos) return {};
+  text[at] = c;
+  Step s;
+  s.redraw = Step::Redraw::kTyped;
+  s.typedAt = position++;
+  return s;
+}
+
+// Pasted text overwrites from the cursor, control characters left out.
+void Paste(FieldEditState& state, std::string_view clipboard) {
+  std::string clip;
+  for (char c : clipboard) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b <= 31 || b == 127 || b == 255) continue;
+    clip.push_back(c);
+  }
+  clip = std::string(base::Trim(clip));
+  const auto at = static_cast<std::size_t>(state.position - 1);
+  for (std::size_t i = 0; i < clip.size() && at + i < state.text.size(); ++i) state.text[at + i] = clip[i];
+}
+
 Step TextKey(FieldEditState& state, const FieldEditSetup& setup, KeyCode key, std::string_view clipboard) {
   std::string& text = state.text;
   int& position = state.position;
   const int length = static_cast<int>(text.size());
   const int maxPos = length + 1;
-  const int w = FieldWidth(setup, length);
+  const int rowWidth = FieldWidth(setup, length);
   const auto at = static_cast<std::size_t>(position - 1);
-  if (IsTyped(key)) {
-    const char c = static_cast<char>(key);
-    if (state.insert) {
-      // Only a trailing blank makes room; a full field takes nothing more.
-      if (length == 0 || text.back() != ' ' || position >= maxPos) return {};
-      text.insert(at, 1, c);
-      text.pop_back();
-      ++position;
-      return Redrawn();
-    }
-    if (position >= maxPos) return {};
-    text[at] = c;
-    Step s;
-    s.redraw = Step::Redraw::kTyped;
-    s.typedAt = position++;
-    return s;
-  }
+  if (IsTyped(key)) return TypeCharacter(state, static_cast<char>(key));
   switch (key) {
     case kLeft:
       if (position > 1) --position;
@@ -202,12 +222,12 @@ Step TextKey(FieldEditState& state, const FieldEditSetup& setup, KeyCode key, st
     case kUp:
     case kShiftTab:
       // Up a row of a field on several rows; from the first row it ends.
-      if (position <= w) return Ending(key, setup);
-      position -= w;
+      if (position <= rowWidth) return Ending(key, setup);
+      position -= rowWidth;
       return {};
     case kDown:
-      if (position > maxPos - w) return Ending(key, setup);
-      position += w;
+      if (position > maxPos - rowWidth) return Ending(key, setup);
+      position += rowWidth;
       return {};
     case kCtrlLeft:
       if (position <= 1) return Ending(key, setup);
@@ -222,18 +242,9 @@ Step TextKey(FieldEditState& state, const FieldEditSetup& setup, KeyCode key, st
       s.copied = base::Trim(text);
       return s;
     }
-    case kCtrlV: {
-      // Pasted text overwrites from the cursor, control characters left out.
-      std::string clip;
-      for (char c : clipboard) {
-        const auto b = static_cast<unsigned char>(c);
-        if (b <= 31 || b == 127 || b == 255) continue;
-        clip.push_back(c);
-      }
-      clip = std::string(base::Trim(clip));
-      for (std::size_t i = 0; i < clip.size() && at + i < text.size(); ++i) text[at + i] = clip[i];
+    case kCtrlV:
+      Paste(state, clipboard);
       return Redrawn();
-    }
     default:
       return Ending(key, setup);
   }

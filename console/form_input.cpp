@@ -207,6 +207,8 @@ class ScreenRun {
     }
   }
 
+  // Acts on the key that ended the field's edit: moves to another field
+  // or ends the screen (true).
   bool Navigate() {
     std::int16_t& resume = st_.ResumeScreen;
     switch (key_) {

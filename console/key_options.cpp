@@ -1,8 +1,7 @@
 #include "console/key_options.h"
 
-#include <cctype>
-
 #include "base/little_endian.h"
+#include "base/strings.h"
 
 namespace console {
 
@@ -30,14 +29,24 @@ std::size_t FindKeyCode(std::string_view codes, std::int16_t key) {
   }
 }
 
+namespace {
+
+// The value of a hexadecimal digit, or -1.
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
 std::int16_t HexKey(std::string_view text) {
   std::uint32_t value = 0;
   for (char c : text) {
-    const int d = std::isxdigit(static_cast<unsigned char>(c)) ? (std::isdigit(static_cast<unsigned char>(c))
-                                                                      ? c - '0'
-                                                                      : std::tolower(static_cast<unsigned char>(c)) - 'a' + 10)
-                                                                : -1;
+    const int d = HexDigit(c);
     if (d < 0) break;
+    // Only the last four digits count: a key code is 16 bits.
     value = (value << 4 | static_cast<std::uint32_t>(d)) & 0xFFFFu;
   }
   return static_cast<std::int16_t>(static_cast<std::uint16_t>(value));
@@ -62,7 +71,7 @@ std::vector<std::string_view> Items(std::string_view keys) {
 void SetKeyOptions(std::string_view commands, std::string_view keyList) {
   KeyOptionState& s = KeyOptions();
   for (char raw : commands) {
-    switch (std::toupper(static_cast<unsigned char>(raw))) {
+    switch (base::AsciiUpper(raw)) {
       case 'E':
         s.ExitKeys.clear();
         s.ExitKeyResults.clear();
@@ -95,7 +104,7 @@ void SetKeyOptions(std::string_view commands, std::string_view keyList) {
         }
         break;
       case 'H':
-        s.MaskChar = 88;
+        s.MaskChar = 'X';  // hidden text shows an X for every character
         break;
       case 'V':
         s.MaskChar = 0;

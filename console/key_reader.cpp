@@ -5,6 +5,7 @@
 #include "console/hot_keys.h"
 #include "console/screen.h"
 #include "data/files.h"
+#include "platform/key_decoder.h"
 #include "platform/terminal.h"
 
 namespace console {
@@ -84,22 +85,10 @@ platform::InputEvent NextEvent(int timeoutMs) {
   return PollInView(timeoutMs);
 }
 
-Input ReadWithin(int timeoutMs) {
-  KeyReaderState& s = KeyReader();
-  if (!s.TypeAhead.empty()) {
-    const auto key = static_cast<KeyCode>(static_cast<unsigned char>(s.TypeAhead.front()));
-    s.TypeAhead.erase(0, 1);
-    return key;
-  }
-  platform::Terminal& term = platform::CurrentTerminal();
-  if (s.mouseState == 0) s.mouseState = term.MouseButtons() == 0 ? 3 : 2;
-  if (s.mouseState == 2) {
-    term.EnableMouse(true);
-    s.mouseState = 1;
-  }
-
-  platform::InputEvent e = NextEvent(timeoutMs);
-  // Alt held while digits are typed on the keypad composes a character code.
+// Alt held while digits are typed on the keypad composes a character code
+// (modulo 256) from them; the event after the digits is held for the next
+// read. Any other event is returned as it is.
+platform::InputEvent ComposeAltDigits(platform::InputEvent e) {
   std::string digits;
   while (e.kind == platform::InputEvent::Kind::kKey && (e.modifiers & platform::kLeftAlt) != 0) {
     const int digit = KeypadDigit(static_cast<KeyCode>(e.key));
@@ -108,35 +97,51 @@ Input ReadWithin(int timeoutMs) {
     // Input that stops arriving means Alt was let go.
     e = NextEvent(kWaitSliceMs);
   }
-  if (!digits.empty()) {
-    if (e.kind != platform::InputEvent::Kind::kNone) Held() = e;
-    int value = 0;
-    for (char c : digits) value = (value * 10 + (c - '0')) % 256;
-    e = platform::InputEvent{};
-    e.kind = platform::InputEvent::Kind::kKey;
-    e.key = static_cast<std::uint16_t>(value);
+  if (digits.empty()) return e;
+  if (e.kind != platform::InputEvent::Kind::kNone) Held() = e;
+  int value = 0;
+  for (char c : digits) value = (value * 10 + (c - '0')) % 256;
+  return platform::KeyEvent(value);
+}
+
+// Opens a pop-up hot key asks for, unless it is open already (the
+// calculator's own Alt+X does nothing); what it returns is typed next.
+void RunHotKey(bool& open, const std::function<std::string()>& popUp) {
+  if (open || !popUp) return;
+  open = true;
+  std::string result = popUp();
+  open = false;
+  KeyReader().TypeAhead += result;
+}
+
+Input ReadWithin(int timeoutMs) {
+  KeyReaderState& s = KeyReader();
+  if (!s.TypeAhead.empty()) {
+    const auto key = static_cast<KeyCode>(static_cast<unsigned char>(s.TypeAhead.front()));
+    s.TypeAhead.erase(0, 1);
+    return key;
+  }
+  platform::Terminal& term = platform::CurrentTerminal();
+  if (s.mouseState == MouseState::kNotProbed)
+    s.mouseState = term.MouseButtons() == 0 ? MouseState::kNoMouse : MouseState::kOff;
+  if (s.mouseState == MouseState::kOff) {
+    term.EnableMouse(true);
+    s.mouseState = MouseState::kOn;
   }
 
+  const platform::InputEvent e = ComposeAltDigits(NextEvent(timeoutMs));
   Input in;
   if (e.kind == platform::InputEvent::Kind::kKey) {
     in = Normalised(static_cast<KeyCode>(e.key), e.modifiers);
-  } else if (e.kind == platform::InputEvent::Kind::kMouse && s.mouseState == 1 && e.buttons != 0) {
+  } else if (e.kind == platform::InputEvent::Kind::kMouse && s.mouseState == MouseState::kOn && e.buttons != 0) {
     in = Input::ClickAt(e.row, e.column, e.buttons);
   }
+  if (in.key == keys::kAltX) RunHotKey(s.calculatorOpen, Hot().Calculator);
+  if (in.key == keys::kAltC) RunHotKey(s.calendarOpen, Hot().Calendar);
 
-  const auto runHotKey = [&](bool& open, const std::function<std::string()>& popUp) {
-    if (open || !popUp) return;
-    open = true;
-    std::string result = popUp();
-    open = false;
-    s.TypeAhead += result;
-  };
-  if (in.key == keys::kAltX) runHotKey(s.calculatorOpen, Hot().Calculator);
-  if (in.key == keys::kAltC) runHotKey(s.calendarOpen, Hot().Calendar);
-
-  if (s.mouseState == 1 && (in.key > 0 || in.IsClick())) {
+  if (s.mouseState == MouseState::kOn && (in.key > 0 || in.IsClick())) {
     term.EnableMouse(false);
-    s.mouseState = 2;
+    s.mouseState = MouseState::kOff;
   }
   return in;
 }

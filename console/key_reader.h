@@ -9,10 +9,13 @@
 
 namespace console {
 
+// Mouse input is switched on while the reader waits for input, and off
+// again once a key or click arrives.
+enum class MouseState { kNotProbed, kOn, kOff, kNoMouse };
+
 struct KeyReaderState {
   std::string TypeAhead;  // delivered as keys before the keyboard is read
-  // 0 not probed, 1 mouse input on, 2 present but off, 3 no mouse.
-  int mouseState = 0;
+  MouseState mouseState = MouseState::kNotProbed;
   bool calculatorOpen = false;
   bool calendarOpen = false;
 };

@@ -140,7 +140,7 @@ TEST_F(KeyReaderTest, MouseClicks) {
   term.Click(5, 6);
   term.Keys("k");
   EXPECT_EQ(WaitInput(), Input('k'));
-  EXPECT_EQ(KeyReader().mouseState, 3);
+  EXPECT_EQ(KeyReader().mouseState, MouseState::kNoMouse);
 
   ResetKeyReader();
   term.mouseButtons = 2;

@@ -14,6 +14,12 @@ namespace console {
 
 namespace {
 
+// The stack file starts with the position (from 1) of its first free
+// byte, 32-bit little-endian; a record per window follows: ten two-digit
+// numbers, the saved cells (character and attribute), and the record's
+// length in five digits.
+constexpr std::size_t kPointerBytes = 4;
+constexpr std::size_t kEmptyFree = kPointerBytes + 1;  // the free position of an empty stack
 constexpr std::size_t kHeader = 20;  // ten two-digit numbers
 constexpr std::size_t kTrailer = 5;  // the record length, five digits
 
@@ -71,7 +77,7 @@ void DropStack(const std::string& path) {
 }
 
 void PutU32(std::string& b, std::uint32_t v) {
-  if (b.size() < 4) b.resize(4, '\0');
+  if (b.size() < kPointerBytes) b.resize(kPointerBytes, '\0');
   base::WriteLe<std::uint32_t>(b, 0, v);
 }
 
@@ -87,22 +93,62 @@ int Digits(std::string_view b, std::size_t at, std::size_t count) {
   return value;
 }
 
+// The stack record of the area from `top`, `left` to `bottom`, `right`:
+// the cursor, the window open before it, the area and its cells.
+std::string AreaRecord(platform::Terminal& term, const PopupWindowState& previous, int top, int left, int bottom,
+                       int right) {
+  std::string record;
+  for (int v : {term.CursorRow(), term.CursorColumn(), int{previous.Top}, int{previous.Left},
+                int{previous.Bottom}, int{previous.Right}, top, left, bottom, right}) {
+    record += TwoDigits(v);
+  }
+  // An area given bottom above top saves no cells, as the loops run no times.
+  for (int row = top; row <= bottom; ++row) {
+    for (int column = left; column <= right; ++column) {
+      const platform::Cell cell = term.ReadCell(row, column);
+      record.push_back(static_cast<char>(cell.ch));
+      record.push_back(static_cast<char>(cell.attr));
+    }
+  }
+  char length[16];
+  std::snprintf(length, sizeof length, "%05zu", record.size() + kTrailer);
+  record += length;
+  return record;
+}
+
+// Puts the saved cells back on the screen, and the cursor where it was.
+void RestoreArea(platform::Terminal& term, const SavedArea& area) {
+  std::size_t at = 0;
+  for (int row = area.top; row <= area.bottom; ++row) {
+    for (int column = area.left; column <= area.right; ++column) {
+      const auto ch = static_cast<unsigned char>(area.cells[at]);
+      const auto attr = static_cast<unsigned char>(area.cells[at + 1]);
+      at += 2;
+      // An attribute is foreground + 16 x background.
+      term.SetColour(attr % 16, attr / 16);
+      term.SetCursor(row, column);
+      term.Write(std::string_view(reinterpret_cast<const char*>(&ch), 1));
+    }
+  }
+  term.SetCursor(area.cursorRow, area.cursorColumn);
+}
+
 }  // namespace
 
 std::string WindowStackPath() { return platform::HostPathOrRaw(config::Session().TempDir + "WinPush.tmp"); }
 
 StackTop ReadStackTop(std::string_view bytes, SavedArea& area) {
   area = SavedArea{};
-  if (bytes.size() <= 3) return StackTop::kNoStack;
+  if (bytes.size() < kPointerBytes) return StackTop::kNoStack;
   // Every check below guards against a record cut short or overwritten by a
   // run that died half way: such a stack cannot be trusted.
   const std::size_t free = base::ReadLe<std::uint32_t>(bytes, 0);
-  if (free < 5 || free > bytes.size() + 1) return StackTop::kDamaged;
-  if (free < 6) return StackTop::kEmpty;
+  if (free < kEmptyFree || free > bytes.size() + 1) return StackTop::kDamaged;
+  if (free == kEmptyFree) return StackTop::kEmpty;
   const std::size_t end = free - 1;  // bytes before the free position
-  if (end < 4 + kTrailer) return StackTop::kDamaged;
+  if (end < kPointerBytes + kTrailer) return StackTop::kDamaged;
   const int length = Digits(bytes, end - kTrailer, kTrailer);
-  if (length < static_cast<int>(kHeader + kTrailer) || static_cast<std::size_t>(length) > end - 4)
+  if (length < static_cast<int>(kHeader + kTrailer) || static_cast<std::size_t>(length) > end - kPointerBytes)
     return StackTop::kDamaged;
   const std::size_t start = end - static_cast<std::size_t>(length);
   int numbers[10];
@@ -140,32 +186,17 @@ void PushWindow(std::int16_t top, std::int16_t left, std::int16_t bottom, std::i
   platform::Terminal& term = platform::CurrentTerminal();
   const std::string path = WindowStackPath();
   std::string bytes = LoadStack(path);
-  std::size_t free = 5;
-  if (bytes.size() > 3) free = base::ReadLe<std::uint32_t>(bytes, 0);
+  std::size_t free = kEmptyFree;
+  if (bytes.size() >= kPointerBytes) free = base::ReadLe<std::uint32_t>(bytes, 0);
   // A start pointer that cannot be right (a damaged file) starts the stack afresh.
-  if (free < 5 || free > bytes.size() + 1) {
+  if (free < kEmptyFree || free > bytes.size() + 1) {
     bytes.clear();
-    free = 5;
+    free = kEmptyFree;
   }
-  if (bytes.size() < 4) bytes.resize(4, '\0');
+  if (bytes.size() < kPointerBytes) bytes.resize(kPointerBytes, '\0');
 
   const PopupWindowState previous = PopupWindow();
-  std::string record;
-  for (int v : {term.CursorRow(), term.CursorColumn(), int{previous.Top}, int{previous.Left},
-                int{previous.Bottom}, int{previous.Right}, int{top}, int{left}, int{bottom}, int{right}}) {
-    record += TwoDigits(v);
-  }
-  // An area given bottom above top saves no cells, as the loops run no times.
-  for (int row = top; row <= bottom; ++row) {
-    for (int column = left; column <= right; ++column) {
-      const platform::Cell cell = term.ReadCell(row, column);
-      record.push_back(static_cast<char>(cell.ch));
-      record.push_back(static_cast<char>(cell.attr));
-    }
-  }
-  char length[16];
-  std::snprintf(length, sizeof length, "%05zu", record.size() + kTrailer);
-  record += length;
+  const std::string record = AreaRecord(term, previous, top, left, bottom, right);
 
   const std::size_t at = free - 1;  // positions count from 1
   if (bytes.size() < at + record.size()) bytes.resize(at + record.size(), '\0');
@@ -197,20 +228,9 @@ void PopWindow() {
       static_cast<std::int16_t>(window.Level > 0 ? window.Level - 1 : 0),
       static_cast<std::int16_t>(area.previousTop), static_cast<std::int16_t>(area.previousLeft),
       static_cast<std::int16_t>(area.previousBottom), static_cast<std::int16_t>(area.previousRight)};
-  std::size_t at = 0;
-  for (int row = area.top; row <= area.bottom; ++row) {
-    for (int column = area.left; column <= area.right; ++column) {
-      const auto ch = static_cast<unsigned char>(area.cells[at]);
-      const auto attr = static_cast<unsigned char>(area.cells[at + 1]);
-      at += 2;
-      term.SetColour(attr % 16, attr / 16);
-      term.SetCursor(row, column);
-      term.Write(std::string_view(reinterpret_cast<const char*>(&ch), 1));
-    }
-  }
-  term.SetCursor(area.cursorRow, area.cursorColumn);
+  RestoreArea(term, area);
   const std::size_t newFree = area.start + 1;
-  if (newFree < 6) {
+  if (newFree <= kEmptyFree) {
     DropStack(path);
     window.Level = 0;
     return;

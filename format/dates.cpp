@@ -98,8 +98,7 @@ void LoadDateSettings() {
   std::string order = ReadUserSetting("DatOrdre");
   order.resize(3, ' ');
   // Written in lower case the letters would never match the selected parts.
-  for (char& c : order)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - ('a' - 'A'));
+  order = base::AsciiUpper(order);
   if (order == "   ") order = "DMA";
   s.order = order;
 }
@@ -343,6 +342,30 @@ const std::string& DateOrder() {
   return DateSettings().order;
 }
 
+namespace {
+
+// The month as a date text of `style` shows it: its number, its name cut
+// to three letters, or its whole name (`slot`: its name in the month table).
+std::string MonthPart(std::int16_t style, std::string_view slot, std::int64_t month) {
+  if (style <= 0) return std::to_string(month);
+  if (style == 1) return std::string(slot.substr(0, std::min<std::size_t>(3, slot.size())));
+  return std::string(base::TrimRight(slot));
+}
+
+// What goes before a date's next part: the date separator in numbers; in
+// words, the language's joining word before the month (which differs
+// before a vowel) or before the year.
+std::string JoinBefore(char part, std::string_view text, std::int16_t style, char separator,
+                       const LanguageTexts& texts) {
+  if (style < 2) return std::string(1, separator);
+  if (part != 'M') return std::string(texts.dayYear);
+  const char first = text.empty() ? ' ' : base::AsciiUpper(text[0]);
+  return std::string(std::string_view("AEIOU").find(first) != std::string_view::npos ? texts.vowel
+                                                                                      : texts.consonant);
+}
+
+}  // namespace
+
 std::string LongDateText(std::string_view date, std::int16_t style, std::string_view parts) {
   LoadDateSettings();
   const Settings& settings = DateSettings();
@@ -352,44 +375,21 @@ std::string LongDateText(std::string_view date, std::int16_t style, std::string_
   std::string monthText = std::to_string(ymd.m), dayText = std::to_string(ymd.d);
   LanguageTexts texts = TextsFor(Language());
 
-  std::string upperParts(parts);
-  for (char& c : upperParts)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - ('a' - 'A'));
+  const std::string upperParts = base::AsciiUpper(parts);
   const bool wantDay = upperParts.find('D') != std::string::npos;
   const bool wantMonth = upperParts.find('M') != std::string::npos;
   const bool wantYear = upperParts.find('A') != std::string::npos;
 
   std::string built;
+  // A date whose day and month are both 0 (the zero date) shows no parts.
   if (monthText + dayText > "00") {
     for (char letter : settings.order) {
       if (letter != 'D' && letter != 'M' && letter != 'A') continue;
       if (upperParts.find(letter) == std::string::npos) continue;
-      std::string part;
-      std::string_view slot = MonthSlot(texts.months, ymd.m);
-      if (letter == 'D') {
-        part = dayText;
-      } else if (letter == 'A') {
-        part = yearText;
-      } else if (style <= 0) {
-        part = monthText;
-      } else if (style == 1) {
-        part = std::string(slot.substr(0, std::min<std::size_t>(3, slot.size())));
-      } else {
-        std::string_view name = slot;
-        while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
-        part = std::string(name);
-      }
-      if (!built.empty()) {
-        if (style < 2) {
-          built += settings.separator;
-        } else if (letter == 'M') {
-          char first = part.empty() ? ' ' : part[0];
-          if (first >= 'a' && first <= 'z') first = static_cast<char>(first - ('a' - 'A'));
-          built += std::string_view("AEIOU").find(first) != std::string_view::npos ? texts.vowel : texts.consonant;
-        } else {
-          built += texts.dayYear;
-        }
-      }
+      const std::string part = letter == 'D'   ? dayText
+                               : letter == 'A' ? yearText
+                                               : MonthPart(style, MonthSlot(texts.months, ymd.m), ymd.m);
+      if (!built.empty()) built += JoinBefore(letter, part, style, settings.separator, texts);
       built += part;
     }
   }

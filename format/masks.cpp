@@ -74,8 +74,6 @@ std::string_view WholeDigits(double x, std::span<char, 400> buffer) {
   return {buffer.data(), static_cast<std::size_t>(std::clamp(n, 0, static_cast<int>(buffer.size()) - 1))};
 }
 
-enum class Fill { kNone, kBlank, kStar };
-
 }  // namespace
 
 char DecimalChar() {
@@ -116,168 +114,216 @@ void MaskPicture::AppendTo(std::string& out, double value) const {
   AppendDigits(out, value < 0, WholeDigits(x, buffer));
 }
 
-void MaskPicture::AppendDigits(std::string& out, bool neg, std::string_view s) const {
-  LoadCharacters();
-  const char decimalChar = Chars().decimal, thousandsChar = Chars().thousands;
-  const std::string_view mask = mask_;
-  const long long length = static_cast<long long>(mask.size());
-  const long long R = shownPlaces_;
-  long long D = decimals_;
-  const bool isSigned = signed_;
-  const std::size_t base = out.size();
-  out.append(mask);
+namespace {
 
-  const long long len = static_cast<long long>(s.size());
-  long long j = len - R + D;
-  const long long p = len - R + 1;
-  // s[j] counting from 1; '\0' beyond the digits.
-  auto digit = [&](long long at) { return (at >= 1 && at <= len) ? s[static_cast<std::size_t>(at - 1)] : '\0'; };
-  auto zerosFrom = [&](long long from) {
-    for (long long i = std::max(from, 1LL); i <= len; ++i)
-      if (s[static_cast<std::size_t>(i - 1)] != '0') return false;
-    return true;
-  };
+enum class Fill { kNone, kBlank, kStar };
 
+// One number being printed through a mask, right to left. Mask positions
+// and digit indexes count from 1 (0: none left); a digit index outside the
+// digits reads as '\0'.
+struct MaskedNumber {
+  std::string_view mask;
+  std::string_view digits;  // the whole number of last-decimal units; empty for 0
+  char* field;              // the printed positions, one per mask character
+  bool negative;
+  bool maskSigned;
+  char decimalChar, thousandsChar;
+  long long length;          // of the mask
+  long long decimalPlaces;   // sign and digit places right of the point; 0 once the point is passed
+  long long digit;           // the digit the next digit position takes; 0 when every digit is placed
+  long long position;        // the mask position being printed
   Fill fill = Fill::kNone;
-  bool exhausted = false;
-  auto fillChar = [&] { return fill == Fill::kStar ? '*' : ' '; };
-  auto put = [&](long long k, char c) { out[base + static_cast<std::size_t>(k - 1)] = c; };
+  bool exhausted = false;    // the digits ran out under a fill: a point there shows the fill
 
-  long long k = length;
-  for (; k >= 1 && j > 0; --k) {
-    const char c = mask[static_cast<std::size_t>(k - 1)];
-    const char d = digit(j);
-    switch (c) {
+  char Mask() const { return mask[static_cast<std::size_t>(position - 1)]; }
+  void Put(char c) const { field[position - 1] = c; }
+  char Digit() const {
+    return (digit >= 1 && digit <= DigitCount()) ? digits[static_cast<std::size_t>(digit - 1)] : '\0';
+  }
+  long long DigitCount() const { return static_cast<long long>(digits.size()); }
+  bool InIntegerPart() const { return position < length - decimalPlaces; }
+  char FillChar() const { return fill == Fill::kStar ? '*' : ' '; }
+  // The digits from the one the position takes to the last are all zeros.
+  bool OnlyZerosLeft() const {
+    for (long long i = std::max(digit, 1LL); i <= DigitCount(); ++i)
+      if (digits[static_cast<std::size_t>(i - 1)] != '0') return false;
+    return true;
+  }
+  // The first position left of the digits shows the minus of a mask
+  // without a sign position (the floating minus).
+  bool TakesFloatingMinus() const { return negative && !maskSigned; }
+  // Puts `c` at the position and notes the fill it leaves for the
+  // positions left of it.
+  void Place(char c, Fill nextFill, bool nowExhausted) {
+    Put(c);
+    fill = nextFill;
+    exhausted = nowExhausted;
+  }
+  void PutFloatingMinus() {
+    Put('-');
+    negative = false;
+  }
+};
+
+// Puts the digits into the digit positions from the right, until the
+// digits or the positions run out. A sign right of the point takes up a
+// digit.
+void PlaceDigits(MaskedNumber& n) {
+  for (; n.position >= 1 && n.digit > 0; --n.position) {
+    const char d = n.Digit();
+    switch (n.Mask()) {
       case '9':
-        put(k, d ? d : '0');
-        fill = Fill::kNone;
-        exhausted = false;
-        --j;
+        n.Place(d ? d : '0', Fill::kNone, false);
+        --n.digit;
         break;
       case 'Z':
       case 'z':
-        if (k < length - D) {
-          put(k, d ? d : ' ');
-          fill = Fill::kBlank;
-          exhausted = !d;
-        } else if (D > 0 && zerosFrom(j)) {
-          put(k, ' ');
-          fill = Fill::kBlank;
-          exhausted = true;
+        if (n.InIntegerPart()) {
+          n.Place(d ? d : ' ', Fill::kBlank, !d);
+        } else if (n.decimalPlaces > 0 && n.OnlyZerosLeft()) {
+          // A decimal with only zeros from here to the right is left blank.
+          n.Place(' ', Fill::kBlank, true);
         } else {
-          put(k, d ? d : '0');
-          fill = Fill::kBlank;
-          exhausted = false;
+          n.Place(d ? d : '0', Fill::kBlank, false);
         }
-        --j;
+        --n.digit;
         break;
       case '*':
-        put(k, d ? d : '*');
-        fill = Fill::kStar;
-        exhausted = !d;
-        --j;
+        n.Place(d ? d : '*', Fill::kStar, !d);
+        --n.digit;
         break;
       case '.':
-        put(k, exhausted ? fillChar() : decimalChar);
-        D = 0;
+        n.Put(n.exhausted ? n.FillChar() : n.decimalChar);
+        n.decimalPlaces = 0;
         break;
       case ',':
-        put(k, thousandsChar);
+        n.Put(n.thousandsChar);
         break;
       case '-':
-        put(k, neg ? '-' : ' ');
-        if (D > 0) --j;
+        n.Put(n.negative ? '-' : ' ');
+        if (n.decimalPlaces > 0) --n.digit;
         break;
       case '+':
-        put(k, neg ? '-' : '+');
-        if (D > 0) --j;
+        n.Put(n.negative ? '-' : '+');
+        if (n.decimalPlaces > 0) --n.digit;
         break;
       default:
         break;
     }
   }
+}
 
-  if (j != 0 || (!isSigned && neg && k == 0)) {
-    out.resize(base);
-    const long long intDigits = std::max(p - 1, 0LL);
-    if (length < intDigits + (neg ? 1 : 0)) return AppendOverflow(out);
-    std::string plain = neg ? "-" : "";
-    plain += s.substr(0, static_cast<std::size_t>(intDigits));
-    if (p <= len) {
-      plain += decimalChar;
-      // Fewer digits than decimals: the missing ones are leading zeros.
-      if (p < 1) plain.append(static_cast<std::size_t>(1 - p), '0');
-      plain += s.substr(static_cast<std::size_t>(intDigits));
+// Prints the positions left of the digits, once every digit is placed:
+// zeros, fill, separators, the sign.
+void FillLeftOfDigits(MaskedNumber& n) {
+  for (; n.position >= 1; --n.position) {
+    const bool floatingMinus = n.TakesFloatingMinus();
+    switch (n.Mask()) {
+      case '9':
+        if (floatingMinus && n.InIntegerPart()) {
+          n.PutFloatingMinus();
+        } else {
+          n.Put('0');
+        }
+        n.fill = Fill::kNone;
+        n.exhausted = false;
+        break;
+      case 'Z':
+      case 'z':
+        if (floatingMinus) {
+          n.PutFloatingMinus();
+        } else if (n.InIntegerPart() || n.digits.empty()) {
+          n.Place(' ', Fill::kBlank, true);
+        } else {
+          n.Place('0', Fill::kBlank, false);
+        }
+        break;
+      case '*':
+        if (floatingMinus) {
+          n.PutFloatingMinus();
+        } else {
+          n.Place(n.InIntegerPart() ? '*' : '0', Fill::kStar, false);
+        }
+        break;
+      case ',':
+        if (floatingMinus) {
+          n.PutFloatingMinus();
+        } else {
+          n.Put(n.fill != Fill::kNone ? n.FillChar() : n.thousandsChar);
+        }
+        break;
+      case '.':
+        n.Put(n.exhausted ? n.FillChar() : n.decimalChar);
+        break;
+      case '-':
+        n.Put(n.negative ? '-' : ' ');
+        break;
+      case '+':
+        n.Put(n.negative ? '-' : '+');
+        break;
+      default:
+        break;
     }
-    if (static_cast<long long>(plain.size()) > length) {
-      out.append(plain, 0, mask.size());
-      return;
-    }
-    out.append(mask.size() - plain.size(), ' ');
-    out.append(plain);
+  }
+}
+
+// A number the mask cannot hold, printed plain and right-aligned in the
+// mask's width: sign, integer digits, decimal character and the
+// `shownPlaces` decimals. Its leftmost characters when it is wider; false
+// when even its integer digits and sign do not fit.
+bool AppendPlain(std::string& out, std::size_t width, bool negative, std::string_view digits,
+                 long long shownPlaces, char decimalChar) {
+  const long long length = static_cast<long long>(digits.size());
+  // Index in `digits`, from 1, of the first decimal digit.
+  const long long firstDecimal = length - shownPlaces + 1;
+  const long long intDigits = std::max(firstDecimal - 1, 0LL);
+  if (static_cast<long long>(width) < intDigits + (negative ? 1 : 0)) return false;
+  std::string plain = negative ? "-" : "";
+  plain += digits.substr(0, static_cast<std::size_t>(intDigits));
+  if (firstDecimal <= length) {
+    plain += decimalChar;
+    // Fewer digits than decimals: the missing ones are leading zeros.
+    if (firstDecimal < 1) plain.append(static_cast<std::size_t>(1 - firstDecimal), '0');
+    plain += digits.substr(static_cast<std::size_t>(intDigits));
+  }
+  if (plain.size() > width) {
+    out.append(plain, 0, width);
+    return true;
+  }
+  out.append(width - plain.size(), ' ');
+  out.append(plain);
+  return true;
+}
+
+}  // namespace
+
+void MaskPicture::AppendDigits(std::string& out, bool negative, std::string_view digits) const {
+  LoadCharacters();
+  const std::size_t start = out.size();
+  out.append(mask_);
+  const long long length = static_cast<long long>(mask_.size());
+  MaskedNumber n{.mask = mask_,
+                 .digits = digits,
+                 .field = out.data() + start,
+                 .negative = negative,
+                 .maskSigned = signed_,
+                 .decimalChar = Chars().decimal,
+                 .thousandsChar = Chars().thousands,
+                 .length = length,
+                 .decimalPlaces = decimals_,
+                 // The rightmost mask position stands for this digit:
+                 // past the last one by the places right of the point
+                 // that show no digit (a sign there).
+                 .digit = static_cast<long long>(digits.size()) - shownPlaces_ + decimals_,
+                 .position = length};
+  PlaceDigits(n);
+  // Digits left over, or a minus that found no position left of them.
+  if (n.digit != 0 || (n.TakesFloatingMinus() && n.position == 0)) {
+    out.resize(start);
+    if (!AppendPlain(out, mask_.size(), negative, digits, shownPlaces_, Chars().decimal)) AppendOverflow(out);
     return;
   }
-
-  for (; k >= 1; --k) {
-    const char c = mask[static_cast<std::size_t>(k - 1)];
-    const bool floatingMinus = neg && !isSigned;
-    switch (c) {
-      case '9':
-        if (floatingMinus && k < length - D) {
-          put(k, '-');
-          neg = false;
-        } else {
-          put(k, '0');
-        }
-        fill = Fill::kNone;
-        exhausted = false;
-        break;
-      case 'Z':
-      case 'z':
-        if (floatingMinus) {
-          put(k, '-');
-          neg = false;
-        } else if (k < length - D || s.empty()) {
-          put(k, ' ');
-          fill = Fill::kBlank;
-          exhausted = true;
-        } else {
-          put(k, '0');
-          fill = Fill::kBlank;
-          exhausted = false;
-        }
-        break;
-      case '*':
-        if (floatingMinus) {
-          put(k, '-');
-          neg = false;
-        } else {
-          put(k, k < length - D ? '*' : '0');
-          fill = Fill::kStar;
-          exhausted = false;
-        }
-        break;
-      case ',':
-        if (floatingMinus) {
-          put(k, '-');
-          neg = false;
-        } else {
-          put(k, fill != Fill::kNone ? fillChar() : thousandsChar);
-        }
-        break;
-      case '.':
-        put(k, exhausted ? fillChar() : decimalChar);
-        break;
-      case '-':
-        put(k, neg ? '-' : ' ');
-        break;
-      case '+':
-        put(k, neg ? '-' : '+');
-        break;
-      default:
-        break;
-    }
-  }
+  FillLeftOfDigits(n);
 }
 
 std::string FormatWithMask(std::string_view mask, double value) { return MaskPicture(mask).Format(value); }

@@ -159,16 +159,17 @@ std::string NumberText(double value, std::string_view picture) {
   const bool negative = value < 0;
   const double magnitude = std::fabs(value);
   std::string digits;
-  int k = 0;
+  int decimalDigits = 0;  // how many of `digits` are decimals
   if (width > 0 || hasPoint) {
     digits = WholeDigits(std::nearbyint(magnitude * std::pow(10.0, decimals)));
-    k = decimals;
+    decimalDigits = decimals;
   } else {
-    digits = SignificantDigits(magnitude, k);
+    digits = SignificantDigits(magnitude, decimalDigits);
   }
-  if (digits.size() < static_cast<std::size_t>(k)) digits = FitLeft(digits, static_cast<std::size_t>(k), '0');
-  std::string integerPart = digits.substr(0, digits.size() - static_cast<std::size_t>(k));
-  std::string decimalPart = digits.substr(digits.size() - static_cast<std::size_t>(k));
+  const auto decimalCount = static_cast<std::size_t>(decimalDigits);
+  if (digits.size() < decimalCount) digits = FitLeft(digits, decimalCount, '0');
+  std::string integerPart = digits.substr(0, digits.size() - decimalCount);
+  std::string decimalPart = digits.substr(digits.size() - decimalCount);
 
   if (!noPoint && !decimalPart.empty()) decimalPart.insert(decimalPart.begin(), '.');
   if (zeroBeforePoint && integerPart.empty()) integerPart = "0";

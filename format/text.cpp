@@ -94,6 +94,65 @@ bool IsAllChar(std::string_view text, std::int16_t code) {
   return std::all_of(text.begin(), text.end(), [c](char t) { return t == c; });
 }
 
+namespace {
+
+// Where the line that starts at `start` ends: after `room` characters that
+// take room, with the control characters right after them, but before the
+// last blank or control character when a word would be cut there. A word
+// longer than the line is cut.
+std::size_t LineEnd(std::string_view text, std::size_t start, int room) {
+  const std::size_t n = text.size();
+  std::size_t full = start;
+  for (int used = 0; full < n && used < room; ++full)
+    if (!IsControl(text[full])) ++used;
+  if (text[full - 1] != ' ')
+    while (full < n && IsControl(text[full])) ++full;
+  const bool cutsWord = full < n && text[full] != ' ' && !IsControl(text[full]);
+  if (!cutsWord) return full;
+  std::size_t wordStart = full;
+  while (wordStart > start && text[wordStart - 1] != ' ' && !IsControl(text[wordStart - 1])) --wordStart;
+  // The word starts the line (after at most one blank): cut it.
+  if (wordStart <= start + 1) return full;
+  const std::size_t cut = wordStart - 1;
+  std::size_t end = cut;
+  // Blanks before a control character that ends the line go too.
+  if (IsControl(text[cut]))
+    while (end > start && text[end - 1] == ' ') --end;
+  return end == start ? full : end;
+}
+
+// Pads `line` to `width` as the first letter of the alignment asks.
+void AlignLine(std::string& line, char how, std::size_t indent, std::size_t width, bool moreFollows) {
+  const std::size_t pad = line.size() < width ? width - line.size() : 0;
+  switch (how) {
+    case 'E':
+    case 'L':
+    case 'I':
+      line.append(pad, ' ');
+      break;
+    case 'N':
+      line.append(pad, '-');
+      break;
+    case 'D':
+    case 'R':
+      line.insert(0, pad, ' ');
+      break;
+    case 'C':
+      line.insert(0, pad / 2, ' ');
+      line.append(pad - pad / 2, ' ');
+      break;
+    case 'A':
+    case 'B':
+      // The last line of a justified text stays as it is.
+      if (moreFollows) Justify(line, indent, width);
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace
+
 void WrapText(std::string& text, std::int16_t indent, std::int16_t width, std::string_view alignment) {
   const std::size_t n = text.size();
   const int w = width;
@@ -103,71 +162,20 @@ void WrapText(std::string& text, std::int16_t indent, std::int16_t width, std::s
   const int firstIndent = std::min(indent > 0 ? static_cast<int>(indent) : 0, maxIndent);
   const int nextIndent = std::min(indent < 0 ? -static_cast<int>(indent) : 0, maxIndent);
   const char how = alignment.empty() ? '\0' : base::AsciiUpper(alignment.front());
+  const std::size_t lineWidth = w > 0 ? static_cast<std::size_t>(w) : 0;
 
   std::string out;
-  std::size_t s = 0;
-  bool first = true;
-  while (s < n) {
+  std::size_t start = 0;
+  for (bool first = true; start < n; first = false) {
     const int lineIndent = first ? firstIndent : nextIndent;
-    const int room = std::max(1, w - lineIndent);
-    std::size_t e = s;
-    int used = 0;
-    while (e < n && used < room) {
-      if (!IsControl(text[e])) ++used;
-      ++e;
-    }
-    if (text[e - 1] != ' ')
-      while (e < n && IsControl(text[e])) ++e;
-    std::size_t end = e;
-    if (e < n && text[e] != ' ' && !IsControl(text[e])) {
-      // A word would be cut: stop before the line's last blank or control.
-      std::size_t p = e;
-      while (p > s && text[p - 1] != ' ' && !IsControl(text[p - 1])) --p;
-      if (p > s) {
-        std::size_t cut = p - 1;
-        if (cut > s) {
-          end = cut;
-          if (IsControl(text[cut]))
-            while (end > s && text[end - 1] == ' ') --end;
-          if (end == s) end = e;
-        }
-      }
-    }
-
+    const std::size_t end = LineEnd(text, start, std::max(1, w - lineIndent));
     std::string line(static_cast<std::size_t>(lineIndent), ' ');
-    line.append(text, s, end - s);
-    s = end;
-    while (s < n && text[s] == ' ') ++s;
-    const bool moreFollows = s < n;
-
-    const std::size_t target = w > 0 ? static_cast<std::size_t>(w) : 0;
-    const std::size_t pad = line.size() < target ? target - line.size() : 0;
-    switch (how) {
-      case 'E':
-      case 'L':
-      case 'I':
-        line.append(pad, ' ');
-        break;
-      case 'N':
-        line.append(pad, '-');
-        break;
-      case 'D':
-      case 'R':
-        line.insert(0, pad, ' ');
-        break;
-      case 'C':
-        line.insert(0, pad / 2, ' ');
-        line.append(pad - pad / 2, ' ');
-        break;
-      case 'A':
-      case 'B':
-        if (moreFollows) Justify(line, static_cast<std::size_t>(lineIndent), target);
-        break;
-      default:
-        break;
-    }
+    line.append(text, start, end - start);
+    // The blanks where a line breaks are dropped.
+    start = end;
+    while (start < n && text[start] == ' ') ++start;
+    AlignLine(line, how, static_cast<std::size_t>(lineIndent), lineWidth, start < n);
     out += line;
-    first = false;
   }
   text = std::move(out);
 }

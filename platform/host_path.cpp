@@ -6,15 +6,15 @@
 #include <algorithm>
 #include <vector>
 
+#include "base/strings.h"
+
 namespace platform {
 namespace {
-
-char FoldAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
 
 bool EqualIgnoringCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i)
-    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
+    if (base::AsciiUpper(a[i]) != base::AsciiUpper(b[i])) return false;
   return true;
 }
 

@@ -7,6 +7,15 @@
 #include "platform/key_codes.h"
 
 namespace platform {
+
+InputEvent KeyEvent(int code, std::uint8_t modifiers) {
+  InputEvent e;
+  e.kind = InputEvent::Kind::kKey;
+  e.key = static_cast<std::uint16_t>(code);
+  e.modifiers = modifiers;
+  return e;
+}
+
 namespace {
 
 constexpr std::uint8_t kEsc = 27;
@@ -62,14 +71,6 @@ constexpr std::array<AltScan, 15> kAltScan = {{
 // The keypad key of each digit, which Alt+digits compose into a character.
 constexpr std::array<std::uint8_t, 10> kKeypadScan = {0x52, 0x4f, 0x50, 0x51, 0x4b,
                                                       0x4c, 0x4d, 0x47, 0x48, 0x49};
-
-InputEvent KeyEvent(int code, std::uint8_t modifiers = 0) {
-  InputEvent e;
-  e.kind = InputEvent::Kind::kKey;
-  e.key = static_cast<std::uint16_t>(code);
-  e.modifiers = modifiers;
-  return e;
-}
 
 std::uint8_t PcModifiers(int xterm) {
   std::uint8_t m = 0;
@@ -181,30 +182,85 @@ std::optional<NamedKey> TildeKey(int n) {
 
 int ModifierParameter(int m) { return m >= 1 ? (m - 1) & 7 : 0; }
 
+// The numbers of a sequence, separated by ";" ("ESC [ 1 ; 5 C" has 1 and
+// 5), up to four; a number stops growing at five digits.
+struct SequenceParameters {
+  std::array<int, 4> values{};
+  std::size_t count = 0;
+
+  // Reads digits and ";" from bytes[at]; returns where they end.
+  std::size_t Read(std::string_view bytes, std::size_t at) {
+    for (; at < bytes.size(); ++at) {
+      const char c = bytes[at];
+      if (c >= '0' && c <= '9') {
+        if (count == 0) count = 1;
+        int& p = values[count - 1];
+        if (p < 10000) p = p * 10 + (c - '0');
+      } else if (c == ';') {
+        if (count == 0) count = 1;
+        if (count < values.size()) ++count;
+      } else {
+        break;
+      }
+    }
+    return at;
+  }
+};
+
+// "ESC [ < b ; column ; row M": a press of the left button is a click;
+// wheel, motion and releases are no clicks.
+InputEvent SgrMouseEvent(char final, const SequenceParameters& p) {
+  InputEvent e;
+  constexpr int kShiftAltCtrl = 4 | 8 | 16;  // modifier bits a click may carry
+  if (final == 'M' && p.count >= 3 && (p.values[0] & ~kShiftAltCtrl) == 0) {
+    e.kind = InputEvent::Kind::kMouse;
+    e.buttons = 1;
+    e.column = p.values[1];
+    e.row = p.values[2];
+  }
+  return e;
+}
+
+// "ESC O x": cursor and function keys, and the keypad in application mode.
+InputEvent Ss3Event(char final, const SequenceParameters& p) {
+  const int mods = p.count >= 1 ? ModifierParameter(p.values[p.count - 1]) : 0;
+  if (auto k = FinalKey(final)) return NamedKeyEvent(*k, mods);
+  if (final >= 'p' && final <= 'y') {  // keypad digits in application mode
+    InputEvent e = KeyEvent('0' + (final - 'p'));
+    e.keypad = true;
+    return e;
+  }
+  switch (final) {
+    case 'M': return KeyEvent(keys::kEnter);
+    case 'j': return KeyEvent('*');
+    case 'k': return KeyEvent('+');
+    case 'm': return KeyEvent('-');
+    case 'n': return KeyEvent('.');
+    case 'o': return KeyEvent('/');
+    default: return InputEvent{};
+  }
+}
+
+// "ESC [ n ; m ~" and "ESC [ 1 ; m x": keys with xterm's modifier parameter.
+InputEvent CsiEvent(char final, const SequenceParameters& p) {
+  const int mods = p.count >= 2 ? ModifierParameter(p.values[1]) : 0;
+  if (final == '~') {
+    if (auto k = TildeKey(p.values[0])) return NamedKeyEvent(*k, mods);
+    return InputEvent{};
+  }
+  if (final == 'Z') return KeyEvent(keys::kShiftTab, kShift);
+  if (auto k = FinalKey(final)) return NamedKeyEvent(*k, mods);
+  return InputEvent{};
+}
+
 // Decodes "ESC [ ..." or "ESC O ..." (bytes[1] is '[' or 'O').
 DecodedBytes DecodeSequence(std::string_view bytes, bool moreMayCome) {
   const bool ss3 = bytes[1] == 'O';
   std::size_t i = 2;
-  bool sgrMouse = false;
-  if (!ss3 && i < bytes.size() && bytes[i] == '<') {
-    sgrMouse = true;
-    ++i;
-  }
-  std::array<int, 4> params{};
-  std::size_t count = 0;
-  for (; i < bytes.size(); ++i) {
-    const char c = bytes[i];
-    if (c >= '0' && c <= '9') {
-      if (count == 0) count = 1;
-      int& p = params[count - 1];
-      if (p < 10000) p = p * 10 + (c - '0');
-    } else if (c == ';') {
-      if (count == 0) count = 1;
-      if (count < params.size()) ++count;
-    } else {
-      break;
-    }
-  }
+  const bool sgrMouse = !ss3 && i < bytes.size() && bytes[i] == '<';
+  if (sgrMouse) ++i;
+  SequenceParameters params;
+  i = params.Read(bytes, i);
   if (i >= bytes.size()) {
     if (moreMayCome) return {InputEvent{}, 0};
     if (bytes.size() == 2)  // Alt+[ or Alt+O typed on its own
@@ -215,44 +271,9 @@ DecodedBytes DecodeSequence(std::string_view bytes, bool moreMayCome) {
   const std::size_t used = i + 1;
   const auto c = static_cast<unsigned char>(final);
   if (c < 0x40 || c > 0x7e) return {InputEvent{}, used};  // not a sequence we know
-
-  if (sgrMouse) {
-    InputEvent e;
-    // Left button presses only; wheel, motion and releases are no clicks.
-    if (final == 'M' && count >= 3 && (params[0] & ~(4 | 8 | 16)) == 0) {
-      e.kind = InputEvent::Kind::kMouse;
-      e.buttons = 1;
-      e.column = params[1];
-      e.row = params[2];
-    }
-    return {e, used};
-  }
-  if (ss3) {
-    const int mods = count >= 1 ? ModifierParameter(params[count - 1]) : 0;
-    if (auto k = FinalKey(final)) return {NamedKeyEvent(*k, mods), used};
-    if (final >= 'p' && final <= 'y') {  // keypad digits in application mode
-      InputEvent e = KeyEvent('0' + (final - 'p'));
-      e.keypad = true;
-      return {e, used};
-    }
-    switch (final) {
-      case 'M': return {KeyEvent(keys::kEnter), used};
-      case 'j': return {KeyEvent('*'), used};
-      case 'k': return {KeyEvent('+'), used};
-      case 'm': return {KeyEvent('-'), used};
-      case 'n': return {KeyEvent('.'), used};
-      case 'o': return {KeyEvent('/'), used};
-      default: return {InputEvent{}, used};
-    }
-  }
-  const int mods = count >= 2 ? ModifierParameter(params[1]) : 0;
-  if (final == '~') {
-    if (auto k = TildeKey(params[0])) return {NamedKeyEvent(*k, mods), used};
-    return {InputEvent{}, used};
-  }
-  if (final == 'Z') return {KeyEvent(keys::kShiftTab, kShift), used};
-  if (auto k = FinalKey(final)) return {NamedKeyEvent(*k, mods), used};
-  return {InputEvent{}, used};
+  if (sgrMouse) return {SgrMouseEvent(final, params), used};
+  if (ss3) return {Ss3Event(final, params), used};
+  return {CsiEvent(final, params), used};
 }
 
 // Length of the UTF-8 sequence a lead byte starts (0: not a lead byte).

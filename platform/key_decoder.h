@@ -30,6 +30,10 @@ enum class NamedKey {
 // xterm modifier bits: the parameter m of "CSI 1;m X" is 1 + these.
 enum XtermModifier : int { kXShift = 1, kXAlt = 2, kXCtrl = 4 };
 
+// The event of key `code` (a character or 256 x a scan code) with PC
+// modifier bits.
+InputEvent KeyEvent(int code, std::uint8_t modifiers = 0);
+
 // The PC event of a named key with xterm modifier bits.
 InputEvent NamedKeyEvent(NamedKey key, int xtermModifiers);
 

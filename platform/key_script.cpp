@@ -13,14 +13,6 @@
 namespace platform {
 namespace {
 
-InputEvent Key(int code, std::uint8_t modifiers = 0) {
-  InputEvent e;
-  e.kind = InputEvent::Kind::kKey;
-  e.key = static_cast<std::uint16_t>(code);
-  e.modifiers = modifiers;
-  return e;
-}
-
 struct NamedEntry {
   std::string_view name;
   NamedKey key;
@@ -43,11 +35,11 @@ std::optional<NamedKey> FindNamed(std::string_view name) {
 }
 
 std::optional<InputEvent> PlainKey(std::string_view name) {
-  if (name == "Enter") return Key(keys::kEnter);
-  if (name == "Esc") return Key(keys::kEsc);
-  if (name == "Tab") return Key(keys::kTab);
-  if (name == "ShiftTab") return Key(keys::kShiftTab, kShift);
-  if (name == "Backspace") return Key(keys::kBackspace);
+  if (name == "Enter") return KeyEvent(keys::kEnter);
+  if (name == "Esc") return KeyEvent(keys::kEsc);
+  if (name == "Tab") return KeyEvent(keys::kTab);
+  if (name == "ShiftTab") return KeyEvent(keys::kShiftTab, kShift);
+  if (name == "Backspace") return KeyEvent(keys::kBackspace);
   if (auto k = FindNamed(name)) return NamedKeyEvent(*k, 0);
   return std::nullopt;
 }
@@ -66,8 +58,8 @@ std::optional<InputEvent> ModifiedKey(std::string_view name) {
   if (auto k = FindNamed(rest)) return NamedKeyEvent(*k, modifier);
   if (rest.size() == 1 && std::isalpha(static_cast<unsigned char>(rest[0]))) {
     const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(rest[0])));
-    if (modifier == kXCtrl) return Key(letter - 'A' + 1, kLeftCtrl);
-    if (modifier == kXAlt) return WithAlt(Key(std::tolower(static_cast<unsigned char>(letter))));
+    if (modifier == kXCtrl) return KeyEvent(letter - 'A' + 1, kLeftCtrl);
+    if (modifier == kXAlt) return WithAlt(KeyEvent(std::tolower(static_cast<unsigned char>(letter))));
   }
   if (modifier == kXAlt) {
     if (auto plain = PlainKey(rest)) return WithAlt(*plain);
@@ -132,7 +124,7 @@ std::string BracedSteps(std::string_view item, std::vector<ScriptStep>& out) {
     if (words.size() != 2 || words[1].size() > 3) return "{AltPad N} wants one to three digits";
     for (char d : words[1]) {
       if (d < '0' || d > '9') return "{AltPad N} wants one to three digits";
-      out.push_back({ScriptStep::Kind::kEvent, WithAlt(Key(d))});
+      out.push_back({ScriptStep::Kind::kEvent, WithAlt(KeyEvent(d))});
     }
     out.push_back({ScriptStep::Kind::kEvent, InputEvent{}});  // Alt let go
     return {};
@@ -174,7 +166,7 @@ KeyScript ParseKeyScript(std::string_view text) {
     }
     if (c == '{') {
       if (i + 1 < text.size() && text[i + 1] == '{') {
-        script.steps.push_back({ScriptStep::Kind::kEvent, Key('{')});
+        script.steps.push_back({ScriptStep::Kind::kEvent, KeyEvent('{')});
         i += 2;
         column += 2;
         continue;
@@ -193,7 +185,7 @@ KeyScript ParseKeyScript(std::string_view text) {
     const auto byte = base::UnicodeToCp850(decoded.cp);
     if (!byte || *byte == 0)
       return fail("\"" + std::string(text.substr(i, decoded.length)) + "\" has no code page 850 key");
-    script.steps.push_back({ScriptStep::Kind::kEvent, Key(*byte)});
+    script.steps.push_back({ScriptStep::Kind::kEvent, KeyEvent(*byte)});
     i += decoded.length;
     ++column;
   }

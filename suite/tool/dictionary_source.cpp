@@ -348,8 +348,8 @@ std::vector<Claimed> ClaimedBytes(const DictionarySource& s) {
   return out;
 }
 
-std::string CheckFields(const DictionarySource& s, int& line) {
-  // Inside the record, before anything is spelled out byte by byte.
+// Every field and repeat ends inside the record.
+std::string CheckInsideRecord(const DictionarySource& s, int& line) {
   for (const auto& item : s.items) {
     if (const auto* f = std::get_if<FieldSource>(&item)) {
       if (std::int64_t{f->position} + f->length - 1 > s.record) {
@@ -371,8 +371,12 @@ std::string CheckFields(const DictionarySource& s, int& line) {
              std::to_string(s.record);
     }
   }
+  return {};
+}
+
+// No byte of the record is claimed twice.
+std::string CheckNoOverlap(const DictionarySource& s, const std::vector<Claimed>& claimed, int& line) {
   std::vector<int> owner(static_cast<std::size_t>(s.record) + 1, -1);
-  const std::vector<Claimed> claimed = ClaimedBytes(s);
   for (std::size_t i = 0; i < claimed.size(); ++i) {
     const Claimed& c = claimed[i];
     for (std::int64_t b = c.position; b < c.position + c.length; ++b) {
@@ -385,6 +389,11 @@ std::string CheckFields(const DictionarySource& s, int& line) {
       o = static_cast<int>(i);
     }
   }
+  return {};
+}
+
+// Every part lies inside the field it is a part of, outside repeats.
+std::string CheckParts(const DictionarySource& s, int& line) {
   for (const PartSource& p : s.parts) {
     line = p.line;
     const FieldSource* whole = nullptr;
@@ -396,6 +405,11 @@ std::string CheckFields(const DictionarySource& s, int& line) {
       return "part " + p.name + " " + Span(p.position, p.length) + " lies outside " + whole->name + " " +
              Span(whole->position, whole->length);
   }
+  return {};
+}
+
+// No CSV column name is given twice.
+std::string CheckCsvColumns(const DictionarySource& s, const std::vector<Claimed>& claimed, int& line) {
   std::map<std::string, int> columns;
   for (const FlatField& f : FieldTable(s)) {
     // The line of the field the column comes from.
@@ -409,6 +423,15 @@ std::string CheckFields(const DictionarySource& s, int& line) {
     }
   }
   return {};
+}
+
+std::string CheckFields(const DictionarySource& s, int& line) {
+  // Inside the record, before anything is spelled out byte by byte.
+  if (std::string e = CheckInsideRecord(s, line); !e.empty()) return e;
+  const std::vector<Claimed> claimed = ClaimedBytes(s);
+  if (std::string e = CheckNoOverlap(s, claimed, line); !e.empty()) return e;
+  if (std::string e = CheckParts(s, line); !e.empty()) return e;
+  return CheckCsvColumns(s, claimed, line);
 }
 
 }  // namespace

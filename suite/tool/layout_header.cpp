@@ -217,12 +217,11 @@ void Accessors(std::ostringstream& out, const std::string& name, const std::stri
 
 std::string ViewName(const LayoutInput& l) { return l.source.view.empty() ? l.base : l.source.view; }
 
-void Layout(std::ostringstream& out, const LayoutInput& l) {
+// The struct of a layout's constants: base name, lengths, key segments,
+// field table, creation record and the indexes of its repeated fields.
+void LayoutConstants(std::ostringstream& out, const LayoutInput& l) {
   const DictionarySource& s = l.source;
-  const std::string view = ViewName(l);
-  const std::string layout = view + "Layout";
-  out << "\n";
-  for (const std::string& line : s.heading) out << "// " << CommentText(line) << "\n";
+  const std::string layout = ViewName(l) + "Layout";
   int keyLength = 0;
   std::size_t segments = 0;
   for (const auto& key : s.keys) segments += key.size();
@@ -253,8 +252,15 @@ void Layout(std::ostringstream& out, const LayoutInput& l) {
       for (const FieldSource& f : r->fields)
         out << "  static constexpr int k" << f.name << "First = " << r->first << ", k" << f.name
             << "Last = " << r->last << ";\n";
-  out << "};\n\n";
+  out << "};\n";
+}
 
+// The typed view over a record of the layout: a getter and a setter per
+// field, part of a field and repeated field.
+void ViewClass(std::ostringstream& out, const LayoutInput& l) {
+  const DictionarySource& s = l.source;
+  const std::string view = ViewName(l);
+  const std::string layout = view + "Layout";
   out << "template <typename Byte>\n";
   out << "class " << view << " : public " << layout << " {\n";
   out << "  static_assert(std::is_same_v<std::remove_const_t<Byte>, char>);\n\n";
@@ -287,6 +293,14 @@ void Layout(std::ostringstream& out, const LayoutInput& l) {
   }
   out << "\n private:\n  Byte* r_;\n};\n";
   out << "template <typename R>\n" << view << "(R&&) -> " << view << "<detail::ByteOf<R>>;\n";
+}
+
+void Layout(std::ostringstream& out, const LayoutInput& l) {
+  out << "\n";
+  for (const std::string& line : l.source.heading) out << "// " << CommentText(line) << "\n";
+  LayoutConstants(out, l);
+  out << "\n";
+  ViewClass(out, l);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <deque>
 #include <functional>
+#include <limits>
 
 #include "base/cp850.h"
 #include "format/dates.h"
@@ -125,6 +126,15 @@ bool IsCalendarDate(std::int64_t y, std::int64_t m, std::int64_t d) {
   return y >= 1 && m >= 1 && m <= 12 && d >= 1 && d <= DaysInMonth(y, m);
 }
 
+// "YYYY-MM-DD" with every digit there; the calendar is not checked.
+bool ReadIsoDate(std::string_view text, std::int64_t& y, std::int64_t& m, std::int64_t& d) {
+  const auto number = [text](std::size_t at, std::size_t length, std::int64_t& value) {
+    return AllDigits(text.substr(at, length)) && ParseInteger(text.substr(at, length), value);
+  };
+  return text.size() == 10 && text[4] == '-' && text[7] == '-' && number(0, 4, y) && number(5, 2, m) &&
+         number(8, 2, d);
+}
+
 }  // namespace
 
 std::string FieldText(const Field& field, std::string_view record) {
@@ -216,10 +226,7 @@ std::string SetField(const Field& field, std::string_view text, std::string& rec
       }
       if (text[0] == kRawMark) return SetRawField(field, text, record);
       std::int64_t y = 0, m = 0, d = 0;
-      if (text.size() != 10 || text[4] != '-' || text[7] != '-' || !AllDigits(text.substr(0, 4)) ||
-          !ParseInteger(text.substr(0, 4), y) || !AllDigits(text.substr(5, 2)) ||
-          !ParseInteger(text.substr(5, 2), m) || !AllDigits(text.substr(8, 2)) || !ParseInteger(text.substr(8, 2), d))
-        return field.name + ": \"" + std::string(text) + "\" is not a date YYYY-MM-DD";
+      if (!ReadIsoDate(text, y, m, d)) return field.name + ": \"" + std::string(text) + "\" is not a date YYYY-MM-DD";
       std::string packed = format::PackDate(static_cast<int>(y), static_cast<int>(m), static_cast<int>(d));
       if (!IsCalendarDate(y, m, d)) return field.name + ": " + std::string(text) + " is not a calendar date";
       record.replace(at, n, packed);
@@ -234,7 +241,7 @@ std::string SetField(const Field& field, std::string_view text, std::string& rec
     case FieldKind::Int16:
     case FieldKind::Int32: {
       std::int64_t v = 0;
-      std::int64_t limit = n == 2 ? 32767 : 2147483647;
+      const std::int64_t limit = n == 2 ? std::numeric_limits<std::int16_t>::max() : std::numeric_limits<std::int32_t>::max();
       if (text.empty()) v = 0;
       else if (!ParseInteger(text, v) || v > limit || v < -limit - 1)
         return field.name + ": \"" + std::string(text) + "\" is not an integer of " + std::to_string(8 * n) + " bits";
@@ -244,7 +251,8 @@ std::string SetField(const Field& field, std::string_view text, std::string& rec
     case FieldKind::Amount: {
       std::int64_t c = 0;
       if (text.empty()) c = 0;
-      else if (!ParseEuros(text, c) || c > 2147483647 || c < -2147483648LL)
+      else if (!ParseEuros(text, c) || c > std::numeric_limits<std::int32_t>::max() ||
+               c < std::numeric_limits<std::int32_t>::min())
         return field.name + ": \"" + std::string(text) + "\" is not an amount in euros";
       WriteLe(record, at, 4, c);
       return {};
@@ -428,6 +436,58 @@ std::string FindRepeats(std::string_view dataFile, const FileLayout& layout, std
   return {};
 }
 
+// Reads every row of `csv` as a record of `length` bytes, counting them in
+// `count`. With `fingerprints`, each row's fingerprint goes into `seen`:
+// what makes two records the same is their CSV line, which says
+// everything CSV can say of a record. The error names every refused row.
+std::string CheckCsvRows(const FileLayout& layout, CsvInput& csv, std::int32_t length, bool fingerprints,
+                         const ImportProgress& tell, std::deque<Fingerprint>& seen, std::size_t& count) {
+  std::string problems;
+  const std::string error = EachCsvRecord(
+      layout, csv, length,
+      [&](const std::string& record, int line) {
+        if (fingerprints) seen.push_back(FingerprintOf(CsvLine(layout, record), line));
+        tell("checking", ++count, 0);
+        return true;
+      },
+      problems);
+  return error.empty() ? problems : error;
+}
+
+// Makes `dataFile` when it is missing and checks that its records hold
+// every field of `layout` (a dictionary may give a new file another length
+// than the built-in one); its path and record length when they do.
+std::string MakeDataFile(std::string_view dataFile, const FileLayout& layout, std::string& path,
+                         std::size_t& recordLength) {
+  std::string error;
+  auto made = DataFile::Open(dataFile, true, error);
+  if (!made) return error;
+  path = made->Path();
+  std::int32_t end = 0;
+  for (const auto& f : layout.fields) end = std::max(end, f.offset + f.length);
+  if (made->RecordLength() < end)
+    return made->Path() + ": records of " + std::to_string(made->RecordLength()) + " bytes cannot hold field " +
+           layout.fields.back().name + "; nothing inserted";
+  recordLength = static_cast<std::size_t>(made->RecordLength());
+  return {};
+}
+
+// The refusal of an import whose CSV lines repeat records: each repeat
+// (CSV line, where it was met first: a CSV line, or -1 in the file at
+// `path`) is told to `refused` when one is given, else in the text.
+std::string RepeatsRefused(const std::vector<std::pair<std::int32_t, std::int32_t>>& repeats,
+                           const std::string& csvName, const std::string& path,
+                           const std::function<void(const std::string&)>& refused) {
+  std::string collected;
+  for (const auto& [line, first] : repeats) {
+    const std::string said = CsvWhere(csvName, line) + ": the same record is " +
+                             (first < 0 ? "already in " + path : "also " + CsvWhere(csvName, first));
+    if (refused) refused(said);
+    else collected += said + "\n";
+  }
+  return collected + "nothing inserted (--allow-duplicates inserts repeated records all the same)";
+}
+
 }  // namespace
 
 std::string CsvRecords(const FileLayout& layout, std::string_view csvText, std::int32_t recordLength,
@@ -460,31 +520,20 @@ AddResult ImportCsv(std::string_view dataFile, CsvInput& csv, const AddOptions& 
     result.error = std::string(dataFile) + ": not one of the module's data files";
     return result;
   }
-  auto tell = [&](std::string_view stage, std::size_t done, std::size_t total) {
+  const ImportProgress tell = [&](std::string_view stage, std::size_t done, std::size_t total) {
     if (progress) progress(stage, done, total);
   };
-  // Every row is checked before the file is created or touched. What makes
-  // two records the same is their CSV line: a line says everything CSV can
-  // say of a record. Only the lines' fingerprints are kept.
+  // Every row is checked before the file is created or touched.
   std::int32_t length = layout->recordLength;
   {
     std::string ignored;
     if (auto existing = DataFile::Open(dataFile, false, ignored)) length = existing->RecordLength();
   }
-  // A deque grows without copying: no moment with the old and the new
-  // storage both held.
+  // Only the rows' fingerprints are kept, in a deque, which grows without
+  // copying: no moment with the old and the new storage both held.
   std::deque<Fingerprint> seen;
   std::size_t count = 0;
-  std::string problems;
-  std::string error = EachCsvRecord(
-      *layout, csv, length,
-      [&](const std::string& record, int line) {
-        if (!options.allowDuplicates) seen.push_back(FingerprintOf(CsvLine(*layout, record), line));
-        tell("checking", ++count, 0);
-        return true;
-      },
-      problems);
-  if (error.empty()) error = problems;
+  std::string error = CheckCsvRows(*layout, csv, length, !options.allowDuplicates, tell, seen, count);
   if (!error.empty()) {
     result.error = error + "; nothing inserted";
     return result;
@@ -494,37 +543,15 @@ AddResult ImportCsv(std::string_view dataFile, CsvInput& csv, const AddOptions& 
   // time: a handle that has walked the whole file would keep that walk up
   // to date on each of its inserts.
   std::size_t fileLength = 0;
-  {
-    auto made = DataFile::Open(dataFile, true, error);
-    if (!made) {
-      result.error = error;
-      return result;
-    }
-    result.path = made->Path();
-    // A dictionary may give the new file another length than the built-in one.
-    std::int32_t end = 0;
-    for (const auto& f : layout->fields) end = std::max(end, f.offset + f.length);
-    if (made->RecordLength() < end) {
-      result.error = made->Path() + ": records of " + std::to_string(made->RecordLength()) +
-                     " bytes cannot hold field " + layout->fields.back().name + "; nothing inserted";
-      return result;
-    }
-    fileLength = static_cast<std::size_t>(made->RecordLength());
-  }
+  result.error = MakeDataFile(dataFile, *layout, result.path, fileLength);
+  if (!result.error.empty()) return result;
 
   // Repeats are looked for before anything is inserted, and again once
   // this import holds the file for its writes, just before its first
   // insert: another import may have added the same records in between.
   std::vector<std::pair<std::int32_t, std::int32_t>> repeats;
   auto refuseRepeats = [&]() {
-    std::string collected;
-    for (const auto& [line, first] : repeats) {
-      const std::string said = CsvWhere(csv.Name(), line) + ": the same record is " +
-                               (first < 0 ? "already in " + result.path : "also " + CsvWhere(csv.Name(), first));
-      if (refused) refused(said);
-      else collected += said + "\n";
-    }
-    result.error = collected + "nothing inserted (--allow-duplicates inserts repeated records all the same)";
+    result.error = RepeatsRefused(repeats, csv.Name(), result.path, refused);
     return result;
   };
   if (!options.allowDuplicates) {
@@ -570,7 +597,7 @@ AddResult ImportCsv(std::string_view dataFile, CsvInput& csv, const AddOptions& 
     return {};
   };
   std::size_t inserted = 0;
-  std::string insertError;
+  std::string insertError, problems;
   std::string sized;
   error = EachCsvRecord(
       *layout, csv, length,

@@ -1,7 +1,8 @@
 // The suite root tool: record layouts of the module's eight data files, raw
-// and CSV transfer of their records, and the making of a suite root with
-// demo data. Every function reports a failure as a text saying what and
-// where; an empty text is success.
+// and CSV transfer of their records, the making of a suite root with demo
+// data, and the move of a root's data files onto a server. Every function
+// reports a failure as a text saying what and where; an empty text is
+// success.
 #pragma once
 
 #include <cstdint>

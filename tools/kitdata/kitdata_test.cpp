@@ -293,6 +293,26 @@ TEST(Raw, RefusedRawDataChangesNothing) {
   EXPECT_NE(PutRaw(dir / "DADES/Unknown", a).error, "");
 }
 
+TEST(Raw, RepeatsOfRecordsWithoutAPlaceAreNamedByTheirNumbers) {
+  ScratchDir dir;
+  std::string error;
+  auto file = DataFile::Open(DataRoot(dir) + "/DADES/PressupH", true, error);
+  ASSERT_TRUE(file) << error;
+  const std::string a = BudgetRecord("1", "AS", "10.00"), b = BudgetRecord("1", "NE", "20.00");
+  // Fewer places than records: the others are named by their number, the
+  // first of a repeat too.
+  const AddResult added =
+      file->Add({a, b, a}, {"first"}, [](std::string_view r) { return std::string(r); }, AddOptions{});
+  EXPECT_NE(added.error.find("record 3: the same record is also first"), std::string::npos) << added.error;
+  const AddResult unnamed =
+      file->Add({b, a, b}, {}, [](std::string_view r) { return std::string(r); }, AddOptions{});
+  EXPECT_NE(unnamed.error.find("record 3: the same record is also record 1"), std::string::npos) << unnamed.error;
+  EXPECT_EQ(unnamed.added, 0u);
+  std::string raw;
+  ASSERT_EQ(GetRaw(DataRoot(dir) + "/DADES/PressupH", raw), "");
+  EXPECT_EQ(raw, "");
+}
+
 TEST(Raw, MissingFilesAreMadeFromTheInstalledDictionary) {
   ScratchDir dir;
   std::string root = DataRoot(dir);

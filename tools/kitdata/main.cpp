@@ -136,6 +136,45 @@ int ParseDay(const std::string& text) {
   return y * 10000 + m * 100 + d;
 }
 
+// Takes the options of put and import out of `args` into `options`; an
+// option it does not know, if any.
+std::string TakeAddOptions(std::vector<std::string>& args, kitdata::AddOptions& options) {
+  for (auto it = args.begin() + 1; it != args.end();) {
+    if (*it == "--allow-duplicates") {
+      options.allowDuplicates = true;
+      it = args.erase(it);
+    } else if (it->size() > 1 && (*it)[0] == '-') {
+      return *it;
+    } else {
+      ++it;
+    }
+  }
+  return {};
+}
+
+// kitdata import: the file is read block by block, so its size does not
+// matter; on a terminal a long import shows how far it got.
+int Import(const std::string& dataFile, const std::string& csvFile, const kitdata::AddOptions& options) {
+  std::string error;
+  if (!Readable(csvFile, error)) return Fail(error);
+  kitdata::CsvFile csv(csvFile);
+  platform::ProgressLine progress;
+  const kitdata::AddResult result = kitdata::ImportCsv(
+      dataFile, csv, options,
+      [&](std::string_view stage, std::size_t done, std::size_t total) {
+        if (!progress.Due()) return;
+        std::string text = std::string(stage) + " records " + std::to_string(done);
+        if (total > 0) text += "/" + std::to_string(total);
+        progress.Show(text);
+      },
+      [&](const std::string& refusal) {
+        progress.Clear();
+        Fail(refusal);
+      });
+  progress.Clear();
+  return Added(result, dataFile);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -149,16 +188,7 @@ int main(int argc, char** argv) {
   }
   kitdata::AddOptions options;
   if (command == "put" || command == "import") {
-    for (auto it = args.begin() + 1; it != args.end();) {
-      if (*it == "--allow-duplicates") {
-        options.allowDuplicates = true;
-        it = args.erase(it);
-      } else if (it->size() > 1 && (*it)[0] == '-') {
-        return Usage("unknown option " + *it);
-      } else {
-        ++it;
-      }
-    }
+    if (std::string unknown = TakeAddOptions(args, options); !unknown.empty()) return Usage("unknown option " + unknown);
   }
   std::string error;
   if (command == "init" && args.size() == 2) {
@@ -198,26 +228,7 @@ int main(int argc, char** argv) {
     if (!error.empty()) return Fail(error);
     return OutputWritten();
   }
-  if (command == "import" && args.size() == 3) {
-    // The file is read block by block, so its size does not matter; on a
-    // terminal a long import shows how far it got.
-    if (!Readable(args[2], error)) return Fail(error);
-    kitdata::CsvFile csv(args[2]);
-    platform::ProgressLine progress;
-    const kitdata::AddResult result =
-        kitdata::ImportCsv(args[1], csv, options, [&](std::string_view stage, std::size_t done, std::size_t total) {
-          if (!progress.Due()) return;
-          std::string text = std::string(stage) + " records " + std::to_string(done);
-          if (total > 0) text += "/" + std::to_string(total);
-          progress.Show(text);
-        },
-        [&](const std::string& refusal) {
-          progress.Clear();
-          Fail(refusal);
-        });
-    progress.Clear();
-    return Added(result, args[1]);
-  }
+  if (command == "import" && args.size() == 3) return Import(args[1], args[2], options);
   if (command == "migrate" && (args.size() == 2 || (args.size() == 3 && args[2] == "--replace"))) {
     std::vector<kitdata::MigratedFile> copied;
     error = kitdata::MigrateRoot(args[1], args.size() == 3, copied);

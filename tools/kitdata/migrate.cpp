@@ -54,16 +54,20 @@ std::int16_t ReadAlong(StoredFile& file, int key, std::vector<Row>& rows) {
   }
 }
 
-// The order to insert the records in (indices into the key-0 order) so that
-// records with equal keys come out in their order along every key that
-// allows duplicates: the server numbers them as they come. Where no order
-// can do that for every key (a record whose key was changed), key 0 wins.
-std::int16_t InsertOrder(StoredFile& file, const std::vector<Row>& byKey0, std::vector<std::size_t>& order) {
+// Which records must be inserted before which (indices into the key-0
+// order): along every key that allows duplicates, each record of a group of
+// equal keys before the next one of the group.
+struct InsertBefore {
+  std::vector<std::vector<std::size_t>> after;  // the records each one must precede
+  std::vector<std::size_t> before;              // how many must precede each one
+};
+
+std::int16_t EqualKeyOrder(StoredFile& file, const std::vector<Row>& byKey0, InsertBefore& rules) {
   const std::size_t n = byKey0.size();
   std::map<std::int64_t, std::size_t> indexOf;
   for (std::size_t i = 0; i < n; ++i) indexOf[byKey0[i].pos] = i;
-  std::vector<std::vector<std::size_t>> after(n);
-  std::vector<std::size_t> before(n, 0);
+  rules.after.assign(n, {});
+  rules.before.assign(n, 0);
   const auto& keys = file.Definition().keys;
   for (std::size_t k = 0; k < keys.size(); ++k) {
     if (!keys[k].duplicates) continue;
@@ -76,15 +80,28 @@ std::int16_t InsertOrder(StoredFile& file, const std::vector<Row>& byKey0, std::
     for (std::size_t i = 1; i < along.size(); ++i) {
       if (along[i].image != along[i - 1].image) continue;
       const std::size_t a = indexOf[along[i - 1].pos], b = indexOf[along[i].pos];
-      after[a].push_back(b);
-      ++before[b];
+      rules.after[a].push_back(b);
+      ++rules.before[b];
     }
   }
+  return recordmanager::kOk;
+}
+
+// The order to insert the records in (indices into the key-0 order) so that
+// records with equal keys come out in their order along every key that
+// allows duplicates: the server numbers them as they come. Of the records
+// free to go next, the first along key 0 goes. Where no order can keep
+// every rule (a record whose key was changed), the first left along key 0
+// goes next all the same.
+std::int16_t InsertOrder(StoredFile& file, const std::vector<Row>& byKey0, std::vector<std::size_t>& order) {
+  const std::size_t n = byKey0.size();
+  InsertBefore rules;
+  if (std::int16_t status = EqualKeyOrder(file, byKey0, rules); status != recordmanager::kOk) return status;
   order.clear();
   std::vector<bool> placed(n, false);
   std::priority_queue<std::size_t, std::vector<std::size_t>, std::greater<>> ready;
   for (std::size_t i = 0; i < n; ++i)
-    if (before[i] == 0) ready.push(i);
+    if (rules.before[i] == 0) ready.push(i);
   std::size_t firstLeft = 0;
   while (order.size() < n) {
     std::size_t next;
@@ -99,8 +116,8 @@ std::int16_t InsertOrder(StoredFile& file, const std::vector<Row>& byKey0, std::
     }
     placed[next] = true;
     order.push_back(next);
-    for (std::size_t b : after[next])
-      if (--before[b] == 0 && !placed[b]) ready.push(b);
+    for (std::size_t b : rules.after[next])
+      if (--rules.before[b] == 0 && !placed[b]) ready.push(b);
   }
   return recordmanager::kOk;
 }

@@ -68,18 +68,41 @@ std::string ProgramDir() {
   return Slash(dir.string());
 }
 
-// Record building helpers.
-std::string Blank(const FileLayout& l) { return std::string(static_cast<std::size_t>(l.recordLength), ' '); }
+// One demo record, filled in field by field from the texts kitdata's CSV
+// columns take.
+class DemoRecord {
+ public:
+  explicit DemoRecord(const FileLayout& layout)
+      : layout_(layout), bytes_(static_cast<std::size_t>(layout.recordLength), ' ') {}
 
-void Set(const FileLayout& l, std::string& r, const std::string& field, const std::string& text) {
-  for (const auto& f : l.fields)
-    if (f.name == field) {
-      std::string e = SetField(f, text, r);
-      if (!e.empty()) throw std::runtime_error(l.base + " demo record: " + e);
-      return;
-    }
-  throw std::runtime_error(l.base + ": no field " + field);
-}
+  DemoRecord& Set(const std::string& field, const std::string& text) {
+    for (const auto& f : layout_.fields)
+      if (f.name == field) {
+        std::string e = SetField(f, text, bytes_);
+        if (!e.empty()) throw std::runtime_error(layout_.base + " demo record: " + e);
+        return *this;
+      }
+    throw std::runtime_error(layout_.base + ": no field " + field);
+  }
+  const FileLayout& Layout() const { return layout_; }
+  const std::string& Bytes() const { return bytes_; }
+
+ private:
+  const FileLayout& layout_;
+  std::string bytes_;
+};
+
+// The demo's records of each data file, by its base name.
+class DemoRecords {
+ public:
+  // A new record of data file `base`, added with Add once it is filled in.
+  static DemoRecord New(std::string_view base) { return DemoRecord(*FindLayout(base)); }
+  void Add(const DemoRecord& record) { records_[record.Layout().base].push_back(record.Bytes()); }
+  const std::vector<std::string>& Of(const std::string& base) { return records_[base]; }
+
+ private:
+  std::map<std::string, std::vector<std::string>> records_;
+};
 
 std::string Euros(std::int64_t cents) {
   std::string sign = cents < 0 ? "-" : "";
@@ -97,12 +120,6 @@ std::string IsoDate(int number) {
 
 int AddMonths(int date, int months) {
   return format::DateNumber(format::AddToDate(format::PackDate(date), months, "M"));
-}
-
-std::string Digits(int value, int width) {
-  std::string s = std::to_string(value);
-  if (static_cast<int>(s.size()) < width) s.insert(0, static_cast<std::size_t>(width) - s.size(), '0');
-  return s;
 }
 
 struct Owner {
@@ -233,7 +250,7 @@ std::string InitRoot(const std::string& rootText, int workDate, std::string& lin
                  true);
   if (e.empty())
     e = WriteIni(root / "TMP" / "VoraTerm.ini",
-                 "[Pantalla]\nSeleccio=0\nCol0=15000700000700070007\n[Sistema]\nData=" + Digits(workDate, 8) +
+                 "[Pantalla]\nSeleccio=0\nCol0=15000700000700070007\n[Sistema]\nData=" + format::ZeroPadWhole(workDate, 8) +
                      "\nSortida=PANTALLA\nIdioma=CAT\n",
                  true);
   if (!e.empty()) return e;
@@ -242,11 +259,10 @@ std::string InitRoot(const std::string& rootText, int workDate, std::string& lin
   return {};
 }
 
-std::string FillDemo(const std::string& rootText, int today) {
-  std::error_code ec;
-  std::string root = fs::absolute(rootText, ec).string();
-  if (!fs::is_directory(fs::path(root) / "DADES", ec)) return root + "/DADES: missing (run kitdata init first)";
-  // A demo over existing records would mix with them: refuse.
+namespace {
+
+// A demo over existing records would mix with them: refused.
+std::string RefuseFilledFiles(const std::string& root) {
   for (const auto& l : Layouts()) {
     std::string error;
     if (auto f = DataFile::Open(root + "/DADES/" + l.base, false, error)) {
@@ -255,145 +271,137 @@ std::string FillDemo(const std::string& rootText, int today) {
       if (!records.empty()) return f->Path() + ": already holds records; the demo needs empty data files";
     }
   }
-  const FileLayout& concepts = *FindLayout("TDespesa");
-  const FileLayout& types = *FindLayout("THRebut");
-  const FileLayout& props = *FindLayout("FinquesH");
-  const FileLayout& cols = *FindLayout("FinDespH");
-  const FileLayout& owners = *FindLayout("PropietH");
-  const FileLayout& pays = *FindLayout("PagamH");
-  const FileLayout& receipts = *FindLayout("CobramH");
-  const FileLayout& budget = *FindLayout("PressupH");
-  std::map<std::string, std::vector<std::string>> out;
-  try {
-    const char* conceptList[][2] = {{"HO", "HONORARIS ADMINISTRACIÓ"}, {"NE", "NETEJA ESCALA"},
-                                    {"AS", "ASCENSOR"},               {"EN", "ENLLUMENAT"},
-                                    {"AG", "AIGUA"},                  {"AC", "ASSEGURANÇA"},
-                                    {"MA", "MANTENIMENT"},            {"RE", "REPARACIONS"},
-                                    {"JA", "JARDINERIA"}};
-    for (auto& c : conceptList) {
-      std::string r = Blank(concepts);
-      Set(concepts, r, "concept", c[0]);
-      Set(concepts, r, "description", c[1]);
-      out["TDespesa"].push_back(r);
-    }
-    // The ordinary fee is the funds provision the budget's instalments go
-    // into (receipt concept 1 is the module's default); the others are of
-    // both kinds.
-    const char* typeList[][3] = {{"1", "QUOTA ORDINÀRIA", "0"}, {"2", "FONS DE RESERVA", "0"},
-                                 {"3", "DERRAMA", "1"},         {"4", "CONSUM D'AIGUA", "1"}};
-    for (auto& t : typeList) {
-      std::string r = Blank(types);
-      Set(types, r, "number", t[0]);
-      Set(types, r, "description", t[1]);
-      Set(types, r, "kind", t[2]);
-      out["THRebut"].push_back(r);
-    }
-    int year = today / 10000, month = today / 100 % 100;
-    for (const Property& p : DemoProperties()) {
-      std::string code = Digits(p.code, 4);
-      // The current period holds today; payments run from its start to today.
-      int elapsed = (month - p.firstMonth + 12) % p.periodMonths;
-      int periodStart = AddMonths(year * 10000 + month * 100 + 1, -elapsed);
-      int nextStart = AddMonths(periodStart, p.periodMonths);
+  return {};
+}
 
-      std::string r = Blank(props);
-      Set(props, r, "property", code);
-      Set(props, r, "name", p.name);
-      Set(props, r, "first_month", std::to_string(p.firstMonth));
-      Set(props, r, "period_months", std::to_string(p.periodMonths));
-      Set(props, r, "fee", Euros(p.fee));
-      Set(props, r, "rate_index", std::to_string(p.rateIndex));
-      Set(props, r, "tax_id", p.taxId);
-      for (int k = 2; k <= 7; ++k) {
-        std::string letter(1, static_cast<char>('a' + k - 1));
-        long total = 0;
-        for (const Owner& o : p.owners) total += o.coefficients[k - 1];
-        Set(props, r, "total_" + letter, std::to_string(total));
-        Set(props, r, "name_" + letter, p.columnNames[k - 2]);
-      }
-      out["FinquesH"].push_back(r);
+void AddConcepts(DemoRecords& out) {
+  const char* conceptList[][2] = {{"HO", "HONORARIS ADMINISTRACIÓ"}, {"NE", "NETEJA ESCALA"},
+                                  {"AS", "ASCENSOR"},               {"EN", "ENLLUMENAT"},
+                                  {"AG", "AIGUA"},                  {"AC", "ASSEGURANÇA"},
+                                  {"MA", "MANTENIMENT"},            {"RE", "REPARACIONS"},
+                                  {"JA", "JARDINERIA"}};
+  for (auto& c : conceptList) out.Add(DemoRecords::New("TDespesa").Set("concept", c[0]).Set("description", c[1]));
+}
 
-      r = Blank(cols);
-      Set(cols, r, "property", code);
-      Set(cols, r, "columns", p.conceptColumns);
-      out["FinDespH"].push_back(r);
+// The ordinary fee is the funds provision the budget's instalments go into
+// (receipt concept 1 is the module's default); the others are of both kinds.
+void AddReceiptTypes(DemoRecords& out) {
+  const char* typeList[][3] = {{"1", "QUOTA ORDINÀRIA", "0"}, {"2", "FONS DE RESERVA", "0"},
+                               {"3", "DERRAMA", "1"},         {"4", "CONSUM D'AIGUA", "1"}};
+  for (auto& t : typeList)
+    out.Add(DemoRecords::New("THRebut").Set("number", t[0]).Set("description", t[1]).Set("kind", t[2]));
+}
 
-      int number = 0;
-      for (const Owner& o : p.owners) {
-        ++number;
-        std::string key = code + Digits(number, 4);
-        r = Blank(owners);
-        Set(owners, r, "owner", key);
-        Set(owners, r, "name", o.name);
-        Set(owners, r, "department", o.department);
-        for (int k = 1; k <= 7; ++k)
-          Set(owners, r, std::string("coef_") + static_cast<char>('a' + k - 1), std::to_string(o.coefficients[k - 1]));
-        for (int s = 1; s <= 8; ++s) {
-          Set(owners, r, "slot" + std::to_string(s) + "_period", s == 1 ? "1" : "0");
-          Set(owners, r, "slot" + std::to_string(s) + "_amount", s == 1 ? Euros(o.monthly) : "0");
-        }
-        out["PropietH"].push_back(r);
-        // Monthly receipts of the current period up to this month, and two
-        // months of the next period already out for the first owners.
-        std::vector<int> dates;
-        for (int d = periodStart; d <= today; d = AddMonths(d, 1)) dates.push_back(d);
-        if (number <= p.ownersIssuedAhead) dates.insert(dates.end(), {nextStart, AddMonths(nextStart, 1)});
-        for (int d : dates) {
-          r = Blank(receipts);
-          Set(receipts, r, "owner", key);
-          Set(receipts, r, "date", IsoDate(d));
-          Set(receipts, r, "amount", Euros(o.monthly));
-          out["CobramH"].push_back(r);
-        }
-      }
-      int step = 0;
-      for (int d = periodStart; d <= today; d = AddMonths(d, 1), ++step) {
-        // One payment a day, so that a dictionary whose payment key takes
-        // no duplicates still accepts them.
-        int nth = 0;
-        for (const Payment& pay : p.payments) {
-          ++nth;
-          if (step % pay.everyMonths != 0) continue;
-          int day = d + 3 + nth;
-          if (day > today) continue;  // not paid yet
-          r = Blank(pays);
-          Set(pays, r, "property", code);
-          Set(pays, r, "date", IsoDate(day));
-          Set(pays, r, "concept", pay.conceptCode);
-          Set(pays, r, "description", pay.description);
-          // Bills vary a little from month to month.
-          Set(pays, r, "amount", Euros(pay.cents + (pay.everyMonths == 1 ? (step % 3) * 137 : 0)));
-          Set(pays, r, "kind", std::string(1, pay.kind));
-          Set(pays, r, "column", std::to_string(pay.column));
-          out["PagamH"].push_back(r);
-        }
-      }
-    }
-    // The first property's stored budget: percentage and amount variations.
-    // A percentage is the new budget as a share of what was spent, in
-    // thousandths of a percent: 103000 is this period's spending plus 3 %.
-    const char* lines[][6] = {{"NE", "B", "103000", "0", "2286.60"},
-                              {"AS", "C", "0", "150.00", "1671.00"},
-                              {"EN", "A", "102500", "0", "806.20"},
-                              {"AC", "A", "0", "-25.50", "817.50"}};
-    for (auto& l : lines) {
-      std::string r = Blank(budget);
-      Set(budget, r, "property", "0001");
-      Set(budget, r, "concept", l[0]);
-      Set(budget, r, "column", l[1]);
-      Set(budget, r, "percent_thousandths", l[2]);
-      Set(budget, r, "amount", l[3]);
-      Set(budget, r, "budget", l[4]);
-      out["PressupH"].push_back(r);
-    }
-  } catch (const std::exception& e) {
-    return e.what();
+// The dates of one property's current period, which holds today, as
+// numbers YYYYMMDD.
+struct DemoPeriod {
+  int start;      // the first day of the period
+  int nextStart;  // the first day of the next one
+};
+
+DemoPeriod PeriodOf(const Property& p, int today) {
+  const int year = today / 10000, month = today / 100 % 100;
+  const int elapsed = (month - p.firstMonth + 12) % p.periodMonths;
+  const int start = AddMonths(year * 10000 + month * 100 + 1, -elapsed);
+  return {start, AddMonths(start, p.periodMonths)};
+}
+
+// The property record, with each column's total of coefficients, and its
+// concepts' columns.
+void AddProperty(DemoRecords& out, const Property& p, const std::string& code) {
+  DemoRecord r = DemoRecords::New("FinquesH");
+  r.Set("property", code)
+      .Set("name", p.name)
+      .Set("first_month", std::to_string(p.firstMonth))
+      .Set("period_months", std::to_string(p.periodMonths))
+      .Set("fee", Euros(p.fee))
+      .Set("rate_index", std::to_string(p.rateIndex))
+      .Set("tax_id", p.taxId);
+  // Columns B to G; column A has no name, and its total is one million.
+  for (int k = 2; k <= 7; ++k) {
+    std::string letter(1, static_cast<char>('a' + k - 1));
+    long total = 0;
+    for (const Owner& o : p.owners) total += o.coefficients[k - 1];
+    r.Set("total_" + letter, std::to_string(total));
+    r.Set("name_" + letter, p.columnNames[k - 2]);
   }
-  for (const auto& l : Layouts()) {
-    std::string e = Insert(root, l, out[l.base]);
-    if (!e.empty()) return e;
+  out.Add(r);
+  out.Add(DemoRecords::New("FinDespH").Set("property", code).Set("columns", p.conceptColumns));
+}
+
+// The owners of a property with their coefficients and monthly instalment,
+// and their monthly receipts of the current period up to this month; the
+// first owners also have two months of the next period already out.
+void AddOwners(DemoRecords& out, const Property& p, const std::string& code, const DemoPeriod& period, int today) {
+  int number = 0;
+  for (const Owner& o : p.owners) {
+    ++number;
+    const std::string key = code + format::ZeroPadWhole(number, 4);
+    DemoRecord r = DemoRecords::New("PropietH");
+    r.Set("owner", key).Set("name", o.name).Set("department", o.department);
+    for (int k = 1; k <= 7; ++k)
+      r.Set(std::string("coef_") + static_cast<char>('a' + k - 1), std::to_string(o.coefficients[k - 1]));
+    for (int s = 1; s <= 8; ++s) {
+      r.Set("slot" + std::to_string(s) + "_period", s == 1 ? "1" : "0");
+      r.Set("slot" + std::to_string(s) + "_amount", s == 1 ? Euros(o.monthly) : "0");
+    }
+    out.Add(r);
+    std::vector<int> dates;
+    for (int d = period.start; d <= today; d = AddMonths(d, 1)) dates.push_back(d);
+    if (number <= p.ownersIssuedAhead) dates.insert(dates.end(), {period.nextStart, AddMonths(period.nextStart, 1)});
+    for (int d : dates)
+      out.Add(DemoRecords::New("CobramH").Set("owner", key).Set("date", IsoDate(d)).Set("amount", Euros(o.monthly)));
   }
-  // A demo administrator, unless someone has filled in the real one.
+}
+
+// What a property paid from the start of its period to today, each concept
+// every so many months.
+void AddPayments(DemoRecords& out, const Property& p, const std::string& code, const DemoPeriod& period, int today) {
+  int step = 0;
+  for (int d = period.start; d <= today; d = AddMonths(d, 1), ++step) {
+    // One payment a day, so that a dictionary whose payment key takes
+    // no duplicates still accepts them.
+    int nth = 0;
+    for (const Payment& pay : p.payments) {
+      ++nth;
+      if (step % pay.everyMonths != 0) continue;
+      int day = d + 3 + nth;
+      if (day > today) continue;  // not paid yet
+      // Bills vary a little from month to month.
+      const int cents = pay.cents + (pay.everyMonths == 1 ? (step % 3) * 137 : 0);
+      out.Add(DemoRecords::New("PagamH")
+                  .Set("property", code)
+                  .Set("date", IsoDate(day))
+                  .Set("concept", pay.conceptCode)
+                  .Set("description", pay.description)
+                  .Set("amount", Euros(cents))
+                  .Set("kind", std::string(1, pay.kind))
+                  .Set("column", std::to_string(pay.column)));
+    }
+  }
+}
+
+// The first property's stored budget: percentage and amount variations.
+// A percentage is the new budget as a share of what was spent, in
+// thousandths of a percent: 103000 is this period's spending plus 3 %.
+void AddStoredBudget(DemoRecords& out) {
+  const char* lines[][5] = {{"NE", "B", "103000", "0", "2286.60"},
+                            {"AS", "C", "0", "150.00", "1671.00"},
+                            {"EN", "A", "102500", "0", "806.20"},
+                            {"AC", "A", "0", "-25.50", "817.50"}};
+  for (auto& l : lines)
+    out.Add(DemoRecords::New("PressupH")
+                .Set("property", "0001")
+                .Set("concept", l[0])
+                .Set("column", l[1])
+                .Set("percent_thousandths", l[2])
+                .Set("amount", l[3])
+                .Set("budget", l[4]));
+}
+
+// A demo administrator in Vora.ini, unless someone has filled in the real
+// one.
+std::string FillDemoAdministrator(const std::string& root) {
   fs::path vora = fs::path(root) / "Vora.ini";
   platform::ReadResult read = platform::ReadWholeFile(vora.string());
   // Without a Vora.ini there is no administrator to fill in.
@@ -407,6 +415,35 @@ std::string FillDemo(const std::string& rootText, int today) {
     if (!written.ok()) return vora.string() + ": " + written.Describe();
   }
   return {};
+}
+
+}  // namespace
+
+std::string FillDemo(const std::string& rootText, int today) {
+  std::error_code ec;
+  std::string root = fs::absolute(rootText, ec).string();
+  if (!fs::is_directory(fs::path(root) / "DADES", ec)) return root + "/DADES: missing (run kitdata init first)";
+  if (std::string e = RefuseFilledFiles(root); !e.empty()) return e;
+  DemoRecords out;
+  try {
+    AddConcepts(out);
+    AddReceiptTypes(out);
+    for (const Property& p : DemoProperties()) {
+      const std::string code = format::ZeroPadWhole(p.code, 4);
+      const DemoPeriod period = PeriodOf(p, today);
+      AddProperty(out, p, code);
+      AddOwners(out, p, code, period, today);
+      AddPayments(out, p, code, period, today);
+    }
+    AddStoredBudget(out);
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  for (const auto& l : Layouts()) {
+    std::string e = Insert(root, l, out.Of(l.base));
+    if (!e.empty()) return e;
+  }
+  return FillDemoAdministrator(root);
 }
 
 }  // namespace kitdata

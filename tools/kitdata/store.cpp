@@ -70,6 +70,42 @@ std::int32_t CreationRecordLength(std::string_view creation) {
   return base::ReadLe<std::uint16_t>(creation, 0);
 }
 
+// Where record `i` of a batch comes from, as `where` says; records it does
+// not name are named by their number from 1.
+std::string RecordPlace(const std::vector<std::string>& where, std::size_t i) {
+  return i < where.size() ? where[i] : "record " + std::to_string(i + 1);
+}
+
+// Sets `repeated` to the text naming every record of `records` that is
+// in the data file at `path` already or earlier in `records`; empty when
+// none is. The result is a failure to read the file.
+std::string FindRepeatedRecords(const std::string& path, const std::vector<std::string>& records,
+                                const std::vector<std::string>& where, const RecordIdentity& identity,
+                                std::string& repeated) {
+  repeated.clear();
+  // Read through a handle of its own: a handle that has walked the whole
+  // file keeps what it read up to date on each of its own inserts, which
+  // grows with the file on every insert.
+  std::vector<std::string> existing;
+  std::string error;
+  auto reader = DataFile::Open(path, false, error);
+  if (reader) error = reader->ReadAll(existing);
+  if (!error.empty()) return error;
+  // Each record's identity and where it was first met: -1 in the file.
+  std::unordered_map<std::string, long> seen;
+  for (const std::string& r : existing) seen.emplace(identity(r), -1);
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    const auto [first, isNew] = seen.emplace(identity(records[i]), static_cast<long>(i));
+    if (isNew) continue;
+    repeated += RecordPlace(where, i) + ": the same record is " +
+                (first->second < 0 ? "already in " + path
+                                   : "also " + RecordPlace(where, static_cast<std::size_t>(first->second))) +
+                "\n";
+  }
+  if (!repeated.empty()) repeated += "nothing inserted (--allow-duplicates inserts repeated records all the same)";
+  return {};
+}
+
 }  // namespace
 
 std::optional<DataFile> DataFile::Open(std::string_view dataFile, bool create, std::string& error) {
@@ -204,7 +240,7 @@ std::string DataFile::InsertAll(const std::vector<std::string>& records, const s
   std::string error = BeginInserts();
   if (!error.empty()) return error;
   for (std::size_t i = 0; i < records.size(); ++i) {
-    error = Insert(records[i], i < where.size() ? where[i] : "record " + std::to_string(i + 1));
+    error = Insert(records[i], RecordPlace(where, i));
     if (!error.empty()) return error;
   }
   return CommitInserts();
@@ -214,37 +250,9 @@ AddResult DataFile::Add(const std::vector<std::string>& records, const std::vect
                         const RecordIdentity& identity, const AddOptions& options) {
   AddResult result;
   result.path = path_;
-  // The text naming every record repeated in the file or in `records`;
-  // empty when none is.
-  auto findRepeats = [&](std::string& repeated) {
-    repeated.clear();
-    // Read through a handle of its own: a handle that has walked the whole
-    // file keeps what it read up to date on each of its own inserts, which
-    // grows with the file on every insert.
-    std::vector<std::string> existing;
-    std::string error;
-    auto reader = DataFile::Open(path_, false, error);
-    if (reader) error = reader->ReadAll(existing);
-    if (!error.empty()) return error;
-    // Each record's identity and where it was first met: -1 in the file.
-    std::unordered_map<std::string, long> seen;
-    for (const std::string& r : existing) seen.emplace(identity(r), -1);
-    for (std::size_t i = 0; i < records.size(); ++i) {
-      const auto [first, isNew] = seen.emplace(identity(records[i]), static_cast<long>(i));
-      if (isNew) continue;
-      const std::string what = i < where.size() ? where[i] : "record " + std::to_string(i + 1);
-      repeated += what + ": the same record is " +
-                  (first->second < 0 ? "already in " + path_
-                                     : "also " + where[static_cast<std::size_t>(first->second)]) +
-                  "\n";
-    }
-    if (!repeated.empty())
-      repeated += "nothing inserted (--allow-duplicates inserts repeated records all the same)";
-    return std::string();
-  };
   std::string repeated;
   if (!options.allowDuplicates) {
-    result.error = findRepeats(repeated);
+    result.error = FindRepeatedRecords(path_, records, where, identity, repeated);
     if (!result.error.empty()) {
       result.error += "; nothing inserted";
       return result;
@@ -264,7 +272,7 @@ AddResult DataFile::Add(const std::vector<std::string>& records, const std::vect
     result.error = HoldForWriting();
     if (!result.error.empty()) return result;
     if (!options.allowDuplicates) {
-      result.error = findRepeats(repeated);
+      result.error = FindRepeatedRecords(path_, records, where, identity, repeated);
       if (!result.error.empty() || !repeated.empty()) {
         AbortInserts();
         result.error = result.error.empty() ? repeated : result.error + "; nothing inserted";
@@ -273,7 +281,7 @@ AddResult DataFile::Add(const std::vector<std::string>& records, const std::vect
     }
   }
   for (std::size_t i = 0; result.error.empty() && i < records.size(); ++i)
-    result.error = Insert(records[i], i < where.size() ? where[i] : "record " + std::to_string(i + 1));
+    result.error = Insert(records[i], RecordPlace(where, i));
   if (!result.error.empty()) return result;
   result.error = CommitInserts();
   if (result.error.empty()) result.added = records.size();

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <iostream>
 #include <string>
 
@@ -100,11 +101,15 @@ void ShowSavedFile(const std::string& path) {
   tcflush(STDIN_FILENO, TCIFLUSH);
 }
 
-}  // namespace
+// What the command line asks for.
+struct Arguments {
+  std::string printFile;  // empty: kitprint.tmp in the temporary directory
+  std::string output;     // -o: the document to write instead of the device
+};
 
-int main(int argc, char** argv) {
-  std::string printFile;
-  std::string output;  // -o: the document to write instead of the device
+// Reads the command line into `args`; an exit status when the program
+// ends here (help asked for, a usage error).
+std::optional<int> ReadArguments(int argc, char** argv, Arguments& args) {
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
@@ -112,13 +117,13 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (arg == "-o") {
-      if (i + 1 >= argc || !output.empty()) {
+      if (i + 1 >= argc || !args.output.empty()) {
         std::fprintf(stderr, "kitprint: -o needs one FILE.pdf or FILE.txt\n%s", kUsage);
         return 2;
       }
-      output = argv[++i];
-      if (!EndsWithIgnoringCase(output, ".pdf") && !EndsWithIgnoringCase(output, ".txt")) {
-        std::fprintf(stderr, "kitprint: -o %s: the name must end in .pdf or .txt\n%s", output.c_str(), kUsage);
+      args.output = argv[++i];
+      if (!EndsWithIgnoringCase(args.output, ".pdf") && !EndsWithIgnoringCase(args.output, ".txt")) {
+        std::fprintf(stderr, "kitprint: -o %s: the name must end in .pdf or .txt\n%s", args.output.c_str(), kUsage);
         return 2;
       }
       continue;
@@ -127,15 +132,55 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "kitprint: unknown option %s\n%s", arg.c_str(), kUsage);
       return 2;
     }
-    if (!printFile.empty()) {
+    if (!args.printFile.empty()) {
       std::fputs(kUsage, stderr);
       return 2;
     }
-    printFile = arg;
+    args.printFile = arg;
   }
+  return std::nullopt;
+}
+
+bool IsScreen(const std::string& device) { return device.empty() || device == "PANTALLA"; }
+
+// The pages in the pager, on a terminal that can show it.
+int ShowOnTerminal(platform::File& in, const kitprint::PrintFileIndex& index) {
+  std::string why;
+  if (!platform::CanShowScreens(platform::GetEnv("TERM"), why)) {
+    std::fprintf(stderr, "kitprint: the pager cannot run here: %s\n"
+                 "kitprint: -o FILE.txt or -o FILE.pdf writes them to a file instead\n", why.c_str());
+    return 1;
+  }
+  kitprint::ShowInPager(kitprint::IndexedPages(in, index));
+  return 0;
+}
+
+// Where the pages go for `device` other than the pager: standard output,
+// a document (its path in `document`) or a printer queue; nullptr with
+// `error` set when that cannot be opened.
+std::unique_ptr<kitprint::PageOutput> OpenOutput(const std::string& device, const std::string& printFile,
+                                                 std::string& document, std::string& error) {
+  if (IsScreen(device)) return kitprint::TextToStream(stdout, "standard output");
+  if (device == "PDF" || EndsWithIgnoringCase(device, ".pdf")) {
+    document = device == "PDF" ? DirectoryOf(printFile) + "kitprint.pdf" : device;
+    return kitprint::PdfToFile(document, error);
+  }
+  if (EndsWithIgnoringCase(device, ".txt")) {
+    document = device;
+    return kitprint::TextToFile(document, error);
+  }
+  return kitprint::TextToPrinter(device, error);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Arguments args;
+  if (const std::optional<int> status = ReadArguments(argc, argv, args)) return *status;
   // The session gives the language, the suite root and the temporary directory.
   config::LoadSession();
-  if (printFile.empty()) printFile = platform::HostPathOrRaw(config::Session().TempDir + "kitprint.tmp");
+  const std::string printFile =
+      args.printFile.empty() ? platform::HostPathOrRaw(config::Session().TempDir + "kitprint.tmp") : args.printFile;
   // On a terminal, a long listing shows how far it got.
   platform::ProgressLine progress;
 
@@ -165,32 +210,14 @@ int main(int argc, char** argv) {
   if (!status.ok()) return readFailed(status);
   const std::size_t pageCount = index.pages.size();
 
-  const std::string& device = output.empty() ? index.device : output;
+  const std::string& device = args.output.empty() ? index.device : args.output;
+  if (IsScreen(device) && Interactive()) {
+    progress.Clear();
+    return ShowOnTerminal(*in, index);
+  }
   std::string error;
   std::string written;  // the document written, when one was
-  std::unique_ptr<kitprint::PageOutput> out;
-  if (device.empty() || device == "PANTALLA") {
-    if (Interactive()) {
-      progress.Clear();
-      std::string why;
-      if (!platform::CanShowScreens(platform::GetEnv("TERM"), why)) {
-        std::fprintf(stderr, "kitprint: the pager cannot run here: %s\n"
-                     "kitprint: -o FILE.txt or -o FILE.pdf writes them to a file instead\n", why.c_str());
-        return 1;
-      }
-      kitprint::ShowInPager(kitprint::IndexedPages(*in, index));
-      return 0;
-    }
-    out = kitprint::TextToStream(stdout, "standard output");
-  } else if (device == "PDF" || EndsWithIgnoringCase(device, ".pdf")) {
-    written = device == "PDF" ? DirectoryOf(printFile) + "kitprint.pdf" : device;
-    out = kitprint::PdfToFile(written, error);
-  } else if (EndsWithIgnoringCase(device, ".txt")) {
-    written = device;
-    out = kitprint::TextToFile(written, error);
-  } else {
-    out = kitprint::TextToPrinter(device, error);
-  }
+  std::unique_ptr<kitprint::PageOutput> out = OpenOutput(device, printFile, written, error);
   bool ok = out != nullptr;
   std::size_t done = 0;
   if (ok) {

@@ -22,6 +22,10 @@ namespace {
 // once. ESCDELAY, when set, has the last word, as curses reads it itself.
 constexpr int kEscDelayMs = 25;
 
+constexpr int kEsc = 27;
+// Columns Left and Right move the page sideways.
+constexpr int kSideStep = 8;
+
 // A key after Esc that curses did not know: terminals whose description
 // lacks a sequence (tmux's End under TERM=xterm) send Esc and the rest at
 // once. A lone Esc leaves the pager; Home and End in their common spellings
@@ -35,16 +39,13 @@ int ReadAfterEsc() {
     if (rest.size() >= 2 && ((rest[0] == '[' && c >= '@' && c <= '~') || rest[0] == 'O')) break;
   }
   nodelay(stdscr, FALSE);
-  if (rest.empty()) return 27;
+  if (rest.empty()) return kEsc;
   if (rest == "[4~" || rest == "[8~" || rest == "[F" || rest == "OF") return KEY_END;
   if (rest == "[1~" || rest == "[7~" || rest == "[H" || rest == "OH") return KEY_HOME;
   return ERR;
 }
 
-}  // namespace
-
-void ShowInPager(const IndexedPages& pages) {
-  if (pages.Count() == 0) return;
+void StartCurses() {
   std::setlocale(LC_ALL, "");
   initscr();
   if (std::getenv("ESCDELAY") == nullptr) set_escdelay(kEscDelayMs);
@@ -52,6 +53,33 @@ void ShowInPager(const IndexedPages& pages) {
   noecho();
   keypad(stdscr, TRUE);
   curs_set(0);
+}
+
+// The rows of `page` from the view's top line, `left` columns in, and the
+// status line in reverse video on the last row.
+void Draw(const Page& page, const PagerView& view, int left, int rows, const std::string& status) {
+  erase();
+  for (int r = 0; r < rows; ++r) {
+    const std::size_t n = static_cast<std::size_t>(view.Top() + r);
+    if (n >= page.lines.size()) break;
+    const std::string& line = page.lines[n];
+    if (static_cast<std::size_t>(left) >= line.size()) continue;
+    const std::string part = line.substr(static_cast<std::size_t>(left), static_cast<std::size_t>(COLS));
+    mvaddstr(r, 0, base::Cp850ToUtf8(part).c_str());
+  }
+  // Cut in code page 850, one byte a character, so no character is split.
+  const std::string shown = base::Cp850ToUtf8(status.substr(0, static_cast<std::size_t>(std::max(COLS, 0))));
+  attron(A_REVERSE);
+  mvaddstr(LINES - 1, 0, shown.c_str());
+  attroff(A_REVERSE);
+  refresh();
+}
+
+}  // namespace
+
+void ShowInPager(const IndexedPages& pages) {
+  if (pages.Count() == 0) return;
+  StartCurses();
   // Only the page on the screen is held; another is read when it is shown
   // (or when a move needs its length).
   Page page = pages.At(0);
@@ -69,25 +97,10 @@ void ShowInPager(const IndexedPages& pages) {
     const Page& shown = hold(view.Page());
     // The last row is the status line; a terminal of one row shows it alone.
     const int rows = std::max(0, LINES - 1), cols = COLS;
-    erase();
-    for (int r = 0; r < rows; ++r) {
-      const std::size_t n = static_cast<std::size_t>(view.Top() + r);
-      if (n >= shown.lines.size()) break;
-      const std::string& line = shown.lines[n];
-      if (static_cast<std::size_t>(left) >= line.size()) continue;
-      const std::string part = line.substr(static_cast<std::size_t>(left), static_cast<std::size_t>(cols));
-      mvaddstr(r, 0, base::Cp850ToUtf8(part).c_str());
-    }
-    // Cut in code page 850, one byte a character, so no character is split.
-    const std::string status = base::Cp850ToUtf8(
-        PagerStatus(view.Page() + 1, pages.Count()).substr(0, static_cast<std::size_t>(std::max(cols, 0))));
-    attron(A_REVERSE);
-    mvaddstr(LINES - 1, 0, status.c_str());
-    attroff(A_REVERSE);
-    refresh();
+    Draw(shown, view, left, rows, PagerStatus(view.Page() + 1, pages.Count()));
     int key = getch();
-    if (key == 27) key = ReadAfterEsc();
-    if (key == 27 || key == 'q' || key == 'Q') break;
+    if (key == kEsc) key = ReadAfterEsc();
+    if (key == kEsc || key == 'q' || key == 'Q') break;
     // With no row for the pages, only the keys that leave do anything.
     if (rows == 0) continue;
     switch (key) {
@@ -101,10 +114,10 @@ void ShowInPager(const IndexedPages& pages) {
         // Only as far as the widest line of the page needs.
         std::size_t widest = 0;
         for (const std::string& line : shown.lines) widest = std::max(widest, line.size());
-        if (static_cast<std::size_t>(left + cols) < widest) left += 8;
+        if (static_cast<std::size_t>(left + cols) < widest) left += kSideStep;
         break;
       }
-      case KEY_LEFT: left = std::max(0, left - 8); break;
+      case KEY_LEFT: left = std::max(0, left - kSideStep); break;
       case KEY_HOME: case KEY_A1: case KEY_FIND: view.Home(); left = 0; break;
       case KEY_END: case KEY_C1: case KEY_SELECT: view.End(rows); break;
       default: break;
