@@ -70,12 +70,6 @@ int ReleaseLock(std::string_view name);
 // lock counts as lost.
 LockStanding CheckLock(std::string_view name);
 inline bool HoldsLock(std::string_view name) { return CheckLock(name) == LockStanding::kHeld; }
-// Whether a lock this process took on `name` is lost or cannot be told:
-// the writes it guards must not be made. A lock never taken is not lost.
-inline bool LockLost(std::string_view name) {
-  const LockStanding s = CheckLock(name);
-  return s == LockStanding::kLost || s == LockStanding::kUnreachable;
-}
 
 // The key text LockKey locks: bytes 128 to 227 become "00" to "99".
 std::string LockKeyText(std::string_view key);

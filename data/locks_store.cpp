@@ -172,11 +172,10 @@ class FileStore final : public LockStore {
 
   std::unique_ptr<LockTable> Open(std::string_view name, bool create, LockStoreFailure& failure) override {
     const std::string folderName = config::Session().RootDir + "LOCKS";
-    const std::string suitePath = folderName + "\\" + std::string(name) + ".lck";
     const std::string rootPath = platform::HostPathOrRaw(config::Session().RootDir.empty() ? std::string(".")
                                                                                            : config::Session().RootDir);
     for (int tries = 0;; ++tries) {
-      const std::string path = platform::HostPathOrRaw(suitePath);
+      const std::string path = PathOf(name);
       const std::string folder = platform::HostPathOrRaw(folderName);
       platform::FileStatus status;
       std::unique_ptr<platform::File> file =
