@@ -354,7 +354,7 @@ def server_fault(kind, env):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("mode", choices=["dialogue", "batch", "import", "migrate"])
     parser.add_argument("--rounds", type=int, default=20)
     parser.add_argument("--seed", type=int, default=1)
