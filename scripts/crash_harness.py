@@ -283,10 +283,10 @@ def fill(folder, leave):
     os.truncate(filler, max(0, size + free - leave))
 
 
-def message_lines(root):
-    """The lines of the screen dumps that say something went wrong."""
+def message_lines(screens):
+    """The lines of the screen dumps in `screens` that say something went wrong."""
     try:
-        with open(os.path.join(root, "screens.txt"), encoding="utf-8", errors="replace") as f:
+        with open(screens, encoding="utf-8", errors="replace") as f:
             text = f.read()
     except OSError:
         return []
@@ -315,12 +315,20 @@ def disk_full(tools, mode, pristine, scratch, old, new, place, leaves):
                 cmd, env = command_for(tools, mode, work)
                 env["KITTMP"] = os.path.join(mount, "TMP") + "/"
                 full = mount
+            if mode == "dialogue":
+                # Screens kept where a message may stand: before the first
+                # key and after the confirmation.
+                write(env["KIT_KEYS"], "{Snap}" + DIALOGUE_KEYS.replace("S{Enter}", "S{Enter}{Snap}"))
+                # Kept off the full disk.
+                env["KIT_SCREEN"] = os.path.join(scratch, "screens.txt")
+                if os.path.exists(env["KIT_SCREEN"]):
+                    os.remove(env["KIT_SCREEN"])
             fill(full, leave)
             r = subprocess.run(cmd, env=env, capture_output=True, text=True, timeout=120)
             os.remove(os.path.join(full, "filler"))
             verdict, bad, _ = judge(tools, mode, work, old, new)
             left = sorted(n for n in os.listdir(env["KITTMP"]) if n not in ("Sessio.ini", "VoraTerm.ini"))
-            said = message_lines(work) + [line for line in r.stderr.splitlines() if line.strip()][-2:]
+            said = message_lines(env.get("KIT_SCREEN", "")) + [line for line in r.stderr.splitlines() if line.strip()][-2:]
             if r.returncode == 0 and "old" in verdict:
                 bad = True
                 verdict += "; EXIT 0 WITHOUT THE NEW STATE"
@@ -396,7 +404,7 @@ def main():
     if args.time_only:
         return 0
     if args.disk_full:
-        leaves = [0, 4096, 16384, 65536, 131072, 262144, 524288]
+        leaves = [0, 4096, 16384, 65536, 131072, 262144, 327680, 393216, 458752, 524288, 786432]
         wrong = disk_full(tools, args.mode, pristine, scratch, old, new, args.disk_full, leaves)
         print(f"{len(leaves)} runs, {wrong} wrong")
         if not args.keep:
@@ -432,7 +440,7 @@ def main():
                 _, err = p.communicate()
                 err = "HUNG, killed after 120 s; " + err
             where = f"{args.server_fault} at {instant * 1000:.0f} ms, exit {p.returncode}"
-            said = message_lines(work) + [line for line in err.splitlines() if line.strip()][-2:]
+            said = message_lines(env.get("KIT_SCREEN", "")) + [line for line in err.splitlines() if line.strip()][-2:]
             if said:
                 where += " [" + " | ".join(line[:160] for line in said) + "]"
         elif args.syscall:
