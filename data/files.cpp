@@ -77,10 +77,18 @@ std::string OpenFailureText() { return std::string(config::InSessionLanguage(con
 
 std::string RecordWaitText() { return std::string(config::InSessionLanguage(config::texts::kFileLocked)) + "."; }
 
+// The status as the operator is shown it: its number, and for a full disk
+// also the words, since that is the operator's to mend.
+std::string StatusText(std::int16_t status) {
+  std::string text = std::to_string(status);
+  if (status == recordmanager::kDiskFull) text += ": " + std::string(config::InSessionLanguage(config::texts::kDiskFull));
+  return text;
+}
+
 // Shows the fatal message, resets every file and ends the process.
 std::int16_t FailOpen(std::string_view shownName, std::int16_t status) {
   Notice& notice = CurrentNotice();
-  notice.Show(OpenFailureText() + std::string(shownName) + " (" + std::to_string(status) + ")", 12);
+  notice.Show(OpenFailureText() + std::string(shownName) + " (" + StatusText(status) + ")", 12);
   notice.Beep();
   notice.DiscardKeys();
   notice.WaitKey();
@@ -588,7 +596,7 @@ std::string FailureText(std::int16_t fileId, std::int16_t status) {
   const int slot = OpenSlot(fileId);
   const std::string name =
       slot > 0 ? FileTable()[static_cast<std::size_t>(slot)].FileName : std::to_string(fileId);
-  return OpenFailureText() + name + " (" + std::to_string(status) + ")";
+  return OpenFailureText() + name + " (" + StatusText(status) + ")";
 }
 
 std::string ChangeLogLine(std::int16_t fileId, std::int16_t operation, std::int16_t status) {

@@ -486,6 +486,23 @@ TEST_F(FilesTest, FailedOpenMessageInEachLanguage) {
   EXPECT_EQ(fake_.calls.back().op, 28);
 }
 
+// A full disk is the operator's to mend: the message says so, in words,
+// beside the status, when a file cannot be opened and when a write fails.
+TEST_F(FilesTest, AFullDiskIsToldInWordsBesideItsStatus) {
+  fake_.intercept = [](std::uint16_t op) -> std::optional<std::int16_t> {
+    if (op == 0) return 18;
+    return std::nullopt;
+  };
+  char area[10];
+  config::Session().Language = "SPA";
+  EXPECT_EQ(OpenDataFile(501, "DADES\\PropietH", area), 18);
+  ASSERT_FALSE(notice_.events.empty());
+  EXPECT_EQ(notice_.events[0], "show 12 NO SE PUEDE ACCEDER AL FICHERO DADES\\PropietH (18: DISCO LLENO)");
+  config::Session().Language = "CAT";
+  EXPECT_EQ(FailureText(501, 18), "NO ES POT ACCEDIR AL FITXER 501 (18: DISC PLE)");
+  EXPECT_EQ(FailureText(501, 2), "NO ES POT ACCEDIR AL FITXER 501 (2)");
+}
+
 TEST_F(FilesTest, DriveLetterNamesAreRefusedWithoutCreatingAnything) {
   WriteDictionary("PropietH", kTenByKey5);
   char area[10];

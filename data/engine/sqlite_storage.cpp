@@ -67,7 +67,11 @@ bool FileExists(const std::string& path) {
 }
 
 std::int16_t LogError(const std::string& path, sqlite3* db, int rc) {
-  if (rc == SQLITE_FULL) return kDiskFull;
+  // A full disk does not always come as SQLITE_FULL: growing the shared
+  // index or the log on a full disk is an I/O error whose cause the
+  // system's error number tells.
+  const int cause = db ? sqlite3_system_errno(db) : 0;
+  if (rc == SQLITE_FULL || ((rc & 0xff) == SQLITE_IOERR && (cause == ENOSPC || cause == EDQUOT))) return kDiskFull;
   if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) return kFileLocked;
   std::fprintf(stderr, "record manager: %s: %s\n", path.c_str(), db ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
   return kIoError;
@@ -798,7 +802,9 @@ std::int16_t SqliteFile::OpenAt(const std::string& path) {
                          "SELECT (SELECT value FROM meta WHERE name='format'),"
                          " (SELECT value FROM meta WHERE name='creation')",
                          -1, &st, nullptr) == SQLITE_OK) {
-    if (sqlite3_step(st) == SQLITE_ROW) {
+    rc = sqlite3_step(st);
+    if (rc == SQLITE_ROW) {
+      rc = SQLITE_OK;
       const unsigned char* tag = sqlite3_column_text(st, 0);
       ours = tag && std::string(reinterpret_cast<const char*>(tag)) == kFormatTag;
       creation = ColumnBlob(st, 1);
@@ -808,6 +814,11 @@ std::int16_t SqliteFile::OpenAt(const std::string& path) {
   }
   sqlite3_finalize(st);
   if (rc == SQLITE_BUSY) return kFileLocked;
+  // A file that could not be read (a full disk keeps SQLite from making the
+  // shared index it reads through) is no proof of a foreign one: the cause
+  // is told instead. Only a missing table or bytes that are no database at
+  // all mean the file is not ours.
+  if (rc != SQLITE_OK && rc != SQLITE_ERROR && rc != SQLITE_NOTADB && rc != SQLITE_DONE) return Error(rc);
   if (!ours || ParseCreationRecord(creation, def_) != kOk) {
     std::fprintf(stderr, "record manager: %s: not a data file of ours\n", path.c_str());
     return kNotOurFile;

@@ -45,6 +45,10 @@ const FileLayout* FindLayout(std::string_view base);
 // The base name of a data file path ("ROOT/DADES/PropietH.dat" -> "PropietH").
 std::string BaseName(std::string_view dataFile);
 
+// A record manager's status as a message shows it: the number, and the
+// meaning of the ones a user can act on.
+std::string StatusText(std::int16_t status);
+
 // The creation record of a layout (the data buffer of create), as its
 // dictionary holds it.
 std::string CreationRecord(const FileLayout& layout);

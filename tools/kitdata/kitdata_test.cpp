@@ -2,6 +2,7 @@
 #include "tools/kitdata/test_roots.h"
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 
 #include <array>
@@ -291,6 +292,38 @@ TEST(Raw, RefusedRawDataChangesNothing) {
   ASSERT_EQ(GetRaw(file, raw), "");
   EXPECT_EQ(raw, a);
   EXPECT_NE(PutRaw(dir / "DADES/Unknown", a).error, "");
+}
+
+// On a disk that has run full (a real small file system, where mounting is
+// allowed) records that do not fit are refused whole, and the message says
+// why in words, whether the file cannot even be opened or its commit fails.
+TEST(Raw, AFullDiskIsToldAndNothingIsAdded) {
+  ScratchDir dir;
+  if (::mount("tmpfs", dir.path().c_str(), "tmpfs", 0, "size=1m") != 0)
+    GTEST_SKIP() << "cannot mount a small file system here";
+  struct Unmount {
+    std::string path;
+    ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+  } unmount{dir.path()};
+  const std::string file = DataRoot(dir) + "/DADES/PressupH";
+  const std::string a = BudgetRecord("1", "AS", "10.00");
+  ASSERT_EQ(PutRaw(file, a).error, "");
+  std::string many;
+  for (int i = 0; i < 5000; ++i) many += BudgetRecord(std::to_string(2 + i / 90), format::ZeroPad(i % 90, 2), "1.00");
+  {
+    std::FILE* filler = std::fopen((dir / "filler").c_str(), "wb");
+    ASSERT_NE(filler, nullptr);
+    const std::string block(4096, 'x');
+    while (std::fwrite(block.data(), 1, block.size(), filler) == block.size() && std::fflush(filler) == 0) {
+    }
+    std::fclose(filler);
+  }
+  const std::string e = PutRaw(file, many).error;
+  EXPECT_NE(e.find("the disk is full"), std::string::npos) << e;
+  fs::remove(dir / "filler");
+  std::string raw;
+  ASSERT_EQ(GetRaw(file, raw), "");
+  EXPECT_EQ(raw, a);
 }
 
 TEST(Raw, RepeatsOfRecordsWithoutAPlaceAreNamedByTheirNumbers) {

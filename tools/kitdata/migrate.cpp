@@ -30,16 +30,6 @@ using recordmanager::StoredFile;
 
 constexpr int kBatch = 1000;
 
-std::string StatusText(std::int16_t status) {
-  switch (status) {
-    case recordmanager::kIoError: return "status 2, an input/output error";
-    case recordmanager::kNotOurFile: return "status 30, not a data file";
-    case recordmanager::kRecordLocked: return "status 84, a record locked by another program";
-    case recordmanager::kFileLocked: return "status 85, locked by another program";
-    default: return "status " + std::to_string(status);
-  }
-}
-
 // Every record along `key`, in its order.
 std::int16_t ReadAlong(StoredFile& file, int key, std::vector<Row>& rows) {
   rows.clear();

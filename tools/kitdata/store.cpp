@@ -20,7 +20,20 @@ constexpr std::uint16_t kOpen = 0, kClose = 1, kInsert = 2, kGetNext = 6, kGetFi
                         kStat = 15, kBegin = 19, kEnd = 20, kAbort = 21;
 constexpr std::int16_t kFileNotFound = 12, kEndOfFile = 9, kDuplicateKey = 5, kFileLocked = 85;
 
-std::string StatusText(std::int16_t status) { return "status " + std::to_string(status); }
+}  // namespace
+
+std::string StatusText(std::int16_t status) {
+  switch (status) {
+    case recordmanager::kIoError: return "status 2, an input/output error";
+    case recordmanager::kDiskFull: return "status 18, the disk is full";
+    case recordmanager::kNotOurFile: return "status 30, not a data file";
+    case recordmanager::kRecordLocked: return "status 84, a record locked by another program";
+    case recordmanager::kFileLocked: return "status 85, locked by another program";
+    default: return "status " + std::to_string(status);
+  }
+}
+
+namespace {
 
 // Host path of the data file with ".dat" when the name has no extension.
 std::string DataPath(std::string_view dataFile) {
