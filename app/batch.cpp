@@ -456,6 +456,15 @@ std::string CheckFoldersTakeFiles(const BatchOptions& options) {
   return {};
 }
 
+// A dry run's folders inside the folders given, which must be there: one
+// that cannot be made is named by the check that the folders take files.
+void MakeDryRunFolders(const BatchOptions& options) {
+  for (const std::string* dir : {&options.outDir, &options.pdfDir, &options.csvDir}) {
+    std::error_code ec;
+    if (!dir->empty()) std::filesystem::create_directory(*dir, ec);
+  }
+}
+
 // Runs the batch with its log at hand.
 std::string RunBatchLogged(Report& report, const BatchOptions& options, std::vector<PropertyOutcome>& outcomes,
                            const BatchProgress& progress, BatchLog& log) {
@@ -471,6 +480,7 @@ std::string RunBatchLogged(Report& report, const BatchOptions& options, std::vec
   report.parameters = base;
   report.WriteData = !options.dryRun;
   if (std::string problem = CheckReceiptConcept(report); !problem.empty()) return problem;
+  if (options.dryRun) MakeDryRunFolders(options);
   if (std::string problem = CheckFoldersTakeFiles(options); !problem.empty()) return problem;
   std::string failure;
   const std::map<std::string, bool> selected = SelectProperties(report, options.properties, failure);
@@ -543,7 +553,7 @@ std::string MakeFolders(const BatchOptions& options) {
 std::string RunBatch(Report& report, const BatchOptions& options, std::vector<PropertyOutcome>& outcomes,
                      const BatchProgress& progress) {
   BatchLog log;
-  return RunBatchLogged(report, options, outcomes, progress, log);
+  return RunBatchLogged(report, WithResultFolders(options), outcomes, progress, log);
 }
 
 int BatchMain(const std::vector<std::string>& args) {
@@ -558,7 +568,7 @@ int BatchMain(const std::vector<std::string>& args) {
     std::fprintf(stderr, "repquota batch: %s\n(repquota batch --help tells the options)\n", parsed.error.c_str());
     return 2;
   }
-  const BatchOptions& options = parsed.options;
+  const BatchOptions options = WithResultFolders(parsed.options);
   // Nothing is read from the terminal; the print program started for the
   // PDF documents must not wait there for a key either.
   if (std::freopen("/dev/null", "r", stdin) == nullptr) {

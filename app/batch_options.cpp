@@ -59,8 +59,12 @@ const char* const kBatchUsage =
     "                    other program lock (a property's owners) before the\n"
     "                    property fails [10]\n"
     "  --dry-run         work out and print everything, write no data file (no\n"
-    "                    stored budget, no receipt slot); the program locks are\n"
-    "                    still taken, so that no budget is read while it is saved\n"
+    "                    stored budget, no receipt slot); its results go to a\n"
+    "                    folder dry-run inside each folder given (DIR/dry-run/\n"
+    "                    <code>.prn and so on), so that a preview never replaces\n"
+    "                    nor passes for a real run's results; the program locks\n"
+    "                    are still taken, so that no budget is read while it is\n"
+    "                    saved\n"
     "  -h, --help        this text\n"
     "\n"
     "Each property's budget lock is taken as the dialogue takes it; the data\n"
@@ -251,6 +255,13 @@ BatchArguments ParseBatchArguments(const std::vector<std::string>& args, const s
     o.optionsFile.lines.erase(std::string(name));
   }
   return result;
+}
+
+BatchOptions WithResultFolders(BatchOptions options) {
+  if (!options.dryRun) return options;
+  for (std::string* dir : {&options.outDir, &options.pdfDir, &options.csvDir})
+    if (!dir->empty()) *dir = (fs::path(*dir) / kDryRunFolder).string();
+  return options;
 }
 
 std::string CheckScreenOptions(const ScreenOptions& options, const OptionsFileOrigin& origin) {

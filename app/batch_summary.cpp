@@ -110,7 +110,8 @@ std::string BatchSummary(const std::vector<PropertyOutcome>& outcomes, bool dryR
                                      std::pair{Result::kNotRun, " not run"}})
     if (count(result) > 0) text += ", " + std::to_string(count(result)) + what;
   text += ".";
-  if (dryRun) text += " Dry run: no data file was written.";
+  if (dryRun)
+    text += " Dry run: no data file was written; its results are in the folders dry-run of the folders given.";
   return text + "\n";
 }
 

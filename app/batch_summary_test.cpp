@@ -65,7 +65,8 @@ TEST(BatchSummary, ARowPerPropertyThenTheChecksThenTheCounts) {
             "\n"
             "5 properties: 2 done, 1 skipped, 1 failed, 1 not found.\n");
   EXPECT_EQ(BatchSummary({}, true).substr(BatchSummary({}, true).rfind("\n\n")),
-            "\n\n0 properties: 0 done, 0 skipped, 0 failed. Dry run: no data file was written.\n");
+            "\n\n0 properties: 0 done, 0 skipped, 0 failed. Dry run: no data file was written; its results are in the "
+            "folders dry-run of the folders given.\n");
 }
 
 // A batch ended half way says which property it stopped in, what of it was

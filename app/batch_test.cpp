@@ -8,6 +8,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "app/suite_root_fixture.h"
@@ -210,7 +211,7 @@ TEST_F(BatchTest, ADryRunPrintsWhatARealRunPrintsAndWritesNoDataFile) {
   EXPECT_EQ(outcomes[0].receipts.Total, 500);
   EXPECT_TRUE(Stored(5).empty());
   EXPECT_EQ(Slots(5), (std::vector<std::string>{"1:0", "1:0", "1:0", "1:0"}));
-  const std::string dry = ReadAll(out_ / "005.prn");
+  const std::string dry = ReadAll(out_ / "dry-run" / "005.prn");
   ExpectNothingLeft();
 
   options_.dryRun = false;
@@ -221,6 +222,56 @@ TEST_F(BatchTest, ADryRunPrintsWhatARealRunPrintsAndWritesNoDataFile) {
   EXPECT_EQ(Stored(5), std::vector<std::string>{"NE B 6000"});
   EXPECT_EQ(Slots(5), (std::vector<std::string>{"1:125", "1:125", "1:125", "1:125"}));
   EXPECT_EQ(ReadAll(out_ / "005.prn"), dry);
+}
+
+// An administrator previews with a dry run in the folders of the real run:
+// the preview must neither replace the real run's results nor be taken for
+// them.
+TEST_F(BatchTest, ADryRunLeavesTheResultsOfARealRunInTheSameFoldersAlone) {
+  PrintProgramDouble printProgram;
+  platform::ScopedSystem scoped(printProgram);
+  options_.csvDir = (fs::path(root_.Path()) / "csv").string();
+  options_.pdfDir = (fs::path(root_.Path()) / "pdf").string();
+  options_.properties = {{5, 5}};
+  const std::vector<fs::path> results{out_ / "005.prn", fs::path(options_.pdfDir) / "005.pdf",
+                                      fs::path(options_.csvDir) / "005-distribution.csv",
+                                      fs::path(options_.csvDir) / "005-budget.csv"};
+  fs::create_directories(options_.csvDir);
+  fs::create_directories(options_.pdfDir);
+  std::vector<PropertyOutcome> outcomes = Run();
+  ASSERT_EQ(outcomes.size(), 1u);
+  ASSERT_EQ(outcomes[0].result, Result::kDone) << outcomes[0].reason;
+  // The print program double writes no PDF document: stand in for it.
+  std::ofstream(results[1]) << "THE REAL RUN'S PDF";
+  std::map<fs::path, std::string> real;
+  for (const fs::path& path : results) real[path] = ReadAll(path);
+
+  // The preview: two copies of the budget listing this time.
+  options_.dryRun = true;
+  options_.screens.budgetCopies = "2";
+  outcomes = Run();
+  report_.WriteData = true;
+  ASSERT_EQ(outcomes.size(), 1u);
+  ASSERT_EQ(outcomes[0].result, Result::kDone) << outcomes[0].reason;
+  for (const fs::path& path : results) EXPECT_EQ(ReadAll(path), real[path]) << path;
+  // The preview's own results, each in a folder "dry-run" of the folder given.
+  const std::string preview = ReadAll(out_ / "dry-run" / "005.prn");
+  EXPECT_NE(preview, real[results[0]]);
+  EXPECT_NE(preview.find("TOTAL PRESSUPOST"), std::string::npos);
+  EXPECT_TRUE(fs::exists(fs::path(options_.csvDir) / "dry-run" / "005-distribution.csv"));
+  EXPECT_TRUE(fs::exists(fs::path(options_.csvDir) / "dry-run" / "005-budget.csv"));
+  ASSERT_EQ(printProgram.arguments.size(), 2u);
+  EXPECT_EQ(printProgram.arguments[1],
+            (std::vector<std::string>{"-o", options_.pdfDir + "/dry-run/005.pdf", (out_ / "dry-run" / "005.prn").string()}));
+
+  // A second preview replaces the first; the real run's results stay.
+  options_.screens.budgetCopies = "1";
+  outcomes = Run();
+  report_.WriteData = true;
+  ASSERT_EQ(outcomes[0].result, Result::kDone) << outcomes[0].reason;
+  EXPECT_EQ(ReadAll(out_ / "dry-run" / "005.prn"), real[results[0]]);
+  for (const fs::path& path : results) EXPECT_EQ(ReadAll(path), real[path]) << path;
+  ExpectNothingLeft();
 }
 
 TEST_F(BatchTest, APropertyThatFailsIsReportedAndTheNextGoesOn) {
