@@ -166,7 +166,7 @@ std::vector<CodeRange> ParsePropertySelection(std::string_view text, std::string
     const std::size_t dash = item.find('-');
     const std::optional<int> first = WholeNumber(item.substr(0, dash));
     const std::optional<int> last = dash == std::string::npos ? first : WholeNumber(item.substr(dash + 1));
-    if (!first || !last || *first < 0) {
+    if (!first || !last || *first < 0 || *last < 0) {
       error = "\"" + std::string(text) + "\" is not a property code, a range such as 1-20, or a list of them";
       return {};
     }
