@@ -456,6 +456,19 @@ std::string CheckFoldersTakeFiles(const BatchOptions& options) {
   return {};
 }
 
+// Whether the temporary folder takes the working file: one that does not
+// (KITTMP naming a folder that is not there, or not writable) would fail
+// every property in turn, each the same way.
+std::string CheckWorkingFileCanBeMade(Report& report) {
+  DeleteWorkingFile();
+  const bool made = report.working.Open();
+  report.working.Close();
+  DeleteWorkingFile();
+  if (made) return {};
+  return "the temporary folder " + config::Session().TempDir + " (KITTMP) takes no working file: " +
+         Utf8(report.working.Failure());
+}
+
 // A dry run's folders inside the folders given, which must be there: one
 // that cannot be made is named by the check that the folders take files.
 void MakeDryRunFolders(const BatchOptions& options) {
@@ -482,6 +495,7 @@ std::string RunBatchLogged(Report& report, const BatchOptions& options, std::vec
   if (std::string problem = CheckReceiptConcept(report); !problem.empty()) return problem;
   if (options.dryRun) MakeDryRunFolders(options);
   if (std::string problem = CheckFoldersTakeFiles(options); !problem.empty()) return problem;
+  if (std::string problem = CheckWorkingFileCanBeMade(report); !problem.empty()) return problem;
   std::string failure;
   const std::map<std::string, bool> selected = SelectProperties(report, options.properties, failure);
   if (!failure.empty()) return Utf8(failure);

@@ -356,6 +356,20 @@ TEST_F(BatchTest, APropertyThatFailsKeepsNoEarlierResultsAndNoneAppearsCut) {
   ExpectNothingLeft();
 }
 
+// A temporary folder that takes no working file (KITTMP naming a folder
+// that is not there) would fail every property in turn, each the same way.
+TEST_F(BatchTest, ATemporaryFolderThatTakesNoWorkingFileStopsTheBatchBeforeAnyProperty) {
+  config::Session().TempDir = root_.Path() + "/gone/";
+  const std::vector<PropertyOutcome> outcomes = Run();
+  EXPECT_TRUE(outcomes.empty());
+  EXPECT_EQ(problem_.rfind("the temporary folder " + root_.Path() + "/gone/ (KITTMP) takes no working file: ", 0), 0u)
+      << problem_;
+  EXPECT_NE(problem_.find("No such file or directory"), std::string::npos) << problem_;
+  EXPECT_TRUE(Stored(2).empty());
+  EXPECT_TRUE(fs::is_empty(out_));
+  ExpectNothingLeft();
+}
+
 TEST_F(BatchTest, AnUpdateNeedsAReceiptConceptOfTheFundsProvisionKind) {
   const struct {
     const char* periodicity;
