@@ -370,7 +370,9 @@ void PropertyRun::Steps(PropertyOutcome& o) {
   CleanUp discard([this] { r_.channel.Discard(); });
   if (r_.WriteData) result = SaveStoredBudget(r_);
   if (result.ok()) stage_ = Stage::kBudgetSaved;
-  if (result.ok()) result = PrintReport(r_);
+  // The distribution worked out for the figures is the one the listing
+  // prints: only a pass that writes the receipts reads the owners again.
+  if (result.ok()) result = PrintReport(r_, &figures);
   o.receipts = r_.receipts;
   if (!result.ok()) return Fail(o, Utf8(result.failure()));
   discard.Dismiss();

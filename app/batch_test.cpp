@@ -370,6 +370,46 @@ TEST_F(BatchTest, ATemporaryFolderThatTakesNoWorkingFileStopsTheBatchBeforeAnyPr
   ExpectNothingLeft();
 }
 
+// Walks of the owners file: each begins with a read of the first key not
+// less than the property's.
+int g_ownerWalks = 0;
+std::int16_t CountingEntry(std::uint16_t operation, void* block, void* dataBuffer, std::uint32_t* length, void* key,
+                           std::uint8_t keyLength, std::int8_t keyNumber) {
+  const int slot = data::FindSlot(kOwnersFile);
+  constexpr std::uint16_t kGetGreaterOrEqual = 9;
+  if (operation % 100 == kGetGreaterOrEqual && slot > 0 &&
+      data::FileTable()[static_cast<std::size_t>(slot)].PositionBlock.data() == block)
+    ++g_ownerWalks;
+  const data::RecordManagerEntry real = g_realEntry != nullptr ? g_realEntry : &BTRCALL;
+  return real(operation, block, dataBuffer, length, key, keyLength, keyNumber);
+}
+
+// The copies of the distribution listing print the distribution worked out
+// for the figures: the owners are read for what was issued, for the
+// figures, and once more only to update the receipts.
+TEST_F(BatchTest, CopiesOfTheListingDoNotReadTheOwnersAgain) {
+  options_.properties = {{2, 2}};
+  options_.screens.distributionCopies = "3";
+  const auto pages = [](const std::string& printed) {
+    std::size_t count = 0;
+    for (std::size_t at = printed.find("PAGE 66"); at != std::string::npos; at = printed.find("PAGE 66", at + 1)) ++count;
+    return count;
+  };
+  for (const char* periodicity : {"0", "1"}) {
+    options_.screens.periodicity = periodicity;
+    g_ownerWalks = 0;
+    g_realEntry = data::SetRecordManager(&CountingEntry);
+    const std::vector<PropertyOutcome> outcomes = Run();
+    data::SetRecordManager(g_realEntry);
+    ASSERT_EQ(outcomes.size(), 1u);
+    ASSERT_EQ(outcomes[0].result, Result::kDone) << outcomes[0].reason;
+    EXPECT_EQ(g_ownerWalks, std::string(periodicity) == "0" ? 2 : 3) << periodicity;
+    // Three copies of the distribution listing and one of the budget listing.
+    EXPECT_EQ(pages(ReadAll(out_ / "002.prn")), 4u) << periodicity;
+  }
+  EXPECT_EQ(Slots(2), (std::vector<std::string>{"1:50", "1:50", "1:50", "1:50"}));
+}
+
 TEST_F(BatchTest, AnUpdateNeedsAReceiptConceptOfTheFundsProvisionKind) {
   const struct {
     const char* periodicity;
