@@ -2,12 +2,14 @@
 // 100 owners each (three coefficient columns), 30 expense concepts, 120
 // payments per property in the current period and four collections per
 // owner in the next. Times "repquota batch" over all of them, in process:
-// the print files alone, with the figures as CSV, and as a dry run with the
-// receipt update worked out. PDF documents are left out: they time the
-// print program, not the batch.
+// the print files alone, with the figures as CSV, with the receipts
+// updated, with a copy of the distribution for every owner, and as a dry
+// run with the receipt update worked out. PDF documents are left out: they
+// time the print program, not the batch.
 //
 // With KITDB set the data files live on that PostgreSQL server, in a schema
-// of the benchmark's own, dropped at the end.
+// of the benchmark's own, dropped at the end; round_trips_per_property then
+// counts the server round trips.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
