@@ -84,7 +84,9 @@ std::string BatchSummary(const std::vector<PropertyOutcome>& outcomes, bool dryR
     line.erase(line.find_last_not_of(' ') + 1);
     text += line + "\n";
   };
-  row("code", "name", "owners", "budget total", "adjustment", "receipts updated", "result");
+  // A dry run rewrote no receipt: its column says what it would update.
+  row("code", "name", "owners", "budget total", "adjustment", dryRun ? "receipts to update" : "receipts updated",
+      "result");
   row("-----", std::string(30, '-'), "------", "-------------", "-----------", std::string(24, '-'), "------");
   int counts[6] = {};
   for (const PropertyOutcome& o : outcomes) {
