@@ -370,7 +370,9 @@ void PropertyRun::Steps(PropertyOutcome& o) {
   CleanUp discard([this] { r_.channel.Discard(); });
   if (r_.WriteData) result = SaveStoredBudget(r_);
   if (result.ok()) stage_ = Stage::kBudgetSaved;
-  if (result.ok()) result = PrintReport(r_);
+  // The distribution worked out for the figures is the one the listing
+  // prints: only a pass that writes the receipts reads the owners again.
+  if (result.ok()) result = PrintReport(r_, &figures);
   o.receipts = r_.receipts;
   if (!result.ok()) return Fail(o, Utf8(result.failure()));
   discard.Dismiss();
@@ -456,6 +458,28 @@ std::string CheckFoldersTakeFiles(const BatchOptions& options) {
   return {};
 }
 
+// Whether the temporary folder takes the working file: one that does not
+// (KITTMP naming a folder that is not there, or not writable) would fail
+// every property in turn, each the same way.
+std::string CheckWorkingFileCanBeMade(Report& report) {
+  DeleteWorkingFile();
+  const bool made = report.working.Open();
+  report.working.Close();
+  DeleteWorkingFile();
+  if (made) return {};
+  return "the temporary folder " + config::Session().TempDir + " (KITTMP) takes no working file: " +
+         Utf8(report.working.Failure());
+}
+
+// A dry run's folders inside the folders given, which must be there: one
+// that cannot be made is named by the check that the folders take files.
+void MakeDryRunFolders(const BatchOptions& options) {
+  for (const std::string* dir : {&options.outDir, &options.pdfDir, &options.csvDir}) {
+    std::error_code ec;
+    if (!dir->empty()) std::filesystem::create_directory(*dir, ec);
+  }
+}
+
 // Runs the batch with its log at hand.
 std::string RunBatchLogged(Report& report, const BatchOptions& options, std::vector<PropertyOutcome>& outcomes,
                            const BatchProgress& progress, BatchLog& log) {
@@ -471,7 +495,9 @@ std::string RunBatchLogged(Report& report, const BatchOptions& options, std::vec
   report.parameters = base;
   report.WriteData = !options.dryRun;
   if (std::string problem = CheckReceiptConcept(report); !problem.empty()) return problem;
+  if (options.dryRun) MakeDryRunFolders(options);
   if (std::string problem = CheckFoldersTakeFiles(options); !problem.empty()) return problem;
+  if (std::string problem = CheckWorkingFileCanBeMade(report); !problem.empty()) return problem;
   std::string failure;
   const std::map<std::string, bool> selected = SelectProperties(report, options.properties, failure);
   if (!failure.empty()) return Utf8(failure);
@@ -543,7 +569,7 @@ std::string MakeFolders(const BatchOptions& options) {
 std::string RunBatch(Report& report, const BatchOptions& options, std::vector<PropertyOutcome>& outcomes,
                      const BatchProgress& progress) {
   BatchLog log;
-  return RunBatchLogged(report, options, outcomes, progress, log);
+  return RunBatchLogged(report, WithResultFolders(options), outcomes, progress, log);
 }
 
 int BatchMain(const std::vector<std::string>& args) {
@@ -558,7 +584,7 @@ int BatchMain(const std::vector<std::string>& args) {
     std::fprintf(stderr, "repquota batch: %s\n(repquota batch --help tells the options)\n", parsed.error.c_str());
     return 2;
   }
-  const BatchOptions& options = parsed.options;
+  const BatchOptions options = WithResultFolders(parsed.options);
   // Nothing is read from the terminal; the print program started for the
   // PDF documents must not wait there for a key either.
   if (std::freopen("/dev/null", "r", stdin) == nullptr) {

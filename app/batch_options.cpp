@@ -59,8 +59,12 @@ const char* const kBatchUsage =
     "                    other program lock (a property's owners) before the\n"
     "                    property fails [10]\n"
     "  --dry-run         work out and print everything, write no data file (no\n"
-    "                    stored budget, no receipt slot); the program locks are\n"
-    "                    still taken, so that no budget is read while it is saved\n"
+    "                    stored budget, no receipt slot); its results go to a\n"
+    "                    folder dry-run inside each folder given (DIR/dry-run/\n"
+    "                    <code>.prn and so on), so that a preview never replaces\n"
+    "                    nor passes for a real run's results; the program locks\n"
+    "                    are still taken, so that no budget is read while it is\n"
+    "                    saved\n"
     "  -h, --help        this text\n"
     "\n"
     "Each property's budget lock is taken as the dialogue takes it; the data\n"
@@ -68,18 +72,19 @@ const char* const kBatchUsage =
     "and so does a progress line when standard error is a terminal that can\n"
     "erase a line (not TERM=dumb). At the end\n"
     "a summary goes to standard output: one row per property (code, name,\n"
-    "owners, budget total, adjustment, receipts updated, result), then what the\n"
-    "checks found: coefficients of a column in use that do not add up to its\n"
-    "total, owners without any coefficient, owners with no months left to issue,\n"
-    "budget lines in a column without owners.\n"
+    "owners, budget total, adjustment, receipts updated (in a dry run: receipts\n"
+    "to update), result), then what the checks found: coefficients of a column\n"
+    "in use that do not add up to its total, owners without any coefficient,\n"
+    "owners with no months left to issue, budget lines in a column without\n"
+    "owners.\n"
     "\n"
     "Exit status:\n"
     "  0    every property done, and the checks found nothing\n"
     "  1    a property was passed over (its budget held by another workstation),\n"
     "       failed or was not found, the others done; or the batch could not start\n"
-    "       (suite root, temporary folder in use, a data file or folder that\n"
-    "       cannot be used, no property with a code asked for), or its summary\n"
-    "       could not be written\n"
+    "       (suite root, temporary folder in use or taking no file, a data file or\n"
+    "       folder that cannot be used, no property with a code asked for), or its\n"
+    "       summary could not be written\n"
     "  2    wrong arguments or options file\n"
     "  4    every property done, but the checks found data to look at\n"
     "  128+N  ended by signal N (SIGTERM, SIGINT, SIGHUP); the summary is still\n"
@@ -162,7 +167,7 @@ std::vector<CodeRange> ParsePropertySelection(std::string_view text, std::string
     const std::size_t dash = item.find('-');
     const std::optional<int> first = WholeNumber(item.substr(0, dash));
     const std::optional<int> last = dash == std::string::npos ? first : WholeNumber(item.substr(dash + 1));
-    if (!first || !last || *first < 0) {
+    if (!first || !last || *first < 0 || *last < 0) {
       error = "\"" + std::string(text) + "\" is not a property code, a range such as 1-20, or a list of them";
       return {};
     }
@@ -251,6 +256,13 @@ BatchArguments ParseBatchArguments(const std::vector<std::string>& args, const s
     o.optionsFile.lines.erase(std::string(name));
   }
   return result;
+}
+
+BatchOptions WithResultFolders(BatchOptions options) {
+  if (!options.dryRun) return options;
+  for (std::string* dir : {&options.outDir, &options.pdfDir, &options.csvDir})
+    if (!dir->empty()) *dir = (fs::path(*dir) / kDryRunFolder).string();
+  return options;
 }
 
 std::string CheckScreenOptions(const ScreenOptions& options, const OptionsFileOrigin& origin) {

@@ -52,6 +52,15 @@ struct BatchOptions {
   bool dryRun = false;
 };
 
+// A dry run's results go to a folder of this name inside each folder
+// given: a preview in the folders of a real run neither replaces that
+// run's listings, documents and figures nor passes for them.
+inline constexpr const char* kDryRunFolder = "dry-run";
+
+// The options with the folders the results really go to: those given, or
+// for a dry run their folders kDryRunFolder.
+BatchOptions WithResultFolders(BatchOptions options);
+
 struct BatchArguments {
   BatchOptions options;
   bool help = false;

@@ -184,6 +184,9 @@ TEST(BatchOptions, WrongSelectionsSayWhatIsWrong) {
       {{"5-12000"}, "\"5-12000\": property codes go from 0 to 9999"},
       {{"-n"}, "unknown option -n"},
       {{"x"}, "\"x\" is not a property code, a range such as 1-20, or a list of them"},
+      // A minus sign is no part of a code: not a range backwards to -3.
+      {{"1--3"}, "\"1--3\" is not a property code, a range such as 1-20, or a list of them"},
+      {{"5,2--1"}, "\"5,2--1\" is not a property code, a range such as 1-20, or a list of them"},
   };
   for (const auto& c : cases) EXPECT_EQ(ParseBatchArguments(c.args, "/").error, c.says) << c.args[0];
 }

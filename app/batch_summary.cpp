@@ -84,7 +84,9 @@ std::string BatchSummary(const std::vector<PropertyOutcome>& outcomes, bool dryR
     line.erase(line.find_last_not_of(' ') + 1);
     text += line + "\n";
   };
-  row("code", "name", "owners", "budget total", "adjustment", "receipts updated", "result");
+  // A dry run rewrote no receipt: its column says what it would update.
+  row("code", "name", "owners", "budget total", "adjustment", dryRun ? "receipts to update" : "receipts updated",
+      "result");
   row("-----", std::string(30, '-'), "------", "-------------", "-----------", std::string(24, '-'), "------");
   int counts[6] = {};
   for (const PropertyOutcome& o : outcomes) {
@@ -110,7 +112,8 @@ std::string BatchSummary(const std::vector<PropertyOutcome>& outcomes, bool dryR
                                      std::pair{Result::kNotRun, " not run"}})
     if (count(result) > 0) text += ", " + std::to_string(count(result)) + what;
   text += ".";
-  if (dryRun) text += " Dry run: no data file was written.";
+  if (dryRun)
+    text += " Dry run: no data file was written; its results are in the folders dry-run of the folders given.";
   return text + "\n";
 }
 

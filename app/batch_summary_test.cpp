@@ -65,7 +65,23 @@ TEST(BatchSummary, ARowPerPropertyThenTheChecksThenTheCounts) {
             "\n"
             "5 properties: 2 done, 1 skipped, 1 failed, 1 not found.\n");
   EXPECT_EQ(BatchSummary({}, true).substr(BatchSummary({}, true).rfind("\n\n")),
-            "\n\n0 properties: 0 done, 0 skipped, 0 failed. Dry run: no data file was written.\n");
+            "\n\n0 properties: 0 done, 0 skipped, 0 failed. Dry run: no data file was written; its results are in the "
+            "folders dry-run of the folders given.\n");
+}
+
+// A dry run writes no receipt: its summary must not say that it updated
+// any, only what it would update.
+TEST(BatchSummary, ADryRunSaysWhichReceiptsItWouldUpdate) {
+  std::vector<PropertyOutcome> outcomes;
+  outcomes.push_back(Done("001", "COMUNITAT PROP. MALLORCA, 245", 8, 642860, 2));
+  outcomes.back().receipts = {true, 8, 1, 1, 123456};
+  const std::string dry = BatchSummary(outcomes, true);
+  EXPECT_EQ(dry.substr(0, dry.find('\n')),
+            "code  name                           owners  budget total  adjustment  receipts to update       result");
+  EXPECT_NE(dry.find("8 in slot 1: 1234.56"), std::string::npos) << dry;
+  const std::string real = BatchSummary(outcomes, false);
+  EXPECT_EQ(real.substr(0, real.find('\n')),
+            "code  name                           owners  budget total  adjustment  receipts updated         result");
 }
 
 // A batch ended half way says which property it stopped in, what of it was

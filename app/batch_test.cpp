@@ -8,6 +8,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "app/suite_root_fixture.h"
@@ -210,7 +211,7 @@ TEST_F(BatchTest, ADryRunPrintsWhatARealRunPrintsAndWritesNoDataFile) {
   EXPECT_EQ(outcomes[0].receipts.Total, 500);
   EXPECT_TRUE(Stored(5).empty());
   EXPECT_EQ(Slots(5), (std::vector<std::string>{"1:0", "1:0", "1:0", "1:0"}));
-  const std::string dry = ReadAll(out_ / "005.prn");
+  const std::string dry = ReadAll(out_ / "dry-run" / "005.prn");
   ExpectNothingLeft();
 
   options_.dryRun = false;
@@ -221,6 +222,56 @@ TEST_F(BatchTest, ADryRunPrintsWhatARealRunPrintsAndWritesNoDataFile) {
   EXPECT_EQ(Stored(5), std::vector<std::string>{"NE B 6000"});
   EXPECT_EQ(Slots(5), (std::vector<std::string>{"1:125", "1:125", "1:125", "1:125"}));
   EXPECT_EQ(ReadAll(out_ / "005.prn"), dry);
+}
+
+// An administrator previews with a dry run in the folders of the real run:
+// the preview must neither replace the real run's results nor be taken for
+// them.
+TEST_F(BatchTest, ADryRunLeavesTheResultsOfARealRunInTheSameFoldersAlone) {
+  PrintProgramDouble printProgram;
+  platform::ScopedSystem scoped(printProgram);
+  options_.csvDir = (fs::path(root_.Path()) / "csv").string();
+  options_.pdfDir = (fs::path(root_.Path()) / "pdf").string();
+  options_.properties = {{5, 5}};
+  const std::vector<fs::path> results{out_ / "005.prn", fs::path(options_.pdfDir) / "005.pdf",
+                                      fs::path(options_.csvDir) / "005-distribution.csv",
+                                      fs::path(options_.csvDir) / "005-budget.csv"};
+  fs::create_directories(options_.csvDir);
+  fs::create_directories(options_.pdfDir);
+  std::vector<PropertyOutcome> outcomes = Run();
+  ASSERT_EQ(outcomes.size(), 1u);
+  ASSERT_EQ(outcomes[0].result, Result::kDone) << outcomes[0].reason;
+  // The print program double writes no PDF document: stand in for it.
+  std::ofstream(results[1]) << "THE REAL RUN'S PDF";
+  std::map<fs::path, std::string> real;
+  for (const fs::path& path : results) real[path] = ReadAll(path);
+
+  // The preview: two copies of the budget listing this time.
+  options_.dryRun = true;
+  options_.screens.budgetCopies = "2";
+  outcomes = Run();
+  report_.WriteData = true;
+  ASSERT_EQ(outcomes.size(), 1u);
+  ASSERT_EQ(outcomes[0].result, Result::kDone) << outcomes[0].reason;
+  for (const fs::path& path : results) EXPECT_EQ(ReadAll(path), real[path]) << path;
+  // The preview's own results, each in a folder "dry-run" of the folder given.
+  const std::string preview = ReadAll(out_ / "dry-run" / "005.prn");
+  EXPECT_NE(preview, real[results[0]]);
+  EXPECT_NE(preview.find("TOTAL PRESSUPOST"), std::string::npos);
+  EXPECT_TRUE(fs::exists(fs::path(options_.csvDir) / "dry-run" / "005-distribution.csv"));
+  EXPECT_TRUE(fs::exists(fs::path(options_.csvDir) / "dry-run" / "005-budget.csv"));
+  ASSERT_EQ(printProgram.arguments.size(), 2u);
+  EXPECT_EQ(printProgram.arguments[1],
+            (std::vector<std::string>{"-o", options_.pdfDir + "/dry-run/005.pdf", (out_ / "dry-run" / "005.prn").string()}));
+
+  // A second preview replaces the first; the real run's results stay.
+  options_.screens.budgetCopies = "1";
+  outcomes = Run();
+  report_.WriteData = true;
+  ASSERT_EQ(outcomes[0].result, Result::kDone) << outcomes[0].reason;
+  EXPECT_EQ(ReadAll(out_ / "dry-run" / "005.prn"), real[results[0]]);
+  for (const fs::path& path : results) EXPECT_EQ(ReadAll(path), real[path]) << path;
+  ExpectNothingLeft();
 }
 
 TEST_F(BatchTest, APropertyThatFailsIsReportedAndTheNextGoesOn) {
@@ -303,6 +354,60 @@ TEST_F(BatchTest, APropertyThatFailsKeepsNoEarlierResultsAndNoneAppearsCut) {
     for (const auto& entry : fs::directory_iterator(dir))
       EXPECT_NE(entry.path().extension(), ".part") << entry.path();
   ExpectNothingLeft();
+}
+
+// A temporary folder that takes no working file (KITTMP naming a folder
+// that is not there) would fail every property in turn, each the same way.
+TEST_F(BatchTest, ATemporaryFolderThatTakesNoWorkingFileStopsTheBatchBeforeAnyProperty) {
+  config::Session().TempDir = root_.Path() + "/gone/";
+  const std::vector<PropertyOutcome> outcomes = Run();
+  EXPECT_TRUE(outcomes.empty());
+  EXPECT_EQ(problem_.rfind("the temporary folder " + root_.Path() + "/gone/ (KITTMP) takes no working file: ", 0), 0u)
+      << problem_;
+  EXPECT_NE(problem_.find("No such file or directory"), std::string::npos) << problem_;
+  EXPECT_TRUE(Stored(2).empty());
+  EXPECT_TRUE(fs::is_empty(out_));
+  ExpectNothingLeft();
+}
+
+// Walks of the owners file: each begins with a read of the first key not
+// less than the property's.
+int g_ownerWalks = 0;
+std::int16_t CountingEntry(std::uint16_t operation, void* block, void* dataBuffer, std::uint32_t* length, void* key,
+                           std::uint8_t keyLength, std::int8_t keyNumber) {
+  const int slot = data::FindSlot(kOwnersFile);
+  constexpr std::uint16_t kGetGreaterOrEqual = 9;
+  if (operation % 100 == kGetGreaterOrEqual && slot > 0 &&
+      data::FileTable()[static_cast<std::size_t>(slot)].PositionBlock.data() == block)
+    ++g_ownerWalks;
+  const data::RecordManagerEntry real = g_realEntry != nullptr ? g_realEntry : &BTRCALL;
+  return real(operation, block, dataBuffer, length, key, keyLength, keyNumber);
+}
+
+// The copies of the distribution listing print the distribution worked out
+// for the figures: the owners are read for what was issued, for the
+// figures, and once more only to update the receipts.
+TEST_F(BatchTest, CopiesOfTheListingDoNotReadTheOwnersAgain) {
+  options_.properties = {{2, 2}};
+  options_.screens.distributionCopies = "3";
+  const auto pages = [](const std::string& printed) {
+    std::size_t count = 0;
+    for (std::size_t at = printed.find("PAGE 66"); at != std::string::npos; at = printed.find("PAGE 66", at + 1)) ++count;
+    return count;
+  };
+  for (const char* periodicity : {"0", "1"}) {
+    options_.screens.periodicity = periodicity;
+    g_ownerWalks = 0;
+    g_realEntry = data::SetRecordManager(&CountingEntry);
+    const std::vector<PropertyOutcome> outcomes = Run();
+    data::SetRecordManager(g_realEntry);
+    ASSERT_EQ(outcomes.size(), 1u);
+    ASSERT_EQ(outcomes[0].result, Result::kDone) << outcomes[0].reason;
+    EXPECT_EQ(g_ownerWalks, std::string(periodicity) == "0" ? 2 : 3) << periodicity;
+    // Three copies of the distribution listing and one of the budget listing.
+    EXPECT_EQ(pages(ReadAll(out_ / "002.prn")), 4u) << periodicity;
+  }
+  EXPECT_EQ(Slots(2), (std::vector<std::string>{"1:50", "1:50", "1:50", "1:50"}));
 }
 
 TEST_F(BatchTest, AnUpdateNeedsAReceiptConceptOfTheFundsProvisionKind) {

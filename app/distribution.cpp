@@ -179,7 +179,7 @@ StepResult RunPass(Report& report, const std::vector<records::WorkingLine>& line
 
 }  // namespace
 
-StepResult DistributeBudget(Report& report, DistributionSink& listing) {
+StepResult DistributeBudget(Report& report, DistributionSink& listing, const DistributionPass* computed) {
   const ReportParameters& p = report.parameters;
   const DistributionPasses passes = PassesFor(p.DistributionCopies, p.UpdatePeriodicity, report.budget.OwnerCount);
   report.receipts = ReceiptUpdate{};
@@ -188,6 +188,10 @@ StepResult DistributeBudget(Report& report, DistributionSink& listing) {
   if (working.Failed()) return StepResult::Failed(working.Failure());
   for (int pass = 1; pass <= passes.count; ++pass) {
     const PassMode mode{p.UpdatePeriodicity != 0 && pass == passes.count, passes.printing};
+    if (computed != nullptr && passes.printing && !mode.updateReceipts) {
+      listing.PassComputed(*computed);
+      continue;
+    }
     DistributionPass result;
     if (StepResult r = RunPass(report, lines, mode, result); !r.ok()) return r;
     if (passes.printing) listing.PassComputed(result);

@@ -73,8 +73,11 @@ OwnerShares ShareOut(const std::array<std::int32_t, kColumns + 1>& columnBudget,
 // no owner is rewritten. Fails when an owner cannot be read (the listing
 // would miss owners) and when the update cannot be made whole: then no
 // owner's receipt has changed, the message says so, and the failed pass
-// reaches no listing.
-StepResult DistributeBudget(Report& report, DistributionSink& listing);
+// reaches no listing. `computed`, when given, is a pass already worked
+// out from the same working budget and owners (ComputeDistribution): every
+// printing pass that writes no receipt prints it instead of reading every
+// owner again to the same figures.
+StepResult DistributeBudget(Report& report, DistributionSink& listing, const DistributionPass* computed = nullptr);
 
 // Reads again what was issued to each owner (CollectOwnerIssues), for a
 // receipt update made after the operator spent a while on the budget:

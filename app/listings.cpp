@@ -312,11 +312,11 @@ std::string PrintingMessage(const Report& report) {
 
 void PrepareListings(Report& report) { report.administrator = AdministratorData(); }
 
-StepResult PrintReport(Report& report) {
+StepResult PrintReport(Report& report, const DistributionPass* computed) {
   PrepareListings(report);
   format::SetCurrency("p");
   DistributionListing listing(report);
-  StepResult result = DistributeBudget(report, listing);
+  StepResult result = DistributeBudget(report, listing, computed);
   if (result.ok()) result = PrintBudgetListing(report);
   format::SetCurrency("");
   return result;

@@ -44,6 +44,8 @@ std::string PrintingMessage(const Report& report);
 
 // Both listings, in the alternative currency: the distribution (with its
 // receipt update) and then the budget listing. Stops at the first failure.
-StepResult PrintReport(Report& report);
+// `computed`: the distribution already worked out, for the passes that
+// write no receipt (DistributeBudget).
+StepResult PrintReport(Report& report, const DistributionPass* computed = nullptr);
 
 }  // namespace app

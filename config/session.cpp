@@ -13,10 +13,10 @@
 namespace config {
 namespace {
 
-// A directory text ready to have a file name appended: "C:" and "D:\TMP\"
+// A directory text ready to have a file name appended: "C:", "D:\TMP\" and "/tmp/"
 // stay, "D:\TMP" gets its backslash.
 std::string WithSeparator(std::string dir) {
-  if (!dir.empty() && dir.back() != ':' && dir.back() != '\\') dir += '\\';
+  if (!dir.empty() && dir.back() != ':' && dir.back() != '\\' && dir.back() != '/') dir += '\\';
   return dir;
 }
 

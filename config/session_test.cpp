@@ -123,6 +123,12 @@ TEST_F(LoadSessionTest, TemporaryDirectorySeparators) {
   EXPECT_EQ(Load().TempDir, "D:\\TMP\\");
   fake_.env["KITTMP"] = "D:\\TMP\\";
   EXPECT_EQ(Load().TempDir, "D:\\TMP\\");
+  // A folder given with its final "/" gets no backslash after it, which
+  // every message naming a file of the folder would show ("tmp/\PressupH.tmp").
+  fake_.env["KITTMP"] = "/srv/kit/tmp/";
+  EXPECT_EQ(Load().TempDir, "/srv/kit/tmp/");
+  fake_.env["KITTMP"] = "/srv/kit/tmp";
+  EXPECT_EQ(Load().TempDir, "/srv/kit/tmp\\");
 }
 
 TEST_F(LoadSessionTest, WithoutKittmpTheTerminalDirectoryServes) {

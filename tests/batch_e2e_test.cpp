@@ -161,11 +161,13 @@ TEST_F(Batch, ADryRunLeavesEveryDataFileAsItWas) {
                                           Results("out").string(), "--csv", Results("csv").string()});
   EXPECT_EQ(r.exitStatus, 0) << r.standardError << r.standardOutput;
   // Everything worked out and printed, the update counted...
-  EXPECT_THAT(r.standardOutput, HasSubstr("Dry run: no data file was written."));
+  EXPECT_THAT(r.standardOutput, HasSubstr("Dry run: no data file was written; its results are in the folders dry-run"));
   EXPECT_THAT(r.standardOutput, HasSubstr("8 in slot 1: "));
   for (const char* code : {"001", "002", "003"}) {
-    EXPECT_THAT(ReadFile(Results("out") / (std::string(code) + ".prn")), HasSubstr("TOTAL PRESSUPOST")) << code;
-    EXPECT_TRUE(fs::exists(Results("csv") / (std::string(code) + "-distribution.csv"))) << code;
+    EXPECT_THAT(ReadFile(Results("out") / "dry-run" / (std::string(code) + ".prn")), HasSubstr("TOTAL PRESSUPOST"))
+        << code;
+    EXPECT_TRUE(fs::exists(Results("csv") / "dry-run" / (std::string(code) + "-distribution.csv"))) << code;
+    EXPECT_FALSE(fs::exists(Results("out") / (std::string(code) + ".prn"))) << code;
   }
   // ...and not a byte of the data written.
   for (const char* name : kDataFileNames) EXPECT_EQ(root_.Export(name), exports[name]) << name;
@@ -180,6 +182,13 @@ TEST_F(Batch, ADryRunLeavesEveryDataFileAsItWas) {
   EXPECT_EQ(real.exitStatus, 0) << real.standardError << real.standardOutput;
   EXPECT_NE(root_.Export("PropietH"), exports["PropietH"]);
   EXPECT_NE(root_.Export("PressupH"), exports["PressupH"]);
+  // A preview afterwards in the same folder leaves the real listings alone.
+  const std::string listing = ReadFile(Results("out") / "001.prn");
+  const ProgramResult again = root_.RunBatch({"1", "--date", "15/11/2024", "--budget-copies", "2", "--dry-run",
+                                              "--out", Results("out").string()});
+  EXPECT_EQ(again.exitStatus, 0) << again.standardError << again.standardOutput;
+  EXPECT_EQ(ReadFile(Results("out") / "001.prn"), listing);
+  EXPECT_NE(ReadFile(Results("out") / "dry-run" / "001.prn"), listing);
 }
 
 TEST_F(Batch, TheFiguresReadBackAddUpToTheListing) {
