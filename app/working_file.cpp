@@ -2,6 +2,7 @@
 
 #include <cerrno>
 
+#include "config/built_in_texts.h"
 #include "config/catalog.h"
 #include "config/session.h"
 #include "platform/host_path.h"
@@ -21,7 +22,7 @@ void WorkingFile::Fail(Action action, const platform::FileStatus& status) {
   const std::string what = action == Action::kMake    ? config::CatalogText("NO ES POT CREAR EL FITXER DE TREBALL ")
                            : action == Action::kWrite ? config::CatalogText("NO ES POT ESCRIURE EL FITXER DE TREBALL ")
                                                       : config::CatalogText("NO ES POT LLEGIR EL FITXER DE TREBALL ");
-  failure_ = what + SuitePath() + ": " + status.Describe();
+  failure_ = what + SuitePath() + ": " + config::FileFailureReason(status.error);
 }
 
 bool WorkingFile::Open() {
