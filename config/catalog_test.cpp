@@ -170,7 +170,9 @@ TEST_F(CatalogTextTest, CatalogueNameIsSetOnce) {
 // catalogue is never taken for UTF-8.
 TEST_F(CatalogTextTest, ACatalogueSavedAsUtf8TranslatesAsWell) {
   UseLanguage("SPA");
-  const std::string utf8 = "\"PÀGINA \",\"PÁXINA \",\"PAGINA \",\"PÁGINA \"\r\n\"FONS\",\"FONDOS\",\"FONS\",\"FONDOS\"\r\n";
+  const std::string utf8 =
+      "\"PÀGINA \",\"PÁXINA \",\"PAGINA \",\"PÁGINA \"\r\n"
+      "\"FONS\",\"FONDOS\",\"FONS\",\"FONDOS\"\r\n";
   for (const std::string& bytes : {utf8, "\xEF\xBB\xBF" + utf8}) {
     dir_.Write("LOCALE/REPQUOTA.LNG", bytes);
     EXPECT_EQ(CatalogText("PÀGINA "_cp), "PÁGINA "_cp) << bytes.size();

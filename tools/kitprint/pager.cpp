@@ -97,7 +97,8 @@ void ShowInPager(const IndexedPages& pages) {
     const Page& shown = hold(view.Page());
     // The last row is the status line; a terminal of one row shows it alone.
     const int rows = std::max(0, LINES - 1), cols = COLS;
-    Draw(shown, view, left, rows, PagerStatus(view.Page() + 1, pages.Count(), static_cast<std::size_t>(std::max(cols, 0))));
+    const std::string status = PagerStatus(view.Page() + 1, pages.Count(), static_cast<std::size_t>(std::max(cols, 0)));
+    Draw(shown, view, left, rows, status);
     int key = getch();
     if (key == kEsc) key = ReadAfterEsc();
     if (key == kEsc || key == 'q' || key == 'Q') break;
