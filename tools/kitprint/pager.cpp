@@ -53,6 +53,9 @@ void StartCurses() {
   noecho();
   keypad(stdscr, TRUE);
   curs_set(0);
+  // Keys typed before the pages were shown (while the listings were made)
+  // were meant for no one: a stray q or Esc must not close the pager unseen.
+  flushinp();
 }
 
 // The rows of `page` from the view's top line, `left` columns in, and the
