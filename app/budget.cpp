@@ -15,6 +15,7 @@
 #include "app/held_locks.h"
 #include "app/records.h"
 #include "base/strings.h"
+#include "config/built_in_texts.h"
 #include "config/catalog.h"
 #include "console/form_input.h"
 #include "data/files.h"
@@ -346,7 +347,7 @@ StepResult SaveStoredBudget(Report& report) {
   // behind the program's back, and saving it would wipe the stored budget.
   if (lines.empty())
     return SaveFailed(config::CatalogText("NO ES POT LLEGIR EL FITXER DE TREBALL ") + WorkingFile::SuitePath() + ": " +
-                      platform::FileStatus{ENODATA}.Describe());
+                      config::FileFailureReason(ENODATA));
   // Deleting the old lines and inserting the new ones is one change: a
   // failure or a crash between them must not leave the property without a
   // budget, or with half of one.

@@ -698,7 +698,7 @@ TEST_F(BudgetFailureTest, AWorkingFileThatCannotBeMadeWrittenOrReadBackLeavesThe
   // Cannot be made: the step that opens it says which file and why.
   fs.openError = EACCES;
   EXPECT_FALSE(report_.working.Open());
-  EXPECT_EQ(report_.working.Failure(), "NO ES POT CREAR EL FITXER DE TREBALL " + path + ": Permission denied");
+  EXPECT_EQ(report_.working.Failure(), "NO ES POT CREAR EL FITXER DE TREBALL " + path + ": " + std::string("PERMÍS DENEGAT"_cp));
   EXPECT_FALSE(BuildBudget(report_).ok());
   const StepResult save = SaveStoredBudget(report_);
   EXPECT_FALSE(save.ok());
@@ -711,7 +711,7 @@ TEST_F(BudgetFailureTest, AWorkingFileThatCannotBeMadeWrittenOrReadBackLeavesThe
   fs.failingWrite = 1;
   ASSERT_TRUE(report_.working.Open());
   const StepResult build = BuildBudget(report_);
-  EXPECT_EQ(build.failure(), "NO ES POT ESCRIURE EL FITXER DE TREBALL " + path + ": No space left on device");
+  EXPECT_EQ(build.failure(), "NO ES POT ESCRIURE EL FITXER DE TREBALL " + path + ": DISC PLE");
   EXPECT_FALSE(SaveStoredBudget(report_).ok());
   EXPECT_EQ(StoredLines(), before);
 
@@ -722,7 +722,7 @@ TEST_F(BudgetFailureTest, AWorkingFileThatCannotBeMadeWrittenOrReadBackLeavesThe
   fs.reads = 0;
   fs.failingRead = 1;
   const StepResult saved = SaveStoredBudget(report_);
-  EXPECT_NE(saved.failure().find("NO ES POT LLEGIR EL FITXER DE TREBALL " + path + ": Input/output error"),
+  EXPECT_NE(saved.failure().find("NO ES POT LLEGIR EL FITXER DE TREBALL " + path + ": ERROR " + std::to_string(EIO) + ": Input/output error"),
             std::string::npos)
       << saved.failure();
   EXPECT_EQ(StoredLines(), before);

@@ -52,7 +52,10 @@ void AppendPrintedNumber(std::string& out, int value) {
 }  // namespace
 
 void PrintChannel::NoteFailure(const platform::FileStatus& status) {
-  if (!failed_) failure_ = status.Describe();
+  if (!failed_) {
+    failure_ = status.Describe();
+    failureError_ = status.error;
+  }
   failed_ = true;
 }
 

@@ -32,8 +32,11 @@ class PrintChannel {
   // True when, since the last open, the print file could not be made or a
   // line could not be written (a full disk shows at the latest on closing).
   bool Failed() const { return failed_; }
-  // The system's reason for that failure ("No space left on device").
+  // The system's reason for that failure ("No space left on device"), and
+  // its error number, which config::FileFailureReason puts in the
+  // operator's words.
   const std::string& Failure() const { return failure_; }
+  int FailureError() const { return failureError_; }
 
   void SetPageLength(std::int16_t lines);
   // Normalises `code`, writes it and returns the code written.
@@ -64,6 +67,7 @@ class PrintChannel {
   // must not hand a cut listing to the print program as if it were whole.
   bool failed_ = false;
   std::string failure_;  // the system's reason for the first failure
+  int failureError_ = 0;
 };
 
 }  // namespace app

@@ -145,6 +145,7 @@ TEST_F(PrintChannelTest, FailuresThroughTheFileSystemAreReportedAtCloseWithTheir
   channel.Close();
   EXPECT_TRUE(channel.Failed());
   EXPECT_EQ(channel.Failure(), "No space left on device");
+  EXPECT_EQ(channel.FailureError(), ENOSPC);
 
   // A print file that cannot be made leaves no earlier listing behind.
   fs.failWrites = false;
@@ -153,6 +154,7 @@ TEST_F(PrintChannelTest, FailuresThroughTheFileSystemAreReportedAtCloseWithTheir
   EXPECT_FALSE(channel.Open("PANTALLA"));
   EXPECT_TRUE(channel.Failed());
   EXPECT_EQ(channel.Failure(), "Permission denied");
+  EXPECT_EQ(channel.FailureError(), EACCES);
   EXPECT_FALSE(std::filesystem::exists(dir_ / "kitprint.tmp"));
 }
 

@@ -20,7 +20,13 @@ void ConsoleReportScreen::ShowMessage(const std::string& text) { console::ShowMe
 void ConsoleReportScreen::PopWindow() { console::PopWindow(); }
 
 void ConsoleReportScreen::SuspendTerminal() {
-  if (platform::HasTerminal()) platform::CurrentTerminal().Suspend();
+  if (!platform::HasTerminal()) return;
+  platform::Terminal& terminal = platform::CurrentTerminal();
+  // Keys typed while the listings were made were meant for no one; the
+  // print program reads the same terminal next, and a stray Esc or q would
+  // close its pager before the first page was seen.
+  terminal.DiscardInput();
+  terminal.Suspend();
 }
 
 void ConsoleReportScreen::ResumeTerminal() {

@@ -5,6 +5,7 @@
 #include "app/distribution.h"
 #include "app/hooks.h"
 #include "app/listings.h"
+#include "config/built_in_texts.h"
 #include "config/catalog.h"
 #include "config/session.h"
 #include "console/form_input.h"
@@ -161,7 +162,8 @@ StepResult RunBudget(Report& report, ReportScreen& screen) {
     // A listing cut short must not reach the print program as if it were
     // whole: it goes, and the operator is told why.
     std::string text = config::CatalogText("NO S'HA POGUT ESCRIURE EL FITXER D'IMPRESSIÓ "_cp) +
-                       config::Session().TempDir + "kitprint.tmp: " + report.channel.Failure();
+                       config::Session().TempDir + "kitprint.tmp: " +
+                       config::FileFailureReason(report.channel.FailureError());
     report.channel.Discard();
     if (report.receipts.Made) text += ". " + ReceiptUpdateText(report.receipts);
     return StepResult::Failed(text);

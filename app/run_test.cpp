@@ -448,7 +448,7 @@ TEST_F(RunReportTest, APrintFileThatCannotBeWrittenWholeIsNotPrinted) {
   Script({Property7(), {{"", kCtrlB}}, PrintOneCopyEach(), {{"", kEsc}}});
   EXPECT_FALSE(RunReport(report_, screen));
   ASSERT_EQ(notice.shown.size(), 1u);
-  EXPECT_NE(notice.shown[0].find("kitprint.tmp: No space left on device"), std::string::npos) << notice.shown[0];
+  EXPECT_NE(notice.shown[0].find("kitprint.tmp: DISC PLE"), std::string::npos) << notice.shown[0];
   // Told once the property is free again.
   EXPECT_FALSE(notice.leftBehind[0].workingFile);
   EXPECT_FALSE(notice.leftBehind[0].budgetLock);

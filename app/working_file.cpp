@@ -2,6 +2,7 @@
 
 #include <cerrno>
 
+#include "config/built_in_texts.h"
 #include "config/catalog.h"
 #include "config/session.h"
 #include "platform/host_path.h"
@@ -16,10 +17,12 @@ std::string WorkingFile::SuitePath() { return config::Session().TempDir + "Press
 
 void WorkingFile::Fail(Action action, const platform::FileStatus& status) {
   if (!failure_.empty()) return;
-  const char* key = action == Action::kMake    ? "NO ES POT CREAR EL FITXER DE TREBALL "
-                    : action == Action::kWrite ? "NO ES POT ESCRIURE EL FITXER DE TREBALL "
-                                               : "NO ES POT LLEGIR EL FITXER DE TREBALL ";
-  failure_ = config::CatalogText(key) + SuitePath() + ": " + status.Describe();
+  // Each text is looked up where it is written, so that the catalogue check
+  // finds it.
+  const std::string what = action == Action::kMake    ? config::CatalogText("NO ES POT CREAR EL FITXER DE TREBALL ")
+                           : action == Action::kWrite ? config::CatalogText("NO ES POT ESCRIURE EL FITXER DE TREBALL ")
+                                                      : config::CatalogText("NO ES POT LLEGIR EL FITXER DE TREBALL ");
+  failure_ = what + SuitePath() + ": " + config::FileFailureReason(status.error);
 }
 
 bool WorkingFile::Open() {

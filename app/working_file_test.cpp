@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -66,7 +68,7 @@ TEST_F(WorkingFileTest, AFileCutInsideALineGivesTheWholeLinesAndAFailure) {
   std::filesystem::resize_file(dir_ / "PressupH.tmp", 2 * records::kWorkingLineSize + 5);
   EXPECT_EQ(Codes(file_.Lines()), (std::vector<std::string>{"AA:1", "BB:2"}));
   EXPECT_EQ(file_.Failure(), "NO ES POT LLEGIR EL FITXER DE TREBALL " + WorkingFile::SuitePath() +
-                                 ": Input/output error");
+                                 ": ERROR " + std::to_string(EIO) + ": Input/output error");
 }
 
 TEST_F(WorkingFileTest, AClosedFileIsAFailureToReadOrWrite) {

@@ -9,6 +9,7 @@
 // rather than choosing words by language themselves.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 #include "base/cp850.h"
@@ -26,6 +27,13 @@ struct Translations {
 std::string_view InLanguage(const Translations& text, std::string_view language);
 // The version for the session's language.
 std::string_view InSessionLanguage(const Translations& text);
+
+// Why a file could not be made, read or written (an errno value), in the
+// session's language where the cause is one an administrator mends (a
+// permission, a folder in the way, a full or read-only disk); otherwise
+// "ERROR n: " and the system's own words, in English whatever the locale,
+// so that no bytes of another code page reach the screen.
+std::string FileFailureReason(int error);
 
 namespace texts {
 

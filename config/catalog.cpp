@@ -2,6 +2,7 @@
 
 #include <cerrno>
 
+#include "base/cp850.h"
 #include "config/session.h"
 #include "platform/file_system.h"
 #include "platform/host_path.h"
@@ -75,6 +76,40 @@ std::optional<CatalogEntry> NextEntry(ItemReader& reader) {
   return entry;
 }
 
+// True when `bytes` are well-formed UTF-8 holding at least one character
+// beyond ASCII. Code page 850 texts with accents almost never are: their
+// accented letters stand alone where UTF-8 wants a lead byte and its
+// continuation bytes.
+bool LooksLikeUtf8(std::string_view bytes) {
+  bool beyondAscii = false;
+  for (std::size_t i = 0; i < bytes.size();) {
+    const auto b = static_cast<unsigned char>(bytes[i]);
+    if (b < 0x80) {
+      ++i;
+      continue;
+    }
+    const std::size_t length = b >= 0xC2 && b <= 0xDF ? 2 : b >= 0xE0 && b <= 0xEF ? 3 : b >= 0xF0 && b <= 0xF4 ? 4 : 0;
+    if (length == 0 || i + length > bytes.size()) return false;
+    for (std::size_t k = 1; k < length; ++k)
+      if ((static_cast<unsigned char>(bytes[i + k]) & 0xC0) != 0x80) return false;
+    beyondAscii = true;
+    i += length;
+  }
+  return beyondAscii;
+}
+
+// The catalogue's bytes in code page 850. A site that edits the catalogue
+// with an editor that saves UTF-8 (with or without its byte order mark)
+// still gets its texts with the right letters, rather than every accent
+// as two wrong characters and the accented keys not found.
+std::string InCodePage850(std::string bytes) {
+  constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+  const bool marked = bytes.starts_with(kByteOrderMark);
+  if (marked) bytes.erase(0, kByteOrderMark.size());
+  if (!marked && !LooksLikeUtf8(bytes)) return bytes;
+  return base::Utf8ToCp850(bytes);
+}
+
 }  // namespace
 
 std::vector<CatalogEntry> ParseCatalog(std::string_view bytes) {
@@ -111,7 +146,7 @@ std::string CatalogText(std::string_view text) {
   }
   // A catalogue that cannot be read (a directory, an I/O error) translates nothing.
   if (!read.ok()) return std::string(text);
-  const std::string& bytes = read.bytes;
+  const std::string bytes = InCodePage850(std::move(read.bytes));
 
   const std::optional<CatalogEntry> entry = FindCatalogEntry(bytes, text);
   if (!entry) return std::string(text);

@@ -165,6 +165,25 @@ TEST_F(CatalogTextTest, CatalogueNameIsSetOnce) {
   EXPECT_EQ(CatalogText("A"), "MODUL");
 }
 
+// A catalogue saved as UTF-8 by a site's editor, with or without the byte
+// order mark, translates as the code page 850 one does; a code page 850
+// catalogue is never taken for UTF-8.
+TEST_F(CatalogTextTest, ACatalogueSavedAsUtf8TranslatesAsWell) {
+  UseLanguage("SPA");
+  const std::string utf8 =
+      "\"PÀGINA \",\"PÁXINA \",\"PAGINA \",\"PÁGINA \"\r\n"
+      "\"FONS\",\"FONDOS\",\"FONS\",\"FONDOS\"\r\n";
+  for (const std::string& bytes : {utf8, "\xEF\xBB\xBF" + utf8}) {
+    dir_.Write("LOCALE/REPQUOTA.LNG", bytes);
+    EXPECT_EQ(CatalogText("PÀGINA "_cp), "PÁGINA "_cp) << bytes.size();
+    EXPECT_EQ(CatalogText("FONS"), "FONDOS") << bytes.size();
+  }
+  // Code page 850 bytes that happen to pair up like UTF-8 nowhere else:
+  // "ÓN" is E0 4E, not the start of a three-byte character.
+  dir_.Write("LOCALE/REPQUOTA.LNG", std::string("\"IMPRESSIÓ\",\"IMPRESIÓN\",\"IMPRESSION\",\"IMPRESIÓN\"\r\n"_cp));
+  EXPECT_EQ(CatalogText("IMPRESSIÓ"_cp), "IMPRESIÓN"_cp);
+}
+
 TEST_F(CatalogTextTest, DamagedCataloguesGiveTheTextBack) {
   UseLanguage("SPA");
   const std::string damaged[] = {

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <charconv>
+#include <string>
+#include <vector>
 
 namespace platform {
 
@@ -61,18 +63,63 @@ bool FixedScreen::Refresh() {
   return moved;
 }
 
+namespace {
+
+// The notice in lines of at most `width` characters, broken between words
+// (a word longer than a line is cut), no more than `rows` of them: a narrow
+// terminal shows all of it rather than its first words.
+std::vector<std::string> NoticeLines(const std::string& text, int width, int rows) {
+  std::vector<std::string> lines;
+  const auto w = static_cast<std::size_t>(width);
+  std::string line;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    if (text[at] == ' ') {
+      ++at;
+      continue;
+    }
+    std::size_t end = text.find(' ', at);
+    if (end == std::string::npos) end = text.size();
+    std::string word = text.substr(at, end - at);
+    at = end;
+    if (!line.empty() && line.size() + 1 + word.size() <= w) {
+      line += ' ' + word;
+      continue;
+    }
+    if (!line.empty()) lines.push_back(line);
+    while (word.size() > w) {
+      lines.push_back(word.substr(0, w));
+      word.erase(0, w);
+    }
+    line = word;
+  }
+  if (!line.empty()) lines.push_back(line);
+  if (lines.size() > static_cast<std::size_t>(rows)) lines.resize(static_cast<std::size_t>(rows));
+  return lines;
+}
+
+}  // namespace
+
 void FixedScreen::ShowNotice() {
   // Made afresh each time: the session's language may have been read since.
-  std::string text = notice_(std::min(rows_, kMinimumRows), columns_, deviceRows_, deviceColumns_);
+  const std::string text = notice_(std::min(rows_, kMinimumRows), columns_, deviceRows_, deviceColumns_);
   if (deviceColumns_ < 1 || deviceRows_ < 1) return;
-  text.resize(std::min(text.size(), static_cast<std::size_t>(deviceColumns_)));
-  if (text == noticeShown_) return;
-  const int row = (deviceRows_ + 1) / 2;
+  const std::vector<std::string> lines = NoticeLines(text, deviceColumns_, deviceRows_);
+  std::string shown;
+  for (const std::string& line : lines) shown += line + '\n';
+  if (shown == noticeShown_) return;
   device_->SetColour(7, 0);
-  device_->Scroll(row, 1, row, deviceColumns_, 1);
-  device_->SetCursor(row, 1 + (deviceColumns_ - static_cast<int>(text.size())) / 2);
-  device_->Write(text);
-  noticeShown_ = text;
+  // A notice of other words may have taken other rows.
+  if (!noticeShown_.empty()) device_->Scroll(1, 1, deviceRows_, deviceColumns_, deviceRows_);
+  // Centred both ways; one line stands on the middle row.
+  const int count = static_cast<int>(lines.size());
+  const int first = std::max(1, (deviceRows_ + 1) / 2 - (count - 1) / 2);
+  for (int i = 0; i < count; ++i) {
+    const std::string& line = lines[static_cast<std::size_t>(i)];
+    device_->SetCursor(first + i, 1 + (deviceColumns_ - static_cast<int>(line.size())) / 2);
+    device_->Write(line);
+  }
+  noticeShown_ = shown;
 }
 
 bool FixedScreen::ChooseView() {

@@ -246,7 +246,9 @@ TEST(FixedScreen, ATerminalMadeTooSmallShowsTheNoticeDropsInputAndComesBackWhole
   EXPECT_EQ(z.key, 'z');
 }
 
-TEST(FixedScreen, TheNoticeIsTheCallersAndCutToTheWidth) {
+// On a narrow terminal the notice goes on over further rows, broken between
+// words, so that the sizes and what is needed are read whole in any language.
+TEST(FixedScreen, TheNoticeIsTheCallersAndWrappedToTheWidth) {
   auto device = std::make_unique<Device>(10, 30);
   Device* raw = device.get();
   FixedScreen s(std::move(device), 25, 80, [](int neededRows, int neededColumns, int rows, int columns) {
@@ -254,7 +256,21 @@ TEST(FixedScreen, TheNoticeIsTheCallersAndCutToTheWidth) {
            std::to_string(columns) + "x" + std::to_string(rows) + " AND SOME MORE WORDS";
   });
   s.Flush();
-  EXPECT_EQ(DeviceRows(*raw)[4], "NEED 80x24 HAVE 30x10 AND SOME");
+  std::vector<std::string> rows = DeviceRows(*raw);
+  EXPECT_EQ(rows[3], "");
+  EXPECT_EQ(rows[4], "NEED 80x24 HAVE 30x10 AND SOME");
+  EXPECT_EQ(rows[5], "          MORE WORDS");
+  EXPECT_EQ(rows[6], "");
+
+  // A word wider than the terminal is cut; no more rows than it has.
+  auto tiny = std::make_unique<Device>(2, 6);
+  Device* tinyRaw = tiny.get();
+  FixedScreen t(std::move(tiny), 25, 80, [](int, int, int, int) { return "TERMINAL TOO SMALL 80 x 24"; });
+  t.Flush();
+  rows = DeviceRows(*tinyRaw);
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0], "TERMIN");
+  EXPECT_EQ(rows[1], "AL TOO");
 }
 
 TEST(FixedScreen, ScreenSizesAreColumnsByRows) {

@@ -39,6 +39,21 @@ TEST_F(Lookups, EscLeavesThePropertyListWithoutChoosing) {
   EXPECT_THAT(screens_[0], Not(HasSubstr("Finca ....................: 00")));
 }
 
+// The column where `word` starts on the row of `screen` that holds it, in
+// characters (the screen is UTF-8 text); -1 when no row does.
+int ColumnOf(const std::string& screen, const std::string& word) {
+  std::size_t start = 0;
+  for (std::size_t end; (end = screen.find('\n', start)) != std::string::npos; start = end + 1) {
+    const std::string row = screen.substr(start, end - start);
+    const std::size_t at = row.find(word);
+    if (at == std::string::npos) continue;
+    int column = 0;
+    for (std::size_t i = 0; i < at; ++i) column += (static_cast<unsigned char>(row[i]) & 0xC0) != 0x80;
+    return column;
+  }
+  return -1;
+}
+
 TEST_F(Lookups, F4OnTheReceiptConceptListsReceiptTypes) {
   const ProgramResult r =
       root_.RunRepquota("{Down}1{Ctrl+B}{Ctrl+B}1{Down}1{Down}{Down}{F4}{Snap}{Esc}{Snap}{Esc}{Esc}{Esc}", screens_);
@@ -46,6 +61,15 @@ TEST_F(Lookups, F4OnTheReceiptConceptListsReceiptTypes) {
   EXPECT_THAT(screens_[0], HasSubstr("C  Descripci"));
   EXPECT_THAT(screens_[0], HasSubstr(" 1  QUOTA ORDIN"));
   EXPECT_THAT(screens_[1], Not(HasSubstr("C  Descripci")));
+  // The heading stands over its columns: the code's last digit under "C",
+  // the descriptions under "Descripció".
+  EXPECT_EQ(ColumnOf(screens_[0], "Descripci"), ColumnOf(screens_[0], "QUOTA ORDIN")) << screens_[0];
+  EXPECT_EQ(ColumnOf(screens_[0], "C  Descripci"), ColumnOf(screens_[0], "1  QUOTA ORDIN")) << screens_[0];
+}
+
+TEST_F(Lookups, ThePropertyListHeadingStandsOverItsColumns) {
+  ASSERT_NO_FATAL_FAILURE(Run("{Down}{F4}{Snap}{Esc}{Esc}{Esc}", 1));
+  EXPECT_EQ(ColumnOf(screens_[0], "Cod  Nom"), ColumnOf(screens_[0], "001  MALLORCA")) << screens_[0];
 }
 
 TEST_F(Lookups, AltCTypesTheChosenDate) {

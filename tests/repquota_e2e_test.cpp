@@ -180,5 +180,50 @@ TEST(RepquotaLanguages, SpanishCaptionsAndListings) {
   EXPECT_THAT(listing, HasSubstr(", 15 de noviembre de 2024, 1 "));
 }
 
+// Every screen of the dialogue, and both listings, in another language of
+// the catalogue: each shows its own words and none of the Catalan ones.
+struct LanguageCase {
+  const char* language;
+  std::vector<const char*> shown;   // on the snapped screens, in order
+  std::vector<const char*> listed;  // in the print file
+};
+
+void CheckEveryScreenAndListing(const LanguageCase& c) {
+  SuiteRoot root(c.language, "15112024");
+  root.Kitdata({"demo", root.Dir().string(), "2024-11-15"});
+  std::vector<std::string> screens;
+  const ProgramResult r =
+      root.RunRepquota("{Snap}{Down}1{Ctrl+B}{Snap}{Ctrl+B}{Snap}1{Down}1{Ctrl+B}{Snap}S{Enter}{Esc}", screens);
+  EXPECT_EQ(r.exitStatus, 0) << r.standardError;
+  ASSERT_EQ(screens.size(), c.shown.size()) << r.standardError;
+  for (std::size_t i = 0; i < screens.size(); ++i) {
+    EXPECT_THAT(screens[i], HasSubstr(c.shown[i])) << "screen " << i + 1;
+    for (const char* catalan :
+         {"Data del pressupost", "VARIACIÓ    PRESSUPOST", "Còpies del repartiment", "CONFIRMA LA IMPRESSIÓ"})
+      EXPECT_THAT(screens[i], Not(HasSubstr(catalan))) << "screen " << i + 1;
+  }
+  ASSERT_EQ(root.PrintedFiles().size(), 1u);
+  const std::string listing = Utf8(root.PrintedFiles()[0]);
+  for (const char* text : c.listed) EXPECT_THAT(listing, HasSubstr(text));
+  for (const char* catalan : {"REPARTIMENT DE LES DESPESES", "DESPESES PRESSUPOSTADES", "TOTAL PRESSUPOST", "PÀGINA"})
+    EXPECT_THAT(listing, Not(HasSubstr(catalan)));
+}
+
+TEST(RepquotaLanguages, EveryScreenAndListingInGalician) {
+  CheckEveryScreenAndListing(
+      {"GLG",
+       {"Data do orzamento ........:", "CONCEPTO                      REPARTO          GASTO    VARIACIÓN     ORZAMENTO",
+        "Copias do reparto ........:", "CONFIRMA A IMPRESIÓN (S/N) ?"},
+       {"REPARTO DOS GASTOS PARA O PERÍODO COMPRENDIDO ENTRE", "TOTAL ORZAMENTO", "PÁXINA "}});
+}
+
+TEST(RepquotaLanguages, EveryScreenAndListingInAranese) {
+  CheckEveryScreenAndListing(
+      {"OCI",
+       {"Data deth pressupòst .....:", "CONCÈPTE                      REPARTIMENT   DESPENSA    VARIACION    PRESSUPÒST",
+        "Còpies deth repartiment ..:", "CONFIRMATZ ERA IMPRESSION (S/N) ?"},
+       {"REPARTIMENT DES DESPENSES ENTÀ ETH PERIÒDE COMPRÉS ENTRE", "TOTAU PRESSUPÒST", "PAGINA "}});
+}
+
 }  // namespace
 }  // namespace e2e

@@ -87,6 +87,37 @@ TEST_F(SuiteFiles, ScreensFitTheConsoleAndOfferTheirKeys) {
   EXPECT_EQ(f.items[1].ints[0], 504);
 }
 
+// Every field, with its caption in each language, inside its screen or
+// window, and each look-up list's heading inside the list's top border.
+TEST_F(SuiteFiles, TranslatedScreensFitTheirWindows) {
+  const std::string bytes = platform::ReadWholeFile(kSuite + "/FORMS/REPQUOTA.JPN").bytes;
+  using Pick = std::string config::CatalogEntry::*;
+  for (Pick pick : {&config::CatalogEntry::key, &config::CatalogEntry::galician, &config::CatalogEntry::aranese,
+                    &config::CatalogEntry::spanish}) {
+    const console::FormFileResult translated = console::ParseFormFile(bytes, [&](std::string_view text) {
+      for (const config::CatalogEntry& e : catalog)
+        if (e.key == text) return e.*pick;
+      return std::string(text);
+    });
+    ASSERT_TRUE(translated.ok()) << translated.error;
+    for (const console::FormScreen& sc : translated.forms.screens) {
+      const auto& g = sc.geometry;
+      const int width = g[0] != 0 ? g[3] - g[1] - 1 : 80;
+      for (const console::FormField& field : sc.fields) {
+        const int shown = field.ShownWidth() ? field.ShownWidth() : field.Length() + 1;
+        const int end =
+            field.CaptionColumn() + static_cast<int>(field.caption.size()) + shown + field.TrailingCells() - 1;
+        EXPECT_LE(end, width) << base::Cp850ToUtf8(field.caption);
+      }
+    }
+    for (const console::FormItem& item : translated.forms.items) {
+      // The heading is written from the list's left border on.
+      const int inside = item.ints[5] - item.ints[3] - 1;
+      EXPECT_LE(static_cast<int>(item.text.size()), inside) << base::Cp850ToUtf8(item.text);
+    }
+  }
+}
+
 TEST_F(SuiteFiles, EveryCaptionAndHeadingHasItsTranslations) {
   for (const console::FormScreen& sc : result.forms.screens)
     for (const console::FormField& field : sc.fields)

@@ -155,5 +155,34 @@ else
   fail "no notice of the written document: $(tm capture-pane -p -t pdf)"
 fi
 
+# Keys typed before kitprint began (while the listings were made) were
+# meant for no one: they neither close the pager nor answer the notice.
+run_late() {  # run_late SESSION: kitprint half a second after the session starts
+  tm new-session -d -s "$1" -x 80 -y 24 \
+    "cd '$work/root' && sleep 0.5 && env -u ESCDELAY TERM=xterm-256color KITROOT='$work/root/' KITTMP='$work/root/TMP/' '$kitprint'; echo KITPRINT-ENDED; sleep 30"
+}
+print_file PANTALLA
+run_late early_pager
+tm send-keys -t early_pager q
+if wait_screen early_pager "PRIMERA"; then
+  sleep 0.3
+  tm capture-pane -p -t early_pager | grep -qF "KITPRINT-ENDED" && fail "a key typed before the pager closed it"
+  tm send-keys -t early_pager q
+  wait_screen early_pager "KITPRINT-ENDED" || fail "q did not leave the pager after the early key"
+else
+  grep -qF "KITPRINT-ENDED" <<<"$(tm capture-pane -p -t early_pager)" && fail "a key typed before the pager closed it unseen"
+fi
+print_file informe.pdf
+run_late early_notice
+tm send-keys -t early_notice x
+if wait_screen early_notice "Pulse una tecla"; then
+  sleep 0.3
+  tm capture-pane -p -t early_notice | grep -qF "KITPRINT-ENDED" && fail "a key typed before the notice answered it"
+  tm send-keys -t early_notice x
+  wait_screen early_notice "KITPRINT-ENDED" || fail "a key did not give the terminal back after the early key"
+else
+  fail "no notice of the written document: $(tm capture-pane -p -t early_notice)"
+fi
+
 ((failures == 0)) && echo "kitprint on the terminal: all checks passed"
 ((failures == 0))

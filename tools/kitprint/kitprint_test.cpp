@@ -143,6 +143,29 @@ TEST(OperatorTexts, FollowTheSessionLanguage) {
   config::ResetCatalog();
 }
 
+// A terminal narrower than the status line keeps the page and the way out.
+TEST(OperatorTexts, TheStatusLineKeepsHowToLeaveOnANarrowTerminal) {
+  config::ResetSession();
+  config::Session().RootDir = std::string(KIT_SUITE_DIR) + "/";
+  struct Case {
+    const char* language;
+    std::size_t width;
+    const char* status;
+  } cases[] = {
+      {"SPA", 80, " Página 12/46   Av Pág/Re Pág: páginas   flechas: desplazar   Esc o q: salir "},
+      {"SPA", 60, " Página 12/46   flechas: desplazar   Esc o q: salir "},
+      {"GLG", 40, " Páxina 12/46   Esc ou q: saír "},
+      {"CAT", 20, " Pàgina 12/46   Esc "},
+      {"CAT", 5, " Pàgi"},
+  };
+  for (const Case& c : cases) {
+    config::Session().Language = c.language;
+    EXPECT_EQ(base::Cp850ToUtf8(PagerStatus(12, 46, c.width)), c.status) << c.language << " " << c.width;
+  }
+  config::ResetSession();
+  config::ResetCatalog();
+}
+
 TEST(TextOutput, Utf8PagesEndedByFormFeeds) {
   PrintFile f = ParsePrintFile(std::string("DEVICEx.txt\r\nPAGE 66 \r\n 1 ,P\xB7GINA    , 1 \r\nPAGE 66 \r\n 2 ,\xC4\xC4, 1 \r\n"));
   EXPECT_EQ(PagesAsText(LayOutPages(f)), "PÀGINA\n\f ──\n\f");

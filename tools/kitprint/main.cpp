@@ -93,6 +93,9 @@ void ShowSavedFile(const std::string& path) {
     oneKey.c_cc[VTIME] = 0;
     tcsetattr(STDIN_FILENO, TCSANOW, &oneKey);
   }
+  // Only a key pressed once the notice is up answers it, not one typed
+  // while the document was being written.
+  tcflush(STDIN_FILENO, TCIFLUSH);
   char key = 0;
   while (read(STDIN_FILENO, &key, 1) < 0 && errno == EINTR) {
   }

@@ -53,6 +53,9 @@ void StartCurses() {
   noecho();
   keypad(stdscr, TRUE);
   curs_set(0);
+  // Keys typed before the pages were shown (while the listings were made)
+  // were meant for no one: a stray q or Esc must not close the pager unseen.
+  flushinp();
 }
 
 // The rows of `page` from the view's top line, `left` columns in, and the
@@ -97,7 +100,8 @@ void ShowInPager(const IndexedPages& pages) {
     const Page& shown = hold(view.Page());
     // The last row is the status line; a terminal of one row shows it alone.
     const int rows = std::max(0, LINES - 1), cols = COLS;
-    Draw(shown, view, left, rows, PagerStatus(view.Page() + 1, pages.Count()));
+    const std::string status = PagerStatus(view.Page() + 1, pages.Count(), static_cast<std::size_t>(std::max(cols, 0)));
+    Draw(shown, view, left, rows, status);
     int key = getch();
     if (key == kEsc) key = ReadAfterEsc();
     if (key == kEsc || key == 'q' || key == 'Q') break;

@@ -13,9 +13,17 @@ std::string Text(std::string_view catalan) {
 
 }  // namespace
 
-std::string PagerStatus(std::size_t page, std::size_t pages) {
-  return Text(" Pàgina "_cp) + std::to_string(page) + "/" + std::to_string(pages) +
-         Text("   Av Pàg/Re Pàg: pàgines   fletxes: desplaçar   Esc o q: sortir "_cp);
+std::string PagerStatus(std::size_t page, std::size_t pages, std::size_t width) {
+  const std::string where = Text(" Pàgina "_cp) + std::to_string(page) + "/" + std::to_string(pages);
+  // The hints are groups parted by three blanks, the way to leave the last.
+  std::string hints = Text("   Av Pàg/Re Pàg: pàgines   fletxes: desplaçar   Esc o q: sortir "_cp);
+  constexpr std::string_view kParting = "   ";
+  while (where.size() + hints.size() > width) {
+    const std::size_t next = hints.find(kParting, kParting.size());
+    if (next == std::string::npos || hints.find_first_not_of(' ', next) == std::string::npos) break;
+    hints.erase(0, next);
+  }
+  return (where + hints).substr(0, width);
 }
 
 std::string SavedNotice(const std::string& path) {
